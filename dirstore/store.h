@@ -1,0 +1,124 @@
+// The embedded directory store: an LDIF snapshot plus an append-only LDIF change journal.
+//
+// Files of one store, all in one folder:
+//   schema.ldif      attribute and class definitions (an OpenLDAP schema entry whose
+//                    X-NDS-NAME / X-NDS-SYNTAX extensions carry the directory names and syntax
+//                    numbers); see docs/directory-store.md for the mapping
+//   directory.ldif   the snapshot: one LDIF entry per object (RFC 2849)
+//   journal.ldif     the change journal: LDIF change records in the form ldapmodify accepts,
+//                    each written whole under the store's append lock
+//   store.lock       the lock file of the append and compaction convention
+//
+// Names at this interface are the directory client's typeless names ("JSMITH.SALES.CORP",
+// case-insensitive), class and attribute names are the directory's ("User", "Account Balance").
+// Values are text: integers in decimal, Booleans "TRUE"/"FALSE", distinguished names as typeless
+// full names, octet strings and network addresses as raw bytes.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tally::store {
+
+// Failure statuses (0 is success). The directory client passes these on unchanged.
+enum Status : std::int32_t {
+    kOk = 0,
+    kNoSuchEntry = -601,
+    kNoSuchValue = -602,
+    kNoSuchAttribute = -603,
+    kNoSuchClass = -604,
+    kEntryExists = -606,
+    kBadSyntax = -613,
+    kIllegalName = -615,
+    kIoError = -650,
+    kCorrupt = -651,
+};
+
+struct CaseInsensitiveLess {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const;
+};
+
+struct AttributeDef {
+    std::string name;      // the directory's name: "Account Balance"
+    std::string ldapName;  // the LDIF attribute name: "accountBalance"
+    std::uint32_t syntax;  // syntax number of the directory client (1, 3, 7, 8, 9, 12, 22, ...)
+    bool singleValued;
+};
+
+struct ClassDef {
+    std::string name;      // "User"
+    std::string ldapName;  // "tallyUser"
+    // The five item lists, in this order: super classes, containment classes, naming
+    // attributes, mandatory attributes, optional attributes (directory names).
+    std::vector<std::string> itemLists[5];
+};
+
+using AttributeMap = std::map<std::string, std::vector<std::string>, CaseInsensitiveLess>;
+
+struct Entry {
+    std::string name;         // typeless full name: "JSMITH.SALES.CORP"
+    std::string objectClass;  // directory class name: "User", "Group", "Organizational Unit", ...
+    AttributeMap attributes;  // directory attribute name -> values (naming attribute included)
+};
+
+enum class ChangeKind {
+    AddValue,   // add one value; on a counter (syntax 22) the value is added to the number
+    Overwrite,  // replace all values with this one
+    Clear,      // remove the attribute
+};
+
+struct Change {
+    ChangeKind kind;
+    std::string attribute;  // directory attribute name
+    std::string value;      // ignored for Clear
+};
+
+// Where a problem was found, for messages that name the file and line.
+struct Problem {
+    std::filesystem::path file;
+    int line = 0;
+    std::string message;
+    std::string describe() const;  // "<file>:<line>: <message>"
+};
+
+class Store {
+public:
+    // Opens the store in `folder`. On failure returns null and fills `problem`.
+    // A torn last journal record is skipped (and reported through warnings()), never an error.
+    static std::unique_ptr<Store> open(const std::filesystem::path& folder, Problem* problem);
+    virtual ~Store() = default;
+
+    // Brings this view up to date with what other processes appended: reads only the journal
+    // tail that is new since the last call (or reloads after another process compacted).
+    virtual Status refresh() = 0;
+
+    virtual const Entry* find(std::string_view fullName) const = 0;
+    // Immediate subordinates of a container ("" is the top of the tree), in name order.
+    virtual std::vector<const Entry*> children(std::string_view container) const = 0;
+
+    virtual const AttributeDef* attribute(std::string_view name) const = 0;
+    virtual const std::vector<AttributeDef>& attributes() const = 0;
+    virtual const ClassDef* objectClass(std::string_view name) const = 0;
+    virtual const std::vector<ClassDef>& classes() const = 0;
+
+    // Checks the changes against the entry and the schema, appends them to the journal as one
+    // record (whole, under the append lock) and applies them to this view. Either all changes
+    // of the call are stored or none.
+    virtual Status modify(std::string_view fullName, const std::vector<Change>& changes) = 0;
+    virtual Status addEntry(const Entry& entry) = 0;
+
+    // Folds the journal into the snapshot. Safe against other writers and against being killed
+    // at any point: no change is lost or applied twice.
+    virtual Status compact() = 0;
+
+    // Problems met while loading that did not stop the load (a torn last record, for instance).
+    virtual const std::vector<Problem>& warnings() const = 0;
+};
+
+}  // namespace tally::store

@@ -1,0 +1,47 @@
+// Generates network folders of any size for benchmarks and scale tests: the same layout as the
+// checked-in sample network (tallynet.ini, the store folder, ACCT1's SYS volume), filled with
+// made-up users, groups and log records. The same options and seed always give the same bytes.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tally::gendir {
+
+struct Options {
+    std::filesystem::path out;     // the network folder to (re)create
+    std::filesystem::path schema;  // the schema file copied into the store folder
+    std::uint32_t users = 0;       // generated users, besides the ADMIN login user
+    std::uint32_t contexts = 1;    // organizational units under CORP; users are dealt round-robin
+    std::uint32_t groups = 0;      // groups, dealt over the contexts like the users
+    std::uint32_t members = 0;     // members of every group, all distinct
+    std::uint32_t logLines = 0;    // records in ACCT1's JOBTALLY.LOG
+    std::uint64_t seed = 1;
+};
+
+// Reads the command line (argv[0] is skipped). On a mistake returns false with a message that
+// names the option and the value at fault.
+bool parseArguments(const std::vector<std::string_view>& args, Options& options,
+                    std::string& error);
+std::string usage();
+
+// Names of generated objects, so that benchmarks can address what they generated.
+std::string contextName(const Options& options, std::uint32_t index);   // "SALES.CORP", ...
+std::string userName(const Options& options, std::uint32_t index);      // "U00042"
+std::string userFullName(const Options& options, std::uint32_t index);  // "U00042.SALES.CORP"
+std::string groupName(const Options& options, std::uint32_t index);     // "G0007"
+
+// The file contents, separately for tests and benchmarks that want them in memory.
+std::string directoryLdif(const Options& options);
+std::string accountingLog(const Options& options);  // CR LF line ends
+std::string networkIni(const Options& options);
+std::string sharedSettingsIni();  // ACCT1's PUBLIC/JOBTALLY.INI, CR LF line ends
+
+// Writes the whole folder. An existing `out` is replaced only when it is empty or an earlier
+// network folder (it holds tallynet.ini); anything else is left alone and reported.
+bool writeNetwork(const Options& options, std::string& error);
+
+}  // namespace tally::gendir

@@ -1,0 +1,201 @@
+#!/usr/bin/env python3
+"""Checks a network folder (laid by lay.sh or written by gendir) the way its readers will use it.
+
+  check_network.py DIR [--sample]
+
+Every log line must be one of the four record kinds, at the places where the reports read them;
+transaction records must be byte for byte what the program's writer composes; every user named
+in the log must exist in the snapshot. --sample also asks for the quirky records and the objects
+that the checked-in sample promises (docs/sample-network.md).
+"""
+
+import configparser
+import os
+import re
+import sys
+
+TAGS = ("Deposit", "SetLimit", "SetBal")
+problems = []
+
+
+def problem(where, text):
+    problems.append(f"{where}: {text}")
+
+
+def read_bytes(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def snapshot_users(store):
+    """Typeless full names of the users ("JSMITH.SALES.CORP"), upper case."""
+    users, dn, classes = set(), None, []
+    text = read_bytes(os.path.join(store, "directory.ldif")).decode("utf-8")
+    for line in text.split("\n") + [""]:
+        if line.startswith("dn: "):
+            dn = line[4:]
+        elif line.startswith("objectClass: "):
+            classes.append(line[13:])
+        elif line == "":
+            if dn and "tallyUser" in classes:
+                users.add(".".join(part.split("=", 1)[1] for part in dn.split(",")).upper())
+            dn, classes = None, []
+    return users
+
+
+def check_ini(path, expect):
+    where = os.path.basename(path)
+    parser = configparser.ConfigParser(interpolation=None, comment_prefixes=(";",))
+    parser.optionxform = str
+    try:
+        parser.read_string(read_bytes(path).decode("ascii"))
+    except (configparser.Error, UnicodeDecodeError) as error:
+        problem(where, f"not an INI file: {error}")
+        return None
+    for section, key in expect:
+        if not parser.has_option(section, key):
+            problem(where, f"[{section}] {key} is missing")
+    return parser
+
+
+def check_ascii_transaction(where, line, fields, users):
+    # "user","tag","operator","","server","","","date","time",,,first,second
+    match = re.fullmatch(r'"([^"]*)","([^"]*)","([^"]*)","","([^"]*)","","","([^"]*)","([^"]*)",,,'
+                         r'(-?\d+(?:\.\d+)?),(-?\d+(?:\.\d+)?)', line)
+    if not match:
+        problem(where, "transaction record not in the ASCII delimited layout")
+        return
+    if match.group(1).upper() not in users:
+        problem(where, f"unknown user {match.group(1)}")
+    if match.group(2) in ("SetBal", "SetLimit") and float(match.group(7)) != 0:
+        problem(where, f"{match.group(2)} record with a first amount other than 0")
+
+
+def check_ascii_print_job(where, line, fields, users):
+    if len(fields) < 12:
+        problem(where, f"print-job record with {len(fields)} fields, at least 12 expected")
+        return
+    user = fields[0]
+    if not (user.startswith('"') and user.endswith('"')):
+        problem(where, "the user field is not in double quotes")
+    elif user[1:-1].upper() not in users:
+        problem(where, f"unknown user {user}")
+    for number in (11, 12):
+        field = fields[number - 1]
+        if field.startswith('"'):
+            continue  # a quoted number reads as 0: a quirk the reports must bear
+        if not re.fullmatch(r"-?\d+(\.\d+)?", field):
+            problem(where, f"field {number} {field!r} is not a number")
+
+
+READABLE_TX = re.compile(r"(.{10}) (.{8}) (.{12}) (\S+) (\S+) {15}( *-?[\d.]+) ( *-?[\d.]+)")
+
+
+def check_readable(where, line, short_users):
+    user = line[0:10].rstrip()
+    if user not in short_users:
+        problem(where, f"unknown user {user!r} in columns 0-9")
+    match = READABLE_TX.fullmatch(line)
+    if match and match.group(2).rstrip() in TAGS + ("Charge", "Photocop"):
+        first, second = match.group(6), match.group(7)
+        recomposed = "%-10.10s %-8.8s %-12.12s %s %s %8s %4s " % (
+            match.group(1).rstrip(), match.group(2).rstrip(), match.group(3).rstrip(),
+            match.group(4), match.group(5), "", "") + "%8s %8s" % (first.strip(), second.strip())
+        if recomposed != line:
+            problem(where, "transaction record not in the Readable layout")
+        return "transaction"
+    if len(line) < 71 or line[10] != " ":
+        problem(where, "Readable print-job record shorter than 71 characters")
+        return None
+    if not re.fullmatch(r" *\d+", line[58:62]) or not re.fullmatch(r" *-?\d+(\.\d+)?", line[63:71]):
+        problem(where, f"pages {line[58:62]!r} / cost {line[63:71]!r} not in columns 58-61 / 63-70")
+    return "print job"
+
+
+def check_log(path, users, sample):
+    data = read_bytes(path)
+    name = os.path.relpath(path)
+    if data and not data.endswith(b"\r\n"):
+        problem(name, "does not end with CR LF")
+    lines = data.split(b"\r\n")[:-1] if data else []
+    short_users = {u.split(".")[0][:10] for u in users}
+    kinds = {}
+    for number, raw in enumerate(lines, 1):
+        where = f"{name}:{number}"
+        if b"\n" in raw or b"\r" in raw:
+            problem(where, "a bare CR or LF inside the line")
+        line = raw.decode("latin-1")
+        if line.startswith('"'):
+            fields = line.split(",")
+            tag = fields[1].strip('"') if len(fields) > 1 else ""
+            if tag in TAGS or tag.startswith("Charge") or (len(fields) == 13 and fields[9:11] == ["", ""]):
+                check_ascii_transaction(where, line, fields, users)
+                kind = "ascii transaction"
+            else:
+                check_ascii_print_job(where, line, fields, users)
+                kind = "ascii print job"
+                if sample and "" in fields[:12]:
+                    kinds["empty unquoted field"] = True
+                if sample and len(fields) > 10 and fields[10].startswith('"'):
+                    kinds["quoted pages"] = True
+        else:
+            kind = "readable " + (check_readable(where, line, short_users) or "bad")
+        kinds[kind] = True
+        if len(raw) + 2 > 255:
+            kinds["longer than 255"] = True
+    return kinds
+
+
+def main(argv):
+    if len(argv) < 2:
+        print(__doc__, file=sys.stderr)
+        return 2
+    root, sample = argv[1], "--sample" in argv[2:]
+    ini = check_ini(os.path.join(root, "tallynet.ini"),
+                    [("Store", "Path"), ("Login", "User"), ("Login", "Context"),
+                     ("Connections", "Default"), ("Connections", "Servers")])
+    if ini is None:
+        return 1
+    store = os.path.join(root, ini["Store"]["Path"])
+    for name in ("schema.ldif", "directory.ldif", "journal.ldif"):
+        if not os.path.isfile(os.path.join(store, name)):
+            problem(store, f"{name} is missing")
+    if problems:
+        print("\n".join(problems), file=sys.stderr)
+        return 1
+    users = snapshot_users(store)
+    if ini["Login"]["User"].upper() not in users:
+        problem("tallynet.ini", f"the login user {ini['Login']['User']} is not in the tree")
+    servers = ini["Connections"]["Servers"].split(",")
+    all_kinds = {}
+    for server in servers:
+        volume = ini["Volumes"].get(server) if ini.has_section("Volumes") else None
+        if volume is None:
+            problem("tallynet.ini", f"[Volumes] has no folder for {server}")
+            continue
+        sys_volume = os.path.join(root, volume, "SYS")
+        check_ini(os.path.join(sys_volume, "PUBLIC", "JOBTALLY.INI"),
+                  [("Preferences", "NumericalFormat"), ("Preferences", "LogFormat")])
+        log = os.path.join(sys_volume, "SYSTEM", "JOBTALLY", "JOBTALLY.LOG")
+        if os.path.isfile(log):
+            all_kinds.update(check_log(log, users, sample))
+    if sample:
+        wanted = ["ascii print job", "readable print job", "ascii transaction",
+                  "readable transaction", "empty unquoted field", "quoted pages",
+                  "longer than 255"]
+        for kind in wanted:
+            if kind not in all_kinds:
+                problem("sample logs", f"no record of the kind '{kind}'")
+        if len(users) < 25:
+            problem("sample tree", f"{len(users)} users; about 30 promised")
+        if len(servers) < 2:
+            problem("tallynet.ini", "the sample connects to two servers")
+    if problems:
+        print("\n".join(problems), file=sys.stderr)
+        return 1
+    print(f"{root}: {len(users)} users, records: {', '.join(sorted(all_kinds))}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

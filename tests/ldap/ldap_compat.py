@@ -328,6 +328,13 @@ jobtallyColourNolimit: TRUE
 """
 
 
+STORETOOL_CHANGES = [
+    ("JSMITH.SALES.CORP", "Account Balance", "25", "4"),
+    ("NOACCOUNT.SALES.CORP", "Account Balance", "-10", "3"),
+    ("RPATEL.SALES.CORP", "JOBTALLY:Colour Balance", "-7", "2"),
+]
+
+
 def expected_users(store_folder):
     """What the store holds once its journal is applied, for every user."""
     with open(os.path.join(store_folder, "directory.ldif")) as f:
@@ -364,6 +371,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--source-dir", required=True)
     parser.add_argument("--gendir", help="also check that gendir's trees load")
+    parser.add_argument("--storetool", help="also journal counter increments through storetool")
     parser.add_argument("--keep", action="store_true", help="keep the scratch folder")
     options = parser.parse_args()
 
@@ -394,6 +402,11 @@ def main():
 
         with open(os.path.join(store, "journal.ldif"), "w") as journal:
             journal.write(HAND_JOURNAL)
+        if options.storetool:
+            # The store's own increments, after the hand-written records, under its lock.
+            for name, attribute, amount, count in STORETOOL_CHANGES:
+                run([options.storetool, "add", store, name, attribute, amount, count],
+                    f"storetool add {name}")
         expected, changes = expected_users(store)
 
         server.start()

@@ -1,0 +1,214 @@
+#include "directory/client_config.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace tally::directory {
+namespace {
+
+std::string_view trim(std::string_view s) {
+    auto blank = [](char c) {
+        return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+    };
+    while (!s.empty() && blank(s.front())) {
+        s.remove_prefix(1);
+    }
+    while (!s.empty() && blank(s.back())) {
+        s.remove_suffix(1);
+    }
+    return s;
+}
+
+// A ";" that starts the value or follows a blank begins a comment, so that values may still
+// hold semicolons of their own ("a;b").
+std::string_view withoutTrailingComment(std::string_view s) {
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == ';' && (i == 0 || s[i - 1] == ' ' || s[i - 1] == '\t')) {
+            return trim(s.substr(0, i));
+        }
+    }
+    return trim(s);
+}
+
+std::string located(const std::string& file, int line, const std::string& message) {
+    return file + ":" + std::to_string(line) + ": " + message;
+}
+
+std::vector<std::string> splitList(std::string_view text) {
+    std::vector<std::string> items;
+    while (!text.empty()) {
+        std::size_t comma = text.find(',');
+        std::string_view item = trim(text.substr(0, comma));
+        if (!item.empty()) {
+            items.emplace_back(item);
+        }
+        if (comma == std::string_view::npos) {
+            break;
+        }
+        text.remove_prefix(comma + 1);
+    }
+    return items;
+}
+
+}  // namespace
+
+bool IniFile::NoCaseLess::operator()(std::string_view a, std::string_view b) const {
+    std::size_t n = a.size() < b.size() ? a.size() : b.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        int ca = std::tolower(static_cast<unsigned char>(a[i]));
+        int cb = std::tolower(static_cast<unsigned char>(b[i]));
+        if (ca != cb) {
+            return ca < cb;
+        }
+    }
+    return a.size() < b.size();
+}
+
+IniFile IniFile::parse(std::string_view text, const std::string& fileName) {
+    IniFile ini;
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") {
+        text.remove_prefix(3);
+    }
+    Section* current = nullptr;
+    int lineNumber = 0;
+    while (!text.empty()) {
+        ++lineNumber;
+        std::size_t end = text.find('\n');
+        std::string_view line = trim(text.substr(0, end));
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+
+        if (line.empty() || line.front() == ';' || line.front() == '#') {
+            continue;
+        }
+        if (line.front() == '[') {
+            std::string_view header = withoutTrailingComment(line);
+            if (header.size() < 2 || header.back() != ']') {
+                ini.problems_.push_back(
+                    located(fileName, lineNumber, "section header without a closing ']'"));
+                current = nullptr;
+                continue;
+            }
+            std::string_view name = trim(header.substr(1, header.size() - 2));
+            if (name.empty()) {
+                ini.problems_.push_back(located(fileName, lineNumber, "empty section name"));
+                current = nullptr;
+                continue;
+            }
+            current = &ini.sections_[std::string(name)];
+            continue;
+        }
+        std::size_t equals = line.find('=');
+        if (equals == std::string_view::npos) {
+            ini.problems_.push_back(located(
+                fileName, lineNumber, "line is neither a [section], key=value nor a comment"));
+            continue;
+        }
+        std::string_view key = trim(line.substr(0, equals));
+        if (key.empty()) {
+            ini.problems_.push_back(located(fileName, lineNumber, "key=value line without a key"));
+            continue;
+        }
+        if (current == nullptr) {
+            ini.problems_.push_back(
+                located(fileName, lineNumber,
+                        "key '" + std::string(key) + "' stands outside of any [section]"));
+            continue;
+        }
+        (*current)[std::string(key)] = std::string(withoutTrailingComment(line.substr(equals + 1)));
+    }
+    return ini;
+}
+
+const IniFile::Section* IniFile::section(std::string_view name) const {
+    auto found = sections_.find(name);
+    return found == sections_.end() ? nullptr : &found->second;
+}
+
+std::optional<std::string> IniFile::value(std::string_view sectionName,
+                                          std::string_view key) const {
+    const Section* s = section(sectionName);
+    if (s == nullptr) {
+        return std::nullopt;
+    }
+    auto found = s->find(key);
+    if (found == s->end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
+std::filesystem::path configuredPath(std::string_view text, const std::filesystem::path& base) {
+    std::string written(text);
+#ifndef _WIN32
+    for (char& c : written) {
+        if (c == '\\') {
+            c = '/';
+        }
+    }
+    if (written.size() >= 2 && written[1] == ':' &&
+        std::isalpha(static_cast<unsigned char>(written[0]))) {
+        written.erase(0, 2);
+        if (written.empty() || written.front() != '/') {
+            written.insert(written.begin(), '/');
+        }
+    }
+#endif
+    std::filesystem::path path(written);
+    if (path.is_relative()) {
+        path = base / path;
+    }
+    return path.lexically_normal();
+}
+
+ClientConfig parseClientConfig(std::string_view text, const std::filesystem::path& iniPath) {
+    ClientConfig config;
+    config.iniFile = iniPath;
+    std::string fileName = iniPath.string();
+    IniFile ini = IniFile::parse(text, fileName);
+    config.problems = ini.problems();
+    std::filesystem::path base = iniPath.parent_path();
+
+    std::string storePath = ini.value("Store", "Path").value_or("");
+    if (storePath.empty()) {
+        config.problems.push_back(fileName + ": [Store] has no Path, so there is no directory");
+    } else {
+        config.storeFolder = configuredPath(storePath, base);
+    }
+    config.loginUser = ini.value("Login", "User").value_or("");
+    config.loginContext = ini.value("Login", "Context").value_or("");
+    config.defaultServer = ini.value("Connections", "Default").value_or("");
+    config.servers = splitList(ini.value("Connections", "Servers").value_or(""));
+    if (const IniFile::Section* volumes = ini.section("Volumes")) {
+        for (const auto& [server, path] : *volumes) {
+            if (!path.empty()) {
+                config.volumes[server] = configuredPath(path, base);
+            }
+        }
+    }
+    return config;
+}
+
+ClientConfig loadClientConfig(const std::filesystem::path& iniPath) {
+    std::ifstream in(iniPath, std::ios::binary);
+    if (!in) {
+        ClientConfig config;
+        config.iniFile = iniPath;
+        config.problems.push_back(iniPath.string() + ": cannot be read");
+        return config;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    return parseClientConfig(text.str(), iniPath);
+}
+
+std::filesystem::path defaultConfigPath() {
+    const char* fromEnvironment = std::getenv("TALLYNET_INI");
+    if (fromEnvironment != nullptr && *fromEnvironment != '\0') {
+        return std::filesystem::path(fromEnvironment);
+    }
+    return runningProgramFolder() / "tallynet.ini";
+}
+
+}  // namespace tally::directory

@@ -1,0 +1,72 @@
+// The directory client's own configuration: tallynet.ini.
+//
+// The file says where the embedded store lives, who the workstation is logged in as, its current
+// context, which file servers it is connected to and where each server's volumes live on this
+// machine. The reader is plain C++ so that the same code serves the Windows program, the native
+// tests and the fuzzer.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tally::directory {
+
+// One INI file as read: sections of key=value pairs, names compared without regard to case.
+class IniFile {
+  public:
+    struct NoCaseLess {
+        using is_transparent = void;
+        bool operator()(std::string_view a, std::string_view b) const;
+    };
+    using Section = std::map<std::string, std::string, NoCaseLess>;
+
+    // Reads `text`; `fileName` only names the file in messages. Lines that are neither a
+    // [section], a key=value pair, a comment (";" or "#") nor blank are problems, each
+    // "<file>:<line>: <what is wrong>"; the lines that could be read are kept.
+    static IniFile parse(std::string_view text, const std::string& fileName);
+
+    // The value, or nullopt when the section or the key is absent.
+    std::optional<std::string> value(std::string_view section, std::string_view key) const;
+    const Section* section(std::string_view name) const;
+    const std::vector<std::string>& problems() const { return problems_; }
+
+  private:
+    std::map<std::string, Section, NoCaseLess> sections_;
+    std::vector<std::string> problems_;
+};
+
+struct ClientConfig {
+    std::filesystem::path iniFile;
+    std::filesystem::path storeFolder;  // empty when the file names none
+    std::string loginUser;              // typeless full name; empty: not logged in
+    std::string loginContext;           // empty: the top of the tree
+    std::string defaultServer;
+    std::vector<std::string> servers;  // the connected servers, as the file spells them
+    std::map<std::string, std::filesystem::path, IniFile::NoCaseLess> volumes;
+    std::vector<std::string> problems;  // empty when the file was read without fault
+};
+
+// Reads the configuration from the text of an ini file found at `iniPath` (relative paths in it
+// are taken from the file's folder).
+ClientConfig parseClientConfig(std::string_view text, const std::filesystem::path& iniPath);
+
+// Reads the file; a file that cannot be read gives a configuration whose problems say so.
+ClientConfig loadClientConfig(const std::filesystem::path& iniPath);
+
+// Where the configuration is looked for: $TALLYNET_INI when set and not empty, else
+// tallynet.ini beside the running program.
+std::filesystem::path defaultConfigPath();
+
+// The folder of the running program (platform-specific, *_posix.cpp / *_winapi.cpp).
+std::filesystem::path runningProgramFolder();
+
+// A path written in the file, made usable here: backslashes become separators, and on systems
+// without drive letters "X:\..." is taken from the root, as Wine shows the Unix tree on Z:.
+// Relative paths are taken from `base`.
+std::filesystem::path configuredPath(std::string_view text, const std::filesystem::path& base);
+
+}  // namespace tally::directory

@@ -1,0 +1,1171 @@
+// The directory calls over the embedded store.
+//
+// Names at this interface are typeless and relative to the context's name context; the store
+// knows only complete names, so every name is completed here first. Results are laid out whole
+// at the first call and handed out one buffer-sized chunk per call; the chunks not yet handed
+// out wait in the context's iteration table under the handle the caller holds.
+#include "directory/dirclient.h"
+
+#include <cstring>
+#include <exception>
+#include <new>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "directory/dirbuffer.h"
+#include "directory/dirclient_names.h"
+#include "directory/dirclient_results.h"
+#include "directory/dirclient_state.h"
+#include "directory/dirclient_values.h"
+
+using namespace tally::directory;
+namespace store = tally::store;
+
+namespace {
+
+constexpr std::size_t kLargestBuffer = 1u << 20;
+
+// Nothing thrown below may reach the program, which knows only statuses.
+template <typename Call>
+DirStatus guarded(Call&& call) {
+    try {
+        return call();
+    } catch (const std::bad_alloc&) {
+        noteProblem("the directory client ran out of memory");
+        return DIR_ERR_NO_MEMORY;
+    } catch (const std::exception& error) {
+        noteProblem(std::string("the directory store failed: ") + error.what());
+        return DIR_ERR_STORE;
+    }
+}
+
+Context* findContext(DirContextHandle handle) {
+    auto& contexts = clientState().contexts;
+    auto found = contexts.find(handle);
+    return found == contexts.end() ? nullptr : &found->second;
+}
+
+bool isLiveBuffer(const DirBuffer* buffer) {
+    return buffer != nullptr && clientState().buffers.count(const_cast<DirBuffer*>(buffer)) != 0;
+}
+
+bool isContainer(const store::Entry& entry) {
+    return sameName(entry.objectClass, "Organization") ||
+           sameName(entry.objectClass, "Organizational Unit");
+}
+
+// The object a name means in this context. The name is taken relative to the name context
+// first; a complete name that the program kept from earlier (the login name, a group's member)
+// is taken as written when the relative reading names nothing.
+std::optional<std::string> resolveName(store::Store& directory, std::string_view name,
+                                       const Context& context) {
+    std::optional<std::string> relative = completeName(name, context.nameContext);
+    if (relative) {
+        if (const store::Entry* entry = directory.find(*relative)) {
+            return entry->name;
+        }
+    }
+    if (!name.empty() && name.front() != '.' && name.back() != '.') {
+        if (std::optional<std::string> written = asWrittenName(name)) {
+            if (const store::Entry* entry = directory.find(*written)) {
+                return entry->name;
+            }
+        }
+    }
+    return relative;
+}
+
+const store::Entry* findObject(store::Store& directory, const char* name, const Context& context) {
+    if (name == nullptr) {
+        return nullptr;
+    }
+    std::optional<std::string> complete = resolveName(directory, name, context);
+    return complete ? directory.find(*complete) : nullptr;
+}
+
+std::uint32_t syntaxOf(const store::Store& directory, std::string_view attribute,
+                       std::uint32_t otherwise) {
+    const store::AttributeDef* definition = directory.attribute(attribute);
+    return definition != nullptr ? definition->syntax : otherwise;
+}
+
+std::string initialNameContext() {
+    const ClientConfig& config = loadedConfig();
+    if (config.loginContext.empty() || isRootName(config.loginContext)) {
+        return DIR_ROOT_NAME;
+    }
+    store::Store* directory = currentStore();
+    if (directory == nullptr) {
+        return DIR_ROOT_NAME;
+    }
+    std::optional<std::string> written = asWrittenName(config.loginContext);
+    const store::Entry* entry = written ? directory->find(*written) : nullptr;
+    if (entry == nullptr || !isContainer(*entry)) {
+        noteProblem(config.iniFile.string() + ": [Login] Context '" + config.loginContext +
+                    "' is not a container of the directory; starting at [Root]");
+        return DIR_ROOT_NAME;
+    }
+    return entry->name;
+}
+
+struct RequestRecord {
+    RequestTag tag;
+    std::uint32_t number = 0;  // change type or syntax
+    std::string name;
+    Bytes value;
+};
+
+bool parseRequest(const DirBuffer& buffer, std::vector<RequestRecord>& records) {
+    ByteReader reader = buffer.requestReader();
+    while (!reader.atEnd()) {
+        std::uint8_t tag = 0;
+        RequestRecord record{};
+        const std::uint8_t* at = nullptr;
+        std::uint32_t length = 0;
+        if (!reader.u8(tag) || !reader.u32(record.number) || !reader.bytes(at, length)) {
+            return false;
+        }
+        record.tag = static_cast<RequestTag>(tag);
+        if (record.tag == RequestTag::Value) {
+            record.value.assign(at, at + length);
+        } else {
+            record.name.assign(reinterpret_cast<const char*>(at), length);
+        }
+        records.push_back(std::move(record));
+    }
+    return true;
+}
+
+DirStatus putRecord(DirBuffer* buffer, RequestTag tag, std::uint32_t number,
+                    const std::uint8_t* data, std::size_t length) {
+    Bytes record;
+    record.push_back(static_cast<std::uint8_t>(tag));
+    appendU32(record, number);
+    appendU32(record, static_cast<std::uint32_t>(length));
+    record.insert(record.end(), data, data + length);
+    return buffer->appendRecord(record) ? DIR_OK : DIR_ERR_BUFFER_FULL;
+}
+
+DirStatus putName(DirBuffer* buffer, RequestTag tag, std::uint32_t number, const char* name) {
+    return putRecord(buffer, tag, number, reinterpret_cast<const std::uint8_t*>(name),
+                     std::strlen(name));
+}
+
+// Checks a request buffer before something is put into it.
+DirStatus requestReady(DirContextHandle context, DirBuffer* buffer,
+                       std::initializer_list<std::uint32_t> kinds) {
+    if (findContext(context) == nullptr) {
+        return DIR_ERR_BAD_CONTEXT;
+    }
+    if (!isLiveBuffer(buffer) || buffer->use != BufferUse::Request) {
+        return DIR_ERR_BAD_BUFFER;
+    }
+    for (std::uint32_t kind : kinds) {
+        if (buffer->requestKind == kind) {
+            return DIR_OK;
+        }
+    }
+    return DIR_ERR_BAD_BUFFER;
+}
+
+// The attribute or class names of a request, for the reads that name what they want.
+DirStatus requestedNames(const DirBuffer* request, std::uint32_t kind, RequestTag tag,
+                         std::vector<std::string>& names) {
+    if (!isLiveBuffer(request) || request->use != BufferUse::Request ||
+        request->requestKind != kind) {
+        return DIR_ERR_BAD_BUFFER;
+    }
+    std::vector<RequestRecord> records;
+    if (!parseRequest(*request, records)) {
+        return DIR_ERR_BAD_BUFFER;
+    }
+    for (const RequestRecord& record : records) {
+        if (record.tag == tag) {
+            names.push_back(record.name);
+        }
+    }
+    return DIR_OK;
+}
+
+DirStatus handOut(Context& context, IteratedCall call, ResultKind kind, std::vector<Bytes> chunks,
+                  std::int32_t* iterationHandle, DirBuffer* result) {
+    if (chunks.empty() || !result->holdResult(kind, chunks.front())) {
+        *iterationHandle = DIR_NO_MORE_ITERATIONS;
+        return DIR_ERR_BUFFER_FULL;
+    }
+    if (chunks.size() == 1) {
+        *iterationHandle = DIR_NO_MORE_ITERATIONS;
+        return DIR_OK;
+    }
+    std::int32_t handle = context.nextIteration;
+    context.nextIteration = handle == INT32_MAX ? 1 : handle + 1;
+    Iteration& iteration = context.iterations[handle];
+    iteration.call = call;
+    iteration.kind = kind;
+    iteration.chunks.assign(std::make_move_iterator(chunks.begin() + 1),
+                            std::make_move_iterator(chunks.end()));
+    *iterationHandle = handle;
+    return DIR_OK;
+}
+
+DirStatus continueIteration(Context& context, IteratedCall call, std::int32_t* iterationHandle,
+                            DirBuffer* result) {
+    auto found = context.iterations.find(*iterationHandle);
+    if (found == context.iterations.end() || found->second.call != call) {
+        return DIR_ERR_BAD_ITERATION;
+    }
+    Iteration& iteration = found->second;
+    bool delivered = result->holdResult(iteration.kind, iteration.chunks.front());
+    iteration.chunks.pop_front();
+    if (!delivered || iteration.chunks.empty()) {
+        context.iterations.erase(found);
+        *iterationHandle = DIR_NO_MORE_ITERATIONS;
+    }
+    return delivered ? DIR_OK : DIR_ERR_BUFFER_FULL;
+}
+
+// Common checks of the iterated calls; `fresh` tells whether this call starts a new result.
+DirStatus iteratedCallReady(DirContextHandle context, const std::int32_t* iterationHandle,
+                            const DirBuffer* result, Context*& found) {
+    found = findContext(context);
+    if (found == nullptr) {
+        return DIR_ERR_BAD_CONTEXT;
+    }
+    if (iterationHandle == nullptr) {
+        return DIR_ERR_BAD_ITERATION;
+    }
+    if (!isLiveBuffer(result)) {
+        return DIR_ERR_BAD_BUFFER;
+    }
+    return DIR_OK;
+}
+
+// ---- reading a result ----------------------------------------------------------------------
+
+DirStatus resultReady(DirContextHandle context, const DirBuffer* result, ResultKind kind) {
+    if (findContext(context) == nullptr) {
+        return DIR_ERR_BAD_CONTEXT;
+    }
+    if (!isLiveBuffer(result) || result->use != BufferUse::Result || result->resultKind != kind) {
+        return DIR_ERR_BAD_BUFFER;
+    }
+    return DIR_OK;
+}
+
+DirStatus readCount(DirBuffer* result, std::uint32_t* count) {
+    result->cursor = 0;
+    ByteReader reader = result->resultReader();
+    std::uint32_t records = 0;
+    if (!reader.u32(records)) {
+        return DIR_ERR_BUFFER_EMPTY;
+    }
+    result->cursor = reader.position();
+    result->recordsLeft = records;
+    result->valuesLeft = 0;
+    result->listsLeft = 0;
+    result->countRead = true;
+    if (count != nullptr) {
+        *count = records;
+    }
+    return DIR_OK;
+}
+
+// The caller may skip the count; it is read on the way to the first record.
+DirStatus nextRecord(DirBuffer* result) {
+    if (!result->countRead) {
+        DirStatus status = readCount(result, nullptr);
+        if (status != DIR_OK) {
+            return status;
+        }
+    }
+    if (result->recordsLeft == 0) {
+        return DIR_ERR_BUFFER_EMPTY;
+    }
+    --result->recordsLeft;
+    return DIR_OK;
+}
+
+// Steps over values (or class items) that the caller did not fetch.
+bool skipValues(DirBuffer* result) {
+    ByteReader reader = result->resultReader();
+    for (; result->valuesLeft > 0; --result->valuesLeft) {
+        const std::uint8_t* at = nullptr;
+        std::uint32_t length = 0;
+        if (!reader.bytes(at, length)) {
+            return false;
+        }
+    }
+    result->cursor += reader.position();
+    return true;
+}
+
+bool skipClassLists(DirBuffer* result) {
+    if (!skipValues(result)) {
+        return false;
+    }
+    for (; result->listsLeft > 0; --result->listsLeft) {
+        ByteReader reader = result->resultReader();
+        if (!reader.u32(result->valuesLeft)) {
+            return false;
+        }
+        result->cursor += reader.position();
+        if (!skipValues(result)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void writeText(std::string_view text, char* out) {
+    if (out != nullptr) {
+        copyName(text, out);
+    }
+}
+
+}  // namespace
+
+// ---- context and names ---------------------------------------------------------------------
+
+std::int32_t DirIsLoggedIn() {
+    try {
+        const ClientConfig& config = loadedConfig();
+        if (!config.problems.empty() || config.loginUser.empty()) {
+            return 0;
+        }
+        return currentStore() != nullptr ? 1 : 0;
+    } catch (const std::exception& error) {
+        noteProblem(std::string("the directory client failed: ") + error.what());
+        return 0;
+    }
+}
+
+DirContextHandle DirCreateContext() {
+    try {
+        ClientState& state = clientState();
+        Context context;
+        context.nameContext = initialNameContext();
+        DirContextHandle handle = state.nextContext;
+        state.nextContext = handle == INT32_MAX ? 1 : handle + 1;
+        state.contexts[handle] = std::move(context);
+        return handle;
+    } catch (const std::exception& error) {
+        noteProblem(std::string("no directory context could be made: ") + error.what());
+        return -1;
+    }
+}
+
+DirStatus DirFreeContext(DirContextHandle context) {
+    return clientState().contexts.erase(context) == 1 ? DIR_OK : DIR_ERR_BAD_CONTEXT;
+}
+
+DirStatus DirGetContextValue(DirContextHandle context, std::int32_t key, void* value) {
+    Context* found = findContext(context);
+    if (found == nullptr) {
+        return DIR_ERR_BAD_CONTEXT;
+    }
+    if (value == nullptr) {
+        return DIR_ERR_BAD_BUFFER;
+    }
+    switch (key) {
+        case DIR_CTX_FLAGS:
+            std::memcpy(value, &found->flags, sizeof found->flags);
+            return DIR_OK;
+        case DIR_CTX_NAME_CONTEXT:
+            copyName(found->nameContext, static_cast<char*>(value));
+            return DIR_OK;
+        default:
+            return DIR_ERR_BAD_KEY;
+    }
+}
+
+DirStatus DirSetContextValue(DirContextHandle context, std::int32_t key, const void* value) {
+    return guarded([&]() -> DirStatus {
+        Context* found = findContext(context);
+        if (found == nullptr) {
+            return DIR_ERR_BAD_CONTEXT;
+        }
+        if (value == nullptr) {
+            return DIR_ERR_BAD_BUFFER;
+        }
+        if (key == DIR_CTX_FLAGS) {
+            std::memcpy(&found->flags, value, sizeof found->flags);
+            return DIR_OK;
+        }
+        if (key != DIR_CTX_NAME_CONTEXT) {
+            return DIR_ERR_BAD_KEY;
+        }
+        // A name context is always given whole, from the top of the tree.
+        std::string_view name(static_cast<const char*>(value));
+        if (isRootName(name)) {
+            found->nameContext = DIR_ROOT_NAME;
+            return DIR_OK;
+        }
+        std::optional<std::string> written = asWrittenName(name);
+        if (!written || written->size() >= DIR_MAX_NAME_BYTES) {
+            return DIR_ERR_ILLEGAL_NAME;
+        }
+        store::Store* directory = currentStore();
+        if (directory == nullptr) {
+            return DIR_ERR_STORE;
+        }
+        const store::Entry* entry = directory->find(*written);
+        if (entry == nullptr || !isContainer(*entry)) {
+            return DIR_ERR_ILLEGAL_NAME;
+        }
+        found->nameContext = entry->name;
+        return DIR_OK;
+    });
+}
+
+DirStatus DirGetLoginName(DirContextHandle context, char* name) {
+    return guarded([&]() -> DirStatus {
+        if (findContext(context) == nullptr) {
+            return DIR_ERR_BAD_CONTEXT;
+        }
+        if (name == nullptr) {
+            return DIR_ERR_BAD_BUFFER;
+        }
+        if (DirIsLoggedIn() == 0) {
+            return DIR_ERR_NOT_LOGGED_IN;
+        }
+        // The complete name, so that it still means the same object after the context moved.
+        std::string login = loadedConfig().loginUser;
+        if (store::Store* directory = currentStore()) {
+            std::optional<std::string> written = asWrittenName(login);
+            if (const store::Entry* entry = written ? directory->find(*written) : nullptr) {
+                login = entry->name;
+            }
+        }
+        copyName(login, name);
+        return DIR_OK;
+    });
+}
+
+DirStatus DirGetFullName(DirContextHandle context, const char* name, char* fullName) {
+    return guarded([&]() -> DirStatus {
+        Context* found = findContext(context);
+        if (found == nullptr) {
+            return DIR_ERR_BAD_CONTEXT;
+        }
+        if (name == nullptr || fullName == nullptr) {
+            return DIR_ERR_BAD_BUFFER;
+        }
+        std::string given(name);  // the caller may pass one buffer for both
+        store::Store* directory = currentStore();
+        if (directory == nullptr) {
+            return DIR_ERR_STORE;
+        }
+        std::optional<std::string> complete = resolveName(*directory, given, *found);
+        if (!complete || complete->size() >= DIR_MAX_NAME_BYTES) {
+            return DIR_ERR_ILLEGAL_NAME;
+        }
+        copyName(*complete, fullName);
+        return DIR_OK;
+    });
+}
+
+// ---- requests ------------------------------------------------------------------------------
+
+DirStatus DirAllocBuffer(std::size_t size, DirBuffer** buffer) {
+    if (buffer == nullptr) {
+        return DIR_ERR_BAD_BUFFER;
+    }
+    *buffer = nullptr;
+    if (size == 0 || size > kLargestBuffer) {
+        return DIR_ERR_BAD_BUFFER;
+    }
+    try {
+        auto made = std::make_unique<DirBuffer>(size);
+        clientState().buffers.insert(made.get());
+        *buffer = made.release();
+        return DIR_OK;
+    } catch (const std::bad_alloc&) {
+        return DIR_ERR_NO_MEMORY;
+    }
+}
+
+DirStatus DirFreeBuffer(DirBuffer* buffer) {
+    if (clientState().buffers.erase(buffer) == 0) {
+        return DIR_ERR_BAD_BUFFER;
+    }
+    delete buffer;
+    return DIR_OK;
+}
+
+DirStatus DirInitBuffer(DirContextHandle context, std::uint32_t kind, DirBuffer* buffer) {
+    if (findContext(context) == nullptr) {
+        return DIR_ERR_BAD_CONTEXT;
+    }
+    if (!isLiveBuffer(buffer)) {
+        return DIR_ERR_BAD_BUFFER;
+    }
+    switch (kind) {
+        case DIR_REQ_READ:
+        case DIR_REQ_COMPARE:
+        case DIR_REQ_MODIFY:
+        case DIR_REQ_READ_ATTR_DEF:
+        case DIR_REQ_READ_CLASS_DEF:
+            break;
+        default:
+            return DIR_ERR_BAD_BUFFER;
+    }
+    buffer->use = BufferUse::Request;
+    buffer->requestKind = kind;
+    buffer->resultKind = ResultKind::None;
+    buffer->used = 0;
+    buffer->cursor = 0;
+    buffer->valueMayFollow = false;
+    return DIR_OK;
+}
+
+DirStatus DirPutAttrName(DirContextHandle context, DirBuffer* buffer, const char* attrName) {
+    return guarded([&]() -> DirStatus {
+        DirStatus ready =
+            requestReady(context, buffer, {DIR_REQ_READ, DIR_REQ_COMPARE, DIR_REQ_READ_ATTR_DEF});
+        if (ready != DIR_OK) {
+            return ready;
+        }
+        if (attrName == nullptr || *attrName == '\0') {
+            return DIR_ERR_NO_SUCH_ATTRIBUTE;
+        }
+        DirStatus put = putName(buffer, RequestTag::AttrName, 0, attrName);
+        buffer->valueMayFollow = put == DIR_OK && buffer->requestKind == DIR_REQ_COMPARE;
+        return put;
+    });
+}
+
+DirStatus DirPutChange(DirContextHandle context, DirBuffer* buffer, std::uint32_t changeType,
+                       const char* attrName) {
+    return guarded([&]() -> DirStatus {
+        DirStatus ready = requestReady(context, buffer, {DIR_REQ_MODIFY});
+        if (ready != DIR_OK) {
+            return ready;
+        }
+        if (changeType != DIR_CHANGE_ADD_VALUE && changeType != DIR_CHANGE_OVERWRITE_VALUE &&
+            changeType != DIR_CHANGE_CLEAR_ATTRIBUTE) {
+            return DIR_ERR_BAD_SYNTAX;
+        }
+        if (attrName == nullptr || *attrName == '\0') {
+            return DIR_ERR_NO_SUCH_ATTRIBUTE;
+        }
+        DirStatus put = putName(buffer, RequestTag::Change, changeType, attrName);
+        buffer->valueMayFollow = put == DIR_OK;
+        return put;
+    });
+}
+
+DirStatus DirPutAttrValue(DirContextHandle context, DirBuffer* buffer, std::uint32_t syntax,
+                          const void* value) {
+    return guarded([&]() -> DirStatus {
+        DirStatus ready = requestReady(context, buffer, {DIR_REQ_COMPARE, DIR_REQ_MODIFY});
+        if (ready != DIR_OK) {
+            return ready;
+        }
+        if (!buffer->valueMayFollow) {
+            return DIR_ERR_BAD_BUFFER;
+        }
+        std::optional<Bytes> bytes = encodeCallerValue(syntax, value);
+        if (!bytes) {
+            return DIR_ERR_BAD_SYNTAX;
+        }
+        DirStatus put = putRecord(buffer, RequestTag::Value, syntax, bytes->data(), bytes->size());
+        if (put == DIR_OK) {
+            buffer->valueMayFollow = false;
+        }
+        return put;
+    });
+}
+
+DirStatus DirPutClassName(DirContextHandle context, DirBuffer* buffer, const char* className) {
+    return guarded([&]() -> DirStatus {
+        DirStatus ready = requestReady(context, buffer, {DIR_REQ_READ_CLASS_DEF});
+        if (ready != DIR_OK) {
+            return ready;
+        }
+        if (className == nullptr || *className == '\0') {
+            return DIR_ERR_NO_SUCH_CLASS;
+        }
+        return putName(buffer, RequestTag::ClassName, 0, className);
+    });
+}
+
+// ---- operations ----------------------------------------------------------------------------
+
+DirStatus DirRead(DirContextHandle context, const char* objectName, std::uint32_t infoType,
+                  std::uint8_t allAttrs, DirBuffer* request, std::int32_t* iterationHandle,
+                  DirBuffer* result) {
+    return guarded([&]() -> DirStatus {
+        Context* found = nullptr;
+        DirStatus ready = iteratedCallReady(context, iterationHandle, result, found);
+        if (ready != DIR_OK) {
+            return ready;
+        }
+        if (*iterationHandle != DIR_NO_MORE_ITERATIONS) {
+            return continueIteration(*found, IteratedCall::Read, iterationHandle, result);
+        }
+        std::vector<std::string> wanted;
+        if (allAttrs == 0) {
+            DirStatus named = requestedNames(request, DIR_REQ_READ, RequestTag::AttrName, wanted);
+            if (named != DIR_OK) {
+                return named;
+            }
+        }
+        store::Store* directory = currentStore();
+        if (directory == nullptr) {
+            return DIR_ERR_STORE;
+        }
+        const store::Entry* entry = findObject(*directory, objectName, *found);
+        if (entry == nullptr) {
+            return DIR_ERR_NO_SUCH_ENTRY;
+        }
+        std::vector<ReadAttribute> attributes;
+        auto take = [&](const std::string& name, const std::vector<std::string>& values) {
+            ReadAttribute attribute;
+            attribute.name = name;
+            attribute.syntax = syntaxOf(*directory, name, SYN_CI_STRING);
+            for (const std::string& text : values) {
+                std::optional<Bytes> value = resultValueOf(attribute.syntax, text);
+                if (!value) {
+                    noteProblem(entry->name + ": attribute '" + name + "' holds '" + text +
+                                "', which is no value of syntax " +
+                                std::to_string(attribute.syntax));
+                    return false;
+                }
+                attribute.values.push_back(std::move(*value));
+            }
+            attributes.push_back(std::move(attribute));
+            return true;
+        };
+        if (allAttrs != 0) {
+            for (const auto& [name, values] : entry->attributes) {
+                if (!take(name, values)) {
+                    return DIR_ERR_BAD_SYNTAX;
+                }
+            }
+        } else {
+            for (const std::string& name : wanted) {
+                auto held = entry->attributes.find(name);
+                if (held != entry->attributes.end() && !held->second.empty() &&
+                    !take(held->first, held->second)) {
+                    return DIR_ERR_BAD_SYNTAX;
+                }
+            }
+        }
+        if (attributes.empty()) {
+            return DIR_ERR_NO_SUCH_ATTRIBUTE;
+        }
+        std::vector<Bytes> chunks;
+        if (!packRead(attributes, infoType != 0, result->capacity(), chunks)) {
+            return DIR_ERR_BUFFER_FULL;
+        }
+        return handOut(*found, IteratedCall::Read, ResultKind::Read, std::move(chunks),
+                       iterationHandle, result);
+    });
+}
+
+DirStatus DirReadAttrDefs(DirContextHandle context, std::uint32_t /*infoType*/,
+                          std::uint8_t allAttrs, DirBuffer* request, std::int32_t* iterationHandle,
+                          DirBuffer* result) {
+    return guarded([&]() -> DirStatus {
+        Context* found = nullptr;
+        DirStatus ready = iteratedCallReady(context, iterationHandle, result, found);
+        if (ready != DIR_OK) {
+            return ready;
+        }
+        if (*iterationHandle != DIR_NO_MORE_ITERATIONS) {
+            return continueIteration(*found, IteratedCall::ReadAttrDefs, iterationHandle, result);
+        }
+        std::vector<std::string> wanted;
+        if (allAttrs == 0) {
+            DirStatus named =
+                requestedNames(request, DIR_REQ_READ_ATTR_DEF, RequestTag::AttrName, wanted);
+            if (named != DIR_OK) {
+                return named;
+            }
+        }
+        store::Store* directory = currentStore();
+        if (directory == nullptr) {
+            return DIR_ERR_STORE;
+        }
+        std::vector<AttrDefinition> definitions;
+        auto take = [&](const store::AttributeDef& definition) {
+            definitions.push_back({definition.name, definition.syntax, definition.singleValued});
+        };
+        if (allAttrs != 0) {
+            for (const store::AttributeDef& definition : directory->attributes()) {
+                take(definition);
+            }
+        } else {
+            for (const std::string& name : wanted) {
+                const store::AttributeDef* definition = directory->attribute(name);
+                if (definition == nullptr) {
+                    return DIR_ERR_NO_SUCH_ATTRIBUTE;
+                }
+                take(*definition);
+            }
+        }
+        std::vector<Bytes> chunks;
+        if (!packAttrDefs(definitions, result->capacity(), chunks)) {
+            return DIR_ERR_BUFFER_FULL;
+        }
+        return handOut(*found, IteratedCall::ReadAttrDefs, ResultKind::AttrDefs, std::move(chunks),
+                       iterationHandle, result);
+    });
+}
+
+DirStatus DirReadClassDefs(DirContextHandle context, std::uint32_t /*infoType*/,
+                           std::uint8_t allClasses, DirBuffer* request,
+                           std::int32_t* iterationHandle, DirBuffer* result) {
+    return guarded([&]() -> DirStatus {
+        Context* found = nullptr;
+        DirStatus ready = iteratedCallReady(context, iterationHandle, result, found);
+        if (ready != DIR_OK) {
+            return ready;
+        }
+        if (*iterationHandle != DIR_NO_MORE_ITERATIONS) {
+            return continueIteration(*found, IteratedCall::ReadClassDefs, iterationHandle, result);
+        }
+        std::vector<std::string> wanted;
+        if (allClasses == 0) {
+            DirStatus named =
+                requestedNames(request, DIR_REQ_READ_CLASS_DEF, RequestTag::ClassName, wanted);
+            if (named != DIR_OK) {
+                return named;
+            }
+        }
+        store::Store* directory = currentStore();
+        if (directory == nullptr) {
+            return DIR_ERR_STORE;
+        }
+        std::vector<ClassDefinition> definitions;
+        if (allClasses != 0) {
+            for (const store::ClassDef& definition : directory->classes()) {
+                definitions.push_back({definition.name, definition.itemLists});
+            }
+        } else {
+            for (const std::string& name : wanted) {
+                const store::ClassDef* definition = directory->objectClass(name);
+                if (definition == nullptr) {
+                    return DIR_ERR_NO_SUCH_CLASS;
+                }
+                definitions.push_back({definition->name, definition->itemLists});
+            }
+        }
+        std::vector<Bytes> chunks;
+        if (!packClassDefs(definitions, result->capacity(), chunks)) {
+            return DIR_ERR_BUFFER_FULL;
+        }
+        return handOut(*found, IteratedCall::ReadClassDefs, ResultKind::ClassDefs,
+                       std::move(chunks), iterationHandle, result);
+    });
+}
+
+DirStatus DirModifyObject(DirContextHandle context, const char* objectName,
+                          std::int32_t* iterationHandle, std::uint8_t /*moreIterations*/,
+                          DirBuffer* changes) {
+    return guarded([&]() -> DirStatus {
+        Context* found = findContext(context);
+        if (found == nullptr) {
+            return DIR_ERR_BAD_CONTEXT;
+        }
+        if (iterationHandle != nullptr) {
+            *iterationHandle = DIR_NO_MORE_ITERATIONS;
+        }
+        std::vector<RequestRecord> records;
+        if (!isLiveBuffer(changes) || changes->use != BufferUse::Request ||
+            changes->requestKind != DIR_REQ_MODIFY || !parseRequest(*changes, records)) {
+            return DIR_ERR_BAD_BUFFER;
+        }
+        store::Store* directory = currentStore();
+        if (directory == nullptr) {
+            return DIR_ERR_STORE;
+        }
+        const store::Entry* entry = findObject(*directory, objectName, *found);
+        if (entry == nullptr) {
+            return DIR_ERR_NO_SUCH_ENTRY;
+        }
+        std::vector<store::Change> storeChanges;
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            const RequestRecord& change = records[i];
+            if (change.tag != RequestTag::Change) {
+                return DIR_ERR_BAD_BUFFER;
+            }
+            const RequestRecord* value = nullptr;
+            if (i + 1 < records.size() && records[i + 1].tag == RequestTag::Value) {
+                value = &records[++i];
+            }
+            const store::AttributeDef* definition = directory->attribute(change.name);
+            if (definition == nullptr) {
+                return DIR_ERR_NO_SUCH_ATTRIBUTE;
+            }
+            store::Change made{store::ChangeKind::Clear, definition->name, {}};
+            if (change.number == DIR_CHANGE_CLEAR_ATTRIBUTE) {
+                storeChanges.push_back(std::move(made));  // a value put for a clear means nothing
+                continue;
+            }
+            if (value == nullptr) {
+                return DIR_ERR_BAD_BUFFER;
+            }
+            std::optional<std::string> text =
+                storeTextOf(definition->syntax, value->number, value->value);
+            if (!text) {
+                return DIR_ERR_BAD_SYNTAX;
+            }
+            if (definition->syntax == SYN_DIST_NAME) {
+                std::optional<std::string> complete = resolveName(*directory, *text, *found);
+                if (!complete) {
+                    return DIR_ERR_ILLEGAL_NAME;
+                }
+                text = complete;
+            }
+            made.kind = change.number == DIR_CHANGE_ADD_VALUE ? store::ChangeKind::AddValue
+                                                              : store::ChangeKind::Overwrite;
+            made.value = std::move(*text);
+            storeChanges.push_back(std::move(made));
+        }
+        if (storeChanges.empty()) {
+            return DIR_OK;
+        }
+        return static_cast<DirStatus>(directory->modify(entry->name, storeChanges));
+    });
+}
+
+DirStatus DirCompare(DirContextHandle context, const char* objectName, DirBuffer* request,
+                     std::uint8_t* matched) {
+    return guarded([&]() -> DirStatus {
+        Context* found = findContext(context);
+        if (found == nullptr) {
+            return DIR_ERR_BAD_CONTEXT;
+        }
+        if (matched == nullptr) {
+            return DIR_ERR_BAD_BUFFER;
+        }
+        *matched = 0;
+        std::vector<RequestRecord> records;
+        if (!isLiveBuffer(request) || request->use != BufferUse::Request ||
+            request->requestKind != DIR_REQ_COMPARE || !parseRequest(*request, records) ||
+            records.size() != 2 || records[0].tag != RequestTag::AttrName ||
+            records[1].tag != RequestTag::Value) {
+            return DIR_ERR_BAD_BUFFER;
+        }
+        const std::string& attribute = records[0].name;
+        std::uint32_t putSyntax = records[1].number;
+        store::Store* directory = currentStore();
+        if (directory == nullptr) {
+            return DIR_ERR_STORE;
+        }
+        const store::Entry* entry = findObject(*directory, objectName, *found);
+        if (entry == nullptr) {
+            return DIR_ERR_NO_SUCH_ENTRY;
+        }
+        std::uint32_t syntax = syntaxOf(*directory, attribute, putSyntax);
+        std::optional<std::string> wanted = storeTextOf(syntax, putSyntax, records[1].value);
+        if (!wanted) {
+            return DIR_ERR_BAD_SYNTAX;
+        }
+        ValueForm form = formOf(syntax);
+        if (syntax == SYN_DIST_NAME) {
+            wanted = resolveName(*directory, *wanted, *found);
+            if (!wanted) {
+                return DIR_OK;  // no object can have that name, so nobody holds it
+            }
+        }
+        auto held = entry->attributes.find(attribute);
+        if (held == entry->attributes.end()) {
+            return DIR_OK;
+        }
+        std::optional<Bytes> wantedValue = resultValueOf(syntax, *wanted);
+        for (const std::string& text : held->second) {
+            bool same = false;
+            if (form == ValueForm::Text) {
+                same = sameName(text, *wanted);
+            } else {
+                std::optional<Bytes> heldValue = resultValueOf(syntax, text);
+                same = heldValue && wantedValue && *heldValue == *wantedValue;
+            }
+            if (same) {
+                *matched = 1;
+                break;
+            }
+        }
+        return DIR_OK;
+    });
+}
+
+DirStatus DirListByClass(DirContextHandle context, const char* container, const char* className,
+                         const char* subordinateName, std::int32_t* iterationHandle,
+                         DirBuffer* result) {
+    return guarded([&]() -> DirStatus {
+        Context* found = nullptr;
+        DirStatus ready = iteratedCallReady(context, iterationHandle, result, found);
+        if (ready != DIR_OK) {
+            return ready;
+        }
+        if (*iterationHandle != DIR_NO_MORE_ITERATIONS) {
+            return continueIteration(*found, IteratedCall::ListByClass, iterationHandle, result);
+        }
+        store::Store* directory = currentStore();
+        if (directory == nullptr) {
+            return DIR_ERR_STORE;
+        }
+        std::string parent;
+        if (container == nullptr || *container == '\0') {
+            parent = isRootName(found->nameContext) ? std::string() : found->nameContext;
+        } else {
+            const store::Entry* entry = findObject(*directory, container, *found);
+            if (entry == nullptr) {
+                return DIR_ERR_NO_SUCH_ENTRY;
+            }
+            parent = entry->name;
+        }
+        std::vector<ListedObject> objects;
+        for (const store::Entry* child : directory->children(parent)) {
+            if (className != nullptr && *className != '\0' &&
+                !sameName(child->objectClass, className)) {
+                continue;
+            }
+            std::string_view leaf = leafOf(child->name);
+            if (subordinateName != nullptr && *subordinateName != '\0' &&
+                !matchesPattern(leaf, subordinateName)) {
+                continue;
+            }
+            ListedObject object{std::string(leaf), child->objectClass, 0};
+            if (isContainer(*child)) {
+                object.subordinateCount =
+                    static_cast<std::uint32_t>(directory->children(child->name).size());
+            }
+            objects.push_back(std::move(object));
+        }
+        std::vector<Bytes> chunks;
+        if (!packListing(objects, result->capacity(), chunks)) {
+            return DIR_ERR_BUFFER_FULL;
+        }
+        return handOut(*found, IteratedCall::ListByClass, ResultKind::Listing, std::move(chunks),
+                       iterationHandle, result);
+    });
+}
+
+// ---- reading a result ----------------------------------------------------------------------
+
+DirStatus DirGetObjectCount(DirContextHandle context, DirBuffer* result, std::uint32_t* count) {
+    DirStatus ready = resultReady(context, result, ResultKind::Listing);
+    return ready != DIR_OK ? ready : readCount(result, count);
+}
+
+DirStatus DirGetObjectName(DirContextHandle context, DirBuffer* result, char* objectName,
+                           std::uint32_t* attrCount, DirObjectInfo* info) {
+    DirStatus ready = resultReady(context, result, ResultKind::Listing);
+    if (ready != DIR_OK || (ready = nextRecord(result)) != DIR_OK) {
+        return ready;
+    }
+    ByteReader reader = result->resultReader();
+    std::string name, baseClass;
+    std::uint32_t attributes = 0, flags = 0, subordinates = 0, modified = 0;
+    if (!reader.text(name) || !reader.u32(attributes) || !reader.u32(flags) ||
+        !reader.u32(subordinates) || !reader.u32(modified) || !reader.text(baseClass)) {
+        return DIR_ERR_BUFFER_EMPTY;
+    }
+    result->cursor += reader.position();
+    writeText(name, objectName);
+    if (attrCount != nullptr) {
+        *attrCount = attributes;
+    }
+    if (info != nullptr) {
+        info->objectFlags = flags;
+        info->subordinateCount = subordinates;
+        info->modificationTime = modified;
+        copyName(baseClass, info->baseClass);
+    }
+    return DIR_OK;
+}
+
+DirStatus DirGetAttrCount(DirContextHandle context, DirBuffer* result, std::uint32_t* count) {
+    DirStatus ready = resultReady(context, result, ResultKind::Read);
+    if (ready == DIR_ERR_BAD_BUFFER) {
+        ready = resultReady(context, result, ResultKind::AttrDefs);
+    }
+    return ready != DIR_OK ? ready : readCount(result, count);
+}
+
+DirStatus DirGetAttrName(DirContextHandle context, DirBuffer* result, char* attrName,
+                         std::uint32_t* valueCount, std::uint32_t* syntax) {
+    DirStatus ready = resultReady(context, result, ResultKind::Read);
+    if (ready != DIR_OK) {
+        return ready;
+    }
+    if (!skipValues(result)) {
+        return DIR_ERR_BUFFER_EMPTY;
+    }
+    if ((ready = nextRecord(result)) != DIR_OK) {
+        return ready;
+    }
+    ByteReader reader = result->resultReader();
+    std::string name;
+    std::uint32_t attributeSyntax = 0, values = 0;
+    if (!reader.text(name) || !reader.u32(attributeSyntax) || !reader.u32(values)) {
+        return DIR_ERR_BUFFER_EMPTY;
+    }
+    result->cursor += reader.position();
+    result->valuesLeft = values;
+    result->currentSyntax = attributeSyntax;
+    writeText(name, attrName);
+    if (valueCount != nullptr) {
+        *valueCount = values;
+    }
+    if (syntax != nullptr) {
+        *syntax = attributeSyntax;
+    }
+    return DIR_OK;
+}
+
+DirStatus DirGetAttrValue(DirContextHandle context, DirBuffer* result, std::uint32_t syntax,
+                          void* value) {
+    DirStatus ready = resultReady(context, result, ResultKind::Read);
+    if (ready != DIR_OK) {
+        return ready;
+    }
+    if (value == nullptr) {
+        return DIR_ERR_BAD_BUFFER;
+    }
+    if (result->valuesLeft == 0) {
+        return DIR_ERR_BUFFER_EMPTY;
+    }
+    ValueForm form = formOf(result->currentSyntax);
+    if (formOf(syntax) != form) {
+        return DIR_ERR_BAD_SYNTAX;
+    }
+    ByteReader reader = result->resultReader();
+    const std::uint8_t* at = nullptr;
+    std::uint32_t length = 0;
+    if (!reader.bytes(at, length)) {
+        return DIR_ERR_BUFFER_EMPTY;
+    }
+    std::uint32_t expected = form == ValueForm::Int32 ? 4 : form == ValueForm::Byte ? 1 : length;
+    if (length != expected || (form == ValueForm::NetAddress && length < 4)) {
+        return DIR_ERR_BAD_SYNTAX;
+    }
+    result->cursor += reader.position();
+    --result->valuesLeft;
+    // The octets stay in the result buffer, which the client owns until it is freed or reused.
+    auto* octets = const_cast<std::uint8_t*>(at);
+    switch (form) {
+        case ValueForm::Int32:
+        case ValueForm::Byte:
+            std::memcpy(value, at, length);
+            break;
+        case ValueForm::Octets:
+            *static_cast<DirOctetString*>(value) = DirOctetString{length, octets};
+            break;
+        case ValueForm::NetAddress: {
+            std::uint32_t type = 0;
+            std::memcpy(&type, at, 4);
+            *static_cast<DirNetAddress*>(value) = DirNetAddress{type, length - 4, octets + 4};
+            break;
+        }
+        case ValueForm::Text:
+            copyName(std::string_view(reinterpret_cast<const char*>(at), length),
+                     static_cast<char*>(value));
+            break;
+    }
+    return DIR_OK;
+}
+
+DirStatus DirGetAttrDef(DirContextHandle context, DirBuffer* result, char* attrName,
+                        DirAttrInfo* definition) {
+    DirStatus ready = resultReady(context, result, ResultKind::AttrDefs);
+    if (ready != DIR_OK || (ready = nextRecord(result)) != DIR_OK) {
+        return ready;
+    }
+    ByteReader reader = result->resultReader();
+    std::string name;
+    DirAttrInfo info{};
+    if (!reader.text(name) || !reader.u32(info.attrFlags) || !reader.u32(info.attrSyntaxID) ||
+        !reader.u32(info.attrLower) || !reader.u32(info.attrUpper)) {
+        return DIR_ERR_BUFFER_EMPTY;
+    }
+    result->cursor += reader.position();
+    writeText(name, attrName);
+    if (definition != nullptr) {
+        *definition = info;
+    }
+    return DIR_OK;
+}
+
+DirStatus DirGetClassDefCount(DirContextHandle context, DirBuffer* result, std::uint32_t* count) {
+    DirStatus ready = resultReady(context, result, ResultKind::ClassDefs);
+    return ready != DIR_OK ? ready : readCount(result, count);
+}
+
+DirStatus DirGetClassDef(DirContextHandle context, DirBuffer* result, char* className,
+                         DirClassInfo* info) {
+    DirStatus ready = resultReady(context, result, ResultKind::ClassDefs);
+    if (ready != DIR_OK) {
+        return ready;
+    }
+    if (!skipClassLists(result)) {
+        return DIR_ERR_BUFFER_EMPTY;
+    }
+    if ((ready = nextRecord(result)) != DIR_OK) {
+        return ready;
+    }
+    ByteReader reader = result->resultReader();
+    std::string name;
+    DirClassInfo read{};
+    if (!reader.text(name) || !reader.u32(read.classFlags) || !reader.u32(read.itemListCount)) {
+        return DIR_ERR_BUFFER_EMPTY;
+    }
+    result->cursor += reader.position();
+    result->listsLeft = read.itemListCount;
+    result->valuesLeft = 0;
+    writeText(name, className);
+    if (info != nullptr) {
+        *info = read;
+    }
+    return DIR_OK;
+}
+
+DirStatus DirGetClassItemCount(DirContextHandle context, DirBuffer* result, std::uint32_t* count) {
+    DirStatus ready = resultReady(context, result, ResultKind::ClassDefs);
+    if (ready != DIR_OK) {
+        return ready;
+    }
+    if (!skipValues(result)) {
+        return DIR_ERR_BUFFER_EMPTY;
+    }
+    if (result->listsLeft == 0) {
+        return DIR_ERR_BUFFER_EMPTY;
+    }
+    ByteReader reader = result->resultReader();
+    std::uint32_t items = 0;
+    if (!reader.u32(items)) {
+        return DIR_ERR_BUFFER_EMPTY;
+    }
+    result->cursor += reader.position();
+    --result->listsLeft;
+    result->valuesLeft = items;
+    if (count != nullptr) {
+        *count = items;
+    }
+    return DIR_OK;
+}
+
+DirStatus DirGetClassItem(DirContextHandle context, DirBuffer* result, char* itemName) {
+    DirStatus ready = resultReady(context, result, ResultKind::ClassDefs);
+    if (ready != DIR_OK) {
+        return ready;
+    }
+    if (result->valuesLeft == 0) {
+        return DIR_ERR_BUFFER_EMPTY;
+    }
+    ByteReader reader = result->resultReader();
+    std::string name;
+    if (!reader.text(name)) {
+        return DIR_ERR_BUFFER_EMPTY;
+    }
+    result->cursor += reader.position();
+    --result->valuesLeft;
+    writeText(name, itemName);
+    return DIR_OK;
+}

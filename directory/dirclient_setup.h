@@ -1,0 +1,30 @@
+// Setting the directory client up from outside the program: for tests and tools that want a
+// particular tallynet.ini or a store of their own, and to read why the client refuses to work.
+#pragma once
+
+#include <memory>
+
+#include "directory/client_config.h"
+
+namespace tally::store {
+class Store;
+}
+
+// Forgets the configuration, the store, every context, buffer and iteration, and the last
+// problem. The next call loads the configuration again from defaultConfigPath().
+void DirClientReset();
+
+// Resets the client and loads the configuration from `iniPath` now; the store is opened by the
+// first call that needs it. False when the file has problems (DirClientLastProblem names them).
+bool DirClientLoadConfig(const char* iniPath);
+
+// Resets the client and uses this configuration and this already opened store.
+void DirClientUseStore(tally::directory::ClientConfig config,
+                       std::unique_ptr<tally::store::Store> store);
+
+// The latest problem met ("" when none): a configuration line, a store that would not open, a
+// value the directory holds in a form its syntax cannot have.
+const char* DirClientLastProblem();
+
+// The configuration in force, loading it when nothing has yet.
+const tally::directory::ClientConfig& DirClientConfig();

@@ -67,6 +67,27 @@ def wait_for(what, probe, timeout=10.0, interval=0.1):
         time.sleep(interval)
 
 
+def c_div(a, b):
+    """Integer division as C does it (towards zero), for the program's layout arithmetic."""
+    q = abs(a) // abs(b)
+    return q if (a >= 0) == (b >= 0) else -q
+
+
+def centred_on_client(main_rect, main_client, dialog_rect):
+    """Where the program's CentreDialog puts a dialog: over the middle of the main window's
+    client area, the client area being estimated from the frame width."""
+    left, top, right, bottom = main_rect
+    cw, ch = main_client[2], main_client[3]
+    border = c_div((right - left) - cw, 2)
+    client_left, client_right = left + border, right - border
+    client_bottom = bottom - border
+    client_top = client_bottom - ch
+    dw = dialog_rect[2] - dialog_rect[0]
+    dh = dialog_rect[3] - dialog_rect[1]
+    return (client_left + c_div((client_right - client_left) - dw, 2),
+            client_top + c_div((client_bottom - client_top) - dh, 2))
+
+
 def expect_equal(what, actual, expected):
     if actual != expected:
         raise ScenarioFailure(f"{what}: expected {expected!r}, got {actual!r}")
@@ -421,6 +442,26 @@ class Driver:
         return tuple(int(v) if not v.startswith("~") else v
                      for v in self.one("dlu", window, control_id).split())
 
+    def children(self, window):
+        """Every descendant: dicts with handle, id, class, text and pos (x, y, w, h)."""
+        out = []
+        for line in self.call("children", window):
+            handle, cid, cls, text, pos = line.split("\t")
+            out.append({"handle": handle, "id": int(cid), "class": cls, "text": text,
+                        "pos": tuple(int(v) for v in pos.split())})
+        return out
+
+    def static_texts(self, window):
+        return [c["text"] for c in self.children(window) if c["class"].lower() == "static"
+                and c["text"]]
+
+    def base_units(self):
+        return tuple(int(v) for v in self.one("base-units").split())
+
+    def style(self, window, control_id=None):
+        words = ["style", window] + ([control_id] if control_id is not None else [])
+        return tuple(int(v, 16) for v in self.one(*words).split())
+
     def msgbox_text(self, window):
         return self.one("msgbox", window)
 
@@ -533,6 +574,27 @@ class Session:
                 if "=" in line and not line.startswith("["):
                     keys.append(line.split("=", 1)[0].strip())
         return keys
+
+    def network_files(self):
+        """Every file of the laid network with its bytes, to show that a run changed none."""
+        files = {}
+        for root, _dirs, names in os.walk(self.network.folder, followlinks=False):
+            for name in names:
+                path = os.path.join(root, name)
+                with open(path, "rb") as f:
+                    files[os.path.relpath(path, self.network.folder)] = f.read()
+        return files
+
+    def expect_network_unchanged(self, before):
+        after = self.network_files()
+        changed = sorted(k for k in set(before) | set(after) if before.get(k) != after.get(k))
+        if changed:
+            raise ScenarioFailure("the run changed network files: " + ", ".join(changed))
+
+    def write_local_settings(self, lines):
+        os.makedirs(self.prefix.windows_dir, exist_ok=True)
+        with open(self.prefix.local_ini, "w", encoding="latin-1", newline="\r\n") as f:
+            f.write("[Preferences]\n" + "".join(line + "\n" for line in lines))
 
     # Tearing down -----------------------------------------------------------------------------
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""The About box (centred, version text) and the Tips box (at its template position, 20,51
-dialog units from the owner's client area), each opened from the Help menu's commands."""
+"""The About box (centred, version text) and the Tips box (at its template position: its client
+area 20,51 dialog units from the owner's client area), each opened from the Help menu's commands."""
 import os
 import sys
 
@@ -14,6 +14,21 @@ TIPS = [
     "Right click in the User/Group list for a quick popup menu.",
     "Run multiple instances of Tallydsk for multiple contexts!",
 ]
+
+
+SS_TYPEMASK = 0x1F
+SS_ICON = 0x03
+
+
+def expect_icon_shown(d, dialog, what):
+    """The dialog holds an icon control of non-zero size (an empty one draws nothing)."""
+    icons = [c for c in d.children(dialog)
+             if c["class"].lower() == "static"
+             and d.style(c["handle"])[0] & SS_TYPEMASK == SS_ICON]
+    assert icons, f"{what} has no icon control"
+    for icon in icons:
+        width, height = icon["pos"][2:]
+        assert width > 0 and height > 0, f"{what}: the icon control is {width}x{height} pixels"
 
 
 def run(s):
@@ -33,6 +48,7 @@ def run(s):
     expect_equal("About OK button", d.dlu(about, 1), (54, 78, 40, 14))
     expect_equal("About centred", d.rect(about)[:2],
                  centred_on_client(d.rect(main), d.client(main), d.rect(about)))
+    expect_icon_shown(d, about, "About")
     s.screenshot("about")
     d.click(about, 1)
     d.wait_gone(about)
@@ -46,9 +62,11 @@ def run(s):
     expect_equal("Tips OK button", d.dlu(tips, 1), (78, 78, 40, 14))
     bx, by = d.base_units()
     cx, cy = d.client(main)[:2]
-    expect_equal("Tips at its template position", d.rect(tips)[:2],
+    # The template position places the dialog's client area; its frame lies around that.
+    expect_equal("Tips at its template position", d.client(tips)[:2],
                  (cx + (20 * bx + 2) // 4, cy + (51 * by + 4) // 8))
     s.screenshot()
+    expect_icon_shown(d, tips, "Tips")
     d.click(tips, 1)
     d.wait_gone(tips)
 

@@ -1,0 +1,39 @@
+#include "accounting/log_messages.h"
+
+namespace {
+
+std::string_view WithoutTrailingLineBreak(std::string_view text) {
+    if (text.ends_with("\r\n"))
+        return text.substr(0, text.size() - 2);
+    if (text.ends_with('\n') || text.ends_with('\r'))
+        return text.substr(0, text.size() - 1);
+    return text;
+}
+
+std::string FailureMessage(std::string_view lead, std::string_view path, std::string_view error) {
+    std::string message(lead);
+    message += path;
+    message += ":\n";
+    message += error;
+    return message;
+}
+
+}  // namespace
+
+std::string FormatSystemErrorText(std::string_view systemMessage, int code) {
+    std::string text(WithoutTrailingLineBreak(systemMessage));
+    if (!text.empty())
+        text += ' ';
+    text += '(';
+    text += std::to_string(code);
+    text += ')';
+    return text;
+}
+
+std::string LogOpenFailureMessage(std::string_view logPath, std::string_view errorText) {
+    return FailureMessage("Unable to open ", logPath, errorText);
+}
+
+std::string LogWriteFailureMessage(std::string_view logPath, std::string_view errorText) {
+    return FailureMessage("Unable to write to ", logPath, errorText);
+}

@@ -1,0 +1,16 @@
+// The texts the operator sees when a transaction record cannot reach the log.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// "<system text> (<code>)": the system's message for an error code without the line break that
+// such messages end with. Only a real line break is taken off, so a message that lacks one keeps
+// its last characters; without any message the code stands alone, "(53)".
+std::string FormatSystemErrorText(std::string_view systemMessage, int code);
+
+// "Unable to open <path>:\n<error text>"
+std::string LogOpenFailureMessage(std::string_view logPath, std::string_view errorText);
+
+// "Unable to write to <path>:\n<error text>"
+std::string LogWriteFailureMessage(std::string_view logPath, std::string_view errorText);

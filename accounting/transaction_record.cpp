@@ -1,0 +1,162 @@
+#include "accounting/transaction_record.h"
+
+#include <array>
+#include <cstdio>
+
+namespace {
+
+constexpr std::size_t kUserColumn = 10;
+constexpr std::size_t kTagColumn = 8;
+constexpr std::size_t kOperatorColumn = 12;
+constexpr std::size_t kEmptyPagesColumns = 8;  // the print-job columns a transaction leaves blank
+constexpr std::size_t kEmptyCostColumns = 4;
+constexpr std::size_t kOperatorLoginChars = 63;
+constexpr const char* kLineEnd = "\r\n";
+
+bool IsControl(char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7F;
+}
+
+// Both layouts: nothing inside a field may end or break the line.
+std::string ReadableField(std::string_view text) {
+    std::string field(text);
+    for (char& c : field) {
+        if (IsControl(c))
+            c = ' ';
+    }
+    return field;
+}
+
+// ASCII delimited: additionally nothing may end the quoted field or split it.
+std::string DelimitedField(std::string_view text) {
+    std::string field = ReadableField(text);
+    for (char& c : field) {
+        if (c == '"')
+            c = '\'';
+        if (c == ',')
+            c = ';';
+    }
+    return field;
+}
+
+// "%-N.Ns": left-aligned, padded with blanks or cut to exactly `width` characters.
+std::string FixedWidth(std::string_view text, std::size_t width) {
+    std::string field(text.substr(0, width));
+    field.resize(width, ' ');
+    return field;
+}
+
+void AppendQuoted(std::string& line, std::string_view text) {
+    line += '"';
+    line += DelimitedField(text);
+    line += "\",";
+}
+
+std::string DelimitedRecord(const TransactionRecordInput& in, const RecordAmounts& amounts) {
+    std::string line;
+    AppendQuoted(line, in.UserFullName);
+    AppendQuoted(line, TransactionTag(in.Operation, in.ChargeReason));
+    AppendQuoted(line, in.OperatorFullName);
+    AppendQuoted(line, "");
+    AppendQuoted(line, in.LogServer);
+    AppendQuoted(line, "");
+    AppendQuoted(line, "");
+    AppendQuoted(line, RecordDateText(in.Date, in.DateOrder));
+    AppendQuoted(line, in.TimeText);
+    line += ",,";  // fields 10 and 11 stay empty: a transaction has no pages
+    line += AmountText(amounts.First, in.Mode);
+    line += ',';
+    line += AmountText(amounts.Second, in.Mode);
+    line += kLineEnd;
+    return line;
+}
+
+std::string ReadableRecord(const TransactionRecordInput& in, const RecordAmounts& amounts) {
+    std::string line;
+    line += FixedWidth(ReadableField(in.UserName), kUserColumn);
+    line += ' ';
+    line += FixedWidth(ReadableField(TransactionTag(in.Operation, in.ChargeReason)), kTagColumn);
+    line += ' ';
+    line += FixedWidth(ReadableField(OperatorShortName(in.OperatorName)), kOperatorColumn);
+    line += ' ';
+    line += ReadableField(RecordDateText(in.Date, in.DateOrder));
+    line += ' ';
+    line += ReadableField(in.TimeText);
+    line += ' ';
+    line.append(kEmptyPagesColumns, ' ');
+    line += ' ';
+    line.append(kEmptyCostColumns, ' ');
+    line += ' ';
+    line += AmountColumnText(amounts.First, in.Mode);
+    line += ' ';
+    line += AmountColumnText(amounts.Second, in.Mode);
+    line += kLineEnd;
+    return line;
+}
+
+}  // namespace
+
+LogLayout LogLayoutFromFormat(int logFormat) {
+    return logFormat == 0 ? LogLayout::Readable : LogLayout::AsciiDelimited;
+}
+
+std::string RecordDateText(const RecordDate& date, int dateOrder) {
+    // Room for three full-range ints and the separators.
+    std::array<char, 48> text{};
+    switch (dateOrder) {
+        case 1:
+            std::snprintf(text.data(), text.size(), "%02d/%02d/%d", date.Day, date.Month,
+                          date.Year);
+            break;
+        case 2:
+            std::snprintf(text.data(), text.size(), "%d/%02d/%02d", date.Year, date.Month,
+                          date.Day);
+            break;
+        default:
+            std::snprintf(text.data(), text.size(), "%02d/%02d/%d", date.Month, date.Day,
+                          date.Year);
+            break;
+    }
+    return text.data();
+}
+
+std::string OperatorShortName(std::string_view operatorName) {
+    std::string_view name = operatorName.substr(0, kOperatorLoginChars);
+    return std::string(name.substr(0, name.find('.')));
+}
+
+std::string TransactionTag(AccountOperation operation, std::string_view chargeReason) {
+    switch (operation) {
+        case AccountOperation::Deposit:
+            return "Deposit";
+        case AccountOperation::Charge:
+            return chargeReason.empty() ? "Charge" : std::string(chargeReason);
+        case AccountOperation::SetBalance:
+            return "SetBal";
+        case AccountOperation::SetLimit:
+            return "SetLimit";
+    }
+    return "";
+}
+
+RecordAmounts TransactionAmounts(AccountOperation operation, std::int32_t operationAmount,
+                                 std::int32_t balanceAfter, std::int32_t creditLimit) {
+    switch (operation) {
+        case AccountOperation::Deposit:
+        case AccountOperation::Charge:
+            return {operationAmount, balanceAfter};
+        case AccountOperation::SetBalance:
+            return {0, balanceAfter};
+        case AccountOperation::SetLimit:
+            return {0, creditLimit};
+    }
+    return {};
+}
+
+std::string ComposeTransactionRecord(const TransactionRecordInput& input) {
+    const RecordAmounts amounts = TransactionAmounts(input.Operation, input.OperationAmount,
+                                                     input.BalanceAfter, input.CreditLimit);
+    return input.Layout == LogLayout::Readable ? ReadableRecord(input, amounts)
+                                               : DelimitedRecord(input, amounts);
+}

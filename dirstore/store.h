@@ -33,7 +33,11 @@ enum Status : std::int32_t {
     kNoSuchAttribute = -603,
     kNoSuchClass = -604,
     kEntryExists = -606,
+    kIllegalAttribute = -608,    // the class does not allow it, or it names the object
+    kIllegalContainment = -611,  // the container's class may not hold the new entry's class
+    kSingleValued = -612,        // a second value for an attribute that holds one
     kBadSyntax = -613,
+    kDuplicateValue = -616,  // the attribute holds that value already
     kIllegalName = -615,
     kIoError = -650,
     kCorrupt = -651,
@@ -88,7 +92,7 @@ struct Problem {
 };
 
 class Store {
-public:
+  public:
     // Opens the store in `folder`. On failure returns null and fills `problem`.
     // A torn last journal record is skipped (and reported through warnings()), never an error.
     static std::unique_ptr<Store> open(const std::filesystem::path& folder, Problem* problem);

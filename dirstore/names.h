@@ -1,0 +1,35 @@
+// Directory names: LDAP distinguished names ("cn=JSMITH,ou=SALES,o=CORP") and the directory
+// client's typeless names ("JSMITH.SALES.CORP"), both compared without regard to case.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tally::store {
+
+bool equalsIgnoreCase(std::string_view a, std::string_view b);
+
+struct Rdn {
+    std::string type;   // "cn"
+    std::string value;  // "JSMITH", unescaped
+};
+
+// Splits a DN into its relative names, leaf first. Multi-valued relative names ("cn=a+sn=b")
+// and empty parts are refused with a message in `error`.
+bool parseDn(std::string_view dn, std::vector<Rdn>& rdns, std::string* error);
+std::string formatDn(const std::vector<Rdn>& rdns);
+std::string formatRdn(const Rdn& rdn);
+
+// A typeless name's parts, leaf first ("\." stands for a point inside a part). False for an
+// empty name or an empty part.
+bool splitTypeless(std::string_view name, std::vector<std::string>& parts);
+std::string joinTypeless(const std::vector<std::string>& parts);
+std::string typelessFromRdns(const std::vector<Rdn>& rdns);
+
+// The container of a typeless name: "SALES.CORP" for "JSMITH.SALES.CORP", "" at the top.
+std::string parentName(std::string_view name);
+// The leaf part, unescaped: "JSMITH".
+std::string leafName(std::string_view name);
+
+}  // namespace tally::store

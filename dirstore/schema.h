@@ -1,0 +1,56 @@
+// The directory's schema: attribute and class definitions read from schema.ldif (an OpenLDAP
+// schema entry whose X-NDS-* extensions carry the directory's names and syntax numbers), plus
+// the few definitions that come from OpenLDAP's core schema.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "dirstore/store.h"
+
+namespace tally::store {
+
+enum ItemList : std::size_t {
+    kSuperClasses = 0,
+    kContainment = 1,
+    kNamingAttributes = 2,
+    kMandatory = 3,
+    kOptional = 4,
+};
+
+class Schema {
+  public:
+    // Reads the schema file; the core definitions are always present.
+    bool load(const std::filesystem::path& file, Problem* problem);
+    // Reads schema text already in memory (`file` names it in messages).
+    bool loadText(std::string_view text, const std::filesystem::path& file, Problem* problem);
+
+    const AttributeDef* attribute(std::string_view name) const;
+    const AttributeDef* attributeByLdapName(std::string_view ldapName) const;
+    const ClassDef* objectClass(std::string_view name) const;
+    const ClassDef* classByLdapName(std::string_view ldapName) const;
+    const std::vector<AttributeDef>& attributes() const { return attributes_; }
+    const std::vector<ClassDef>& classes() const { return classes_; }
+
+    // The attribute that names objects of the class ("CN"), or null.
+    const AttributeDef* namingAttribute(const ClassDef& objectClass) const;
+    // Whether objects of the class may hold the attribute (its own lists or a super class's).
+    bool allows(const ClassDef& objectClass, std::string_view attribute, int depth = 0) const;
+    // Whether an object of class `child` may be placed in one of class `container`; a class
+    // without containment classes lives at the top of the tree.
+    bool mayContain(const ClassDef* container, const ClassDef& child) const;
+
+  private:
+    void addCoreDefinitions();
+    void index();
+    std::vector<AttributeDef> attributes_;
+    std::vector<ClassDef> classes_;
+    std::map<std::string, std::size_t, CaseInsensitiveLess> attributeByName_, attributeByLdap_,
+        classByName_, classByLdap_;
+};
+
+}  // namespace tally::store

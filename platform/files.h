@@ -1,0 +1,91 @@
+// Portable file services shared by the directory store and the accounting log writer:
+// whole-record appends under a byte-range lock, reads that keep seeing one file even while
+// another process replaces it, and durable replacement of a file.
+//
+// The append convention (docs/directory-store.md): a writer takes an exclusive lock on the one
+// byte at kAppendLockOffset of a lock file, seeks to the end of the target, writes the whole
+// record, and unlocks. The byte lies far past any real data, so the lock never stops anybody
+// from reading or writing the file's contents; Windows writers (LockFileEx) and POSIX writers
+// (fcntl) see each other's locks, also when the Windows writer runs under Wine.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tally::platform {
+
+inline constexpr std::uint64_t kAppendLockOffset = std::uint64_t{1} << 40;
+
+// The exclusive lock of the append convention, held for the object's lifetime.
+class AppendLock {
+  public:
+    // Waits until the lock on `lockFile` (created when absent) is held. On failure returns
+    // nothing and describes why in `error`.
+    static std::optional<AppendLock> acquire(const std::filesystem::path& lockFile,
+                                             std::string* error);
+    // Takes the lock only if nobody holds it; `busy` tells a held lock from a failure.
+    static std::optional<AppendLock> tryAcquire(const std::filesystem::path& lockFile, bool* busy,
+                                                std::string* error);
+
+    AppendLock(AppendLock&& other) noexcept;
+    AppendLock& operator=(AppendLock&& other) noexcept;
+    AppendLock(const AppendLock&) = delete;
+    AppendLock& operator=(const AppendLock&) = delete;
+    ~AppendLock();
+
+  private:
+    explicit AppendLock(std::intptr_t handle) : handle_(handle) {}
+    void release();
+    std::intptr_t handle_ = -1;
+};
+
+// Writes `bytes` at the end of `file` (created when absent) with as few writes as the system
+// allows (one, normally). Call it while holding the AppendLock of the file.
+bool appendToFile(const std::filesystem::path& file, std::string_view bytes, std::string* error);
+
+// Takes the lock on `lockFile`, appends `bytes` to `file` and unlocks: the whole convention in
+// one call. `lockFile` and `file` may be the same path (the accounting log locks itself).
+bool appendUnderLock(const std::filesystem::path& lockFile, const std::filesystem::path& file,
+                     std::string_view bytes, std::string* error);
+
+// A file opened for reading. Every read goes to the file that was opened, even when another
+// process renames a new file over its name meanwhile; others may write, rename or delete it.
+class ReadOnlyFile {
+  public:
+    // Opens `file`. A file that does not exist is not an error: `exists` is set false.
+    static std::optional<ReadOnlyFile> open(const std::filesystem::path& file, bool* exists,
+                                            std::string* error);
+
+    ReadOnlyFile(ReadOnlyFile&& other) noexcept;
+    ReadOnlyFile& operator=(ReadOnlyFile&& other) noexcept;
+    ReadOnlyFile(const ReadOnlyFile&) = delete;
+    ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
+    ~ReadOnlyFile();
+
+    // Reads from `offset` up to `maxBytes` bytes (or to the end) into `out`, replacing it.
+    bool read(std::uint64_t offset, std::uint64_t maxBytes, std::string& out, std::string* error);
+
+  private:
+    explicit ReadOnlyFile(std::intptr_t handle) : handle_(handle) {}
+    void close();
+    std::intptr_t handle_ = -1;
+};
+
+inline constexpr std::uint64_t kToEnd = ~std::uint64_t{0};
+
+// Reads a whole file; false (with `error`) when it is missing or unreadable.
+bool readWholeFile(const std::filesystem::path& file, std::string& out, std::string* error);
+
+// Creates or truncates `file`, writes `bytes` and flushes them to the disk before returning.
+bool writeFileDurably(const std::filesystem::path& file, std::string_view bytes,
+                      std::string* error);
+
+// Renames `from` over `to` in one step (the old `to`, if any, is replaced) and makes the rename
+// durable.
+bool replaceFile(const std::filesystem::path& from, const std::filesystem::path& to,
+                 std::string* error);
+
+}  // namespace tally::platform

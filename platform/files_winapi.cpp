@@ -1,0 +1,298 @@
+// File services on Windows. The append lock is LockFileEx on one byte. Under Wine a lock held
+// by a native (POSIX) process is not waited for: LockFileEx then fails at once with a lock
+// violation, so the wait is a retry loop with a short sleep, which is also correct on Windows.
+#include "platform/files.h"
+
+#include <windows.h>
+
+#include <algorithm>
+
+namespace tally::platform {
+namespace {
+
+HANDLE asHandle(std::intptr_t value) {
+    return reinterpret_cast<HANDLE>(value);
+}
+std::intptr_t fromHandle(HANDLE handle) {
+    return reinterpret_cast<std::intptr_t>(handle);
+}
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+std::string systemMessage(DWORD code) {
+    char text[512] = {};
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, code, 0, text, sizeof text, nullptr);
+    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' ||
+                          text[length - 1] == ' ' || text[length - 1] == '.')) {
+        text[--length] = '\0';
+    }
+    if (length == 0) {
+        return "system error " + std::to_string(code);
+    }
+    return text;
+}
+
+void describe(std::string* error, const std::filesystem::path& file, const char* what, DWORD code) {
+    if (error) {
+        *error = file.string() + ": " + what + ": " + systemMessage(code);
+    }
+}
+
+// Closes a handle on every way out of the function that opened it.
+struct HandleCloser {
+    HANDLE handle;
+    ~HandleCloser() {
+        if (handle != INVALID_HANDLE_VALUE) {
+            CloseHandle(handle);
+        }
+    }
+};
+
+OVERLAPPED lockPosition() {
+    OVERLAPPED position{};
+    position.Offset = static_cast<DWORD>(kAppendLockOffset & 0xFFFFFFFFu);
+    position.OffsetHigh = static_cast<DWORD>(kAppendLockOffset >> 32);
+    return position;
+}
+
+HANDLE openLockFile(const std::filesystem::path& lockFile, std::string* error) {
+    HANDLE handle = CreateFileA(lockFile.string().c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll,
+                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        describe(error, lockFile, "cannot open the lock file", GetLastError());
+    }
+    return handle;
+}
+
+bool lockOnce(HANDLE handle, DWORD* code) {
+    OVERLAPPED position = lockPosition();
+    if (LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                   &position)) {
+        return true;
+    }
+    *code = GetLastError();
+    return false;
+}
+
+bool isBusy(DWORD code) {
+    return code == ERROR_LOCK_VIOLATION || code == ERROR_IO_PENDING;
+}
+
+bool writeAll(HANDLE handle, std::string_view bytes) {
+    while (!bytes.empty()) {
+        DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 0x40000000));
+        DWORD written = 0;
+        if (!WriteFile(handle, bytes.data(), chunk, &written, nullptr)) {
+            return false;
+        }
+        bytes.remove_prefix(written);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::optional<AppendLock> AppendLock::acquire(const std::filesystem::path& lockFile,
+                                              std::string* error) {
+    HANDLE handle = openLockFile(lockFile, error);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return std::nullopt;
+    }
+    DWORD pause = 1;
+    for (;;) {
+        DWORD code = 0;
+        if (lockOnce(handle, &code)) {
+            return AppendLock(fromHandle(handle));
+        }
+        if (!isBusy(code)) {
+            describe(error, lockFile, "cannot lock", code);
+            CloseHandle(handle);
+            return std::nullopt;
+        }
+        Sleep(pause);
+        pause = std::min<DWORD>(pause * 2, 8);
+    }
+}
+
+std::optional<AppendLock> AppendLock::tryAcquire(const std::filesystem::path& lockFile, bool* busy,
+                                                 std::string* error) {
+    *busy = false;
+    HANDLE handle = openLockFile(lockFile, error);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return std::nullopt;
+    }
+    DWORD code = 0;
+    if (lockOnce(handle, &code)) {
+        return AppendLock(fromHandle(handle));
+    }
+    *busy = isBusy(code);
+    if (!*busy) {
+        describe(error, lockFile, "cannot lock", code);
+    }
+    CloseHandle(handle);
+    return std::nullopt;
+}
+
+AppendLock::AppendLock(AppendLock&& other) noexcept : handle_(other.handle_) {
+    other.handle_ = -1;
+}
+
+AppendLock& AppendLock::operator=(AppendLock&& other) noexcept {
+    if (this != &other) {
+        release();
+        handle_ = other.handle_;
+        other.handle_ = -1;
+    }
+    return *this;
+}
+
+AppendLock::~AppendLock() {
+    release();
+}
+
+void AppendLock::release() {
+    if (handle_ == -1) {
+        return;
+    }
+    OVERLAPPED position = lockPosition();
+    UnlockFileEx(asHandle(handle_), 0, 1, 0, &position);
+    CloseHandle(asHandle(handle_));
+    handle_ = -1;
+}
+
+bool appendToFile(const std::filesystem::path& file, std::string_view bytes, std::string* error) {
+    HandleCloser closer{CreateFileA(file.string().c_str(), GENERIC_WRITE, kShareAll, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)};
+    if (closer.handle == INVALID_HANDLE_VALUE) {
+        describe(error, file, "cannot open for appending", GetLastError());
+        return false;
+    }
+    LARGE_INTEGER zero{};
+    if (!SetFilePointerEx(closer.handle, zero, nullptr, FILE_END) ||
+        !writeAll(closer.handle, bytes)) {
+        describe(error, file, "cannot append", GetLastError());
+        return false;
+    }
+    return true;
+}
+
+std::optional<ReadOnlyFile> ReadOnlyFile::open(const std::filesystem::path& file, bool* exists,
+                                               std::string* error) {
+    HANDLE handle = CreateFileA(file.string().c_str(), GENERIC_READ, kShareAll, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        DWORD code = GetLastError();
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) {
+            *exists = false;
+            return ReadOnlyFile(-1);
+        }
+        describe(error, file, "cannot open", code);
+        return std::nullopt;
+    }
+    *exists = true;
+    return ReadOnlyFile(fromHandle(handle));
+}
+
+ReadOnlyFile::ReadOnlyFile(ReadOnlyFile&& other) noexcept : handle_(other.handle_) {
+    other.handle_ = -1;
+}
+
+ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&& other) noexcept {
+    if (this != &other) {
+        close();
+        handle_ = other.handle_;
+        other.handle_ = -1;
+    }
+    return *this;
+}
+
+ReadOnlyFile::~ReadOnlyFile() {
+    close();
+}
+
+void ReadOnlyFile::close() {
+    if (handle_ != -1) {
+        CloseHandle(asHandle(handle_));
+        handle_ = -1;
+    }
+}
+
+bool ReadOnlyFile::read(std::uint64_t offset, std::uint64_t maxBytes, std::string& out,
+                        std::string* error) {
+    out.clear();
+    if (handle_ == -1) {
+        return true;
+    }
+    HANDLE handle = asHandle(handle_);
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(handle, &size)) {
+        describe(error, "file", "cannot read", GetLastError());
+        return false;
+    }
+    std::uint64_t total = static_cast<std::uint64_t>(size.QuadPart);
+    if (offset >= total) {
+        return true;
+    }
+    std::uint64_t wanted = std::min(total - offset, maxBytes);
+    out.resize(static_cast<std::size_t>(wanted));
+    std::size_t got = 0;
+    while (got < out.size()) {
+        OVERLAPPED position{};
+        std::uint64_t at = offset + got;
+        position.Offset = static_cast<DWORD>(at & 0xFFFFFFFFu);
+        position.OffsetHigh = static_cast<DWORD>(at >> 32);
+        DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(out.size() - got, 0x40000000));
+        DWORD n = 0;
+        if (!ReadFile(handle, out.data() + got, chunk, &n, &position)) {
+            DWORD code = GetLastError();
+            if (code == ERROR_HANDLE_EOF) {
+                break;
+            }
+            describe(error, "file", "cannot read", code);
+            return false;
+        }
+        if (n == 0) {
+            break;
+        }
+        got += n;
+    }
+    out.resize(got);
+    return true;
+}
+
+bool writeFileDurably(const std::filesystem::path& file, std::string_view bytes,
+                      std::string* error) {
+    HandleCloser closer{CreateFileA(file.string().c_str(), GENERIC_WRITE, kShareAll, nullptr,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)};
+    if (closer.handle == INVALID_HANDLE_VALUE) {
+        describe(error, file, "cannot create", GetLastError());
+        return false;
+    }
+    if (!writeAll(closer.handle, bytes) || !FlushFileBuffers(closer.handle)) {
+        describe(error, file, "cannot write", GetLastError());
+        return false;
+    }
+    return true;
+}
+
+bool replaceFile(const std::filesystem::path& from, const std::filesystem::path& to,
+                 std::string* error) {
+    // A reader that opened the target without FILE_SHARE_DELETE blocks the rename for a moment.
+    DWORD code = 0;
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        if (MoveFileExA(from.string().c_str(), to.string().c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            return true;
+        }
+        code = GetLastError();
+        if (code != ERROR_ACCESS_DENIED && code != ERROR_SHARING_VIOLATION) {
+            break;
+        }
+        Sleep(10);
+    }
+    describe(error, from, ("cannot rename to " + to.string()).c_str(), code);
+    return false;
+}
+
+}  // namespace tally::platform

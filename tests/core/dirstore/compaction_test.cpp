@@ -1,0 +1,131 @@
+#include <gtest/gtest.h>
+
+#include "dirstore/store.h"
+#include "store_fixture.h"
+
+namespace tally::store {
+namespace {
+
+using testing::readText;
+using testing::writeText;
+
+class CompactionTest : public ::testing::Test {
+  protected:
+    void SetUp() override { testing::layStore(folder.path()); }
+
+    std::unique_ptr<Store> open() {
+        Problem problem;
+        auto store = Store::open(folder.path(), &problem);
+        EXPECT_NE(store, nullptr) << problem.describe();
+        return store;
+    }
+
+    static std::string balance(const Store& store, std::string_view name) {
+        const Entry* entry = store.find(name);
+        if (!entry) {
+            return "<no entry>";
+        }
+        auto found = entry->attributes.find("Account Balance");
+        return found == entry->attributes.end() ? "<absent>" : found->second.front();
+    }
+
+    static void add(Store& store, std::string_view name, const char* amount) {
+        ASSERT_EQ(store.modify(name, {{ChangeKind::AddValue, "Account Balance", amount}}), kOk);
+    }
+
+    std::filesystem::path file(const char* name) const { return folder.path() / name; }
+
+    testing::ScratchFolder folder{"compact"};
+};
+
+TEST_F(CompactionTest, FoldsTheJournalIntoANewSnapshot) {
+    auto store = open();
+    auto other = open();
+    ASSERT_TRUE(store && other);
+    add(*store, "JSMITH.SALES.CORP", "5");
+    add(*store, "AJONES.SALES.CORP", "9");
+    ASSERT_EQ(store->compact(), kOk);
+    EXPECT_EQ(readText(file("journal.ldif")), "# tallydesk journal generation=1\n");
+    std::string snapshot = readText(file("directory.ldif"));
+    EXPECT_EQ(snapshot.rfind("# tallydesk snapshot generation=1\n", 0), 0u);
+    EXPECT_NE(snapshot.find("accountBalance: 1505"), std::string::npos);
+    EXPECT_NE(snapshot.find("description: kept as it is"), std::string::npos);
+    // Containers come before what they hold, as LDAP loaders need.
+    EXPECT_LT(snapshot.find("dn: ou=SALES,o=CORP"), snapshot.find("dn: cn=JSMITH,ou=SALES"));
+    EXPECT_LT(snapshot.find("dn: o=CORP"), snapshot.find("dn: ou=SALES,o=CORP"));
+
+    // Another view notices the compaction and goes on from the new files.
+    EXPECT_EQ(other->refresh(), kOk);
+    EXPECT_EQ(balance(*other, "JSMITH.SALES.CORP"), "1505");
+    add(*store, "JSMITH.SALES.CORP", "1");
+    add(*other, "JSMITH.SALES.CORP", "2");
+    EXPECT_EQ(store->refresh(), kOk);
+    EXPECT_EQ(balance(*store, "JSMITH.SALES.CORP"), "1508");
+    ASSERT_EQ(other->compact(), kOk);
+    EXPECT_EQ(store->refresh(), kOk);
+    EXPECT_EQ(balance(*store, "JSMITH.SALES.CORP"), "1508");
+    EXPECT_EQ(balance(*open(), "AJONES.SALES.CORP"), "9");
+}
+
+// Killed while writing the temporary files: the old snapshot and journal still stand.
+TEST_F(CompactionTest, LeftoverTemporaryFilesAreIgnored) {
+    {
+        auto store = open();
+        add(*store, "JSMITH.SALES.CORP", "5");
+    }
+    writeText(file("directory.ldif.tmp"),
+              "# tallydesk snapshot generation=1\ndn: o=HALF\nobjectCl");
+    writeText(file("journal.ldif.tmp"), "# tallydesk journal generation=1\n");
+    auto store = open();
+    EXPECT_EQ(balance(*store, "JSMITH.SALES.CORP"), "1505");
+    EXPECT_EQ(store->find("HALF"), nullptr);
+    ASSERT_EQ(store->compact(), kOk);
+    EXPECT_FALSE(std::filesystem::exists(file("directory.ldif.tmp")));
+    EXPECT_EQ(balance(*open(), "JSMITH.SALES.CORP"), "1505");
+}
+
+// Killed between the two renames: the new snapshot holds every change and the old journal is
+// still in place. Its records must not be applied a second time, and the next writer starts a
+// new journal before it appends.
+TEST_F(CompactionTest, OldJournalBesideANewSnapshotIsNotAppliedTwice) {
+    {
+        auto store = open();
+        add(*store, "JSMITH.SALES.CORP", "5");
+        add(*store, "JSMITH.SALES.CORP", "7");
+    }
+    std::string oldJournal = readText(file("journal.ldif"));
+    {
+        auto store = open();
+        ASSERT_EQ(store->compact(), kOk);
+    }
+    writeText(file("journal.ldif"), oldJournal);
+
+    auto reader = open();
+    EXPECT_EQ(balance(*reader, "JSMITH.SALES.CORP"), "1512");
+    auto writer = open();
+    add(*writer, "JSMITH.SALES.CORP", "1");
+    EXPECT_EQ(readText(file("journal.ldif")).rfind("# tallydesk journal generation=1\n", 0), 0u);
+    EXPECT_EQ(balance(*writer, "JSMITH.SALES.CORP"), "1513");
+    EXPECT_EQ(reader->refresh(), kOk);
+    EXPECT_EQ(balance(*reader, "JSMITH.SALES.CORP"), "1513");
+    EXPECT_EQ(balance(*open(), "JSMITH.SALES.CORP"), "1513");
+
+    // The same state met by a compaction first.
+    std::string journalOfGeneration1 = readText(file("journal.ldif"));
+    ASSERT_EQ(open()->compact(), kOk);
+    writeText(file("journal.ldif"), journalOfGeneration1);
+    auto compactor = open();
+    ASSERT_EQ(compactor->compact(), kOk);
+    EXPECT_EQ(balance(*open(), "JSMITH.SALES.CORP"), "1513");
+}
+
+TEST_F(CompactionTest, AJournalNewerThanTheSnapshotIsReported) {
+    writeText(file("journal.ldif"), "# tallydesk journal generation=4\n");
+    Problem problem;
+    EXPECT_EQ(Store::open(folder.path(), &problem), nullptr);
+    EXPECT_NE(problem.describe().find("journal.ldif:1: journal generation 4"), std::string::npos)
+        << problem.describe();
+}
+
+}  // namespace
+}  // namespace tally::store

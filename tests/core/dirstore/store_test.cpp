@@ -1,0 +1,265 @@
+#include <gtest/gtest.h>
+
+#include "dirstore/store.h"
+#include "store_fixture.h"
+
+namespace tally::store {
+namespace {
+
+using testing::appendText;
+using testing::readText;
+
+class StoreTest : public ::testing::Test {
+  protected:
+    void SetUp() override { testing::layStore(folder.path()); }
+
+    std::unique_ptr<Store> open() {
+        Problem problem;
+        auto store = Store::open(folder.path(), &problem);
+        EXPECT_NE(store, nullptr) << problem.describe();
+        return store;
+    }
+
+    static std::string value(const Store& store, std::string_view name, const std::string& attr) {
+        const Entry* entry = store.find(name);
+        if (!entry) {
+            return "<no entry>";
+        }
+        auto found = entry->attributes.find(attr);
+        if (found == entry->attributes.end()) {
+            return "<absent>";
+        }
+        std::string joined;
+        for (const std::string& v : found->second) {
+            joined += (joined.empty() ? "" : "|") + v;
+        }
+        return joined;
+    }
+
+    std::string journal() const { return readText(folder.path() / "journal.ldif"); }
+
+    testing::ScratchFolder folder{"store"};
+};
+
+TEST_F(StoreTest, LoadsTheTree) {
+    auto store = open();
+    ASSERT_TRUE(store);
+    const Entry* user = store->find("jsmith.sales.corp");
+    ASSERT_NE(user, nullptr);
+    EXPECT_EQ(user->name, "JSMITH.SALES.CORP");
+    EXPECT_EQ(user->objectClass, "User");
+    EXPECT_EQ(value(*store, "JSMITH.SALES.CORP", "CN"), "JSMITH");
+    EXPECT_EQ(value(*store, "JSMITH.SALES.CORP", "Account Balance"), "1500");
+    EXPECT_EQ(value(*store, "JSMITH.SALES.CORP", "Object Class"), "User");
+    EXPECT_EQ(value(*store, "EVERYONE.CORP", "Member"), "ADMIN.CORP|JSMITH.SALES.CORP");
+
+    std::vector<std::string> names;
+    for (const Entry* entry : store->children("sales.corp")) {
+        names.push_back(entry->name);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"AJONES.SALES.CORP", "JSMITH.SALES.CORP"}));
+    EXPECT_EQ(store->children("").size(), 1u);
+    EXPECT_EQ(store->children("CORP").size(), 3u);
+    EXPECT_TRUE(store->children("NOWHERE").empty());
+}
+
+TEST_F(StoreTest, CounterAdditionsAreJournalledAsIncrements) {
+    auto store = open();
+    ASSERT_TRUE(store);
+    EXPECT_EQ(
+        store->modify("JSMITH.SALES.CORP", {{ChangeKind::AddValue, "Account Balance", "-25"}}),
+        kOk);
+    EXPECT_EQ(value(*store, "JSMITH.SALES.CORP", "Account Balance"), "1475");
+    EXPECT_NE(journal().find("increment: accountBalance\naccountBalance: -25\n-\n"),
+              std::string::npos);
+    // A counter that is not there yet starts from the amount added.
+    EXPECT_EQ(store->modify("AJONES.SALES.CORP", {{ChangeKind::AddValue, "Account Balance", "40"}}),
+              kOk);
+    EXPECT_EQ(value(*store, "AJONES.SALES.CORP", "Account Balance"), "40");
+    EXPECT_NE(journal().find("add: accountBalance\naccountBalance: 40\n"), std::string::npos);
+
+    auto again = open();
+    EXPECT_EQ(value(*again, "JSMITH.SALES.CORP", "Account Balance"), "1475");
+    EXPECT_EQ(value(*again, "AJONES.SALES.CORP", "Account Balance"), "40");
+    EXPECT_TRUE(again->warnings().empty());
+}
+
+TEST_F(StoreTest, OverwriteClearAndAddValue) {
+    auto store = open();
+    ASSERT_TRUE(store);
+    EXPECT_EQ(store->modify("JSMITH.SALES.CORP",
+                            {{ChangeKind::Overwrite, "Allow Unlimited Credit", "true"},
+                             {ChangeKind::Clear, "Minimum Account Balance", "0"}}),
+              kOk);
+    EXPECT_EQ(
+        store->modify("EVERYONE.CORP", {{ChangeKind::AddValue, "Member", "ajones.sales.corp"}}),
+        kOk);
+    EXPECT_NE(journal().find("member: cn=AJONES,ou=SALES,o=CORP\n"), std::string::npos);
+    // Clearing what is not there succeeds and writes nothing (LDAP would refuse the delete).
+    std::string before = journal();
+    EXPECT_EQ(
+        store->modify("AJONES.SALES.CORP", {{ChangeKind::Clear, "Minimum Account Balance", ""}}),
+        kOk);
+    EXPECT_EQ(journal(), before);
+
+    auto again = open();
+    EXPECT_EQ(value(*again, "JSMITH.SALES.CORP", "Allow Unlimited Credit"), "TRUE");
+    EXPECT_EQ(value(*again, "JSMITH.SALES.CORP", "Minimum Account Balance"), "<absent>");
+    EXPECT_EQ(value(*again, "EVERYONE.CORP", "Member"),
+              "ADMIN.CORP|JSMITH.SALES.CORP|AJONES.SALES.CORP");
+}
+
+TEST_F(StoreTest, RefusedChangesStoreNothing) {
+    auto store = open();
+    ASSERT_TRUE(store);
+    struct Case {
+        const char* name;
+        Change change;
+        Status status;
+    };
+    const Case cases[] = {
+        {"NOBODY.SALES.CORP", {ChangeKind::AddValue, "Account Balance", "1"}, kNoSuchEntry},
+        {"JSMITH.SALES.CORP", {ChangeKind::AddValue, "Shoe Size", "1"}, kNoSuchAttribute},
+        {"JSMITH.SALES.CORP", {ChangeKind::AddValue, "Account Balance", "12x"}, kBadSyntax},
+        {"JSMITH.SALES.CORP", {ChangeKind::AddValue, "Account Balance", ""}, kBadSyntax},
+        {"JSMITH.SALES.CORP",
+         {ChangeKind::Overwrite, "Minimum Account Balance", "3000000000"},
+         kBadSyntax},
+        {"JSMITH.SALES.CORP", {ChangeKind::Overwrite, "Allow Unlimited Credit", "yes"}, kBadSyntax},
+        {"JSMITH.SALES.CORP", {ChangeKind::AddValue, "Account Balance", "2147483647"}, kBadSyntax},
+        {"JSMITH.SALES.CORP", {ChangeKind::AddValue, "Member", "ADMIN.CORP"}, kIllegalAttribute},
+        {"JSMITH.SALES.CORP", {ChangeKind::Overwrite, "CN", "OTHER"}, kIllegalAttribute},
+        {"JSMITH.SALES.CORP", {ChangeKind::Overwrite, "Object Class", "Group"}, kIllegalAttribute},
+        {"JSMITH.SALES.CORP", {ChangeKind::AddValue, "Full Name", "Second Name"}, kSingleValued},
+        {"EVERYONE.CORP", {ChangeKind::AddValue, "Member", "admin.corp"}, kDuplicateValue},
+        {"EVERYONE.CORP", {ChangeKind::AddValue, "Member", "A..CORP"}, kBadSyntax},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(store->modify(c.name, {c.change}), c.status) << c.change.attribute;
+    }
+    // A refused change in a request stores none of the request's changes.
+    EXPECT_EQ(store->modify("JSMITH.SALES.CORP",
+                            {{ChangeKind::AddValue, "Account Balance", "5"},
+                             {ChangeKind::Overwrite, "Minimum Account Balance", "none"}}),
+              kBadSyntax);
+    EXPECT_EQ(value(*store, "JSMITH.SALES.CORP", "Account Balance"), "1500");
+    EXPECT_EQ(journal(), "");
+}
+
+TEST_F(StoreTest, RefreshSeesAnotherStoresChanges) {
+    auto reader = open();
+    auto writer = open();
+    ASSERT_TRUE(reader && writer);
+    EXPECT_EQ(writer->modify("ADMIN.CORP", {{ChangeKind::AddValue, "Account Balance", "7"}}), kOk);
+    EXPECT_EQ(value(*reader, "ADMIN.CORP", "Account Balance"), "0");
+    EXPECT_EQ(reader->refresh(), kOk);
+    EXPECT_EQ(value(*reader, "ADMIN.CORP", "Account Balance"), "7");
+    // The reader's own change lands after the writer's, on the current value.
+    EXPECT_EQ(reader->modify("ADMIN.CORP", {{ChangeKind::AddValue, "Account Balance", "3"}}), kOk);
+    EXPECT_EQ(writer->modify("ADMIN.CORP", {{ChangeKind::AddValue, "Account Balance", "1"}}), kOk);
+    EXPECT_EQ(value(*writer, "ADMIN.CORP", "Account Balance"), "11");
+    EXPECT_EQ(reader->refresh(), kOk);
+    EXPECT_EQ(value(*reader, "ADMIN.CORP", "Account Balance"), "11");
+}
+
+TEST_F(StoreTest, TornRecordsAreSkippedAndNeverMergeWithTheNext) {
+    {
+        auto store = open();
+        ASSERT_EQ(store->modify("ADMIN.CORP", {{ChangeKind::AddValue, "Account Balance", "5"}}),
+                  kOk);
+    }
+    std::string whole = journal();
+    std::size_t recordStart = whole.find("# record");
+    std::string record = whole.substr(recordStart);
+    // A writer that stopped half-way through the same record.
+    appendText(folder.path() / "journal.ldif", record.substr(0, record.size() / 2));
+
+    auto store = open();
+    ASSERT_TRUE(store);
+    EXPECT_EQ(value(*store, "ADMIN.CORP", "Account Balance"), "5");
+    ASSERT_EQ(store->warnings().size(), 1u);
+    EXPECT_EQ(store->warnings()[0].line, 9);
+    EXPECT_NE(store->warnings()[0].describe().find("journal.ldif:9: torn record"),
+              std::string::npos);
+
+    EXPECT_EQ(store->modify("ADMIN.CORP", {{ChangeKind::AddValue, "Account Balance", "2"}}), kOk);
+    auto again = open();
+    EXPECT_EQ(value(*again, "ADMIN.CORP", "Account Balance"), "7");
+    ASSERT_EQ(again->warnings().size(), 1u);
+    EXPECT_EQ(again->warnings()[0].line, 9);
+
+    // A record whose bytes changed after it was written fails its CRC and is skipped too.
+    std::string text = journal();
+    std::size_t last = text.rfind("accountBalance: 2");
+    text[last + 16] = '9';
+    testing::writeText(folder.path() / "journal.ldif", text);
+    auto damaged = open();
+    EXPECT_EQ(value(*damaged, "ADMIN.CORP", "Account Balance"), "5");
+    EXPECT_EQ(damaged->warnings().size(), 2u);
+}
+
+TEST_F(StoreTest, RecordsThatDoNotApplyAreSkippedWithTheirLine) {
+    appendText(folder.path() / "journal.ldif",
+               "dn: cn=GHOST,o=CORP\nchangetype: modify\nincrement: accountBalance\n"
+               "accountBalance: 1\n-\n\n"
+               "dn: cn=ADMIN,o=CORP\nchangetype: modify\nincrement: accountBalance\n"
+               "accountBalance: 4\n-\n\n");
+    auto store = open();
+    ASSERT_TRUE(store);
+    EXPECT_EQ(value(*store, "ADMIN.CORP", "Account Balance"), "4");
+    ASSERT_EQ(store->warnings().size(), 1u);
+    EXPECT_EQ(store->warnings()[0].line, 1);
+    EXPECT_NE(store->warnings()[0].message.find("GHOST"), std::string::npos);
+}
+
+TEST_F(StoreTest, AddEntry) {
+    auto store = open();
+    ASSERT_TRUE(store);
+    Entry user{"NEWBIE.SALES.CORP", "User", {}};
+    user.attributes["Full Name"] = {"New Person"};
+    user.attributes["Account Balance"] = {"10"};
+    EXPECT_EQ(store->addEntry(user), kOk);
+    EXPECT_EQ(store->addEntry(user), kEntryExists);
+    EXPECT_EQ(store->addEntry({"X.NOWHERE.CORP", "User", {}}), kNoSuchEntry);
+    EXPECT_EQ(store->addEntry({"X.JSMITH.SALES.CORP", "User", {}}), kIllegalContainment);
+    EXPECT_EQ(store->addEntry({"X.SALES.CORP", "Spaceship", {}}), kNoSuchClass);
+    Entry bad{"Y.SALES.CORP", "User", {}};
+    bad.attributes["Account Balance"] = {"1", "2"};
+    EXPECT_EQ(store->addEntry(bad), kSingleValued);
+    EXPECT_NE(journal().find("dn: cn=NEWBIE,ou=SALES,o=CORP\nchangetype: add\n"),
+              std::string::npos);
+
+    auto again = open();
+    EXPECT_EQ(value(*again, "newbie.sales.corp", "Full Name"), "New Person");
+    EXPECT_EQ(again->children("SALES.CORP").size(), 3u);
+}
+
+TEST_F(StoreTest, BadSnapshotsNameFileAndLine) {
+    struct Case {
+        const char* tree;
+        int line;
+    };
+    const Case cases[] = {
+        {"dn: o=CORP\nobjectClass: organization\n\ndn: cn=A,o=CORP\nobjectClass: tallyUser\n"
+         "accountBalance: lots\n",
+         4},
+        {"dn: o=CORP\nobjectClass: organization\n\ndn: O=corp\nobjectClass: organization\n", 4},
+        {"dn: o=CORP\no: CORP\n", 1},
+        {"dn: cn=A+sn=B,o=CORP\nobjectClass: tallyUser\n", 1},
+        {"dn: cn=A,o=CORP\nobjectClass: tallyUser\naccountBalance: 1\naccountBalance: 2\n", 1},
+    };
+    for (const Case& c : cases) {
+        testing::writeText(folder.path() / "directory.ldif", c.tree);
+        Problem problem;
+        EXPECT_EQ(Store::open(folder.path(), &problem), nullptr) << c.tree;
+        EXPECT_EQ(problem.line, c.line) << problem.describe();
+        EXPECT_EQ(problem.file.filename(), "directory.ldif");
+    }
+    std::filesystem::remove(folder.path() / "schema.ldif");
+    Problem problem;
+    EXPECT_EQ(Store::open(folder.path(), &problem), nullptr);
+    EXPECT_NE(problem.describe().find("schema.ldif"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tally::store

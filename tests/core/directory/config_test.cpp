@@ -1,0 +1,166 @@
+// tallynet.ini: the INI reader, the configuration taken from it, and how the client behaves
+// when the file is bad or the store cannot be opened.
+#include <cstdlib>
+#include <fstream>
+
+#include "callers.h"
+#include "directory/client_config.h"
+
+namespace tally::testing {
+namespace {
+
+using directory::ClientConfig;
+using directory::configuredPath;
+using directory::IniFile;
+using directory::parseClientConfig;
+
+TEST(IniFileTest, ReadsSectionsKeysAndCommentsInAnyCase) {
+    IniFile ini = IniFile::parse(
+        "\xEF\xBB\xBF; a comment\r\n"
+        "[Store]\r\n"
+        "Path = Z:\\work\\network\\directory     ; folder of the store\r\n"
+        "# another comment\n"
+        "\n"
+        "[login]\n"
+        "user=ADMIN.CORP\n"
+        "Note=a;b\n"
+        "Empty=\n",
+        "tallynet.ini");
+    EXPECT_TRUE(ini.problems().empty());
+    EXPECT_EQ(ini.value("store", "PATH"), "Z:\\work\\network\\directory");
+    EXPECT_EQ(ini.value("Login", "User"), "ADMIN.CORP");
+    EXPECT_EQ(ini.value("Login", "Note"), "a;b");
+    EXPECT_EQ(ini.value("Login", "Empty"), "");
+    EXPECT_EQ(ini.value("Login", "Context"), std::nullopt);
+    EXPECT_EQ(ini.value("Nowhere", "User"), std::nullopt);
+}
+
+TEST(IniFileTest, BadLinesAreNamedByFileAndLine) {
+    IniFile ini = IniFile::parse(
+        "Stray=1\n"
+        "[Login\n"
+        "[Login]\n"
+        "just words\n"
+        "=value\n"
+        "[ ]\n"
+        "User=ADMIN.CORP\n",
+        "/etc/tallynet.ini");
+    EXPECT_EQ(ini.problems(),
+              (std::vector<std::string>{
+                  "/etc/tallynet.ini:1: key 'Stray' stands outside of any [section]",
+                  "/etc/tallynet.ini:2: section header without a closing ']'",
+                  "/etc/tallynet.ini:4: line is neither a [section], key=value nor a comment",
+                  "/etc/tallynet.ini:5: key=value line without a key",
+                  "/etc/tallynet.ini:6: empty section name",
+                  "/etc/tallynet.ini:7: key 'User' stands outside of any [section]",
+              }));
+    // After a bad header, keys have no section until the next good one.
+    EXPECT_EQ(ini.value("Login", "User"), std::nullopt);
+}
+
+TEST(ClientConfigTest, TakesEveryValueAndResolvesPathsFromTheFile) {
+    ClientConfig config = parseClientConfig(
+        "[Store]\nPath=..\\network\\directory\n"
+        "[Login]\nUser=ADMIN.CORP\nContext=SALES.CORP\n"
+        "[Connections]\nDefault=ACCT1\nServers= ACCT1 , FS2,,\n"
+        "[Volumes]\nACCT1=servers\\ACCT1\nFS2=/srv/fs2\n",
+        "/work/etc/tallynet.ini");
+    EXPECT_TRUE(config.problems.empty());
+    EXPECT_EQ(config.storeFolder, std::filesystem::path("/work/network/directory"));
+    EXPECT_EQ(config.loginUser, "ADMIN.CORP");
+    EXPECT_EQ(config.loginContext, "SALES.CORP");
+    EXPECT_EQ(config.defaultServer, "ACCT1");
+    EXPECT_EQ(config.servers, (std::vector<std::string>{"ACCT1", "FS2"}));
+    EXPECT_EQ(config.volumes.at("acct1"), std::filesystem::path("/work/etc/servers/ACCT1"));
+    EXPECT_EQ(config.volumes.at("FS2"), std::filesystem::path("/srv/fs2"));
+}
+
+#ifndef _WIN32
+TEST(ClientConfigTest, DrivePathsAreTakenFromTheRootAsWineShowsThem) {
+    EXPECT_EQ(configuredPath("Z:\\work\\network\\directory", "/elsewhere"),
+              std::filesystem::path("/work/network/directory"));
+    EXPECT_EQ(configuredPath("z:/tmp", "/elsewhere"), std::filesystem::path("/tmp"));
+}
+#endif
+
+TEST(ClientConfigTest, WithoutAStorePathTheFileHasAProblem) {
+    ClientConfig config = parseClientConfig("[Login]\nUser=ADMIN.CORP\n", "t.ini");
+    ASSERT_EQ(config.problems.size(), 1u);
+    EXPECT_NE(config.problems[0].find("[Store] has no Path"), std::string::npos);
+}
+
+class ConfigFileTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        folder = std::filesystem::temp_directory_path() /
+                 ("tally-client-config-" +
+                  std::to_string(::testing::UnitTest::GetInstance()->current_test_info()->line()));
+        std::filesystem::create_directories(folder);
+    }
+    void TearDown() override {
+        DirClientReset();
+        std::filesystem::remove_all(folder);
+    }
+    std::string write(const std::string& text) {
+        std::filesystem::path path = folder / "tallynet.ini";
+        std::ofstream(path, std::ios::binary) << text;
+        return path.string();
+    }
+    std::filesystem::path folder;
+};
+
+TEST_F(ConfigFileTest, ABadLineMeansNotLoggedInAndSaysWhere) {
+    std::string path = write("[Store]\nPath=store\n[Login]\nUser=ADMIN.CORP\nnonsense\n");
+    EXPECT_FALSE(DirClientLoadConfig(path.c_str()));
+    EXPECT_EQ(DirIsLoggedIn(), 0);
+    EXPECT_EQ(std::string(DirClientLastProblem()),
+              path + ":5: line is neither a [section], " + "key=value nor a comment");
+}
+
+TEST_F(ConfigFileTest, AMissingFileMeansNotLoggedIn) {
+    EXPECT_FALSE(DirClientLoadConfig((folder / "absent.ini").string().c_str()));
+    EXPECT_EQ(DirIsLoggedIn(), 0);
+    EXPECT_NE(std::string(DirClientLastProblem()).find("absent.ini: cannot be read"),
+              std::string::npos);
+}
+
+TEST_F(ConfigFileTest, AStoreThatWillNotOpenFailsTheCallsWithItsProblem) {
+    std::string path = write("[Store]\nPath=nothing-here\n[Login]\nUser=ADMIN.CORP\n");
+    ASSERT_TRUE(DirClientLoadConfig(path.c_str()));
+    EXPECT_EQ(DirIsLoggedIn(), 0);
+    EXPECT_NE(std::string(DirClientLastProblem()), "");
+    DirContextHandle context = DirCreateContext();
+    EXPECT_EQ(nameContext(context), "[Root]");
+    EXPECT_EQ(setNameContext(context, "[Root]"), DIR_OK);
+    EXPECT_EQ(setNameContext(context, "CORP"), DIR_ERR_STORE);
+    EXPECT_EQ(listByClass(context, "User").status, DIR_ERR_STORE);
+}
+
+TEST_F(ConfigFileTest, TheEnvironmentNamesTheFileToUse) {
+    std::string path = write("[Store]\nPath=x\n[Login]\nUser=GUEST.CORP\n");
+    ASSERT_EQ(setenv("TALLYNET_INI", path.c_str(), 1), 0);
+    DirClientReset();
+    EXPECT_EQ(DirClientConfig().loginUser, "GUEST.CORP");
+    ASSERT_EQ(unsetenv("TALLYNET_INI"), 0);
+    EXPECT_EQ(directory::defaultConfigPath().filename(), "tallynet.ini");
+    EXPECT_NE(directory::defaultConfigPath().string(), path);
+}
+
+TEST(StoreTroubleTest, AJournalThatCannotBeReadFailsTheCallWithoutCrashing) {
+    auto directory = sampleStore();
+    FakeStore* fake = directory.get();
+    DirClientUseStore(loggedInConfig(), std::move(directory));
+    DirContextHandle context = DirCreateContext();
+    fake->failRefresh = true;
+    std::int32_t balance = 9;
+    EXPECT_EQ(readAccountAttribute(context, "JSMITH", "Account Balance", &balance), DIR_ERR_STORE);
+    EXPECT_EQ(balance, 0);
+    EXPECT_NE(std::string(DirClientLastProblem()).find("journal"), std::string::npos);
+    fake->failRefresh = false;
+    EXPECT_EQ(readAccountAttribute(context, "JSMITH", "Account Balance", &balance), DIR_OK);
+    EXPECT_EQ(balance, 1500);
+    DirClientReset();
+}
+
+}  // namespace
+}  // namespace tally::testing

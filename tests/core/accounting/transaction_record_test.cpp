@@ -213,6 +213,10 @@ TEST(TransactionRecord, HostileTextCannotBreakTheDelimitedLayout) {
     EXPECT_EQ(fields[9], "");
     EXPECT_EQ(fields[10], "");
     EXPECT_EQ(fields[11], "-5");
+    // The statistics merge runs of commas; eleven fields are too few for a print job.
+    EXPECT_EQ(std::count_if(fields.begin(), fields.end(),
+                            [](const std::string& field) { return !field.empty(); }),
+              11);
 }
 
 TEST(TransactionRecord, HostileTextKeepsTheReadableColumns) {

@@ -1,0 +1,94 @@
+#include <string>
+
+#include "app/layout.h"
+#include "app/session.h"
+#include "app/win32/command_seams.h"
+#include "app/win32/dialogs.h"
+#include "app/win32/shell_state.h"
+#include "resources/resource.h"
+
+namespace {
+
+PixelRect ToPixels(const RECT& r) {
+    return {r.left, r.top, r.right, r.bottom};
+}
+
+// Sizes MainWindow to hold the dialog with its margin, centres it on the screen, shows it and
+// puts the dialog inside the margin.
+void FitMainWindowAround(HWND dialog) {
+    RECT client{};
+    RECT window{};
+    RECT box{};
+    GetClientRect(MainWindow, &client);
+    GetWindowRect(MainWindow, &window);
+    GetWindowRect(dialog, &box);
+    const PixelSize size =
+        MainWindowSizeFor({client.right, client.bottom}, ToPixels(window), ToPixels(box));
+    const PixelPoint at = CentreOnScreen({ScreenWidth, ScreenHeight}, size);
+    MoveWindow(MainWindow, at.x, at.y, size.width, size.height, TRUE);
+    ShowWindow(MainWindow, ShowCommand);
+    SetWindowPos(dialog, nullptr, kMainDialogMargin, kMainDialogMargin, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER);
+}
+
+void OnInitDialog(HWND dialog) {
+    MainDialog = dialog;
+    FitMainWindowAround(dialog);
+    MainList = GetDlgItem(dialog, IDC_MAIN_LIST);
+    const std::string context = "Context: " + CurrentContextName;
+    SetDlgItemTextA(dialog, IDC_CONTEXT, context.c_str());
+    FillMainList();
+    FocusMainList();
+    PostMessageA(dialog, WM_COMMAND, CMD_REFRESH_SELECTION, 0);
+}
+
+BOOL OnCommand(WPARAM wParam, LPARAM lParam) {
+    switch (LOWORD(wParam)) {
+        case IDC_MAIN_LIST:
+            if (HIWORD(wParam) == LBN_SELCHANGE) {
+                RefreshSelection();
+                FocusMainList();
+            } else if (HIWORD(wParam) == LBN_DBLCLK) {
+                OnMainListDoubleClick();
+            }
+            return TRUE;
+        case CMD_DEPOSIT:
+        case CMD_SET_BALANCE:
+        case CMD_CHARGE:
+        case CMD_SET_CREDIT_LIMIT:
+        case CMD_PRINT_HISTORY:
+        case CMD_CHANGE_CONTEXT:
+        case CMD_STATISTICS:
+            PostMessageA(MainWindow, WM_COMMAND, wParam, lParam);
+            return TRUE;
+        case CMD_EXIT:
+            PostMessageA(MainWindow, WM_CLOSE, 0, 0);
+            return TRUE;
+        case CMD_REFRESH_SELECTION:
+            RefreshSelection();
+            return TRUE;
+        default:
+            return FALSE;
+    }
+}
+
+}  // namespace
+
+// The loop does no dialog-message processing for this modeless dialog: its keys are the main
+// window's accelerators.
+INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_INITDIALOG:
+            OnInitDialog(dialog);
+            return FALSE;  // the focus is already on the list
+        case WM_CONTEXTMENU:
+            if (reinterpret_cast<HWND>(wParam) == MainList) {
+                OnMainListContextMenu(dialog, lParam);
+            }
+            return TRUE;
+        case WM_COMMAND:
+            return OnCommand(wParam, lParam);
+        default:
+            return FALSE;
+    }
+}

@@ -1,0 +1,93 @@
+// TallyDesk's entry point: start-up, the message loop and what shutdown releases.
+#include <windows.h>
+#include <commctrl.h>
+
+#include "app/session.h"
+#include "app/settings.h"
+#include "app/win32/dialogs.h"
+#include "app/win32/platform_settings.h"
+#include "app/win32/shell_state.h"
+#include "app/win32/win32_handles.h"
+
+namespace {
+
+constexpr DWORD kFirstVersionWith3dControls = 4;
+
+void ReadOsVersion() {
+    OsVersion = OSVERSIONINFOA{};
+    OsVersion.dwOSVersionInfoSize = sizeof(OsVersion);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    GetVersionExA(&OsVersion);
+#pragma GCC diagnostic pop
+}
+
+void LoadProgramSettings() {
+    PrivateProfiles profiles;
+    WindowsPlatformFacts platform;
+    ClientNetwork network(DirectoryContext);
+    LoadSettings(gSettings, profiles, platform, network);
+}
+
+int RunMessageLoop(HACCEL accelerators) {
+    MSG message{};
+    for (;;) {
+        const BOOL got = GetMessageA(&message, nullptr, 0, 0);
+        if (got == 0) {
+            return static_cast<int>(message.wParam);
+        }
+        if (got < 0) {
+            return 0;  // the queue is gone; nothing more will arrive
+        }
+        // Translated for MainWindow whatever window the key went to: the accelerators are the
+        // main dialog's keyboard shortcuts too.
+        if (TranslateAcceleratorA(MainWindow, accelerators, &message) == 0) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+    }
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCommand) {
+    ProgramInstance = instance;
+
+    ReadOsVersion();
+    Ctl3dLibrary ctl3d;
+    if (OsVersion.dwMajorVersion < kFirstVersionWith3dControls) {
+        ctl3d.load(instance);
+    }
+
+    // Declared in this order so that the brush goes before the bitmap it was made from.
+    UniqueBitmap pattern(LoadBitmapA(instance, "Tallydsk"));
+    UniqueBrush background(CreatePatternBrush(pattern.get()));
+    RegisterMainWindowClass(instance, background.get());
+
+    ScreenWidth = GetSystemMetrics(SM_CXSCREEN);
+    ScreenHeight = GetSystemMetrics(SM_CYSCREEN);
+    MainWindow = CreateMainWindow(instance);
+
+    NetInitLibrary(nullptr, nullptr);
+    if (DirIsLoggedIn() == 0) {
+        MessageBoxA(nullptr, "Not logged into Directory Services!", "Tallydsk", MB_OK);
+        return 0;
+    }
+
+    OpenDirectoryContext();
+    GetTimeZoneInformation(&TimeZoneInfo);
+    LoadProgramSettings();
+    if (commandLine != nullptr) {
+        ClientNameContext client(DirectoryContext);
+        ApplyStartContext(commandLine, client, CurrentContextName);
+    }
+
+    InitCommonControls();
+    UniqueAccelerators accelerators(LoadAcceleratorsA(instance, "Tallydsk"));
+    ShowCommand = showCommand;
+    ShowWindow(MainWindow, SW_HIDE);
+    UpdateWindow(MainWindow);
+    CreateDialogParamA(instance, "MainDialog", MainWindow, MainDialogProc, 0);
+
+    return RunMessageLoop(accelerators.get());
+}

@@ -1,0 +1,144 @@
+// The settings against the real private-profile functions, on a scratch INI file.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "app/preferences.h"
+#include "app/settings.h"
+#include "app/win32/platform_settings.h"
+
+namespace {
+
+// Sends the local file to a scratch file and leaves the shared files missing.
+class ScratchProfiles final : public ProfileStore {
+  public:
+    explicit ScratchProfiles(std::string local) : local_(std::move(local)) {}
+    std::string readString(const std::string& file, const char* section, const char* key,
+                           const char* fallback, std::size_t maxChars) override {
+        return real_.readString(map(file), section, key, fallback, maxChars);
+    }
+    int readInt(const std::string& file, const char* section, const char* key,
+                int fallback) override {
+        return real_.readInt(map(file), section, key, fallback);
+    }
+    bool writeString(const std::string& file, const char* section, const char* key,
+                     const std::string& value) override {
+        return real_.writeString(map(file), section, key, value);
+    }
+
+  private:
+    std::string map(const std::string& file) const {
+        return file == kLocalSettingsFile ? local_ : local_ + ".missing-shared";
+    }
+    std::string local_;
+    PrivateProfiles real_;
+};
+
+class NoNetwork final : public NetworkServices {
+  public:
+    NetStatus findConnection(const std::string& server, NetConnectionHandle* c) override {
+        *c = 7;
+        return server == "ACCT1" ? 0 : NET_ERR_NO_CONNECTION;
+    }
+    NetStatus defaultConnection(NetConnectionHandle* c) override {
+        *c = 7;
+        return 0;
+    }
+    NetStatus serverName(NetConnectionHandle, std::string* name) override {
+        *name = "ACCT1";
+        return 0;
+    }
+    NetStatus scanFileServers(NetConnectionHandle, std::int32_t*, std::string*) override {
+        return NET_ERR_NO_MORE_OBJECTS;
+    }
+    DirStatus loginName(std::string* name) override {
+        *name = "ADMIN.CORP";
+        return 0;
+    }
+};
+
+class PrivateProfileRoundTrip : public ::testing::Test {
+  protected:
+    std::string path;
+    void SetUp() override {
+        char folder[MAX_PATH + 1] = {};
+        ASSERT_NE(GetTempPathA(sizeof folder, folder), 0u);
+        path =
+            std::string(folder) + "tallydesk-app-" + std::to_string(GetCurrentProcessId()) + ".ini";
+        DeleteFileA(path.c_str());
+    }
+    void TearDown() override { DeleteFileA(path.c_str()); }
+
+    std::string fileText() const {
+        std::ifstream in(path, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+};
+
+TEST_F(PrivateProfileRoundTrip, ReadsKeepTheirLimitsAndSignedIntegers) {
+    PrivateProfiles profiles;
+    EXPECT_EQ(profiles.readString(path, "Preferences", "LogServer", "dflt", 47), "dflt");
+    EXPECT_EQ(profiles.readInt(path, "Preferences", "DblClickUser", 5), 5);
+    ASSERT_TRUE(profiles.writeString(path, "Preferences", "ChargeReason", std::string(40, 'R')));
+    ASSERT_TRUE(profiles.writeString(path, "Preferences", "DblClickUser", "-1"));
+    ASSERT_TRUE(profiles.writeString(path, "Preferences", "SchemaKeyword", ""));
+    EXPECT_EQ(profiles.readString(path, "Preferences", "ChargeReason", "", 30),
+              std::string(30, 'R'));
+    EXPECT_EQ(profiles.readInt(path, "Preferences", "DblClickUser", 0), -1);
+    EXPECT_EQ(profiles.readString(path, "Preferences", "SchemaKeyword", "X", 16), "")
+        << "a key present with no text is not missing";
+}
+
+TEST_F(PrivateProfileRoundTrip, SaveThenLoadGivesTheSavedPreferences) {
+    ScratchProfiles profiles(path);
+    WindowsPlatformFacts platform;
+    NoNetwork network;
+    Settings settings;
+    LoadSettings(settings, profiles, platform, network);
+    EXPECT_TRUE(settings.RecordingEnabled);
+    EXPECT_EQ(settings.LogServer, "ACCT1");
+    EXPECT_EQ(settings.SchemaKeyword, "Standard Netware");
+
+    settings.ChargeReason = "Binding";
+    PreferencesChoices choices{false, "", 3, -1, "Lab"};
+    ASSERT_TRUE(
+        SavePreferences(settings, PendingFromSettings(settings), choices, network, profiles));
+    const std::string text = fileText();
+    const std::size_t order[] = {text.find("RecordTransactions=1"), text.find("DblClickUser=3"),
+                                 text.find("DblClickGroup=-1"),     text.find("LogServer="),
+                                 text.find("ChargeReason=Binding"), text.find("SchemaKeyword=Lab")};
+    for (std::size_t i = 0; i < 6; ++i) {
+        ASSERT_NE(order[i], std::string::npos) << text;
+        if (i > 0) {
+            EXPECT_LT(order[i - 1], order[i]) << text;
+        }
+    }
+
+    Settings again;
+    LoadSettings(again, profiles, platform, network);
+    EXPECT_FALSE(again.RecordingEnabled);
+    EXPECT_EQ(again.DblClickUser, 3);
+    EXPECT_EQ(again.DblClickGroup, -1);
+    EXPECT_EQ(again.ChargeReason, "Binding");
+    EXPECT_EQ(again.LogServer, "ACCT1") << "empty server falls back to the default connection";
+    EXPECT_EQ(again.Schema.BalanceAttribute, "JOBTALLY:Lab Balance");
+}
+
+TEST(PlatformFacts, LocaleAndTempPathAreUsable) {
+    WindowsPlatformFacts platform;
+    const std::string digits = platform.localeCurrencyDigits(kLocaleItemChars);
+    ASSERT_FALSE(digits.empty());
+    EXPECT_GE(ParseDecimal(digits), 0);
+    EXPECT_FALSE(platform.localeShortDateOrder(kLocaleItemChars).empty());
+    const std::string temp = platform.tempPath(kPathChars);
+    ASSERT_FALSE(temp.empty());
+    EXPECT_EQ(temp.back(), '\\');
+}
+
+}  // namespace

@@ -1,0 +1,362 @@
+// The shell's resources as the program loads them: every dialog template's controls (id,
+// class, style, text, position), the menu and the accelerator table.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "app/win32/dialogs.h"
+#include "app/win32/shell_state.h"
+#include "resources/resource.h"
+
+namespace {
+
+enum Check { kWholeRect, kNoHeight, kOnlyOrigin };
+
+struct ControlSpec {
+    int id;
+    const char* className;
+    DWORD style;  // bits that must be set, beyond WS_CHILD
+    const char* text;
+    int x, y, cx, cy;
+    Check check = kWholeRect;
+};
+
+constexpr int kStatic = -1;
+constexpr DWORD kPush = BS_PUSHBUTTON;
+
+INT_PTR CALLBACK PassiveProc(HWND, UINT message, WPARAM, LPARAM) {
+    return message == WM_INITDIALOG ? TRUE : FALSE;
+}
+
+std::string ClassOf(HWND window) {
+    char name[64] = {};
+    GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
+std::string TextOf(HWND window) {
+    char text[256] = {};
+    GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+
+// The dialog manager converts origin and size each on its own, so the far edge is the sum of two
+// rounded values, not the rounded sum.
+RECT DialogUnits(HWND dialog, int x, int y, int cx, int cy) {
+    RECT r{x, y, cx, cy};
+    MapDialogRect(dialog, &r);
+    return {r.left, r.top, r.left + r.right, r.top + r.bottom};
+}
+
+class Templates : public ::testing::Test {
+  protected:
+    HWND parent = nullptr;
+    HWND dialog = nullptr;
+
+    void SetUp() override {
+        parent = CreateWindowA("STATIC", "parent", WS_OVERLAPPEDWINDOW, 0, 0, 800, 700, nullptr,
+                               nullptr, GetModuleHandleA(nullptr), nullptr);
+        ASSERT_NE(parent, nullptr);
+    }
+    void TearDown() override {
+        if (dialog != nullptr) {
+            DestroyWindow(dialog);
+        }
+        DestroyWindow(parent);
+    }
+
+    void open(const char* name, DLGPROC procedure = PassiveProc) {
+        dialog = CreateDialogParamA(GetModuleHandleA(nullptr), name, parent, procedure, 0);
+        ASSERT_NE(dialog, nullptr) << name;
+    }
+
+    void expectClientSize(int cx, int cy) {
+        RECT client{};
+        GetClientRect(dialog, &client);
+        const RECT want = DialogUnits(dialog, 0, 0, cx, cy);
+        EXPECT_EQ(client.right, want.right);
+        EXPECT_EQ(client.bottom, want.bottom);
+    }
+
+    void expectFont() {
+        const HFONT font = reinterpret_cast<HFONT>(SendMessageA(dialog, WM_GETFONT, 0, 0));
+        ASSERT_NE(font, nullptr);
+        LOGFONTA face{};
+        GetObjectA(font, sizeof face, &face);
+        EXPECT_STREQ(face.lfFaceName, "MS Sans Serif");
+        const HDC screen = GetDC(nullptr);
+        EXPECT_EQ(face.lfHeight, -MulDiv(8, GetDeviceCaps(screen, LOGPIXELSY), 72));
+        ReleaseDC(nullptr, screen);
+    }
+
+    // The controls in template order, each against its row of the table.
+    void expectControls(const std::vector<ControlSpec>& specs) {
+        HWND child = GetWindow(dialog, GW_CHILD);
+        for (const ControlSpec& spec : specs) {
+            ASSERT_NE(child, nullptr) << "missing control " << spec.id << " " << spec.text;
+            SCOPED_TRACE(std::string("control ") + std::to_string(spec.id) + " " + spec.text);
+            EXPECT_EQ(static_cast<int>(static_cast<short>(GetDlgCtrlID(child))), spec.id);
+            EXPECT_EQ(ClassOf(child), spec.className);
+            DWORD style = static_cast<DWORD>(GetWindowLongA(child, GWL_STYLE));
+            // A 3-D dialog turns a control's border into a client edge, and a list box shows its
+            // scroll bar only while it has more lines than fit.
+            if (GetWindowLongA(child, GWL_EXSTYLE) & WS_EX_CLIENTEDGE) {
+                style |= WS_BORDER;
+            }
+            if (ClassOf(child) == "ListBox") {
+                for (int line = 0; line < 100; ++line) {
+                    SendMessageA(child, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>("line"));
+                }
+                style |= static_cast<DWORD>(GetWindowLongA(child, GWL_STYLE));
+            }
+            EXPECT_EQ(style & (WS_CHILD | spec.style), WS_CHILD | spec.style)
+                << std::hex << style << " wants " << spec.style;
+            if (spec.style == kPush) {
+                EXPECT_EQ(style & 0x0F, static_cast<DWORD>(BS_PUSHBUTTON));
+            }
+            const bool icon = ClassOf(child) == "Static" && (style & SS_TYPEMASK) == SS_ICON;
+            if (icon) {
+                EXPECT_NE(SendMessageA(child, STM_GETICON, 0, 0), 0) << "icon not loaded";
+            }
+            if (std::string(spec.className) != "ComboBox" &&
+                std::string(spec.className) != "ListBox" && !icon) {
+                EXPECT_EQ(TextOf(child), spec.text);
+            }
+            RECT got{};
+            GetWindowRect(child, &got);
+            MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&got), 2);
+            const RECT want = DialogUnits(dialog, spec.x, spec.y, spec.cx, spec.cy);
+            EXPECT_EQ(got.left, want.left);
+            EXPECT_EQ(got.top, want.top);
+            if (spec.check != kOnlyOrigin) {
+                EXPECT_EQ(got.right, want.right);
+            }
+            if (spec.check == kWholeRect) {
+                EXPECT_EQ(got.bottom, want.bottom);
+            }
+            child = GetWindow(child, GW_HWNDNEXT);
+        }
+        EXPECT_EQ(child, nullptr) << "more controls than the table lists";
+    }
+};
+
+TEST_F(Templates, MainDialog) {
+    open("MainDialog");
+    const DWORD style = static_cast<DWORD>(GetWindowLongA(dialog, GWL_STYLE));
+    EXPECT_EQ(style & (WS_CHILD | WS_VISIBLE | WS_DLGFRAME), WS_CHILD | WS_VISIBLE | WS_DLGFRAME);
+    EXPECT_EQ(style & WS_CAPTION, static_cast<DWORD>(WS_DLGFRAME)) << "no caption";
+    expectClientSize(219, 196);
+    expectFont();
+    const DWORD list = LBS_SORT | LBS_EXTENDEDSEL | LBS_NOTIFY | WS_VSCROLL | WS_BORDER;
+    expectControls({
+        {IDC_MAIN_LIST, "ListBox", list, "", 6, 8, 147, 139, kNoHeight},
+        {CMD_EXIT, "Button", kPush, "E&xit", 155, 6, 60, 17},
+        {CMD_CHANGE_CONTEXT, "Button", kPush, "Change C&ontext", 155, 24, 60, 17},
+        {CMD_STATISTICS, "Button", kPush, "&Statistics", 155, 42, 60, 17},
+        {CMD_PRINT_HISTORY, "Button", kPush, "Print Hist&ory", 155, 60, 60, 16},
+        {CMD_SET_CREDIT_LIMIT, "Button", kPush, "Set Credit &Limit", 155, 77, 60, 17},
+        {CMD_CHARGE, "Button", kPush, "&Charge", 155, 95, 60, 16},
+        {CMD_SET_BALANCE, "Button", kPush, "Set &Balance", 155, 112, 60, 17},
+        {CMD_DEPOSIT, "Button", kPush, "&Deposit", 155, 130, 60, 17},
+        {kStatic, "Button", BS_GROUPBOX, "", 2, 0, 215, 149},
+        {IDC_CONTEXT, "Static", SS_LEFT, "", 2, 151, 215, 8},
+        {kStatic, "Button", BS_GROUPBOX, "", 2, 157, 215, 36},
+        {kStatic, "Static", SS_RIGHT, "Fullname:", 3, 163, 38, 8},
+        {IDC_FULL_NAME, "Static", SS_LEFT, "", 44, 163, 172, 8},
+        {kStatic, "Static", SS_RIGHT, "Balance:", 3, 173, 38, 8},
+        {IDC_BALANCE, "Static", SS_LEFT, "", 44, 173, 172, 8},
+        {kStatic, "Static", SS_RIGHT, "Credit Limit:", 3, 183, 38, 8},
+        {IDC_CREDIT_LIMIT, "Static", SS_LEFT, "", 44, 183, 172, 8},
+    });
+}
+
+TEST_F(Templates, Preferences) {
+    open("Preferences");
+    EXPECT_EQ(TextOf(dialog), "Preferences");
+    expectClientSize(243, 167);
+    expectFont();
+    const DWORD dropDown = CBS_DROPDOWNLIST;
+    const DWORD sorted = CBS_DROPDOWNLIST | CBS_SORT;
+    expectControls({
+        {kStatic, "Button", BS_GROUPBOX, "Double Click : User", 11, 3, 94, 26},
+        {IDC_DBLCLICK_USER, "ComboBox", dropDown, "", 15, 13, 86, 46, kNoHeight},
+        {kStatic, "Button", BS_GROUPBOX, "Double Click : Group/Multiple Users", 111, 3, 121, 26},
+        {IDC_DBLCLICK_GROUP, "ComboBox", dropDown, "", 116, 13, 111, 46, kNoHeight},
+        {kStatic, "Button", BS_GROUPBOX, "Accounting Type/Schema Keyword", 63, 34, 118, 26},
+        {IDC_SCHEMA_KEYWORD, "ComboBox", sorted, "", 76, 44, 92, 85, kNoHeight},
+        {kStatic, "Button", BS_GROUPBOX, "Read global preferences from server:", 40, 64, 165, 26},
+        {IDC_LOG_SERVER, "ComboBox", sorted, "", 44, 74, 157, 83, kNoHeight},
+        {kStatic, "Button", BS_GROUPBOX, "", 2, 92, 239, 31},
+        {IDC_RECORD_TRANSACTIONS, "Button", BS_AUTOCHECKBOX, "Record transactions in log file:", 6,
+         100, 126, 10},
+        {IDC_LOG_LOCATION, "Static", SS_CENTER, "Loglocation", 5, 111, 233, 8},
+        {IDC_NUMERICAL_FORMAT, "Static", SS_CENTER, "Numerical Format", 1, 127, 241, 8},
+        {IDC_LOG_FORMAT, "Static", SS_CENTER, "Log Format", 1, 137, 241, 8},
+        {IDOK, "Button", kPush, "Save", 67, 149, 40, 14},
+        {IDCANCEL, "Button", kPush, "Cancel", 135, 149, 40, 14},
+    });
+    // The two unsorted lists must keep the action order: index i is command 310 + i.
+    EXPECT_EQ(GetWindowLongA(GetDlgItem(dialog, IDC_DBLCLICK_USER), GWL_STYLE) & CBS_SORT, 0);
+    EXPECT_EQ(GetWindowLongA(GetDlgItem(dialog, IDC_DBLCLICK_GROUP), GWL_STYLE) & CBS_SORT, 0);
+}
+
+TEST_F(Templates, About) {
+    open("About");
+    EXPECT_EQ(TextOf(dialog), "About TallyDesk");
+    expectClientSize(145, 96);
+    expectFont();
+    expectControls({
+        {IDC_VERSION, "Static", SS_CENTER, "", 1, 5, 143, 8},
+        {kStatic, "Static", SS_CENTER, "Jobtally 4.x", 1, 15, 143, 8},
+        {kStatic, "Static", SS_CENTER, "Printer accounting and control for Netware", 1, 24, 143, 8},
+        {kStatic, "Static", SS_ICON, "", 66, 36, 20, 18, kOnlyOrigin},
+        {IDOK, "Button", kPush, "OK", 54, 78, 40, 14},
+    });
+}
+
+TEST_F(Templates, TipsStandAtTheirTemplatePosition) {
+    open("Tips", TipsDialogProc);
+    EXPECT_EQ(TextOf(dialog), "Tips!");
+    expectClientSize(196, 96);
+    expectFont();
+    expectControls({
+        {kStatic, "Static", SS_CENTER, "You may select multiple users from the list.", 1, 7, 194,
+         8},
+        {kStatic, "Static", SS_CENTER, "Groups are ignored in multiple selections.", 1, 20, 194, 8},
+        {kStatic, "Static", SS_ICON, "", 88, 33, 20, 18, kOnlyOrigin},  // centred in the 194 units
+        {kStatic, "Static", SS_CENTER, "Right click in the User/Group list for a quick popup menu.",
+         1, 52, 194, 8},
+        {kStatic, "Static", SS_CENTER, "Run multiple instances of Tallydsk for multiple contexts!",
+         1, 65, 194, 8},
+        {IDOK, "Button", kPush, "OK", 78, 78, 40, 14},
+    });
+    // The template places the dialog's client area, from the owner's client area.
+    POINT client{0, 0};
+    ClientToScreen(dialog, &client);
+    POINT origin{0, 0};
+    ClientToScreen(parent, &origin);
+    const RECT want = DialogUnits(dialog, 20, 51, 0, 0);
+    EXPECT_EQ(client.x - origin.x, want.left);
+    EXPECT_EQ(client.y - origin.y, want.top);
+}
+
+TEST_F(Templates, AboutIsCentredOverTheMainWindowAndNamesTheVersion) {
+    MainWindow = parent;
+    SetWindowPos(parent, nullptr, 40, 30, 700, 600, SWP_NOZORDER);
+    open("About", AboutDialogProc);
+    char text[64] = {};
+    GetDlgItemTextA(dialog, IDC_VERSION, text, sizeof text);
+    EXPECT_STREQ(text, "TallyDesk 4.25f (32 bit)");
+
+    RECT client{}, window{}, box{};
+    GetClientRect(parent, &client);
+    GetWindowRect(parent, &window);
+    GetWindowRect(dialog, &box);
+    const int border = ((window.right - window.left) - client.right) / 2;
+    const int left = window.left + border;
+    const int bottom = window.bottom - border;
+    const int top = bottom - client.bottom;
+    EXPECT_EQ(box.left, left + (client.right - (box.right - box.left)) / 2);
+    EXPECT_EQ(box.top, top + (client.bottom - (box.bottom - box.top)) / 2);
+    MainWindow = nullptr;
+}
+
+struct MenuSpec {
+    std::string text;
+    UINT id;  // 0 for a separator
+};
+
+std::vector<MenuSpec> ItemsOf(HMENU menu) {
+    std::vector<MenuSpec> items;
+    for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+        char text[64] = {};
+        GetMenuStringA(menu, static_cast<UINT>(i), text, sizeof text, MF_BYPOSITION);
+        const UINT state = GetMenuState(menu, static_cast<UINT>(i), MF_BYPOSITION);
+        items.push_back({text, (state & MF_SEPARATOR) ? 0u : GetMenuItemID(menu, i)});
+    }
+    return items;
+}
+
+void ExpectItems(HMENU menu, const std::vector<MenuSpec>& want) {
+    const std::vector<MenuSpec> got = ItemsOf(menu);
+    ASSERT_EQ(got.size(), want.size());
+    for (std::size_t i = 0; i < want.size(); ++i) {
+        EXPECT_EQ(got[i].text, want[i].text) << "item " << i;
+        EXPECT_EQ(got[i].id, want[i].id) << want[i].text;
+    }
+}
+
+TEST(Resources, MenuHasEveryItemWithItsCommand) {
+    const HMENU menu = LoadMenuA(GetModuleHandleA(nullptr), "Tallydsk");
+    ASSERT_NE(menu, nullptr);
+    ASSERT_EQ(GetMenuItemCount(menu), 3);
+    char title[32] = {};
+    const char* titles[] = {"&Utility", "&Accounting", "&Help"};
+    for (int i = 0; i < 3; ++i) {
+        GetMenuStringA(menu, static_cast<UINT>(i), title, sizeof title, MF_BYPOSITION);
+        EXPECT_STREQ(title, titles[i]);
+    }
+    ExpectItems(GetSubMenu(menu, 0),
+                {{"Change &Context", 316}, {"&Preferences", 318}, {"", 0}, {"E&xit", 317}});
+    ExpectItems(GetSubMenu(menu, 1), {{"&Deposit", 310},
+                                      {"Set &Balance", 311},
+                                      {"&Charge", 312},
+                                      {"Set Credit &Limit", 313},
+                                      {"Print Hist&ory", 314},
+                                      {"&Statistics", 319}});
+    ExpectItems(GetSubMenu(menu, 2), {{"&Tips", 2}, {"&How to order Jobtally", 3}, {"A&bout", 1}});
+    DestroyMenu(menu);
+}
+
+TEST(Resources, AcceleratorsAreAltKeysInTableOrder) {
+    const HACCEL table = LoadAcceleratorsA(GetModuleHandleA(nullptr), "Tallydsk");
+    ASSERT_NE(table, nullptr);
+    ACCEL entries[16] = {};
+    ASSERT_EQ(CopyAcceleratorTableA(table, entries, 16), 8);
+    const struct {
+        char key;
+        WORD command;
+    } want[] = {{'X', 317}, {'O', 316}, {'S', 319}, {'O', 314},
+                {'L', 313}, {'C', 312}, {'B', 311}, {'D', 310}};
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(entries[i].key, want[i].key) << i;
+        EXPECT_EQ(entries[i].cmd, want[i].command) << i;
+        EXPECT_EQ(entries[i].fVirt & (FVIRTKEY | FALT | FSHIFT | FCONTROL), FVIRTKEY | FALT) << i;
+    }
+}
+
+TEST(Resources, AltOReachesChangeContextNotPrintHistory) {
+    const HACCEL table = LoadAcceleratorsA(GetModuleHandleA(nullptr), "Tallydsk");
+    static UINT received = 0;
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = [](HWND w, UINT m, WPARAM wp, LPARAM lp) -> LRESULT {
+        if (m == WM_COMMAND) {
+            received = LOWORD(wp);
+        }
+        return DefWindowProcA(w, m, wp, lp);
+    };
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "AccelProbe";
+    RegisterClassA(&windowClass);
+    const HWND window = CreateWindowA("AccelProbe", "", WS_OVERLAPPED, 0, 0, 10, 10, nullptr,
+                                      nullptr, GetModuleHandleA(nullptr), nullptr);
+    BYTE keys[256] = {};
+    GetKeyboardState(keys);
+    keys[VK_MENU] = 0x80;
+    SetKeyboardState(keys);
+    MSG key{};
+    key.hwnd = window;
+    key.message = WM_SYSKEYDOWN;
+    key.wParam = 'O';
+    key.lParam = 0x20000001;  // context code: Alt held
+    EXPECT_NE(TranslateAcceleratorA(window, table, &key), 0);
+    EXPECT_EQ(received, 316u);
+    keys[VK_MENU] = 0;
+    SetKeyboardState(keys);
+    DestroyWindow(window);
+}
+
+}  // namespace

@@ -14,6 +14,18 @@ using directory::configuredPath;
 using directory::IniFile;
 using directory::parseClientConfig;
 
+void setEnvironment(const char* name, const char* value) {
+#ifdef _WIN32
+    _putenv_s(name, value);  // an empty value removes the variable
+#else
+    if (*value == '\0') {
+        unsetenv(name);
+    } else {
+        setenv(name, value, 1);
+    }
+#endif
+}
+
 TEST(IniFileTest, ReadsSectionsKeysAndCommentsInAnyCase) {
     IniFile ini = IniFile::parse(
         "\xEF\xBB\xBF; a comment\r\n"
@@ -138,10 +150,10 @@ TEST_F(ConfigFileTest, AStoreThatWillNotOpenFailsTheCallsWithItsProblem) {
 
 TEST_F(ConfigFileTest, TheEnvironmentNamesTheFileToUse) {
     std::string path = write("[Store]\nPath=x\n[Login]\nUser=GUEST.CORP\n");
-    ASSERT_EQ(setenv("TALLYNET_INI", path.c_str(), 1), 0);
+    setEnvironment("TALLYNET_INI", path.c_str());
     DirClientReset();
     EXPECT_EQ(DirClientConfig().loginUser, "GUEST.CORP");
-    ASSERT_EQ(unsetenv("TALLYNET_INI"), 0);
+    setEnvironment("TALLYNET_INI", "");
     EXPECT_EQ(directory::defaultConfigPath().filename(), "tallynet.ini");
     EXPECT_NE(directory::defaultConfigPath().string(), path);
 }

@@ -56,7 +56,12 @@ TEST(Files, ReadsKeepToTheOpenedFileAcrossAReplacement) {
     auto reader = ReadOnlyFile::open(file, &exists, &error);
     ASSERT_TRUE(reader && exists) << error;
     ASSERT_TRUE(writeFileDurably(fresh, "new", &error)) << error;
-    ASSERT_TRUE(replaceFile(fresh, file, &error)) << error;
+    // Windows (and Wine) may refuse to replace a file that is open, even shared for deletion;
+    // the replacement then goes through once the reader has closed it.
+    bool replaced = replaceFile(fresh, file, &error);
+#ifndef _WIN32
+    ASSERT_TRUE(replaced) << error;
+#endif
     std::string text;
     ASSERT_TRUE(reader->read(4, kToEnd, text, &error)) << error;
     EXPECT_EQ(text, "contents");
@@ -64,6 +69,10 @@ TEST(Files, ReadsKeepToTheOpenedFileAcrossAReplacement) {
     EXPECT_EQ(text, "old");
     ASSERT_TRUE(reader->read(100, kToEnd, text, &error));
     EXPECT_EQ(text, "");
+    if (!replaced) {
+        reader.reset();
+        ASSERT_TRUE(replaceFile(fresh, file, &error)) << error;
+    }
     ASSERT_TRUE(readWholeFile(file, text, &error));
     EXPECT_EQ(text, "new");
     EXPECT_FALSE(std::filesystem::exists(fresh));

@@ -26,6 +26,7 @@ namespace store = tally::store;
 namespace {
 
 constexpr std::size_t kLargestBuffer = 1u << 20;
+constexpr std::size_t kKeptIterations = 32;
 
 // Nothing thrown below may reach the program, which knows only statuses.
 template <typename Call>
@@ -198,6 +199,10 @@ DirStatus handOut(Context& context, IteratedCall call, ResultKind kind, std::vec
     if (chunks.size() == 1) {
         *iterationHandle = DIR_NO_MORE_ITERATIONS;
         return DIR_OK;
+    }
+    // A caller that gave up half-way never comes back for the rest; keep only the newest few.
+    if (context.iterations.size() >= kKeptIterations) {
+        context.iterations.erase(context.iterations.begin());
     }
     std::int32_t handle = context.nextIteration;
     context.nextIteration = handle == INT32_MAX ? 1 : handle + 1;

@@ -80,6 +80,23 @@ TEST_F(ListingTest, ChunksFollowTheHandleToMinusOneAndChangesMeanwhileDoNotRepea
               DIR_ERR_BAD_ITERATION);
 }
 
+TEST_F(ListingTest, AbandonedListingsAreForgottenButTheNewestGoesOn) {
+    for (int i = 0; i < 300; ++i) {
+        store->add("U" + std::to_string(1000 + i) + ".EAST.SALES.CORP", "User");
+    }
+    ASSERT_EQ(setNameContext(context, "EAST.SALES.CORP"), DIR_OK);
+    BufferPtr result = allocBuffer();
+    std::int32_t first = DIR_NO_MORE_ITERATIONS, handle = DIR_NO_MORE_ITERATIONS;
+    ASSERT_EQ(DirListByClass(context, "", "User", nullptr, &first, result.get()), DIR_OK);
+    for (int i = 0; i < 100; ++i) {
+        handle = DIR_NO_MORE_ITERATIONS;
+        ASSERT_EQ(DirListByClass(context, "", "User", nullptr, &handle, result.get()), DIR_OK);
+    }
+    EXPECT_EQ(DirListByClass(context, "", "User", nullptr, &first, result.get()),
+              DIR_ERR_BAD_ITERATION);
+    EXPECT_EQ(DirListByClass(context, "", "User", nullptr, &handle, result.get()), DIR_OK);
+}
+
 TEST_F(ListingTest, ReadingPastTheChunkFailsAndNamesAreFilteredByPattern) {
     BufferPtr result = allocBuffer();
     std::int32_t handle = DIR_NO_MORE_ITERATIONS;

@@ -36,3 +36,10 @@
 
 /* About */
 #define IDC_VERSION 600
+
+/* DepositDialog, ChargeDialog, LimitDialog */
+#define IDC_AMOUNT_PROMPT 450
+#define IDC_AMOUNT_LABEL 451
+#define IDC_AMOUNT 452
+#define IDC_CHARGE_REASON 453
+#define IDC_ALLOW_UNLIMITED 454

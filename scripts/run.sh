@@ -72,7 +72,11 @@ cleanup() {
         kill "$app_pid" 2>/dev/null || true
         tally_stop_wine "$prefix"
     fi
-    tally_stop_xvfb
+    if [[ -n "${TALLY_XVFB_PID:-}" ]]; then
+        # Wine's own helpers hold the display open; end them (this prefix only) before it.
+        tally_stop_wine "$prefix"
+        tally_stop_xvfb
+    fi
     exit "$status"
 }
 trap cleanup EXIT

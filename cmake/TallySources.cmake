@@ -32,3 +32,16 @@ function(tally_collect_sources)
     endif()
   endforeach()
 endfunction()
+
+# Adds every sub-folder of the current folder that has a CMakeLists.txt, in name order: test
+# areas, fuzz areas, benchmark areas and tools each own their own list.
+function(tally_add_subfolders)
+  file(GLOB entries LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR}
+       ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  list(SORT entries)
+  foreach(entry ${entries})
+    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${entry}/CMakeLists.txt)
+      add_subdirectory(${entry})
+    endif()
+  endforeach()
+endfunction()

@@ -37,6 +37,10 @@
 /* About */
 #define IDC_VERSION 600
 
+/* ContextList (its current-context line is IDC_CONTEXT), GroupList */
+#define IDC_CONTEXT_LIST 500
+#define IDC_GROUP_LIST 650
+
 /* DepositDialog, ChargeDialog, LimitDialog */
 #define IDC_AMOUNT_PROMPT 450
 #define IDC_AMOUNT_LABEL 451

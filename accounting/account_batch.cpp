@@ -1,0 +1,279 @@
+#include "accounting/account_batch.h"
+
+#include <algorithm>
+#include <cctype>
+#include <limits>
+
+namespace {
+
+// The failures named one by one in the message after a batch; the rest are counted.
+constexpr std::size_t kNamedFailures = 10;
+constexpr const char* kMemberAttribute = "Member";
+constexpr const char* kUserClass = "User";
+
+// A directory client buffer freed on every way out of the operation that asked for it.
+class ClientBuffer {
+  public:
+    ClientBuffer() { status_ = DirAllocBuffer(DIR_BUFFER_SIZE, &buffer_); }
+    ~ClientBuffer() {
+        if (buffer_ != nullptr)
+            DirFreeBuffer(buffer_);
+    }
+    ClientBuffer(const ClientBuffer&) = delete;
+    ClientBuffer& operator=(const ClientBuffer&) = delete;
+
+    bool ok() const { return status_ == DIR_OK && buffer_ != nullptr; }
+    DirStatus status() const { return status_ == DIR_OK ? DIR_ERR_NO_MEMORY : status_; }
+    DirBuffer* get() const { return buffer_; }
+
+  private:
+    DirBuffer* buffer_ = nullptr;
+    DirStatus status_ = DIR_OK;
+};
+
+// Records a change that succeeded; only the first record of a batch that cannot reach the log is
+// shown to the operator, so that a log that stays unreachable does not bury them in messages.
+void Record(const std::string& listedName, AccountOperationHost& host, BatchOutcome& outcome) {
+    if (!host.recording())
+        return;
+    const LogAppendResult result = host.record(listedName);
+    if (result.written())
+        return;
+    if (outcome.Unrecorded == 0)
+        host.reportLogFailure(result);
+    ++outcome.Unrecorded;
+}
+
+void ChangeInBatch(const std::string& name, const std::string& listedName,
+                   AccountOperationHost& host, BatchOutcome& outcome) {
+    host.announce(name);
+    const DirStatus status = host.change(name, true);
+    if (status != DIR_OK) {
+        outcome.Failed.push_back({name, status});
+        return;
+    }
+    ++outcome.Changed;
+    Record(listedName, host, outcome);
+}
+
+bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::toupper(static_cast<unsigned char>(x)) ==
+                      std::toupper(static_cast<unsigned char>(y));
+           });
+}
+
+// Changes the names of one chunk of a user listing, in the order received.
+DirStatus ChangeListedUsers(DirContextHandle context, DirBuffer* result, AccountOperationHost& host,
+                            BatchOutcome& outcome) {
+    std::uint32_t count = 0;
+    DirStatus status = DirGetObjectCount(context, result, &count);
+    if (status != DIR_OK)
+        return status;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        char name[DIR_MAX_NAME_BYTES] = {};
+        std::uint32_t attributes = 0;
+        DirObjectInfo info{};
+        status = DirGetObjectName(context, result, name, &attributes, &info);
+        if (status != DIR_OK)
+            return status;
+        ChangeInBatch(name, name, host, outcome);
+    }
+    return DIR_OK;
+}
+
+// Changes the members held by one chunk of the group's "Member" values.
+DirStatus ChangeMembers(DirContextHandle context, DirBuffer* result, std::string_view contextName,
+                        AccountOperationHost& host, BatchOutcome& outcome) {
+    std::uint32_t attributeCount = 0;
+    DirStatus status = DirGetAttrCount(context, result, &attributeCount);
+    if (status != DIR_OK || attributeCount == 0)
+        return status;
+    char attribute[DIR_MAX_NAME_BYTES] = {};
+    std::uint32_t valueCount = 0;
+    std::uint32_t syntax = 0;
+    status = DirGetAttrName(context, result, attribute, &valueCount, &syntax);
+    if (status != DIR_OK)
+        return status;
+    for (std::uint32_t i = 0; i < valueCount; ++i) {
+        char member[DIR_MAX_NAME_BYTES] = {};
+        status = DirGetAttrValue(context, result, syntax, member);
+        if (status != DIR_OK)
+            return status;
+        ChangeInBatch(member, ListedNameInContext(member, contextName), host, outcome);
+    }
+    return DIR_OK;
+}
+
+}  // namespace
+
+SelectionKind ClassifySelection(std::int32_t selectedCount, bool groupSelected,
+                                std::string_view selectionText) {
+    if (selectedCount > 1)
+        return SelectionKind::MultipleSelection;
+    if (selectionText == kAllUsersEntry)
+        return SelectionKind::AllUsers;
+    return groupSelected ? SelectionKind::Group : SelectionKind::OneUser;
+}
+
+bool IsUserEntry(std::string_view entryText) {
+    return entryText != kAllUsersEntry && entryText.find(kGroupMarker) == std::string_view::npos;
+}
+
+std::string ListedNameInContext(std::string_view completeName, std::string_view contextName) {
+    if (contextName.empty() || contextName == DIR_ROOT_NAME ||
+        completeName.size() <= contextName.size() + 1) {
+        return std::string(completeName);
+    }
+    const std::size_t cut = completeName.size() - contextName.size() - 1;
+    if (completeName[cut] != '.' ||
+        !SameNameIgnoringCase(completeName.substr(cut + 1), contextName))
+        return std::string(completeName);
+    return std::string(completeName.substr(0, cut));
+}
+
+DirStatus ApplyToOneUser(const std::string& name, AccountOperationHost& host) {
+    const DirStatus status = host.change(name, false);
+    if (status != DIR_OK)
+        return status;
+    if (host.recording()) {
+        const LogAppendResult result = host.record(name);
+        if (!result.written())
+            host.reportLogFailure(result);
+    }
+    return DIR_OK;
+}
+
+BatchOutcome ApplyToEntries(const std::vector<std::string>& entries, AccountOperationHost& host) {
+    BatchOutcome outcome;
+    for (const std::string& entry : entries) {
+        if (IsUserEntry(entry))
+            ChangeInBatch(entry, entry, host, outcome);
+    }
+    return outcome;
+}
+
+BatchOutcome ApplyToGroupMembers(DirContextHandle context, const std::string& group,
+                                 std::string_view contextName, AccountOperationHost& host) {
+    BatchOutcome outcome;
+    ClientBuffer request;
+    ClientBuffer result;
+    if (!request.ok() || !result.ok()) {
+        outcome.ListingStatus = request.ok() ? result.status() : request.status();
+        return outcome;
+    }
+    DirStatus status = DirInitBuffer(context, DIR_REQ_READ, request.get());
+    if (status == DIR_OK)
+        status = DirPutAttrName(context, request.get(), kMemberAttribute);
+    std::int32_t iteration = DIR_NO_MORE_ITERATIONS;
+    while (status == DIR_OK) {
+        status = DirRead(context, group.c_str(), DIR_INFO_NAMES_AND_VALUES, 0, request.get(),
+                         &iteration, result.get());
+        if (status == DIR_OK)
+            status = ChangeMembers(context, result.get(), contextName, host, outcome);
+        if (iteration == DIR_NO_MORE_ITERATIONS)
+            break;
+    }
+    outcome.ListingStatus = status;
+    return outcome;
+}
+
+BatchOutcome ApplyToContextUsers(DirContextHandle context, AccountOperationHost& host) {
+    BatchOutcome outcome;
+    ClientBuffer result;
+    if (!result.ok()) {
+        outcome.ListingStatus = result.status();
+        return outcome;
+    }
+    std::int32_t iteration = DIR_NO_MORE_ITERATIONS;
+    DirStatus status = DIR_OK;
+    do {
+        status = DirListByClass(context, "", kUserClass, nullptr, &iteration, result.get());
+        if (status == DIR_OK)
+            status = ChangeListedUsers(context, result.get(), host, outcome);
+    } while (status == DIR_OK && iteration != DIR_NO_MORE_ITERATIONS);
+    outcome.ListingStatus = status;
+    return outcome;
+}
+
+std::string BatchProblemMessage(const BatchOutcome& outcome) {
+    std::string message;
+    if (!outcome.Failed.empty()) {
+        const std::size_t tried = outcome.Failed.size() + static_cast<std::size_t>(outcome.Changed);
+        message += "Accounting error for " + std::to_string(outcome.Failed.size()) + " of " +
+                   std::to_string(tried) + " users:";
+        const std::size_t named = std::min(outcome.Failed.size(), kNamedFailures);
+        for (std::size_t i = 0; i < named; ++i) {
+            const FailedChange& failed = outcome.Failed[i];
+            message += "\n" + failed.Name + " (" + std::to_string(failed.Status) + ")";
+        }
+        if (outcome.Failed.size() > named)
+            message += "\nand " + std::to_string(outcome.Failed.size() - named) + " more";
+    }
+    if (outcome.Unrecorded > 0) {
+        if (!message.empty())
+            message += "\n\n";
+        message += std::to_string(outcome.Unrecorded) +
+                   " changes were made but are not in the accounting log.";
+    }
+    if (outcome.ListingStatus != DIR_OK) {
+        if (!message.empty())
+            message += "\n\n";
+        message += "The list of users could not be read to its end (" +
+                   std::to_string(outcome.ListingStatus) +
+                   "); the users after that point were not changed.";
+    }
+    return message;
+}
+
+const char* OperationDisplayName(AccountOperation operation) {
+    switch (operation) {
+        case AccountOperation::Deposit:
+            return "Deposit";
+        case AccountOperation::Charge:
+            return "Charge";
+        case AccountOperation::SetBalance:
+            return "Set Balance";
+        case AccountOperation::SetLimit:
+            return "Set Limit";
+    }
+    return "";
+}
+
+std::string AmountDialogTitle(AccountOperation operation, std::int32_t selectedCount,
+                              std::string_view selectionText) {
+    std::string title = OperationDisplayName(operation);
+    if (selectedCount > 1)
+        return title;
+    return title + ": " + std::string(selectionText);
+}
+
+std::string AmountPromptLine(AccountOperation operation, std::int32_t selectedCount,
+                             bool groupSelected, std::string_view selectionText,
+                             const PromptValues& values, const AmountMode& mode) {
+    const std::string name = OperationDisplayName(operation);
+    if (selectedCount > 1)
+        return name + " for " + std::to_string(selectedCount) + " users";
+    if (groupSelected || selectionText == kAllUsersEntry)
+        return name + " for group " + std::string(selectionText);
+    if (operation == AccountOperation::SetLimit) {
+        return std::string("Credit limit is ") +
+               (values.Unlimited ? std::string("Unlimited") : AmountText(values.CreditLimit, mode));
+    }
+    return "Current balance is " + AmountText(values.Balance, mode);
+}
+
+std::string GroupQuestion(AccountOperation operation, std::string_view selectionText) {
+    return std::string(OperationDisplayName(operation)) + " for all members of group " +
+           std::string(selectionText) + "?";
+}
+
+std::string AccountingErrorMessage(DirStatus status) {
+    return "Accounting error " + std::to_string(status) + "!";
+}
+
+std::string AmountOutOfRangeMessage(std::string_view fieldText, const AmountMode& mode) {
+    return "The amount \"" + std::string(fieldText) + "\" does not fit an account: it must lie " +
+           "between " + AmountText(std::numeric_limits<std::int32_t>::min() + 1, mode) + " and " +
+           AmountText(std::numeric_limits<std::int32_t>::max(), mode) + ".\nNothing was changed.";
+}

@@ -1,0 +1,28 @@
+// The transaction record of the current operation, composed from the program's state, and the
+// message the operator sees when it cannot reach the log.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "accounting/amounts.h"
+#include "accounting/log_append.h"
+#include "accounting/transaction_record.h"
+
+// The local date and the locale's 24-hour time of a record, as the platform gives them.
+struct RecordMoment {
+    RecordDate Date;
+    std::string TimeText;
+};
+
+// The amount mode of the settings in force (gSettings).
+AmountMode CurrentAmountMode();
+
+// The whole record line of CurrentOperation for the user listed as `listedName`: amounts from
+// OperationAmount and AccountValues (the balance as read back after the change, for a set limit
+// the credit limit), names, server, layout and date order from the settings. A full name the
+// directory cannot give is written as the name itself.
+std::string ComposeCurrentRecord(std::string_view listedName, const RecordMoment& moment);
+
+// "Unable to open <path>:\n<text>" or "Unable to write to <path>:\n<text>" for a failed append.
+std::string LogAppendFailureMessage(const LogAppendResult& result, std::string_view logPath);

@@ -1,0 +1,170 @@
+// Applying an operation to a selection, against a host that remembers what was asked of it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "accounting/account_batch.h"
+
+namespace {
+
+class RecordingHost final : public AccountOperationHost {
+  public:
+    void announce(const std::string& name) override { events.push_back("announce " + name); }
+    DirStatus change(const std::string& name, bool readBalanceFirst) override {
+        events.push_back((readBalanceFirst ? "change (fresh) " : "change ") + name);
+        const auto failing = refusals.find(name);
+        return failing == refusals.end() ? DIR_OK : failing->second;
+    }
+    bool recording() const override { return recordingOn; }
+    LogAppendResult record(const std::string& listedName) override {
+        events.push_back("record " + listedName);
+        return logResult;
+    }
+    void reportLogFailure(const LogAppendResult& result) override {
+        shownLogFailures.push_back(result.ErrorText);
+    }
+
+    std::vector<std::string> events;
+    std::map<std::string, DirStatus> refusals;
+    bool recordingOn = true;
+    LogAppendResult logResult;
+    std::vector<std::string> shownLogFailures;
+};
+
+TEST(ApplyingToTheSelection, TheFirstMatchingCaseIsTaken) {
+    EXPECT_EQ(ClassifySelection(2, false, "JSMITH"), SelectionKind::MultipleSelection);
+    EXPECT_EQ(ClassifySelection(3, true, kAllUsersEntry), SelectionKind::MultipleSelection);
+    EXPECT_EQ(ClassifySelection(1, false, "JSMITH"), SelectionKind::OneUser);
+    EXPECT_EQ(ClassifySelection(1, true, "STAFF"), SelectionKind::Group);
+    EXPECT_EQ(ClassifySelection(1, true, kAllUsersEntry), SelectionKind::AllUsers);
+    // The entry's text decides, even where the flag was left from an earlier selection.
+    EXPECT_EQ(ClassifySelection(1, false, kAllUsersEntry), SelectionKind::AllUsers);
+
+    EXPECT_TRUE(IsUserEntry("JSMITH"));
+    EXPECT_TRUE(IsUserEntry("* (All users in this context"));  // not the exact entry
+    EXPECT_FALSE(IsUserEntry("STAFF (Group)"));
+    EXPECT_FALSE(IsUserEntry(kAllUsersEntry));
+}
+
+TEST(ApplyingToTheSelection, MultipleSelectionChangesAndRecordsOnlyItsUsers) {
+    RecordingHost host;
+    const BatchOutcome outcome = ApplyToEntries(
+        {"*  odd", "BJONES", "JSMITH", "STAFF (Group)", "ZED", kAllUsersEntry}, host);
+    EXPECT_EQ(outcome.Changed, 4);
+    EXPECT_TRUE(outcome.Failed.empty());
+    EXPECT_EQ(host.events,
+              (std::vector<std::string>{"announce *  odd", "change (fresh) *  odd", "record *  odd",
+                                        "announce BJONES", "change (fresh) BJONES", "record BJONES",
+                                        "announce JSMITH", "change (fresh) JSMITH", "record JSMITH",
+                                        "announce ZED", "change (fresh) ZED", "record ZED"}));
+    EXPECT_EQ(BatchProblemMessage(outcome), "");
+
+    RecordingHost groupsOnly;
+    EXPECT_EQ(ApplyToEntries({"A (Group)", "B (Group)"}, groupsOnly).Changed, 0);
+    EXPECT_TRUE(groupsOnly.events.empty());
+}
+
+TEST(ApplyingToTheSelection, AFailedChangeIsNotRecordedAndIsNamedAfterTheBatch) {
+    RecordingHost host;
+    host.refusals["BJONES"] = -601;
+    const BatchOutcome outcome = ApplyToEntries({"AHILL", "BJONES", "CKING"}, host);
+    EXPECT_EQ(outcome.Changed, 2);
+    EXPECT_EQ(outcome.Failed, (std::vector<FailedChange>{{"BJONES", -601}}));
+    EXPECT_EQ(std::count(host.events.begin(), host.events.end(), "record BJONES"), 0);
+    EXPECT_EQ(host.events.back(), "record CKING");  // the batch went on
+    EXPECT_EQ(BatchProblemMessage(outcome), "Accounting error for 1 of 3 users:\nBJONES (-601)");
+}
+
+TEST(ApplyingToTheSelection, AnUnreachableLogIsShownOnceAndCounted) {
+    RecordingHost host;
+    host.logResult = {LogAppendStage::Open, "The network path was not found. (53)"};
+    const BatchOutcome outcome = ApplyToEntries({"A", "B", "C"}, host);
+    EXPECT_EQ(outcome.Changed, 3);
+    EXPECT_EQ(outcome.Unrecorded, 3);
+    EXPECT_EQ(host.shownLogFailures.size(), 1u);
+    EXPECT_EQ(BatchProblemMessage(outcome),
+              "3 changes were made but are not in the accounting log.");
+
+    RecordingHost off;
+    off.recordingOn = false;
+    ApplyToEntries({"A"}, off);
+    EXPECT_EQ(off.events, (std::vector<std::string>{"announce A", "change (fresh) A"}));
+}
+
+TEST(ApplyingToTheSelection, OneUserIsRecordedOnlyWhenItsChangeWorked) {
+    RecordingHost host;
+    EXPECT_EQ(ApplyToOneUser("JSMITH", host), DIR_OK);
+    // A single user's Set Balance replaces the balance the selection display read.
+    EXPECT_EQ(host.events, (std::vector<std::string>{"change JSMITH", "record JSMITH"}));
+
+    RecordingHost failing;
+    failing.refusals["JSMITH"] = -603;
+    EXPECT_EQ(ApplyToOneUser("JSMITH", failing), -603);
+    EXPECT_EQ(failing.events, std::vector<std::string>{"change JSMITH"});
+    EXPECT_EQ(AccountingErrorMessage(-603), "Accounting error -603!");
+
+    RecordingHost noLog;
+    noLog.logResult = {LogAppendStage::Write, "x (5)"};
+    EXPECT_EQ(ApplyToOneUser("JSMITH", noLog), DIR_OK);
+    EXPECT_EQ(noLog.shownLogFailures, std::vector<std::string>{"x (5)"});
+}
+
+TEST(ApplyingToTheSelection, ManyFailuresAreNamedUpToTenThenCounted) {
+    BatchOutcome outcome;
+    outcome.Changed = 5;
+    for (int i = 0; i < 12; ++i) outcome.Failed.push_back({"U" + std::to_string(i), -601});
+    outcome.ListingStatus = -650;
+    const std::string message = BatchProblemMessage(outcome);
+    EXPECT_EQ(message.rfind("Accounting error for 12 of 17 users:\nU0 (-601)\n", 0), 0u);
+    EXPECT_NE(message.find("U9 (-601)\nand 2 more\n\n"), std::string::npos);
+    EXPECT_EQ(message.find("U10"), std::string::npos);
+    EXPECT_NE(message.find("could not be read to its end (-650)"), std::string::npos);
+}
+
+TEST(GroupMembers, AreRecordedUnderTheirNameInTheCurrentContext) {
+    EXPECT_EQ(ListedNameInContext("JSMITH.SALES.CORP", "SALES.CORP"), "JSMITH");
+    EXPECT_EQ(ListedNameInContext("JSMITH.SALES.CORP", "sales.corp"), "JSMITH");
+    EXPECT_EQ(ListedNameInContext("ADMIN.CORP", "SALES.CORP"), "ADMIN.CORP");
+    EXPECT_EQ(ListedNameInContext("JSMITH.XSALES.CORP", "SALES.CORP"), "JSMITH.XSALES.CORP");
+    EXPECT_EQ(ListedNameInContext("SALES.CORP", "SALES.CORP"), "SALES.CORP");
+    EXPECT_EQ(ListedNameInContext("ADMIN.CORP", "[Root]"), "ADMIN.CORP");
+}
+
+TEST(AmountDialogTexts, TitleAndPromptFollowTheSelection) {
+    const AmountMode pages = IntegerAmountMode();
+    const AmountMode cents = MakeAmountMode(true, 2);
+    const PromptValues values{1500, -200, false};
+    EXPECT_EQ(AmountDialogTitle(AccountOperation::Deposit, 1, "JSMITH"), "Deposit: JSMITH");
+    EXPECT_EQ(AmountDialogTitle(AccountOperation::SetBalance, 4, "JSMITH"), "Set Balance");
+    EXPECT_EQ(AmountDialogTitle(AccountOperation::SetLimit, 0, ""), "Set Limit: ");
+
+    // The count includes groups and the all-users entry of the selection.
+    EXPECT_EQ(AmountPromptLine(AccountOperation::Charge, 4, true, "STAFF", values, pages),
+              "Charge for 4 users");
+    EXPECT_EQ(AmountPromptLine(AccountOperation::Deposit, 1, true, "STAFF", values, pages),
+              "Deposit for group STAFF");
+    EXPECT_EQ(AmountPromptLine(AccountOperation::SetLimit, 1, false, kAllUsersEntry, values, pages),
+              "Set Limit for group * (All users in this context)");
+    EXPECT_EQ(AmountPromptLine(AccountOperation::SetLimit, 1, false, "JSMITH", values, cents),
+              "Credit limit is -2.00");
+    EXPECT_EQ(
+        AmountPromptLine(AccountOperation::SetLimit, 1, false, "JSMITH", {1500, -200, true}, pages),
+        "Credit limit is Unlimited");
+    EXPECT_EQ(AmountPromptLine(AccountOperation::SetBalance, 1, false, "JSMITH", values, pages),
+              "Current balance is 1500");
+    EXPECT_EQ(AmountPromptLine(AccountOperation::Deposit, 1, false, "JSMITH", values, cents),
+              "Current balance is 15.00");
+
+    EXPECT_EQ(GroupQuestion(AccountOperation::Deposit, "STAFF"),
+              "Deposit for all members of group STAFF?");
+    EXPECT_EQ(GroupQuestion(AccountOperation::Deposit, kAllUsersEntry),
+              "Deposit for all members of group * (All users in this context)?");
+    EXPECT_EQ(AmountOutOfRangeMessage("99999999999", cents),
+              "The amount \"99999999999\" does not fit an account: it must lie between "
+              "-21474836.47 and 21474836.47.\nNothing was changed.");
+}
+
+}  // namespace

@@ -1,0 +1,52 @@
+#include "accounting/win32/transaction_log.h"
+
+#include "app/settings.h"
+#include "app/win32/shell_state.h"
+
+namespace {
+
+constexpr int kTimeTextChars = 16;
+
+SYSTEMTIME LocalNow() {
+    SYSTEMTIME utc{};
+    GetSystemTime(&utc);
+    SYSTEMTIME local = utc;
+    if (OsVersion.dwPlatformId == VER_PLATFORM_WIN32_NT) {
+        SystemTimeToTzSpecificLocalTime(&TimeZoneInfo, &utc, &local);
+        return local;
+    }
+    FILETIME universal{};
+    FILETIME localFile{};
+    if (SystemTimeToFileTime(&utc, &universal) && FileTimeToLocalFileTime(&universal, &localFile))
+        FileTimeToSystemTime(&localFile, &local);
+    return local;
+}
+
+std::string LocaleTimeText() {
+    char text[kTimeTextChars] = {};
+    GetTimeFormatA(
+        LOCALE_SYSTEM_DEFAULT,
+        LOCALE_NOUSEROVERRIDE | TIME_FORCE24HOURFORMAT | TIME_NOTIMEMARKER | TIME_NOSECONDS,
+        nullptr, nullptr, text, kTimeTextChars);
+    return text;
+}
+
+}  // namespace
+
+RecordMoment CurrentRecordMoment() {
+    const SYSTEMTIME local = LocalNow();
+    return {{local.wYear, local.wMonth, local.wDay}, LocaleTimeText()};
+}
+
+void ShowLogFailure(HWND owner, const LogAppendResult& result) {
+    MessageBoxA(owner, LogAppendFailureMessage(result, gSettings.LogFilePath).c_str(), "Error",
+                MB_OK | MB_ICONWARNING);
+}
+
+bool WriteTransactionRecord(HWND owner, const char* listedName) {
+    const std::string record = ComposeCurrentRecord(listedName, CurrentRecordMoment());
+    const LogAppendResult result = AppendLogRecord(gSettings.LogFilePath, record);
+    if (!result.written())
+        ShowLogFailure(owner, result);
+    return result.written();
+}

@@ -1,0 +1,178 @@
+// The browsing shell on real windows: the Select Context and Select Group templates, MainList's
+// entries and selection as the display reads them, and the double-click rule's posted commands.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "app/settings.h"
+#include "app/win32/command_seams.h"
+#include "app/win32/list_box.h"
+#include "app/win32/shell_state.h"
+#include "directory/selection.h"
+#include "resources/resource.h"
+
+namespace {
+
+INT_PTR CALLBACK PassiveProc(HWND, UINT message, WPARAM, LPARAM) {
+    return message == WM_INITDIALOG ? TRUE : FALSE;
+}
+
+std::string ClassOf(HWND window) {
+    char name[64] = {};
+    GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
+struct Placed {
+    int x, y, cx, cy;
+};
+
+// A control's place in dialog units, by mapping the expected units to pixels.
+RECT Pixels(HWND dialog, Placed at) {
+    RECT r{at.x, at.y, at.cx, at.cy};
+    MapDialogRect(dialog, &r);
+    return {r.left, r.top, r.left + r.right, r.top + r.bottom};
+}
+
+RECT PlaceInDialog(HWND dialog, HWND control) {
+    RECT r{};
+    GetWindowRect(control, &r);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+class BrowseShell : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ProgramInstance = GetModuleHandleA(nullptr);
+        owner = CreateWindowA("STATIC", "owner", WS_OVERLAPPEDWINDOW, 0, 0, 600, 500, nullptr,
+                              nullptr, ProgramInstance, nullptr);
+        ASSERT_NE(owner, nullptr);
+    }
+    void TearDown() override {
+        if (dialog != nullptr) {
+            DestroyWindow(dialog);
+        }
+        DestroyWindow(owner);
+        MainWindow = nullptr;
+        gSettings = Settings{};
+        SelectedCount = 0;
+        GroupSelected = false;
+    }
+
+    HWND open(const char* templateName) {
+        dialog = CreateDialogParamA(ProgramInstance, templateName, owner, PassiveProc, 0);
+        return dialog;
+    }
+
+    void expectListAt(int id, Placed at) {
+        HWND list = GetDlgItem(dialog, id);
+        ASSERT_NE(list, nullptr);
+        EXPECT_EQ(ClassOf(list), "ListBox");
+        const LONG style = GetWindowLongA(list, GWL_STYLE);
+        EXPECT_TRUE(style & LBS_SORT);
+        EXPECT_TRUE(style & LBS_NOTIFY);
+        EXPECT_FALSE(IsMultipleSelectionList(list));
+        const RECT expected = Pixels(dialog, at);
+        const RECT actual = PlaceInDialog(dialog, list);
+        EXPECT_EQ(actual.left, expected.left);
+        EXPECT_EQ(actual.top, expected.top);
+        EXPECT_EQ(actual.right, expected.right);  // integral height rounds the bottom
+    }
+
+    std::vector<int> postedCommands() {
+        std::vector<int> commands;
+        MSG message{};
+        while (PeekMessageA(&message, MainWindow, WM_COMMAND, WM_COMMAND, PM_REMOVE)) {
+            commands.push_back(LOWORD(message.wParam));
+        }
+        return commands;
+    }
+
+    HWND owner = nullptr;
+    HWND dialog = nullptr;
+};
+
+TEST_F(BrowseShell, SelectContextTemplate) {
+    ASSERT_NE(open("ContextList"), nullptr);
+    expectListAt(IDC_CONTEXT_LIST, {6, 26, 148, 108});
+    ASSERT_NE(GetDlgItem(dialog, IDC_CONTEXT), nullptr);
+    EXPECT_EQ(ClassOf(GetDlgItem(dialog, IDC_CONTEXT)), "Static");
+    ASSERT_NE(GetDlgItem(dialog, IDCANCEL), nullptr);
+    EXPECT_EQ(GetDlgItem(dialog, IDOK), nullptr);
+    char caption[64] = {};
+    GetWindowTextA(dialog, caption, sizeof caption);
+    EXPECT_STREQ(caption, "Select Context");
+}
+
+TEST_F(BrowseShell, SelectGroupTemplate) {
+    ASSERT_NE(open("GroupList"), nullptr);
+    expectListAt(IDC_GROUP_LIST, {6, 6, 148, 118});
+    EXPECT_NE(GetDlgItem(dialog, IDOK), nullptr);
+    EXPECT_NE(GetDlgItem(dialog, IDCANCEL), nullptr);
+}
+
+// MainList's own template: several entries, a caret entry current without being selected.
+TEST_F(BrowseShell, MainListEntriesAndSelection) {
+    ASSERT_NE(open("MainDialog"), nullptr);
+    HWND list = GetDlgItem(dialog, IDC_MAIN_LIST);
+    ASSERT_TRUE(IsMultipleSelectionList(list));
+    {
+        ListBoxEntries entries(list);
+        entries.add("leftover");
+        entries.clear();
+        for (const char* entry :
+             {"mjones", "JSMITH", "STAFF (Group)", "* (All users in this context)"}) {
+            entries.add(entry);
+        }
+        entries.selectFirst();
+    }
+    ListBoxSelection selection(list);
+    EXPECT_EQ(selection.selectedCount(), 0);
+    EXPECT_EQ(selection.currentText(), "* (All users in this context)");
+    EXPECT_EQ(ListBoxText(list, 2), "mjones");  // the list's own case-insensitive order
+    EXPECT_EQ(ListBoxText(list, 9), "");
+
+    SendMessageA(list, LB_SETSEL, TRUE, -1);  // what the popup menu does below the last entry
+    EXPECT_EQ(selection.selectedCount(), 4);
+    SendMessageA(list, LB_SETSEL, FALSE, -1);
+    SendMessageA(list, LB_SETSEL, TRUE, 1);
+    SendMessageA(list, LB_SETCARETINDEX, 1, FALSE);
+    EXPECT_EQ(selection.selectedCount(), 1);
+    EXPECT_EQ(selection.currentText(), "JSMITH");
+}
+
+TEST_F(BrowseShell, DoubleClickPostsTheConfiguredAccountCommand) {
+    MainWindow = owner;
+    gSettings.DblClickUser = 2;
+    gSettings.DblClickGroup = 3;
+    SelectedCount = 1;
+    GroupSelected = false;
+    OnMainListDoubleClick();
+    GroupSelected = true;
+    OnMainListDoubleClick();
+    SelectedCount = 2;
+    GroupSelected = false;
+    OnMainListDoubleClick();
+    EXPECT_EQ(postedCommands(),
+              (std::vector<int>{CMD_CHARGE, CMD_SET_CREDIT_LIMIT, CMD_SET_CREDIT_LIMIT}));
+}
+
+// 310 + 7 would be Exit and 310 + 8 Preferences: a stored index outside the four posts nothing.
+TEST_F(BrowseShell, DoubleClickIgnoresAnIndexOutsideTheFourActions) {
+    MainWindow = owner;
+    SelectedCount = 1;
+    gSettings.DblClickUser = 7;
+    OnMainListDoubleClick();
+    gSettings.DblClickUser = -1;
+    OnMainListDoubleClick();
+    GroupSelected = true;
+    gSettings.DblClickGroup = 8;
+    OnMainListDoubleClick();
+    EXPECT_TRUE(postedCommands().empty());
+}
+
+}  // namespace

@@ -725,7 +725,9 @@ Status FolderStore::appendRecord(const std::string& body) {
     return kOk;
 }
 
-Status FolderStore::modify(std::string_view fullName, const std::vector<Change>& changes) {
+Status FolderStore::modify(std::string_view name, const std::vector<Change>& changes) {
+    // Callers pass the name of an entry of this view, which catching up may replace.
+    const std::string fullName(name);
     std::string error;
     auto lock = platform::AppendLock::acquire(path(kLockFile), &error);
     if (!lock) {

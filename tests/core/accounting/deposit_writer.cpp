@@ -1,0 +1,51 @@
+// TallyDesk's side of the log concurrency test: deposits 1 to each named user, round after
+// round, the way the amount dialog does for a multiple selection (the directory client over the
+// store named by a tallynet.ini, then one transaction record per change). Built in both builds, so
+// that the Windows writer under Wine and the native one meet the accounting server's stand-in.
+//
+//   deposit_writer TALLYNET_INI LOG ROUNDS USER...
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "accounting/account_changes.h"
+#include "app/session.h"
+#include "app/settings.h"
+#include "directory/account_attributes.h"
+#include "directory/dirclient_setup.h"
+
+int main(int argc, char** argv) {
+    if (argc < 5) {
+        std::fprintf(stderr, "usage: deposit_writer TALLYNET_INI LOG ROUNDS USER...\n");
+        return 2;
+    }
+    if (!DirClientLoadConfig(argv[1])) {
+        std::fprintf(stderr, "deposit_writer: %s\n", DirClientLastProblem());
+        return 1;
+    }
+    OpenDirectoryContext();
+    gSettings.Schema = SelectAccountSchema(kStandardSchemaKeyword);
+    gSettings.NumericalFormat = 1;
+    gSettings.LogFormat = 1;
+    gSettings.RecordingEnabled = true;
+    gSettings.OperatorName = "ADMIN.CORP";
+    gSettings.LogServer = "ACCT1";
+    gSettings.LogFilePath = argv[2];
+    CurrentOperation = AccountOperation::Deposit;
+    OperationAmount = 1;
+
+    const long rounds = std::strtol(argv[3], nullptr, 10);
+    const std::vector<std::string> users(argv + 4, argv + argc);
+    DirectoryAccountHost host([] { return RecordMoment{{1999, 7, 4}, "14:05"}; });
+    for (long round = 0; round < rounds; ++round) {
+        const BatchOutcome outcome = ApplyToEntries(users, host);
+        const std::string problems = BatchProblemMessage(outcome);
+        if (!problems.empty()) {
+            std::fprintf(stderr, "deposit_writer: %s\n(directory client: %s)\n", problems.c_str(),
+                         DirClientLastProblem());
+            return 1;
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,104 @@
+// A stand-in for the accounting server: charges print jobs against balances in the directory
+// store and appends one print-job record per job to the accounting log, following the log's
+// append convention (docs/accounting-log.md) exactly as the server does.
+//
+//   acctserver STORE LOG ATTRIBUTE COST JOBS USER...
+//
+// Job i charges COST to the balance ATTRIBUTE of USER number i modulo the user count (typeless
+// full names) and then appends its record. Exits 0 when every job was charged and logged.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "dirstore/store.h"
+#include "platform/files.h"
+
+namespace {
+
+struct Arguments {
+    std::string store;
+    std::string log;
+    std::string attribute;
+    long cost = 0;
+    long jobs = 0;
+    std::vector<std::string> users;
+};
+
+bool ReadNumber(const char* text, const char* what, long* value) {
+    char* end = nullptr;
+    *value = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || *value < 0) {
+        std::fprintf(stderr, "acctserver: %s: \"%s\" is not a whole number of 0 or more\n", what,
+                     text);
+        return false;
+    }
+    return true;
+}
+
+bool ReadArguments(int argc, char** argv, Arguments* arguments) {
+    if (argc < 7) {
+        std::fprintf(stderr, "usage: acctserver STORE LOG ATTRIBUTE COST JOBS USER...\n");
+        return false;
+    }
+    arguments->store = argv[1];
+    arguments->log = argv[2];
+    arguments->attribute = argv[3];
+    if (!ReadNumber(argv[4], "COST", &arguments->cost) ||
+        !ReadNumber(argv[5], "JOBS", &arguments->jobs)) {
+        return false;
+    }
+    arguments->users.assign(argv + 6, argv + argc);
+    return true;
+}
+
+// An ASCII delimited print-job record: pages in field 11, cost in field 12, the balance after.
+std::string PrintJobRecord(const std::string& user, long job, long cost,
+                           const std::string& balance) {
+    return "\"" + user + "\",\"Document " + std::to_string(job) +
+           "\",\"LASER1\",\"PSERV1\",\"QUEUE1\",\"ACCT1\",\"\",\"07/04/1999\",\"14:05\",1,1," +
+           std::to_string(cost) + "," + balance + "\r\n";
+}
+
+std::string BalanceOf(tally::store::Store& store, const std::string& user,
+                      const std::string& attribute) {
+    const tally::store::Entry* entry = store.find(user);
+    if (entry == nullptr)
+        return "0";
+    const auto values = entry->attributes.find(attribute);
+    return values == entry->attributes.end() || values->second.empty() ? "0"
+                                                                       : values->second.front();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Arguments arguments;
+    if (!ReadArguments(argc, argv, &arguments))
+        return 2;
+    tally::store::Problem problem;
+    auto store = tally::store::Store::open(arguments.store, &problem);
+    if (!store) {
+        std::fprintf(stderr, "acctserver: %s\n", problem.describe().c_str());
+        return 1;
+    }
+    for (long job = 0; job < arguments.jobs; ++job) {
+        const std::string& user =
+            arguments.users[static_cast<std::size_t>(job) % arguments.users.size()];
+        const tally::store::Status status =
+            store->modify(user, {{tally::store::ChangeKind::AddValue, arguments.attribute,
+                                  std::to_string(-arguments.cost)}});
+        if (status != tally::store::kOk) {
+            std::fprintf(stderr, "acctserver: charging %s failed (%d)\n", user.c_str(), status);
+            return 1;
+        }
+        const std::string record =
+            PrintJobRecord(user, job, arguments.cost, BalanceOf(*store, user, arguments.attribute));
+        std::string error;
+        if (!tally::platform::appendUnderLock(arguments.log, arguments.log, record, &error)) {
+            std::fprintf(stderr, "acctserver: %s\n", error.c_str());
+            return 1;
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,100 @@
+// A deposit to every user of a context (store change plus log record per user), against its
+// parts: one balance change through the directory client and one log append. The per-user time
+// of the whole-context deposit should stay a small multiple of the two parts, at any size.
+#include <benchmark/benchmark.h>
+
+#include <filesystem>
+
+#include "accounting/account_changes.h"
+#include "app/session.h"
+#include "app/settings.h"
+#include "directory/account_attributes.h"
+#include "directory/dirclient_setup.h"
+#include "tools/gendir/gendir_lib.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class Network {
+  public:
+    explicit Network(std::uint32_t users) {
+        options_.out = fs::temp_directory_path() / ("tally-bench-deposit-" + std::to_string(users));
+        options_.schema = TALLY_SCHEMA_FILE;
+        options_.users = users;
+        std::string error;
+        if (!tally::gendir::writeNetwork(options_, error) ||
+            !DirClientLoadConfig((options_.out / "tallynet.ini").string().c_str())) {
+            ok_ = false;
+            return;
+        }
+        OpenDirectoryContext();
+        gSettings.Schema = SelectAccountSchema(kStandardSchemaKeyword);
+        gSettings.NumericalFormat = 1;
+        gSettings.LogFormat = 1;
+        gSettings.RecordingEnabled = true;
+        gSettings.OperatorName = "ADMIN.CORP";
+        gSettings.LogServer = "ACCT1";
+        gSettings.LogFilePath = (options_.out / "BENCH.LOG").string();
+        CurrentOperation = AccountOperation::Deposit;
+        OperationAmount = 1;
+    }
+    ~Network() {
+        DirFreeContext(DirectoryContext);
+        DirClientReset();
+        fs::remove_all(options_.out);
+    }
+    bool ok() const { return ok_; }
+    std::string firstUser() const { return tally::gendir::userName(options_, 0); }
+
+  private:
+    tally::gendir::Options options_;
+    bool ok_ = true;
+};
+
+RecordMoment Moment() {
+    return {{1999, 7, 4}, "14:05"};
+}
+
+void BM_DepositToAllUsersOfContext(benchmark::State& state) {
+    const auto users = static_cast<std::uint32_t>(state.range(0));
+    Network network(users);
+    if (!network.ok()) {
+        state.SkipWithError("cannot lay the network");
+        return;
+    }
+    DirectoryAccountHost host(Moment);
+    for (auto _ : state) {
+        const BatchOutcome outcome = ApplyToContextUsers(DirectoryContext, host);
+        if (outcome.Changed != static_cast<int>(users)) {
+            state.SkipWithError("not every user was changed");
+            return;
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * users);
+    state.counters["per_user"] =
+        benchmark::Counter(static_cast<double>(state.iterations() * users),
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_DepositToAllUsersOfContext)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2);
+
+void BM_OneBalanceChange(benchmark::State& state) {
+    Network network(static_cast<std::uint32_t>(state.range(0)));
+    const std::string user = network.firstUser();
+    std::int32_t balance = 0;
+    for (auto _ : state) benchmark::DoNotOptimize(AdjustBalance(user.c_str(), 1, &balance));
+}
+BENCHMARK(BM_OneBalanceChange)->Arg(10000)->Unit(benchmark::kMicrosecond);
+
+void BM_OneLogAppend(benchmark::State& state) {
+    Network network(1);
+    const std::string record = ComposeCurrentRecord(network.firstUser(), Moment());
+    for (auto _ : state) benchmark::DoNotOptimize(AppendLogRecord(gSettings.LogFilePath, record));
+}
+BENCHMARK(BM_OneLogAppend)->Unit(benchmark::kMicrosecond);
+
+}  // namespace

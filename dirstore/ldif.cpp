@@ -137,28 +137,28 @@ bool splitAttributeLine(const LogicalLine& line, const std::filesystem::path& fi
 bool parseModify(const RecordLines& lines, std::size_t index, const std::filesystem::path& file,
                  LdifRecord& record, Problem* problem) {
     while (index < lines.size()) {
-        LdifValue spec;
-        if (!splitAttributeLine(lines[index], file, spec, problem)) {
+        LdifValue modLine;
+        if (!splitAttributeLine(lines[index], file, modLine, problem)) {
             return false;
         }
         LdifMod mod;
-        mod.line = spec.line;
-        mod.attribute = spec.value;
-        if (equalsIgnoreCase(spec.attribute, "add")) {
+        mod.line = modLine.line;
+        mod.attribute = modLine.value;
+        if (equalsIgnoreCase(modLine.attribute, "add")) {
             mod.op = ModOp::Add;
-        } else if (equalsIgnoreCase(spec.attribute, "replace")) {
+        } else if (equalsIgnoreCase(modLine.attribute, "replace")) {
             mod.op = ModOp::Replace;
-        } else if (equalsIgnoreCase(spec.attribute, "delete")) {
+        } else if (equalsIgnoreCase(modLine.attribute, "delete")) {
             mod.op = ModOp::Delete;
-        } else if (equalsIgnoreCase(spec.attribute, "increment")) {
+        } else if (equalsIgnoreCase(modLine.attribute, "increment")) {
             mod.op = ModOp::Increment;
         } else {
-            return fail(problem, file, spec.line,
+            return fail(problem, file, modLine.line,
                         "expected add:, replace:, delete: or increment:, found \"" +
-                            spec.attribute + ":\"");
+                            modLine.attribute + ":\"");
         }
         if (mod.attribute.empty()) {
-            return fail(problem, file, spec.line, "modification without an attribute name");
+            return fail(problem, file, modLine.line, "modification without an attribute name");
         }
         ++index;
         while (index < lines.size() && lines[index].text != "-") {

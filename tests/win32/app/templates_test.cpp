@@ -15,7 +15,7 @@ namespace {
 
 enum Check { kWholeRect, kNoHeight, kOnlyOrigin };
 
-struct ControlSpec {
+struct ExpectedControl {
     int id;
     const char* className;
     DWORD style;  // bits that must be set, beyond WS_CHILD
@@ -93,13 +93,13 @@ class Templates : public ::testing::Test {
     }
 
     // The controls in template order, each against its row of the table.
-    void expectControls(const std::vector<ControlSpec>& specs) {
+    void expectControls(const std::vector<ExpectedControl>& controls) {
         HWND child = GetWindow(dialog, GW_CHILD);
-        for (const ControlSpec& spec : specs) {
-            ASSERT_NE(child, nullptr) << "missing control " << spec.id << " " << spec.text;
-            SCOPED_TRACE(std::string("control ") + std::to_string(spec.id) + " " + spec.text);
-            EXPECT_EQ(static_cast<int>(static_cast<short>(GetDlgCtrlID(child))), spec.id);
-            EXPECT_EQ(ClassOf(child), spec.className);
+        for (const ExpectedControl& expected : controls) {
+            ASSERT_NE(child, nullptr) << "missing control " << expected.id << " " << expected.text;
+            SCOPED_TRACE(std::string("control ") + std::to_string(expected.id) + " " + expected.text);
+            EXPECT_EQ(static_cast<int>(static_cast<short>(GetDlgCtrlID(child))), expected.id);
+            EXPECT_EQ(ClassOf(child), expected.className);
             DWORD style = static_cast<DWORD>(GetWindowLongA(child, GWL_STYLE));
             // A 3-D dialog turns a control's border into a client edge, and a list box shows its
             // scroll bar only while it has more lines than fit.
@@ -112,29 +112,29 @@ class Templates : public ::testing::Test {
                 }
                 style |= static_cast<DWORD>(GetWindowLongA(child, GWL_STYLE));
             }
-            EXPECT_EQ(style & (WS_CHILD | spec.style), WS_CHILD | spec.style)
-                << std::hex << style << " wants " << spec.style;
-            if (spec.style == kPush) {
+            EXPECT_EQ(style & (WS_CHILD | expected.style), WS_CHILD | expected.style)
+                << std::hex << style << " wants " << expected.style;
+            if (expected.style == kPush) {
                 EXPECT_EQ(style & 0x0F, static_cast<DWORD>(BS_PUSHBUTTON));
             }
             const bool icon = ClassOf(child) == "Static" && (style & SS_TYPEMASK) == SS_ICON;
             if (icon) {
                 EXPECT_NE(SendMessageA(child, STM_GETICON, 0, 0), 0) << "icon not loaded";
             }
-            if (std::string(spec.className) != "ComboBox" &&
-                std::string(spec.className) != "ListBox" && !icon) {
-                EXPECT_EQ(TextOf(child), spec.text);
+            if (std::string(expected.className) != "ComboBox" &&
+                std::string(expected.className) != "ListBox" && !icon) {
+                EXPECT_EQ(TextOf(child), expected.text);
             }
             RECT got{};
             GetWindowRect(child, &got);
             MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&got), 2);
-            const RECT want = DialogUnits(dialog, spec.x, spec.y, spec.cx, spec.cy);
+            const RECT want = DialogUnits(dialog, expected.x, expected.y, expected.cx, expected.cy);
             EXPECT_EQ(got.left, want.left);
             EXPECT_EQ(got.top, want.top);
-            if (spec.check != kOnlyOrigin) {
+            if (expected.check != kOnlyOrigin) {
                 EXPECT_EQ(got.right, want.right);
             }
-            if (spec.check == kWholeRect) {
+            if (expected.check == kWholeRect) {
                 EXPECT_EQ(got.bottom, want.bottom);
             }
             child = GetWindow(child, GW_HWNDNEXT);

@@ -97,6 +97,9 @@ class FolderStore final : public Store {
 
     const std::vector<Problem>& warnings() const override { return warnings_; }
 
+    // Every object as an LDIF content record, containers first.
+    std::string entriesText() const;
+
   private:
     std::filesystem::path path(const char* name) const { return folder_ / name; }
     std::filesystem::path temporary(const char* name) const {
@@ -894,8 +897,13 @@ void FolderStore::writeEntry(std::string& out, const StoredEntry& stored) const 
 }
 
 std::string FolderStore::snapshotText(std::uint64_t generation) const {
-    std::string out = generationLine(kSnapshotHeader, generation);
-    out += "# Written by compaction: the directory as of the journal it replaced.\n\n";
+    return generationLine(kSnapshotHeader, generation) +
+           "# Written by compaction: the directory as of the journal it replaced.\n\n" +
+           entriesText();
+}
+
+std::string FolderStore::entriesText() const {
+    std::string out;
     // Containers before what they hold, as LDAP loaders require.
     std::set<std::string, CaseInsensitiveLess> written;
     std::vector<std::string> pending;
@@ -975,6 +983,20 @@ std::unique_ptr<Store> Store::open(const std::filesystem::path& folder, Problem*
         return nullptr;
     }
     return store;
+}
+
+bool exportLdif(const std::filesystem::path& folder, std::string& out, Problem* problem,
+                std::vector<Problem>* warnings) {
+    FolderStore store(folder);
+    Problem local;
+    bool loaded = store.load(problem ? problem : &local);
+    if (warnings) {
+        *warnings = store.warnings();
+    }
+    if (loaded) {
+        out = store.entriesText();
+    }
+    return loaded;
 }
 
 }  // namespace tally::store

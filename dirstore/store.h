@@ -125,4 +125,11 @@ class Store {
     virtual const std::vector<Problem>& warnings() const = 0;
 };
 
+// The current view of the store in `folder` (its snapshot with the journal applied) as LDIF
+// content records, containers before what they hold: what the store reports, in the form an
+// LDAP server's search prints, so the two can be compared. On failure returns false and fills
+// `problem`; problems that did not stop the load go to `warnings`.
+bool exportLdif(const std::filesystem::path& folder, std::string& out, Problem* problem,
+                std::vector<Problem>* warnings = nullptr);
+
 }  // namespace tally::store

@@ -2,9 +2,11 @@
 """Checks that the store's files are real LDIF that an LDAP server agrees with.
 
 A scratch slapd (its own folder, 127.0.0.1 on a free port, started and stopped here) is loaded
-with the sample network's snapshot; changes are made through the store so that its journal holds
-counter increments, replaces and deletes; the journal is replayed with ldapmodify; then every
-user's values on the server must equal what the store reports.
+with the sample network's snapshot. Changes of every kind are made through the store (storetool),
+so that its journal holds counter increments and additions, replaces and deletes as the client
+writes them; the store's own journal.ldif is replayed with ldapmodify; then every entry on the
+server must hold what `storetool export` reports. Then the store is compacted, and the new
+snapshot, loaded into a second server with slapadd, must agree too.
 
 Exit status 77 (skipped) when the OpenLDAP server or client programs are not installed.
 """
@@ -42,7 +44,10 @@ def find_program(name):
 
 
 def run(args, what, **kwargs):
-    result = subprocess.run(args, capture_output=True, text=True, **kwargs)
+    try:
+        result = subprocess.run(args, capture_output=True, text=True, **kwargs)
+    except OSError as error:
+        raise Failure(f"{what}: cannot run {args[0]}: {error}") from error
     if result.returncode != 0:
         raise Failure(f"{what} failed (exit {result.returncode}):\n{result.stdout}{result.stderr}")
     return result.stdout
@@ -92,13 +97,18 @@ def dn_key(dn):
 
 def normal_value(attribute, value):
     if isinstance(value, bytes):
-        return value
+        try:
+            value = value.decode("utf-8")
+        except UnicodeDecodeError:
+            return value
     if attribute in INTEGER_ATTRIBUTES:
         return int(value)
     if attribute in BOOLEAN_ATTRIBUTES:
         return value.upper()
     if attribute == "member":
         return dn_key(value)
+    if attribute == "objectclass":
+        return value.lower()
     return value
 
 
@@ -108,48 +118,19 @@ BOOLEAN_ATTRIBUTES = {"allowunlimitedcredit", "jobtallycolournolimit", "jobtally
 
 
 def load_entries(text, origin):
-    """{dn key: {attribute: sorted values}} of an LDIF content file."""
+    """{dn key: {attribute: values}} of an LDIF content file."""
     entries = {}
     for line, record in ldif_records(text, origin):
         if record[0][0] != "dn":
             raise Failure(f"{origin}:{line}: a record must begin with dn:")
+        key = dn_key(record[0][1])
+        if key in entries:
+            raise Failure(f"{origin}:{line}: {record[0][1]} appears twice")
         attributes = {}
         for name, value in record[1:]:
             attributes.setdefault(name, []).append(normal_value(name, value))
-        entries[dn_key(record[0][1])] = attributes
+        entries[key] = attributes
     return entries
-
-
-def apply_journal(entries, text, origin):
-    """Applies ldapmodify change records the way an LDAP server does; returns the change count."""
-    changes = 0
-    for line, record in ldif_records(text, origin):
-        dn = dn_key(record[0][1])
-        if dn not in entries:
-            raise Failure(f"{origin}:{line}: change to an unknown entry {record[0][1]}")
-        if dict(record).get("changetype") != "modify":
-            raise Failure(f"{origin}:{line}: only modify records are expected")
-        entry, i = entries[dn], 2
-        while i < len(record):
-            op, attribute = record[i][0], record[i][1].lower()
-            values = []
-            i += 1
-            while i < len(record) and record[i][0] != "-":
-                values.append(normal_value(attribute, record[i][1]))
-                i += 1
-            i += 1
-            if op == "increment":
-                entry[attribute] = [entry[attribute][0] + values[0]]
-            elif op == "replace":
-                entry[attribute] = values
-            elif op == "add":
-                entry.setdefault(attribute, []).extend(values)
-            elif op == "delete":
-                entry.pop(attribute, None)
-            else:
-                raise Failure(f"{origin}:{line}: unexpected change {op}")
-            changes += 1
-    return changes
 
 
 # ------------------------------------------------------------------------------------- slapd
@@ -257,96 +238,82 @@ class Slapd:
         run(["ldapmodify", "-x", "-H", self.url, "-D", ROOT_DN, "-w", ROOT_PW, "-f", ldif_path],
             f"ldapmodify -f {ldif_path}")
 
-    def users(self):
+    def entries(self):
         text = run(["ldapsearch", "-LLL", "-o", "ldif-wrap=no", "-x", "-H", self.url, "-D",
-                    ROOT_DN, "-w", ROOT_PW, "-b", "", "-s", "sub", "(objectClass=tallyUser)",
-                    "*"], "ldapsearch of the users")
+                    ROOT_DN, "-w", ROOT_PW, "-b", "", "-s", "sub", "(objectClass=*)", "*"],
+                   "ldapsearch of every entry")
         return load_entries(text, "ldapsearch")
 
 
 # ---------------------------------------------------------------------- changes and the store
 
-# Written as the store writes its journal: counters change by increment (or by add while the
-# counter has no value yet: LDAP cannot increment a missing attribute), settings by replace, a
-# cleared attribute by delete.
-HAND_JOURNAL = """dn: cn=JSMITH,ou=SALES,o=CORP
-changetype: modify
-increment: accountBalance
-accountBalance: 500
--
+# Every kind of change the store journals, made through storetool as the client makes them:
+# (storetool arguments after the command and folder, whether the store must accept it).
+STORE_CHANGES = [
+    # Counters held already: increments, either sign.
+    ("add", "JSMITH.SALES.CORP", "Account Balance", "500", "1"),
+    ("add", "JSMITH.SALES.CORP", "Account Balance", "-120", "1"),
+    ("add", "DMILLER.SALES.CORP", "Account Balance", "-75", "1"),
+    ("add", "DMILLER.SALES.CORP", "Account Balance", "1000", "1"),
+    # First additions to a missing counter (an LDAP server cannot increment what is not there),
+    # then increments of what they started.
+    ("add", "KLEE.SALES.CORP", "Account Balance", "250", "1"),
+    ("add", "NOACCOUNT.SALES.CORP", "Account Balance", "-10", "3"),
+    ("add", "RPATEL.SALES.CORP", "JOBTALLY:Copier Balance", "40", "2"),
+    # Overwrites of limits and flags (a flag given in lower case is stored in upper case).
+    ("set", "MJONES.SALES.CORP", "Minimum Account Balance", "-3000"),
+    ("set", "TGARCIA.SALES.CORP", "Allow Unlimited Credit", "true"),
+    ("set", "VGREEN.OFFICE.BRANCH", "JOBTALLY:Colour Nolimit", "TRUE"),
+    ("set", "TGARCIA.SALES.CORP", "JOBTALLY:Copier Limit", "-750"),
+    ("set", "RPATEL.SALES.CORP", "JOBTALLY:Copier Nolimit", "false"),
+    ("set", "KLEE.SALES.CORP", "JOBTALLY:Colour Limit", "+25"),
+    # Values the journal must carry base64-encoded.
+    ("set", "MJONES.SALES.CORP", "Full Name", "Mary J\u00f6nes"),
+    ("set", "JSMITH.SALES.CORP", "Card Serial", ":04 A7 "),
+    # Clears, of a held attribute and of one that is not held (journals nothing).
+    ("clear", "TGARCIA.SALES.CORP", "Minimum Account Balance"),
+    ("clear", "TGARCIA.SALES.CORP", "JOBTALLY:Colour Limit"),
+    ("clear", "NOACCOUNT.SALES.CORP", "Minimum Account Balance"),
+    ("add", "CBROWN.SALES.CORP", "JOBTALLY:Colour Balance", "-300", "1"),
+    # A sizeable journal.
+    ("add", "JSMITH.SALES.CORP", "Account Balance", "3", "200"),
+    ("add", "CBROWN.SALES.CORP", "JOBTALLY:Colour Balance", "-1", "150"),
+    ("add", "RPATEL.SALES.CORP", "JOBTALLY:Colour Balance", "7", "100"),
+    ("add", "NOACCOUNT.SALES.CORP", "Account Balance", "-2", "50"),
+]
 
-dn: cn=JSMITH,ou=SALES,o=CORP
-changetype: modify
-increment: accountBalance
-accountBalance: -120
--
-
-dn: cn=KLEE,ou=SALES,o=CORP
-changetype: modify
-add: accountBalance
-accountBalance: 250
--
-
-dn: cn=DMILLER,ou=SALES,o=CORP
-changetype: modify
-increment: accountBalance
-accountBalance: -75
--
-
-dn: cn=DMILLER,ou=SALES,o=CORP
-changetype: modify
-increment: accountBalance
-accountBalance: 1000
--
-
-dn: cn=TGARCIA,ou=SALES,o=CORP
-changetype: modify
-replace: allowUnlimitedCredit
-allowUnlimitedCredit: TRUE
--
-delete: minimumAccountBalance
--
-
-dn: cn=MJONES,ou=SALES,o=CORP
-changetype: modify
-replace: minimumAccountBalance
-minimumAccountBalance: -3000
--
-
-dn: cn=CBROWN,ou=SALES,o=CORP
-changetype: modify
-increment: jobtallyColourBalance
-jobtallyColourBalance: -300
--
-
-dn: cn=VGREEN,ou=OFFICE,o=BRANCH
-changetype: modify
-replace: jobtallyColourNolimit
-jobtallyColourNolimit: TRUE
--
-
-"""
-
-
-STORETOOL_CHANGES = [
-    ("JSMITH.SALES.CORP", "Account Balance", "25", "4"),
-    ("NOACCOUNT.SALES.CORP", "Account Balance", "-10", "3"),
-    ("RPATEL.SALES.CORP", "JOBTALLY:Colour Balance", "-7", "2"),
+# Changes the store must refuse, journalling nothing, so that the journal still replays.
+REFUSED_CHANGES = [
+    ("add", "CBROWN.SALES.CORP", "Account Balance", "2147483647", "1"),  # past 32 bits
+    ("set", "GUEST.CORP", "Minimum Account Balance", "ten"),
+    ("set", "GUEST.CORP", "Allow Unlimited Credit", "yes"),
+    ("set", "NOBODY.SALES.CORP", "Account Balance", "1"),
+    ("clear", "JSMITH.SALES.CORP", "CN"),
 ]
 
 
-def expected_users(store_folder):
-    """What the store holds once its journal is applied, for every user."""
-    with open(os.path.join(store_folder, "directory.ldif")) as f:
-        entries = load_entries(f.read(), "directory.ldif")
-    with open(os.path.join(store_folder, "journal.ldif")) as f:
-        changes = apply_journal(entries, f.read(), "journal.ldif")
-    users = {dn: attrs for dn, attrs in entries.items()
-             if "tallyuser" in (v.lower() for v in attrs.get("objectclass", []))}
-    return users, changes
+def make_changes(storetool, store):
+    for command, *arguments in STORE_CHANGES:
+        run([storetool, command, store] + list(arguments), f"storetool {command} {arguments}")
+    for command, *arguments in REFUSED_CHANGES:
+        result = subprocess.run([storetool, command, store] + list(arguments),
+                                capture_output=True, text=True)
+        if result.returncode != 1:
+            raise Failure(f"storetool {command} {arguments} should be refused (exit 1), "
+                          f"exit {result.returncode}:\n{result.stdout}{result.stderr}")
 
 
-def compare(server, store):
+def exported(storetool, store):
+    """What the store reports: its current view, as storetool exports it."""
+    return load_entries(run([storetool, "export", store], "storetool export"), "storetool export")
+
+
+def journal_records(store):
+    with open(os.path.join(store, "journal.ldif"), encoding="utf-8") as journal:
+        return sum(1 for _ in ldif_records(journal.read(), "journal.ldif"))
+
+
+def compare(server, store, what):
     problems = []
     for dn in sorted(set(server) | set(store)):
         if dn not in server:
@@ -356,22 +323,72 @@ def compare(server, store):
             problems.append(f"{dn}: on the server, not in the store")
             continue
         for attribute in sorted(set(server[dn]) | set(store[dn])):
-            if attribute == "objectclass":
-                continue
             ours = sorted(store[dn].get(attribute, []), key=repr)
             theirs = sorted(server[dn].get(attribute, []), key=repr)
             if ours != theirs:
                 problems.append(f"{dn}: {attribute}: store {ours}, server {theirs}")
-    return problems
+    if problems:
+        raise Failure(f"{what}: the server and the store disagree:\n  " + "\n  ".join(problems))
+
+
+def users_of(entries):
+    return [dn for dn, attributes in entries.items()
+            if "tallyuser" in attributes.get("objectclass", [])]
 
 
 # --------------------------------------------------------------------------------------- main
 
+def check_gendir(gendir, scratch, server):
+    generated = os.path.join(scratch, "generated")
+    run([gendir, "--out", generated, "--users", "200", "--contexts", "3", "--groups", "5",
+         "--members", "40", "--log-lines", "0"], "gendir")
+    server.load(os.path.join(generated, "directory/directory.ldif"), dry_run=True)
+    print("gendir's tree loads into slapd")
+
+
+def check_journal_replay(options, scratch, store):
+    """The sample tree slapadded, the store's own journal replayed with ldapmodify."""
+    server = Slapd(os.path.join(scratch, "ldap"), os.path.join(store, "schema.ldif"))
+    try:
+        server.load(os.path.join(store, "directory.ldif"))
+        if options.gendir:
+            check_gendir(options.gendir, scratch, server)
+        make_changes(options.storetool, store)
+        reported = exported(options.storetool, store)
+        server.start()
+        server.modify(os.path.join(store, "journal.ldif"))
+        compare(server.entries(), reported, "after ldapmodify of journal.ldif")
+    finally:
+        server.stop()
+    print(f"{len(reported)} entries ({len(users_of(reported))} users) agree after "
+          f"{journal_records(store)} journal records")
+    return reported
+
+
+def check_compacted_snapshot(options, scratch, store, before):
+    """The compacted snapshot slapadded into a new server: the same view, loaded afresh."""
+    run([options.storetool, "compact", store], "storetool compact")
+    if journal_records(store) != 0:
+        raise Failure("the journal still holds records after compaction")
+    after = exported(options.storetool, store)
+    if after != before:
+        raise Failure("the store reports other values after compaction than before")
+    server = Slapd(os.path.join(scratch, "ldap-compacted"), os.path.join(store, "schema.ldif"))
+    try:
+        server.load(os.path.join(store, "directory.ldif"))
+        server.start()
+        compare(server.entries(), after, "after slapadd of the compacted directory.ldif")
+    finally:
+        server.stop()
+    print(f"the compacted snapshot loads and agrees ({len(after)} entries)")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--source-dir", required=True)
+    parser.add_argument("--storetool", required=True,
+                        help="the storetool that makes the changes and reports the store's view")
     parser.add_argument("--gendir", help="also check that gendir's trees load")
-    parser.add_argument("--storetool", help="also journal counter increments through storetool")
     parser.add_argument("--keep", action="store_true", help="keep the scratch folder")
     options = parser.parse_args()
 
@@ -382,47 +399,20 @@ def main():
         return SKIP
 
     scratch = tempfile.mkdtemp(prefix="tally-ldap-")
-    server = None
-    # A ctest timeout sends SIGTERM: turn it into an exception so the server is stopped.
+    # A ctest timeout sends SIGTERM: turn it into an exception so the servers are stopped.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     try:
         network = os.path.join(scratch, "net")
         run([os.path.join(options.source_dir, "tools/samplenet/lay.sh"), network],
             "laying the sample network")
         store = os.path.join(network, "directory")
-
-        server = Slapd(os.path.join(scratch, "ldap"), os.path.join(store, "schema.ldif"))
-        server.load(os.path.join(store, "directory.ldif"))
-        if options.gendir:
-            generated = os.path.join(scratch, "generated")
-            run([options.gendir, "--out", generated, "--users", "200", "--contexts", "3",
-                 "--groups", "5", "--members", "40", "--log-lines", "0"], "gendir")
-            server.load(os.path.join(generated, "directory/directory.ldif"), dry_run=True)
-            print("gendir's tree loads into slapd")
-
-        with open(os.path.join(store, "journal.ldif"), "w") as journal:
-            journal.write(HAND_JOURNAL)
-        if options.storetool:
-            # The store's own increments, after the hand-written records, under its lock.
-            for name, attribute, amount, count in STORETOOL_CHANGES:
-                run([options.storetool, "add", store, name, attribute, amount, count],
-                    f"storetool add {name}")
-        expected, changes = expected_users(store)
-
-        server.start()
-        server.modify(os.path.join(store, "journal.ldif"))
-        problems = compare(server.users(), expected)
-        server.stop()
-        if problems:
-            raise Failure("the server and the store disagree:\n  " + "\n  ".join(problems))
-        print(f"{len(expected)} users agree after {changes} journalled changes")
+        reported = check_journal_replay(options, scratch, store)
+        check_compacted_snapshot(options, scratch, store, reported)
         return 0
     except Failure as failure:
         print(f"FAILED: {failure}", file=sys.stderr)
         return 1
     finally:
-        if server:
-            server.stop()
         if options.keep:
             print(f"scratch folder kept: {scratch}")
         else:

@@ -3,15 +3,22 @@
 //   storetool compact DIR                        fold the journal into a new snapshot
 //   storetool add DIR NAME ATTR AMOUNT COUNT     add AMOUNT to a counter COUNT times, one
 //                                                journal record each
+//   storetool set DIR NAME ATTR VALUE            overwrite the attribute with one value
+//   storetool clear DIR NAME ATTR                remove the attribute
 //   storetool get DIR NAME ATTR                  print the attribute's values, one a line
+//   storetool export DIR                         print every object as LDIF, as the store
+//                                                holds it (snapshot and journal)
 //   storetool check DIR                          load the store and print its warnings
 //
 // NAME is a typeless full name ("JSMITH.SALES.CORP"), ATTR a directory attribute name
-// ("Account Balance"). Exit status 0 on success, 1 on failure, 2 on bad usage.
+// ("Account Balance"), VALUE as the directory client gives it ("TRUE", "-500"). Every change
+// goes through the store, so it is checked and journalled as the client's own would be. Exit
+// status 0 on success, 1 on failure, 2 on bad usage.
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "dirstore/store.h"
 
@@ -23,7 +30,10 @@ void usage() {
     std::fputs(
         "usage: storetool compact DIR\n"
         "       storetool add DIR NAME ATTR AMOUNT COUNT\n"
+        "       storetool set DIR NAME ATTR VALUE\n"
+        "       storetool clear DIR NAME ATTR\n"
         "       storetool get DIR NAME ATTR\n"
+        "       storetool export DIR\n"
         "       storetool check DIR\n",
         stderr);
 }
@@ -88,6 +98,39 @@ int add(const char* folder, const char* name, const char* attribute, const char*
     return 0;
 }
 
+// One change of one entry, as a single journal record.
+int change(const char* folder, const char* name, tally::store::ChangeKind kind,
+           const char* attribute, const char* value, const char* what) {
+    auto store = openStore(folder);
+    if (!store) {
+        return 1;
+    }
+    int status = store->modify(name, {{kind, attribute, value}});
+    if (status != 0) {
+        printWarnings(*store);
+        std::fprintf(stderr, "storetool: %s of \"%s\" of \"%s\" failed, status %d\n", what,
+                     attribute, name, status);
+        return 1;
+    }
+    return 0;
+}
+
+int exportView(const char* folder) {
+    std::string ldif;
+    tally::store::Problem problem;
+    std::vector<tally::store::Problem> warnings;
+    bool exported = tally::store::exportLdif(folder, ldif, &problem, &warnings);
+    for (const auto& warning : warnings) {
+        std::fprintf(stderr, "warning: %s\n", warning.describe().c_str());
+    }
+    if (!exported) {
+        std::fprintf(stderr, "storetool: %s\n", problem.describe().c_str());
+        return 1;
+    }
+    std::fwrite(ldif.data(), 1, ldif.size(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
 int get(const char* folder, const char* name, const char* attribute) {
     auto store = openStore(folder);
     if (!store) {
@@ -129,6 +172,16 @@ int main(int argc, char** argv) {
     }
     if (command == "add" && argc == 7) {
         return add(argv[2], argv[3], argv[4], argv[5], argv[6]);
+    }
+    if (command == "set" && argc == 6) {
+        return change(argv[2], argv[3], tally::store::ChangeKind::Overwrite, argv[4], argv[5],
+                      "overwrite");
+    }
+    if (command == "clear" && argc == 5) {
+        return change(argv[2], argv[3], tally::store::ChangeKind::Clear, argv[4], "", "clear");
+    }
+    if (command == "export" && argc == 3) {
+        return exportView(argv[2]);
     }
     if (command == "get" && argc == 5) {
         return get(argv[2], argv[3], argv[4]);

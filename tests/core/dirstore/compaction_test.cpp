@@ -127,5 +127,48 @@ TEST_F(CompactionTest, AJournalNewerThanTheSnapshotIsReported) {
         << problem.describe();
 }
 
+// storetool export is how the LDAP check learns what the store holds: it must show the journal's
+// changes without folding them in, in the very form the next compaction writes.
+TEST_F(CompactionTest, ExportShowsTheJournalledViewWithoutTouchingTheFiles) {
+    auto store = open();
+    ASSERT_TRUE(store);
+    add(*store, "JSMITH.SALES.CORP", "5");
+    ASSERT_EQ(store->modify("JSMITH.SALES.CORP",
+                            {{ChangeKind::Overwrite, "Allow Unlimited Credit", "true"},
+                             {ChangeKind::Clear, "Minimum Account Balance", ""}}),
+              kOk);
+    ASSERT_EQ(store->modify("ADMIN.CORP", {{ChangeKind::Overwrite, "Full Name", " Admin"}}), kOk);
+    std::string snapshotBefore = readText(file("directory.ldif"));
+    std::string journalBefore = readText(file("journal.ldif"));
+
+    std::string exported;
+    Problem problem;
+    std::vector<Problem> warnings;
+    ASSERT_TRUE(exportLdif(folder.path(), exported, &problem, &warnings)) << problem.describe();
+    EXPECT_TRUE(warnings.empty());
+    EXPECT_EQ(readText(file("directory.ldif")), snapshotBefore);
+    EXPECT_EQ(readText(file("journal.ldif")), journalBefore);
+    EXPECT_NE(exported.find("dn: cn=JSMITH,ou=SALES,o=CORP\nobjectClass: tallyUser\n"
+                            "accountBalance: 1505\nallowUnlimitedCredit: TRUE\ncn: JSMITH\n"
+                            "fullName: John Smith\ndescription: kept as it is\n\n"),
+              std::string::npos)
+        << exported;
+    EXPECT_NE(exported.find("fullName:: IEFkbWlu\n"), std::string::npos) << exported;
+    EXPECT_NE(exported.find("member: cn=JSMITH,ou=SALES,o=CORP\n"), std::string::npos);
+
+    ASSERT_EQ(store->compact(), kOk);
+    std::string snapshot = readText(file("directory.ldif"));
+    EXPECT_EQ(snapshot.substr(snapshot.find("\n\n") + 2), exported);
+}
+
+TEST_F(CompactionTest, ExportOfAFolderThatDoesNotOpenNamesTheFile) {
+    std::filesystem::remove(file("schema.ldif"));
+    std::string exported;
+    Problem problem;
+    EXPECT_FALSE(exportLdif(folder.path(), exported, &problem));
+    EXPECT_TRUE(exported.empty());
+    EXPECT_NE(problem.describe().find("schema.ldif"), std::string::npos) << problem.describe();
+}
+
 }  // namespace
 }  // namespace tally::store

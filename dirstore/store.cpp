@@ -40,8 +40,41 @@ bool sameValue(const AttributeDef& def, std::string_view a, std::string_view b) 
     return isCaseIgnoringSyntax(def.syntax) ? equalsIgnoreCase(a, b) : a == b;
 }
 
+bool holdsValue(const AttributeDef& def, const std::vector<std::string>& values,
+                std::string_view value) {
+    return std::any_of(values.begin(), values.end(),
+                       [&](const std::string& held) { return sameValue(def, held, value); });
+}
+
 bool isIntegerSyntax(std::uint32_t syntax) {
     return syntax == 8 || syntax == 22;
+}
+
+// Integers are held in their shortest decimal form, whichever way they came in ("+05" is "5").
+Status canonicalInteger(std::string_view text, std::string& out) {
+    std::int32_t number = 0;
+    if (!parseInt32(text, number)) {
+        return kBadSyntax;
+    }
+    out = std::to_string(number);
+    return kOk;
+}
+
+// Sets the attribute to `held` with `values` joined, refused as an LDAP server refuses them (a
+// value given twice, or a second value of a single-valued attribute), which leaves it as it was.
+Status setJoined(const AttributeDef& def, std::vector<std::string> held,
+                 const std::vector<std::string>& values, AttributeMap& attributes) {
+    for (const std::string& value : values) {
+        if (holdsValue(def, held, value)) {
+            return kDuplicateValue;
+        }
+        held.push_back(value);
+    }
+    if (def.singleValued && held.size() > 1) {
+        return kSingleValued;
+    }
+    attributes[def.name] = std::move(held);
+    return kOk;
 }
 
 // One object as stored: the view handed out, its DN, and attributes the schema does not know
@@ -117,6 +150,7 @@ class FolderStore final : public Store {
     void applyJournalText(std::string_view text, bool lockHeld);
     void applyJournalRecord(std::string_view body, int line);
     Status catchUpUnderLock();
+    Status lockAndCatchUp(std::optional<platform::AppendLock>& lock);
     Status startFreshJournal();
 
     // Entries and values.
@@ -347,6 +381,18 @@ Status FolderStore::catchUpUnderLock() {
     return journalFolded_ ? startFreshJournal() : kOk;
 }
 
+// Every change starts here: under the append lock, checked against and appended after all that
+// other processes appended before it.
+Status FolderStore::lockAndCatchUp(std::optional<platform::AppendLock>& lock) {
+    std::string error;
+    lock = platform::AppendLock::acquire(path(kLockFile), &error);
+    if (!lock) {
+        warn(path(kLockFile), 0, error);
+        return kIoError;
+    }
+    return catchUpUnderLock();
+}
+
 Status FolderStore::startFreshJournal() {
     std::string header = generationLine(kJournalHeader, snapshotGeneration_);
     std::string error;
@@ -404,12 +450,9 @@ bool FolderStore::entryFromLdif(const LdifRecord& record, StoredEntry& out,
             return false;
         }
         std::vector<std::string>& values = out.entry.attributes[def->name];
-        for (const std::string& existing : values) {
-            if (sameValue(*def, existing, stored)) {
-                *error =
-                    "\"" + value.attribute + "\" holds the value \"" + value.value + "\" twice";
-                return false;
-            }
+        if (holdsValue(*def, values, stored)) {
+            *error = "\"" + value.attribute + "\" holds the value \"" + value.value + "\" twice";
+            return false;
         }
         values.push_back(std::move(stored));
         if (def->singleValued && values.size() > 1) {
@@ -464,14 +507,8 @@ Status FolderStore::toStoredValue(const AttributeDef& def, std::string_view ldif
             out = std::string(ldif);
             return kOk;
         case 8:
-        case 22: {
-            std::int32_t number = 0;
-            if (!parseInt32(ldif, number)) {
-                return kBadSyntax;
-            }
-            out = std::to_string(number);
-            return kOk;
-        }
+        case 22:
+            return canonicalInteger(ldif, out);
         case 20: {
             const ClassDef* known = schema_.classByLdapName(ldif);
             out = known ? known->name : std::string(ldif);
@@ -510,14 +547,8 @@ Status FolderStore::toLdifValue(const AttributeDef& def, std::string_view value,
             }
             return kOk;
         case 8:
-        case 22: {
-            std::int32_t number = 0;
-            if (!parseInt32(value, number)) {
-                return kBadSyntax;
-            }
-            out = std::to_string(number);
-            return kOk;
-        }
+        case 22:
+            return canonicalInteger(value, out);
         case 20: {
             const ClassDef* known = schema_.objectClass(value);
             out = known ? known->ldapName : std::string(value);
@@ -578,46 +609,19 @@ Status FolderStore::applyMod(StoredEntry& stored, const LdifMod& mod) const {
     }
     AttributeMap& attributes = stored.entry.attributes;
     auto found = attributes.find(def->name);
-    auto holds = [&](const std::vector<std::string>& list, const std::string& value) {
-        return std::any_of(list.begin(), list.end(),
-                           [&](const std::string& v) { return sameValue(*def, v, value); });
-    };
     switch (mod.op) {
-        case ModOp::Add: {
-            std::vector<std::string> result =
-                found == attributes.end() ? std::vector<std::string>{} : found->second;
-            for (const std::string& value : values) {
-                if (holds(result, value)) {
-                    return kDuplicateValue;
-                }
-                result.push_back(value);
-            }
-            if (def->singleValued && result.size() > 1) {
-                return kSingleValued;
-            }
-            attributes[def->name] = std::move(result);
-            return kOk;
-        }
-        case ModOp::Replace: {
+        case ModOp::Add:
+            return setJoined(*def,
+                             found == attributes.end() ? std::vector<std::string>{} : found->second,
+                             values, attributes);
+        case ModOp::Replace:
             if (values.empty()) {
                 if (found != attributes.end()) {
                     attributes.erase(found);
                 }
                 return kOk;
             }
-            std::vector<std::string> result;
-            for (const std::string& value : values) {
-                if (holds(result, value)) {
-                    return kDuplicateValue;
-                }
-                result.push_back(value);
-            }
-            if (def->singleValued && result.size() > 1) {
-                return kSingleValued;
-            }
-            attributes[def->name] = std::move(result);
-            return kOk;
-        }
+            return setJoined(*def, {}, values, attributes);
         case ModOp::Delete: {
             if (found == attributes.end()) {
                 return kNoSuchAttribute;
@@ -731,13 +735,8 @@ Status FolderStore::appendRecord(const std::string& body) {
 Status FolderStore::modify(std::string_view name, const std::vector<Change>& changes) {
     // Callers pass the name of an entry of this view, which catching up may replace.
     const std::string fullName(name);
-    std::string error;
-    auto lock = platform::AppendLock::acquire(path(kLockFile), &error);
-    if (!lock) {
-        warn(path(kLockFile), 0, error);
-        return kIoError;
-    }
-    Status status = catchUpUnderLock();
+    std::optional<platform::AppendLock> lock;
+    Status status = lockAndCatchUp(lock);
     if (status != kOk) {
         return status;
     }
@@ -777,13 +776,8 @@ Status FolderStore::addEntry(const Entry& entry) {
     if (!naming) {
         return kNoSuchClass;
     }
-    std::string error;
-    auto lock = platform::AppendLock::acquire(path(kLockFile), &error);
-    if (!lock) {
-        warn(path(kLockFile), 0, error);
-        return kIoError;
-    }
-    Status status = catchUpUnderLock();
+    std::optional<platform::AppendLock> lock;
+    Status status = lockAndCatchUp(lock);
     if (status != kOk) {
         return status;
     }
@@ -836,6 +830,7 @@ Status FolderStore::addEntry(const Entry& entry) {
         return status;
     }
     StoredEntry stored;
+    std::string error;
     if (!entryFromLdif(record, stored, &error)) {
         return kBadSyntax;
     }
@@ -851,10 +846,8 @@ Status FolderStore::checkValueCounts(const LdifRecord& record) const {
     for (const LdifValue& value : record.values) {
         const AttributeDef* def = schema_.attributeByLdapName(value.attribute);
         std::vector<std::string>& values = seen[value.attribute];
-        for (const std::string& other : values) {
-            if (def && sameValue(*def, other, value.value)) {
-                return kDuplicateValue;
-            }
+        if (def && holdsValue(*def, values, value.value)) {
+            return kDuplicateValue;
         }
         values.push_back(value.value);
         if (def && def->singleValued && values.size() > 1) {
@@ -939,17 +932,13 @@ std::string FolderStore::entriesText() const {
 }
 
 Status FolderStore::compact() {
-    std::string error;
-    auto lock = platform::AppendLock::acquire(path(kLockFile), &error);
-    if (!lock) {
-        warn(path(kLockFile), 0, error);
-        return kIoError;
-    }
-    Status status = catchUpUnderLock();
+    std::optional<platform::AppendLock> lock;
+    Status status = lockAndCatchUp(lock);
     if (status != kOk) {
         return status;
     }
     std::uint64_t generation = std::max(snapshotGeneration_, journalGeneration_.value_or(0)) + 1;
+    std::string error;
     std::string journalHeader = generationLine(kJournalHeader, generation);
     // Each step leaves a state that a reader takes for what it is: before the snapshot's rename
     // the old files stand; after it the new snapshot holds every change and the old journal,

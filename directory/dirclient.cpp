@@ -247,6 +247,71 @@ DirStatus iteratedCallReady(DirContextHandle context, const std::int32_t* iterat
     return DIR_OK;
 }
 
+// The frame of every call whose result may take several buffers: the context, handle and buffer
+// checked, then either the next buffer of a running iteration, or `build` makes the whole result
+// from the store, handed out a buffer at a time.
+template <typename Build>
+DirStatus iteratedCall(DirContextHandle context, IteratedCall call, ResultKind kind,
+                       std::int32_t* iterationHandle, DirBuffer* result, Build&& build) {
+    Context* found = nullptr;
+    DirStatus ready = iteratedCallReady(context, iterationHandle, result, found);
+    if (ready != DIR_OK) {
+        return ready;
+    }
+    if (*iterationHandle != DIR_NO_MORE_ITERATIONS) {
+        return continueIteration(*found, call, iterationHandle, result);
+    }
+    std::vector<Bytes> chunks;
+    DirStatus built = build(*found, chunks);
+    if (built != DIR_OK) {
+        return built;
+    }
+    return handOut(*found, call, kind, std::move(chunks), iterationHandle, result);
+}
+
+// What a read that takes "all, or these names" needs first: the names asked for (none when it
+// asks for all) and the store to read them from.
+DirStatus namedReadReady(bool all, const DirBuffer* request, std::uint32_t kind, RequestTag tag,
+                         std::vector<std::string>& wanted, store::Store*& directory) {
+    if (!all) {
+        DirStatus named = requestedNames(request, kind, tag, wanted);
+        if (named != DIR_OK) {
+            return named;
+        }
+    }
+    directory = currentStore();
+    return directory == nullptr ? DIR_ERR_STORE : DIR_OK;
+}
+
+// The definitions a read asks for: every one the store holds, or the named ones in the order
+// asked, where a name the store has no definition for is `unknown`.
+template <typename Definition>
+DirStatus chooseDefinitions(bool all, const DirBuffer* request, std::uint32_t kind, RequestTag tag,
+                            const std::vector<Definition>& (store::Store::*every)() const,
+                            const Definition* (store::Store::*lookup)(std::string_view) const,
+                            DirStatus unknown, std::vector<const Definition*>& chosen) {
+    std::vector<std::string> wanted;
+    store::Store* directory = nullptr;
+    DirStatus ready = namedReadReady(all, request, kind, tag, wanted, directory);
+    if (ready != DIR_OK) {
+        return ready;
+    }
+    if (all) {
+        for (const Definition& definition : (directory->*every)()) {
+            chosen.push_back(&definition);
+        }
+        return DIR_OK;
+    }
+    for (const std::string& name : wanted) {
+        const Definition* definition = (directory->*lookup)(name);
+        if (definition == nullptr) {
+            return unknown;
+        }
+        chosen.push_back(definition);
+    }
+    return DIR_OK;
+}
+
 // ---- reading a result ----------------------------------------------------------------------
 
 DirStatus resultReady(DirContextHandle context, const DirBuffer* result, ResultKind kind) {
@@ -602,71 +667,60 @@ DirStatus DirRead(DirContextHandle context, const char* objectName, std::uint32_
                   std::uint8_t allAttrs, DirBuffer* request, std::int32_t* iterationHandle,
                   DirBuffer* result) {
     return guarded([&]() -> DirStatus {
-        Context* found = nullptr;
-        DirStatus ready = iteratedCallReady(context, iterationHandle, result, found);
-        if (ready != DIR_OK) {
-            return ready;
-        }
-        if (*iterationHandle != DIR_NO_MORE_ITERATIONS) {
-            return continueIteration(*found, IteratedCall::Read, iterationHandle, result);
-        }
-        std::vector<std::string> wanted;
-        if (allAttrs == 0) {
-            DirStatus named = requestedNames(request, DIR_REQ_READ, RequestTag::AttrName, wanted);
-            if (named != DIR_OK) {
-                return named;
-            }
-        }
-        store::Store* directory = currentStore();
-        if (directory == nullptr) {
-            return DIR_ERR_STORE;
-        }
-        const store::Entry* entry = findObject(*directory, objectName, *found);
-        if (entry == nullptr) {
-            return DIR_ERR_NO_SUCH_ENTRY;
-        }
-        std::vector<ReadAttribute> attributes;
-        auto take = [&](const std::string& name, const std::vector<std::string>& values) {
-            ReadAttribute attribute;
-            attribute.name = name;
-            attribute.syntax = syntaxOf(*directory, name, SYN_CI_STRING);
-            for (const std::string& text : values) {
-                std::optional<Bytes> value = resultValueOf(attribute.syntax, text);
-                if (!value) {
-                    noteProblem(entry->name + ": attribute '" + name + "' holds '" + text +
-                                "', which is no value of syntax " +
-                                std::to_string(attribute.syntax));
-                    return false;
+        return iteratedCall(
+            context, IteratedCall::Read, ResultKind::Read, iterationHandle, result,
+            [&](Context& found, std::vector<Bytes>& chunks) -> DirStatus {
+                std::vector<std::string> wanted;
+                store::Store* directory = nullptr;
+                DirStatus ready = namedReadReady(allAttrs != 0, request, DIR_REQ_READ,
+                                                 RequestTag::AttrName, wanted, directory);
+                if (ready != DIR_OK) {
+                    return ready;
                 }
-                attribute.values.push_back(std::move(*value));
-            }
-            attributes.push_back(std::move(attribute));
-            return true;
-        };
-        if (allAttrs != 0) {
-            for (const auto& [name, values] : entry->attributes) {
-                if (!take(name, values)) {
-                    return DIR_ERR_BAD_SYNTAX;
+                const store::Entry* entry = findObject(*directory, objectName, found);
+                if (entry == nullptr) {
+                    return DIR_ERR_NO_SUCH_ENTRY;
                 }
-            }
-        } else {
-            for (const std::string& name : wanted) {
-                auto held = entry->attributes.find(name);
-                if (held != entry->attributes.end() && !held->second.empty() &&
-                    !take(held->first, held->second)) {
-                    return DIR_ERR_BAD_SYNTAX;
+                std::vector<ReadAttribute> attributes;
+                auto take = [&](const std::string& name, const std::vector<std::string>& values) {
+                    ReadAttribute attribute;
+                    attribute.name = name;
+                    attribute.syntax = syntaxOf(*directory, name, SYN_CI_STRING);
+                    for (const std::string& text : values) {
+                        std::optional<Bytes> value = resultValueOf(attribute.syntax, text);
+                        if (!value) {
+                            noteProblem(entry->name + ": attribute '" + name + "' holds '" + text +
+                                        "', which is no value of syntax " +
+                                        std::to_string(attribute.syntax));
+                            return false;
+                        }
+                        attribute.values.push_back(std::move(*value));
+                    }
+                    attributes.push_back(std::move(attribute));
+                    return true;
+                };
+                if (allAttrs != 0) {
+                    for (const auto& [name, values] : entry->attributes) {
+                        if (!take(name, values)) {
+                            return DIR_ERR_BAD_SYNTAX;
+                        }
+                    }
+                } else {
+                    for (const std::string& name : wanted) {
+                        auto held = entry->attributes.find(name);
+                        if (held != entry->attributes.end() && !held->second.empty() &&
+                            !take(held->first, held->second)) {
+                            return DIR_ERR_BAD_SYNTAX;
+                        }
+                    }
                 }
-            }
-        }
-        if (attributes.empty()) {
-            return DIR_ERR_NO_SUCH_ATTRIBUTE;
-        }
-        std::vector<Bytes> chunks;
-        if (!packRead(attributes, infoType != 0, result->capacity(), chunks)) {
-            return DIR_ERR_BUFFER_FULL;
-        }
-        return handOut(*found, IteratedCall::Read, ResultKind::Read, std::move(chunks),
-                       iterationHandle, result);
+                if (attributes.empty()) {
+                    return DIR_ERR_NO_SUCH_ATTRIBUTE;
+                }
+                return packRead(attributes, infoType != 0, result->capacity(), chunks)
+                           ? DIR_OK
+                           : DIR_ERR_BUFFER_FULL;
+            });
     });
 }
 
@@ -674,49 +728,25 @@ DirStatus DirReadAttrDefs(DirContextHandle context, std::uint32_t /*infoType*/,
                           std::uint8_t allAttrs, DirBuffer* request, std::int32_t* iterationHandle,
                           DirBuffer* result) {
     return guarded([&]() -> DirStatus {
-        Context* found = nullptr;
-        DirStatus ready = iteratedCallReady(context, iterationHandle, result, found);
-        if (ready != DIR_OK) {
-            return ready;
-        }
-        if (*iterationHandle != DIR_NO_MORE_ITERATIONS) {
-            return continueIteration(*found, IteratedCall::ReadAttrDefs, iterationHandle, result);
-        }
-        std::vector<std::string> wanted;
-        if (allAttrs == 0) {
-            DirStatus named =
-                requestedNames(request, DIR_REQ_READ_ATTR_DEF, RequestTag::AttrName, wanted);
-            if (named != DIR_OK) {
-                return named;
-            }
-        }
-        store::Store* directory = currentStore();
-        if (directory == nullptr) {
-            return DIR_ERR_STORE;
-        }
-        std::vector<AttrDefinition> definitions;
-        auto take = [&](const store::AttributeDef& definition) {
-            definitions.push_back({definition.name, definition.syntax, definition.singleValued});
-        };
-        if (allAttrs != 0) {
-            for (const store::AttributeDef& definition : directory->attributes()) {
-                take(definition);
-            }
-        } else {
-            for (const std::string& name : wanted) {
-                const store::AttributeDef* definition = directory->attribute(name);
-                if (definition == nullptr) {
-                    return DIR_ERR_NO_SUCH_ATTRIBUTE;
+        return iteratedCall(
+            context, IteratedCall::ReadAttrDefs, ResultKind::AttrDefs, iterationHandle, result,
+            [&](Context&, std::vector<Bytes>& chunks) -> DirStatus {
+                std::vector<const store::AttributeDef*> chosen;
+                DirStatus status =
+                    chooseDefinitions(allAttrs != 0, request, DIR_REQ_READ_ATTR_DEF,
+                                      RequestTag::AttrName, &store::Store::attributes,
+                                      &store::Store::attribute, DIR_ERR_NO_SUCH_ATTRIBUTE, chosen);
+                if (status != DIR_OK) {
+                    return status;
                 }
-                take(*definition);
-            }
-        }
-        std::vector<Bytes> chunks;
-        if (!packAttrDefs(definitions, result->capacity(), chunks)) {
-            return DIR_ERR_BUFFER_FULL;
-        }
-        return handOut(*found, IteratedCall::ReadAttrDefs, ResultKind::AttrDefs, std::move(chunks),
-                       iterationHandle, result);
+                std::vector<AttrDefinition> definitions;
+                for (const store::AttributeDef* definition : chosen) {
+                    definitions.push_back(
+                        {definition->name, definition->syntax, definition->singleValued});
+                }
+                return packAttrDefs(definitions, result->capacity(), chunks) ? DIR_OK
+                                                                             : DIR_ERR_BUFFER_FULL;
+            });
     });
 }
 
@@ -724,46 +754,24 @@ DirStatus DirReadClassDefs(DirContextHandle context, std::uint32_t /*infoType*/,
                            std::uint8_t allClasses, DirBuffer* request,
                            std::int32_t* iterationHandle, DirBuffer* result) {
     return guarded([&]() -> DirStatus {
-        Context* found = nullptr;
-        DirStatus ready = iteratedCallReady(context, iterationHandle, result, found);
-        if (ready != DIR_OK) {
-            return ready;
-        }
-        if (*iterationHandle != DIR_NO_MORE_ITERATIONS) {
-            return continueIteration(*found, IteratedCall::ReadClassDefs, iterationHandle, result);
-        }
-        std::vector<std::string> wanted;
-        if (allClasses == 0) {
-            DirStatus named =
-                requestedNames(request, DIR_REQ_READ_CLASS_DEF, RequestTag::ClassName, wanted);
-            if (named != DIR_OK) {
-                return named;
-            }
-        }
-        store::Store* directory = currentStore();
-        if (directory == nullptr) {
-            return DIR_ERR_STORE;
-        }
-        std::vector<ClassDefinition> definitions;
-        if (allClasses != 0) {
-            for (const store::ClassDef& definition : directory->classes()) {
-                definitions.push_back({definition.name, definition.itemLists});
-            }
-        } else {
-            for (const std::string& name : wanted) {
-                const store::ClassDef* definition = directory->objectClass(name);
-                if (definition == nullptr) {
-                    return DIR_ERR_NO_SUCH_CLASS;
+        return iteratedCall(
+            context, IteratedCall::ReadClassDefs, ResultKind::ClassDefs, iterationHandle, result,
+            [&](Context&, std::vector<Bytes>& chunks) -> DirStatus {
+                std::vector<const store::ClassDef*> chosen;
+                DirStatus status =
+                    chooseDefinitions(allClasses != 0, request, DIR_REQ_READ_CLASS_DEF,
+                                      RequestTag::ClassName, &store::Store::classes,
+                                      &store::Store::objectClass, DIR_ERR_NO_SUCH_CLASS, chosen);
+                if (status != DIR_OK) {
+                    return status;
                 }
-                definitions.push_back({definition->name, definition->itemLists});
-            }
-        }
-        std::vector<Bytes> chunks;
-        if (!packClassDefs(definitions, result->capacity(), chunks)) {
-            return DIR_ERR_BUFFER_FULL;
-        }
-        return handOut(*found, IteratedCall::ReadClassDefs, ResultKind::ClassDefs,
-                       std::move(chunks), iterationHandle, result);
+                std::vector<ClassDefinition> definitions;
+                for (const store::ClassDef* definition : chosen) {
+                    definitions.push_back({definition->name, definition->itemLists});
+                }
+                return packClassDefs(definitions, result->capacity(), chunks) ? DIR_OK
+                                                                              : DIR_ERR_BUFFER_FULL;
+            });
     });
 }
 
@@ -903,52 +911,44 @@ DirStatus DirListByClass(DirContextHandle context, const char* container, const 
                          const char* subordinateName, std::int32_t* iterationHandle,
                          DirBuffer* result) {
     return guarded([&]() -> DirStatus {
-        Context* found = nullptr;
-        DirStatus ready = iteratedCallReady(context, iterationHandle, result, found);
-        if (ready != DIR_OK) {
-            return ready;
-        }
-        if (*iterationHandle != DIR_NO_MORE_ITERATIONS) {
-            return continueIteration(*found, IteratedCall::ListByClass, iterationHandle, result);
-        }
-        store::Store* directory = currentStore();
-        if (directory == nullptr) {
-            return DIR_ERR_STORE;
-        }
-        std::string parent;
-        if (container == nullptr || *container == '\0') {
-            parent = isRootName(found->nameContext) ? std::string() : found->nameContext;
-        } else {
-            const store::Entry* entry = findObject(*directory, container, *found);
-            if (entry == nullptr) {
-                return DIR_ERR_NO_SUCH_ENTRY;
-            }
-            parent = entry->name;
-        }
-        std::vector<ListedObject> objects;
-        for (const store::Entry* child : directory->children(parent)) {
-            if (className != nullptr && *className != '\0' &&
-                !sameName(child->objectClass, className)) {
-                continue;
-            }
-            std::string_view leaf = leafOf(child->name);
-            if (subordinateName != nullptr && *subordinateName != '\0' &&
-                !matchesPattern(leaf, subordinateName)) {
-                continue;
-            }
-            ListedObject object{std::string(leaf), child->objectClass, 0};
-            if (isContainer(*child)) {
-                object.subordinateCount =
-                    static_cast<std::uint32_t>(directory->children(child->name).size());
-            }
-            objects.push_back(std::move(object));
-        }
-        std::vector<Bytes> chunks;
-        if (!packListing(objects, result->capacity(), chunks)) {
-            return DIR_ERR_BUFFER_FULL;
-        }
-        return handOut(*found, IteratedCall::ListByClass, ResultKind::Listing, std::move(chunks),
-                       iterationHandle, result);
+        return iteratedCall(
+            context, IteratedCall::ListByClass, ResultKind::Listing, iterationHandle, result,
+            [&](Context& found, std::vector<Bytes>& chunks) -> DirStatus {
+                store::Store* directory = currentStore();
+                if (directory == nullptr) {
+                    return DIR_ERR_STORE;
+                }
+                std::string parent;
+                if (container == nullptr || *container == '\0') {
+                    parent = isRootName(found.nameContext) ? std::string() : found.nameContext;
+                } else {
+                    const store::Entry* entry = findObject(*directory, container, found);
+                    if (entry == nullptr) {
+                        return DIR_ERR_NO_SUCH_ENTRY;
+                    }
+                    parent = entry->name;
+                }
+                std::vector<ListedObject> objects;
+                for (const store::Entry* child : directory->children(parent)) {
+                    if (className != nullptr && *className != '\0' &&
+                        !sameName(child->objectClass, className)) {
+                        continue;
+                    }
+                    std::string_view leaf = leafOf(child->name);
+                    if (subordinateName != nullptr && *subordinateName != '\0' &&
+                        !matchesPattern(leaf, subordinateName)) {
+                        continue;
+                    }
+                    ListedObject object{std::string(leaf), child->objectClass, 0};
+                    if (isContainer(*child)) {
+                        object.subordinateCount =
+                            static_cast<std::uint32_t>(directory->children(child->name).size());
+                    }
+                    objects.push_back(std::move(object));
+                }
+                return packListing(objects, result->capacity(), chunks) ? DIR_OK
+                                                                        : DIR_ERR_BUFFER_FULL;
+            });
     });
 }
 

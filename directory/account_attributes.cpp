@@ -90,12 +90,9 @@ void ClearValue(std::uint32_t syntax, void* value) {
     }
 }
 
-DirStatus ModifyOneValue(const char* objectName, const char* attributeName, std::uint32_t syntax,
-                         const void* value, std::uint32_t changeType) {
-    DirBufferOwner request(DIR_BUFFER_SIZE);
-    if (!request.ok()) {
-        return kNoBuffer;
-    }
+DirStatus ModifyOneValue(const DirBufferOwner& request, const char* objectName,
+                         const char* attributeName, std::uint32_t syntax, const void* value,
+                         std::uint32_t changeType) {
     DirInitBuffer(DirectoryContext, DIR_REQ_MODIFY, request.get());
     DirPutChange(DirectoryContext, request.get(), changeType, attributeName);
     DirPutAttrValue(DirectoryContext, request.get(), syntax, value);
@@ -178,17 +175,27 @@ DirStatus ReadAccountAttribute(const char* objectName, const char* attributeName
 
 DirStatus WriteAccountAttribute(const char* objectName, const char* attributeName,
                                 const void* value, std::uint32_t changeType) {
+    DirBufferOwner request(DIR_BUFFER_SIZE);
+    if (!request.ok()) {
+        return kNoBuffer;
+    }
     const std::uint32_t syntax =
         gSettings.Schema.LimitAttribute == attributeName ? SYN_INTEGER : SYN_BOOLEAN;
-    return ModifyOneValue(objectName, attributeName, syntax, value, changeType);
+    return ModifyOneValue(request, objectName, attributeName, syntax, value, changeType);
 }
 
+// Without a buffer nothing was asked of the directory, so the balance is left as it was; any
+// answer of the directory, refusal included, is followed by reading the balance back.
 DirStatus AdjustBalance(const char* objectName, std::int32_t amount, std::int32_t* balance) {
     const char* attribute = gSettings.Schema.BalanceAttribute.c_str();
-    const DirStatus status =
-        ModifyOneValue(objectName, attribute, SYN_COUNTER, &amount, DIR_CHANGE_ADD_VALUE);
-    if (status == kNoBuffer) {
-        return status;
+    DirStatus status = kNoBuffer;
+    {
+        DirBufferOwner request(DIR_BUFFER_SIZE);
+        if (!request.ok()) {
+            return kNoBuffer;
+        }
+        status = ModifyOneValue(request, objectName, attribute, SYN_COUNTER, &amount,
+                                DIR_CHANGE_ADD_VALUE);
     }
     ReadAccountAttribute(objectName, attribute, balance);
     return status;

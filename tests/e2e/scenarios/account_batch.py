@@ -23,7 +23,7 @@ SALES_USERS = ["ADAVIS", "BWILSON", "CBROWN", "CHRISTOPHERS", "DMILLER", "HBIG",
 
 def type_text(s, text):
     env = dict(os.environ, DISPLAY=s.display.name)
-    subprocess.run(["xdotool", "type", "--delay", "60", text], check=True, env=env)
+    subprocess.run(["xdotool", "type", "--delay", "60", "--", text], check=True, env=env)
 
 
 def open_by_key(s, d, main, key, title):

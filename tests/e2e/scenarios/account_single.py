@@ -3,7 +3,8 @@
 Alt+L on the main window, the amount typed into the dialog with real keys and taken by Return.
 After each: the dialog's texts and layout before, the stored attributes and the main dialog's
 lines after, and the one record appended to ACCT1's JOBTALLY.LOG (ASCII delimited, complete
-names). The remembered charge reason in tallydsk.ini after exit. Then, with FS2 chosen as the log
+names). OK on an empty amount changes nothing; an unlimited user's limit box opens checked, and
+unchecked with a negative limit typed stores that limit. The remembered charge reason in tallydsk.ini after exit. Then, with FS2 chosen as the log
 server in Preferences (Pages, Readable), a deposit and a charge recorded in the Readable columns.
 Screenshots of the Deposit, Charge and Limit dialogs."""
 import os
@@ -39,7 +40,7 @@ def select_user(d, main, name, shown):
 
 def type_text(s, text):
     env = dict(os.environ, DISPLAY=s.display.name)
-    subprocess.run(["xdotool", "type", "--delay", "60", text], check=True, env=env)
+    subprocess.run(["xdotool", "type", "--delay", "60", "--", text], check=True, env=env)
 
 
 def open_by_key(s, d, main, key, title):
@@ -70,6 +71,13 @@ def enter_and_ok(s, d, dialog, amount):
 
 def deposit(s, d, main, log):
     select_user(d, main, "JSMITH", ("John Smith", "15.00", "0.00"))
+    # OK on an empty field closes the dialog and changes nothing.
+    dialog = open_by_key(s, d, main, "alt+d", "Deposit: JSMITH")
+    s.display.keys("Return")
+    d.wait_gone(dialog)
+    log.expect_unchanged("empty deposit")
+    expect_balance(s, "JSMITH.SALES.CORP", 1500)
+
     dialog = open_by_key(s, d, main, "alt+d", "Deposit: JSMITH")
     expect_equal("deposit prompt", d.text(dialog, PROMPT), "Current balance is 15.00")
     expect_equal("deposit label", d.text(dialog, LABEL), "Enter deposit amount:")
@@ -125,13 +133,24 @@ def set_balance(s, d, main, log):
 
 
 def set_limit(s, d, main, log):
-    # An unlimited user's box opens checked; nothing changes on Cancel.
+    # An unlimited user's box opens checked; unchecked with a limit typed, the flag is cleared
+    # and the limit stored as typed, negative as it is.
     select_user(d, main, "ADAVIS", ("Alan Davis", "-120.00", "Unlimited"))
     dialog = open_by_key(s, d, main, "alt+l", "Set Limit: ADAVIS")
     expect_equal("unlimited user's prompt", d.text(dialog, PROMPT), "Credit limit is Unlimited")
     expect_equal("box checked for an unlimited user", d.checked(dialog, UNLIMITED), 1)
-    d.click(dialog, 2)
+    type_text(s, "-20")
+    wait_for("the typed limit", lambda: d.text(dialog, AMOUNT) == "-20")
+    s.display.keys("shift+Tab", "space")
+    wait_for("box unchecked", lambda: d.checked(dialog, UNLIMITED) == 0)
+    s.display.keys("Return")
     d.wait_gone(dialog)
+    wait_for("ADAVIS limited", lambda: lines(d, main) == ("Alan Davis", "-120.00", "-20.00"))
+    expect_equal("unlimited flag cleared", store_values(s, "ADAVIS.SALES.CORP",
+                                                        "Allow Unlimited Credit"), ["FALSE"])
+    expect_equal("limit stored as typed", store_values(s, "ADAVIS.SALES.CORP",
+                                                       "Minimum Account Balance"), ["-2000"])
+    log.expect_records("limit", [delimited("ADAVIS.SALES.CORP", "SetLimit", "0.00", "-20.00")])
 
     select_user(d, main, "DMILLER", ("Diane Miller", "0.75", "1.00"))
     dialog = open_by_key(s, d, main, "alt+l", "Set Limit: DMILLER")

@@ -27,21 +27,10 @@ constexpr INT_PTR kShellFailureLimit = 32;
 // The double-click actions, by their index in the Preferences lists.
 constexpr int kDoubleClickActions = 4;
 
-class PopupMenu {
-  public:
-    PopupMenu() : menu_(CreatePopupMenu()) {}
-    ~PopupMenu() {
-        if (menu_ != nullptr) {
-            DestroyMenu(menu_);
-        }
-    }
-    PopupMenu(const PopupMenu&) = delete;
-    PopupMenu& operator=(const PopupMenu&) = delete;
-    HMENU get() const { return menu_; }
-
-  private:
-    HMENU menu_;
-};
+// The message packs the screen position as two unsigned 16-bit halves.
+POINT PointerOf(LPARAM pointer) {
+    return {static_cast<LONG>(LOWORD(pointer)), static_cast<LONG>(HIWORD(pointer))};
+}
 
 INT_PTR OpenWithShell(const char* document) {
     return reinterpret_cast<INT_PTR>(
@@ -124,24 +113,41 @@ void OnMainListDoubleClick() {
 
 // The entry under the pointer alone is selected; below the last entry the hit test finds none
 // and every entry is selected.
+void SelectEntryUnderPointer(HWND list, LPARAM pointer) {
+    SendMessageA(list, LB_SETSEL, FALSE, -1);
+    const int index = LBItemFromPt(list, PointerOf(pointer), FALSE);
+    SendMessageA(list, LB_SETSEL, TRUE, index);
+}
+
+PopupMenu::PopupMenu() : menu_(CreatePopupMenu()) {}
+
+PopupMenu::~PopupMenu() {
+    if (menu_ != nullptr) {
+        DestroyMenu(menu_);
+    }
+}
+
+PopupMenu MainListPopupMenu() {
+    PopupMenu menu;
+    if (menu.get() != nullptr) {
+        AppendMenuA(menu.get(), MF_STRING, CMD_DEPOSIT, "Deposit");
+        AppendMenuA(menu.get(), MF_STRING, CMD_SET_BALANCE, "Set Balance");
+        AppendMenuA(menu.get(), MF_STRING, CMD_CHARGE, "Charge");
+        AppendMenuA(menu.get(), MF_STRING, CMD_SET_CREDIT_LIMIT, "Set Credit Limit");
+        AppendMenuA(menu.get(), MF_STRING, CMD_PRINT_HISTORY, "Print History");
+    }
+    return menu;
+}
+
 void OnMainListContextMenu(HWND dialog, LPARAM pointer) {
-    SendMessageA(MainList, LB_SETSEL, FALSE, -1);
-    const POINT at{static_cast<LONG>(LOWORD(pointer)), static_cast<LONG>(HIWORD(pointer))};
-    const int index = LBItemFromPt(MainList, at, FALSE);
-    SendMessageA(MainList, LB_SETSEL, TRUE, index);
+    SelectEntryUnderPointer(MainList, pointer);
     ShowSelection();
     FocusMainList();
-
-    PopupMenu menu;
-    if (menu.get() == nullptr) {
-        return;
+    const PopupMenu menu = MainListPopupMenu();
+    if (menu.get() != nullptr) {
+        const POINT at = PointerOf(pointer);
+        TrackPopupMenu(menu.get(), TPM_LEFTALIGN | TPM_RIGHTBUTTON, at.x, at.y, 0, dialog, nullptr);
     }
-    AppendMenuA(menu.get(), MF_STRING, CMD_DEPOSIT, "Deposit");
-    AppendMenuA(menu.get(), MF_STRING, CMD_SET_BALANCE, "Set Balance");
-    AppendMenuA(menu.get(), MF_STRING, CMD_CHARGE, "Charge");
-    AppendMenuA(menu.get(), MF_STRING, CMD_SET_CREDIT_LIMIT, "Set Credit Limit");
-    AppendMenuA(menu.get(), MF_STRING, CMD_PRINT_HISTORY, "Print History");
-    TrackPopupMenu(menu.get(), TPM_LEFTALIGN | TPM_RIGHTBUTTON, at.x, at.y, 0, dialog, nullptr);
 }
 
 void RunOperatorCommand(HWND, int command) {

@@ -1,0 +1,61 @@
+// A context of 10,000 users in the real MainDialog: every user, group and the all-users entry is
+// listed, and the last user in the list can be selected and shown like any other.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "app/settings.h"
+#include "app/win32/dialogs.h"
+#include "app/win32/list_box.h"
+#include "app/win32/shell_state.h"
+#include "bench/browse/generated_network.h"
+#include "directory/account_attributes.h"
+#include "resources/resource.h"
+
+namespace {
+
+constexpr std::uint32_t kUsers = 10000;
+
+std::string ItemText(int id) {
+    char text[256] = {};
+    GetDlgItemTextA(MainDialog, id, text, sizeof text);
+    return text;
+}
+
+TEST(MainListScale, TenThousandUsersListCompletelyAndTheLastCanBeShown) {
+    GeneratedNetwork network(kUsers, TALLY_SCHEMA_FILE);
+    ASSERT_TRUE(network.ok()) << network.problem();
+    gSettings.Schema = SelectAccountSchema("Standard Netware");
+    gSettings.NumericalFormat = 1;
+    ProgramInstance = GetModuleHandleA(nullptr);
+    RegisterMainWindowClass(ProgramInstance, static_cast<HBRUSH>(GetStockObject(LTGRAY_BRUSH)));
+    MainWindow = CreateMainWindow(ProgramInstance);
+    ASSERT_NE(MainWindow, nullptr);
+    ASSERT_NE(CreateDialogParamA(ProgramInstance, "MainDialog", MainWindow, MainDialogProc, 0),
+              nullptr);
+
+    const int count = static_cast<int>(SendMessageA(MainList, LB_GETCOUNT, 0, 0));
+    EXPECT_EQ(count, static_cast<int>(kUsers + kUsers / 100 + 1));
+    EXPECT_EQ(ListBoxText(MainList, 0), "* (All users in this context)");
+    EXPECT_EQ(ListBoxText(MainList, count - 1), "U10000");
+
+    SendMessageA(MainList, LB_SETSEL, TRUE, count - 1);
+    SendMessageA(MainList, LB_SETCARETINDEX, static_cast<WPARAM>(count - 1), FALSE);
+    SendMessageA(MainDialog, WM_COMMAND, MAKEWPARAM(IDC_MAIN_LIST, LBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(MainList));
+    std::int32_t balance = 0;
+    ReadAccountAttribute("U10000", "Account Balance", &balance);
+    EXPECT_EQ(ItemText(IDC_BALANCE), std::to_string(balance));
+    EXPECT_FALSE(ItemText(IDC_CREDIT_LIMIT).empty());
+
+    DestroyWindow(MainDialog);
+    DestroyWindow(MainWindow);
+    MSG message{};
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    }
+    MainWindow = MainDialog = MainList = nullptr;
+}
+
+}  // namespace

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "dirstore/store.h"
-#include "store_fixture.h"
+#include "fresh_store_test.h"
 
 namespace tally::store {
 namespace {
@@ -9,24 +9,12 @@ namespace {
 using testing::readText;
 using testing::writeText;
 
-class CompactionTest : public ::testing::Test {
+class CompactionTest : public testing::FreshStoreTest {
   protected:
-    void SetUp() override { testing::layStore(folder.path()); }
-
-    std::unique_ptr<Store> open() {
-        Problem problem;
-        auto store = Store::open(folder.path(), &problem);
-        EXPECT_NE(store, nullptr) << problem.describe();
-        return store;
-    }
+    CompactionTest() : FreshStoreTest("compact") {}
 
     static std::string balance(const Store& store, std::string_view name) {
-        const Entry* entry = store.find(name);
-        if (!entry) {
-            return "<no entry>";
-        }
-        auto found = entry->attributes.find("Account Balance");
-        return found == entry->attributes.end() ? "<absent>" : found->second.front();
+        return value(store, name, "Account Balance");
     }
 
     static void add(Store& store, std::string_view name, const char* amount) {
@@ -34,8 +22,6 @@ class CompactionTest : public ::testing::Test {
     }
 
     std::filesystem::path file(const char* name) const { return folder.path() / name; }
-
-    testing::ScratchFolder folder{"compact"};
 };
 
 TEST_F(CompactionTest, FoldsTheJournalIntoANewSnapshot) {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "dirstore/store.h"
-#include "store_fixture.h"
+#include "fresh_store_test.h"
 
 namespace tally::store {
 namespace {
@@ -9,36 +9,11 @@ namespace {
 using testing::appendText;
 using testing::readText;
 
-class StoreTest : public ::testing::Test {
+class StoreTest : public testing::FreshStoreTest {
   protected:
-    void SetUp() override { testing::layStore(folder.path()); }
-
-    std::unique_ptr<Store> open() {
-        Problem problem;
-        auto store = Store::open(folder.path(), &problem);
-        EXPECT_NE(store, nullptr) << problem.describe();
-        return store;
-    }
-
-    static std::string value(const Store& store, std::string_view name, const std::string& attr) {
-        const Entry* entry = store.find(name);
-        if (!entry) {
-            return "<no entry>";
-        }
-        auto found = entry->attributes.find(attr);
-        if (found == entry->attributes.end()) {
-            return "<absent>";
-        }
-        std::string joined;
-        for (const std::string& v : found->second) {
-            joined += (joined.empty() ? "" : "|") + v;
-        }
-        return joined;
-    }
+    StoreTest() : FreshStoreTest("store") {}
 
     std::string journal() const { return readText(folder.path() / "journal.ldif"); }
-
-    testing::ScratchFolder folder{"store"};
 };
 
 TEST_F(StoreTest, LoadsTheTree) {

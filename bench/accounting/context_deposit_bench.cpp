@@ -10,6 +10,7 @@
 #include "app/settings.h"
 #include "directory/account_attributes.h"
 #include "directory/dirclient_setup.h"
+#include "tests/core/accounting/deposit_session.h"
 #include "tools/gendir/gendir_lib.h"
 
 namespace {
@@ -28,16 +29,7 @@ class Network {
             ok_ = false;
             return;
         }
-        OpenDirectoryContext();
-        gSettings.Schema = SelectAccountSchema(kStandardSchemaKeyword);
-        gSettings.NumericalFormat = 1;
-        gSettings.LogFormat = 1;
-        gSettings.RecordingEnabled = true;
-        gSettings.OperatorName = "ADMIN.CORP";
-        gSettings.LogServer = "ACCT1";
-        gSettings.LogFilePath = (options_.out / "BENCH.LOG").string();
-        CurrentOperation = AccountOperation::Deposit;
-        OperationAmount = 1;
+        StartDepositOfOne((options_.out / "BENCH.LOG").string());
     }
     ~Network() {
         DirFreeContext(DirectoryContext);

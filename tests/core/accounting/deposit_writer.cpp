@@ -14,6 +14,7 @@
 #include "app/settings.h"
 #include "directory/account_attributes.h"
 #include "directory/dirclient_setup.h"
+#include "tests/core/accounting/deposit_session.h"
 
 int main(int argc, char** argv) {
     if (argc < 5) {
@@ -24,16 +25,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "deposit_writer: %s\n", DirClientLastProblem());
         return 1;
     }
-    OpenDirectoryContext();
-    gSettings.Schema = SelectAccountSchema(kStandardSchemaKeyword);
-    gSettings.NumericalFormat = 1;
-    gSettings.LogFormat = 1;
-    gSettings.RecordingEnabled = true;
-    gSettings.OperatorName = "ADMIN.CORP";
-    gSettings.LogServer = "ACCT1";
-    gSettings.LogFilePath = argv[2];
-    CurrentOperation = AccountOperation::Deposit;
-    OperationAmount = 1;
+    StartDepositOfOne(argv[2]);
 
     const long rounds = std::strtol(argv[3], nullptr, 10);
     const std::vector<std::string> users(argv + 4, argv + argc);

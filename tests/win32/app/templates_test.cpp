@@ -10,136 +10,53 @@
 #include "app/win32/dialogs.h"
 #include "app/win32/shell_state.h"
 #include "resources/resource.h"
+#include "tests/win32/support/template_check.h"
 
 namespace {
 
-enum Check { kWholeRect, kNoHeight, kOnlyOrigin };
+using tally::win32test::ClassOf;
+using tally::win32test::DialogUnits;
+using tally::win32test::ExpectedControl;
+using tally::win32test::kNoHeight;
+using tally::win32test::kOnlyOrigin;
+using tally::win32test::kStatic;
+using tally::win32test::StyleOf;
+using tally::win32test::TextOf;
 
-struct ExpectedControl {
-    int id;
-    const char* className;
-    DWORD style;  // bits that must be set, beyond WS_CHILD
-    const char* text;
-    int x, y, cx, cy;
-    Check check = kWholeRect;
-};
-
-constexpr int kStatic = -1;
 constexpr DWORD kPush = BS_PUSHBUTTON;
 
-INT_PTR CALLBACK PassiveProc(HWND, UINT message, WPARAM, LPARAM) {
-    return message == WM_INITDIALOG ? TRUE : FALSE;
+void ExpectShellControl(HWND child, const ExpectedControl& expected) {
+    DWORD style = StyleOf(child);
+    // A list box shows its scroll bar only while it has more lines than fit.
+    if (ClassOf(child) == "ListBox") {
+        for (int line = 0; line < 100; ++line) {
+            SendMessageA(child, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>("line"));
+        }
+        style |= static_cast<DWORD>(GetWindowLongA(child, GWL_STYLE));
+    }
+    EXPECT_EQ(style & (WS_CHILD | expected.style), WS_CHILD | expected.style)
+        << std::hex << style << " wants " << expected.style;
+    if (expected.style == kPush) {
+        EXPECT_EQ(style & 0x0F, static_cast<DWORD>(BS_PUSHBUTTON));
+    }
+    const bool icon = ClassOf(child) == "Static" && (style & SS_TYPEMASK) == SS_ICON;
+    if (icon) {
+        EXPECT_NE(SendMessageA(child, STM_GETICON, 0, 0), 0) << "icon not loaded";
+    }
+    if (std::string(expected.className) != "ComboBox" &&
+        std::string(expected.className) != "ListBox" && !icon) {
+        EXPECT_EQ(TextOf(child), expected.text);
+    }
 }
 
-std::string ClassOf(HWND window) {
-    char name[64] = {};
-    GetClassNameA(window, name, sizeof name);
-    return name;
-}
-
-std::string TextOf(HWND window) {
-    char text[256] = {};
-    GetWindowTextA(window, text, sizeof text);
-    return text;
-}
-
-// The dialog manager converts origin and size each on its own, so the far edge is the sum of two
-// rounded values, not the rounded sum.
-RECT DialogUnits(HWND dialog, int x, int y, int cx, int cy) {
-    RECT r{x, y, cx, cy};
-    MapDialogRect(dialog, &r);
-    return {r.left, r.top, r.left + r.right, r.top + r.bottom};
-}
-
-class Templates : public ::testing::Test {
+class Templates : public tally::win32test::TemplateTest {
   protected:
-    HWND parent = nullptr;
-    HWND dialog = nullptr;
+    Templates() : TemplateTest(800, 700) {}
 
-    void SetUp() override {
-        parent = CreateWindowA("STATIC", "parent", WS_OVERLAPPEDWINDOW, 0, 0, 800, 700, nullptr,
-                               nullptr, GetModuleHandleA(nullptr), nullptr);
-        ASSERT_NE(parent, nullptr);
-    }
-    void TearDown() override {
-        if (dialog != nullptr) {
-            DestroyWindow(dialog);
-        }
-        DestroyWindow(parent);
-    }
+    void expectFont() { TemplateTest::expectFont("MS Sans Serif"); }
 
-    void open(const char* name, DLGPROC procedure = PassiveProc) {
-        dialog = CreateDialogParamA(GetModuleHandleA(nullptr), name, parent, procedure, 0);
-        ASSERT_NE(dialog, nullptr) << name;
-    }
-
-    void expectClientSize(int cx, int cy) {
-        RECT client{};
-        GetClientRect(dialog, &client);
-        const RECT want = DialogUnits(dialog, 0, 0, cx, cy);
-        EXPECT_EQ(client.right, want.right);
-        EXPECT_EQ(client.bottom, want.bottom);
-    }
-
-    void expectFont() {
-        const HFONT font = reinterpret_cast<HFONT>(SendMessageA(dialog, WM_GETFONT, 0, 0));
-        ASSERT_NE(font, nullptr);
-        LOGFONTA face{};
-        GetObjectA(font, sizeof face, &face);
-        EXPECT_STREQ(face.lfFaceName, "MS Sans Serif");
-        const HDC screen = GetDC(nullptr);
-        EXPECT_EQ(face.lfHeight, -MulDiv(8, GetDeviceCaps(screen, LOGPIXELSY), 72));
-        ReleaseDC(nullptr, screen);
-    }
-
-    // The controls in template order, each against its row of the table.
     void expectControls(const std::vector<ExpectedControl>& controls) {
-        HWND child = GetWindow(dialog, GW_CHILD);
-        for (const ExpectedControl& expected : controls) {
-            ASSERT_NE(child, nullptr) << "missing control " << expected.id << " " << expected.text;
-            SCOPED_TRACE(std::string("control ") + std::to_string(expected.id) + " " + expected.text);
-            EXPECT_EQ(static_cast<int>(static_cast<short>(GetDlgCtrlID(child))), expected.id);
-            EXPECT_EQ(ClassOf(child), expected.className);
-            DWORD style = static_cast<DWORD>(GetWindowLongA(child, GWL_STYLE));
-            // A 3-D dialog turns a control's border into a client edge, and a list box shows its
-            // scroll bar only while it has more lines than fit.
-            if (GetWindowLongA(child, GWL_EXSTYLE) & WS_EX_CLIENTEDGE) {
-                style |= WS_BORDER;
-            }
-            if (ClassOf(child) == "ListBox") {
-                for (int line = 0; line < 100; ++line) {
-                    SendMessageA(child, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>("line"));
-                }
-                style |= static_cast<DWORD>(GetWindowLongA(child, GWL_STYLE));
-            }
-            EXPECT_EQ(style & (WS_CHILD | expected.style), WS_CHILD | expected.style)
-                << std::hex << style << " wants " << expected.style;
-            if (expected.style == kPush) {
-                EXPECT_EQ(style & 0x0F, static_cast<DWORD>(BS_PUSHBUTTON));
-            }
-            const bool icon = ClassOf(child) == "Static" && (style & SS_TYPEMASK) == SS_ICON;
-            if (icon) {
-                EXPECT_NE(SendMessageA(child, STM_GETICON, 0, 0), 0) << "icon not loaded";
-            }
-            if (std::string(expected.className) != "ComboBox" &&
-                std::string(expected.className) != "ListBox" && !icon) {
-                EXPECT_EQ(TextOf(child), expected.text);
-            }
-            RECT got{};
-            GetWindowRect(child, &got);
-            MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&got), 2);
-            const RECT want = DialogUnits(dialog, expected.x, expected.y, expected.cx, expected.cy);
-            EXPECT_EQ(got.left, want.left);
-            EXPECT_EQ(got.top, want.top);
-            if (expected.check != kOnlyOrigin) {
-                EXPECT_EQ(got.right, want.right);
-            }
-            if (expected.check == kWholeRect) {
-                EXPECT_EQ(got.bottom, want.bottom);
-            }
-            child = GetWindow(child, GW_HWNDNEXT);
-        }
-        EXPECT_EQ(child, nullptr) << "more controls than the table lists";
+        TemplateTest::expectControls(controls, ExpectShellControl);
     }
 };
 
@@ -237,23 +154,23 @@ TEST_F(Templates, TipsStandAtTheirTemplatePosition) {
     POINT client{0, 0};
     ClientToScreen(dialog, &client);
     POINT origin{0, 0};
-    ClientToScreen(parent, &origin);
+    ClientToScreen(owner, &origin);
     const RECT want = DialogUnits(dialog, 20, 51, 0, 0);
     EXPECT_EQ(client.x - origin.x, want.left);
     EXPECT_EQ(client.y - origin.y, want.top);
 }
 
 TEST_F(Templates, AboutIsCentredOverTheMainWindowAndNamesTheVersion) {
-    MainWindow = parent;
-    SetWindowPos(parent, nullptr, 40, 30, 700, 600, SWP_NOZORDER);
+    MainWindow = owner;
+    SetWindowPos(owner, nullptr, 40, 30, 700, 600, SWP_NOZORDER);
     open("About", AboutDialogProc);
     char text[64] = {};
     GetDlgItemTextA(dialog, IDC_VERSION, text, sizeof text);
     EXPECT_STREQ(text, "TallyDesk 4.25f (32 bit)");
 
     RECT client{}, window{}, box{};
-    GetClientRect(parent, &client);
-    GetWindowRect(parent, &window);
+    GetClientRect(owner, &client);
+    GetWindowRect(owner, &window);
     GetWindowRect(dialog, &box);
     const int border = ((window.right - window.left) - client.right) / 2;
     const int left = window.left + border;

@@ -1,4 +1,5 @@
 #include "app/win32/browse_dialogs.h"
+#include "app/win32/dialog_helpers.h"
 #include "app/win32/dialogs.h"
 #include "app/win32/list_box.h"
 #include "app/win32/shell_state.h"
@@ -22,6 +23,9 @@ void ChooseCurrentGroup(HWND dialog) {
 }  // namespace
 
 INT_PTR CALLBACK GroupListDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    if (EndedByCancelOrClose(dialog, message, wParam)) {
+        return TRUE;
+    }
     switch (message) {
         case WM_INITDIALOG: {
             CentreDialog(dialog);
@@ -40,15 +44,9 @@ INT_PTR CALLBACK GroupListDialogProc(HWND dialog, UINT message, WPARAM wParam, L
                 case IDOK:
                     ChooseCurrentGroup(dialog);
                     return TRUE;
-                case IDCANCEL:
-                    EndDialog(dialog, 0);
-                    return TRUE;
                 default:
                     return FALSE;
             }
-        case WM_CLOSE:
-            EndDialog(dialog, 0);
-            return TRUE;
         default:
             return FALSE;
     }

@@ -3,27 +3,18 @@
 #include "app/layout.h"
 #include "app/session.h"
 #include "app/win32/command_seams.h"
+#include "app/win32/dialog_helpers.h"
 #include "app/win32/dialogs.h"
 #include "app/win32/shell_state.h"
 #include "resources/resource.h"
 
 namespace {
 
-PixelRect ToPixels(const RECT& r) {
-    return {r.left, r.top, r.right, r.bottom};
-}
-
 // Sizes MainWindow to hold the dialog with its margin, centres it on the screen, shows it and
 // puts the dialog inside the margin.
 void FitMainWindowAround(HWND dialog) {
-    RECT client{};
-    RECT window{};
-    RECT box{};
-    GetClientRect(MainWindow, &client);
-    GetWindowRect(MainWindow, &window);
-    GetWindowRect(dialog, &box);
-    const PixelSize size =
-        MainWindowSizeFor({client.right, client.bottom}, ToPixels(window), ToPixels(box));
+    const MainWindowAndDialog now = MeasureOverMainWindow(dialog);
+    const PixelSize size = MainWindowSizeFor(now.client, now.window, now.dialog);
     const PixelPoint at = CentreOnScreen({ScreenWidth, ScreenHeight}, size);
     MoveWindow(MainWindow, at.x, at.y, size.width, size.height, TRUE);
     ShowWindow(MainWindow, ShowCommand);
@@ -43,6 +34,10 @@ void OnInitDialog(HWND dialog) {
 }
 
 BOOL OnCommand(WPARAM wParam, LPARAM lParam) {
+    if (IsButtonOperatorCommand(LOWORD(wParam))) {
+        PostMessageA(MainWindow, WM_COMMAND, wParam, lParam);
+        return TRUE;
+    }
     switch (LOWORD(wParam)) {
         case IDC_MAIN_LIST:
             if (HIWORD(wParam) == LBN_SELCHANGE) {
@@ -51,15 +46,6 @@ BOOL OnCommand(WPARAM wParam, LPARAM lParam) {
             } else if (HIWORD(wParam) == LBN_DBLCLK) {
                 OnMainListDoubleClick();
             }
-            return TRUE;
-        case CMD_DEPOSIT:
-        case CMD_SET_BALANCE:
-        case CMD_CHARGE:
-        case CMD_SET_CREDIT_LIMIT:
-        case CMD_PRINT_HISTORY:
-        case CMD_CHANGE_CONTEXT:
-        case CMD_STATISTICS:
-            PostMessageA(MainWindow, WM_COMMAND, wParam, lParam);
             return TRUE;
         case CMD_EXIT:
             PostMessageA(MainWindow, WM_CLOSE, 0, 0);

@@ -4,6 +4,7 @@
 #include "app/session.h"
 #include "app/settings.h"
 #include "app/win32/command_seams.h"
+#include "app/win32/dialog_helpers.h"
 #include "app/win32/dialogs.h"
 #include "app/win32/platform_settings.h"
 #include "app/win32/shell_state.h"
@@ -17,6 +18,10 @@ INT_PTR RunModal(const char* templateName, DLGPROC procedure) {
 }
 
 void OnCommand(HWND window, int command) {
+    if (command == CMD_HOW_TO_ORDER || IsButtonOperatorCommand(command)) {
+        RunOperatorCommand(window, command);
+        return;
+    }
     switch (command) {
         case CMD_ABOUT:
             RunModal("About", AboutDialogProc);
@@ -34,16 +39,6 @@ void OnCommand(HWND window, int command) {
                 RefreshSelection();  // attribute names or number format may have changed
             }
             FocusMainList();
-            break;
-        case CMD_HOW_TO_ORDER:
-        case CMD_DEPOSIT:
-        case CMD_SET_BALANCE:
-        case CMD_CHARGE:
-        case CMD_SET_CREDIT_LIMIT:
-        case CMD_PRINT_HISTORY:
-        case CMD_CHANGE_CONTEXT:
-        case CMD_STATISTICS:
-            RunOperatorCommand(window, command);
             break;
         default:
             break;

@@ -3,6 +3,7 @@
 
 #include "app/preferences.h"
 #include "app/session.h"
+#include "app/win32/dialog_helpers.h"
 #include "app/win32/dialogs.h"
 #include "app/win32/platform_settings.h"
 #include "resources/resource.h"
@@ -111,6 +112,9 @@ void OnSave(HWND dialog) {
 }  // namespace
 
 INT_PTR CALLBACK PreferencesDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    if (EndedByCancelOrClose(dialog, message, wParam)) {
+        return TRUE;
+    }
     switch (message) {
         case WM_INITDIALOG:
             OnInitDialog(dialog);
@@ -125,15 +129,9 @@ INT_PTR CALLBACK PreferencesDialogProc(HWND dialog, UINT message, WPARAM wParam,
                 case IDOK:
                     OnSave(dialog);
                     return TRUE;
-                case IDCANCEL:
-                    EndDialog(dialog, 0);
-                    return TRUE;
                 default:
                     return FALSE;
             }
-        case WM_CLOSE:
-            EndDialog(dialog, 0);
-            return TRUE;
         default:
             return FALSE;
     }

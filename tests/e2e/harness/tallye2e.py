@@ -284,6 +284,11 @@ class Display:
         env = dict(os.environ, DISPLAY=self.name)
         subprocess.run(["xdotool", "key", "--delay", "80", *keys], check=True, env=env)
 
+    def type_text(self, text):
+        """Real typing (xdotool), character by character, into the window with the focus."""
+        env = dict(os.environ, DISPLAY=self.name)
+        subprocess.run(["xdotool", "type", "--delay", "60", "--", text], check=True, env=env)
+
     def stop(self):
         stop_process(self.process)
 
@@ -487,6 +492,20 @@ class Driver:
 
 
 # ------------------------------------------------------------------------------------------------
+# The main dialog on the sample network
+
+# MainList of SALES.CORP, the context the sample network logs in to.
+SALES_ENTRIES = [
+    "* (All users in this context)", "ADAVIS", "BWILSON", "CBROWN", "CHRISTOPHERS",
+    "COLOURPRINT (Group)", "DMILLER", "HBIG", "IROSS", "JSMITH", "KLEE", "MARKETING", "MJONES",
+    "NEWHIRES (Group)", "NOACCOUNT", "RPATEL", "SALESTEAM (Group)", "TGARCIA", "ZEVANS",
+]
+
+
+def main_lines(d, main):
+    """The main dialog's three lines about the selection: full name, balance, credit limit."""
+    return (d.text(main, 304), d.text(main, 301), d.text(main, 302))
+
 # The session of one scenario
 
 
@@ -551,6 +570,12 @@ class Session:
     def main_window(self, timeout=20.0):
         return self.driver.find(title="TallyDesk", cls="Tallydsk", visible=True,
                                 timeout=timeout)
+
+    def open_by_key(self, main, key, title):
+        """The dialog titled TITLE that a real key press (an Alt key) on the main window opens."""
+        assert self.driver.foreground(main), "could not bring the main window to the front"
+        self.display.keys(key)
+        return self.driver.find(title=title, cls="#32770", visible=True)
 
     # Evidence ---------------------------------------------------------------------------------
 

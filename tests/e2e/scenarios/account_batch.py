@@ -7,7 +7,6 @@ user of the context and no one else changed and recorded). Checked in the store,
 ACCT1's JOBTALLY.LOG record by record."""
 import os
 import re
-import subprocess
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
@@ -21,19 +20,8 @@ SALES_USERS = ["ADAVIS", "BWILSON", "CBROWN", "CHRISTOPHERS", "DMILLER", "HBIG",
                "KLEE", "MARKETING", "MJONES", "NOACCOUNT", "RPATEL", "TGARCIA", "ZEVANS"]
 
 
-def type_text(s, text):
-    env = dict(os.environ, DISPLAY=s.display.name)
-    subprocess.run(["xdotool", "type", "--delay", "60", "--", text], check=True, env=env)
-
-
-def open_by_key(s, d, main, key, title):
-    assert d.foreground(main), "could not bring the main window to the front"
-    s.display.keys(key)
-    return d.find(title=title, cls="#32770", visible=True)
-
-
 def enter(s, d, dialog, amount):
-    type_text(s, amount)
+    s.display.type_text(amount)
     wait_for("the typed amount in 452", lambda: d.text(dialog, AMOUNT) == amount)
     s.display.keys("Return")
 
@@ -75,7 +63,7 @@ def multiple_selection(s, d, main, log, journal):
     for entry in ["MJONES", "SALESTEAM (Group)", "ZEVANS"]:
         d.call("select", main, LIST, "=" + entry, "--add")
     wait_for("four selected", lambda: d.text(main, FULL_NAME) == "4 users selelcted")
-    dialog = open_by_key(s, d, main, "alt+d", "Deposit")
+    dialog = s.open_by_key(main, "alt+d", "Deposit")
     expect_equal("prompt counts every entry", d.text(dialog, PROMPT), "Deposit for 4 users")
     enter(s, d, dialog, "1")
     d.wait_gone(dialog)
@@ -98,7 +86,7 @@ def multiple_selection(s, d, main, log, journal):
 def group_deposit(s, d, main, log, journal):
     d.select(main, LIST, "COLOURPRINT (Group)")
     wait_for("the group shown", lambda: d.text(main, FULL_NAME) != "4 users selelcted")
-    dialog = open_by_key(s, d, main, "alt+d", "Deposit: COLOURPRINT")
+    dialog = s.open_by_key(main, "alt+d", "Deposit: COLOURPRINT")
     expect_equal("group prompt", d.text(dialog, PROMPT), "Deposit for group COLOURPRINT")
     enter(s, d, dialog, "2")
     box = question(d, "Deposit for all members of group COLOURPRINT?")
@@ -121,7 +109,7 @@ def group_deposit(s, d, main, log, journal):
 
 def group_charge_cancelled(s, d, main, log, journal):
     d.select(main, LIST, "SALESTEAM (Group)")
-    dialog = open_by_key(s, d, main, "alt+c", "Charge: SALESTEAM")
+    dialog = s.open_by_key(main, "alt+c", "Charge: SALESTEAM")
     expect_equal("group prompt", d.text(dialog, PROMPT), "Charge for group SALESTEAM")
     enter(s, d, dialog, "1")
     box = question(d, "Charge for all members of group SALESTEAM?")
@@ -134,7 +122,7 @@ def group_charge_cancelled(s, d, main, log, journal):
 
 def all_users_set_balance(s, d, main, log, journal):
     d.select(main, LIST, ALL_USERS)
-    dialog = open_by_key(s, d, main, "alt+b", f"Set Balance: {ALL_USERS}")
+    dialog = s.open_by_key(main, "alt+b", f"Set Balance: {ALL_USERS}")
     expect_equal("all-users prompt", d.text(dialog, PROMPT), f"Set Balance for group {ALL_USERS}")
     enter(s, d, dialog, "10")
     box = question(d, f"Set Balance for all members of group {ALL_USERS}?")

@@ -8,16 +8,15 @@ unchecked with a negative limit typed stores that limit. The remembered charge r
 server in Preferences (Pages, Readable), a deposit and a charge recorded in the Readable columns.
 Screenshots of the Deposit, Charge and Limit dialogs."""
 import os
-import subprocess
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
 import tallye2e  # noqa: E402
-from tallye2e import centred_on_client, expect_equal, wait_for  # noqa: E402
+from tallye2e import centred_on_client, expect_equal, main_lines, wait_for  # noqa: E402
 from accounts import (Log, delimited, expect_balance, readable, readable_columns,  # noqa: E402
                       store_values)
 
-LIST, FULL_NAME, BALANCE, LIMIT = 101, 304, 301, 302
+LIST = 101
 PROMPT, LABEL, AMOUNT, REASON, UNLIMITED = 450, 451, 452, 453, 454
 
 # Template places in dialog units of each template's own font.
@@ -29,24 +28,9 @@ LIMIT_LAYOUT = {0: (0, 0, 150, 72), PROMPT: (0, 6, 150, 8), AMOUNT: (79, 19, 61,
                 UNLIMITED: (41, 36, 77, 10), 1: (30, 53, 40, 14), 2: (80, 53, 40, 14)}
 
 
-def lines(d, main):
-    return (d.text(main, FULL_NAME), d.text(main, BALANCE), d.text(main, LIMIT))
-
-
 def select_user(d, main, name, shown):
     d.select(main, LIST, name)
-    wait_for(f"{name}'s lines", lambda: lines(d, main) == shown)
-
-
-def type_text(s, text):
-    env = dict(os.environ, DISPLAY=s.display.name)
-    subprocess.run(["xdotool", "type", "--delay", "60", "--", text], check=True, env=env)
-
-
-def open_by_key(s, d, main, key, title):
-    assert d.foreground(main), "could not bring the main window to the front"
-    s.display.keys(key)
-    return d.find(title=title, cls="#32770", visible=True)
+    wait_for(f"{name}'s lines", lambda: main_lines(d, main) == shown)
 
 
 def expect_layout(d, dialog, layout, font):
@@ -63,7 +47,7 @@ def expect_centred(d, main, dialog):
 
 def enter_and_ok(s, d, dialog, amount):
     """Types the amount where the dialog put the focus (the amount field) and presses Return."""
-    type_text(s, amount)
+    s.display.type_text(amount)
     wait_for("the typed amount in 452", lambda: d.text(dialog, AMOUNT) == amount)
     s.display.keys("Return")
     d.wait_gone(dialog)
@@ -72,13 +56,13 @@ def enter_and_ok(s, d, dialog, amount):
 def deposit(s, d, main, log):
     select_user(d, main, "JSMITH", ("John Smith", "15.00", "0.00"))
     # OK on an empty field closes the dialog and changes nothing.
-    dialog = open_by_key(s, d, main, "alt+d", "Deposit: JSMITH")
+    dialog = s.open_by_key(main, "alt+d", "Deposit: JSMITH")
     s.display.keys("Return")
     d.wait_gone(dialog)
     log.expect_unchanged("empty deposit")
     expect_balance(s, "JSMITH.SALES.CORP", 1500)
 
-    dialog = open_by_key(s, d, main, "alt+d", "Deposit: JSMITH")
+    dialog = s.open_by_key(main, "alt+d", "Deposit: JSMITH")
     expect_equal("deposit prompt", d.text(dialog, PROMPT), "Current balance is 15.00")
     expect_equal("deposit label", d.text(dialog, LABEL), "Enter deposit amount:")
     expect_equal("amount starts empty", d.text(dialog, AMOUNT), "")
@@ -86,33 +70,33 @@ def deposit(s, d, main, log):
     expect_centred(d, main, dialog)
     s.screenshot("deposit")
     enter_and_ok(s, d, dialog, "5.25")
-    wait_for("JSMITH's new balance", lambda: lines(d, main) == ("John Smith", "20.25", "0.00"))
+    wait_for("JSMITH's new balance", lambda: main_lines(d, main) == ("John Smith", "20.25", "0.00"))
     expect_balance(s, "JSMITH.SALES.CORP", 2025)
     log.expect_records("deposit", [delimited("JSMITH.SALES.CORP", "Deposit", "5.25", "20.25")])
 
 
 def charge(s, d, main, log):
     select_user(d, main, "MJONES", ("Mary Jones", "-2.50", "-10.00"))
-    dialog = open_by_key(s, d, main, "alt+c", "Charge: MJONES")
+    dialog = s.open_by_key(main, "alt+c", "Charge: MJONES")
     expect_equal("charge prompt", d.text(dialog, PROMPT), "Current balance is -2.50")
     expect_equal("reason starts as the remembered one", d.text(dialog, REASON), "Charge")
     expect_layout(d, dialog, CHARGE_LAYOUT, "Helv")
     expect_centred(d, main, dialog)
     s.screenshot("charge")
-    type_text(s, "1.5")
+    s.display.type_text("1.5")
     wait_for("the typed amount", lambda: d.text(dialog, AMOUNT) == "1.5")
     # The reason follows the buttons in the tab order: Shift+Tab from the amount reaches it, and
     # the dialog selects its text, so typing replaces it.
     s.display.keys("shift+Tab")
-    type_text(s, "Photocopies")
+    s.display.type_text("Photocopies")
     wait_for("the typed reason", lambda: d.text(dialog, REASON) == "Photocopies")
     s.display.keys("Return")
     d.wait_gone(dialog)
-    wait_for("MJONES charged", lambda: lines(d, main) == ("Mary Jones", "-4.00", "-10.00"))
+    wait_for("MJONES charged", lambda: main_lines(d, main) == ("Mary Jones", "-4.00", "-10.00"))
     expect_balance(s, "MJONES.SALES.CORP", -400)
     log.expect_records("charge", [delimited("MJONES.SALES.CORP", "Photocopies", "-1.50", "-4.00")])
 
-    dialog = open_by_key(s, d, main, "alt+c", "Charge: MJONES")
+    dialog = s.open_by_key(main, "alt+c", "Charge: MJONES")
     expect_equal("reason remembered", d.text(dialog, REASON), "Photocopies")
     d.click(dialog, 2)
     d.wait_gone(dialog)
@@ -123,11 +107,11 @@ def set_balance(s, d, main, log):
     # JSMITH's balance changed since it was last selected: Set Balance must start from the
     # balance read back after the deposit.
     select_user(d, main, "JSMITH", ("John Smith", "20.25", "0.00"))
-    dialog = open_by_key(s, d, main, "alt+b", "Set Balance: JSMITH")
+    dialog = s.open_by_key(main, "alt+b", "Set Balance: JSMITH")
     expect_equal("set balance prompt", d.text(dialog, PROMPT), "Current balance is 20.25")
     expect_equal("set balance label", d.text(dialog, LABEL), "Enter new balance:")
     enter_and_ok(s, d, dialog, "7")
-    wait_for("JSMITH's set balance", lambda: lines(d, main) == ("John Smith", "7.00", "0.00"))
+    wait_for("JSMITH's set balance", lambda: main_lines(d, main) == ("John Smith", "7.00", "0.00"))
     expect_balance(s, "JSMITH.SALES.CORP", 700)
     log.expect_records("set balance", [delimited("JSMITH.SALES.CORP", "SetBal", "0.00", "7.00")])
 
@@ -136,16 +120,16 @@ def set_limit(s, d, main, log):
     # An unlimited user's box opens checked; unchecked with a limit typed, the flag is cleared
     # and the limit stored as typed, negative as it is.
     select_user(d, main, "ADAVIS", ("Alan Davis", "-120.00", "Unlimited"))
-    dialog = open_by_key(s, d, main, "alt+l", "Set Limit: ADAVIS")
+    dialog = s.open_by_key(main, "alt+l", "Set Limit: ADAVIS")
     expect_equal("unlimited user's prompt", d.text(dialog, PROMPT), "Credit limit is Unlimited")
     expect_equal("box checked for an unlimited user", d.checked(dialog, UNLIMITED), 1)
-    type_text(s, "-20")
+    s.display.type_text("-20")
     wait_for("the typed limit", lambda: d.text(dialog, AMOUNT) == "-20")
     s.display.keys("shift+Tab", "space")
     wait_for("box unchecked", lambda: d.checked(dialog, UNLIMITED) == 0)
     s.display.keys("Return")
     d.wait_gone(dialog)
-    wait_for("ADAVIS limited", lambda: lines(d, main) == ("Alan Davis", "-120.00", "-20.00"))
+    wait_for("ADAVIS limited", lambda: main_lines(d, main) == ("Alan Davis", "-120.00", "-20.00"))
     expect_equal("unlimited flag cleared", store_values(s, "ADAVIS.SALES.CORP",
                                                         "Allow Unlimited Credit"), ["FALSE"])
     expect_equal("limit stored as typed", store_values(s, "ADAVIS.SALES.CORP",
@@ -153,7 +137,7 @@ def set_limit(s, d, main, log):
     log.expect_records("limit", [delimited("ADAVIS.SALES.CORP", "SetLimit", "0.00", "-20.00")])
 
     select_user(d, main, "DMILLER", ("Diane Miller", "0.75", "1.00"))
-    dialog = open_by_key(s, d, main, "alt+l", "Set Limit: DMILLER")
+    dialog = s.open_by_key(main, "alt+l", "Set Limit: DMILLER")
     expect_equal("limit prompt", d.text(dialog, PROMPT), "Credit limit is 1.00")
     expect_equal("box unchecked", d.checked(dialog, UNLIMITED), 0)
     expect_layout(d, dialog, LIMIT_LAYOUT, "MS Sans Serif")
@@ -164,7 +148,8 @@ def set_limit(s, d, main, log):
     wait_for("box checked", lambda: d.checked(dialog, UNLIMITED) == 1)
     s.display.keys("Return")
     d.wait_gone(dialog)
-    wait_for("DMILLER unlimited", lambda: lines(d, main) == ("Diane Miller", "0.75", "Unlimited"))
+    wait_for("DMILLER unlimited",
+             lambda: main_lines(d, main) == ("Diane Miller", "0.75", "Unlimited"))
     expect_equal("unlimited flag stored", store_values(s, "DMILLER.SALES.CORP",
                                                        "Allow Unlimited Credit"), ["TRUE"])
     expect_equal("credit limit cleared", store_values(s, "DMILLER.SALES.CORP",
@@ -187,10 +172,10 @@ def readable_records(s, d, main, acct1_log):
     switch_log_server_to_fs2(d, main)
     # FS2 counts pages: amounts are whole stored units from now on.
     select_user(d, main, "JSMITH", ("John Smith", "700", "0"))
-    dialog = open_by_key(s, d, main, "alt+d", "Deposit: JSMITH")
+    dialog = s.open_by_key(main, "alt+d", "Deposit: JSMITH")
     expect_equal("pages prompt", d.text(dialog, PROMPT), "Current balance is 700")
     enter_and_ok(s, d, dialog, "12")
-    wait_for("JSMITH's pages", lambda: lines(d, main)[1] == "712")
+    wait_for("JSMITH's pages", lambda: main_lines(d, main)[1] == "712")
     expect_balance(s, "JSMITH.SALES.CORP", 712)
     (line,) = fs2_log.expect_records("readable deposit",
                                      [readable("JSMITH", "Deposit", "ADMIN", "12", "712")])
@@ -203,10 +188,10 @@ def readable_records(s, d, main, acct1_log):
 
     # A 12-letter user and an 11-letter reason are cut to their columns.
     select_user(d, main, "CHRISTOPHERS", ("Christopher Stevenson-Whitfield", "4200", "0"))
-    dialog = open_by_key(s, d, main, "alt+c", "Charge: CHRISTOPHERS")
+    dialog = s.open_by_key(main, "alt+c", "Charge: CHRISTOPHERS")
     expect_equal("reason remembered", d.text(dialog, REASON), "Photocopies")
     enter_and_ok(s, d, dialog, "3")
-    wait_for("CHRISTOPHERS charged", lambda: lines(d, main)[1] == "4197")
+    wait_for("CHRISTOPHERS charged", lambda: main_lines(d, main)[1] == "4197")
     expect_balance(s, "CHRISTOPHERS.SALES.CORP", 4197)
     fs2_log.expect_records("readable charge",
                            [readable("CHRISTOPHE", "Photocop", "ADMIN", "-3", "4197")])

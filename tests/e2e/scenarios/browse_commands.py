@@ -12,17 +12,8 @@ import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
 import tallye2e  # noqa: E402
-from tallye2e import expect_equal, wait_for  # noqa: E402
+from tallye2e import SALES_ENTRIES, expect_equal, main_lines, wait_for  # noqa: E402
 
-SALES_ENTRIES = [
-    "* (All users in this context)", "ADAVIS", "BWILSON", "CBROWN", "CHRISTOPHERS",
-    "COLOURPRINT (Group)", "DMILLER", "HBIG", "IROSS", "JSMITH", "KLEE", "MARKETING", "MJONES",
-    "NEWHIRES (Group)", "NOACCOUNT", "RPATEL", "SALESTEAM (Group)", "TGARCIA", "ZEVANS",
-]
-
-
-def lines(d, main):
-    return (d.text(main, 304), d.text(main, 301), d.text(main, 302))
 
 
 class MainList:
@@ -70,18 +61,18 @@ def run(s):
     mainlist = MainList(s, d, main)
     index = mainlist.row("JSMITH")
     wait_for("JSMITH clicked", lambda: d.selection(main, 101) == [index])
-    wait_for("JSMITH's lines", lambda: lines(d, main) == ("John Smith", "15.00", "0.00"))
+    wait_for("JSMITH's lines", lambda: main_lines(d, main) == ("John Smith", "15.00", "0.00"))
     expect_equal("Print History button for one user", d.enabled(main, 314), True)
 
     d.call("select", main, 101, "=MJONES", "--add")
     d.call("select", main, 101, "=COLOURPRINT (Group)", "--add")  # in view: no scrolling
-    wait_for("three selected", lambda: lines(d, main) == ("3 users selelcted", "", ""))
+    wait_for("three selected", lambda: main_lines(d, main) == ("3 users selelcted", "", ""))
     expect_equal("Print History button for three", d.enabled(main, 314), False)
 
     # Right click on an entry: it alone is selected; the popup's first item is Deposit.
     index = mainlist.row("MJONES", button=3)
     wait_for("MJONES alone", lambda: d.selection(main, 101) == [index])
-    wait_for("MJONES's lines", lambda: lines(d, main)[1] != "")
+    wait_for("MJONES's lines", lambda: main_lines(d, main)[1] != "")
     s.display.keys("Down", "Return")
     expect_equal("popup's first item", expect_dialog(d, "Deposit", "popup"), "Deposit: MJONES")
 

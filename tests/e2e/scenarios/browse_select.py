@@ -9,18 +9,10 @@ import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
 import tallye2e  # noqa: E402
-from tallye2e import centred_on_client, expect_equal, wait_for  # noqa: E402
+from tallye2e import (SALES_ENTRIES, centred_on_client, expect_equal, main_lines,  # noqa: E402
+                     wait_for)
 
 LBN_DBLCLK = 2
-SALES_ENTRIES = [
-    "* (All users in this context)", "ADAVIS", "BWILSON", "CBROWN", "CHRISTOPHERS",
-    "COLOURPRINT (Group)", "DMILLER", "HBIG", "IROSS", "JSMITH", "KLEE", "MARKETING", "MJONES",
-    "NEWHIRES (Group)", "NOACCOUNT", "RPATEL", "SALESTEAM (Group)", "TGARCIA", "ZEVANS",
-]
-
-
-def lines(d, main):
-    return (d.text(main, 304), d.text(main, 301), d.text(main, 302))
 
 
 def select_user(d, main, name):
@@ -60,11 +52,12 @@ def run(s):
     expect_equal("nothing selected at start", d.selection(main, 101), [])
 
     select_user(d, main, "JSMITH")
-    wait_for("JSMITH's lines", lambda: lines(d, main) == ("John Smith", "15.00", "0.00"))
+    wait_for("JSMITH's lines", lambda: main_lines(d, main) == ("John Smith", "15.00", "0.00"))
     select_user(d, main, "ADAVIS")
-    wait_for("ADAVIS's lines", lambda: lines(d, main) == ("Alan Davis", "-120.00", "Unlimited"))
+    wait_for("ADAVIS's lines",
+             lambda: main_lines(d, main) == ("Alan Davis", "-120.00", "Unlimited"))
     select_user(d, main, "NOACCOUNT")
-    wait_for("no account", lambda: lines(d, main) == ("", "0.00", "0.00"))
+    wait_for("no account", lambda: main_lines(d, main) == ("", "0.00", "0.00"))
     select_user(d, main, "JSMITH")
     wait_for("JSMITH again", lambda: d.text(main, 304) == "John Smith")
     expect_equal("Print History for one user", d.enabled(main, 314), True)
@@ -72,11 +65,11 @@ def run(s):
 
     d.call("select", main, 101, "=MJONES", "--add")
     d.call("select", main, 101, "=SALESTEAM (Group)", "--add")
-    wait_for("three selected", lambda: lines(d, main) == ("3 users selelcted", "", ""))
+    wait_for("three selected", lambda: main_lines(d, main) == ("3 users selelcted", "", ""))
     expect_equal("Print History for three", d.enabled(main, 314), False)
 
     d.select(main, 101, "SALESTEAM (Group)")
-    wait_for("the group", lambda: lines(d, main)[1:] == ("", ""))
+    wait_for("the group", lambda: main_lines(d, main)[1:] == ("", ""))
     expect_equal("Print History for a group", d.enabled(main, 314), True)
 
     # SALES fills the list, so the bottom of it holds an entry: that entry alone is selected.

@@ -22,26 +22,27 @@ constexpr DWORD kEdit = ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP;
 constexpr DWORD kPush = BS_PUSHBUTTON | WS_TABSTOP;
 
 // Every control visible, labels never focused, the amount fields plain single-line edits.
-void ExpectAmountControl(HWND child, const ExpectedControl& spec) {
+void ExpectAmountControl(HWND child, const ExpectedControl& expected) {
     const DWORD style = StyleOf(child);
-    EXPECT_EQ(style & (WS_CHILD | WS_VISIBLE | spec.style), WS_CHILD | WS_VISIBLE | spec.style)
-        << std::hex << style << " wants " << spec.style;
+    EXPECT_EQ(style & (WS_CHILD | WS_VISIBLE | expected.style),
+              WS_CHILD | WS_VISIBLE | expected.style)
+        << std::hex << style << " wants " << expected.style;
     if (ClassOf(child) == "Static") {
-        EXPECT_EQ(style & SS_TYPEMASK, spec.style & SS_TYPEMASK) << "alignment";
+        EXPECT_EQ(style & SS_TYPEMASK, expected.style & SS_TYPEMASK) << "alignment";
         EXPECT_EQ(style & WS_TABSTOP, 0u) << "a label takes no focus";
     } else if (ClassOf(child) == "Button") {
         // The dialog manager may mark OK as the default while the amount field has the
         // focus; the template itself asks for plain push buttons and one check box.
         const DWORD type = style & BS_TYPEMASK;
-        const DWORD want = spec.style & BS_TYPEMASK;
-        if (spec.id == IDOK && want == BS_PUSHBUTTON)
+        const DWORD want = expected.style & BS_TYPEMASK;
+        if (expected.id == IDOK && want == BS_PUSHBUTTON)
             EXPECT_TRUE(type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON) << type;
         else
             EXPECT_EQ(type, want);
     } else if (ClassOf(child) == "Edit") {
         EXPECT_EQ(style & (ES_MULTILINE | ES_PASSWORD | ES_READONLY), 0u);
     }
-    EXPECT_EQ(TextOf(child), spec.text);
+    EXPECT_EQ(TextOf(child), expected.text);
 }
 
 class AmountTemplates : public tally::win32test::TemplateTest {

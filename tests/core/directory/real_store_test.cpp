@@ -1,8 +1,6 @@
 // The client over the real store, opened from a small LDIF folder written here: the same call
 // sequences as against the fake, plus what only a real journal shows (a second process's
 // changes, increments journalled as such, a corrupt snapshot).
-#ifndef TALLY_STANDIN_OPEN
-
 #include <fstream>
 #include <sstream>
 
@@ -151,5 +149,3 @@ TEST_F(RealStoreTest, ACorruptSnapshotIsReportedAndTheCallsFail) {
 
 }  // namespace
 }  // namespace tally::testing
-
-#endif

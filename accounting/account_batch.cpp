@@ -16,8 +16,9 @@ class ClientBuffer {
   public:
     ClientBuffer() { status_ = DirAllocBuffer(DIR_BUFFER_SIZE, &buffer_); }
     ~ClientBuffer() {
-        if (buffer_ != nullptr)
+        if (buffer_ != nullptr) {
             DirFreeBuffer(buffer_);
+        }
     }
     ClientBuffer(const ClientBuffer&) = delete;
     ClientBuffer& operator=(const ClientBuffer&) = delete;
@@ -34,13 +35,16 @@ class ClientBuffer {
 // Records a change that succeeded; only the first record of a batch that cannot reach the log is
 // shown to the operator, so that a log that stays unreachable does not bury them in messages.
 void Record(const std::string& listedName, AccountOperationHost& host, BatchOutcome& outcome) {
-    if (!host.recording())
+    if (!host.recording()) {
         return;
+    }
     const LogAppendResult result = host.record(listedName);
-    if (result.written())
+    if (result.written()) {
         return;
-    if (outcome.Unrecorded == 0)
+    }
+    if (outcome.Unrecorded == 0) {
         host.reportLogFailure(result);
+    }
     ++outcome.Unrecorded;
 }
 
@@ -68,15 +72,17 @@ DirStatus ChangeListedUsers(DirContextHandle context, DirBuffer* result, Account
                             BatchOutcome& outcome) {
     std::uint32_t count = 0;
     DirStatus status = DirGetObjectCount(context, result, &count);
-    if (status != DIR_OK)
+    if (status != DIR_OK) {
         return status;
+    }
     for (std::uint32_t i = 0; i < count; ++i) {
         char name[DIR_MAX_NAME_BYTES] = {};
         std::uint32_t attributes = 0;
         DirObjectInfo info{};
         status = DirGetObjectName(context, result, name, &attributes, &info);
-        if (status != DIR_OK)
+        if (status != DIR_OK) {
             return status;
+        }
         ChangeInBatch(name, name, host, outcome);
     }
     return DIR_OK;
@@ -87,19 +93,22 @@ DirStatus ChangeMembers(DirContextHandle context, DirBuffer* result, std::string
                         AccountOperationHost& host, BatchOutcome& outcome) {
     std::uint32_t attributeCount = 0;
     DirStatus status = DirGetAttrCount(context, result, &attributeCount);
-    if (status != DIR_OK || attributeCount == 0)
+    if (status != DIR_OK || attributeCount == 0) {
         return status;
+    }
     char attribute[DIR_MAX_NAME_BYTES] = {};
     std::uint32_t valueCount = 0;
     std::uint32_t syntax = 0;
     status = DirGetAttrName(context, result, attribute, &valueCount, &syntax);
-    if (status != DIR_OK)
+    if (status != DIR_OK) {
         return status;
+    }
     for (std::uint32_t i = 0; i < valueCount; ++i) {
         char member[DIR_MAX_NAME_BYTES] = {};
         status = DirGetAttrValue(context, result, syntax, member);
-        if (status != DIR_OK)
+        if (status != DIR_OK) {
             return status;
+        }
         ChangeInBatch(member, ListedNameInContext(member, contextName), host, outcome);
     }
     return DIR_OK;
@@ -109,10 +118,12 @@ DirStatus ChangeMembers(DirContextHandle context, DirBuffer* result, std::string
 
 SelectionKind ClassifySelection(std::int32_t selectedCount, bool groupSelected,
                                 std::string_view selectionText) {
-    if (selectedCount > 1)
+    if (selectedCount > 1) {
         return SelectionKind::MultipleSelection;
-    if (selectionText == kAllUsersEntry)
+    }
+    if (selectionText == kAllUsersEntry) {
         return SelectionKind::AllUsers;
+    }
     return groupSelected ? SelectionKind::Group : SelectionKind::OneUser;
 }
 
@@ -127,19 +138,22 @@ std::string ListedNameInContext(std::string_view completeName, std::string_view 
     }
     const std::size_t cut = completeName.size() - contextName.size() - 1;
     if (completeName[cut] != '.' ||
-        !SameNameIgnoringCase(completeName.substr(cut + 1), contextName))
+        !SameNameIgnoringCase(completeName.substr(cut + 1), contextName)) {
         return std::string(completeName);
+    }
     return std::string(completeName.substr(0, cut));
 }
 
 DirStatus ApplyToOneUser(const std::string& name, AccountOperationHost& host) {
     const DirStatus status = host.change(name, false);
-    if (status != DIR_OK)
+    if (status != DIR_OK) {
         return status;
+    }
     if (host.recording()) {
         const LogAppendResult result = host.record(name);
-        if (!result.written())
+        if (!result.written()) {
             host.reportLogFailure(result);
+        }
     }
     return DIR_OK;
 }
@@ -147,8 +161,9 @@ DirStatus ApplyToOneUser(const std::string& name, AccountOperationHost& host) {
 BatchOutcome ApplyToEntries(const std::vector<std::string>& entries, AccountOperationHost& host) {
     BatchOutcome outcome;
     for (const std::string& entry : entries) {
-        if (IsUserEntry(entry))
+        if (IsUserEntry(entry)) {
             ChangeInBatch(entry, entry, host, outcome);
+        }
     }
     return outcome;
 }
@@ -163,16 +178,19 @@ BatchOutcome ApplyToGroupMembers(DirContextHandle context, const std::string& gr
         return outcome;
     }
     DirStatus status = DirInitBuffer(context, DIR_REQ_READ, request.get());
-    if (status == DIR_OK)
+    if (status == DIR_OK) {
         status = DirPutAttrName(context, request.get(), kMemberAttribute);
+    }
     std::int32_t iteration = DIR_NO_MORE_ITERATIONS;
     while (status == DIR_OK) {
         status = DirRead(context, group.c_str(), DIR_INFO_NAMES_AND_VALUES, 0, request.get(),
                          &iteration, result.get());
-        if (status == DIR_OK)
+        if (status == DIR_OK) {
             status = ChangeMembers(context, result.get(), contextName, host, outcome);
-        if (iteration == DIR_NO_MORE_ITERATIONS)
+        }
+        if (iteration == DIR_NO_MORE_ITERATIONS) {
             break;
+        }
     }
     outcome.ListingStatus = status;
     return outcome;
@@ -189,8 +207,9 @@ BatchOutcome ApplyToContextUsers(DirContextHandle context, AccountOperationHost&
     DirStatus status = DIR_OK;
     do {
         status = DirListByClass(context, "", kUserClass, nullptr, &iteration, result.get());
-        if (status == DIR_OK)
+        if (status == DIR_OK) {
             status = ChangeListedUsers(context, result.get(), host, outcome);
+        }
     } while (status == DIR_OK && iteration != DIR_NO_MORE_ITERATIONS);
     outcome.ListingStatus = status;
     return outcome;
@@ -207,18 +226,21 @@ std::string BatchProblemMessage(const BatchOutcome& outcome) {
             const FailedChange& failed = outcome.Failed[i];
             message += "\n" + failed.Name + " (" + std::to_string(failed.Status) + ")";
         }
-        if (outcome.Failed.size() > named)
+        if (outcome.Failed.size() > named) {
             message += "\nand " + std::to_string(outcome.Failed.size() - named) + " more";
+        }
     }
     if (outcome.Unrecorded > 0) {
-        if (!message.empty())
+        if (!message.empty()) {
             message += "\n\n";
+        }
         message += std::to_string(outcome.Unrecorded) +
                    " changes were made but are not in the accounting log.";
     }
     if (outcome.ListingStatus != DIR_OK) {
-        if (!message.empty())
+        if (!message.empty()) {
             message += "\n\n";
+        }
         message += "The list of users could not be read to its end (" +
                    std::to_string(outcome.ListingStatus) +
                    "); the users after that point were not changed.";
@@ -243,8 +265,9 @@ const char* OperationDisplayName(AccountOperation operation) {
 std::string AmountDialogTitle(AccountOperation operation, std::int32_t selectedCount,
                               std::string_view selectionText) {
     std::string title = OperationDisplayName(operation);
-    if (selectedCount > 1)
+    if (selectedCount > 1) {
         return title;
+    }
     return title + ": " + std::string(selectionText);
 }
 
@@ -252,10 +275,12 @@ std::string AmountPromptLine(AccountOperation operation, std::int32_t selectedCo
                              bool groupSelected, std::string_view selectionText,
                              const PromptValues& values, const AmountMode& mode) {
     const std::string name = OperationDisplayName(operation);
-    if (selectedCount > 1)
+    if (selectedCount > 1) {
         return name + " for " + std::to_string(selectedCount) + " users";
-    if (groupSelected || selectionText == kAllUsersEntry)
+    }
+    if (groupSelected || selectionText == kAllUsersEntry) {
         return name + " for group " + std::string(selectionText);
+    }
     if (operation == AccountOperation::SetLimit) {
         return std::string("Credit limit is ") +
                (values.Unlimited ? std::string("Unlimited") : AmountText(values.CreditLimit, mode));

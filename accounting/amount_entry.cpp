@@ -18,25 +18,32 @@ EntryPlan Apply(std::int32_t amount, UnlimitedChange unlimited = UnlimitedChange
 
 // Deposit and charge: an empty field or an amount of 0 means there is nothing to add.
 EntryPlan PlanAddition(std::string_view rawText, const AmountReading& amount, bool negate) {
-    if (rawText.empty())
+    if (rawText.empty()) {
         return NothingToDo();
-    if (amount.Status == AmountStatus::OutOfRange)
+    }
+    if (amount.Status == AmountStatus::OutOfRange) {
         return Refuse();
-    if (amount.Units == 0)
+    }
+    if (amount.Units == 0) {
         return NothingToDo();
-    if (!negate)
+    }
+    if (!negate) {
         return Apply(amount.Units);
+    }
     // The smallest 32-bit value has no positive counterpart: charging it cannot be stored.
-    if (amount.Units == std::numeric_limits<std::int32_t>::min())
+    if (amount.Units == std::numeric_limits<std::int32_t>::min()) {
         return Refuse();
+    }
     return Apply(-amount.Units);
 }
 
 EntryPlan PlanSetBalance(std::string_view rawText, const AmountReading& amount) {
-    if (rawText.empty())
+    if (rawText.empty()) {
         return NothingToDo();
-    if (amount.Status == AmountStatus::OutOfRange)
+    }
+    if (amount.Status == AmountStatus::OutOfRange) {
         return Refuse();
+    }
     return Apply(amount.Units);
 }
 
@@ -46,10 +53,12 @@ EntryPlan PlanSetLimit(std::string_view rawText, const AmountReading& amount,
         const std::int32_t units = amount.Status == AmountStatus::Read ? amount.Units : 0;
         return Apply(units, UnlimitedChange::Set);
     }
-    if (rawText.empty())
+    if (rawText.empty()) {
         return NothingToDo();
-    if (amount.Status == AmountStatus::OutOfRange)
+    }
+    if (amount.Status == AmountStatus::OutOfRange) {
         return Refuse();
+    }
     return Apply(amount.Units, UnlimitedChange::Clear);
 }
 
@@ -71,7 +80,8 @@ EntryPlan PlanAccountOperation(AccountOperation operation, std::string_view rawT
 }
 
 std::string ChargeReasonFromField(std::string_view field) {
-    if (field.empty())
+    if (field.empty()) {
         return kDefaultChargeReasonText;
+    }
     return std::string(field.substr(0, kChargeReasonChars));
 }

@@ -27,7 +27,9 @@ bool IsDigit(char c) {
 }
 
 std::size_t SkipBlanks(std::string_view text, std::size_t at) {
-    while (at < text.size() && IsBlank(text[at])) ++at;
+    while (at < text.size() && IsBlank(text[at])) {
+        ++at;
+    }
     return at;
 }
 
@@ -56,8 +58,9 @@ AmountReading ReadIntegerAmount(std::string_view text) {
     const std::int64_t limit = negative ? -kMinUnits : kMaxUnits;
     for (; at < text.size() && IsDigit(text[at]); ++at) {
         magnitude = magnitude * 10 + (text[at] - '0');
-        if (magnitude > limit)
+        if (magnitude > limit) {
             return Refused();
+        }
     }
     return {AmountStatus::Read, static_cast<std::int32_t>(negative ? -magnitude : magnitude)};
 }
@@ -79,8 +82,9 @@ std::optional<DecimalToken> ScanDecimal(std::string_view text) {
     std::size_t at = SkipBlanks(text, 0);
     std::size_t start = at;
     if (at < text.size() && (text[at] == '+' || text[at] == '-')) {
-        if (text[at] == '+')
+        if (text[at] == '+') {
             start = at + 1;  // from_chars takes no "+"
+        }
         ++at;
     }
     DecimalToken token;
@@ -88,22 +92,27 @@ std::optional<DecimalToken> ScanDecimal(std::string_view text) {
     std::int64_t leadingZeros = 0;   // zeros after the point before the first significant one
     std::size_t mantissaDigits = 0;
     for (; at < text.size() && IsDigit(text[at]); ++at, ++mantissaDigits) {
-        if (text[at] != '0')
+        if (text[at] != '0') {
             token.AllZero = false;
-        if (!token.AllZero)
+        }
+        if (!token.AllZero) {
             ++integerDigits;
+        }
     }
     if (at < text.size() && text[at] == '.') {
         ++at;
         for (; at < text.size() && IsDigit(text[at]); ++at, ++mantissaDigits) {
-            if (text[at] != '0')
+            if (text[at] != '0') {
                 token.AllZero = false;
-            if (token.AllZero)
+            }
+            if (token.AllZero) {
                 ++leadingZeros;
+            }
         }
     }
-    if (mantissaDigits == 0)
+    if (mantissaDigits == 0) {
         return std::nullopt;
+    }
 
     std::int64_t exponent = 0;
     if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
@@ -117,11 +126,13 @@ std::optional<DecimalToken> ScanDecimal(std::string_view text) {
             // Held below a bound far beyond any double, so the sum below cannot overflow.
             constexpr std::int64_t kExponentCap = 1'000'000'000;
             for (; e < text.size() && IsDigit(text[e]); ++e) {
-                if (exponent < kExponentCap)
+                if (exponent < kExponentCap) {
                     exponent = exponent * 10 + (text[e] - '0');
+                }
             }
-            if (negativeExponent)
+            if (negativeExponent) {
                 exponent = -exponent;
+            }
             at = e;
         }
     }
@@ -137,16 +148,19 @@ std::optional<std::int64_t> TwoDecimalWholePart(double product) {
     std::array<char, 64> text{};
     auto [end, error] =
         std::to_chars(text.data(), text.data() + text.size(), product, std::chars_format::fixed, 2);
-    if (error != std::errc{})
+    if (error != std::errc{}) {
         return std::nullopt;
+    }
     std::string_view printed(text.data(), static_cast<std::size_t>(end - text.data()));
     bool negative = !printed.empty() && printed.front() == '-';
-    if (negative)
+    if (negative) {
         printed.remove_prefix(1);
+    }
     std::int64_t whole = 0;
     for (char c : printed) {
-        if (!IsDigit(c))
+        if (!IsDigit(c)) {
             break;
+        }
         whole = whole * 10 + (c - '0');
     }
     return negative ? -whole : whole;
@@ -154,27 +168,33 @@ std::optional<std::int64_t> TwoDecimalWholePart(double product) {
 
 AmountReading ReadDecimalAmount(std::string_view text, std::int32_t scale) {
     std::optional<DecimalToken> token = ScanDecimal(text);
-    if (!token || token->AllZero)
+    if (!token || token->AllZero) {
         return {AmountStatus::Read, 0};
+    }
     // At 10^10 displayed units or more the amount is out of range whatever the scale; below
     // 10^-13 it stays under half a hundredth of a unit even at the largest scale.
-    if (token->Magnitude >= 10)
+    if (token->Magnitude >= 10) {
         return Refused();
-    if (token->Magnitude <= -13)
+    }
+    if (token->Magnitude <= -13) {
         return {AmountStatus::Read, 0};
+    }
 
     double value = 0.0;
     const char* first = token->Digits.data();
     const char* last = first + token->Digits.size();
-    if (std::from_chars(first, last, value).ec != std::errc{})
+    if (std::from_chars(first, last, value).ec != std::errc{}) {
         return Refused();
+    }
     const double product = value * static_cast<double>(scale);
-    if (!std::isfinite(product) || std::fabs(product) >= 1e12)
+    if (!std::isfinite(product) || std::fabs(product) >= 1e12) {
         return Refused();
+    }
 
     std::optional<std::int64_t> whole = TwoDecimalWholePart(product);
-    if (!whole || *whole < kMinUnits || *whole > kMaxUnits)
+    if (!whole || *whole < kMinUnits || *whole > kMaxUnits) {
         return Refused();
+    }
     return {AmountStatus::Read, static_cast<std::int32_t>(*whole)};
 }
 
@@ -193,8 +213,9 @@ std::string DecimalText(std::int32_t units, const AmountMode& mode) {
 }
 
 std::string PadLeft(std::string text, std::size_t width) {
-    if (text.size() < width)
+    if (text.size() < width) {
         text.insert(0, width - text.size(), ' ');
+    }
     return text;
 }
 
@@ -202,11 +223,14 @@ std::string PadLeft(std::string text, std::size_t width) {
 
 AmountMode MakeAmountMode(bool currencyFormat, int currencyDigits) {
     AmountMode mode;
-    if (!currencyFormat || currencyDigits <= 0)
+    if (!currencyFormat || currencyDigits <= 0) {
         return mode;
+    }
     mode.Decimal = true;
     mode.CurrencyDigits = currencyDigits < kMaxAmountDigits ? currencyDigits : kMaxAmountDigits;
-    for (int i = 0; i < mode.CurrencyDigits; ++i) mode.AmountScale *= 10;
+    for (int i = 0; i < mode.CurrencyDigits; ++i) {
+        mode.AmountScale *= 10;
+    }
     return mode;
 }
 

@@ -46,8 +46,9 @@ struct flock LockRecord(short type) {
 bool Lock(int fd) {
     struct flock record = LockRecord(F_WRLCK);
     while (::fcntl(fd, F_SETLKW, &record) != 0) {
-        if (errno != EINTR)
+        if (errno != EINTR) {
             return false;
+        }
     }
     return true;
 }
@@ -56,8 +57,9 @@ bool WriteWhole(int fd, std::string_view record) {
     while (!record.empty()) {
         const ssize_t written = ::write(fd, record.data(), record.size());
         if (written < 0) {
-            if (errno == EINTR)
+            if (errno == EINTR) {
                 continue;
+            }
             return false;
         }
         record.remove_prefix(static_cast<std::size_t>(written));
@@ -73,10 +75,12 @@ LogAppendResult Failed(LogAppendStage stage) {
 
 LogAppendResult AppendLogRecord(const std::string& logPath, std::string_view record) {
     LogDescriptor log(logPath);
-    if (!log.opened())
+    if (!log.opened()) {
         return Failed(LogAppendStage::Open);
-    if (!Lock(log.get()) || !WriteWhole(log.get(), record))
+    }
+    if (!Lock(log.get()) || !WriteWhole(log.get(), record)) {
         return Failed(LogAppendStage::Write);
+    }
     return {};
 }
 

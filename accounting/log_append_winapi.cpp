@@ -26,8 +26,9 @@ class LogHandle {
     LogHandle(const LogHandle&) = delete;
     LogHandle& operator=(const LogHandle&) = delete;
     ~LogHandle() {
-        if (opened())
+        if (opened()) {
             CloseHandle(handle_);
+        }
     }
     bool opened() const { return handle_ != INVALID_HANDLE_VALUE; }
     HANDLE get() const { return handle_; }
@@ -60,8 +61,9 @@ class LogLock {
                 return;
             }
             const DWORD code = GetLastError();
-            if (!LockIsBusy(code))
+            if (!LockIsBusy(code)) {
                 return;
+            }
             Sleep(pause);
             pause = std::min(pause * 2, kLongestPause);
         }
@@ -90,8 +92,9 @@ bool WriteAtEnd(HANDLE log, std::string_view record) {
     atEnd.Offset = 0xFFFFFFFFu;
     atEnd.OffsetHigh = 0xFFFFFFFFu;
     DWORD written = 0;
-    if (!WriteFile(log, record.data(), static_cast<DWORD>(record.size()), &written, &atEnd))
+    if (!WriteFile(log, record.data(), static_cast<DWORD>(record.size()), &written, &atEnd)) {
         return false;
+    }
     if (written != record.size()) {
         SetLastError(ERROR_WRITE_FAULT);
         return false;
@@ -112,13 +115,16 @@ LogAppendResult AppendLogRecord(const std::string& logPath, std::string_view rec
         return Failed(LogAppendStage::Write);
     }
     LogHandle log(logPath);
-    if (!log.opened())
+    if (!log.opened()) {
         return Failed(LogAppendStage::Open);
+    }
     LogLock lock(log.get());
-    if (!lock.held())
+    if (!lock.held()) {
         return Failed(LogAppendStage::Write);
-    if (!WriteAtEnd(log.get(), record))
+    }
+    if (!WriteAtEnd(log.get(), record)) {
         return Failed(LogAppendStage::Write);
+    }
     return {};
 }
 
@@ -132,7 +138,8 @@ std::string SystemErrorText() {
     std::string text = FormatSystemErrorText(
         length > 0 && message ? std::string_view(message, length) : std::string_view(),
         static_cast<int>(code));
-    if (message)
+    if (message) {
         LocalFree(message);
+    }
     return text;
 }

@@ -3,10 +3,12 @@
 namespace {
 
 std::string_view WithoutTrailingLineBreak(std::string_view text) {
-    if (text.ends_with("\r\n"))
+    if (text.ends_with("\r\n")) {
         return text.substr(0, text.size() - 2);
-    if (text.ends_with('\n') || text.ends_with('\r'))
+    }
+    if (text.ends_with('\n') || text.ends_with('\r')) {
         return text.substr(0, text.size() - 1);
+    }
     return text;
 }
 
@@ -22,8 +24,9 @@ std::string FailureMessage(std::string_view lead, std::string_view path, std::st
 
 std::string FormatSystemErrorText(std::string_view systemMessage, int code) {
     std::string text(WithoutTrailingLineBreak(systemMessage));
-    if (!text.empty())
+    if (!text.empty()) {
         text += ' ';
+    }
     text += '(';
     text += std::to_string(code);
     text += ')';

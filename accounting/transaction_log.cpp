@@ -11,8 +11,9 @@ namespace {
 std::string FullNameOf(std::string_view name) {
     const std::string text(name);
     char fullName[DIR_MAX_NAME_BYTES] = {};
-    if (DirGetFullName(DirectoryContext, text.c_str(), fullName) != DIR_OK || fullName[0] == '\0')
+    if (DirGetFullName(DirectoryContext, text.c_str(), fullName) != DIR_OK || fullName[0] == '\0') {
         return text;
+    }
     return fullName;
 }
 

@@ -22,8 +22,9 @@ bool IsControl(char c) {
 std::string ReadableField(std::string_view text) {
     std::string field(text);
     for (char& c : field) {
-        if (IsControl(c))
+        if (IsControl(c)) {
             c = ' ';
+        }
     }
     return field;
 }
@@ -32,10 +33,12 @@ std::string ReadableField(std::string_view text) {
 std::string DelimitedField(std::string_view text) {
     std::string field = ReadableField(text);
     for (char& c : field) {
-        if (c == '"')
+        if (c == '"') {
             c = '\'';
-        if (c == ',')
+        }
+        if (c == ',') {
             c = ';';
+        }
     }
     return field;
 }

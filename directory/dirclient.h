@@ -26,19 +26,19 @@ using NetConnectionHandle = std::uint32_t;
 enum DirStatusCode : DirStatus {
     DIR_OK = 0,
     DIR_ERR_NOT_LOGGED_IN = -301,
-    DIR_ERR_BAD_CONTEXT = -302,      // unknown or freed context handle
-    DIR_ERR_BAD_KEY = -303,          // context key other than 1 or 3
-    DIR_ERR_BAD_BUFFER = -304,       // null buffer, or buffer not prepared for this request kind
-    DIR_ERR_BUFFER_FULL = -305,      // a request does not fit its buffer
-    DIR_ERR_BUFFER_EMPTY = -306,     // reading past the end of a result
+    DIR_ERR_BAD_CONTEXT = -302,   // unknown or freed context handle
+    DIR_ERR_BAD_KEY = -303,       // context key other than 1 or 3
+    DIR_ERR_BAD_BUFFER = -304,    // null buffer, or buffer not prepared for this request kind
+    DIR_ERR_BUFFER_FULL = -305,   // a request does not fit its buffer
+    DIR_ERR_BUFFER_EMPTY = -306,  // reading past the end of a result
     DIR_ERR_NO_SUCH_ENTRY = -601,
     DIR_ERR_NO_SUCH_VALUE = -602,
     DIR_ERR_NO_SUCH_ATTRIBUTE = -603,
     DIR_ERR_NO_SUCH_CLASS = -604,
-    DIR_ERR_BAD_SYNTAX = -613,       // a value that the attribute's syntax cannot hold
-    DIR_ERR_BAD_ITERATION = -614,    // an iteration handle the client does not know
-    DIR_ERR_ILLEGAL_NAME = -615,     // a name that cannot be resolved to a context or entry
-    DIR_ERR_STORE = -650,            // the store could not be read or written
+    DIR_ERR_BAD_SYNTAX = -613,     // a value that the attribute's syntax cannot hold
+    DIR_ERR_BAD_ITERATION = -614,  // an iteration handle the client does not know
+    DIR_ERR_ILLEGAL_NAME = -615,   // a name that cannot be resolved to a context or entry
+    DIR_ERR_STORE = -650,          // the store could not be read or written
     DIR_ERR_NO_MEMORY = -150,
     NET_ERR_NO_CONNECTION = -880,
     NET_ERR_NO_MORE_OBJECTS = -881,
@@ -56,7 +56,7 @@ inline constexpr std::uint32_t DIR_FLAG_TYPELESS_NAMES = 4;
 inline constexpr const char* DIR_ROOT_NAME = "[Root]";
 
 // Buffer sizes and request kinds.
-inline constexpr std::size_t DIR_BUFFER_SIZE = 4096;        // every use but the class read
+inline constexpr std::size_t DIR_BUFFER_SIZE = 4096;         // every use but the class read
 inline constexpr std::size_t DIR_CLASS_BUFFER_SIZE = 16384;  // class-definition read
 inline constexpr std::uint32_t DIR_REQ_READ = 3;
 inline constexpr std::uint32_t DIR_REQ_COMPARE = 4;
@@ -68,14 +68,14 @@ inline constexpr std::uint32_t DIR_REQ_READ_CLASS_DEF = 15;
 inline constexpr std::int32_t DIR_NO_MORE_ITERATIONS = -1;
 
 // Syntax numbers and the value forms exchanged for them.
-inline constexpr std::uint32_t SYN_DIST_NAME = 1;    // NUL-terminated string
-inline constexpr std::uint32_t SYN_CI_STRING = 3;    // NUL-terminated string (e.g. "Full Name")
-inline constexpr std::uint32_t SYN_BOOLEAN = 7;      // one byte, 0 or 1
-inline constexpr std::uint32_t SYN_INTEGER = 8;      // std::int32_t
-inline constexpr std::uint32_t SYN_OCTET_STRING = 9; // DirOctetString
-inline constexpr std::uint32_t SYN_NET_ADDRESS = 12; // DirNetAddress
-inline constexpr std::uint32_t SYN_CLASS_NAME = 20;  // NUL-terminated string
-inline constexpr std::uint32_t SYN_COUNTER = 22;     // std::int32_t
+inline constexpr std::uint32_t SYN_DIST_NAME = 1;     // NUL-terminated string
+inline constexpr std::uint32_t SYN_CI_STRING = 3;     // NUL-terminated string (e.g. "Full Name")
+inline constexpr std::uint32_t SYN_BOOLEAN = 7;       // one byte, 0 or 1
+inline constexpr std::uint32_t SYN_INTEGER = 8;       // std::int32_t
+inline constexpr std::uint32_t SYN_OCTET_STRING = 9;  // DirOctetString
+inline constexpr std::uint32_t SYN_NET_ADDRESS = 12;  // DirNetAddress
+inline constexpr std::uint32_t SYN_CLASS_NAME = 20;   // NUL-terminated string
+inline constexpr std::uint32_t SYN_COUNTER = 22;      // std::int32_t
 
 struct DirOctetString {
     std::uint32_t length;
@@ -98,7 +98,7 @@ inline constexpr std::uint32_t DIR_INFO_NAMES_AND_VALUES = 1;
 inline constexpr std::uint32_t DIR_INFO_FULL_DEFINITIONS = 1;
 
 // Names: every name buffer handed to the client holds at least this many bytes.
-inline constexpr std::size_t DIR_MAX_NAME_BYTES = 257;   // 256 characters and the NUL
+inline constexpr std::size_t DIR_MAX_NAME_BYTES = 257;  // 256 characters and the NUL
 inline constexpr std::size_t NET_MAX_SERVER_NAME_BYTES = 48;
 
 // Records returned beside names; the program uses only the fields named in comments.

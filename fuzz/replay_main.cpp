@@ -18,7 +18,9 @@ int main(int argc, char** argv) {
             return 1;
         }
         for (const auto& item : std::filesystem::recursive_directory_iterator(root)) {
-            if (!item.is_regular_file()) continue;
+            if (!item.is_regular_file()) {
+                continue;
+            }
             std::ifstream in(item.path(), std::ios::binary);
             std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
                                             std::istreambuf_iterator<char>());

@@ -66,12 +66,13 @@ void InitialiseDialog(HWND dialog) {
                     AmountPromptLine(operation, SelectedCount, GroupSelected, SelectionText, values,
                                      CurrentAmountMode())
                         .c_str());
-    if (operation == AccountOperation::Deposit)
+    if (operation == AccountOperation::Deposit) {
         SetDlgItemTextA(dialog, IDC_AMOUNT_LABEL, "Enter deposit amount:");
-    else if (operation == AccountOperation::SetBalance)
+    } else if (operation == AccountOperation::SetBalance) {
         SetDlgItemTextA(dialog, IDC_AMOUNT_LABEL, "Enter new balance:");
-    else if (operation == AccountOperation::Charge)
+    } else if (operation == AccountOperation::Charge) {
         SetDlgItemTextA(dialog, IDC_CHARGE_REASON, gSettings.ChargeReason.c_str());
+    }
 }
 
 // The entries selected in MainList, in list order.
@@ -84,8 +85,9 @@ std::vector<std::string> SelectedEntries() {
     entries.reserve(positions.size());
     for (int position : positions) {
         const LRESULT length = SendMessageA(MainList, LB_GETTEXTLEN, position, 0);
-        if (length == LB_ERR)
+        if (length == LB_ERR) {
             continue;
+        }
         std::string text(static_cast<std::size_t>(length) + 1, '\0');
         const LRESULT copied =
             SendMessageA(MainList, LB_GETTEXT, position, reinterpret_cast<LPARAM>(text.data()));
@@ -104,14 +106,16 @@ void ApplyToMultipleSelection(HWND dialog, DialogAccountHost& host) {
         return;
     }
     const std::string problems = BatchProblemMessage(ApplyToEntries(entries, host));
-    if (!problems.empty())
+    if (!problems.empty()) {
         Warn(dialog, problems);
+    }
 }
 
 void ApplyToWholeGroup(HWND dialog, SelectionKind kind, DialogAccountHost& host) {
     const std::string question = GroupQuestion(CurrentOperation, SelectionText);
-    if (MessageBoxA(dialog, question.c_str(), "Are you sure?", MB_OKCANCEL) != IDOK)
+    if (MessageBoxA(dialog, question.c_str(), "Are you sure?", MB_OKCANCEL) != IDOK) {
         return;
+    }
     HCURSOR previous = SetCursor(LoadCursor(nullptr, IDC_WAIT));
     const BatchOutcome outcome =
         kind == SelectionKind::AllUsers
@@ -119,8 +123,9 @@ void ApplyToWholeGroup(HWND dialog, SelectionKind kind, DialogAccountHost& host)
             : ApplyToGroupMembers(DirectoryContext, SelectionText, CurrentContextName, host);
     SetCursor(previous);
     const std::string problems = BatchProblemMessage(outcome);
-    if (!problems.empty())
+    if (!problems.empty()) {
         Warn(dialog, problems);
+    }
 }
 
 void ApplyToSelection(HWND dialog) {
@@ -132,8 +137,9 @@ void ApplyToSelection(HWND dialog) {
             break;
         case SelectionKind::OneUser: {
             const DirStatus status = ApplyToOneUser(SelectionText, host);
-            if (status != DIR_OK)
+            if (status != DIR_OK) {
                 Warn(dialog, AccountingErrorMessage(status));
+            }
             break;
         }
         case SelectionKind::Group:
@@ -160,13 +166,15 @@ void TakeEntryAndApply(HWND dialog) {
         Warn(dialog, AmountOutOfRangeMessage(rawText, mode));
         return;
     }
-    if (plan.Action == EntryAction::NothingToDo)
+    if (plan.Action == EntryAction::NothingToDo) {
         return;
+    }
     OperationAmount = plan.OperationAmount;
-    if (plan.Unlimited == UnlimitedChange::Set)
+    if (plan.Unlimited == UnlimitedChange::Set) {
         AccountValues.Unlimited = 1;
-    else if (plan.Unlimited == UnlimitedChange::Clear)
+    } else if (plan.Unlimited == UnlimitedChange::Clear) {
         AccountValues.Unlimited = 0;
+    }
     ApplyToSelection(dialog);
 }
 
@@ -196,8 +204,9 @@ INT_PTR CALLBACK AmountDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
 }  // namespace
 
 void OpenAmountDialog(const char* templateName) {
-    if (SelectedCount == 0)
+    if (SelectedCount == 0) {
         return;
+    }
     DialogBoxParamA(ProgramInstance, templateName, GetActiveWindow(), AmountDialogProc, 0);
     RefreshSelection();
 }

@@ -17,8 +17,9 @@ SYSTEMTIME LocalNow() {
     }
     FILETIME universal{};
     FILETIME localFile{};
-    if (SystemTimeToFileTime(&utc, &universal) && FileTimeToLocalFileTime(&universal, &localFile))
+    if (SystemTimeToFileTime(&utc, &universal) && FileTimeToLocalFileTime(&universal, &localFile)) {
         FileTimeToSystemTime(&localFile, &local);
+    }
     return local;
 }
 
@@ -46,7 +47,8 @@ void ShowLogFailure(HWND owner, const LogAppendResult& result) {
 bool WriteTransactionRecord(HWND owner, const char* listedName) {
     const std::string record = ComposeCurrentRecord(listedName, CurrentRecordMoment());
     const LogAppendResult result = AppendLogRecord(gSettings.LogFilePath, record);
-    if (!result.written())
+    if (!result.written()) {
         ShowLogFailure(owner, result);
+    }
     return result.written();
 }

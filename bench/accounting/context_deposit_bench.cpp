@@ -78,14 +78,18 @@ void BM_OneBalanceChange(benchmark::State& state) {
     Network network(static_cast<std::uint32_t>(state.range(0)));
     const std::string user = network.firstUser();
     std::int32_t balance = 0;
-    for (auto _ : state) benchmark::DoNotOptimize(AdjustBalance(user.c_str(), 1, &balance));
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(AdjustBalance(user.c_str(), 1, &balance));
+    }
 }
 BENCHMARK(BM_OneBalanceChange)->Arg(10000)->Unit(benchmark::kMicrosecond);
 
 void BM_OneLogAppend(benchmark::State& state) {
     Network network(1);
     const std::string record = ComposeCurrentRecord(network.firstUser(), Moment());
-    for (auto _ : state) benchmark::DoNotOptimize(AppendLogRecord(gSettings.LogFilePath, record));
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(AppendLogRecord(gSettings.LogFilePath, record));
+    }
 }
 BENCHMARK(BM_OneLogAppend)->Unit(benchmark::kMicrosecond);
 

@@ -26,8 +26,9 @@ std::size_t Count(const std::string& text, char c) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 2)
+    if (size < 2) {
         return 0;
+    }
     std::string_view rest(reinterpret_cast<const char*>(data + 2), size - 2);
     TransactionRecordInput in;
     in.Layout = (data[0] & 1) != 0 ? LogLayout::Readable : LogLayout::AsciiDelimited;
@@ -45,8 +46,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     in.Date = {1999, 7, 4};
 
     const std::string line = ComposeTransactionRecord(in);
-    if (line.find_first_of("\r\n") != line.size() - 2 || !line.ends_with("\r\n"))
+    if (line.find_first_of("\r\n") != line.size() - 2 || !line.ends_with("\r\n")) {
         std::abort();
+    }
     if (in.Layout == LogLayout::AsciiDelimited &&
         (Count(line, ',') != 12 || Count(line, '"') != 18)) {
         std::abort();

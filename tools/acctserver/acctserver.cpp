@@ -63,8 +63,9 @@ std::string PrintJobRecord(const std::string& user, long job, long cost,
 std::string BalanceOf(tally::store::Store& store, const std::string& user,
                       const std::string& attribute) {
     const tally::store::Entry* entry = store.find(user);
-    if (entry == nullptr)
+    if (entry == nullptr) {
         return "0";
+    }
     const auto values = entry->attributes.find(attribute);
     return values == entry->attributes.end() || values->second.empty() ? "0"
                                                                        : values->second.front();
@@ -74,8 +75,9 @@ std::string BalanceOf(tally::store::Store& store, const std::string& user,
 
 int main(int argc, char** argv) {
     Arguments arguments;
-    if (!ReadArguments(argc, argv, &arguments))
+    if (!ReadArguments(argc, argv, &arguments)) {
         return 2;
+    }
     tally::store::Problem problem;
     auto store = tally::store::Store::open(arguments.store, &problem);
     if (!store) {

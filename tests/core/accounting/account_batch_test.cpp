@@ -115,7 +115,9 @@ TEST(ApplyingToTheSelection, OneUserIsRecordedOnlyWhenItsChangeWorked) {
 TEST(ApplyingToTheSelection, ManyFailuresAreNamedUpToTenThenCounted) {
     BatchOutcome outcome;
     outcome.Changed = 5;
-    for (int i = 0; i < 12; ++i) outcome.Failed.push_back({"U" + std::to_string(i), -601});
+    for (int i = 0; i < 12; ++i) {
+        outcome.Failed.push_back({"U" + std::to_string(i), -601});
+    }
     outcome.ListingStatus = -650;
     const std::string message = BatchProblemMessage(outcome);
     EXPECT_EQ(message.rfind("Accounting error for 12 of 17 users:\nU0 (-601)\n", 0), 0u);

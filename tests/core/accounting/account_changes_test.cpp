@@ -26,7 +26,9 @@ std::vector<std::string> LogLines(const fs::path& log) {
     std::ifstream in(log, std::ios::binary);
     std::vector<std::string> lines;
     std::string line;
-    while (std::getline(in, line)) lines.push_back(line);
+    while (std::getline(in, line)) {
+        lines.push_back(line);
+    }
     return lines;
 }
 
@@ -70,9 +72,10 @@ class AccountChangesTest : public ::testing::Test {
     }
     std::map<std::string, std::int32_t> AllBalances() {
         std::map<std::string, std::int32_t> balances;
-        for (std::uint32_t i = 0; i < options.users; ++i)
+        for (std::uint32_t i = 0; i < options.users; ++i) {
             balances[tally::gendir::userName(options, i)] =
                 Balance(tally::gendir::userName(options, i));
+        }
         return balances;
     }
 
@@ -91,7 +94,9 @@ TEST_F(AccountChangesTest, EveryUserOfTheContextIsChangedAndRecordedOnce) {
     EXPECT_TRUE(outcome.Failed.empty());
     EXPECT_EQ(outcome.Changed, static_cast<int>(options.users));
     const auto after = AllBalances();
-    for (const auto& [user, balance] : before) EXPECT_EQ(after.at(user), balance + 25) << user;
+    for (const auto& [user, balance] : before) {
+        EXPECT_EQ(after.at(user), balance + 25) << user;
+    }
 
     const std::vector<std::string> lines = LogLines(log);
     ASSERT_EQ(lines.size(), options.users);

@@ -34,8 +34,9 @@ const char* Environment(const char* name) {
 
 pid_t Spawn(const std::vector<std::string>& arguments) {
     std::vector<char*> argv;
-    for (const std::string& argument : arguments)
+    for (const std::string& argument : arguments) {
         argv.push_back(const_cast<char*>(argument.c_str()));
+    }
     argv.push_back(nullptr);
     pid_t pid = 0;
     return posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0 ? pid : -1;
@@ -51,7 +52,9 @@ std::vector<std::string> Lines(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
     std::vector<std::string> lines;
     std::string line;
-    while (std::getline(in, line)) lines.push_back(line);
+    while (std::getline(in, line)) {
+        lines.push_back(line);
+    }
     return lines;
 }
 
@@ -64,8 +67,9 @@ std::map<std::string, long> Balances(const fs::path& store, const std::vector<st
         long balance = 0;
         if (entry) {
             auto found = entry->attributes.find("Account Balance");
-            if (found != entry->attributes.end() && !found->second.empty())
+            if (found != entry->attributes.end() && !found->second.empty()) {
                 balance = std::stol(found->second.front());
+            }
         }
         balances[user] = balance;
     }
@@ -90,8 +94,9 @@ TEST(LogConcurrency, TallyDeskAndTheServerAppendAndChargeTogether) {
     const fs::path store = options.out / "directory";
     const fs::path log = options.out / "CONCURRENT.LOG";
     std::vector<std::string> users;
-    for (int i = 0; i < kUsers; ++i)
+    for (int i = 0; i < kUsers; ++i) {
         users.push_back(tally::gendir::userFullName(options, static_cast<std::uint32_t>(i)));
+    }
     const auto before = Balances(store, users);
     {
         // The journal exists before the writers start, as on any network in use.
@@ -121,8 +126,9 @@ TEST(LogConcurrency, TallyDeskAndTheServerAppendAndChargeTogether) {
         start(arguments);
         ++writers;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-        while (!fs::exists(log) && std::chrono::steady_clock::now() < deadline)
+        while (!fs::exists(log) && std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
     }
     std::vector<std::string> native = {writer, (options.out / "tallynet.ini").string(),
                                        log.string()};
@@ -138,7 +144,9 @@ TEST(LogConcurrency, TallyDeskAndTheServerAppendAndChargeTogether) {
         arguments.insert(arguments.end(), users.begin(), users.end());
         start(arguments);
     }
-    for (pid_t pid : running) EXPECT_EQ(WaitFor(pid), 0);
+    for (pid_t pid : running) {
+        EXPECT_EQ(WaitFor(pid), 0);
+    }
 
     const std::regex deposit(
         "\"(U\\d+\\.[A-Z.]+)\",\"Deposit\",\"ADMIN\\.CORP\",\"\",\"ACCT1\",\"\",\"\","
@@ -151,12 +159,13 @@ TEST(LogConcurrency, TallyDeskAndTheServerAppendAndChargeTogether) {
     long broken = 0;
     for (const std::string& line : Lines(log)) {
         std::smatch match;
-        if (std::regex_match(line, match, deposit))
+        if (std::regex_match(line, match, deposit)) {
             ++deposits[match[1]];
-        else if (std::regex_match(line, match, printJob))
+        } else if (std::regex_match(line, match, printJob)) {
             ++jobs[match[1]];
-        else if (++broken <= 3)
+        } else if (++broken <= 3) {
             ADD_FAILURE() << "broken record: " << line;
+        }
     }
     EXPECT_EQ(broken, 0);
     const auto after = Balances(store, users);
@@ -168,8 +177,9 @@ TEST(LogConcurrency, TallyDeskAndTheServerAppendAndChargeTogether) {
                   before.at(user) + writers * kDepositRounds - kJobCost * serverJobsPerUser)
             << user;
     }
-    if (!withWine)
+    if (!withWine) {
         std::printf("(no Windows writer: build the Windows build beside this one for it)\n");
+    }
     fs::remove_all(options.out);
 }
 

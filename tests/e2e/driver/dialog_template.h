@@ -64,7 +64,9 @@ class DialogTemplate {
         return aligned_.data();
     }
     void align(std::size_t to) {
-        while (bytes_.size() % to) bytes_.push_back(0);
+        while (bytes_.size() % to) {
+            bytes_.push_back(0);
+        }
     }
     void put16(WORD v) {
         bytes_.push_back(static_cast<std::uint8_t>(v & 0xFF));
@@ -76,7 +78,9 @@ class DialogTemplate {
     }
     void putText(const std::string& text) {
         // Templates hold UTF-16; the texts used here are plain ASCII.
-        for (unsigned char c : text) put16(c);
+        for (unsigned char c : text) {
+            put16(c);
+        }
         put16(0);
     }
 

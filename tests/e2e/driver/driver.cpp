@@ -53,12 +53,15 @@ class Args {
             if (w.rfind("--", 0) == 0 && w.size() > 2) {
                 std::string name = w.substr(2);
                 bool isFlag = false;
-                for (const auto& f : flagNames) isFlag = isFlag || f == name;
+                for (const auto& f : flagNames) {
+                    isFlag = isFlag || f == name;
+                }
                 if (isFlag) {
                     options_[name] = "1";
                 } else {
-                    if (i + 1 >= words.size())
+                    if (i + 1 >= words.size()) {
                         fail("option --" + name + " needs a value");
+                    }
                     options_[name] = words[++i];
                 }
             } else {
@@ -69,8 +72,9 @@ class Args {
 
     std::size_t count() const { return positional_.size(); }
     const std::string& at(std::size_t i, const char* what) const {
-        if (i >= positional_.size())
+        if (i >= positional_.size()) {
             fail(std::string("missing argument: ") + what);
+        }
         return positional_[i];
     }
     bool has(const std::string& name) const { return options_.count(name) != 0; }
@@ -79,11 +83,13 @@ class Args {
         return it == options_.end() ? fallback : it->second;
     }
     long long number(const std::string& name, long long fallback) const {
-        if (!has(name))
+        if (!has(name)) {
             return fallback;
+        }
         auto v = e2e::parseInteger(options_.at(name));
-        if (!v)
+        if (!v) {
             fail("option --" + name + " is not a number: " + options_.at(name));
+        }
         return *v;
     }
 
@@ -94,8 +100,9 @@ class Args {
 
 long long toNumber(const std::string& text, const char* what) {
     auto v = e2e::parseInteger(text);
-    if (!v)
+    if (!v) {
         fail(std::string(what) + " is not a number: " + text);
+    }
     return *v;
 }
 
@@ -111,11 +118,13 @@ std::string handleText(HWND h) {
 
 HWND parseWindow(const std::string& text) {
     auto v = e2e::parseInteger(text);
-    if (!v)
+    if (!v) {
         fail("not a window handle: " + text);
+    }
     HWND h = reinterpret_cast<HWND>(static_cast<UINT_PTR>(*v));
-    if (!IsWindow(h))
+    if (!IsWindow(h)) {
         fail("no such window: " + text);
+    }
     return h;
 }
 
@@ -131,21 +140,24 @@ bool sameText(const std::string& a, const std::string& b) {
 
 LRESULT sendOrFail(HWND h, UINT msg, WPARAM wp, LPARAM lp, const char* what) {
     DWORD_PTR result = 0;
-    if (!SendMessageTimeoutA(h, msg, wp, lp, SMTO_ABORTIFHUNG, kSendTimeoutMs, &result))
+    if (!SendMessageTimeoutA(h, msg, wp, lp, SMTO_ABORTIFHUNG, kSendTimeoutMs, &result)) {
         fail(std::string("the window did not answer ") + what + " (" + handleText(h) + ")");
+    }
     return static_cast<LRESULT>(result);
 }
 
 void postOrFail(HWND h, UINT msg, WPARAM wp, LPARAM lp, const char* what) {
-    if (!PostMessageA(h, msg, wp, lp))
+    if (!PostMessageA(h, msg, wp, lp)) {
         fail(std::string("could not post ") + what + " to " + handleText(h));
+    }
 }
 
 // Texts are fetched as UTF-16 and converted to the ANSI code page here: the platform converts
 // replies of list-box and combo-box text requests between processes only in their wide form.
 std::string narrow(const std::wstring& wide) {
-    if (wide.empty())
+    if (wide.empty()) {
         return {};
+    }
     int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
                                 nullptr, nullptr);
     std::string out(static_cast<std::size_t>(n), '\0');
@@ -155,8 +167,9 @@ std::string narrow(const std::wstring& wide) {
 }
 
 std::wstring widen(const std::string& text) {
-    if (text.empty())
+    if (text.empty()) {
         return {};
+    }
     int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring out(static_cast<std::size_t>(n), L'\0');
     MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
@@ -165,22 +178,26 @@ std::wstring widen(const std::string& text) {
 
 LRESULT sendWideOrFail(HWND h, UINT msg, WPARAM wp, LPARAM lp, const char* what) {
     DWORD_PTR result = 0;
-    if (!SendMessageTimeoutW(h, msg, wp, lp, SMTO_ABORTIFHUNG, kSendTimeoutMs, &result))
+    if (!SendMessageTimeoutW(h, msg, wp, lp, SMTO_ABORTIFHUNG, kSendTimeoutMs, &result)) {
         fail(std::string("the window did not answer ") + what + " (" + handleText(h) + ")");
+    }
     return static_cast<LRESULT>(result);
 }
 
 // Sends a text request (WM_GETTEXT, LB_GETTEXT, CB_GETLBTEXT) for a text of known length.
 std::string fetchText(HWND h, UINT msg, WPARAM wp, LRESULT length, const char* what) {
-    if (length < 0)
+    if (length < 0) {
         fail(std::string("no text for ") + what);
+    }
     std::wstring buf(static_cast<std::size_t>(length) + 1, L'\0');
     LPARAM lp = reinterpret_cast<LPARAM>(buf.data());
-    if (msg == WM_GETTEXT)
+    if (msg == WM_GETTEXT) {
         wp = buf.size();
+    }
     LRESULT got = sendWideOrFail(h, msg, wp, lp, what);
-    if (got < 0)
+    if (got < 0) {
         got = 0;
+    }
     buf.resize(std::min(static_cast<std::size_t>(got), buf.size() - 1));
     return narrow(buf);
 }
@@ -209,14 +226,17 @@ BOOL CALLBACK matchChildId(HWND h, LPARAM lp) {
 // Id 0 names the window itself.
 HWND control(HWND window, const std::string& idText) {
     int id = static_cast<int>(toNumber(idText, "control id"));
-    if (id == 0)
+    if (id == 0) {
         return window;
-    if (HWND direct = GetDlgItem(window, id))
+    }
+    if (HWND direct = GetDlgItem(window, id)) {
         return direct;
+    }
     ChildSearch search{id, nullptr};
     EnumChildWindows(window, matchChildId, reinterpret_cast<LPARAM>(&search));
-    if (!search.found)
+    if (!search.found) {
         fail("window " + handleText(window) + " has no control " + idText);
+    }
     return search.found;
 }
 
@@ -260,33 +280,42 @@ struct WindowFilter {
     DWORD pid = 0;
 
     bool matches(HWND h) const {
-        if (visibleOnly && !IsWindowVisible(h))
+        if (visibleOnly && !IsWindowVisible(h)) {
             return false;
-        if (byClass && !sameText(className(h), cls))
+        }
+        if (byClass && !sameText(className(h), cls)) {
             return false;
-        if (pid && processOf(h) != pid)
+        }
+        if (pid && processOf(h) != pid) {
             return false;
+        }
         if (byTitle || byPrefix) {
             char buf[1024] = {};
             GetWindowTextA(h, buf, sizeof buf);
             std::string t = buf;
-            if (byTitle && t != title)
+            if (byTitle && t != title) {
                 return false;
-            if (byPrefix && t.rfind(titlePrefix, 0) != 0)
+            }
+            if (byPrefix && t.rfind(titlePrefix, 0) != 0) {
                 return false;
+            }
         }
         return true;
     }
     std::string describe() const {
         std::string d;
-        if (byTitle)
+        if (byTitle) {
             d += " titled \"" + title + "\"";
-        if (byPrefix)
+        }
+        if (byPrefix) {
             d += " with a title starting \"" + titlePrefix + "\"";
-        if (byClass)
+        }
+        if (byClass) {
             d += " of class \"" + cls + "\"";
-        if (visibleOnly)
+        }
+        if (visibleOnly) {
             d += " (visible)";
+        }
         return d.empty() ? " (any)" : d;
     }
 };
@@ -314,10 +343,12 @@ template <typename Pred>
 bool waitUntil(DWORD timeoutMs, Pred ready) {
     DWORD start = GetTickCount();
     for (;;) {
-        if (ready())
+        if (ready()) {
             return true;
-        if (GetTickCount() - start >= timeoutMs)
+        }
+        if (GetTickCount() - start >= timeoutMs) {
             return false;
+        }
         Sleep(kPollMs);
     }
 }
@@ -339,18 +370,21 @@ INT_PTR CALLBACK silentDialog(HWND, UINT, WPARAM, LPARAM) {
 BaseUnits baseUnitsOf(const std::string& font, int pointSize) {
     static std::map<std::pair<std::string, int>, BaseUnits> cache;
     auto key = std::make_pair(font, pointSize);
-    if (auto it = cache.find(key); it != cache.end())
+    if (auto it = cache.find(key); it != cache.end()) {
         return it->second;
+    }
     e2e::DialogTemplate tmpl(WS_POPUP, 0, 0, 100, 100, "", font, static_cast<WORD>(pointSize));
     HWND dlg =
         CreateDialogIndirectParamA(GetModuleHandleA(nullptr), tmpl.get(), nullptr, silentDialog, 0);
-    if (!dlg)
+    if (!dlg) {
         fail("could not make a measuring dialog with the font " + font);
+    }
     RECT r{0, 0, 4, 8};
     BOOL mapped = MapDialogRect(dlg, &r);
     DestroyWindow(dlg);
-    if (!mapped || r.right <= 0 || r.bottom <= 0)
+    if (!mapped || r.right <= 0 || r.bottom <= 0) {
         fail("could not measure the font " + font);
+    }
     BaseUnits units{r.right, r.bottom};
     cache[key] = units;
     return units;
@@ -360,8 +394,9 @@ BaseUnits baseUnitsOf(const std::string& font, int pointSize) {
 std::string pixelsToUnits(int px, int base, int unitsPerBase) {
     long guess = std::lround(static_cast<double>(px) * unitsPerBase / base);
     for (long candidate : {guess, guess - 1, guess + 1}) {
-        if (MulDiv(static_cast<int>(candidate), base, unitsPerBase) == px)
+        if (MulDiv(static_cast<int>(candidate), base, unitsPerBase) == px) {
             return std::to_string(candidate);
+        }
     }
     return "~" + std::to_string(guess);
 }
@@ -382,10 +417,12 @@ enum class ListKind { ListBox, ComboBox };
 
 ListKind listKind(HWND ctrl) {
     std::string cls = className(ctrl);
-    if (sameText(cls, "ListBox") || sameText(cls, "ComboLBox"))
+    if (sameText(cls, "ListBox") || sameText(cls, "ComboLBox")) {
         return ListKind::ListBox;
-    if (sameText(cls, "ComboBox"))
+    }
+    if (sameText(cls, "ComboBox")) {
         return ListKind::ComboBox;
+    }
     fail("control " + handleText(ctrl) + " is a " + cls + ", not a list box or combo box");
 }
 
@@ -393,8 +430,9 @@ Values listItems(HWND ctrl) {
     ListKind kind = listKind(ctrl);
     const bool lb = kind == ListKind::ListBox;
     LRESULT count = sendOrFail(ctrl, lb ? LB_GETCOUNT : CB_GETCOUNT, 0, 0, "GETCOUNT");
-    if (count < 0)
+    if (count < 0) {
         fail("the list did not give its item count");
+    }
     Values items;
     for (LRESULT i = 0; i < count; ++i) {
         WPARAM index = static_cast<WPARAM>(i);
@@ -414,20 +452,23 @@ Values selectedIndexes(HWND ctrl) {
     Values out;
     if (listKind(ctrl) == ListKind::ComboBox) {
         LRESULT sel = sendOrFail(ctrl, CB_GETCURSEL, 0, 0, "CB_GETCURSEL");
-        if (sel >= 0)
+        if (sel >= 0) {
             out.push_back(std::to_string(sel));
+        }
         return out;
     }
     if (!isMultiSelect(ctrl)) {
         LRESULT sel = sendOrFail(ctrl, LB_GETCURSEL, 0, 0, "LB_GETCURSEL");
-        if (sel >= 0)
+        if (sel >= 0) {
             out.push_back(std::to_string(sel));
+        }
         return out;
     }
     LRESULT count = sendOrFail(ctrl, LB_GETCOUNT, 0, 0, "LB_GETCOUNT");
     for (LRESULT i = 0; i < count; ++i) {
-        if (sendOrFail(ctrl, LB_GETSEL, static_cast<WPARAM>(i), 0, "LB_GETSEL") > 0)
+        if (sendOrFail(ctrl, LB_GETSEL, static_cast<WPARAM>(i), 0, "LB_GETSEL") > 0) {
             out.push_back(std::to_string(i));
+        }
     }
     return out;
 }
@@ -435,9 +476,11 @@ Values selectedIndexes(HWND ctrl) {
 long indexOfItem(HWND ctrl, const std::string& which) {
     if (!which.empty() && which[0] == '=') {
         Values items = listItems(ctrl);
-        for (std::size_t i = 0; i < items.size(); ++i)
-            if (items[i] == which.substr(1))
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            if (items[i] == which.substr(1)) {
                 return static_cast<long>(i);
+            }
+        }
         fail("the list has no item \"" + which.substr(1) + "\"");
     }
     return static_cast<long>(toNumber(which, "item index"));
@@ -463,11 +506,13 @@ bool findMenuItem(HMENU menu, UINT id, UINT* state, std::string* text) {
         info.fMask = MIIM_ID | MIIM_STATE | MIIM_SUBMENU | MIIM_STRING;
         info.dwTypeData = buf;
         info.cch = sizeof buf - 1;
-        if (!GetMenuItemInfoA(menu, static_cast<UINT>(i), TRUE, &info))
+        if (!GetMenuItemInfoA(menu, static_cast<UINT>(i), TRUE, &info)) {
             continue;
+        }
         if (info.hSubMenu) {
-            if (findMenuItem(info.hSubMenu, id, state, text))
+            if (findMenuItem(info.hSubMenu, id, state, text)) {
                 return true;
+            }
         } else if (info.wID == id) {
             *state = info.fState;
             *text = buf;
@@ -486,8 +531,9 @@ void listMenu(HMENU menu, const std::string& indent, Values& out) {
         info.fMask = MIIM_ID | MIIM_STATE | MIIM_SUBMENU | MIIM_STRING | MIIM_FTYPE;
         info.dwTypeData = buf;
         info.cch = sizeof buf - 1;
-        if (!GetMenuItemInfoA(menu, static_cast<UINT>(i), TRUE, &info))
+        if (!GetMenuItemInfoA(menu, static_cast<UINT>(i), TRUE, &info)) {
             continue;
+        }
         std::string state = (info.fState & MFS_GRAYED) ? "grayed" : "enabled";
         if (info.fType & MFT_SEPARATOR) {
             out.push_back(indent + "-");
@@ -502,10 +548,12 @@ void listMenu(HMENU menu, const std::string& indent, Values& out) {
 
 HMENU menuOf(HWND window) {
     HMENU menu = GetMenu(window);
-    if (!menu)
+    if (!menu) {
         fail("window " + handleText(window) + " has no menu");
-    if (GetMenuItemCount(menu) < 0)
+    }
+    if (GetMenuItemCount(menu) < 0) {
         fail("the menu of " + handleText(window) + " cannot be read from another process here");
+    }
     return menu;
 }
 
@@ -528,14 +576,18 @@ std::string rectText(long a, long b, long c, long d) {
 }
 
 UINT syscommandCode(const std::string& name) {
-    if (name == "minimize" || name == "minimise")
+    if (name == "minimize" || name == "minimise") {
         return SC_MINIMIZE;
-    if (name == "restore")
+    }
+    if (name == "restore") {
         return SC_RESTORE;
-    if (name == "close")
+    }
+    if (name == "close") {
         return SC_CLOSE;
-    if (name == "maximize" || name == "maximise")
+    }
+    if (name == "maximize" || name == "maximise") {
         return SC_MAXIMIZE;
+    }
     return static_cast<UINT>(toNumber(name, "system command"));
 }
 
@@ -550,16 +602,20 @@ std::string describeWindow(HWND h) {
 std::string messageBoxText(HWND box) {
     std::string text;
     for (HWND child : descendants(box)) {
-        if (!sameText(className(child), "Static"))
+        if (!sameText(className(child), "Static")) {
             continue;
+        }
         LONG style = GetWindowLongA(child, GWL_STYLE);
-        if ((style & SS_TYPEMASK) == SS_ICON)
+        if ((style & SS_TYPEMASK) == SS_ICON) {
             continue;
+        }
         std::string t = windowText(child);
-        if (t.empty())
+        if (t.empty()) {
             continue;
-        if (!text.empty())
+        }
+        if (!text.empty()) {
             text += "\n";
+        }
         text += t;
     }
     return text;
@@ -575,15 +631,17 @@ const std::map<std::string, Command>& commands() {
               WindowFilter f = filterFrom(a);
               HWND found = nullptr;
               bool ok = waitUntil(static_cast<DWORD>(a.number("timeout", kDefaultWaitMs)), [&] {
-                  for (HWND h : topLevelWindows())
+                  for (HWND h : topLevelWindows()) {
                       if (f.matches(h)) {
                           found = h;
                           return true;
                       }
+                  }
                   return false;
               });
-              if (!ok)
+              if (!ok) {
                   fail("no top-level window" + f.describe());
+              }
               return one(handleText(found));
           }}},
         {"windows",
@@ -592,9 +650,11 @@ const std::map<std::string, Command>& commands() {
           [](const Args& a) {
               WindowFilter f = filterFrom(a);
               Values out;
-              for (HWND h : topLevelWindows())
-                  if (f.matches(h))
+              for (HWND h : topLevelWindows()) {
+                  if (f.matches(h)) {
                       out.push_back(describeWindow(h));
+                  }
+              }
               return out;
           }}},
         {"wait-gone",
@@ -602,12 +662,14 @@ const std::map<std::string, Command>& commands() {
           {},
           [](const Args& a) {
               auto v = e2e::parseInteger(a.at(0, "window"));
-              if (!v)
+              if (!v) {
                   fail("not a window handle: " + a.at(0, "window"));
+              }
               HWND h = reinterpret_cast<HWND>(static_cast<UINT_PTR>(*v));
               if (!waitUntil(static_cast<DWORD>(a.number("timeout", kDefaultWaitMs)),
-                             [&] { return !IsWindow(h); }))
+                             [&] { return !IsWindow(h); })) {
                   fail("window " + a.at(0, "window") + " is still there");
+              }
               return Values{};
           }}},
         {"title",
@@ -646,10 +708,11 @@ const std::map<std::string, Command>& commands() {
               HWND w = parseWindow(a.at(0, "window"));
               WORD id = static_cast<WORD>(toNumber(a.at(1, "id"), "command id"));
               WPARAM wp = MAKEWPARAM(id, static_cast<WORD>(a.number("code", 0)));
-              if (a.has("send"))
+              if (a.has("send")) {
                   sendOrFail(w, WM_COMMAND, wp, 0, "WM_COMMAND");
-              else
+              } else {
                   postOrFail(w, WM_COMMAND, wp, 0, "WM_COMMAND");
+              }
               return Values{};
           }}},
         {"menu",
@@ -659,16 +722,19 @@ const std::map<std::string, Command>& commands() {
               HWND w = parseWindow(a.at(0, "window"));
               UINT id = static_cast<UINT>(toNumber(a.at(1, "id"), "command id"));
               HMENU menu = GetMenu(w);
-              if (!menu)
+              if (!menu) {
                   fail("window " + handleText(w) + " has no menu");
+              }
               Values note;
               if (GetMenuItemCount(menu) >= 0) {
                   UINT state = 0;
                   std::string text;
-                  if (!findMenuItem(menu, id, &state, &text))
+                  if (!findMenuItem(menu, id, &state, &text)) {
                       fail("the menu has no command " + std::to_string(id));
-                  if (state & MFS_GRAYED)
+                  }
+                  if (state & MFS_GRAYED) {
                       fail("menu item \"" + text + "\" (" + std::to_string(id) + ") is greyed");
+                  }
                   note.push_back(text);
               } else {
                   note.push_back("(menu not readable from here; command posted unchecked)");
@@ -684,8 +750,9 @@ const std::map<std::string, Command>& commands() {
               UINT id = static_cast<UINT>(toNumber(a.at(1, "id"), "command id"));
               UINT state = 0;
               std::string text;
-              if (!findMenuItem(menuOf(w), id, &state, &text))
+              if (!findMenuItem(menuOf(w), id, &state, &text)) {
                   fail("the menu has no command " + std::to_string(id));
+              }
               return one((state & MFS_GRAYED) ? "grayed" : "enabled");
           }}},
         {"menu-items",
@@ -718,23 +785,28 @@ const std::map<std::string, Command>& commands() {
               if (listKind(c) == ListKind::ComboBox) {
                   LRESULT r =
                       sendOrFail(c, CB_SETCURSEL, static_cast<WPARAM>(index), 0, "CB_SETCURSEL");
-                  if (r == CB_ERR && index >= 0)
+                  if (r == CB_ERR && index >= 0) {
                       fail("no item " + std::to_string(index));
+                  }
               } else if (isMultiSelect(c)) {
-                  if (!a.has("add"))
+                  if (!a.has("add")) {
                       sendOrFail(c, LB_SETSEL, FALSE, -1, "LB_SETSEL");
-                  if (sendOrFail(c, LB_SETSEL, TRUE, index, "LB_SETSEL") == LB_ERR)
+                  }
+                  if (sendOrFail(c, LB_SETSEL, TRUE, index, "LB_SETSEL") == LB_ERR) {
                       fail("no item " + std::to_string(index));
+                  }
                   sendOrFail(c, LB_SETCARETINDEX, static_cast<WPARAM>(index), 0,
                              "LB_SETCARETINDEX");
               } else {
                   LRESULT r =
                       sendOrFail(c, LB_SETCURSEL, static_cast<WPARAM>(index), 0, "LB_SETCURSEL");
-                  if (r == LB_ERR && index >= 0)
+                  if (r == LB_ERR && index >= 0) {
                       fail("no item " + std::to_string(index));
+                  }
               }
-              if (!a.has("no-notify"))
+              if (!a.has("no-notify")) {
                   notifySelectionChange(c);
+              }
               return Values{};
           }}},
         {"checked",
@@ -771,8 +843,9 @@ const std::map<std::string, Command>& commands() {
               HWND w = parseWindow(a.at(0, "window"));
               HWND c = a.count() > 1 ? control(w, a.at(1, "id")) : w;
               RECT r{};
-              if (!GetWindowRect(c, &r))
+              if (!GetWindowRect(c, &r)) {
                   fail("could not read the window rectangle");
+              }
               return one(rectText(r.left, r.top, r.right, r.bottom));
           }}},
         {"client",
@@ -782,8 +855,9 @@ const std::map<std::string, Command>& commands() {
               HWND w = parseWindow(a.at(0, "window"));
               RECT r{};
               POINT origin{0, 0};
-              if (!GetClientRect(w, &r) || !ClientToScreen(w, &origin))
+              if (!GetClientRect(w, &r) || !ClientToScreen(w, &origin)) {
                   fail("could not read the client rectangle");
+              }
               return one(rectText(origin.x, origin.y, r.right, r.bottom));
           }}},
         {"pos",
@@ -895,9 +969,11 @@ const std::map<std::string, Command>& commands() {
           {},
           [](const Args& a) {
               Values out;
-              for (HWND c : descendants(parseWindow(a.at(0, "window"))))
-                  if (sameText(className(c), "Button"))
+              for (HWND c : descendants(parseWindow(a.at(0, "window")))) {
+                  if (sameText(className(c), "Button")) {
                       out.push_back(std::to_string(GetDlgCtrlID(c)) + "\t" + windowText(c));
+                  }
+              }
               return out;
           }}},
         {"sleep",
@@ -918,11 +994,13 @@ struct Outcome {
 };
 
 Outcome runCommand(const std::vector<std::string>& words) {
-    if (words.empty())
+    if (words.empty()) {
         return {false, {}, "empty command"};
+    }
     auto it = commands().find(words[0]);
-    if (it == commands().end())
+    if (it == commands().end()) {
         return {false, {}, "unknown command: " + words[0]};
+    }
     try {
         Args args(words, 1, it->second.flags);
         return {true, it->second.run(args), {}};
@@ -940,15 +1018,17 @@ int runProgram(const std::vector<std::string>& words) {
     try {
         Args a(words, 1, {});
         std::string commandLine = "\"" + a.at(0, "program") + "\"";
-        if (a.has("cmdline"))
+        if (a.has("cmdline")) {
             commandLine += " " + a.option("cmdline", "");
+        }
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION process{};
         if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                            nullptr, &startup, &process))
+                            nullptr, &startup, &process)) {
             fail("could not start " + a.at(0, "program") + " (error " +
                  std::to_string(GetLastError()) + ")");
+        }
         CloseHandle(process.hThread);
         WaitForSingleObject(process.hProcess, INFINITE);
         DWORD code = 1;
@@ -969,22 +1049,28 @@ void printUsage(std::FILE* to) {
                  "\"OK n\" + n lines or \"ERR message\")\n"
                  "       tallyctl run PROGRAM [--cmdline TEXT]   (starts PROGRAM with exactly "
                  "TEXT as its command line, waits, exits with its exit code)\n\ncommands:\n");
-    for (const auto& [name, cmd] : commands()) std::fprintf(to, "  %s\n", cmd.usage);
+    for (const auto& [name, cmd] : commands()) {
+        std::fprintf(to, "  %s\n", cmd.usage);
+    }
 }
 
 int serve() {
     std::string line;
     while (std::getline(std::cin, line)) {
         auto split = e2e::splitCommandLine(line);
-        if (split.words.empty() && split.error.empty())
+        if (split.words.empty() && split.error.empty()) {
             continue;
-        if (split.words.size() == 1 && split.words[0] == "quit")
+        }
+        if (split.words.size() == 1 && split.words[0] == "quit") {
             break;
+        }
         Outcome out =
             split.error.empty() ? runCommand(split.words) : Outcome{false, {}, split.error};
         if (out.ok) {
             std::printf("OK %zu\n", out.values.size());
-            for (const auto& v : out.values) std::printf("%s\n", e2e::escapeValue(v).c_str());
+            for (const auto& v : out.values) {
+                std::printf("%s\n", e2e::escapeValue(v).c_str());
+            }
         } else {
             std::printf("ERR %s\n", e2e::escapeValue(out.error).c_str());
         }
@@ -1004,15 +1090,19 @@ int main(int argc, char** argv) {
         printUsage(words.empty() ? stderr : stdout);
         return words.empty() ? 2 : 0;
     }
-    if (words[0] == "--serve")
+    if (words[0] == "--serve") {
         return serve();
-    if (words[0] == "run")
+    }
+    if (words[0] == "run") {
         return runProgram(words);
+    }
     Outcome out = runCommand(words);
     if (!out.ok) {
         std::fprintf(stderr, "tallyctl: %s\n", out.error.c_str());
         return 1;
     }
-    for (const auto& v : out.values) std::printf("%s\n", v.c_str());
+    for (const auto& v : out.values) {
+        std::printf("%s\n", v.c_str());
+    }
     return 0;
 }

@@ -28,10 +28,12 @@ inline SplitResult splitCommandLine(const std::string& line) {
     std::size_t i = 0;
     const std::size_t n = line.size();
     while (i < n) {
-        while (i < n && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r' || line[i] == '\n'))
+        while (i < n && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r' || line[i] == '\n')) {
             ++i;
-        if (i >= n)
+        }
+        if (i >= n) {
             break;
+        }
         std::string word;
         if (line[i] == '"') {
             ++i;
@@ -56,8 +58,10 @@ inline SplitResult splitCommandLine(const std::string& line) {
                 return result;
             }
         } else {
-            while (i < n && line[i] != ' ' && line[i] != '\t' && line[i] != '\r' && line[i] != '\n')
+            while (i < n && line[i] != ' ' && line[i] != '\t' && line[i] != '\r' &&
+                   line[i] != '\n') {
                 word += line[i++];
+            }
         }
         result.words.push_back(word);
     }
@@ -90,8 +94,9 @@ inline std::string escapeValue(const std::string& value) {
 
 // Whole-string integer parse (decimal, or hexadecimal with 0x); nothing on junk or overflow.
 inline std::optional<long long> parseInteger(const std::string& text) {
-    if (text.empty())
+    if (text.empty()) {
         return std::nullopt;
+    }
     std::size_t used = 0;
     long long value = 0;
     try {
@@ -99,8 +104,9 @@ inline std::optional<long long> parseInteger(const std::string& text) {
     } catch (...) {
         return std::nullopt;
     }
-    if (used != text.size())
+    if (used != text.size()) {
         return std::nullopt;
+    }
     return value;
 }
 

@@ -26,10 +26,12 @@ INT_PTR CALLBACK childProc(HWND dlg, UINT msg, WPARAM wp, LPARAM) {
     switch (msg) {
         case WM_INITDIALOG: {
             SetDlgItemTextA(dlg, kContext, "Context: TEST.CORP");
-            for (const char* item : {"BETA", "ALPHA", "GAMMA (Group)"})
+            for (const char* item : {"BETA", "ALPHA", "GAMMA (Group)"}) {
                 SendDlgItemMessageA(dlg, kList, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
-            for (const char* item : {"FS2", "ACCT1"})
+            }
+            for (const char* item : {"FS2", "ACCT1"}) {
                 SendDlgItemMessageA(dlg, kServers, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
+            }
             SendDlgItemMessageA(dlg, kServers, CB_SETCURSEL, 0, 0);
             SetWindowPos(dlg, nullptr, 10, 10, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
             return TRUE;
@@ -104,10 +106,12 @@ LRESULT CALLBACK mainProc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
             }
             break;
         case WM_SYSCOMMAND:
-            if (wp == SC_MINIMIZE)
+            if (wp == SC_MINIMIZE) {
                 SetWindowTextA(w, "E2E Target: TEST.CORP");
-            if (wp == SC_RESTORE)
+            }
+            if (wp == SC_RESTORE) {
                 SetWindowTextA(w, "E2E Target");
+            }
             break;
         case WM_CLOSE:
             DestroyWindow(childDialog);
@@ -136,8 +140,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show) {
                                WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, 100, 100,
                                500, 320, nullptr, makeMenu(), instance, nullptr);
     childDialog = makeChildDialog(mainWindow);
-    if (commandLine && *commandLine)
+    if (commandLine && *commandLine) {
         SetDlgItemTextA(childDialog, kContext, commandLine);
+    }
     ShowWindow(mainWindow, show);
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {

@@ -35,10 +35,11 @@ void ExpectAmountControl(HWND child, const ExpectedControl& expected) {
         // focus; the template itself asks for plain push buttons and one check box.
         const DWORD type = style & BS_TYPEMASK;
         const DWORD want = expected.style & BS_TYPEMASK;
-        if (expected.id == IDOK && want == BS_PUSHBUTTON)
+        if (expected.id == IDOK && want == BS_PUSHBUTTON) {
             EXPECT_TRUE(type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON) << type;
-        else
+        } else {
             EXPECT_EQ(type, want);
+        }
     } else if (ClassOf(child) == "Edit") {
         EXPECT_EQ(style & (ES_MULTILINE | ES_PASSWORD | ES_READONLY), 0u);
     }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The whole test suite, on a machine that may not have the packages yet (they are installed
 # first, as scripts/run.sh does):
+#   0. formatting of the tracked C++ sources (clang-format-16)
 #   1. native build (g++): unit tests; benchmarks are built, not run
 #   2. sanitizer build (clang, -DTALLY_SANITIZE=ON -DTALLY_FUZZ=ON): unit tests, then a short
 #      run of every fuzz target over its checked-in seeds (fuzz/<area>/corpus/<target>/)
@@ -9,7 +10,7 @@
 # Every run gets a fresh Wine prefix and temporary folder, removed at the end. Exits non-zero on
 # any failure; the last line reads "N passed, N failed".
 #
-#   scripts/test.sh [--only native|sanitize|windows|e2e]...
+#   scripts/test.sh [--only format|native|sanitize|windows|e2e]...
 #
 # Environment: TALLY_TEST_BUILD_ROOT (default <repo>/build/test) holds the three build folders,
 # kept between runs so that builds are incremental; TALLY_FUZZ_SECONDS (default 5) per target.
@@ -38,6 +39,7 @@ wanted() {
 }
 
 root=${TALLY_TEST_BUILD_ROOT:-$repo/build/test}
+mixed_writer_tests='^(dirstore_concurrency_test|accounting_log_concurrency_test)$'
 fuzz_seconds=${TALLY_FUZZ_SECONDS:-5}
 jobs=2
 started=$(date +%s)
@@ -53,10 +55,6 @@ export TALLY_E2E_WINEPREFIX=$work/e2e-wineprefix
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export TMPDIR=$work/tmp
 mkdir -p "$TMPDIR"
-if [[ -z "${DISPLAY:-}" ]]; then
-    # The Win32 unit tests make windows too; give them a display of this run's own.
-    tally_start_xvfb || true
-fi
 
 cleanup() {
     tally_stop_wine "$WINEPREFIX"
@@ -160,12 +158,38 @@ if ! tally_ensure_packages; then
     fail_step "installing packages"
 fi
 
+# Services start only now that their packages are there. The Win32 tests and the end-to-end
+# scenarios make windows: they get a display of this run's own, and a run without one is a
+# failed run, not a run of windows that were never made.
+if (wanted windows || wanted e2e) && [[ -z "${DISPLAY:-}" ]]; then
+    if ! tally_start_xvfb; then
+        fail_step "starting Xvfb (the Windows tests and the scenarios need a display)"
+        echo "$passed passed, $failed failed"
+        exit 1
+    fi
+fi
+
+if wanted format; then
+    stage "Formatting (clang-format-16 --dry-run over the tracked sources)"
+    if (cd "$repo" && git ls-files -z -- '*.cpp' '*.h' | xargs -0 -r clang-format-16 --dry-run --Werror); then
+        passed=$((passed + 1))
+    else
+        fail_step "formatting: run clang-format-16 -i on the files named above"
+    fi
+fi
+
 if wanted native; then
     stage "Native build (g++): tests; benchmarks built, not run"
     if configure_and_build native "$root/native" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ -DTALLY_BENCH=ON \
-        -DTALLY_STORETOOL_WIN="$root/win/tools/storetool/storetool.exe"; then
-        run_ctest native "$root/native" -j"$jobs"
+        -DTALLY_STORETOOL_WIN="$root/win/tools/storetool/storetool.exe" \
+        -DTALLY_DEPOSIT_WRITER_WIN="$root/win/tests/core/accounting/deposit_writer.exe"; then
+        if wanted windows; then
+            # The writers' concurrency tests run once the Windows writers are built (below).
+            run_ctest native "$root/native" -j"$jobs" -E "$mixed_writer_tests"
+        else
+            run_ctest native "$root/native" -j"$jobs"
+        fi
     fi
 fi
 
@@ -193,10 +217,13 @@ if wanted windows && [[ $win_built -eq 1 ]]; then
     bash "$here/wine-prefix.sh" "$WINEPREFIX"
     run_ctest windows "$root/win" -j"$jobs" -LE e2e
     if wanted native; then
-        # Now that the Windows storetool.exe exists, the store's concurrency test runs again
-        # with half of its writers under Wine: the append lock must hold across both worlds.
-        stage "Store writers under Wine and native at once"
-        run_ctest mixed-writers "$root/native" -R '^dirstore_concurrency_test$'
+        # Now that the Windows storetool.exe and deposit writer exist, the concurrency tests run
+        # with some of their writers under Wine: the append locks must hold across both worlds,
+        # and a test that finds no Windows writer fails instead of passing without it.
+        stage "Store and log writers under Wine and native at once"
+        export TALLY_REQUIRE_WINE_WRITERS=1
+        run_ctest mixed-writers "$root/native" -R "$mixed_writer_tests"
+        unset TALLY_REQUIRE_WINE_WRITERS
     fi
 fi
 

@@ -21,6 +21,7 @@ TALLY_PACKAGES=(
     libgtest-dev
     libbenchmark-dev
     clang
+    clang-format-16
     slapd
     ldap-utils
     python3

@@ -1,11 +1,63 @@
 // The parts of the file services that need no operating-system calls of their own.
 #include "platform/files.h"
 
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
+#include "platform/lock_wait.h"
+
 namespace tally::platform {
+namespace {
+
+std::atomic<LockWaitHook> lockWaitHook{nullptr};
+
+// The first polls come quickly, so that a lock held for one append is had at once; later ones
+// every few milliseconds.
+constexpr std::chrono::microseconds kFirstPause{250};
+constexpr std::chrono::microseconds kLongestPause{8000};
+
+}  // namespace
+
+LockWaitHook setLockWaitHook(LockWaitHook hook) {
+    return lockWaitHook.exchange(hook);
+}
+
+namespace detail {
+
+LockAttempt waitForLock(const std::filesystem::path& lockFile, std::chrono::milliseconds timeout,
+                        const std::function<LockAttempt()>& attempt, std::string* error) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + timeout;
+    std::chrono::microseconds pause = kFirstPause;
+    for (;;) {
+        LockAttempt result = attempt();
+        if (result != LockAttempt::kBusy) {
+            return result;
+        }
+        Clock::time_point now = Clock::now();
+        if (now >= deadline) {
+            if (error) {
+                *error = lockFile.string() + " is locked by another program (gave up after " +
+                         std::to_string(timeout.count()) + " ms)";
+            }
+            return LockAttempt::kBusy;
+        }
+        if (LockWaitHook hook = lockWaitHook.load()) {
+            hook();
+        }
+        std::this_thread::sleep_for(
+            std::min<Clock::duration>(pause, deadline - Clock::now() + kFirstPause));
+        pause = std::min(pause * 2, kLongestPause);
+    }
+}
+
+}  // namespace detail
 
 bool appendUnderLock(const std::filesystem::path& lockFile, const std::filesystem::path& file,
-                     std::string_view bytes, std::string* error) {
-    auto lock = AppendLock::acquire(lockFile, error);
+                     std::string_view bytes, std::string* error,
+                     std::chrono::milliseconds timeout) {
+    auto lock = AppendLock::acquire(lockFile, error, timeout);
     if (!lock) {
         return false;
     }

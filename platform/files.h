@@ -9,6 +9,7 @@
 // (fcntl) see each other's locks, also when the Windows writer runs under Wine.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -19,13 +20,28 @@ namespace tally::platform {
 
 inline constexpr std::uint64_t kAppendLockOffset = std::uint64_t{1} << 40;
 
+// How long AppendLock::acquire waits for a lock that another process holds before it gives up.
+inline constexpr std::chrono::milliseconds kDefaultLockWait{5000};
+
+// Called between the polls of every AppendLock::acquire that waits, on the waiting thread (every
+// few milliseconds), so that a program can keep its windows painted meanwhile. It must not take
+// the append lock itself.
+using LockWaitHook = void (*)();
+// Installs `hook` for the whole process (null: none) and returns the one it replaces.
+LockWaitHook setLockWaitHook(LockWaitHook hook);
+
 // The exclusive lock of the append convention, held for the object's lifetime.
 class AppendLock {
   public:
-    // Waits until the lock on `lockFile` (created when absent) is held. On failure returns
-    // nothing and describes why in `error`.
+    // Takes the lock on `lockFile` (created when absent), polling for at most `timeout` while
+    // another holder has it, calling the lock wait hook between the polls. On failure returns
+    // nothing and describes why in `error`; when the time ran out with the lock still held by
+    // somebody else, `busy` (if given) is set and `error` says the file "is locked by another
+    // program".
     static std::optional<AppendLock> acquire(const std::filesystem::path& lockFile,
-                                             std::string* error);
+                                             std::string* error,
+                                             std::chrono::milliseconds timeout = kDefaultLockWait,
+                                             bool* busy = nullptr);
     // Takes the lock only if nobody holds it; `busy` tells a held lock from a failure.
     static std::optional<AppendLock> tryAcquire(const std::filesystem::path& lockFile, bool* busy,
                                                 std::string* error);
@@ -46,10 +62,12 @@ class AppendLock {
 // allows (one, normally). Call it while holding the AppendLock of the file.
 bool appendToFile(const std::filesystem::path& file, std::string_view bytes, std::string* error);
 
-// Takes the lock on `lockFile`, appends `bytes` to `file` and unlocks: the whole convention in
-// one call. `lockFile` and `file` may be the same path (the accounting log locks itself).
+// Takes the lock on `lockFile` (waiting for it at most `timeout`, as AppendLock::acquire),
+// appends `bytes` to `file` and unlocks: the whole convention in one call. `lockFile` and `file`
+// may be the same path (the accounting log locks itself).
 bool appendUnderLock(const std::filesystem::path& lockFile, const std::filesystem::path& file,
-                     std::string_view bytes, std::string* error);
+                     std::string_view bytes, std::string* error,
+                     std::chrono::milliseconds timeout = kDefaultLockWait);
 
 // A file opened for reading. Every read goes to the file that was opened, even when another
 // process renames a new file over its name meanwhile; others may write, rename or delete it.

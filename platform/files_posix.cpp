@@ -11,14 +11,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/lock_wait.h"
+
 namespace tally::platform {
 namespace {
 
-#ifdef F_OFD_SETLKW
-constexpr int kLockWait = F_OFD_SETLKW;
+#ifdef F_OFD_SETLK
 constexpr int kLockTry = F_OFD_SETLK;
 #else
-constexpr int kLockWait = F_SETLKW;
 constexpr int kLockTry = F_SETLK;
 #endif
 
@@ -70,42 +70,63 @@ struct FdCloser {
     }
 };
 
+// One attempt at the lock on the open lock file.
+detail::LockAttempt lockOnce(int fd, const std::filesystem::path& lockFile, std::string* error) {
+    struct flock record = lockRecord(F_WRLCK);
+    for (;;) {
+        if (::fcntl(fd, kLockTry, &record) == 0) {
+            return detail::LockAttempt::kTaken;
+        }
+        if (errno == EAGAIN || errno == EACCES) {
+            return detail::LockAttempt::kBusy;
+        }
+        if (errno != EINTR) {
+            describe(error, lockFile, "cannot lock");
+            return detail::LockAttempt::kFailed;
+        }
+    }
+}
+
 }  // namespace
 
 std::optional<AppendLock> AppendLock::acquire(const std::filesystem::path& lockFile,
-                                              std::string* error) {
-    int fd = openLockFile(lockFile, error);
-    if (fd < 0) {
+                                              std::string* error, std::chrono::milliseconds timeout,
+                                              bool* busy) {
+    if (busy) {
+        *busy = false;
+    }
+    FdCloser closer{openLockFile(lockFile, error)};
+    if (closer.fd < 0) {
         return std::nullopt;
     }
-    struct flock record = lockRecord(F_WRLCK);
-    while (::fcntl(fd, kLockWait, &record) != 0) {
-        if (errno != EINTR) {
-            describe(error, lockFile, "cannot lock");
-            ::close(fd);
-            return std::nullopt;
+    detail::LockAttempt result = detail::waitForLock(
+        lockFile, timeout, [&] { return lockOnce(closer.fd, lockFile, error); }, error);
+    if (result != detail::LockAttempt::kTaken) {
+        if (busy) {
+            *busy = result == detail::LockAttempt::kBusy;
         }
+        return std::nullopt;
     }
-    return AppendLock(fd);
+    AppendLock lock(closer.fd);
+    closer.fd = -1;
+    return lock;
 }
 
 std::optional<AppendLock> AppendLock::tryAcquire(const std::filesystem::path& lockFile, bool* busy,
                                                  std::string* error) {
     *busy = false;
-    int fd = openLockFile(lockFile, error);
-    if (fd < 0) {
+    FdCloser closer{openLockFile(lockFile, error)};
+    if (closer.fd < 0) {
         return std::nullopt;
     }
-    struct flock record = lockRecord(F_WRLCK);
-    if (::fcntl(fd, kLockTry, &record) != 0) {
-        *busy = (errno == EAGAIN || errno == EACCES);
-        if (!*busy) {
-            describe(error, lockFile, "cannot lock");
-        }
-        ::close(fd);
+    detail::LockAttempt result = lockOnce(closer.fd, lockFile, error);
+    if (result != detail::LockAttempt::kTaken) {
+        *busy = result == detail::LockAttempt::kBusy;
         return std::nullopt;
     }
-    return AppendLock(fd);
+    AppendLock lock(closer.fd);
+    closer.fd = -1;
+    return lock;
 }
 
 AppendLock::AppendLock(AppendLock&& other) noexcept : handle_(other.handle_) {

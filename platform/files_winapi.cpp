@@ -1,11 +1,14 @@
 // File services on Windows. The append lock is LockFileEx on one byte. Under Wine a lock held
 // by a native (POSIX) process is not waited for: LockFileEx then fails at once with a lock
-// violation, so the wait is a retry loop with a short sleep, which is also correct on Windows.
+// violation, so the wait is a retry loop with a short sleep (platform/lock_wait.h), which is
+// also correct on Windows and lets the wait end after a time.
 #include "platform/files.h"
 
 #include <windows.h>
 
 #include <algorithm>
+
+#include "platform/lock_wait.h"
 
 namespace tally::platform {
 namespace {
@@ -65,18 +68,20 @@ HANDLE openLockFile(const std::filesystem::path& lockFile, std::string* error) {
     return handle;
 }
 
-bool lockOnce(HANDLE handle, DWORD* code) {
+// One attempt at the lock on the open lock file.
+detail::LockAttempt lockOnce(HANDLE handle, const std::filesystem::path& lockFile,
+                             std::string* error) {
     OVERLAPPED position = lockPosition();
     if (LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
                    &position)) {
-        return true;
+        return detail::LockAttempt::kTaken;
     }
-    *code = GetLastError();
-    return false;
-}
-
-bool isBusy(DWORD code) {
-    return code == ERROR_LOCK_VIOLATION || code == ERROR_IO_PENDING;
+    DWORD code = GetLastError();
+    if (code == ERROR_LOCK_VIOLATION || code == ERROR_IO_PENDING) {
+        return detail::LockAttempt::kBusy;
+    }
+    describe(error, lockFile, "cannot lock", code);
+    return detail::LockAttempt::kFailed;
 }
 
 bool writeAll(HANDLE handle, std::string_view bytes) {
@@ -94,44 +99,43 @@ bool writeAll(HANDLE handle, std::string_view bytes) {
 }  // namespace
 
 std::optional<AppendLock> AppendLock::acquire(const std::filesystem::path& lockFile,
-                                              std::string* error) {
-    HANDLE handle = openLockFile(lockFile, error);
-    if (handle == INVALID_HANDLE_VALUE) {
+                                              std::string* error, std::chrono::milliseconds timeout,
+                                              bool* busy) {
+    if (busy) {
+        *busy = false;
+    }
+    HandleCloser closer{openLockFile(lockFile, error)};
+    if (closer.handle == INVALID_HANDLE_VALUE) {
         return std::nullopt;
     }
-    DWORD pause = 1;
-    for (;;) {
-        DWORD code = 0;
-        if (lockOnce(handle, &code)) {
-            return AppendLock(fromHandle(handle));
+    detail::LockAttempt result = detail::waitForLock(
+        lockFile, timeout, [&] { return lockOnce(closer.handle, lockFile, error); }, error);
+    if (result != detail::LockAttempt::kTaken) {
+        if (busy) {
+            *busy = result == detail::LockAttempt::kBusy;
         }
-        if (!isBusy(code)) {
-            describe(error, lockFile, "cannot lock", code);
-            CloseHandle(handle);
-            return std::nullopt;
-        }
-        Sleep(pause);
-        pause = std::min<DWORD>(pause * 2, 8);
+        return std::nullopt;
     }
+    AppendLock lock(fromHandle(closer.handle));
+    closer.handle = INVALID_HANDLE_VALUE;
+    return lock;
 }
 
 std::optional<AppendLock> AppendLock::tryAcquire(const std::filesystem::path& lockFile, bool* busy,
                                                  std::string* error) {
     *busy = false;
-    HANDLE handle = openLockFile(lockFile, error);
-    if (handle == INVALID_HANDLE_VALUE) {
+    HandleCloser closer{openLockFile(lockFile, error)};
+    if (closer.handle == INVALID_HANDLE_VALUE) {
         return std::nullopt;
     }
-    DWORD code = 0;
-    if (lockOnce(handle, &code)) {
-        return AppendLock(fromHandle(handle));
+    detail::LockAttempt result = lockOnce(closer.handle, lockFile, error);
+    if (result != detail::LockAttempt::kTaken) {
+        *busy = result == detail::LockAttempt::kBusy;
+        return std::nullopt;
     }
-    *busy = isBusy(code);
-    if (!*busy) {
-        describe(error, lockFile, "cannot lock", code);
-    }
-    CloseHandle(handle);
-    return std::nullopt;
+    AppendLock lock(fromHandle(closer.handle));
+    closer.handle = INVALID_HANDLE_VALUE;
+    return lock;
 }
 
 AppendLock::AppendLock(AppendLock&& other) noexcept : handle_(other.handle_) {

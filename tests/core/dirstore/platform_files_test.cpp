@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+
 #include "platform/crc32.h"
 #include "platform/files.h"
 #include "store_fixture.h"
@@ -31,8 +34,52 @@ TEST(AppendLock, ExcludesAnotherHolderUntilReleased) {
 TEST(AppendLock, FailsClearlyWhenTheLockFileCannotBeMade) {
     store::testing::ScratchFolder folder("lock");
     std::string error;
-    EXPECT_FALSE(AppendLock::acquire(folder.path() / "missing" / "x.lock", &error));
+    bool busy = true;
+    EXPECT_FALSE(AppendLock::acquire(folder.path() / "missing" / "x.lock", &error,
+                                     std::chrono::milliseconds(50), &busy));
     EXPECT_NE(error.find("x.lock"), std::string::npos) << error;
+    EXPECT_FALSE(busy);  // a failure, not a lock somebody holds
+}
+
+std::atomic<int> hookCalls{0};
+void countHookCall() {
+    ++hookCalls;
+}
+
+// A holder that never lets go (here a second lock description in this process, which conflicts
+// like another process's) must not freeze the waiter: it gives up, says why, and keeps calling
+// the wait hook meanwhile.
+TEST(AppendLock, GivesUpWhenAnotherHolderKeepsTheLock) {
+    store::testing::ScratchFolder folder("lockwait");
+    std::filesystem::path lockFile = folder.path() / "store.lock";
+    std::string error;
+    auto held = AppendLock::acquire(lockFile, &error);
+    ASSERT_TRUE(held) << error;
+
+    hookCalls = 0;
+    LockWaitHook previous = setLockWaitHook(&countHookCall);
+    auto started = std::chrono::steady_clock::now();
+    bool busy = false;
+    EXPECT_FALSE(AppendLock::acquire(lockFile, &error, std::chrono::milliseconds(150), &busy));
+    EXPECT_TRUE(busy);
+    EXPECT_NE(error.find("store.lock is locked by another program"), std::string::npos) << error;
+    EXPECT_GT(hookCalls.load(), 0);
+    EXPECT_FALSE(appendUnderLock(lockFile, folder.path() / "log.txt", "x", &error,
+                                 std::chrono::milliseconds(50)));
+    EXPECT_NE(error.find("is locked by another program"), std::string::npos) << error;
+    EXPECT_FALSE(std::filesystem::exists(folder.path() / "log.txt"));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+    EXPECT_EQ(setLockWaitHook(previous), &countHookCall);
+
+    // Once it is let go, the lock is had at once, without a call of the hook.
+    held.reset();
+    hookCalls = 0;
+    setLockWaitHook(&countHookCall);
+    auto taken = AppendLock::acquire(lockFile, &error, std::chrono::milliseconds(0), &busy);
+    setLockWaitHook(previous);
+    EXPECT_TRUE(taken) << error;
+    EXPECT_FALSE(busy);
+    EXPECT_EQ(hookCalls.load(), 0);
 }
 
 TEST(Files, AppendUnderLockOfTheFileItself) {

@@ -87,7 +87,8 @@ struct StoredEntry {
 
 class FolderStore final : public Store {
   public:
-    explicit FolderStore(std::filesystem::path folder) : folder_(std::move(folder)) {}
+    FolderStore(std::filesystem::path folder, std::chrono::milliseconds lockWait)
+        : folder_(std::move(folder)), lockWait_(lockWait) {}
 
     bool load(Problem* problem) {
         if (!schema_.load(folder_ / kSchemaFile, problem)) {
@@ -167,6 +168,7 @@ class FolderStore final : public Store {
     void writeEntry(std::string& out, const StoredEntry& stored) const;
 
     std::filesystem::path folder_;
+    std::chrono::milliseconds lockWait_;
     Schema schema_;
     std::map<std::string, StoredEntry, CaseInsensitiveLess> entries_;
     // container -> leaf name -> entry
@@ -249,7 +251,7 @@ bool FolderStore::loadAll(bool lockHeld, Problem* problem) {
             return false;
         }
         // Another process compacted between the two reads: read both again while it cannot.
-        auto lock = platform::AppendLock::acquire(path(kLockFile), &error);
+        auto lock = platform::AppendLock::acquire(path(kLockFile), &error, lockWait_);
         if (!lock) {
             *problem = Problem{path(kLockFile), 0, error};
             return false;
@@ -313,9 +315,11 @@ void FolderStore::applyJournalText(std::string_view text, bool lockHeld) {
         journalEndsClean_ = scan.endsClean;
     }
     if (scan.pendingTail && !lockHeld) {
-        // Either being written this moment or torn: under the lock nobody is writing.
+        // Either being written this moment or torn: under the lock nobody is writing. A reader
+        // never waits for the lock: when it is busy, the tail waits for the next refresh.
         std::string error;
-        auto lock = platform::AppendLock::acquire(path(kLockFile), &error);
+        bool busy = false;
+        auto lock = platform::AppendLock::tryAcquire(path(kLockFile), &busy, &error);
         if (lock) {
             refreshJournal(true);
         }
@@ -385,10 +389,11 @@ Status FolderStore::catchUpUnderLock() {
 // other processes appended before it.
 Status FolderStore::lockAndCatchUp(std::optional<platform::AppendLock>& lock) {
     std::string error;
-    lock = platform::AppendLock::acquire(path(kLockFile), &error);
+    bool busy = false;
+    lock = platform::AppendLock::acquire(path(kLockFile), &error, lockWait_, &busy);
     if (!lock) {
         warn(path(kLockFile), 0, error);
-        return kIoError;
+        return busy ? kLocked : kIoError;
     }
     return catchUpUnderLock();
 }
@@ -965,8 +970,9 @@ Status FolderStore::compact() {
 
 }  // namespace
 
-std::unique_ptr<Store> Store::open(const std::filesystem::path& folder, Problem* problem) {
-    auto store = std::make_unique<FolderStore>(folder);
+std::unique_ptr<Store> Store::open(const std::filesystem::path& folder, Problem* problem,
+                                   std::chrono::milliseconds lockWait) {
+    auto store = std::make_unique<FolderStore>(folder, lockWait);
     Problem local;
     if (!store->load(problem ? problem : &local)) {
         return nullptr;
@@ -976,7 +982,7 @@ std::unique_ptr<Store> Store::open(const std::filesystem::path& folder, Problem*
 
 bool exportLdif(const std::filesystem::path& folder, std::string& out, Problem* problem,
                 std::vector<Problem>* warnings) {
-    FolderStore store(folder);
+    FolderStore store(folder, kDefaultLockWait);
     Problem local;
     bool loaded = store.load(problem ? problem : &local);
     if (warnings) {

@@ -15,6 +15,7 @@
 // full names, octet strings and network addresses as raw bytes.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -41,7 +42,11 @@ enum Status : std::int32_t {
     kIllegalName = -615,
     kIoError = -650,
     kCorrupt = -651,
+    kLocked = -652,  // another program held the store's lock for longer than the store waits
 };
+
+// How long a change waits for the store's lock while another program holds it.
+inline constexpr std::chrono::milliseconds kDefaultLockWait{5000};
 
 struct CaseInsensitiveLess {
     using is_transparent = void;
@@ -95,11 +100,14 @@ class Store {
   public:
     // Opens the store in `folder`. On failure returns null and fills `problem`.
     // A torn last journal record is skipped (and reported through warnings()), never an error.
-    static std::unique_ptr<Store> open(const std::filesystem::path& folder, Problem* problem);
+    // Changes wait at most `lockWait` for the lock of the store and then fail with kLocked.
+    static std::unique_ptr<Store> open(const std::filesystem::path& folder, Problem* problem,
+                                       std::chrono::milliseconds lockWait = kDefaultLockWait);
     virtual ~Store() = default;
 
     // Brings this view up to date with what other processes appended: reads only the journal
-    // tail that is new since the last call (or reloads after another process compacted).
+    // tail that is new since the last call (or reloads after another process compacted). Never
+    // waits for the lock: a record still being written is left for the next call.
     virtual Status refresh() = 0;
 
     virtual const Entry* find(std::string_view fullName) const = 0;
@@ -113,7 +121,7 @@ class Store {
 
     // Checks the changes against the entry and the schema, appends them to the journal as one
     // record (whole, under the append lock) and applies them to this view. Either all changes
-    // of the call are stored or none.
+    // of the call are stored or none. kLocked when the lock could not be had in time.
     virtual Status modify(std::string_view fullName, const std::vector<Change>& changes) = 0;
     virtual Status addEntry(const Entry& entry) = 0;
 

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+
 #include "dirstore/store.h"
 #include "fresh_store_test.h"
+#include "platform/files.h"
 
 namespace tally::store {
 namespace {
@@ -185,6 +189,63 @@ TEST_F(StoreTest, RecordsThatDoNotApplyAreSkippedWithTheirLine) {
     ASSERT_EQ(store->warnings().size(), 1u);
     EXPECT_EQ(store->warnings()[0].line, 1);
     EXPECT_NE(store->warnings()[0].message.find("GHOST"), std::string::npos);
+}
+
+std::atomic<int> lockWaits{0};
+void countLockWait() {
+    ++lockWaits;
+}
+
+// Another program that keeps the store's lock (here a second lock in this process, which
+// conflicts like another process's) makes changes fail with kLocked after the wait, storing
+// nothing, and never holds up a reader.
+TEST_F(StoreTest, AHeldLockEndsChangesWithLockedAndNeverHoldsUpReaders) {
+    Problem problem;
+    auto store = Store::open(folder.path(), &problem, std::chrono::milliseconds(100));
+    ASSERT_TRUE(store) << problem.describe();
+    {
+        auto writer = open();
+        ASSERT_EQ(writer->modify("ADMIN.CORP", {{ChangeKind::AddValue, "Account Balance", "5"}}),
+                  kOk);
+    }
+    std::string error;
+    auto held = platform::AppendLock::acquire(folder.path() / "store.lock", &error);
+    ASSERT_TRUE(held) << error;
+    std::string before = journal();
+    EXPECT_EQ(store->modify("ADMIN.CORP", {{ChangeKind::AddValue, "Account Balance", "1"}}),
+              kLocked);
+    EXPECT_EQ(store->addEntry({"NEW.CORP", "User", {}}), kLocked);
+    EXPECT_EQ(store->compact(), kLocked);
+    EXPECT_EQ(journal(), before);
+    EXPECT_EQ(value(*store, "ADMIN.CORP", "Account Balance"), "0");
+    EXPECT_EQ(store->find("NEW.CORP"), nullptr);
+    ASSERT_FALSE(store->warnings().empty());
+    EXPECT_NE(store->warnings().back().message.find("is locked by another program"),
+              std::string::npos)
+        << store->warnings().back().describe();
+
+    // A record still being written at the end: a reader neither waits for the lock nor takes
+    // the record for torn; it reads it once it is whole.
+    std::string record = before.substr(before.find("# record"));
+    appendText(folder.path() / "journal.ldif", record.substr(0, record.size() / 2));
+    auto reader = open();
+    ASSERT_TRUE(reader);
+    lockWaits = 0;
+    platform::LockWaitHook previous = platform::setLockWaitHook(&countLockWait);
+    EXPECT_EQ(store->refresh(), kOk);
+    EXPECT_EQ(reader->refresh(), kOk);
+    platform::setLockWaitHook(previous);
+    EXPECT_EQ(lockWaits.load(), 0);
+    EXPECT_EQ(value(*store, "ADMIN.CORP", "Account Balance"), "5");
+    EXPECT_TRUE(reader->warnings().empty()) << reader->warnings().front().describe();
+    appendText(folder.path() / "journal.ldif", record.substr(record.size() / 2));
+    EXPECT_EQ(reader->refresh(), kOk);
+    EXPECT_EQ(value(*reader, "ADMIN.CORP", "Account Balance"), "10");
+    EXPECT_TRUE(reader->warnings().empty()) << reader->warnings().front().describe();
+
+    held.reset();
+    EXPECT_EQ(store->modify("ADMIN.CORP", {{ChangeKind::AddValue, "Account Balance", "1"}}), kOk);
+    EXPECT_EQ(value(*open(), "ADMIN.CORP", "Account Balance"), "11");
 }
 
 TEST_F(StoreTest, AddEntry) {

@@ -153,6 +153,7 @@ class FolderStore final : public Store {
     Status catchUpUnderLock();
     Status lockAndCatchUp(std::optional<platform::AppendLock>& lock);
     Status startFreshJournal();
+    Status giveJournalItsGeneration();
 
     // Entries and values.
     bool entryFromLdif(const LdifRecord& record, StoredEntry& out, std::string* error) const;
@@ -377,10 +378,32 @@ void FolderStore::applyJournalRecord(std::string_view body, int line) {
 
 // Under the append lock: reads what others appended, and finishes a compaction that stopped
 // after the new snapshot was in place but before the new journal was.
+//
+// Such a compaction leaves the journal's generation as it was, so a view loaded before it would
+// see nothing new in the journal and append to it, where no reader looks any more (its
+// generation is older than the snapshot's). The snapshot's own generation line tells: when it
+// moved, the view starts again from the files as they are.
 Status FolderStore::catchUpUnderLock() {
-    Status status = refreshJournal(true);
-    if (status != kOk) {
-        return status;
+    std::filesystem::path file = path(kSnapshotFile);
+    bool exists = false;
+    std::string error;
+    auto reader = platform::ReadOnlyFile::open(file, &exists, &error);
+    std::string head;
+    if (!reader || !reader->read(0, kGenerationLineBytes, head, &error)) {
+        warn(file, 0, error);
+        return kIoError;
+    }
+    if (readGeneration(head, kSnapshotHeader).value_or(0) != snapshotGeneration_) {
+        Problem problem;
+        if (!loadAll(true, &problem)) {
+            warnings_.push_back(problem);
+            return kCorrupt;
+        }
+    } else {
+        Status status = refreshJournal(true);
+        if (status != kOk) {
+            return status;
+        }
     }
     return journalFolded_ ? startFreshJournal() : kOk;
 }
@@ -936,11 +959,36 @@ std::string FolderStore::entriesText() const {
     return out;
 }
 
+// A journal written by hand may lack its generation line. Left so beside the snapshot of a
+// compaction that stopped before its second rename, its records (in that snapshot already)
+// would be applied a second time; with the line, the journal is older than the snapshot.
+Status FolderStore::giveJournalItsGeneration() {
+    std::string text;
+    std::string error;
+    std::string header = generationLine(kJournalHeader, snapshotGeneration_);
+    if (!platform::readWholeFile(path(kJournalFile), text, &error) ||
+        !platform::writeFileDurably(temporary(kJournalFile), header + text, &error) ||
+        !platform::replaceFile(temporary(kJournalFile), path(kJournalFile), &error)) {
+        warn(path(kJournalFile), 0, error);
+        return kIoError;
+    }
+    journalGeneration_ = snapshotGeneration_;
+    journalOffset_ += header.size();
+    journalLine_ += 1;
+    return kOk;
+}
+
 Status FolderStore::compact() {
     std::optional<platform::AppendLock> lock;
     Status status = lockAndCatchUp(lock);
     if (status != kOk) {
         return status;
+    }
+    if (!journalGeneration_ && journalOffset_ > 0) {
+        status = giveJournalItsGeneration();
+        if (status != kOk) {
+            return status;
+        }
     }
     std::uint64_t generation = std::max(snapshotGeneration_, journalGeneration_.value_or(0)) + 1;
     std::string error;

@@ -105,6 +105,96 @@ TEST_F(CompactionTest, OldJournalBesideANewSnapshotIsNotAppliedTwice) {
     EXPECT_EQ(balance(*open(), "JSMITH.SALES.CORP"), "1513");
 }
 
+// A compaction killed at any point while a writer that opened the store before it goes on
+// writing: every change must land where every later reader reads, exactly once. Each case lays
+// the files as the compaction leaves them when killed there; the journal "at the renames" is the
+// one a compaction leaves when it fails just before them (its temporary snapshot cannot be made).
+TEST_F(CompactionTest, KilledAtAnyPointWhileAWriterHasTheStoreOpen) {
+    enum class KilledAt {
+        WritingTheSnapshot,
+        BeforeTheRenames,
+        BetweenTheRenames,
+        AfterTheRenames
+    };
+    struct Case {
+        KilledAt at;
+        bool handWrittenJournal;  // a journal without its generation line
+    };
+    const Case cases[] = {
+        {KilledAt::WritingTheSnapshot, false}, {KilledAt::BeforeTheRenames, false},
+        {KilledAt::BetweenTheRenames, false},  {KilledAt::AfterTheRenames, false},
+        {KilledAt::BetweenTheRenames, true},   {KilledAt::AfterTheRenames, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("killed at " + std::to_string(static_cast<int>(c.at)) +
+                     (c.handWrittenJournal ? ", hand-written journal" : ""));
+        testing::ScratchFolder own("killed");
+        testing::layStore(own.path());
+        auto at = [&](const char* name) { return own.path() / name; };
+        if (c.handWrittenJournal) {
+            writeText(at("journal.ldif"),
+                      "dn: cn=ADMIN,o=CORP\nchangetype: modify\nincrement: accountBalance\n"
+                      "accountBalance: 4\n-\n\n");
+        }
+        Problem problem;
+        auto writer = Store::open(own.path(), &problem);
+        ASSERT_TRUE(writer) << problem.describe();
+        add(*writer, "JSMITH.SALES.CORP", "1");
+        auto reader = Store::open(own.path(), &problem);
+        ASSERT_TRUE(reader) << problem.describe();
+
+        std::string oldSnapshot = readText(at("directory.ldif"));
+        std::filesystem::create_directory(at("directory.ldif.tmp"));
+        EXPECT_EQ(Store::open(own.path(), &problem)->compact(), kIoError);
+        std::filesystem::remove(at("directory.ldif.tmp"));
+        std::string journalAtTheRenames = readText(at("journal.ldif"));
+        ASSERT_EQ(Store::open(own.path(), &problem)->compact(), kOk);
+        std::string newSnapshot = readText(at("directory.ldif"));
+        std::string newJournal = readText(at("journal.ldif"));
+        switch (c.at) {
+            case KilledAt::WritingTheSnapshot:
+                writeText(at("directory.ldif"), oldSnapshot);
+                writeText(at("journal.ldif"), journalAtTheRenames);
+                writeText(at("directory.ldif.tmp"), newSnapshot.substr(0, newSnapshot.size() / 2));
+                break;
+            case KilledAt::BeforeTheRenames:
+                writeText(at("directory.ldif"), oldSnapshot);
+                writeText(at("journal.ldif"), journalAtTheRenames);
+                writeText(at("directory.ldif.tmp"), newSnapshot);
+                writeText(at("journal.ldif.tmp"), newJournal);
+                break;
+            case KilledAt::BetweenTheRenames:
+                writeText(at("journal.ldif"), journalAtTheRenames);
+                writeText(at("journal.ldif.tmp"), newJournal);
+                break;
+            case KilledAt::AfterTheRenames:
+                break;
+        }
+
+        add(*writer, "JSMITH.SALES.CORP", "10");
+        auto late = Store::open(own.path(), &problem);
+        ASSERT_TRUE(late) << problem.describe();
+        add(*late, "JSMITH.SALES.CORP", "100");
+        add(*writer, "JSMITH.SALES.CORP", "1000");
+        const char* adminBalance = c.handWrittenJournal ? "4" : "0";
+        for (Store* view : {writer.get(), late.get(), reader.get()}) {
+            EXPECT_EQ(view->refresh(), kOk);
+            EXPECT_EQ(balance(*view, "JSMITH.SALES.CORP"), "2611");
+            EXPECT_EQ(balance(*view, "ADMIN.CORP"), adminBalance);
+        }
+        auto fresh = Store::open(own.path(), &problem);
+        ASSERT_TRUE(fresh) << problem.describe();
+        EXPECT_EQ(balance(*fresh, "JSMITH.SALES.CORP"), "2611");
+        EXPECT_EQ(balance(*fresh, "ADMIN.CORP"), adminBalance);
+        EXPECT_TRUE(fresh->warnings().empty()) << fresh->warnings().front().describe();
+        ASSERT_EQ(fresh->compact(), kOk);
+        auto compacted = Store::open(own.path(), &problem);
+        ASSERT_TRUE(compacted) << problem.describe();
+        EXPECT_EQ(balance(*compacted, "JSMITH.SALES.CORP"), "2611");
+        EXPECT_EQ(balance(*compacted, "ADMIN.CORP"), adminBalance);
+    }
+}
+
 TEST_F(CompactionTest, AJournalNewerThanTheSnapshotIsReported) {
     writeText(file("journal.ldif"), "# tallydesk journal generation=4\n");
     Problem problem;

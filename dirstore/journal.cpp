@@ -96,8 +96,47 @@ JournalScan scanJournal(std::string_view text, int firstLine, bool tailIsFinal) 
             scan.pendingLine = at;
         }
     };
+    // The body of the whole record whose header begins at `at`: header line, exactly `length`
+    // bytes of LDIF lines matching the CRC, and the blank line that ends it.
+    auto wholeRecordAt = [&](std::size_t at, std::string_view& body) {
+        std::size_t headerEnd = text.find('\n', at);
+        if (!startsWith(text.substr(at), kRecordHeader) || headerEnd == std::string_view::npos) {
+            return false;
+        }
+        RecordHeader header;
+        std::size_t bodyStart = headerEnd + 1;
+        if (!parseRecordHeader(text.substr(at, headerEnd - at), header) || header.length == 0 ||
+            header.length >= text.size() - bodyStart || text[bodyStart + header.length] != '\n' ||
+            text[bodyStart + header.length - 1] != '\n') {
+            return false;
+        }
+        body = text.substr(bodyStart, header.length);
+        return platform::crc32(body) == header.crc;
+    };
+    // Where the first whole record begins whose header starts after `from` and before `limit`:
+    // torn bytes without a line end of their own may run into the next record's header, which
+    // then begins in the middle of a line; a record that is whole is read wherever it begins.
+    auto wholeRecordInside = [&](std::size_t from, std::size_t limit) {
+        std::string_view body;
+        for (std::size_t at = text.find(kRecordHeader, from); at < limit;
+             at = text.find(kRecordHeader, at + 1)) {
+            if (wholeRecordAt(at, body)) {
+                return at;
+            }
+        }
+        return std::string_view::npos;
+    };
     while (pos < text.size()) {
         std::size_t lineEnd = text.find('\n', pos);
+        std::size_t limit = lineEnd == std::string_view::npos ? text.size() : lineEnd;
+        if (!startsWith(text.substr(pos), kRecordHeader)) {
+            std::size_t inside = wholeRecordInside(pos + 1, limit);
+            if (inside != std::string_view::npos) {
+                scan.tornLines.push_back(line);
+                pos = inside;  // on the same line
+                continue;
+            }
+        }
         if (lineEnd == std::string_view::npos) {
             tornTail(line);
             break;
@@ -108,36 +147,48 @@ JournalScan scanJournal(std::string_view text, int firstLine, bool tailIsFinal) 
             continue;
         }
         if (startsWith(current, kRecordHeader)) {
-            RecordHeader header;
-            std::size_t bodyStart = lineEnd + 1;
-            bool whole = parseRecordHeader(current, header) && header.length > 0 &&
-                         header.length < text.size() && bodyStart + header.length < text.size() &&
-                         text[bodyStart + header.length] == '\n' &&
-                         text[bodyStart + header.length - 1] == '\n' &&
-                         platform::crc32(text.substr(bodyStart, header.length)) == header.crc;
-            if (whole) {
-                scan.records.push_back({text.substr(bodyStart, header.length), line + 1});
-                advanceTo(bodyStart + header.length + 1);
+            std::string_view body;
+            if (wholeRecordAt(pos, body)) {
+                scan.records.push_back({body, line + 1});
+                advanceTo(static_cast<std::size_t>(body.data() - text.data()) + body.size() + 1);
                 continue;
             }
-            // Torn: the next record, if any, begins at the next record header.
-            std::size_t next = text.find(std::string("\n") + std::string(kRecordHeader), pos);
+            // Torn: the next record, if any, begins at the next record header that starts a line,
+            // or at a whole record wherever it begins.
+            std::size_t next = std::string_view::npos;
+            for (std::size_t at = text.find(kRecordHeader, pos + 1); at != std::string_view::npos;
+                 at = text.find(kRecordHeader, at + 1)) {
+                std::string_view ignored;
+                if (text[at - 1] == '\n' || wholeRecordAt(at, ignored)) {
+                    next = at;
+                    break;
+                }
+            }
             if (next == std::string_view::npos) {
                 tornTail(line);
                 break;
             }
             scan.tornLines.push_back(line);
-            advanceTo(next + 1);
+            advanceTo(next);
             continue;
         }
         if (current.front() == '#') {
             advanceTo(lineEnd + 1);
             continue;
         }
-        // A record written by hand, without a header: it ends at a blank line.
+        // A record written by hand, without a header: it ends at a blank line, or where the
+        // line holding a whole framed record begins.
         std::size_t blank = text.find("\n\n", pos);
         std::size_t blankCr = text.find("\n\r\n", pos);
         std::size_t end = std::min(blank, blankCr);
+        std::size_t framed =
+            wholeRecordInside(lineEnd + 1, end == std::string_view::npos ? text.size() : end + 1);
+        if (framed != std::string_view::npos) {
+            std::size_t lineStart = text.rfind('\n', framed - 1) + 1;
+            scan.records.push_back({text.substr(pos, lineStart - pos), line});
+            advanceTo(lineStart);
+            continue;
+        }
         if (end == std::string_view::npos) {
             if (text.back() != '\n') {
                 tornTail(line);

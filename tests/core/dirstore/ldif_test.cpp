@@ -2,6 +2,7 @@
 
 #include <random>
 
+#include "dirstore/journal.h"
 #include "dirstore/ldif.h"
 
 namespace tally::store {
@@ -147,6 +148,50 @@ TEST(Ldif, WrittenValuesReadBackExactly) {
         ASSERT_EQ(records.size(), 1u);
         ASSERT_EQ(records[0].values.size(), 1u);
         EXPECT_EQ(records[0].values[0].value, value);
+    }
+}
+
+// A record that is whole (length and CRC match) is read wherever its header begins: after torn
+// bytes without a line end, after a torn record on the same line, right after a record written by
+// hand; the bytes before it are reported as torn.
+TEST(Journal, WholeRecordsAreReadWhereverTheirHeaderBegins) {
+    const std::string a =
+        "dn: cn=A,o=CORP\nchangetype: modify\nincrement: accountBalance\n"
+        "accountBalance: 1\n-\n";
+    const std::string b =
+        "dn: cn=B,o=CORP\nchangetype: modify\nincrement: accountBalance\n"
+        "accountBalance: 2\n-\n";
+    const std::string framedA = frameRecord(a);
+    const std::string framedB = frameRecord(b);
+    const std::string headerLookalike =
+        "dn: cn=C,o=CORP\nchangetype: modify\nreplace: fullName\n"
+        "fullName: # record length=5 crc32=00000000\n-\n\n";
+    struct Case {
+        std::string text;
+        std::vector<std::string> bodies;
+        std::vector<int> tornLines;
+    };
+    const Case cases[] = {
+        {framedA + framedB, {a, b}, {}},
+        {framedA + "xyz" + framedB, {a, b}, {8}},
+        {"xyz" + framedB, {b}, {1}},
+        {framedA.substr(0, 40) + framedB, {b}, {1}},
+        {framedA.substr(0, 40) + "\n\n" + framedB, {b}, {1}},
+        {"# a comment, cut# record" + framedB, {b}, {1}},
+        {a + framedB, {a, b}, {}},
+        {a + "-" + framedB, {a, b}, {6}},
+        {headerLookalike + framedB, {headerLookalike.substr(0, headerLookalike.size() - 1), b}, {}},
+    };
+    for (const Case& c : cases) {
+        JournalScan scan = scanJournal(c.text, 1, true);
+        std::vector<std::string> bodies;
+        for (const ScannedRecord& record : scan.records) {
+            bodies.emplace_back(record.body);
+        }
+        EXPECT_EQ(bodies, c.bodies) << c.text;
+        EXPECT_EQ(scan.tornLines, c.tornLines) << c.text;
+        EXPECT_EQ(scan.consumed, c.text.size()) << c.text;
+        EXPECT_FALSE(scan.pendingTail);
     }
 }
 

@@ -177,6 +177,28 @@ TEST_F(StoreTest, TornRecordsAreSkippedAndNeverMergeWithTheNext) {
     EXPECT_EQ(damaged->warnings().size(), 2u);
 }
 
+// Bytes of a torn write without a line end, directly followed by a whole record: the record is
+// applied, the bytes reported.
+TEST_F(StoreTest, JunkWithoutALineEndNeverSwallowsTheNextRecord) {
+    {
+        auto store = open();
+        ASSERT_EQ(store->modify("ADMIN.CORP", {{ChangeKind::AddValue, "Account Balance", "5"}}),
+                  kOk);
+    }
+    std::string whole = journal();
+    std::string record = whole.substr(whole.find("# record"));
+    appendText(folder.path() / "journal.ldif", "xyz" + record);
+    appendText(folder.path() / "journal.ldif", record.substr(0, 30) + record);
+    auto store = open();
+    ASSERT_TRUE(store);
+    EXPECT_EQ(value(*store, "ADMIN.CORP", "Account Balance"), "15");
+    ASSERT_EQ(store->warnings().size(), 2u);
+    EXPECT_NE(store->warnings()[0].describe().find("journal.ldif:9: torn record"),
+              std::string::npos)
+        << store->warnings()[0].describe();
+    EXPECT_EQ(store->warnings()[1].line, 16);
+}
+
 TEST_F(StoreTest, RecordsThatDoNotApplyAreSkippedWithTheirLine) {
     appendText(folder.path() / "journal.ldif",
                "dn: cn=GHOST,o=CORP\nchangetype: modify\nincrement: accountBalance\n"

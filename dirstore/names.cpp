@@ -106,6 +106,12 @@ bool parseDn(std::string_view dn, std::vector<Rdn>& rdns, std::string* error) {
     std::size_t start = 0;
     for (std::size_t i = 0; i <= dn.size(); ++i) {
         if (i < dn.size() && dn[i] == '\\') {
+            if (i + 1 == dn.size()) {
+                if (error) {
+                    *error = "\"" + std::string(dn) + "\" ends in a backslash that escapes nothing";
+                }
+                return false;
+            }
             ++i;
             continue;
         }
@@ -124,6 +130,12 @@ bool parseDn(std::string_view dn, std::vector<Rdn>& rdns, std::string* error) {
             rdns.push_back(std::move(rdn));
             start = i + 1;
         }
+    }
+    if (rdns.empty()) {
+        if (error) {
+            *error = "empty DN";
+        }
+        return false;
     }
     return true;
 }

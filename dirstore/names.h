@@ -15,8 +15,9 @@ struct Rdn {
     std::string value;  // "JSMITH", unescaped
 };
 
-// Splits a DN into its relative names, leaf first. Multi-valued relative names ("cn=a+sn=b")
-// and empty parts are refused with a message in `error`.
+// Splits a DN into its relative names, leaf first; on success there is at least one.
+// Multi-valued relative names ("cn=a+sn=b"), empty parts and a backslash that escapes nothing
+// (at the very end) are refused with a message in `error`.
 bool parseDn(std::string_view dn, std::vector<Rdn>& rdns, std::string* error);
 std::string formatDn(const std::vector<Rdn>& rdns);
 std::string formatRdn(const Rdn& rdn);

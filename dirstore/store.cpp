@@ -447,14 +447,17 @@ void FolderStore::insert(StoredEntry stored) {
         return;
     }
     std::vector<std::string> parts;
-    splitTypeless(name, parts);
+    if (!splitTypeless(name, parts)) {
+        entries_.erase(it);  // cannot come from a parsed DN, whose parts are never empty
+        return;
+    }
     children_[parentName(name)][parts.front()] = &it->second.entry;
 }
 
 bool FolderStore::entryFromLdif(const LdifRecord& record, StoredEntry& out,
                                 std::string* error) const {
     std::vector<Rdn> rdns;
-    if (!parseDn(record.dn, rdns, error)) {
+    if (!parseDn(record.dn, rdns, error) || rdns.empty()) {
         return false;
     }
     out.dn = formatDn(rdns);

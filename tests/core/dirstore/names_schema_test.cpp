@@ -32,6 +32,16 @@ TEST(Names, DistinguishedAndTypelessNames) {
     EXPECT_NE(error.find("multi-valued"), std::string::npos);
     EXPECT_FALSE(parseDn("cn=A,,o=C", rdns, &error));
     EXPECT_FALSE(parseDn("cn=,o=C", rdns, &error));
+    EXPECT_FALSE(parseDn("", rdns, &error));
+    // A backslash at the very end escapes nothing: the name is refused, not cut short.
+    for (const char* cut : {"cn=EVIL\\", "cn=A,o=CORP\\", "\\", "cn=A\\\\\\"}) {
+        error.clear();
+        EXPECT_FALSE(parseDn(cut, rdns, &error)) << cut;
+        EXPECT_NE(error.find("escapes nothing"), std::string::npos) << cut << ": " << error;
+    }
+    ASSERT_TRUE(parseDn("cn=A\\\\,o=B", rdns, nullptr));
+    ASSERT_EQ(rdns.size(), 2u);
+    EXPECT_EQ(rdns[0].value, "A\\");
     EXPECT_FALSE(splitTypeless("A..B", parts));
     EXPECT_FALSE(splitTypeless("", parts));
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 
@@ -199,18 +200,52 @@ TEST_F(StoreTest, JunkWithoutALineEndNeverSwallowsTheNextRecord) {
     EXPECT_EQ(store->warnings()[1].line, 16);
 }
 
+// Whole journal records that do not apply are skipped with a warning naming their line, and a
+// compaction does not write them back.
 TEST_F(StoreTest, RecordsThatDoNotApplyAreSkippedWithTheirLine) {
-    appendText(folder.path() / "journal.ldif",
-               "dn: cn=GHOST,o=CORP\nchangetype: modify\nincrement: accountBalance\n"
-               "accountBalance: 1\n-\n\n"
-               "dn: cn=ADMIN,o=CORP\nchangetype: modify\nincrement: accountBalance\n"
-               "accountBalance: 4\n-\n\n");
+    struct Case {
+        const char* record;
+        const char* words;
+    };
+    const Case cases[] = {
+        {"dn: cn=GHOST,o=CORP\nchangetype: modify\nincrement: accountBalance\n"
+         "accountBalance: 1\n-\n",
+         "GHOST"},
+        {"dn: cn=ADMIN,o=CORP\\\nchangetype: modify\nincrement: accountBalance\n"
+         "accountBalance: 1\n-\n",
+         "escapes nothing"},
+        {"dn: cn=EVIL\\\nchangetype: add\nobjectClass: tallyUser\n", "escapes nothing"},
+        {"dn: cn=CUT,o=CORP\\\nchangetype: add\nobjectClass: tallyUser\n", "escapes nothing"},
+    };
+    std::string text;
+    std::vector<int> lines;
+    for (const Case& c : cases) {
+        lines.push_back(1 + static_cast<int>(std::count(text.begin(), text.end(), '\n')));
+        text += std::string(c.record) + "\n";
+    }
+    text +=
+        "dn: cn=ADMIN,o=CORP\nchangetype: modify\nincrement: accountBalance\n"
+        "accountBalance: 4\n-\n\n";
+    appendText(folder.path() / "journal.ldif", text);
     auto store = open();
     ASSERT_TRUE(store);
     EXPECT_EQ(value(*store, "ADMIN.CORP", "Account Balance"), "4");
-    ASSERT_EQ(store->warnings().size(), 1u);
-    EXPECT_EQ(store->warnings()[0].line, 1);
-    EXPECT_NE(store->warnings()[0].message.find("GHOST"), std::string::npos);
+    ASSERT_EQ(store->warnings().size(), std::size(cases));
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const Problem& warning = store->warnings()[i];
+        EXPECT_EQ(warning.file.filename(), "journal.ldif");
+        EXPECT_EQ(warning.line, lines[i]) << warning.describe();
+        EXPECT_NE(warning.message.find(cases[i].words), std::string::npos) << warning.describe();
+    }
+    for (const char* name : {"EVIL", "CUT"}) {
+        EXPECT_EQ(store->find(name), nullptr) << name;
+    }
+    ASSERT_EQ(store->compact(), kOk);
+    auto compacted = open();
+    EXPECT_EQ(value(*compacted, "ADMIN.CORP", "Account Balance"), "4");
+    EXPECT_TRUE(compacted->warnings().empty());
+    EXPECT_EQ(compacted->children("").size(), 1u);
+    EXPECT_EQ(compacted->children("CORP").size(), 3u);
 }
 
 std::atomic<int> lockWaits{0};
@@ -296,22 +331,28 @@ TEST_F(StoreTest, BadSnapshotsNameFileAndLine) {
     struct Case {
         const char* tree;
         int line;
+        const char* words;
     };
+#define CORP "dn: o=CORP\nobjectClass: organization\n\n"
     const Case cases[] = {
-        {"dn: o=CORP\nobjectClass: organization\n\ndn: cn=A,o=CORP\nobjectClass: tallyUser\n"
-         "accountBalance: lots\n",
-         4},
-        {"dn: o=CORP\nobjectClass: organization\n\ndn: O=corp\nobjectClass: organization\n", 4},
-        {"dn: o=CORP\no: CORP\n", 1},
-        {"dn: cn=A+sn=B,o=CORP\nobjectClass: tallyUser\n", 1},
-        {"dn: cn=A,o=CORP\nobjectClass: tallyUser\naccountBalance: 1\naccountBalance: 2\n", 1},
+        {CORP "dn: cn=A,o=CORP\nobjectClass: tallyUser\naccountBalance: lots\n", 4, "bad value"},
+        {CORP "dn: O=corp\nobjectClass: organization\n", 4, "twice"},
+        {"dn: o=CORP\no: CORP\n", 1, "objectClass"},
+        {"dn: cn=A+sn=B,o=CORP\nobjectClass: tallyUser\n", 1, "multi-valued"},
+        {"dn: cn=A,o=CORP\nobjectClass: tallyUser\naccountBalance: 1\naccountBalance: 2\n", 1,
+         "single value"},
+        {"dn: cn=EVIL\\\nobjectClass: tallyUser\n", 1, "escapes nothing"},
+        {CORP "dn: cn=A,o=CORP\\\nobjectClass: tallyUser\n", 4, "escapes nothing"},
+        {CORP "dn: cn=G,o=CORP\nobjectClass: tallyGroup\nmember: cn=X\\\n", 4, "bad value"},
     };
+#undef CORP
     for (const Case& c : cases) {
         testing::writeText(folder.path() / "directory.ldif", c.tree);
         Problem problem;
         EXPECT_EQ(Store::open(folder.path(), &problem), nullptr) << c.tree;
         EXPECT_EQ(problem.line, c.line) << problem.describe();
         EXPECT_EQ(problem.file.filename(), "directory.ldif");
+        EXPECT_NE(problem.message.find(c.words), std::string::npos) << problem.describe();
     }
     std::filesystem::remove(folder.path() / "schema.ldif");
     Problem problem;

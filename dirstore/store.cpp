@@ -158,6 +158,7 @@ class FolderStore final : public Store {
     // Entries and values.
     bool entryFromLdif(const LdifRecord& record, StoredEntry& out, std::string* error) const;
     void insert(StoredEntry stored);
+    std::string placementError(const StoredEntry& stored) const;
     Status toStoredValue(const AttributeDef& def, std::string_view ldif, std::string& out) const;
     Status toLdifValue(const AttributeDef& def, std::string_view value, std::string& out) const;
     std::string dnOf(std::string_view fullName) const;
@@ -206,6 +207,7 @@ bool FolderStore::loadSnapshot(Problem* problem) {
     if (!parseLdif(text, file, 1, records, problem)) {
         return false;
     }
+    std::vector<std::pair<std::string, int>> loaded;  // name and line of every entry
     for (const LdifRecord& record : records) {
         if (record.kind != RecordKind::Content) {
             *problem = Problem{file, record.line, "change record in the snapshot"};
@@ -220,7 +222,18 @@ bool FolderStore::loadSnapshot(Problem* problem) {
             *problem = Problem{file, record.line, "\"" + record.dn + "\" appears twice"};
             return false;
         }
+        loaded.emplace_back(stored.entry.name, record.line);
         insert(std::move(stored));
+    }
+    // Containers may come after what they hold: placement is checked once every entry is in.
+    for (const auto& [name, line] : loaded) {
+        auto found = entries_.find(name);
+        std::string placement =
+            found == entries_.end() ? "entry not kept" : placementError(found->second);
+        if (!placement.empty()) {
+            *problem = Problem{file, line, placement};
+            return false;
+        }
     }
     return true;
 }
@@ -369,6 +382,8 @@ void FolderStore::applyJournalRecord(std::string_view body, int line) {
                 warn(file, record.line, "record skipped: " + error);
             } else if (entries_.count(stored.entry.name)) {
                 warn(file, record.line, "record skipped: \"" + record.dn + "\" exists already");
+            } else if (std::string placement = placementError(stored); !placement.empty()) {
+                warn(file, record.line, "record skipped: " + placement);
             } else {
                 insert(std::move(stored));
             }
@@ -454,6 +469,34 @@ void FolderStore::insert(StoredEntry stored) {
     children_[parentName(name)][parts.front()] = &it->second.entry;
 }
 
+// Why the entry cannot stand where its name puts it, or "" when it can: its container must be
+// held and of a class that may hold the entry's class; without a container, the class must live
+// at the top of the tree.
+std::string FolderStore::placementError(const StoredEntry& stored) const {
+    const ClassDef* objectClass = schema_.objectClass(stored.entry.objectClass);
+    if (!objectClass) {
+        return "unknown object class \"" + stored.entry.objectClass + "\"";
+    }
+    std::string parent = parentName(stored.entry.name);
+    const ClassDef* containerClass = nullptr;
+    if (!parent.empty()) {
+        auto found = entries_.find(parent);
+        if (found == entries_.end()) {
+            return "the container of \"" + stored.dn + "\" does not exist";
+        }
+        containerClass = schema_.objectClass(found->second.entry.objectClass);
+    }
+    if (schema_.mayContain(containerClass, *objectClass)) {
+        return {};
+    }
+    if (!containerClass) {
+        return "\"" + stored.dn + "\": a " + objectClass->name +
+               " cannot stand at the top of the tree";
+    }
+    return "\"" + stored.dn + "\": a " + containerClass->name + " cannot hold a " +
+           objectClass->name;
+}
+
 bool FolderStore::entryFromLdif(const LdifRecord& record, StoredEntry& out,
                                 std::string* error) const {
     std::vector<Rdn> rdns;
@@ -505,6 +548,10 @@ bool FolderStore::entryFromLdif(const LdifRecord& record, StoredEntry& out,
     }
     if (out.entry.objectClass.empty()) {
         out.entry.objectClass = classNames.front();
+    }
+    if (!schema_.objectClass(out.entry.objectClass)) {
+        *error = "unknown object class \"" + out.entry.objectClass + "\"";
+        return false;
     }
     // The naming value belongs to the entry even when the record leaves it to the DN.
     const AttributeDef* naming = schema_.attributeByLdapName(rdns.front().type);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <numeric>
 
 #include "dirstore/store.h"
 #include "fresh_store_test.h"
@@ -216,6 +217,11 @@ TEST_F(StoreTest, RecordsThatDoNotApplyAreSkippedWithTheirLine) {
          "escapes nothing"},
         {"dn: cn=EVIL\\\nchangetype: add\nobjectClass: tallyUser\n", "escapes nothing"},
         {"dn: cn=CUT,o=CORP\\\nchangetype: add\nobjectClass: tallyUser\n", "escapes nothing"},
+        {"dn: cn=LOST,ou=NOWHERE,o=CORP\nchangetype: add\nobjectClass: tallyUser\n",
+         "does not exist"},
+        {"dn: cn=TOP\nchangetype: add\nobjectClass: tallyUser\n", "top of the tree"},
+        {"dn: cn=INSIDE,cn=ADMIN,o=CORP\nchangetype: add\nobjectClass: tallyUser\n", "cannot hold"},
+        {"dn: cn=SHIP,o=CORP\nchangetype: add\nobjectClass: spaceship\n", "unknown object class"},
     };
     std::string text;
     std::vector<int> lines;
@@ -237,7 +243,7 @@ TEST_F(StoreTest, RecordsThatDoNotApplyAreSkippedWithTheirLine) {
         EXPECT_EQ(warning.line, lines[i]) << warning.describe();
         EXPECT_NE(warning.message.find(cases[i].words), std::string::npos) << warning.describe();
     }
-    for (const char* name : {"EVIL", "CUT"}) {
+    for (const char* name : {"EVIL", "CUT", "TOP", "LOST.NOWHERE.CORP", "SHIP.CORP"}) {
         EXPECT_EQ(store->find(name), nullptr) << name;
     }
     ASSERT_EQ(store->compact(), kOk);
@@ -246,6 +252,24 @@ TEST_F(StoreTest, RecordsThatDoNotApplyAreSkippedWithTheirLine) {
     EXPECT_TRUE(compacted->warnings().empty());
     EXPECT_EQ(compacted->children("").size(), 1u);
     EXPECT_EQ(compacted->children("CORP").size(), 3u);
+}
+
+// A snapshot written by hand may list what a container holds before the container.
+TEST_F(StoreTest, ContainersMayComeAfterWhatTheyHold) {
+    std::string tree(testing::kSmallTree);
+    std::vector<std::string> records;
+    for (std::size_t start = 0, end; (end = tree.find("\n\n", start)) != std::string::npos;
+         start = end + 2) {
+        records.push_back(tree.substr(start, end + 2 - start));
+    }
+    ASSERT_EQ(records.size(), 6u);
+    testing::writeText(folder.path() / "directory.ldif",
+                       std::accumulate(records.rbegin(), records.rend(), std::string()));
+    auto store = open();
+    ASSERT_TRUE(store);
+    EXPECT_EQ(value(*store, "JSMITH.SALES.CORP", "Account Balance"), "1500");
+    EXPECT_EQ(store->children("SALES.CORP").size(), 2u);
+    EXPECT_EQ(store->children("CORP").size(), 3u);
 }
 
 std::atomic<int> lockWaits{0};
@@ -343,6 +367,14 @@ TEST_F(StoreTest, BadSnapshotsNameFileAndLine) {
          "single value"},
         {"dn: cn=EVIL\\\nobjectClass: tallyUser\n", 1, "escapes nothing"},
         {CORP "dn: cn=A,o=CORP\\\nobjectClass: tallyUser\n", 4, "escapes nothing"},
+        {CORP "dn: cn=A,ou=NOWHERE,o=CORP\nobjectClass: tallyUser\n", 4, "does not exist"},
+        {CORP "dn: cn=TOP\nobjectClass: tallyUser\n", 4, "top of the tree"},
+        {CORP "dn: cn=A,o=CORP\nobjectClass: spaceship\n", 4, "unknown object class"},
+        {CORP "dn: cn=A,o=CORP\nobjectClass: top\nobjectClass: spaceship\n", 4, "spaceship"},
+        // The container comes later in the file, but cannot hold the entry.
+        {CORP "dn: cn=B,cn=A,o=CORP\nobjectClass: tallyUser\n\n"
+              "dn: cn=A,o=CORP\nobjectClass: tallyUser\n",
+         4, "a User cannot hold a User"},
         {CORP "dn: cn=G,o=CORP\nobjectClass: tallyGroup\nmember: cn=X\\\n", 4, "bad value"},
     };
 #undef CORP

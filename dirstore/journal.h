@@ -18,6 +18,12 @@ namespace tally::store {
 inline constexpr std::string_view kJournalHeader = "# tallydesk journal generation=";
 inline constexpr std::string_view kSnapshotHeader = "# tallydesk snapshot generation=";
 inline constexpr std::string_view kRecordHeader = "# record length=";
+// The last line a compaction writes into the snapshot: "# end of snapshot: N entries", and the
+// note on its second line that announces it, so that a snapshot cut short is told from one that
+// never had the end line (written by hand or by an older compaction).
+inline constexpr std::string_view kSnapshotEndLine = "# end of snapshot: ";
+inline constexpr std::string_view kSnapshotEndNote =
+    "# Written by compaction; its last line counts the entries.";
 
 // "<prefix><generation>\n"
 std::string generationLine(std::string_view prefix, std::uint64_t generation);

@@ -60,6 +60,12 @@ bool splitRecords(std::string_view text, const std::filesystem::path& file, int 
         if (line.find('\0') != std::string_view::npos) {
             return fail(problem, file, lineNumber, "NUL byte in line");
         }
+        // A carriage return ends no line of LDIF: a file with CR-only line ends would read as one
+        // comment line and so as nothing at all.
+        if (line.find('\r') != std::string_view::npos) {
+            return fail(problem, file, lineNumber,
+                        "carriage return inside a line (lines end with LF or CR LF)");
+        }
         if (line.empty()) {
             if (!current.empty()) {
                 records.push_back(std::move(current));

@@ -77,6 +77,65 @@ Status setJoined(const AttributeDef& def, std::vector<std::string> held,
     return kOk;
 }
 
+// What the end of a snapshot says about whether it is whole.
+struct SnapshotEnd {
+    int endLine = 0;                     // line of "# end of snapshot: N entries"; 0: none
+    std::optional<std::size_t> counted;  // its N, when it is well formed
+    bool announced = false;              // line 2 announces the end line
+    int lastLine = 0;                    // the last line that is not blank
+    bool endsWithLineEnd = true;
+};
+
+SnapshotEnd readSnapshotEnd(std::string_view text) {
+    SnapshotEnd end;
+    int number = 0;
+    for (std::size_t pos = 0; pos < text.size();) {
+        std::size_t lineEnd = std::min(text.find('\n', pos), text.size());
+        std::string_view line = text.substr(pos, lineEnd - pos);
+        pos = lineEnd + 1;
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        ++number;
+        if (line.empty()) {
+            continue;
+        }
+        end.lastLine = number;
+        if (number == 2 && line == kSnapshotEndNote) {
+            end.announced = true;
+        }
+        if (line.substr(0, kSnapshotEndLine.size()) == kSnapshotEndLine) {
+            end.endLine = number;
+            line.remove_prefix(kSnapshotEndLine.size());
+            std::size_t count = 0;
+            auto [after, error] = std::from_chars(line.data(), line.data() + line.size(), count);
+            end.counted.reset();
+            if (error == std::errc() && after != line.data() &&
+                std::string_view(after, static_cast<std::size_t>(line.data() + line.size() -
+                                                                 after)) == " entries") {
+                end.counted = count;
+            }
+        }
+    }
+    end.endsWithLineEnd = text.empty() || text.back() == '\n';
+    return end;
+}
+
+// The number of records in LDIF text: lines that begin with "dn:". Within a record no other
+// line may (the parser refuses it), continuation lines begin with a space and comments with
+// '#'. A lone CR counts as a line end here, so that a file with CR-only line ends is not taken
+// for an empty one.
+std::size_t countRecordStarts(std::string_view text) {
+    std::size_t count = 0;
+    for (std::size_t pos = 0; pos < text.size(); ++pos) {
+        if ((pos == 0 || text[pos - 1] == '\n' || text[pos - 1] == '\r') &&
+            pos + 3 <= text.size() && equalsIgnoreCase(text.substr(pos, 3), "dn:")) {
+            ++count;
+        }
+    }
+    return count;
+}
+
 // One object as stored: the view handed out, its DN, and attributes the schema does not know
 // (kept as read so that a compaction writes them back unchanged).
 struct StoredEntry {
@@ -131,8 +190,9 @@ class FolderStore final : public Store {
 
     const std::vector<Problem>& warnings() const override { return warnings_; }
 
-    // Every object as an LDIF content record, containers first.
-    std::string entriesText() const;
+    // Every object as an LDIF content record, containers first; `count` (if given) receives
+    // the number of records.
+    std::string entriesText(std::size_t* count = nullptr) const;
 
   private:
     std::filesystem::path path(const char* name) const { return folder_ / name; }
@@ -166,7 +226,9 @@ class FolderStore final : public Store {
     Status planChange(StoredEntry& working, const Change& change, std::vector<LdifMod>& mods) const;
     Status appendRecord(const std::string& body);
     Status checkValueCounts(const LdifRecord& record) const;
-    std::string snapshotText(std::uint64_t generation) const;
+    std::string snapshotText(std::uint64_t generation, std::string_view entries,
+                             std::size_t count) const;
+    Status checkNothingIsLost(std::size_t count);
     void writeEntry(std::string& out, const StoredEntry& stored) const;
 
     std::filesystem::path folder_;
@@ -178,6 +240,7 @@ class FolderStore final : public Store {
              CaseInsensitiveLess>
         children_;
     std::uint64_t snapshotGeneration_ = 0;
+    std::optional<Problem> snapshotMayBeCut_;         // without its end line and its last line end
     std::optional<std::uint64_t> journalGeneration_;  // none: empty or without a header
     bool journalFolded_ = false;  // its changes are in the snapshot already (compaction cut short)
     std::uint64_t journalOffset_ = 0;
@@ -203,10 +266,49 @@ bool FolderStore::loadSnapshot(Problem* problem) {
         return false;
     }
     snapshotGeneration_ = readGeneration(text, kSnapshotHeader).value_or(0);
+    SnapshotEnd end = readSnapshotEnd(text);
+    if (end.endLine == 0 && end.announced) {
+        *problem = Problem{file, end.lastLine,
+                           "the file ends without the line \"" + std::string(kSnapshotEndLine) +
+                               "N entries\" that its line 2 announces: it was cut short"};
+        return false;
+    }
+    if (end.endLine != 0 && !end.counted) {
+        *problem = Problem{
+            file, end.endLine,
+            "damaged end line: expected \"" + std::string(kSnapshotEndLine) + "N entries\""};
+        return false;
+    }
+    if (end.endLine != 0 && end.endLine != end.lastLine) {
+        *problem = Problem{file, end.endLine,
+                           "lines follow the end line: the file was changed after its compaction "
+                           "(if that was meant, move the end line to the end and correct its "
+                           "count)"};
+        return false;
+    }
     std::vector<LdifRecord> records;
     if (!parseLdif(text, file, 1, records, problem)) {
         return false;
     }
+    if (end.endLine != 0 && *end.counted != records.size()) {
+        *problem = Problem{file, end.endLine,
+                           "the end line counts " + std::to_string(*end.counted) +
+                               " entries, the file holds " + std::to_string(records.size()) +
+                               ": entries were lost (if they were removed on purpose, correct "
+                               "the count)"};
+        return false;
+    }
+    std::optional<Problem> mayBeCut;
+    if (end.endLine == 0 && !end.endsWithLineEnd) {
+        mayBeCut = Problem{file, end.lastLine,
+                           "the last line has no line end: the file may have been cut short; "
+                           "compaction is refused until the line is ended (check the file "
+                           "first)"};
+        if (!snapshotMayBeCut_ || snapshotMayBeCut_->describe() != mayBeCut->describe()) {
+            warnings_.push_back(*mayBeCut);
+        }
+    }
+    snapshotMayBeCut_ = std::move(mayBeCut);
     std::vector<std::pair<std::string, int>> loaded;  // name and line of every entry
     for (const LdifRecord& record : records) {
         if (record.kind != RecordKind::Content) {
@@ -967,14 +1069,16 @@ void FolderStore::writeEntry(std::string& out, const StoredEntry& stored) const 
     out += '\n';
 }
 
-std::string FolderStore::snapshotText(std::uint64_t generation) const {
-    return generationLine(kSnapshotHeader, generation) +
-           "# Written by compaction: the directory as of the journal it replaced.\n\n" +
-           entriesText();
+std::string FolderStore::snapshotText(std::uint64_t generation, std::string_view entries,
+                                      std::size_t count) const {
+    return generationLine(kSnapshotHeader, generation) + std::string(kSnapshotEndNote) + "\n\n" +
+           std::string(entries) + std::string(kSnapshotEndLine) + std::to_string(count) +
+           " entries\n";
 }
 
-std::string FolderStore::entriesText() const {
+std::string FolderStore::entriesText(std::size_t* count) const {
     std::string out;
+    std::size_t records = 0;
     // Containers before what they hold, as LDAP loaders require.
     std::set<std::string, CaseInsensitiveLess> written;
     std::vector<std::string> pending;
@@ -1000,13 +1104,45 @@ std::string FolderStore::entriesText() const {
             for (const auto& [leaf, entry] : members->second) {
                 if (written.insert(entry->name).second) {
                     writeEntry(out, entries_.find(entry->name)->second);
+                    ++records;
                     next.push_back(entry->name);
                 }
             }
             pending.insert(pending.end(), next.rbegin(), next.rend());
         }
     }
+    if (count) {
+        *count = records;
+    }
     return out;
+}
+
+// A compaction must never write back less than it read: the snapshot on disk may hold more than
+// this view (replaced by hand since it was loaded), or have been loaded from a file that was cut.
+Status FolderStore::checkNothingIsLost(std::size_t count) {
+    std::filesystem::path file = path(kSnapshotFile);
+    if (snapshotMayBeCut_) {
+        warn(file, snapshotMayBeCut_->line,
+             "compaction refused: " +
+                 snapshotMayBeCut_->message.substr(0, snapshotMayBeCut_->message.find(';')));
+        return kCorrupt;
+    }
+    bool exists = false;
+    std::string error;
+    auto reader = platform::ReadOnlyFile::open(file, &exists, &error);
+    std::string text;
+    if (!reader || !reader->read(0, platform::kToEnd, text, &error)) {
+        warn(file, 0, error);
+        return kIoError;
+    }
+    std::size_t held = countRecordStarts(text);
+    if (count < held) {
+        warn(file, 0,
+             "compaction refused: it would write " + std::to_string(count) +
+                 " entries, the snapshot holds " + std::to_string(held));
+        return kCorrupt;
+    }
+    return kOk;
 }
 
 // A journal written by hand may lack its generation line. Left so beside the snapshot of a
@@ -1040,13 +1176,20 @@ Status FolderStore::compact() {
             return status;
         }
     }
+    std::size_t count = 0;
+    std::string entries = entriesText(&count);
+    status = checkNothingIsLost(count);
+    if (status != kOk) {
+        return status;
+    }
     std::uint64_t generation = std::max(snapshotGeneration_, journalGeneration_.value_or(0)) + 1;
     std::string error;
     std::string journalHeader = generationLine(kJournalHeader, generation);
     // Each step leaves a state that a reader takes for what it is: before the snapshot's rename
     // the old files stand; after it the new snapshot holds every change and the old journal,
     // older than the snapshot, is ignored until a writer starts a new one.
-    if (!platform::writeFileDurably(temporary(kSnapshotFile), snapshotText(generation), &error) ||
+    if (!platform::writeFileDurably(temporary(kSnapshotFile),
+                                    snapshotText(generation, entries, count), &error) ||
         !platform::writeFileDurably(temporary(kJournalFile), journalHeader, &error) ||
         !platform::replaceFile(temporary(kSnapshotFile), path(kSnapshotFile), &error)) {
         warn(path(kSnapshotFile), 0, error);

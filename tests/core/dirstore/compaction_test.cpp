@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "dirstore/store.h"
 #include "fresh_store_test.h"
 
@@ -203,6 +205,94 @@ TEST_F(CompactionTest, AJournalNewerThanTheSnapshotIsReported) {
         << problem.describe();
 }
 
+// A snapshot that lost lines must not load as if it were whole, nor be folded into a new one.
+// A compaction's snapshot ends with a line counting its entries (announced on its line 2); one
+// written by hand or by an older compaction has none and still loads.
+TEST_F(CompactionTest, DamagedSnapshotsAreNeverTakenForWholeOnes) {
+    ASSERT_EQ(open()->compact(), kOk);
+    const std::string compacted = readText(file("directory.ldif"));
+    ASSERT_NE(compacted.find("\n# end of snapshot: 6 entries\n"), std::string::npos) << compacted;
+    const std::string tree(testing::kSmallTree);
+    auto crOnly = [](std::string text) {
+        std::replace(text.begin(), text.end(), '\n', '\r');
+        return text;
+    };
+    auto lastLine = [](const std::string& text) {
+        return static_cast<int>(std::count(text.begin(), text.end() - 1, '\n')) + 1;
+    };
+    const std::string cutInAnEntry = compacted.substr(0, compacted.find("cn: JSMITH") + 5);
+    const std::string cutBeforeAnEntry = compacted.substr(0, compacted.find("dn: cn=JSMITH"));
+    const std::string miscounted =
+        compacted.substr(0, compacted.rfind("6 entries")) + "7 entries\n";
+    struct Case {
+        std::string snapshot;
+        int line;
+        const char* words;
+    };
+    const Case refused[] = {
+        {crOnly(compacted), 1, "carriage return"},
+        {crOnly(tree), 1, "carriage return"},
+        {cutInAnEntry, lastLine(cutInAnEntry), "cut short"},
+        {cutBeforeAnEntry, lastLine(cutBeforeAnEntry) - 1, "cut short"},
+        {compacted.substr(0, compacted.size() - 5), lastLine(compacted), "damaged end line"},
+        {miscounted, lastLine(miscounted), "counts 7 entries, the file holds 6"},
+        {compacted + "\ndn: cn=NEW,o=CORP\nobjectClass: tallyUser\n", lastLine(compacted),
+         "lines follow the end line"},
+    };
+    for (const Case& c : refused) {
+        writeText(file("directory.ldif"), c.snapshot);
+        Problem problem;
+        EXPECT_EQ(Store::open(folder.path(), &problem), nullptr) << c.snapshot;
+        EXPECT_EQ(problem.file.filename(), "directory.ldif");
+        EXPECT_EQ(problem.line, c.line) << problem.describe();
+        EXPECT_NE(problem.message.find(c.words), std::string::npos) << problem.describe();
+    }
+
+    // Without the end line: a snapshot of an older compaction loads as it did, while one whose
+    // last line has no line end loads with a warning and is never compacted.
+    std::string older = compacted.substr(0, compacted.rfind("# end of snapshot"));
+    older.replace(older.find("# Written"), older.find("\n\n") - older.find("# Written"),
+                  "# Written by compaction: the directory as of the journal it replaced.");
+    writeText(file("directory.ldif"), older);
+    auto store = open();
+    ASSERT_TRUE(store);
+    EXPECT_TRUE(store->warnings().empty()) << store->warnings().front().describe();
+    EXPECT_EQ(balance(*store, "JSMITH.SALES.CORP"), "1500");
+    const std::string cutByHand = tree.substr(0, tree.find("accountBalance: 1500") + 17);
+    writeText(file("directory.ldif"), cutByHand);
+    writeText(file("journal.ldif"), "");
+    store = open();
+    ASSERT_TRUE(store);
+    ASSERT_EQ(store->warnings().size(), 1u);
+    EXPECT_NE(store->warnings()[0].describe().find(
+                  "directory.ldif:" + std::to_string(lastLine(cutByHand)) +
+                  ": the last line has no line end"),
+              std::string::npos)
+        << store->warnings()[0].describe();
+    EXPECT_EQ(store->compact(), kCorrupt);
+    EXPECT_NE(store->warnings().back().message.find("compaction refused"), std::string::npos);
+    EXPECT_EQ(readText(file("directory.ldif")), cutByHand);
+}
+
+// A compaction never writes fewer entries than the snapshot on disk holds: here it was replaced
+// by hand, keeping its generation, after this view was loaded.
+TEST_F(CompactionTest, NeverWritesBackFewerEntriesThanTheSnapshotHolds) {
+    auto store = open();
+    ASSERT_TRUE(store);
+    add(*store, "JSMITH.SALES.CORP", "5");
+    const std::string replaced = std::string(testing::kSmallTree) +
+                                 "dn: cn=NEWBIE,o=CORP\nobjectClass: tallyUser\ncn: NEWBIE\n\n";
+    writeText(file("directory.ldif"), replaced);
+    EXPECT_EQ(store->compact(), kCorrupt);
+    ASSERT_FALSE(store->warnings().empty());
+    EXPECT_NE(
+        store->warnings().back().message.find("it would write 6 entries, the snapshot holds 7"),
+        std::string::npos)
+        << store->warnings().back().describe();
+    EXPECT_EQ(readText(file("directory.ldif")), replaced);
+    EXPECT_EQ(balance(*open(), "JSMITH.SALES.CORP"), "1505");
+}
+
 // storetool export is how the LDAP check learns what the store holds: it must show the journal's
 // changes without folding them in, in the very form the next compaction writes.
 TEST_F(CompactionTest, ExportShowsTheJournalledViewWithoutTouchingTheFiles) {
@@ -234,7 +324,8 @@ TEST_F(CompactionTest, ExportShowsTheJournalledViewWithoutTouchingTheFiles) {
 
     ASSERT_EQ(store->compact(), kOk);
     std::string snapshot = readText(file("directory.ldif"));
-    EXPECT_EQ(snapshot.substr(snapshot.find("\n\n") + 2), exported);
+    EXPECT_EQ(snapshot.substr(snapshot.find("\n\n") + 2),
+              exported + "# end of snapshot: 6 entries\n");
 }
 
 TEST_F(CompactionTest, ExportOfAFolderThatDoesNotOpenNamesTheFile) {

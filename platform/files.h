@@ -97,6 +97,11 @@ inline constexpr std::uint64_t kToEnd = ~std::uint64_t{0};
 // Reads a whole file; false (with `error`) when it is missing or unreadable.
 bool readWholeFile(const std::filesystem::path& file, std::string& out, std::string* error);
 
+// Flushes what was written to `file` (by any process, through any handle) to the disk: fsync on
+// POSIX, FlushFileBuffers on Windows. False (with `error`) when the file cannot be opened for
+// writing or the flush fails.
+bool flushFileToDisk(const std::filesystem::path& file, std::string* error);
+
 // Creates or truncates `file`, writes `bytes` and flushes them to the disk before returning.
 bool writeFileDurably(const std::filesystem::path& file, std::string_view bytes,
                       std::string* error);

@@ -251,6 +251,21 @@ bool ReadOnlyFile::read(std::uint64_t offset, std::uint64_t maxBytes, std::strin
     return true;
 }
 
+bool flushFileToDisk(const std::filesystem::path& file, std::string* error) {
+    FdCloser closer{::open(file.c_str(), O_WRONLY | O_CLOEXEC)};
+    if (closer.fd < 0) {
+        describe(error, file, "cannot open to flush it to the disk");
+        return false;
+    }
+    while (::fsync(closer.fd) != 0) {
+        if (errno != EINTR) {
+            describe(error, file, "cannot flush to the disk");
+            return false;
+        }
+    }
+    return true;
+}
+
 bool writeFileDurably(const std::filesystem::path& file, std::string_view bytes,
                       std::string* error) {
     FdCloser closer{::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)};

@@ -265,6 +265,21 @@ bool ReadOnlyFile::read(std::uint64_t offset, std::uint64_t maxBytes, std::strin
     return true;
 }
 
+bool flushFileToDisk(const std::filesystem::path& file, std::string* error) {
+    // FlushFileBuffers needs a handle with write access; it flushes the file, whoever wrote it.
+    HandleCloser closer{CreateFileA(file.string().c_str(), GENERIC_WRITE, kShareAll, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
+    if (closer.handle == INVALID_HANDLE_VALUE) {
+        describe(error, file, "cannot open to flush it to the disk", GetLastError());
+        return false;
+    }
+    if (!FlushFileBuffers(closer.handle)) {
+        describe(error, file, "cannot flush to the disk", GetLastError());
+        return false;
+    }
+    return true;
+}
+
 bool writeFileDurably(const std::filesystem::path& file, std::string_view bytes,
                       std::string* error) {
     HandleCloser closer{CreateFileA(file.string().c_str(), GENERIC_WRITE, kShareAll, nullptr,

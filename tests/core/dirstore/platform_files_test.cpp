@@ -131,6 +131,19 @@ TEST(Files, ReadsKeepToTheOpenedFileAcrossAReplacement) {
     EXPECT_NE(error.find("absent"), std::string::npos);
 }
 
+TEST(Files, FlushFileToDisk) {
+    store::testing::ScratchFolder folder("flush");
+    std::filesystem::path file = folder.path() / "journal.ldif";
+    std::string error;
+    ASSERT_TRUE(appendToFile(file, "record\n", &error)) << error;
+    EXPECT_TRUE(flushFileToDisk(file, &error)) << error;
+    EXPECT_FALSE(flushFileToDisk(folder.path() / "absent.ldif", &error));
+    EXPECT_NE(error.find("absent.ldif"), std::string::npos) << error;
+    std::string text;
+    ASSERT_TRUE(readWholeFile(file, text, &error));
+    EXPECT_EQ(text, "record\n");
+}
+
 TEST(Crc32, KnownValues) {
     EXPECT_EQ(crc32(""), 0u);
     EXPECT_EQ(crc32("123456789"), 0xCBF43926u);

@@ -187,6 +187,7 @@ class FolderStore final : public Store {
     Status modify(std::string_view fullName, const std::vector<Change>& changes) override;
     Status addEntry(const Entry& entry) override;
     Status compact() override;
+    Status sync() override;
 
     const std::vector<Problem>& warnings() const override { return warnings_; }
 
@@ -246,6 +247,7 @@ class FolderStore final : public Store {
     std::uint64_t journalOffset_ = 0;
     int journalLine_ = 1;
     bool journalEndsClean_ = true;
+    bool unsynced_ = false;  // appended to the journal since the last sync()
     std::vector<Problem> warnings_;
 };
 
@@ -891,6 +893,15 @@ Status FolderStore::planChange(StoredEntry& working, const Change& change,
 // Changes
 
 Status FolderStore::appendRecord(const std::string& body) {
+    std::error_code ignored;
+    if (journalOffset_ == 0 && !std::filesystem::exists(path(kJournalFile), ignored)) {
+        // The first change in a folder without a journal: create it durably, folder entry
+        // included, so that sync() has only the file's contents to flush.
+        Status status = startFreshJournal();
+        if (status != kOk) {
+            return status;
+        }
+    }
     std::string bytes;
     if (journalOffset_ == 0) {
         bytes = generationLine(kJournalHeader, snapshotGeneration_);
@@ -909,6 +920,22 @@ Status FolderStore::appendRecord(const std::string& body) {
     journalOffset_ += bytes.size();
     journalLine_ += static_cast<int>(std::count(bytes.begin(), bytes.end(), '\n'));
     journalEndsClean_ = true;
+    unsynced_ = true;
+    return kOk;
+}
+
+Status FolderStore::sync() {
+    if (!unsynced_) {
+        return kOk;
+    }
+    // Whatever compacted the journal since has flushed these records with its snapshot; the
+    // journal flushed here then is the new one, which does no harm.
+    std::string error;
+    if (!platform::flushFileToDisk(path(kJournalFile), &error)) {
+        warn(path(kJournalFile), 0, error);
+        return kIoError;
+    }
+    unsynced_ = false;
     return kOk;
 }
 
@@ -1206,6 +1233,7 @@ Status FolderStore::compact() {
     journalOffset_ = journalHeader.size();
     journalLine_ = 2;
     journalEndsClean_ = true;
+    unsynced_ = false;  // what this store appended is in the snapshot, flushed to the disk
     return kOk;
 }
 

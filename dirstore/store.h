@@ -129,6 +129,13 @@ class Store {
     // at any point: no change is lost or applied twice.
     virtual Status compact() = 0;
 
+    // Makes every change this store appended so far durable (flushes the journal to the disk:
+    // fsync, FlushFileBuffers). modify() and addEntry() do not flush, so that a caller making
+    // many changes flushes once for all; sync() after nothing was appended since the last sync
+    // costs no system call. kIoError when the flush fails. A store that keeps nothing on disk
+    // has nothing to flush, hence the default.
+    virtual Status sync() { return kOk; }
+
     // Problems met while loading that did not stop the load (a torn last record, for instance).
     virtual const std::vector<Problem>& warnings() const = 0;
 };

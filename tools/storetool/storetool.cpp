@@ -1,8 +1,10 @@
 // storetool: a store folder from the command line.
 //
 //   storetool compact DIR                        fold the journal into a new snapshot
-//   storetool add DIR NAME ATTR AMOUNT COUNT     add AMOUNT to a counter COUNT times, one
-//                                                journal record each
+//   storetool add DIR NAME ATTR AMOUNT COUNT [--sync]
+//                                                add AMOUNT to a counter COUNT times, one
+//                                                journal record each; --sync: flush them to
+//                                                the disk after the last
 //   storetool set DIR NAME ATTR VALUE            overwrite the attribute with one value
 //   storetool clear DIR NAME ATTR                remove the attribute
 //   storetool get DIR NAME ATTR                  print the attribute's values, one a line
@@ -29,7 +31,7 @@ using tally::store::Store;
 void usage() {
     std::fputs(
         "usage: storetool compact DIR\n"
-        "       storetool add DIR NAME ATTR AMOUNT COUNT\n"
+        "       storetool add DIR NAME ATTR AMOUNT COUNT [--sync]\n"
         "       storetool set DIR NAME ATTR VALUE\n"
         "       storetool clear DIR NAME ATTR\n"
         "       storetool get DIR NAME ATTR\n"
@@ -74,7 +76,7 @@ int compact(const char* folder) {
 }
 
 int add(const char* folder, const char* name, const char* attribute, const char* amount,
-        const char* countText) {
+        const char* countText, bool sync) {
     long count = 0;
     if (!parseCount(countText, count)) {
         std::fprintf(stderr, "storetool: COUNT \"%s\" is not a number\n", countText);
@@ -92,6 +94,14 @@ int add(const char* folder, const char* name, const char* attribute, const char*
             printWarnings(*store);
             std::fprintf(stderr, "storetool: addition %ld of %ld failed, status %d\n", i + 1, count,
                          status);
+            return 1;
+        }
+    }
+    if (sync) {
+        int status = store->sync();
+        if (status != 0) {
+            printWarnings(*store);
+            std::fprintf(stderr, "storetool: flushing the additions failed, status %d\n", status);
             return 1;
         }
     }
@@ -170,8 +180,8 @@ int main(int argc, char** argv) {
     if (command == "compact" && argc == 3) {
         return compact(argv[2]);
     }
-    if (command == "add" && argc == 7) {
-        return add(argv[2], argv[3], argv[4], argv[5], argv[6]);
+    if (command == "add" && (argc == 7 || (argc == 8 && std::string(argv[7]) == "--sync"))) {
+        return add(argv[2], argv[3], argv[4], argv[5], argv[6], argc == 8);
     }
     if (command == "set" && argc == 6) {
         return change(argv[2], argv[3], tally::store::ChangeKind::Overwrite, argv[4], argv[5],

@@ -329,6 +329,45 @@ TEST_F(StoreTest, AHeldLockEndsChangesWithLockedAndNeverHoldsUpReaders) {
     EXPECT_EQ(value(*open(), "ADMIN.CORP", "Account Balance"), "11");
 }
 
+// sync() flushes the journal when this store appended to it since the last sync, and only then:
+// a journal that cannot be opened for writing (here a folder in its place) fails the flush, and
+// does not matter when there is nothing to flush.
+TEST_F(StoreTest, SyncFlushesOnlyWhatWasAppendedSinceTheLastSync) {
+    const std::filesystem::path file = folder.path() / "journal.ldif";
+    const std::filesystem::path aside = folder.path() / "journal.aside";
+    auto blockJournal = [&] {
+        std::filesystem::rename(file, aside);
+        std::filesystem::create_directory(file);
+    };
+    auto unblockJournal = [&] {
+        std::filesystem::remove(file);
+        std::filesystem::rename(aside, file);
+    };
+    std::filesystem::remove(file);  // the first change of a folder without a journal
+    auto store = open();
+    ASSERT_TRUE(store);
+    EXPECT_EQ(store->sync(), kOk);
+    ASSERT_EQ(store->modify("ADMIN.CORP", {{ChangeKind::AddValue, "Account Balance", "5"}}), kOk);
+    EXPECT_EQ(journal().rfind("# tallydesk journal generation=0\n# record", 0), 0u) << journal();
+    blockJournal();
+    EXPECT_EQ(store->sync(), kIoError);
+    ASSERT_FALSE(store->warnings().empty());
+    EXPECT_NE(store->warnings().back().describe().find("journal.ldif"), std::string::npos)
+        << store->warnings().back().describe();
+    unblockJournal();
+    EXPECT_EQ(store->sync(), kOk);
+    blockJournal();
+    EXPECT_EQ(store->sync(), kOk);  // nothing appended since: nothing to flush
+    unblockJournal();
+
+    ASSERT_EQ(store->modify("ADMIN.CORP", {{ChangeKind::AddValue, "Account Balance", "1"}}), kOk);
+    ASSERT_EQ(store->compact(), kOk);  // folds the change into a snapshot flushed to the disk
+    blockJournal();
+    EXPECT_EQ(store->sync(), kOk);
+    unblockJournal();
+    EXPECT_EQ(value(*open(), "ADMIN.CORP", "Account Balance"), "6");
+}
+
 TEST_F(StoreTest, AddEntry) {
     auto store = open();
     ASSERT_TRUE(store);

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <numeric>
 
 #include "dirstore/store.h"
 #include "fresh_store_test.h"
@@ -177,28 +176,16 @@ TEST_F(StoreTest, TornRecordsAreSkippedAndNeverMergeWithTheNext) {
     auto damaged = open();
     EXPECT_EQ(value(*damaged, "ADMIN.CORP", "Account Balance"), "5");
     EXPECT_EQ(damaged->warnings().size(), 2u);
-}
 
-// Bytes of a torn write without a line end, directly followed by a whole record: the record is
-// applied, the bytes reported.
-TEST_F(StoreTest, JunkWithoutALineEndNeverSwallowsTheNextRecord) {
-    {
-        auto store = open();
-        ASSERT_EQ(store->modify("ADMIN.CORP", {{ChangeKind::AddValue, "Account Balance", "5"}}),
-                  kOk);
-    }
-    std::string whole = journal();
-    std::string record = whole.substr(whole.find("# record"));
+    // Bytes of a torn write without a line end run into the next whole record, which is read.
+    appendText(folder.path() / "journal.ldif", record);
+    int junkLine = 1 + static_cast<int>(std::count(text.begin(), text.end(), '\n') +
+                                        std::count(record.begin(), record.end(), '\n'));
     appendText(folder.path() / "journal.ldif", "xyz" + record);
-    appendText(folder.path() / "journal.ldif", record.substr(0, 30) + record);
-    auto store = open();
-    ASSERT_TRUE(store);
-    EXPECT_EQ(value(*store, "ADMIN.CORP", "Account Balance"), "15");
-    ASSERT_EQ(store->warnings().size(), 2u);
-    EXPECT_NE(store->warnings()[0].describe().find("journal.ldif:9: torn record"),
-              std::string::npos)
-        << store->warnings()[0].describe();
-    EXPECT_EQ(store->warnings()[1].line, 16);
+    auto junk = open();
+    EXPECT_EQ(value(*junk, "ADMIN.CORP", "Account Balance"), "15");
+    ASSERT_EQ(junk->warnings().size(), 3u);
+    EXPECT_EQ(junk->warnings()[2].line, junkLine);
 }
 
 // Whole journal records that do not apply are skipped with a warning naming their line, and a
@@ -256,20 +243,13 @@ TEST_F(StoreTest, RecordsThatDoNotApplyAreSkippedWithTheirLine) {
 
 // A snapshot written by hand may list what a container holds before the container.
 TEST_F(StoreTest, ContainersMayComeAfterWhatTheyHold) {
-    std::string tree(testing::kSmallTree);
-    std::vector<std::string> records;
-    for (std::size_t start = 0, end; (end = tree.find("\n\n", start)) != std::string::npos;
-         start = end + 2) {
-        records.push_back(tree.substr(start, end + 2 - start));
-    }
-    ASSERT_EQ(records.size(), 6u);
     testing::writeText(folder.path() / "directory.ldif",
-                       std::accumulate(records.rbegin(), records.rend(), std::string()));
+                       "dn: cn=A,ou=S,o=C\nobjectClass: tallyUser\n\n"
+                       "dn: ou=S,o=C\nobjectClass: organizationalUnit\n\n"
+                       "dn: o=C\nobjectClass: organization\n");
     auto store = open();
     ASSERT_TRUE(store);
-    EXPECT_EQ(value(*store, "JSMITH.SALES.CORP", "Account Balance"), "1500");
-    EXPECT_EQ(store->children("SALES.CORP").size(), 2u);
-    EXPECT_EQ(store->children("CORP").size(), 3u);
+    EXPECT_EQ(store->children("S.C").size(), 1u);
 }
 
 std::atomic<int> lockWaits{0};
@@ -359,13 +339,7 @@ TEST_F(StoreTest, SyncFlushesOnlyWhatWasAppendedSinceTheLastSync) {
     blockJournal();
     EXPECT_EQ(store->sync(), kOk);  // nothing appended since: nothing to flush
     unblockJournal();
-
-    ASSERT_EQ(store->modify("ADMIN.CORP", {{ChangeKind::AddValue, "Account Balance", "1"}}), kOk);
-    ASSERT_EQ(store->compact(), kOk);  // folds the change into a snapshot flushed to the disk
-    blockJournal();
-    EXPECT_EQ(store->sync(), kOk);
-    unblockJournal();
-    EXPECT_EQ(value(*open(), "ADMIN.CORP", "Account Balance"), "6");
+    EXPECT_EQ(value(*open(), "ADMIN.CORP", "Account Balance"), "5");
 }
 
 TEST_F(StoreTest, AddEntry) {

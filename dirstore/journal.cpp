@@ -118,8 +118,9 @@ JournalScan scanJournal(std::string_view text, int firstLine, bool tailIsFinal) 
     // then begins in the middle of a line; a record that is whole is read wherever it begins.
     auto wholeRecordInside = [&](std::size_t from, std::size_t limit) {
         std::string_view body;
-        for (std::size_t at = text.find(kRecordHeader, from); at < limit;
-             at = text.find(kRecordHeader, at + 1)) {
+        std::string_view window = text.substr(0, limit);  // so that no search runs past it
+        for (std::size_t at = window.find(kRecordHeader, from); at != std::string_view::npos;
+             at = window.find(kRecordHeader, at + 1)) {
             if (wholeRecordAt(at, body)) {
                 return at;
             }
@@ -179,8 +180,11 @@ JournalScan scanJournal(std::string_view text, int firstLine, bool tailIsFinal) 
         // A record written by hand, without a header: it ends at a blank line, or where the
         // line holding a whole framed record begins.
         std::size_t blank = text.find("\n\n", pos);
-        std::size_t blankCr = text.find("\n\r\n", pos);
-        std::size_t end = std::min(blank, blankCr);
+        // (the search for a CR LF blank line stops where the LF one is: no hand-written journal
+        // is read to its end once a record)
+        std::size_t end =
+            text.substr(0, blank == std::string_view::npos ? blank : blank + 2).find("\n\r\n", pos);
+        end = std::min(blank, end);
         std::size_t framed =
             wholeRecordInside(lineEnd + 1, end == std::string_view::npos ? text.size() : end + 1);
         if (framed != std::string_view::npos) {

@@ -218,8 +218,13 @@ class FolderStore final : public Store {
 
     // Entries and values.
     bool entryFromLdif(const LdifRecord& record, StoredEntry& out, std::string* error) const;
-    void insert(StoredEntry stored);
-    std::string placementError(const StoredEntry& stored) const;
+    const StoredEntry* insert(StoredEntry stored);
+    // The container last looked up, for checking many entries of one container in a row.
+    struct ContainerCache {
+        std::string name;
+        const StoredEntry* entry = nullptr;
+    };
+    std::string placementError(const StoredEntry& stored, ContainerCache* cache = nullptr) const;
     Status toStoredValue(const AttributeDef& def, std::string_view ldif, std::string& out) const;
     Status toLdifValue(const AttributeDef& def, std::string_view value, std::string& out) const;
     std::string dnOf(std::string_view fullName) const;
@@ -311,7 +316,7 @@ bool FolderStore::loadSnapshot(Problem* problem) {
         }
     }
     snapshotMayBeCut_ = std::move(mayBeCut);
-    std::vector<std::pair<std::string, int>> loaded;  // name and line of every entry
+    std::vector<std::pair<const StoredEntry*, int>> loaded;  // every entry and its line
     for (const LdifRecord& record : records) {
         if (record.kind != RecordKind::Content) {
             *problem = Problem{file, record.line, "change record in the snapshot"};
@@ -326,14 +331,18 @@ bool FolderStore::loadSnapshot(Problem* problem) {
             *problem = Problem{file, record.line, "\"" + record.dn + "\" appears twice"};
             return false;
         }
-        loaded.emplace_back(stored.entry.name, record.line);
-        insert(std::move(stored));
+        int line = record.line;
+        const StoredEntry* inserted = insert(std::move(stored));
+        if (!inserted) {
+            *problem = Problem{file, line, "\"" + record.dn + "\" cannot be kept"};
+            return false;
+        }
+        loaded.emplace_back(inserted, line);
     }
     // Containers may come after what they hold: placement is checked once every entry is in.
-    for (const auto& [name, line] : loaded) {
-        auto found = entries_.find(name);
-        std::string placement =
-            found == entries_.end() ? "entry not kept" : placementError(found->second);
+    ContainerCache cache;
+    for (const auto& [stored, line] : loaded) {
+        std::string placement = placementError(*stored, &cache);
         if (!placement.empty()) {
             *problem = Problem{file, line, placement};
             return false;
@@ -559,24 +568,25 @@ Status FolderStore::startFreshJournal() {
 // ---------------------------------------------------------------------------------------------
 // Entries and values
 
-void FolderStore::insert(StoredEntry stored) {
+const StoredEntry* FolderStore::insert(StoredEntry stored) {
     std::string name = stored.entry.name;
     auto [it, added] = entries_.emplace(name, std::move(stored));
     if (!added) {
-        return;
+        return nullptr;
     }
     std::vector<std::string> parts;
     if (!splitTypeless(name, parts)) {
         entries_.erase(it);  // cannot come from a parsed DN, whose parts are never empty
-        return;
+        return nullptr;
     }
     children_[parentName(name)][parts.front()] = &it->second.entry;
+    return &it->second;
 }
 
 // Why the entry cannot stand where its name puts it, or "" when it can: its container must be
 // held and of a class that may hold the entry's class; without a container, the class must live
 // at the top of the tree.
-std::string FolderStore::placementError(const StoredEntry& stored) const {
+std::string FolderStore::placementError(const StoredEntry& stored, ContainerCache* cache) const {
     const ClassDef* objectClass = schema_.objectClass(stored.entry.objectClass);
     if (!objectClass) {
         return "unknown object class \"" + stored.entry.objectClass + "\"";
@@ -584,11 +594,20 @@ std::string FolderStore::placementError(const StoredEntry& stored) const {
     std::string parent = parentName(stored.entry.name);
     const ClassDef* containerClass = nullptr;
     if (!parent.empty()) {
-        auto found = entries_.find(parent);
-        if (found == entries_.end()) {
+        const StoredEntry* container = nullptr;
+        if (cache && equalsIgnoreCase(cache->name, parent)) {
+            container = cache->entry;
+        } else {
+            auto found = entries_.find(parent);
+            container = found == entries_.end() ? nullptr : &found->second;
+            if (cache) {
+                *cache = ContainerCache{std::move(parent), container};
+            }
+        }
+        if (!container) {
             return "the container of \"" + stored.dn + "\" does not exist";
         }
-        containerClass = schema_.objectClass(found->second.entry.objectClass);
+        containerClass = schema_.objectClass(container->entry.objectClass);
     }
     if (schema_.mayContain(containerClass, *objectClass)) {
         return {};

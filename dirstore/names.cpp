@@ -8,8 +8,10 @@
 namespace tally::store {
 namespace {
 
+// Names compare without regard to ASCII case, whatever locale the program set: inline, as every
+// lookup of an entry or a definition compares names with it.
 int lower(char c) {
-    return std::tolower(static_cast<unsigned char>(c));
+    return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : static_cast<unsigned char>(c);
 }
 
 int hexDigit(char c) {

@@ -5,6 +5,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "dirstore/names.h"
+
 namespace tally::directory {
 namespace {
 
@@ -52,6 +54,32 @@ std::vector<std::string> splitList(std::string_view text) {
     return items;
 }
 
+// The longest name the directory client hands out: its name buffers hold 256 characters.
+constexpr std::size_t kNameChars = 256;
+
+// Why `name` cannot be a typeless directory name ("" when it can): a name that would be cut,
+// that ends in an escape with nothing to escape, or that has an empty part never names the
+// object the file meant, so it must not count as a login.
+std::string typelessNameProblem(std::string_view name) {
+    if (name.size() > kNameChars) {
+        return "is " + std::to_string(name.size()) + " characters long; a name has at most " +
+               std::to_string(kNameChars);
+    }
+    std::size_t trailingBackslashes = 0;
+    while (trailingBackslashes < name.size() &&
+           name[name.size() - 1 - trailingBackslashes] == '\\') {
+        ++trailingBackslashes;
+    }
+    if (trailingBackslashes % 2 == 1) {
+        return "ends in a lone backslash";
+    }
+    std::vector<std::string> parts;
+    if (!store::splitTypeless(name, parts)) {
+        return "has an empty part (a name is its parts joined by single points)";
+    }
+    return {};
+}
+
 }  // namespace
 
 bool IniFile::NoCaseLess::operator()(std::string_view a, std::string_view b) const {
@@ -72,12 +100,18 @@ IniFile IniFile::parse(std::string_view text, const std::string& fileName) {
         text.remove_prefix(3);
     }
     Section* current = nullptr;
+    std::string currentName;
     int lineNumber = 0;
     while (!text.empty()) {
         ++lineNumber;
         std::size_t end = text.find('\n');
         std::string_view line = trim(text.substr(0, end));
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        if (line.find('\0') != std::string_view::npos) {
+            // Every later use of the value would end at the NUL: refuse the line whole.
+            ini.problems_.push_back(located(fileName, lineNumber, "line holds a NUL byte"));
+            continue;
+        }
 
         if (line.empty() || line.front() == ';' || line.front() == '#') {
             continue;
@@ -96,7 +130,8 @@ IniFile IniFile::parse(std::string_view text, const std::string& fileName) {
                 current = nullptr;
                 continue;
             }
-            current = &ini.sections_[std::string(name)];
+            currentName = std::string(name);
+            current = &ini.sections_[currentName];
             continue;
         }
         std::size_t equals = line.find('=');
@@ -117,6 +152,7 @@ IniFile IniFile::parse(std::string_view text, const std::string& fileName) {
             continue;
         }
         (*current)[std::string(key)] = std::string(withoutTrailingComment(line.substr(equals + 1)));
+        ini.lines_[currentName][std::string(key)] = lineNumber;
     }
     return ini;
 }
@@ -137,6 +173,15 @@ std::optional<std::string> IniFile::value(std::string_view sectionName,
         return std::nullopt;
     }
     return found->second;
+}
+
+int IniFile::line(std::string_view sectionName, std::string_view key) const {
+    auto section = lines_.find(sectionName);
+    if (section == lines_.end()) {
+        return 0;
+    }
+    auto found = section->second.find(key);
+    return found == section->second.end() ? 0 : found->second;
 }
 
 std::filesystem::path configuredPath(std::string_view text, const std::filesystem::path& base) {
@@ -178,6 +223,17 @@ ClientConfig parseClientConfig(std::string_view text, const std::filesystem::pat
     }
     config.loginUser = ini.value("Login", "User").value_or("");
     config.loginContext = ini.value("Login", "Context").value_or("");
+    auto checkName = [&](const char* key, const std::string& name) {
+        std::string problem = typelessNameProblem(name);
+        if (!name.empty() && !problem.empty()) {
+            config.problems.push_back(located(fileName, ini.line("Login", key),
+                                              "[Login] " + std::string(key) + " " + problem));
+        }
+    };
+    checkName("User", config.loginUser);
+    if (!store::equalsIgnoreCase(config.loginContext, "[Root]")) {
+        checkName("Context", config.loginContext);
+    }
     config.defaultServer = ini.value("Connections", "Default").value_or("");
     config.servers = splitList(ini.value("Connections", "Servers").value_or(""));
     if (const IniFile::Section* volumes = ini.section("Volumes")) {

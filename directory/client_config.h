@@ -31,11 +31,14 @@ class IniFile {
 
     // The value, or nullopt when the section or the key is absent.
     std::optional<std::string> value(std::string_view section, std::string_view key) const;
+    // The line the value was read from (the last one, for a key given twice); 0 when absent.
+    int line(std::string_view section, std::string_view key) const;
     const Section* section(std::string_view name) const;
     const std::vector<std::string>& problems() const { return problems_; }
 
   private:
     std::map<std::string, Section, NoCaseLess> sections_;
+    std::map<std::string, std::map<std::string, int, NoCaseLess>, NoCaseLess> lines_;
     std::vector<std::string> problems_;
 };
 

@@ -101,6 +101,38 @@ TEST(ClientConfigTest, WithoutAStorePathTheFileHasAProblem) {
     EXPECT_NE(config.problems[0].find("[Store] has no Path"), std::string::npos);
 }
 
+// A login that cannot name an object must not count as one: each bad form is a problem that
+// names the file and the line.
+TEST(ClientConfigTest, ALoginNameThatCannotBeADirectoryNameIsAProblem) {
+    const std::string longName(100000, 'A');
+    const struct {
+        std::string line;
+        std::string problem;  // "" for a login that is taken
+    } cases[] = {
+        {"User=ADMIN.CORP", ""},
+        {"User=A\\.B.CORP", ""},
+        {"User=TRAIL\\\\.CORP", ""},
+        {"User=....", "t.ini:4: [Login] User has an empty part"},
+        {"User=ADMIN..CORP", "t.ini:4: [Login] User has an empty part"},
+        {"User=ADMIN.CORP\\", "t.ini:4: [Login] User ends in a lone backslash"},
+        {"User=" + longName, "t.ini:4: [Login] User is 100000 characters long"},
+        {"Context=.CORP", "t.ini:4: [Login] Context has an empty part"},
+        {"Context=[root]", ""},
+        {std::string("User=ADMIN\0.CORP", 16), "t.ini:4: line holds a NUL byte"},
+    };
+    for (const auto& c : cases) {
+        ClientConfig config =
+            parseClientConfig("[Store]\nPath=s\n[Login]\n" + c.line + "\n", "t.ini");
+        if (c.problem.empty()) {
+            EXPECT_TRUE(config.problems.empty())
+                << c.line.substr(0, 40) << ": " << config.problems.front();
+        } else {
+            ASSERT_EQ(config.problems.size(), 1u) << c.line.substr(0, 40);
+            EXPECT_EQ(config.problems[0].substr(0, c.problem.size()), c.problem);
+        }
+    }
+}
+
 class ConfigFileTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -171,6 +203,12 @@ TEST(StoreTroubleTest, AJournalThatCannotBeReadFailsTheCallWithoutCrashing) {
     fake->failRefresh = false;
     EXPECT_EQ(readAccountAttribute(context, "JSMITH", "Account Balance", &balance), DIR_OK);
     EXPECT_EQ(balance, 1500);
+
+    // Changes that cannot be saved to the disk are a failure the caller sees and can name.
+    EXPECT_EQ(DirClientSaveChanges(), DIR_OK);
+    fake->failSync = true;
+    EXPECT_EQ(DirClientSaveChanges(), store::kIoError);
+    EXPECT_NE(std::string(DirClientLastProblem()).find("saved to the disk"), std::string::npos);
     DirClientReset();
 }
 

@@ -3,6 +3,15 @@
 DirContextHandle DirectoryContext = 0;
 std::string CurrentContextName;
 
+std::string NotLoggedInMessage(std::string_view problem) {
+    std::string text = "Not logged into Directory Services!";
+    if (!problem.empty()) {
+        text += "\n\n";
+        text += problem;
+    }
+    return text;
+}
+
 bool ApplyStartContext(std::string_view commandLine, NameContextSetter& client,
                        std::string& currentName) {
     if (commandLine.empty() || commandLine.size() > kStartContextChars) {

@@ -1,5 +1,5 @@
 // The directory side of the run: the one directory context and the current context's name,
-// created at start-up and used by every Part that talks to the directory.
+// created at start-up and used by everything that talks to the directory.
 #pragma once
 
 #include <cstddef>
@@ -35,6 +35,11 @@ class ClientNameContext final : public NameContextSetter {
 // switches the context to typeless names. Results are not tested: a failing client leaves an
 // empty name, and every later call reports its own failure.
 void OpenDirectoryContext();
+
+// What start-up shows when the directory client will not work: "Not logged into Directory
+// Services!", followed by the client's own account of why (a file and line of its configuration
+// or store) when it has one, so that the operator learns what to mend.
+std::string NotLoggedInMessage(std::string_view problem);
 
 // The context named on the command line, taken whole (no trimming, quotes kept) as a full name
 // from "[Root]". On success `currentName` becomes that name; when the client refuses it, or the

@@ -2,12 +2,16 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <string>
+
 #include "app/session.h"
 #include "app/settings.h"
 #include "app/win32/dialogs.h"
 #include "app/win32/platform_settings.h"
 #include "app/win32/shell_state.h"
 #include "app/win32/win32_handles.h"
+#include "directory/dirclient_setup.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -27,6 +31,15 @@ void LoadProgramSettings() {
     WindowsPlatformFacts platform;
     ClientNetwork network(DirectoryContext);
     LoadSettings(gSettings, profiles, platform, network);
+}
+
+// While a file lock of another program is waited for (a few seconds at most), the windows go on
+// being painted; the operator's input waits until the wait is over.
+void PaintWhileWaiting() {
+    MSG message{};
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE | PM_QS_PAINT)) {
+        DispatchMessageA(&message);
+    }
 }
 
 int RunMessageLoop(HACCEL accelerators) {
@@ -68,9 +81,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCom
     ScreenHeight = GetSystemMetrics(SM_CYSCREEN);
     MainWindow = CreateMainWindow(instance);
 
+    tally::platform::setLockWaitHook(PaintWhileWaiting);
     NetInitLibrary(nullptr, nullptr);
     if (DirIsLoggedIn() == 0) {
-        MessageBoxA(nullptr, "Not logged into Directory Services!", "Tallydsk", MB_OK);
+        const std::string text = NotLoggedInMessage(DirClientLastProblem());
+        MessageBoxA(nullptr, text.c_str(), "Tallydsk", MB_OK);
         return 0;
     }
 

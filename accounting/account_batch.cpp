@@ -32,32 +32,90 @@ class ClientBuffer {
     DirStatus status_ = DIR_OK;
 };
 
-// Records a change that succeeded; only the first record of a batch that cannot reach the log is
-// shown to the operator, so that a log that stays unreachable does not bury them in messages.
-void Record(const std::string& listedName, AccountOperationHost& host, BatchOutcome& outcome) {
-    if (!host.recording()) {
-        return;
-    }
-    const LogAppendResult result = host.record(listedName);
-    if (result.written()) {
-        return;
-    }
-    if (outcome.Unrecorded == 0) {
-        host.reportLogFailure(result);
-    }
-    ++outcome.Unrecorded;
-}
+// Drives the log and the disk through one run of changes: the log is opened before the first
+// change that will be recorded, the changes and their records are saved every
+// kChangesPerCommit changes and at the end. Only the first log failure of a run is shown to the
+// operator, so that a log that stays unreachable does not bury them in messages.
+class ChangeRun {
+  public:
+    ChangeRun(AccountOperationHost& host, BatchOutcome& outcome) : host_(host), outcome_(outcome) {}
+    ChangeRun(const ChangeRun&) = delete;
+    ChangeRun& operator=(const ChangeRun&) = delete;
+    ~ChangeRun() { commit(); }
 
-void ChangeInBatch(const std::string& name, const std::string& listedName,
-                   AccountOperationHost& host, BatchOutcome& outcome) {
+    // False when the change must not be made: its record could not follow it.
+    bool readyForChange() {
+        if (outcome_.LogUnavailable) {
+            return false;
+        }
+        if (!host_.recording() || logOpen_) {
+            return true;
+        }
+        const LogAppendResult opened = host_.openLog();
+        if (!opened.written()) {
+            outcome_.LogUnavailable = true;
+            report(opened, true);
+            return false;
+        }
+        logOpen_ = true;
+        return true;
+    }
+
+    void changed(const std::string& listedName) {
+        ++outcome_.Changed;
+        if (host_.recording()) {
+            host_.record(listedName);
+            ++unsavedRecords_;
+        }
+        if (++unsavedChanges_ >= kChangesPerCommit) {
+            commit();
+        }
+    }
+
+    void commit() {
+        if (unsavedChanges_ == 0 && !logOpen_) {
+            return;
+        }
+        const LogAppendResult saved = host_.commit();
+        if (!saved.written() && unsavedRecords_ > 0) {
+            report(saved, false);
+            outcome_.Unrecorded += unsavedRecords_;
+        }
+        unsavedChanges_ = 0;
+        unsavedRecords_ = 0;
+        logOpen_ = false;
+    }
+
+  private:
+    void report(const LogAppendResult& result, bool nothingChanged) {
+        if (!reported_) {
+            host_.reportLogFailure(result, nothingChanged);
+            reported_ = true;
+        }
+    }
+
+    AccountOperationHost& host_;
+    BatchOutcome& outcome_;
+    bool logOpen_ = false;
+    bool reported_ = false;
+    int unsavedChanges_ = 0;
+    int unsavedRecords_ = 0;
+};
+
+// False when the run has to stop before this user: the log could not be had.
+bool ChangeInBatch(const std::string& name, const std::string& listedName,
+                   AccountOperationHost& host, ChangeRun& run, BatchOutcome& outcome) {
+    if (!run.readyForChange()) {
+        return false;
+    }
     host.announce(name);
     const DirStatus status = host.change(name, true);
     if (status != DIR_OK) {
         outcome.Failed.push_back({name, status});
-        return;
+        return true;
     }
-    ++outcome.Changed;
-    Record(listedName, host, outcome);
+    run.changed(listedName);
+    return true;
 }
 
 bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
@@ -67,9 +125,10 @@ bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
            });
 }
 
-// Changes the names of one chunk of a user listing, in the order received.
+// Changes the names of one chunk of a user listing, in the order received. Stops early (with
+// DIR_OK) when the run cannot go on.
 DirStatus ChangeListedUsers(DirContextHandle context, DirBuffer* result, AccountOperationHost& host,
-                            BatchOutcome& outcome) {
+                            ChangeRun& run, BatchOutcome& outcome) {
     std::uint32_t count = 0;
     DirStatus status = DirGetObjectCount(context, result, &count);
     if (status != DIR_OK) {
@@ -83,14 +142,17 @@ DirStatus ChangeListedUsers(DirContextHandle context, DirBuffer* result, Account
         if (status != DIR_OK) {
             return status;
         }
-        ChangeInBatch(name, name, host, outcome);
+        if (!ChangeInBatch(name, name, host, run, outcome)) {
+            break;
+        }
     }
     return DIR_OK;
 }
 
-// Changes the members held by one chunk of the group's "Member" values.
+// Changes the members held by one chunk of the group's "Member" values. Stops early (with
+// DIR_OK) when the run cannot go on.
 DirStatus ChangeMembers(DirContextHandle context, DirBuffer* result, std::string_view contextName,
-                        AccountOperationHost& host, BatchOutcome& outcome) {
+                        AccountOperationHost& host, ChangeRun& run, BatchOutcome& outcome) {
     std::uint32_t attributeCount = 0;
     DirStatus status = DirGetAttrCount(context, result, &attributeCount);
     if (status != DIR_OK || attributeCount == 0) {
@@ -109,7 +171,9 @@ DirStatus ChangeMembers(DirContextHandle context, DirBuffer* result, std::string
         if (status != DIR_OK) {
             return status;
         }
-        ChangeInBatch(member, ListedNameInContext(member, contextName), host, outcome);
+        if (!ChangeInBatch(member, ListedNameInContext(member, contextName), host, run, outcome)) {
+            break;
+        }
     }
     return DIR_OK;
 }
@@ -144,27 +208,31 @@ std::string ListedNameInContext(std::string_view completeName, std::string_view 
     return std::string(completeName.substr(0, cut));
 }
 
-DirStatus ApplyToOneUser(const std::string& name, AccountOperationHost& host) {
+BatchOutcome ApplyToOneUser(const std::string& name, AccountOperationHost& host) {
+    BatchOutcome outcome;
+    ChangeRun run(host, outcome);
+    if (!run.readyForChange()) {
+        return outcome;
+    }
     const DirStatus status = host.change(name, false);
     if (status != DIR_OK) {
-        return status;
+        outcome.Failed.push_back({name, status});
+        return outcome;
     }
-    if (host.recording()) {
-        const LogAppendResult result = host.record(name);
-        if (!result.written()) {
-            host.reportLogFailure(result);
-        }
-    }
-    return DIR_OK;
+    run.changed(name);
+    run.commit();
+    return outcome;
 }
 
 BatchOutcome ApplyToEntries(const std::vector<std::string>& entries, AccountOperationHost& host) {
     BatchOutcome outcome;
+    ChangeRun run(host, outcome);
     for (const std::string& entry : entries) {
-        if (IsUserEntry(entry)) {
-            ChangeInBatch(entry, entry, host, outcome);
+        if (IsUserEntry(entry) && !ChangeInBatch(entry, entry, host, run, outcome)) {
+            break;
         }
     }
+    run.commit();
     return outcome;
 }
 
@@ -177,21 +245,31 @@ BatchOutcome ApplyToGroupMembers(DirContextHandle context, const std::string& gr
         outcome.ListingStatus = request.ok() ? result.status() : request.status();
         return outcome;
     }
+    ChangeRun run(host, outcome);
     DirStatus status = DirInitBuffer(context, DIR_REQ_READ, request.get());
     if (status == DIR_OK) {
         status = DirPutAttrName(context, request.get(), kMemberAttribute);
     }
     std::int32_t iteration = DIR_NO_MORE_ITERATIONS;
-    while (status == DIR_OK) {
+    bool firstRead = true;
+    while (status == DIR_OK && !outcome.LogUnavailable) {
         status = DirRead(context, group.c_str(), DIR_INFO_NAMES_AND_VALUES, 0, request.get(),
                          &iteration, result.get());
+        if (firstRead && status == DIR_ERR_NO_SUCH_ATTRIBUTE) {
+            // A group without a Member value has no members: it changes nobody, and nothing
+            // went wrong.
+            status = DIR_OK;
+            break;
+        }
+        firstRead = false;
         if (status == DIR_OK) {
-            status = ChangeMembers(context, result.get(), contextName, host, outcome);
+            status = ChangeMembers(context, result.get(), contextName, host, run, outcome);
         }
         if (iteration == DIR_NO_MORE_ITERATIONS) {
             break;
         }
     }
+    run.commit();
     outcome.ListingStatus = status;
     return outcome;
 }
@@ -203,14 +281,16 @@ BatchOutcome ApplyToContextUsers(DirContextHandle context, AccountOperationHost&
         outcome.ListingStatus = result.status();
         return outcome;
     }
+    ChangeRun run(host, outcome);
     std::int32_t iteration = DIR_NO_MORE_ITERATIONS;
     DirStatus status = DIR_OK;
     do {
         status = DirListByClass(context, "", kUserClass, nullptr, &iteration, result.get());
         if (status == DIR_OK) {
-            status = ChangeListedUsers(context, result.get(), host, outcome);
+            status = ChangeListedUsers(context, result.get(), host, run, outcome);
         }
-    } while (status == DIR_OK && iteration != DIR_NO_MORE_ITERATIONS);
+    } while (status == DIR_OK && !outcome.LogUnavailable && iteration != DIR_NO_MORE_ITERATIONS);
+    run.commit();
     outcome.ListingStatus = status;
     return outcome;
 }
@@ -236,6 +316,14 @@ std::string BatchProblemMessage(const BatchOutcome& outcome) {
         }
         message += std::to_string(outcome.Unrecorded) +
                    " changes were made but are not in the accounting log.";
+    }
+    if (outcome.LogUnavailable) {
+        if (!message.empty()) {
+            message += "\n\n";
+        }
+        message += "The accounting log could not be reached, so the users after that point " +
+                   std::string("were not changed (") + std::to_string(outcome.Changed) +
+                   " changed before).";
     }
     if (outcome.ListingStatus != DIR_OK) {
         if (!message.empty()) {
@@ -294,7 +382,11 @@ std::string GroupQuestion(AccountOperation operation, std::string_view selection
 }
 
 std::string AccountingErrorMessage(DirStatus status) {
-    return "Accounting error " + std::to_string(status) + "!";
+    std::string message = "Accounting error " + std::to_string(status) + "!";
+    if (status == DIR_ERR_LOCKED) {
+        message += "\nThe directory is locked by another program. Nothing was changed.";
+    }
+    return message;
 }
 
 std::string AmountOutOfRangeMessage(std::string_view fieldText, const AmountMode& mode) {

@@ -40,6 +40,14 @@ bool IsUserEntry(std::string_view entryText);
 // the list. Members of other contexts keep their complete names.
 std::string ListedNameInContext(std::string_view completeName, std::string_view contextName);
 
+// How the changes of a batch reach the disk: the directory's changes are saved first, then
+// the records of those changes are appended to the log and saved too, so that after a power
+// loss the log never holds a record of a change the directory lost. The log is locked before the
+// first change of a run and stays locked until its records are written, so a change is made
+// only when its record can follow it. Flushing to the disk costs milliseconds, so a batch saves
+// every kChangesPerCommit changes and at its end rather than after each change.
+inline constexpr int kChangesPerCommit = 256;
+
 class AccountOperationHost {
   public:
     virtual ~AccountOperationHost() = default;
@@ -50,9 +58,18 @@ class AccountOperationHost {
     // selection display).
     virtual DirStatus change(const std::string& name, bool readBalanceFirst) = 0;
     virtual bool recording() const = 0;
-    virtual LogAppendResult record(const std::string& listedName) = 0;
-    // A record could not reach the log: the operator is told at once.
-    virtual void reportLogFailure(const LogAppendResult& result) = 0;
+    // Opens and locks the log for the records of the changes to come (only while recording).
+    // Anything but Written means that no change may be made.
+    virtual LogAppendResult openLog() = 0;
+    // Keeps the record of the change just made, for the next commit.
+    virtual void record(const std::string& listedName) = 0;
+    // Saves the directory's changes to the disk, then appends the kept records to the log and
+    // saves them too, and releases the log. Returns the log's result (Written when not
+    // recording and the directory's changes were saved).
+    virtual LogAppendResult commit() = 0;
+    // A record could not reach the log: the operator is told at once. `nothingChanged`: it was
+    // found before the change it would have recorded, which was therefore not made.
+    virtual void reportLogFailure(const LogAppendResult& result, bool nothingChanged) = 0;
 };
 
 struct FailedChange {
@@ -66,14 +83,17 @@ struct BatchOutcome {
     int Changed = 0;                   // changes the directory accepted
     std::vector<FailedChange> Failed;  // changes it refused, in the order tried
     int Unrecorded = 0;                // accepted changes whose record did not reach the log
+    // The log could not be opened or locked before a change: that change and every one after it
+    // were not made.
+    bool LogUnavailable = false;
     // The listing of the context's users or the group's members stopped with this status
     // (DIR_OK when it ran to its end); the names after that point were not changed.
     DirStatus ListingStatus = DIR_OK;
 };
 
-// One user (the selection's text): the change, then its record when it succeeded. Returns the
-// change's status; the caller reports a failure as "Accounting error %d!".
-DirStatus ApplyToOneUser(const std::string& name, AccountOperationHost& host);
+// One user (the selection's text): the change, then its record when it succeeded. The caller
+// reports a refused change (in Failed) as "Accounting error %d!"; log failures were shown.
+BatchOutcome ApplyToOneUser(const std::string& name, AccountOperationHost& host);
 
 // The entries of a multiple selection in list order; groups and the all-users entry are skipped.
 BatchOutcome ApplyToEntries(const std::vector<std::string>& entries, AccountOperationHost& host);
@@ -117,7 +137,7 @@ std::string AmountPromptLine(AccountOperation operation, std::int32_t selectedCo
 // "<name> for all members of group <selection>?"
 std::string GroupQuestion(AccountOperation operation, std::string_view selectionText);
 
-// "Accounting error <status>!"
+// "Accounting error <status>!", with what the status means where the operator can act on it.
 std::string AccountingErrorMessage(DirStatus status);
 
 // The refusal of an amount that does not fit 32 bits, as typed or once scaled, with the range in

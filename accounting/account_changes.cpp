@@ -1,6 +1,7 @@
 #include "accounting/account_changes.h"
 
 #include "app/settings.h"
+#include "directory/dirclient_setup.h"
 #include "directory/account_attributes.h"
 
 DirStatus DirectoryAccountHost::change(const std::string& name, bool readBalanceFirst) {
@@ -20,6 +21,33 @@ bool DirectoryAccountHost::recording() const {
     return gSettings.RecordingEnabled;
 }
 
-LogAppendResult DirectoryAccountHost::record(const std::string& listedName) {
-    return AppendLogRecord(gSettings.LogFilePath, ComposeCurrentRecord(listedName, clock_()));
+LogAppendResult DirectoryAccountHost::openLog() {
+    LogAppendResult result;
+    LockedLog opened = LockedLog::open(gSettings.LogFilePath, result);
+    if (opened.held()) {
+        log_.emplace(std::move(opened));
+    }
+    return result;
+}
+
+void DirectoryAccountHost::record(const std::string& listedName) {
+    records_ += ComposeCurrentRecord(listedName, clock_());
+}
+
+LogAppendResult DirectoryAccountHost::commit() {
+    std::optional<LockedLog> log = std::move(log_);
+    log_.reset();
+    std::string records = std::move(records_);
+    records_.clear();
+    const DirStatus saved = DirClientSaveChanges();
+    if (saved != DIR_OK) {
+        return {LogAppendStage::Withheld, std::to_string(saved)};
+    }
+    if (records.empty()) {
+        return {};
+    }
+    if (!log) {
+        return {LogAppendStage::Write, "the log was not opened"};
+    }
+    return log->append(records);
 }

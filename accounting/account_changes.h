@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "accounting/account_batch.h"
@@ -18,9 +19,13 @@ class DirectoryAccountHost : public AccountOperationHost {
     // made leaves the new limit in AccountValues, so that its record carries it.
     DirStatus change(const std::string& name, bool readBalanceFirst) override;
     bool recording() const override;
-    LogAppendResult record(const std::string& listedName) override;
-    void reportLogFailure(const LogAppendResult&) override {}
+    LogAppendResult openLog() override;
+    void record(const std::string& listedName) override;
+    LogAppendResult commit() override;
+    void reportLogFailure(const LogAppendResult&, bool) override {}
 
   private:
     Clock clock_;
+    std::optional<LockedLog> log_;
+    std::string records_;
 };

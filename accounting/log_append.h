@@ -1,4 +1,4 @@
-// Appending one transaction record to the accounting log, which the accounting server and other
+// Appending transaction records to the accounting log, which the accounting server and other
 // copies of TallyDesk append to at the same time.
 //
 // Every writer follows the log's append convention (docs/accounting-log.md): open the log for
@@ -6,15 +6,24 @@
 // one byte at tally::platform::kAppendLockOffset of the log itself, write the whole record at
 // the end in one write, unlock, close. The lock makes "find the end, write there" one step for
 // everybody who follows the convention, so records never overwrite each other or interleave.
+//
+// TallyDesk takes the lock before it changes an account and keeps it until the change's record
+// is written: a change is made only when its record can follow it. The wait for the lock is
+// bounded, so a program that holds the log locked for good cannot freeze this one.
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 enum class LogAppendStage {
-    Written,  // the whole record is in the log
-    Open,     // the log could not be opened (or created); nothing was written
-    Write,    // the log was opened but the record could not be locked in or written
+    Written,   // the whole record is in the log
+    Open,      // the log could not be opened (or created); nothing was written
+    Locked,    // another program held the log's lock for longer than the wait; nothing written
+    Write,     // the log was opened but the record could not be written or flushed
+    Withheld,  // the directory could not save its changes to the disk, so their records were
+               // not written either (a record must never outlive the change it reports)
 };
 
 struct LogAppendResult {
@@ -25,7 +34,39 @@ struct LogAppendResult {
     bool written() const { return Stage == LogAppendStage::Written; }
 };
 
-// Opens `logPath`, appends `record` under the append lock and closes the log again: no handle
+// How long a writer waits for the log's lock before it gives up and says so.
+inline constexpr std::chrono::milliseconds kLogLockWait{5000};
+
+// The log opened for appending and locked for as long as the object lives; unlocked and closed
+// on every way out.
+class LockedLog {
+  public:
+    // Opens `logPath` (created when absent) and takes its lock, waiting at most `wait`. The
+    // result tells Open, Locked or Written (held).
+    static LockedLog open(const std::string& logPath, LogAppendResult& result,
+                          std::chrono::milliseconds wait = kLogLockWait);
+
+    LockedLog(LockedLog&& other) noexcept;
+    LockedLog& operator=(LockedLog&& other) noexcept;
+    LockedLog(const LockedLog&) = delete;
+    LockedLog& operator=(const LockedLog&) = delete;
+    ~LockedLog();
+
+    bool held() const { return locked_; }
+
+    // Writes `records` at the end of the log in one write and flushes them to the disk before
+    // it returns. Write stage on failure.
+    LogAppendResult append(std::string_view records);
+
+  private:
+    LockedLog() = default;
+    void release();
+
+    std::intptr_t handle_ = -1;
+    bool locked_ = false;
+};
+
+// Opens the log, appends `record` under the lock, flushes it and closes the log again: no handle
 // stays open between records.
 LogAppendResult AppendLogRecord(const std::string& logPath, std::string_view record);
 

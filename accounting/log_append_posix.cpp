@@ -1,38 +1,20 @@
 // The log append on POSIX systems: the same convention with an fcntl lock on the log's own
 // descriptor (the lock Wine takes for a Windows writer's LockFileEx), and O_APPEND so that the
 // record lands at the end even for a writer that ignores the lock.
-#include "accounting/log_append.h"
-
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "accounting/log_append.h"
 #include "accounting/log_messages.h"
 #include "platform/files.h"
+#include "platform/lock_wait.h"
 
 namespace {
 
-class LogDescriptor {
-  public:
-    explicit LogDescriptor(const std::string& path)
-        : fd_(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666)) {}
-    LogDescriptor(const LogDescriptor&) = delete;
-    LogDescriptor& operator=(const LogDescriptor&) = delete;
-    // Closing also releases the lock.
-    ~LogDescriptor() {
-        if (opened()) {
-            const int saved = errno;
-            ::close(fd_);
-            errno = saved;
-        }
-    }
-    bool opened() const { return fd_ >= 0; }
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
+using tally::platform::LockAttempt;
+using Handle = int;
 
 struct flock LockRecord(short type) {
     struct flock record {};
@@ -43,26 +25,28 @@ struct flock LockRecord(short type) {
     return record;
 }
 
-bool Lock(int fd) {
+LockAttempt TryLock(Handle handle) {
+    const int fd = handle;
     struct flock record = LockRecord(F_WRLCK);
-    while (::fcntl(fd, F_SETLKW, &record) != 0) {
-        if (errno != EINTR) {
-            return false;
+    while (::fcntl(fd, F_SETLK, &record) != 0) {
+        if (errno == EINTR) {
+            continue;
         }
+        return (errno == EAGAIN || errno == EACCES) ? LockAttempt::kBusy : LockAttempt::kFailed;
     }
-    return true;
+    return LockAttempt::kTaken;
 }
 
-bool WriteWhole(int fd, std::string_view record) {
-    while (!record.empty()) {
-        const ssize_t written = ::write(fd, record.data(), record.size());
+bool WriteWhole(int fd, std::string_view records) {
+    while (!records.empty()) {
+        const ssize_t written = ::write(fd, records.data(), records.size());
         if (written < 0) {
             if (errno == EINTR) {
                 continue;
             }
             return false;
         }
-        record.remove_prefix(static_cast<std::size_t>(written));
+        records.remove_prefix(static_cast<std::size_t>(written));
     }
     return true;
 }
@@ -73,15 +57,69 @@ LogAppendResult Failed(LogAppendStage stage) {
 
 }  // namespace
 
-LogAppendResult AppendLogRecord(const std::string& logPath, std::string_view record) {
-    LogDescriptor log(logPath);
-    if (!log.opened()) {
-        return Failed(LogAppendStage::Open);
+LockedLog LockedLog::open(const std::string& logPath, LogAppendResult& result,
+                          std::chrono::milliseconds wait) {
+    LockedLog log;
+    int fd = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        result = Failed(LogAppendStage::Open);
+        return log;
     }
-    if (!Lock(log.get()) || !WriteWhole(log.get(), record)) {
+    log.handle_ = fd;
+    switch (tally::platform::waitForLock(
+        logPath, wait, [fd] { return TryLock(fd); }, nullptr)) {
+        case LockAttempt::kTaken:
+            log.locked_ = true;
+            result = {};
+            break;
+        case LockAttempt::kBusy:
+            errno = EAGAIN;
+            result = Failed(LogAppendStage::Locked);
+            break;
+        case LockAttempt::kFailed:
+            result = Failed(LogAppendStage::Write);
+            break;
+    }
+    return log;
+}
+
+LogAppendResult LockedLog::append(std::string_view records) {
+    const int fd = static_cast<int>(handle_);
+    if (!locked_ || !WriteWhole(fd, records) || ::fsync(fd) != 0) {
         return Failed(LogAppendStage::Write);
     }
     return {};
+}
+
+LockedLog::LockedLog(LockedLog&& other) noexcept : handle_(other.handle_), locked_(other.locked_) {
+    other.handle_ = -1;
+    other.locked_ = false;
+}
+
+LockedLog& LockedLog::operator=(LockedLog&& other) noexcept {
+    if (this != &other) {
+        release();
+        handle_ = other.handle_;
+        locked_ = other.locked_;
+        other.handle_ = -1;
+        other.locked_ = false;
+    }
+    return *this;
+}
+
+LockedLog::~LockedLog() {
+    release();
+}
+
+// Closing the descriptor also releases the lock; errno is kept for a caller's SystemErrorText.
+void LockedLog::release() {
+    if (handle_ >= 0) {
+        const int saved = errno;
+        ::close(static_cast<int>(handle_));
+        errno = saved;
+    }
+    handle_ = -1;
+    locked_ = false;
 }
 
 std::string SystemErrorText() {

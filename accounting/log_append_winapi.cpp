@@ -1,41 +1,23 @@
 // The log append on Windows. The log is opened the way every writer of the shared log opens it
 // (write access, shared reading and writing, created when absent) and locked by LockFileEx on the
 // convention's byte. Under Wine a lock held by a native process is not waited for, LockFileEx
-// fails at once with a lock violation, so the wait is a retry loop, correct on Windows as well.
-// The record is written at the end of file as the system sees it at the moment of writing (the
-// offset 0xFFFFFFFF:0xFFFFFFFF), which local Windows file systems make one atomic append.
-#include "accounting/log_append.h"
-
+// fails at once with a lock violation, so the wait is a bounded retry loop, correct on Windows as
+// well. The records are written at the end of file as the system sees it at the moment of writing
+// (the offset 0xFFFFFFFF:0xFFFFFFFF), which local Windows file systems make one atomic append,
+// and flushed to the disk before the writer reports them written.
 #include <windows.h>
 
-#include <algorithm>
-
+#include "accounting/log_append.h"
 #include "accounting/log_messages.h"
 #include "platform/files.h"
+#include "platform/lock_wait.h"
 
 namespace {
 
+using tally::platform::LockAttempt;
+using Handle = HANDLE;
+
 constexpr DWORD kLogSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
-constexpr DWORD kLongestPause = 8;
-
-class LogHandle {
-  public:
-    explicit LogHandle(const std::string& path)
-        : handle_(CreateFileA(path.c_str(), GENERIC_WRITE, kLogSharing, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr)) {}
-    LogHandle(const LogHandle&) = delete;
-    LogHandle& operator=(const LogHandle&) = delete;
-    ~LogHandle() {
-        if (opened()) {
-            CloseHandle(handle_);
-        }
-    }
-    bool opened() const { return handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE get() const { return handle_; }
-
-  private:
-    HANDLE handle_;
-};
 
 OVERLAPPED LockPosition() {
     OVERLAPPED position{};
@@ -44,46 +26,18 @@ OVERLAPPED LockPosition() {
     return position;
 }
 
-bool LockIsBusy(DWORD code) {
-    return code == ERROR_LOCK_VIOLATION || code == ERROR_IO_PENDING;
+LockAttempt TryLock(Handle handle) {
+    HANDLE log = handle;
+    OVERLAPPED position = LockPosition();
+    if (LockFileEx(log, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &position)) {
+        return LockAttempt::kTaken;
+    }
+    const DWORD code = GetLastError();
+    return (code == ERROR_LOCK_VIOLATION || code == ERROR_IO_PENDING) ? LockAttempt::kBusy
+                                                                      : LockAttempt::kFailed;
 }
 
-// Held for the object's lifetime; `held()` false leaves the error in GetLastError().
-class LogLock {
-  public:
-    explicit LogLock(HANDLE log) : log_(log) {
-        DWORD pause = 1;
-        for (;;) {
-            OVERLAPPED position = LockPosition();
-            if (LockFileEx(log_, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
-                           &position)) {
-                held_ = true;
-                return;
-            }
-            const DWORD code = GetLastError();
-            if (!LockIsBusy(code)) {
-                return;
-            }
-            Sleep(pause);
-            pause = std::min(pause * 2, kLongestPause);
-        }
-    }
-    LogLock(const LogLock&) = delete;
-    LogLock& operator=(const LogLock&) = delete;
-    ~LogLock() {
-        if (held_) {
-            OVERLAPPED position = LockPosition();
-            UnlockFileEx(log_, 0, 1, 0, &position);
-        }
-    }
-    bool held() const { return held_; }
-
-  private:
-    HANDLE log_;
-    bool held_ = false;
-};
-
-bool WriteAtEnd(HANDLE log, std::string_view record) {
+bool WriteAtEnd(HANDLE log, std::string_view records) {
     if (SetFilePointer(log, 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER &&
         GetLastError() != NO_ERROR) {
         return false;
@@ -92,10 +46,10 @@ bool WriteAtEnd(HANDLE log, std::string_view record) {
     atEnd.Offset = 0xFFFFFFFFu;
     atEnd.OffsetHigh = 0xFFFFFFFFu;
     DWORD written = 0;
-    if (!WriteFile(log, record.data(), static_cast<DWORD>(record.size()), &written, &atEnd)) {
+    if (!WriteFile(log, records.data(), static_cast<DWORD>(records.size()), &written, &atEnd)) {
         return false;
     }
-    if (written != record.size()) {
+    if (written != records.size()) {
         SetLastError(ERROR_WRITE_FAULT);
         return false;
     }
@@ -106,26 +60,86 @@ LogAppendResult Failed(LogAppendStage stage) {
     return {stage, SystemErrorText()};
 }
 
+HANDLE AsHandle(std::intptr_t handle) {
+    return reinterpret_cast<HANDLE>(handle);
+}
+
 }  // namespace
 
-LogAppendResult AppendLogRecord(const std::string& logPath, std::string_view record) {
-    // A record is a few hundred bytes; anything near 4 GB is a fault, never a record.
-    if (record.size() > 0x7FFFFFFFu) {
+LockedLog LockedLog::open(const std::string& logPath, LogAppendResult& result,
+                          std::chrono::milliseconds wait) {
+    LockedLog log;
+    HANDLE handle = CreateFileA(logPath.c_str(), GENERIC_WRITE, kLogSharing, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        result = Failed(LogAppendStage::Open);
+        return log;
+    }
+    log.handle_ = reinterpret_cast<std::intptr_t>(handle);
+    switch (tally::platform::waitForLock(
+        logPath, wait, [handle] { return TryLock(handle); }, nullptr)) {
+        case LockAttempt::kTaken:
+            log.locked_ = true;
+            result = {};
+            break;
+        case LockAttempt::kBusy:
+            SetLastError(ERROR_LOCK_VIOLATION);
+            result = Failed(LogAppendStage::Locked);
+            break;
+        case LockAttempt::kFailed:
+            result = Failed(LogAppendStage::Write);
+            break;
+    }
+    return log;
+}
+
+LogAppendResult LockedLog::append(std::string_view records) {
+    // Records are a few hundred bytes each; anything near 4 GB is a fault, never records.
+    if (records.size() > 0x7FFFFFFFu) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return Failed(LogAppendStage::Write);
     }
-    LogHandle log(logPath);
-    if (!log.opened()) {
-        return Failed(LogAppendStage::Open);
-    }
-    LogLock lock(log.get());
-    if (!lock.held()) {
-        return Failed(LogAppendStage::Write);
-    }
-    if (!WriteAtEnd(log.get(), record)) {
+    HANDLE log = AsHandle(handle_);
+    if (!locked_ || !WriteAtEnd(log, records) || !FlushFileBuffers(log)) {
         return Failed(LogAppendStage::Write);
     }
     return {};
+}
+
+LockedLog::LockedLog(LockedLog&& other) noexcept : handle_(other.handle_), locked_(other.locked_) {
+    other.handle_ = -1;
+    other.locked_ = false;
+}
+
+LockedLog& LockedLog::operator=(LockedLog&& other) noexcept {
+    if (this != &other) {
+        release();
+        handle_ = other.handle_;
+        locked_ = other.locked_;
+        other.handle_ = -1;
+        other.locked_ = false;
+    }
+    return *this;
+}
+
+LockedLog::~LockedLog() {
+    release();
+}
+
+// The last error is kept for a caller's SystemErrorText.
+void LockedLog::release() {
+    if (handle_ != -1) {
+        const DWORD saved = GetLastError();
+        HANDLE log = AsHandle(handle_);
+        if (locked_) {
+            OVERLAPPED position = LockPosition();
+            UnlockFileEx(log, 0, 1, 0, &position);
+        }
+        CloseHandle(log);
+        SetLastError(saved);
+    }
+    handle_ = -1;
+    locked_ = false;
 }
 
 std::string SystemErrorText() {

@@ -40,3 +40,13 @@ std::string LogOpenFailureMessage(std::string_view logPath, std::string_view err
 std::string LogWriteFailureMessage(std::string_view logPath, std::string_view errorText) {
     return FailureMessage("Unable to write to ", logPath, errorText);
 }
+
+std::string LogLockedMessage(std::string_view logPath) {
+    return FailureMessage("Unable to write to ", logPath, "it is locked by another program.");
+}
+
+std::string LogWithheldMessage(std::string_view logPath, std::string_view errorText) {
+    return FailureMessage("Unable to write to ", logPath,
+                          "the directory could not save the changes to the disk (" +
+                              std::string(errorText) + "), so their records were not written.");
+}

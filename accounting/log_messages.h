@@ -14,3 +14,9 @@ std::string LogOpenFailureMessage(std::string_view logPath, std::string_view err
 
 // "Unable to write to <path>:\n<error text>"
 std::string LogWriteFailureMessage(std::string_view logPath, std::string_view errorText);
+
+// "Unable to write to <path>:\nit is locked by another program."
+std::string LogLockedMessage(std::string_view logPath);
+
+// The records of changes that the directory could not save to the disk are not written.
+std::string LogWithheldMessage(std::string_view logPath, std::string_view errorText);

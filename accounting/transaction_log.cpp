@@ -52,6 +52,16 @@ std::string ComposeCurrentRecord(std::string_view listedName, const RecordMoment
 }
 
 std::string LogAppendFailureMessage(const LogAppendResult& result, std::string_view logPath) {
-    return result.Stage == LogAppendStage::Open ? LogOpenFailureMessage(logPath, result.ErrorText)
-                                                : LogWriteFailureMessage(logPath, result.ErrorText);
+    switch (result.Stage) {
+        case LogAppendStage::Open:
+            return LogOpenFailureMessage(logPath, result.ErrorText);
+        case LogAppendStage::Locked:
+            return LogLockedMessage(logPath);
+        case LogAppendStage::Withheld:
+            return LogWithheldMessage(logPath, result.ErrorText);
+        case LogAppendStage::Written:
+        case LogAppendStage::Write:
+            break;
+    }
+    return LogWriteFailureMessage(logPath, result.ErrorText);
 }

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "directory/client_config.h"
+#include "directory/dirclient.h"
 
 namespace tally::store {
 class Store;
@@ -25,6 +26,10 @@ void DirClientUseStore(tally::directory::ClientConfig config,
 // The latest problem met ("" when none): a configuration line, a store that would not open, a
 // value the directory holds in a form its syntax cannot have.
 const char* DirClientLastProblem();
+
+// Saves every change this client made so far to the disk (the store's journal is flushed).
+// DIR_OK also when there was nothing to save; the failure's status otherwise.
+DirStatus DirClientSaveChanges();
 
 // The configuration in force, loading it when nothing has yet.
 const tally::directory::ClientConfig& DirClientConfig();

@@ -87,6 +87,20 @@ void DirClientUseStore(ClientConfig config, std::unique_ptr<tally::store::Store>
     state.storeTried = true;
 }
 
+DirStatus DirClientSaveChanges() {
+    ClientState& state = clientState();
+    if (!state.store) {
+        return DIR_OK;  // nothing was opened, so nothing was changed
+    }
+    const tally::store::Status status = state.store->sync();
+    if (status != tally::store::kOk) {
+        noteProblem(loadedConfig().storeFolder.string() +
+                    ": the changes could not be saved to the disk (status " +
+                    std::to_string(status) + ")");
+    }
+    return static_cast<DirStatus>(status);
+}
+
 const char* DirClientLastProblem() {
     return clientState().lastProblem.c_str();
 }

@@ -134,7 +134,7 @@ class Store {
     // many changes flushes once for all; sync() after nothing was appended since the last sync
     // costs no system call. kIoError when the flush fails. A store that keeps nothing on disk
     // has nothing to flush, hence the default.
-    virtual Status sync() { return kOk; }
+    virtual Status sync() = 0;
 
     // Problems met while loading that did not stop the load (a torn last record, for instance).
     virtual const std::vector<Problem>& warnings() const = 0;

@@ -23,8 +23,6 @@ LockWaitHook setLockWaitHook(LockWaitHook hook) {
     return lockWaitHook.exchange(hook);
 }
 
-namespace detail {
-
 LockAttempt waitForLock(const std::filesystem::path& lockFile, std::chrono::milliseconds timeout,
                         const std::function<LockAttempt()>& attempt, std::string* error) {
     using Clock = std::chrono::steady_clock;
@@ -51,8 +49,6 @@ LockAttempt waitForLock(const std::filesystem::path& lockFile, std::chrono::mill
         pause = std::min(pause * 2, kLongestPause);
     }
 }
-
-}  // namespace detail
 
 bool appendUnderLock(const std::filesystem::path& lockFile, const std::filesystem::path& file,
                      std::string_view bytes, std::string* error,

@@ -71,18 +71,18 @@ struct FdCloser {
 };
 
 // One attempt at the lock on the open lock file.
-detail::LockAttempt lockOnce(int fd, const std::filesystem::path& lockFile, std::string* error) {
+LockAttempt lockOnce(int fd, const std::filesystem::path& lockFile, std::string* error) {
     struct flock record = lockRecord(F_WRLCK);
     for (;;) {
         if (::fcntl(fd, kLockTry, &record) == 0) {
-            return detail::LockAttempt::kTaken;
+            return LockAttempt::kTaken;
         }
         if (errno == EAGAIN || errno == EACCES) {
-            return detail::LockAttempt::kBusy;
+            return LockAttempt::kBusy;
         }
         if (errno != EINTR) {
             describe(error, lockFile, "cannot lock");
-            return detail::LockAttempt::kFailed;
+            return LockAttempt::kFailed;
         }
     }
 }
@@ -99,11 +99,11 @@ std::optional<AppendLock> AppendLock::acquire(const std::filesystem::path& lockF
     if (closer.fd < 0) {
         return std::nullopt;
     }
-    detail::LockAttempt result = detail::waitForLock(
+    LockAttempt result = waitForLock(
         lockFile, timeout, [&] { return lockOnce(closer.fd, lockFile, error); }, error);
-    if (result != detail::LockAttempt::kTaken) {
+    if (result != LockAttempt::kTaken) {
         if (busy) {
-            *busy = result == detail::LockAttempt::kBusy;
+            *busy = result == LockAttempt::kBusy;
         }
         return std::nullopt;
     }
@@ -119,9 +119,9 @@ std::optional<AppendLock> AppendLock::tryAcquire(const std::filesystem::path& lo
     if (closer.fd < 0) {
         return std::nullopt;
     }
-    detail::LockAttempt result = lockOnce(closer.fd, lockFile, error);
-    if (result != detail::LockAttempt::kTaken) {
-        *busy = result == detail::LockAttempt::kBusy;
+    LockAttempt result = lockOnce(closer.fd, lockFile, error);
+    if (result != LockAttempt::kTaken) {
+        *busy = result == LockAttempt::kBusy;
         return std::nullopt;
     }
     AppendLock lock(closer.fd);

@@ -69,19 +69,19 @@ HANDLE openLockFile(const std::filesystem::path& lockFile, std::string* error) {
 }
 
 // One attempt at the lock on the open lock file.
-detail::LockAttempt lockOnce(HANDLE handle, const std::filesystem::path& lockFile,
+LockAttempt lockOnce(HANDLE handle, const std::filesystem::path& lockFile,
                              std::string* error) {
     OVERLAPPED position = lockPosition();
     if (LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
                    &position)) {
-        return detail::LockAttempt::kTaken;
+        return LockAttempt::kTaken;
     }
     DWORD code = GetLastError();
     if (code == ERROR_LOCK_VIOLATION || code == ERROR_IO_PENDING) {
-        return detail::LockAttempt::kBusy;
+        return LockAttempt::kBusy;
     }
     describe(error, lockFile, "cannot lock", code);
-    return detail::LockAttempt::kFailed;
+    return LockAttempt::kFailed;
 }
 
 bool writeAll(HANDLE handle, std::string_view bytes) {
@@ -108,11 +108,11 @@ std::optional<AppendLock> AppendLock::acquire(const std::filesystem::path& lockF
     if (closer.handle == INVALID_HANDLE_VALUE) {
         return std::nullopt;
     }
-    detail::LockAttempt result = detail::waitForLock(
+    LockAttempt result = waitForLock(
         lockFile, timeout, [&] { return lockOnce(closer.handle, lockFile, error); }, error);
-    if (result != detail::LockAttempt::kTaken) {
+    if (result != LockAttempt::kTaken) {
         if (busy) {
-            *busy = result == detail::LockAttempt::kBusy;
+            *busy = result == LockAttempt::kBusy;
         }
         return std::nullopt;
     }
@@ -128,9 +128,9 @@ std::optional<AppendLock> AppendLock::tryAcquire(const std::filesystem::path& lo
     if (closer.handle == INVALID_HANDLE_VALUE) {
         return std::nullopt;
     }
-    detail::LockAttempt result = lockOnce(closer.handle, lockFile, error);
-    if (result != detail::LockAttempt::kTaken) {
-        *busy = result == detail::LockAttempt::kBusy;
+    LockAttempt result = lockOnce(closer.handle, lockFile, error);
+    if (result != LockAttempt::kTaken) {
+        *busy = result == LockAttempt::kBusy;
         return std::nullopt;
     }
     AppendLock lock(fromHandle(closer.handle));

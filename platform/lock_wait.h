@@ -1,4 +1,5 @@
-// The wait of AppendLock::acquire, shared by both platforms: poll the non-blocking lock with
+// The bounded wait for a lock of the append convention, shared by both platforms and by every
+// lock of the convention (the store's and the accounting log's): poll the non-blocking lock with
 // short sleeps until it is taken, fails, or the time is up, calling the lock wait hook between
 // the polls. Neither fcntl nor LockFileEx offers a blocking wait with a time limit, and under
 // Wine LockFileEx does not wait for a native holder at all.
@@ -9,7 +10,7 @@
 #include <functional>
 #include <string>
 
-namespace tally::platform::detail {
+namespace tally::platform {
 
 enum class LockAttempt { kTaken, kBusy, kFailed };
 
@@ -19,4 +20,4 @@ enum class LockAttempt { kTaken, kBusy, kFailed };
 LockAttempt waitForLock(const std::filesystem::path& lockFile, std::chrono::milliseconds timeout,
                         const std::function<LockAttempt()>& attempt, std::string* error);
 
-}  // namespace tally::platform::detail
+}  // namespace tally::platform

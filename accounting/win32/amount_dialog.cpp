@@ -32,8 +32,8 @@ class DialogAccountHost final : public DirectoryAccountHost {
     void announce(const std::string& name) override {
         SetDlgItemTextA(dialog_, IDC_AMOUNT_PROMPT, name.c_str());
     }
-    void reportLogFailure(const LogAppendResult& result) override {
-        ShowLogFailure(dialog_, result);
+    void reportLogFailure(const LogAppendResult& result, bool nothingChanged) override {
+        ShowLogFailure(dialog_, result, nothingChanged);
     }
 
   private:
@@ -136,9 +136,9 @@ void ApplyToSelection(HWND dialog) {
             ApplyToMultipleSelection(dialog, host);
             break;
         case SelectionKind::OneUser: {
-            const DirStatus status = ApplyToOneUser(SelectionText, host);
-            if (status != DIR_OK) {
-                Warn(dialog, AccountingErrorMessage(status));
+            const BatchOutcome outcome = ApplyToOneUser(SelectionText, host);
+            if (!outcome.Failed.empty()) {
+                Warn(dialog, AccountingErrorMessage(outcome.Failed.front().Status));
             }
             break;
         }

@@ -39,16 +39,10 @@ RecordMoment CurrentRecordMoment() {
     return {{local.wYear, local.wMonth, local.wDay}, LocaleTimeText()};
 }
 
-void ShowLogFailure(HWND owner, const LogAppendResult& result) {
-    MessageBoxA(owner, LogAppendFailureMessage(result, gSettings.LogFilePath).c_str(), "Error",
-                MB_OK | MB_ICONWARNING);
-}
-
-bool WriteTransactionRecord(HWND owner, const char* listedName) {
-    const std::string record = ComposeCurrentRecord(listedName, CurrentRecordMoment());
-    const LogAppendResult result = AppendLogRecord(gSettings.LogFilePath, record);
-    if (!result.written()) {
-        ShowLogFailure(owner, result);
+void ShowLogFailure(HWND owner, const LogAppendResult& result, bool nothingChanged) {
+    std::string text = LogAppendFailureMessage(result, gSettings.LogFilePath);
+    if (nothingChanged) {
+        text += "\n\nNothing was changed.";
     }
-    return result.written();
+    MessageBoxA(owner, text.c_str(), "Error", MB_OK | MB_ICONWARNING);
 }

@@ -9,10 +9,6 @@
 // system default locale's 24-hour time without seconds.
 RecordMoment CurrentRecordMoment();
 
-// The warning box, owned by `owner`, for a record that did not reach the log.
-void ShowLogFailure(HWND owner, const LogAppendResult& result);
-
-// Appends the record of the current operation for the user listed as `listedName` to the log at
-// LogFilePath. When it cannot, a warning box owned by `owner` says so; returns whether the record
-// was written.
-bool WriteTransactionRecord(HWND owner, const char* listedName);
+// The warning box, owned by `owner`, for a record that did not reach the log; when the failure
+// was found before the change, the box also says that nothing was changed.
+void ShowLogFailure(HWND owner, const LogAppendResult& result, bool nothingChanged);

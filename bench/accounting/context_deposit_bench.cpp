@@ -74,6 +74,21 @@ BENCHMARK(BM_DepositToAllUsersOfContext)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(2);
 
+// One operator's deposit to one user, as the amount dialog makes it: the log locked, the change,
+// the directory's journal and then the record flushed to the disk.
+void BM_DepositToOneUser(benchmark::State& state) {
+    Network network(static_cast<std::uint32_t>(state.range(0)));
+    const std::string user = network.firstUser();
+    DirectoryAccountHost host(Moment);
+    for (auto _ : state) {
+        if (ApplyToOneUser(user, host).Changed != 1) {
+            state.SkipWithError("the deposit failed");
+            return;
+        }
+    }
+}
+BENCHMARK(BM_DepositToOneUser)->Arg(10000)->Unit(benchmark::kMicrosecond);
+
 void BM_OneBalanceChange(benchmark::State& state) {
     Network network(static_cast<std::uint32_t>(state.range(0)));
     const std::string user = network.firstUser();

@@ -19,18 +19,28 @@ class RecordingHost final : public AccountOperationHost {
         return failing == refusals.end() ? DIR_OK : failing->second;
     }
     bool recording() const override { return recordingOn; }
-    LogAppendResult record(const std::string& listedName) override {
-        events.push_back("record " + listedName);
-        return logResult;
+    LogAppendResult openLog() override {
+        events.push_back("open log");
+        return openResult;
     }
-    void reportLogFailure(const LogAppendResult& result) override {
-        shownLogFailures.push_back(result.ErrorText);
+    void record(const std::string& listedName) override {
+        events.push_back("record " + listedName);
+    }
+    LogAppendResult commit() override {
+        events.push_back("commit");
+        ++commits;
+        return commitResult;
+    }
+    void reportLogFailure(const LogAppendResult& result, bool nothingChanged) override {
+        shownLogFailures.push_back(result.ErrorText + (nothingChanged ? " (nothing changed)" : ""));
     }
 
     std::vector<std::string> events;
     std::map<std::string, DirStatus> refusals;
     bool recordingOn = true;
-    LogAppendResult logResult;
+    LogAppendResult openResult;
+    LogAppendResult commitResult;
+    int commits = 0;
     std::vector<std::string> shownLogFailures;
 };
 
@@ -56,10 +66,11 @@ TEST(ApplyingToTheSelection, MultipleSelectionChangesAndRecordsOnlyItsUsers) {
     EXPECT_EQ(outcome.Changed, 4);
     EXPECT_TRUE(outcome.Failed.empty());
     EXPECT_EQ(host.events,
-              (std::vector<std::string>{"announce *  odd", "change (fresh) *  odd", "record *  odd",
-                                        "announce BJONES", "change (fresh) BJONES", "record BJONES",
-                                        "announce JSMITH", "change (fresh) JSMITH", "record JSMITH",
-                                        "announce ZED", "change (fresh) ZED", "record ZED"}));
+              (std::vector<std::string>{"open log", "announce *  odd", "change (fresh) *  odd",
+                                        "record *  odd", "announce BJONES", "change (fresh) BJONES",
+                                        "record BJONES", "announce JSMITH", "change (fresh) JSMITH",
+                                        "record JSMITH", "announce ZED", "change (fresh) ZED",
+                                        "record ZED", "commit"}));
     EXPECT_EQ(BatchProblemMessage(outcome), "");
 
     RecordingHost groupsOnly;
@@ -74,41 +85,79 @@ TEST(ApplyingToTheSelection, AFailedChangeIsNotRecordedAndIsNamedAfterTheBatch) 
     EXPECT_EQ(outcome.Changed, 2);
     EXPECT_EQ(outcome.Failed, (std::vector<FailedChange>{{"BJONES", -601}}));
     EXPECT_EQ(std::count(host.events.begin(), host.events.end(), "record BJONES"), 0);
-    EXPECT_EQ(host.events.back(), "record CKING");  // the batch went on
+    EXPECT_EQ(host.events.end()[-2], "record CKING");  // the batch went on
     EXPECT_EQ(BatchProblemMessage(outcome), "Accounting error for 1 of 3 users:\nBJONES (-601)");
 }
 
-TEST(ApplyingToTheSelection, AnUnreachableLogIsShownOnceAndCounted) {
-    RecordingHost host;
-    host.logResult = {LogAppendStage::Open, "The network path was not found. (53)"};
-    const BatchOutcome outcome = ApplyToEntries({"A", "B", "C"}, host);
-    EXPECT_EQ(outcome.Changed, 3);
-    EXPECT_EQ(outcome.Unrecorded, 3);
-    EXPECT_EQ(host.shownLogFailures.size(), 1u);
-    EXPECT_EQ(BatchProblemMessage(outcome),
-              "3 changes were made but are not in the accounting log.");
+// The log is taken before the first change: when it cannot be had, no change is made at all,
+// and when it goes away later, the rest of the batch is not changed either.
+TEST(ApplyingToTheSelection, NoChangeIsMadeThatItsRecordCannotFollow) {
+    RecordingHost locked;
+    locked.openResult = {LogAppendStage::Locked, "locked (33)"};
+    const BatchOutcome none = ApplyToEntries({"A", "B", "C"}, locked);
+    EXPECT_EQ(locked.events, std::vector<std::string>{"open log"});
+    EXPECT_EQ(none.Changed, 0);
+    EXPECT_TRUE(none.LogUnavailable);
+    EXPECT_EQ(locked.shownLogFailures, std::vector<std::string>{"locked (33) (nothing changed)"});
+    EXPECT_NE(BatchProblemMessage(none).find("users after that point were not changed"),
+              std::string::npos);
 
+    RecordingHost single;
+    single.openResult = {LogAppendStage::Open, "The network path was not found. (53)"};
+    const BatchOutcome one = ApplyToOneUser("JSMITH", single);
+    EXPECT_EQ(single.events, std::vector<std::string>{"open log"});
+    EXPECT_TRUE(one.Failed.empty());  // nothing to call an accounting error: the log was shown
+
+    // Not recording: nothing waits for the log, and the changes are still saved to the disk.
     RecordingHost off;
     off.recordingOn = false;
-    ApplyToEntries({"A"}, off);
-    EXPECT_EQ(off.events, (std::vector<std::string>{"announce A", "change (fresh) A"}));
+    off.openResult = {LogAppendStage::Locked, "x"};
+    EXPECT_EQ(ApplyToEntries({"A"}, off).Changed, 1);
+    EXPECT_EQ(off.events, (std::vector<std::string>{"announce A", "change (fresh) A", "commit"}));
+}
+
+// The disk is flushed in groups: a commit every kChangesPerCommit changes and one at the end,
+// each taking the log again for the changes that follow.
+TEST(ApplyingToTheSelection, ALongBatchIsSavedInGroups) {
+    RecordingHost host;
+    std::vector<std::string> users;
+    for (int i = 0; i < 2 * kChangesPerCommit + 10; ++i) {
+        users.push_back("U" + std::to_string(i));
+    }
+    host.refusals["U3"] = -601;
+    const BatchOutcome outcome = ApplyToEntries(users, host);
+    EXPECT_EQ(outcome.Changed, 2 * kChangesPerCommit + 9);
+    EXPECT_EQ(host.commits, 3);
+    EXPECT_EQ(std::count(host.events.begin(), host.events.end(), "open log"), 3);
+    EXPECT_EQ(host.events.back(), "commit");
+
+    RecordingHost failing;
+    failing.commitResult = {LogAppendStage::Write, "disk full (112)"};
+    const BatchOutcome unrecorded = ApplyToEntries(users, failing);
+    EXPECT_EQ(unrecorded.Unrecorded, 2 * kChangesPerCommit + 10);
+    EXPECT_EQ(failing.shownLogFailures, std::vector<std::string>{"disk full (112)"});
+    EXPECT_NE(BatchProblemMessage(unrecorded).find(" changes were made but are not in the "),
+              std::string::npos);
 }
 
 TEST(ApplyingToTheSelection, OneUserIsRecordedOnlyWhenItsChangeWorked) {
     RecordingHost host;
-    EXPECT_EQ(ApplyToOneUser("JSMITH", host), DIR_OK);
+    EXPECT_TRUE(ApplyToOneUser("JSMITH", host).Failed.empty());
     // A single user's Set Balance replaces the balance the selection display read.
-    EXPECT_EQ(host.events, (std::vector<std::string>{"change JSMITH", "record JSMITH"}));
+    EXPECT_EQ(host.events,
+              (std::vector<std::string>{"open log", "change JSMITH", "record JSMITH", "commit"}));
 
     RecordingHost failing;
     failing.refusals["JSMITH"] = -603;
-    EXPECT_EQ(ApplyToOneUser("JSMITH", failing), -603);
-    EXPECT_EQ(failing.events, std::vector<std::string>{"change JSMITH"});
+    EXPECT_EQ(ApplyToOneUser("JSMITH", failing).Failed,
+              (std::vector<FailedChange>{{"JSMITH", -603}}));
+    EXPECT_EQ(failing.events, (std::vector<std::string>{"open log", "change JSMITH", "commit"}));
     EXPECT_EQ(AccountingErrorMessage(-603), "Accounting error -603!");
+    EXPECT_EQ(AccountingErrorMessage(DIR_ERR_LOCKED).rfind("Accounting error -652!\n", 0), 0u);
 
     RecordingHost noLog;
-    noLog.logResult = {LogAppendStage::Write, "x (5)"};
-    EXPECT_EQ(ApplyToOneUser("JSMITH", noLog), DIR_OK);
+    noLog.commitResult = {LogAppendStage::Write, "x (5)"};
+    EXPECT_EQ(ApplyToOneUser("JSMITH", noLog).Unrecorded, 1);
     EXPECT_EQ(noLog.shownLogFailures, std::vector<std::string>{"x (5)"});
 }
 

@@ -3,6 +3,9 @@
 // running over several chunks.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -12,6 +15,8 @@
 #include "app/settings.h"
 #include "directory/account_attributes.h"
 #include "directory/dirclient_setup.h"
+#include "dirstore/store.h"
+#include "platform/files.h"
 #include "tools/gendir/gendir_lib.h"
 
 namespace {
@@ -137,6 +142,20 @@ TEST_F(AccountChangesTest, GroupMembersGetASetBalanceFromTheirOwnBalanceAndAReco
         EXPECT_EQ(line.substr(line.size() - 18), "       0      700\r") << line;
         EXPECT_EQ(after.count(line.substr(0, 6)), 1u) << line;
     }
+
+    // A group without members changes nobody, and nothing went wrong.
+    {
+        tally::store::Problem problem;
+        auto direct = tally::store::Store::open(options.out / "directory", &problem);
+        ASSERT_TRUE(direct) << problem.describe();
+        ASSERT_EQ(direct->addEntry({"EMPTY." + CurrentContextName, "Group", {}}),
+                  tally::store::kOk);
+    }
+    const BatchOutcome empty =
+        ApplyToGroupMembers(DirectoryContext, "EMPTY", CurrentContextName, host);
+    EXPECT_EQ(empty.Changed, 0);
+    EXPECT_EQ(BatchProblemMessage(empty), "");
+    EXPECT_EQ(LogLines(log).size(), options.members);
 }
 
 TEST_F(AccountChangesTest, SetLimitRecordsTheNewLimitAndAFailedUserGetsNoRecord) {
@@ -162,8 +181,36 @@ TEST_F(AccountChangesTest, SetLimitRecordsTheNewLimitAndAFailedUserGetsNoRecord)
 
     // Unlimited credit clears the limit: the record carries the limit as it now reads, 0.
     AccountValues.Unlimited = 1;
-    EXPECT_EQ(ApplyToOneUser(user, host), DIR_OK);
+    EXPECT_TRUE(ApplyToOneUser(user, host).Failed.empty());
     EXPECT_TRUE(LogLines(log).back().ends_with("\",,,0,0\r")) << LogLines(log).back();
+}
+
+// Another program holds the log's lock: the change is not made, so the log and the directory
+// still agree, and the wait ends.
+TEST_F(AccountChangesTest, ALockedLogStopsTheChangeBeforeItIsMade) {
+    const std::string user = tally::gendir::userName(options, 5);
+    const std::int32_t before = Balance(user);
+    CurrentOperation = AccountOperation::Deposit;
+    OperationAmount = 40;
+    const int holder = ::open(log.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    ASSERT_GE(holder, 0);
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = static_cast<off_t>(tally::platform::kAppendLockOffset);
+    lock.l_len = 1;
+    ASSERT_EQ(::fcntl(holder, F_OFD_SETLK, &lock), 0);  // conflicts even within this process
+
+    DirectoryAccountHost host(FixedMoment);
+    const BatchOutcome outcome = ApplyToOneUser(user, host);
+    EXPECT_TRUE(outcome.LogUnavailable);
+    EXPECT_EQ(Balance(user), before);
+    EXPECT_TRUE(LogLines(log).empty());
+
+    ::close(holder);
+    EXPECT_EQ(ApplyToOneUser(user, host).Changed, 1);
+    EXPECT_EQ(Balance(user), before + 40);
+    EXPECT_EQ(LogLines(log).size(), 1u);
 }
 
 }  // namespace

@@ -2,12 +2,20 @@
 // a log that cannot be opened gives the operator's message with the system's text and code.
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "accounting/log_append.h"
 #include "accounting/transaction_log.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -63,6 +71,68 @@ TEST_F(LogAppendTest, ALogThatCannotBeOpenedNamesPathAndSystemError) {
     const std::string message = LogAppendFailureMessage(result, log);
     EXPECT_EQ(message, "Unable to open " + log + ":\n" + result.ErrorText);
     EXPECT_EQ(message.find('\r'), std::string::npos);
+}
+
+// A lock on the convention's byte, taken the way another program takes it.
+class ForeignLock {
+  public:
+    explicit ForeignLock(const fs::path& file) {
+#ifdef _WIN32
+        handle_ =
+            CreateFileA(file.string().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        OVERLAPPED at{};
+        at.OffsetHigh = static_cast<DWORD>(tally::platform::kAppendLockOffset >> 32);
+        held_ = LockFileEx(handle_, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                           &at) != 0;
+#else
+        fd_ = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        struct flock lock {};
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        lock.l_start = static_cast<off_t>(tally::platform::kAppendLockOffset);
+        lock.l_len = 1;
+        held_ = ::fcntl(fd_, F_OFD_SETLK, &lock) == 0;  // conflicts within one process too
+#endif
+    }
+    ~ForeignLock() {
+#ifdef _WIN32
+        CloseHandle(handle_);
+#else
+        ::close(fd_);
+#endif
+    }
+    ForeignLock(const ForeignLock&) = delete;
+    ForeignLock& operator=(const ForeignLock&) = delete;
+    bool held() const { return held_; }
+
+  private:
+#ifdef _WIN32
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
+#else
+    int fd_ = -1;
+#endif
+    bool held_ = false;
+};
+
+TEST_F(LogAppendTest, ALogLockedByAnotherProgramIsWaitedForOnlyABoundedTime) {
+    const fs::path log = folder / "JOBTALLY.LOG";
+    std::ofstream(log, std::ios::binary) << "print job\r\n";
+    {
+        ForeignLock other(log);
+        ASSERT_TRUE(other.held());
+        LogAppendResult result;
+        LockedLog locked = LockedLog::open(log.string(), result, std::chrono::milliseconds(50));
+        EXPECT_FALSE(locked.held());
+        EXPECT_EQ(result.Stage, LogAppendStage::Locked);
+        EXPECT_EQ(LogAppendFailureMessage(result, "L"),
+                  "Unable to write to L:\nit is locked by another program.");
+    }
+    LogAppendResult result;
+    LockedLog free = LockedLog::open(log.string(), result, std::chrono::milliseconds(50));
+    ASSERT_TRUE(free.held());
+    EXPECT_TRUE(free.append("one\r\ntwo\r\n").written());
+    EXPECT_EQ(ReadAll(log), "print job\r\none\r\ntwo\r\n");
 }
 
 TEST_F(LogAppendTest, AWriteFailureHasItsOwnMessage) {

@@ -158,9 +158,11 @@ class FakeStore : public store::Store {
         return store::kOk;
     }
     store::Status compact() override { return store::kOk; }
+    store::Status sync() override { return failSync ? store::kIoError : store::kOk; }
     const std::vector<store::Problem>& warnings() const override { return warnings_; }
 
     bool failRefresh = false;
+    bool failSync = false;
     int refreshes = 0;
     std::vector<std::vector<store::Change>> modifications;
 

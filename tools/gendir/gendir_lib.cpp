@@ -206,6 +206,21 @@ bool writeFile(const std::filesystem::path& path, const std::string& contents, s
     return true;
 }
 
+// The log goes to the file piece by piece: a million lines are over a hundred megabytes.
+bool writeLog(const std::filesystem::path& path, const Options& options, std::string& error) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    bool written = file && writeAccountingLog(options, [&file](std::string_view piece) {
+                       file.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+                       return static_cast<bool>(file);
+                   });
+    file.close();
+    if (!written || !file) {
+        error = path.string() + ": cannot be written";
+        return false;
+    }
+    return true;
+}
+
 bool isReplaceable(const std::filesystem::path& out, std::string& error) {
     std::error_code failure;
     if (!std::filesystem::exists(out, failure)) {
@@ -341,20 +356,36 @@ std::string directoryLdif(const Options& options) {
     return out;
 }
 
-std::string accountingLog(const Options& options) {
-    std::string out;
-    out.reserve(128 * static_cast<std::size_t>(options.logLines));
+bool writeAccountingLog(const Options& options, const LogSink& sink) {
+    constexpr std::size_t kPieceBytes = std::size_t{1} << 20;
+    std::string piece;
+    piece.reserve(kPieceBytes + 1024);
     Random random(options.seed ^ kLogStream);
     for (std::uint32_t line = 0; line < options.logLines; ++line) {
         auto user = static_cast<std::uint32_t>(random.next() % options.users);
         std::string when = date(line / 200);
         std::string at = timeOfDay(random);
         if (random.percent(85)) {
-            appendPrintJob(out, options, user, when, at, random);
+            appendPrintJob(piece, options, user, when, at, random);
         } else {
-            appendTransaction(out, options, user, when, at, random);
+            appendTransaction(piece, options, user, when, at, random);
+        }
+        if (piece.size() >= kPieceBytes) {
+            if (!sink(piece)) {
+                return false;
+            }
+            piece.clear();
         }
     }
+    return piece.empty() || sink(piece);
+}
+
+std::string accountingLog(const Options& options) {
+    std::string out;
+    writeAccountingLog(options, [&out](std::string_view piece) {
+        out += piece;
+        return true;
+    });
     return out;
 }
 
@@ -401,8 +432,7 @@ bool writeNetwork(const Options& options, std::string& error) {
            writeFile(store / "directory.ldif", directoryLdif(options), error) &&
            writeFile(store / "journal.ldif", "", error) &&
            writeFile(volume / "PUBLIC" / "JOBTALLY.INI", sharedSettingsIni(), error) &&
-           writeFile(volume / "SYSTEM" / "JOBTALLY" / "JOBTALLY.LOG", accountingLog(options),
-                     error);
+           writeLog(volume / "SYSTEM" / "JOBTALLY" / "JOBTALLY.LOG", options, error);
 }
 
 }  // namespace tally::gendir

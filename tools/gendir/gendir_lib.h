@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +38,11 @@ std::string groupName(const Options& options, std::uint32_t index);     // "G000
 // The file contents, separately for tests and benchmarks that want them in memory.
 std::string directoryLdif(const Options& options);
 std::string accountingLog(const Options& options);  // CR LF line ends
+
+// The same log in pieces of about a megabyte, in order, for logs too big to hold in memory.
+// Stops and returns false as soon as `sink` returns false.
+using LogSink = std::function<bool(std::string_view piece)>;
+bool writeAccountingLog(const Options& options, const LogSink& sink);
 std::string networkIni(const Options& options);
 std::string sharedSettingsIni();  // ACCT1's PUBLIC/JOBTALLY.INI, CR LF line ends
 

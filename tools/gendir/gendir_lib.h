@@ -12,6 +12,10 @@
 
 namespace tally::gendir {
 
+// How the log writes amounts: Currency with two decimals ("12.50") or Pages, whole numbers
+// (ACCT1's NumericalFormat says which).
+enum class Amounts { Currency, Pages };
+
 struct Options {
     std::filesystem::path out;     // the network folder to (re)create
     std::filesystem::path schema;  // the schema file copied into the store folder
@@ -21,6 +25,7 @@ struct Options {
     std::uint32_t members = 0;     // members of every group, all distinct
     std::uint32_t logLines = 0;    // records in ACCT1's JOBTALLY.LOG
     std::uint64_t seed = 1;
+    Amounts amounts = Amounts::Currency;
 };
 
 // Reads the command line (argv[0] is skipped). On a mistake returns false with a message that

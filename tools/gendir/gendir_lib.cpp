@@ -467,7 +467,27 @@ bool isReplaceable(const std::filesystem::path& out, std::string& error) {
 
 std::string usage() {
     return "usage: gendir --out DIR --users N [--contexts C] [--groups G] [--members M]\n"
-           "              [--log-lines L] [--seed S] [--schema FILE]\n";
+           "              [--log-lines L] [--amounts currency|pages] [--seed S] [--schema FILE]\n";
+}
+
+std::string helpText() {
+    return usage() +
+           "\n"
+           "Writes a generated network folder for benchmarks and scale tests. The same options\n"
+           "and seed always give the same bytes.\n"
+           "  --out DIR       the folder; replaced only if empty or an earlier network folder\n"
+           "  --users N       users U00001, ... besides ADMIN, dealt over the contexts\n"
+           "  --contexts C    organizational units SALES, UNIT0002, ... under CORP (default 1)\n"
+           "  --groups G      groups G0001, ..., dealt over the contexts like the users\n"
+           "  --members M     distinct members of every group, at most N\n"
+           "  --log-lines L   lines of ACCT1's accounting log: print jobs and transaction\n"
+           "                  records in both layouts (a million take about a second)\n"
+           "  --amounts A     the log's amounts: currency, \"12.50\" (the default), or pages,\n"
+           "                  whole numbers; ACCT1's NumericalFormat says the same\n"
+           "  --seed S        the seed of every choice (default 1); the log has its own stream,\n"
+           "                  so L does not change the tree\n"
+           "  --schema FILE   the schema copied into the store (default: the source tree's)\n"
+           "  --help          this text\n";
 }
 
 bool parseArguments(const std::vector<std::string_view>& args, Options& options,
@@ -486,6 +506,15 @@ bool parseArguments(const std::vector<std::string_view>& args, Options& options,
             options.out = std::filesystem::path(text);
         } else if (option == "--schema") {
             options.schema = std::filesystem::path(text);
+        } else if (option == "--amounts") {
+            if (text == "currency") {
+                options.amounts = Amounts::Currency;
+            } else if (text == "pages") {
+                options.amounts = Amounts::Pages;
+            } else {
+                error = "--amounts: '" + std::string(text) + "' is neither currency nor pages";
+                return false;
+            }
         } else if (option == "--seed") {
             if (!parseCount(option, text, UINT64_MAX, options.seed, error)) {
                 return false;
@@ -620,8 +649,10 @@ std::string networkIni(const Options& options) {
            "[Volumes]\nACCT1=servers/ACCT1\n";
 }
 
-std::string sharedSettingsIni() {
-    return "[Preferences]\r\nNumericalFormat=0\r\nLogFormat=1\r\n"
+std::string sharedSettingsIni(const Options& options) {
+    return std::string("[Preferences]\r\nNumericalFormat=") +
+           (options.amounts == Amounts::Pages ? "1" : "0") +
+           "\r\nLogFormat=1\r\n"
            "SchemaKeyword=Standard Netware\r\n";
 }
 
@@ -652,7 +683,7 @@ bool writeNetwork(const Options& options, std::string& error) {
            writeFile(store / "schema.ldif", schema, error) &&
            writeFile(store / "directory.ldif", directoryLdif(options), error) &&
            writeFile(store / "journal.ldif", "", error) &&
-           writeFile(volume / "PUBLIC" / "JOBTALLY.INI", sharedSettingsIni(), error) &&
+           writeFile(volume / "PUBLIC" / "JOBTALLY.INI", sharedSettingsIni(options), error) &&
            writeLog(volume / "SYSTEM" / "JOBTALLY" / "JOBTALLY.LOG", options, error);
 }
 

@@ -29,10 +29,11 @@ struct Options {
 };
 
 // Reads the command line (argv[0] is skipped). On a mistake returns false with a message that
-// names the option and the value at fault.
+// names the option and the value at fault. "--help" is the caller's to look for.
 bool parseArguments(const std::vector<std::string_view>& args, Options& options,
                     std::string& error);
-std::string usage();
+std::string usage();     // the synopsis
+std::string helpText();  // the synopsis and what each option does
 
 // Names of generated objects, so that benchmarks can address what they generated.
 std::string contextName(const Options& options, std::uint32_t index);   // "SALES.CORP", ...
@@ -49,7 +50,8 @@ std::string accountingLog(const Options& options);  // CR LF line ends
 using LogSink = std::function<bool(std::string_view piece)>;
 bool writeAccountingLog(const Options& options, const LogSink& sink);
 std::string networkIni(const Options& options);
-std::string sharedSettingsIni();  // ACCT1's PUBLIC/JOBTALLY.INI, CR LF line ends
+// ACCT1's PUBLIC/JOBTALLY.INI, CR LF line ends; NumericalFormat follows options.amounts.
+std::string sharedSettingsIni(const Options& options = {});
 
 // Writes the whole folder. An existing `out` is replaced only when it is empty or an earlier
 // network folder (it holds tallynet.ini); anything else is left alone and reported.

@@ -12,6 +12,12 @@
 
 int main(int argc, char** argv) {
     std::vector<std::string_view> args(argv, argv + argc);
+    for (std::string_view arg : args) {
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(tally::gendir::helpText().c_str(), stdout);
+            return 0;
+        }
+    }
     tally::gendir::Options options;
     options.schema = std::string(TALLY_SOURCE_DIR) + "/dirstore/schema/tallydesk.ldif";
     std::string error;

@@ -6,6 +6,9 @@
 #include <cstdio>
 #include <fstream>
 #include <system_error>
+#include <vector>
+
+#include "accounting/transaction_record.h"
 
 namespace tally::gendir {
 namespace {
@@ -37,13 +40,6 @@ constexpr std::array<const char*, 16> kGivenNames = {
 constexpr std::array<const char*, 16> kSurnames = {
     "Smith", "Jones", "Davis", "Lee",   "Patel", "White", "Garcia", "Roberts",
     "King",  "Hall",  "Clark", "Young", "Allen", "Ross",  "Evans",  "Green"};
-constexpr std::array<const char*, 4> kPrinters = {"LASER1", "LASER2", "COLOUR1", "LASER3"};
-constexpr std::array<const char*, 3> kPrintServers = {"PS_CORP", "PS_EAST", "PS_WEST"};
-constexpr std::array<const char*, 4> kQueues = {"Q_SALES", "Q_EAST", "Q_COLOUR", "Q_ACCOUNTS"};
-constexpr std::array<const char*, 4> kClientCodes = {"C100", "C200", "C300", "C400"};
-constexpr std::array<const char*, 5> kChargeTags = {"Deposit", "Charge", "Photocopies", "SetBal",
-                                                    "SetLimit"};
-
 // Seeds of the independent streams, so that changing the log length leaves the tree alone.
 constexpr std::uint64_t kTreeStream = 0x7472656500000000ull;
 constexpr std::uint64_t kLogStream = 0x6C6F670000000000ull;
@@ -63,16 +59,6 @@ void appendf(std::string& out, const char* format, auto... args) {
     if (length > 0) {
         out.append(line, std::min<std::size_t>(static_cast<std::size_t>(length), sizeof line - 1));
     }
-}
-
-// Cents as the log writes them in Currency format: 1250 -> "12.50", -5 -> "-0.05".
-std::string cents(std::int64_t amount) {
-    std::string text = amount < 0 ? "-" : "";
-    std::uint64_t magnitude =
-        amount < 0 ? static_cast<std::uint64_t>(-amount) : static_cast<std::uint64_t>(amount);
-    appendf(text, "%llu.%02llu", static_cast<unsigned long long>(magnitude / 100),
-            static_cast<unsigned long long>(magnitude % 100));
-    return text;
 }
 
 std::string contextDn(const Options& options, std::uint32_t index) {
@@ -123,66 +109,305 @@ void appendGroup(std::string& out, const Options& options, std::uint32_t index, 
     out += '\n';
 }
 
-std::string date(std::uint32_t dayIndex) {
-    std::string text;
-    appendf(text, "%02u/%02u/%u", dayIndex / 28 % 12 + 1, dayIndex % 28 + 1,
-            1999 + dayIndex / (28 * 12));
-    return text;
+// ---------------------------------------------------------------------------------------------
+// The accounting log
+// ---------------------------------------------------------------------------------------------
+
+// A printer as the accounting server knows it: the queue that feeds it, the print server that
+// runs the queue, its price per page, and its share of the jobs (busy office lasers, rarely used
+// plotters). Names hold blanks, and two of them a comma, as operators name printers.
+struct Printer {
+    const char* name;
+    std::uint8_t queue;
+    std::uint8_t server;
+    std::int32_t centsPerPage;
+    std::uint32_t weight;
+};
+
+constexpr std::array<const char*, 6> kPrintServers = {"PS_CORP", "PS_EAST", "PS_WEST",
+                                                      "PS_HQ",   "PS_LAB",  "PS_ANNX"};
+constexpr std::array<const char*, 12> kQueues = {
+    "Q_SALES", "Q_EAST", "Q_WEST", "Q_COLOUR",  "Q_ACCOUNTS", "Q_HQ",
+    "Q_LAB",   "Q_DESK", "Q_MAIL", "Q_PLOTTER", "Q_LIBRARY",  "Annex, colour"};
+constexpr std::array<Printer, 24> kPrinters = {{
+    {"LASER01", 0, 0, 5, 14},
+    {"LASER02", 0, 0, 5, 12},
+    {"LASER03", 1, 1, 5, 10},
+    {"LASER04", 1, 1, 5, 8},
+    {"LASER05", 2, 2, 5, 10},
+    {"LASER06", 2, 2, 5, 6},
+    {"LASER07", 4, 0, 5, 9},
+    {"LASER08", 4, 0, 5, 5},
+    {"LASER09", 5, 3, 5, 8},
+    {"LASER10", 5, 3, 5, 6},
+    {"LASER11", 7, 3, 5, 4},
+    {"LASER12", 8, 3, 5, 3},
+    {"COLOUR1", 3, 0, 50, 5},
+    {"COLOUR2", 3, 0, 50, 3},
+    {"COLOUR3", 6, 4, 50, 3},
+    {"COLOUR4", 11, 5, 50, 2},
+    {"Lab A", 6, 4, 5, 6},
+    {"Lab B", 6, 4, 5, 4},
+    {"Front desk", 7, 3, 10, 3},
+    {"Mail room", 8, 3, 5, 2},
+    {"Plotter", 9, 4, 200, 1},
+    {"Library 1", 10, 5, 10, 4},
+    {"Laser, 2nd floor", 5, 3, 5, 3},
+    {"Colour, annex", 11, 5, 50, 1},
+}};
+constexpr std::size_t kClientCodes = 40;  // C100, C110, ... C490
+constexpr std::array<const char*, 16> kDocuments = {
+    "Document", "Invoice",    "Quarterly report", "Minutes",      "Letter", "Price list",
+    "Memo",     "Slides",     "Brochure proof",   "Spreadsheet",  "Ledger", "Route plan",
+    "Contract", "Order form", "Timesheet",        "Meeting notes"};
+
+constexpr const char* kOperator = "ADMIN.CORP";
+constexpr const char* kLogServer = "ACCT1";
+constexpr const char* kChargeReason = "Photocopies";   // an operator's own charge reason
+constexpr std::int64_t kCentsPerPageUnit = 5;          // a page on a laser, in Pages format
+constexpr std::int64_t kBalanceBound = 1'000'000'000;  // balances stay well inside 32 bits
+constexpr RecordDate kFirstDay = {1999, 7, 1};
+constexpr int kFirstMinute = 7 * 60;  // the office's printing day: 07:00 to 19:00
+constexpr int kDayMinutes = 12 * 60;
+
+bool isLeapYear(int year) {
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
 }
 
-std::string timeOfDay(Random& random) {
-    std::string text;
-    appendf(text, "%02lld:%02lld", static_cast<long long>(random.between(7, 19)),
-            static_cast<long long>(random.between(0, 59)));
-    return text;
+RecordDate nextDay(RecordDate day) {
+    static constexpr std::array<int, 12> kMonthDays = {31, 28, 31, 30, 31, 30,
+                                                       31, 31, 30, 31, 30, 31};
+    int monthDays = kMonthDays[static_cast<std::size_t>(day.Month - 1)] +
+                    (day.Month == 2 && isLeapYear(day.Year) ? 1 : 0);
+    if (++day.Day > monthDays) {
+        day.Day = 1;
+        if (++day.Month > 12) {
+            day.Month = 1;
+            ++day.Year;
+        }
+    }
+    return day;
 }
 
-void appendPrintJob(std::string& out, const Options& options, std::uint32_t user,
-                    const std::string& when, const std::string& at, Random& random) {
-    const char* printer = kPrinters[random.next() % kPrinters.size()];
-    const char* server = kPrintServers[random.next() % kPrintServers.size()];
-    const char* queue = kQueues[random.next() % kQueues.size()];
-    auto pages = random.between(1, 60);
-    std::string cost = cents(pages * 5);
-    if (random.percent(80)) {
-        appendf(out,
-                "\"%s\",\"Document "
-                "%u\",\"%s\",\"%s\",\"%s\",\"ACCT1\",\"%s\",\"%s\",\"%s\",1,%lld,%s,%s\r\n",
-                userFullName(options, user).c_str(), static_cast<unsigned>(random.next() % 1000),
-                printer, server, queue, kClientCodes[random.next() % kClientCodes.size()],
-                when.c_str(), at.c_str(), static_cast<long long>(pages), cost.c_str(),
-                cents(random.between(-5000, 20000)).c_str());
-    } else {
-        // Pages in columns 58-61 and the cost in 63-70, as the reports read them.
-        appendf(out, "%-10.10s %-8.8s %-12.12s %s %s %-7.7s %4lld %8s\r\n",
-                userName(options, user).c_str(), printer, queue, when.c_str(), at.c_str(), server,
-                static_cast<long long>(pages), cost.c_str());
-    }
+void appendNumber(std::string& out, std::int64_t value) {
+    std::array<char, 24> digits{};
+    auto end = std::to_chars(digits.data(), digits.data() + digits.size(), value).ptr;
+    out.append(digits.data(), end);
 }
 
-void appendTransaction(std::string& out, const Options& options, std::uint32_t user,
-                       const std::string& when, const std::string& at, Random& random) {
-    const char* tag = kChargeTags[random.next() % kChargeTags.size()];
-    std::string_view tagView = tag;
-    std::int64_t amount = random.between(1, 5000);
-    if (tagView == "SetBal" || tagView == "SetLimit") {
-        amount = 0;
-    } else if (tagView != "Deposit") {
-        amount = -amount;
-    }
-    std::string first = cents(amount);
-    std::string second = cents(random.between(-5000, 20000));
-    if (random.percent(70)) {
-        appendf(out,
-                "\"%s\",\"%s\",\"ADMIN.CORP\",\"\",\"ACCT1\",\"\",\"\",\"%s\",\"%s\",,,%s,%s\r\n",
-                userFullName(options, user).c_str(), tag, when.c_str(), at.c_str(), first.c_str(),
-                second.c_str());
-    } else {
-        appendf(out, "%-10.10s %-8.8s %-12.12s %s %s %8s %4s %8s %8s\r\n",
-                userName(options, user).c_str(), tag, "ADMIN", when.c_str(), at.c_str(), "", "",
-                first.c_str(), second.c_str());
-    }
+// "%-N.Ns" and "%Ns": the Readable layout's columns.
+void appendLeft(std::string& out, std::string_view text, std::size_t width) {
+    text = text.substr(0, width);
+    out += text;
+    out.append(width - text.size(), ' ');
 }
+
+void appendRight(std::string& out, std::string_view text, std::size_t width) {
+    if (text.size() < width) {
+        out.append(width - text.size(), ' ');
+    }
+    out += text;
+}
+
+// Writes the log line by line: the accounting server's print jobs and the operators'
+// transaction records, in both layouts, in the order of a working year. Each user's balance is
+// carried from record to record, so that "balance after" reads like a real account's.
+class LogWriter {
+  public:
+    explicit LogWriter(const Options& options)
+        : options_(options),
+          random_(options.seed ^ kLogStream),
+          mode_(options.amounts == Amounts::Pages ? IntegerAmountMode() : MakeAmountMode(true, 2)),
+          linesPerDay_(std::max<std::uint64_t>(200, (std::uint64_t{options.logLines} + 364) / 365)),
+          day_(kFirstDay),
+          dayText_(RecordDateText(kFirstDay, 0)) {
+        for (std::uint32_t c = 0; c < options.contexts; ++c) {
+            contextSuffixes_.push_back("." + contextName(options, c));
+        }
+        std::uint32_t total = 0;
+        for (std::size_t p = 0; p < kPrinters.size(); ++p) {
+            total += kPrinters[p].weight;
+            printerBounds_[p] = total;
+        }
+        balances_.resize(options.users);
+        for (std::int64_t& balance : balances_) {
+            balance = units(random_.between(-200, 1000) * kCentsPerPageUnit);
+        }
+    }
+
+    void appendLine(std::string& out, std::uint64_t line) {
+        setClock(line);
+        auto user = static_cast<std::uint32_t>(random_.next() % options_.users);
+        name_ = userName(options_, user);
+        fullName_ = name_ + contextSuffixes_[user % options_.contexts];
+        const bool readable = random_.percent(10);
+        if (random_.percent(88)) {
+            appendPrintJob(out, balances_[user], readable);
+        } else {
+            appendTransaction(out, balances_[user], readable);
+        }
+    }
+
+  private:
+    // The date moves on every linesPerDay_ lines; the time runs through the day, so that the
+    // log is in order as a real one is.
+    void setClock(std::uint64_t line) {
+        const std::uint64_t dayIndex = line / linesPerDay_;
+        for (; shownDay_ < dayIndex; ++shownDay_) {
+            day_ = nextDay(day_);
+            dayText_ = RecordDateText(day_, 0);
+        }
+        const auto minute =
+            static_cast<int>(kFirstMinute + static_cast<std::int64_t>(line % linesPerDay_ *
+                                                                      kDayMinutes / linesPerDay_));
+        time_ = {static_cast<char>('0' + minute / 600), static_cast<char>('0' + minute / 60 % 10),
+                 ':', static_cast<char>('0' + minute % 60 / 10),
+                 static_cast<char>('0' + minute % 10)};
+    }
+
+    // Cents in the log's amount format: Currency keeps them, Pages counts laser pages.
+    std::int64_t units(std::int64_t cents) const {
+        return options_.amounts == Amounts::Pages ? cents / kCentsPerPageUnit : cents;
+    }
+
+    static std::int64_t bounded(std::int64_t balance) {
+        return std::clamp(balance, -kBalanceBound, kBalanceBound);
+    }
+
+    const Printer& pickPrinter() {
+        const std::uint32_t ticket =
+            static_cast<std::uint32_t>(random_.next() % printerBounds_.back());
+        std::size_t p = 0;
+        while (ticket >= printerBounds_[p]) {
+            ++p;
+        }
+        return kPrinters[p];
+    }
+
+    // Mostly short jobs, now and then a long one; one in fifty printed nothing (cancelled, or
+    // stopped by the account's limit) and costs nothing.
+    std::int64_t pageCount() {
+        if (random_.percent(2)) {
+            return 0;
+        }
+        const auto roll = random_.between(0, 99);
+        return roll < 55   ? random_.between(1, 4)
+               : roll < 85 ? random_.between(5, 20)
+               : roll < 97 ? random_.between(21, 80)
+                           : random_.between(81, 300);
+    }
+
+    void appendPrintJob(std::string& out, std::int64_t& balance, bool readable) {
+        const Printer& printer = pickPrinter();
+        const std::int64_t copies = random_.percent(85) ? 1 : random_.between(2, 5);
+        const std::int64_t pages = pageCount() * copies;
+        const std::int64_t cost = units(pages * printer.centsPerPage);
+        balance = bounded(balance - cost);
+        const char* server = kPrintServers[printer.server];
+        const char* queue = kQueues[printer.queue];
+        if (readable) {
+            appendLeft(out, name_, 10);
+            out += ' ';
+            appendLeft(out, printer.name, 8);
+            out += ' ';
+            appendLeft(out, queue, 12);
+            out += ' ';
+            out += dayText_;
+            out += ' ';
+            out.append(time_.data(), time_.size());
+            out += ' ';
+            appendLeft(out, server, 7);
+            out += ' ';
+            appendRight(out, std::to_string(pages), 4);  // columns 58-61
+            out += ' ';
+            out += AmountColumnText(static_cast<std::int32_t>(cost), mode_);  // columns 63-70
+            out += "\r\n";
+            return;
+        }
+        out += '"';
+        out += fullName_;
+        out += "\",\"";
+        out += kDocuments[random_.next() % kDocuments.size()];
+        out += ' ';
+        appendNumber(out, random_.between(1, 999));
+        out += "\",\"";
+        out += printer.name;
+        out += "\",\"";
+        out += server;
+        out += "\",\"";
+        out += queue;
+        // One job in two hundred comes without its file server: an empty, unquoted field 6.
+        out += random_.between(0, 199) == 0 ? "\",," : "\",\"ACCT1\",";
+        out += "\"C";
+        appendNumber(out, 100 + 10 * static_cast<std::int64_t>(random_.next() % kClientCodes));
+        out += "\",\"";
+        out += dayText_;
+        out += "\",\"";
+        out.append(time_.data(), time_.size());
+        out += "\",";
+        appendNumber(out, copies);
+        out += ',';
+        appendNumber(out, pages);
+        out += ',';
+        out += AmountText(static_cast<std::int32_t>(cost), mode_);
+        out += ',';
+        out += AmountText(static_cast<std::int32_t>(balance), mode_);
+        out += "\r\n";
+    }
+
+    // Deposits, charges (plain and with the operator's reason), set balances and set limits, as
+    // the program's own writer composes them.
+    void appendTransaction(std::string& out, std::int64_t& balance, bool readable) {
+        TransactionRecordInput record;
+        record.Layout = readable ? LogLayout::Readable : LogLayout::AsciiDelimited;
+        record.UserName = name_;
+        record.UserFullName = fullName_;
+        record.OperatorName = kOperator;
+        record.OperatorFullName = kOperator;
+        record.LogServer = kLogServer;
+        record.Mode = mode_;
+        record.Date = day_;
+        record.TimeText = std::string_view(time_.data(), time_.size());
+        std::int64_t amount = 0;
+        const auto roll = random_.between(0, 99);
+        if (roll < 35) {
+            record.Operation = AccountOperation::Deposit;
+            amount = units(random_.between(1, 40) * 250);
+        } else if (roll < 75) {
+            record.Operation = AccountOperation::Charge;
+            if (roll < 50) {
+                amount = -units(random_.between(2, 400) * kCentsPerPageUnit);
+            } else {
+                record.ChargeReason = kChargeReason;
+                amount = -units(random_.between(1, 100) * kCentsPerPageUnit);
+            }
+        } else if (roll < 87) {
+            record.Operation = AccountOperation::SetBalance;
+            balance = units(random_.between(0, 40) * 500);
+        } else {
+            record.Operation = AccountOperation::SetLimit;
+            record.CreditLimit = static_cast<std::int32_t>(units(-random_.between(0, 10) * 500));
+        }
+        balance = bounded(balance + amount);
+        record.OperationAmount = static_cast<std::int32_t>(amount);
+        record.BalanceAfter = static_cast<std::int32_t>(balance);
+        out += ComposeTransactionRecord(record);
+    }
+
+    const Options& options_;
+    Random random_;
+    AmountMode mode_;
+    std::uint64_t linesPerDay_;
+    std::uint64_t shownDay_ = 0;
+    RecordDate day_;
+    std::string dayText_;
+    std::array<char, 5> time_{};
+    std::vector<std::string> contextSuffixes_;
+    std::array<std::uint32_t, kPrinters.size()> printerBounds_{};
+    std::vector<std::int64_t> balances_;
+    std::string name_;
+    std::string fullName_;
+};
 
 bool parseCount(std::string_view option, std::string_view text, std::uint64_t limit,
                 std::uint64_t& value, std::string& error) {
@@ -200,6 +425,21 @@ bool writeFile(const std::filesystem::path& path, const std::string& contents, s
     file.write(contents.data(), static_cast<std::streamsize>(contents.size()));
     file.close();
     if (!file) {
+        error = path.string() + ": cannot be written";
+        return false;
+    }
+    return true;
+}
+
+// The log goes to the file piece by piece: a million lines are over a hundred megabytes.
+bool writeLog(const std::filesystem::path& path, const Options& options, std::string& error) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    bool written = file && writeAccountingLog(options, [&file](std::string_view piece) {
+                       file.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+                       return static_cast<bool>(file);
+                   });
+    file.close();
+    if (!written || !file) {
         error = path.string() + ": cannot be written";
         return false;
     }
@@ -227,7 +467,27 @@ bool isReplaceable(const std::filesystem::path& out, std::string& error) {
 
 std::string usage() {
     return "usage: gendir --out DIR --users N [--contexts C] [--groups G] [--members M]\n"
-           "              [--log-lines L] [--seed S] [--schema FILE]\n";
+           "              [--log-lines L] [--amounts currency|pages] [--seed S] [--schema FILE]\n";
+}
+
+std::string helpText() {
+    return usage() +
+           "\n"
+           "Writes a generated network folder for benchmarks and scale tests. The same options\n"
+           "and seed always give the same bytes.\n"
+           "  --out DIR       the folder; replaced only if empty or an earlier network folder\n"
+           "  --users N       users U00001, ... besides ADMIN, dealt over the contexts\n"
+           "  --contexts C    organizational units SALES, UNIT0002, ... under CORP (default 1)\n"
+           "  --groups G      groups G0001, ..., dealt over the contexts like the users\n"
+           "  --members M     distinct members of every group, at most N\n"
+           "  --log-lines L   lines of ACCT1's accounting log: print jobs and transaction\n"
+           "                  records in both layouts (a million take about a second)\n"
+           "  --amounts A     the log's amounts: currency, \"12.50\" (the default), or pages,\n"
+           "                  whole numbers; ACCT1's NumericalFormat says the same\n"
+           "  --seed S        the seed of every choice (default 1); the log has its own stream,\n"
+           "                  so L does not change the tree\n"
+           "  --schema FILE   the schema copied into the store (default: the source tree's)\n"
+           "  --help          this text\n";
 }
 
 bool parseArguments(const std::vector<std::string_view>& args, Options& options,
@@ -246,6 +506,15 @@ bool parseArguments(const std::vector<std::string_view>& args, Options& options,
             options.out = std::filesystem::path(text);
         } else if (option == "--schema") {
             options.schema = std::filesystem::path(text);
+        } else if (option == "--amounts") {
+            if (text == "currency") {
+                options.amounts = Amounts::Currency;
+            } else if (text == "pages") {
+                options.amounts = Amounts::Pages;
+            } else {
+                error = "--amounts: '" + std::string(text) + "' is neither currency nor pages";
+                return false;
+            }
         } else if (option == "--seed") {
             if (!parseCount(option, text, UINT64_MAX, options.seed, error)) {
                 return false;
@@ -341,20 +610,32 @@ std::string directoryLdif(const Options& options) {
     return out;
 }
 
-std::string accountingLog(const Options& options) {
-    std::string out;
-    out.reserve(128 * static_cast<std::size_t>(options.logLines));
-    Random random(options.seed ^ kLogStream);
-    for (std::uint32_t line = 0; line < options.logLines; ++line) {
-        auto user = static_cast<std::uint32_t>(random.next() % options.users);
-        std::string when = date(line / 200);
-        std::string at = timeOfDay(random);
-        if (random.percent(85)) {
-            appendPrintJob(out, options, user, when, at, random);
-        } else {
-            appendTransaction(out, options, user, when, at, random);
+bool writeAccountingLog(const Options& options, const LogSink& sink) {
+    constexpr std::size_t kPieceBytes = std::size_t{1} << 20;
+    if (options.users == 0 || options.contexts == 0) {
+        return options.logLines == 0;
+    }
+    std::string piece;
+    piece.reserve(kPieceBytes + 1024);
+    LogWriter writer(options);
+    for (std::uint64_t line = 0; line < options.logLines; ++line) {
+        writer.appendLine(piece, line);
+        if (piece.size() >= kPieceBytes) {
+            if (!sink(piece)) {
+                return false;
+            }
+            piece.clear();
         }
     }
+    return piece.empty() || sink(piece);
+}
+
+std::string accountingLog(const Options& options) {
+    std::string out;
+    writeAccountingLog(options, [&out](std::string_view piece) {
+        out += piece;
+        return true;
+    });
     return out;
 }
 
@@ -368,8 +649,10 @@ std::string networkIni(const Options& options) {
            "[Volumes]\nACCT1=servers/ACCT1\n";
 }
 
-std::string sharedSettingsIni() {
-    return "[Preferences]\r\nNumericalFormat=0\r\nLogFormat=1\r\n"
+std::string sharedSettingsIni(const Options& options) {
+    return std::string("[Preferences]\r\nNumericalFormat=") +
+           (options.amounts == Amounts::Pages ? "1" : "0") +
+           "\r\nLogFormat=1\r\n"
            "SchemaKeyword=Standard Netware\r\n";
 }
 
@@ -400,9 +683,8 @@ bool writeNetwork(const Options& options, std::string& error) {
            writeFile(store / "schema.ldif", schema, error) &&
            writeFile(store / "directory.ldif", directoryLdif(options), error) &&
            writeFile(store / "journal.ldif", "", error) &&
-           writeFile(volume / "PUBLIC" / "JOBTALLY.INI", sharedSettingsIni(), error) &&
-           writeFile(volume / "SYSTEM" / "JOBTALLY" / "JOBTALLY.LOG", accountingLog(options),
-                     error);
+           writeFile(volume / "PUBLIC" / "JOBTALLY.INI", sharedSettingsIni(options), error) &&
+           writeLog(volume / "SYSTEM" / "JOBTALLY" / "JOBTALLY.LOG", options, error);
 }
 
 }  // namespace tally::gendir

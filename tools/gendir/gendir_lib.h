@@ -5,11 +5,16 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace tally::gendir {
+
+// How the log writes amounts: Currency with two decimals ("12.50") or Pages, whole numbers
+// (ACCT1's NumericalFormat says which).
+enum class Amounts { Currency, Pages };
 
 struct Options {
     std::filesystem::path out;     // the network folder to (re)create
@@ -20,13 +25,15 @@ struct Options {
     std::uint32_t members = 0;     // members of every group, all distinct
     std::uint32_t logLines = 0;    // records in ACCT1's JOBTALLY.LOG
     std::uint64_t seed = 1;
+    Amounts amounts = Amounts::Currency;
 };
 
 // Reads the command line (argv[0] is skipped). On a mistake returns false with a message that
-// names the option and the value at fault.
+// names the option and the value at fault. "--help" is the caller's to look for.
 bool parseArguments(const std::vector<std::string_view>& args, Options& options,
                     std::string& error);
-std::string usage();
+std::string usage();     // the synopsis
+std::string helpText();  // the synopsis and what each option does
 
 // Names of generated objects, so that benchmarks can address what they generated.
 std::string contextName(const Options& options, std::uint32_t index);   // "SALES.CORP", ...
@@ -37,8 +44,14 @@ std::string groupName(const Options& options, std::uint32_t index);     // "G000
 // The file contents, separately for tests and benchmarks that want them in memory.
 std::string directoryLdif(const Options& options);
 std::string accountingLog(const Options& options);  // CR LF line ends
+
+// The same log in pieces of about a megabyte, in order, for logs too big to hold in memory.
+// Stops and returns false as soon as `sink` returns false.
+using LogSink = std::function<bool(std::string_view piece)>;
+bool writeAccountingLog(const Options& options, const LogSink& sink);
 std::string networkIni(const Options& options);
-std::string sharedSettingsIni();  // ACCT1's PUBLIC/JOBTALLY.INI, CR LF line ends
+// ACCT1's PUBLIC/JOBTALLY.INI, CR LF line ends; NumericalFormat follows options.amounts.
+std::string sharedSettingsIni(const Options& options = {});
 
 // Writes the whole folder. An existing `out` is replaced only when it is empty or an earlier
 // network folder (it holds tallynet.ini); anything else is left alone and reported.

@@ -58,6 +58,22 @@ def check_ini(path, expect):
     return parser
 
 
+def csv_fields(line):
+    """The fields of an ASCII delimited line; a comma inside quotes belongs to its field (the
+    accounting server writes printer and queue names such as "Laser, 2nd floor"). Quotes stay on,
+    so a quoted number ("4") still stands out."""
+    fields, field, quoted = [], "", False
+    for char in line:
+        if char == "," and not quoted:
+            fields.append(field)
+            field = ""
+            continue
+        if char == '"':
+            quoted = not quoted
+        field += char
+    return fields + [field]
+
+
 def check_ascii_transaction(where, line, fields, users):
     # "user","tag","operator","","server","","","date","time",,,first,second
     match = re.fullmatch(r'"([^"]*)","([^"]*)","([^"]*)","","([^"]*)","","","([^"]*)","([^"]*)",,,'
@@ -126,7 +142,7 @@ def check_log(path, users, sample):
             problem(where, "a bare CR or LF inside the line")
         line = raw.decode("latin-1")
         if line.startswith('"'):
-            fields = line.split(",")
+            fields = csv_fields(line)
             tag = fields[1].strip('"') if len(fields) > 1 else ""
             if tag in TAGS or tag.startswith("Charge") or (len(fields) == 13 and fields[9:11] == ["", ""]):
                 check_ascii_transaction(where, line, fields, users)

@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
+#include <optional>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -87,6 +91,13 @@ TEST(GendirContent, SameOptionsGiveTheSameBytesAndTheSeedChangesThem) {
     longerLog.logLines = 10;
     EXPECT_EQ(tally::gendir::directoryLdif(options), tally::gendir::directoryLdif(longerLog))
         << "the log's length must not reshuffle the tree";
+
+    Options inPages = options;
+    inPages.amounts = tally::gendir::Amounts::Pages;
+    EXPECT_EQ(tally::gendir::directoryLdif(options), tally::gendir::directoryLdif(inPages));
+    EXPECT_NE(tally::gendir::accountingLog(options), tally::gendir::accountingLog(inPages));
+    EXPECT_NE(tally::gendir::sharedSettingsIni(inPages).find("NumericalFormat=1\r\n"),
+              std::string::npos);
 
     Options otherSeed = options;
     otherSeed.seed = 43;
@@ -174,11 +185,182 @@ TEST(GendirContent, ContextsAndNamesAreStable) {
               std::string::npos);
 }
 
+// The accounting log, read the way the reports read it.
+namespace {
+
+using tally::gendir::Amounts;
+
+// A quoted comma belongs to its field; the quotes stay on.
+std::vector<std::string> csvFields(const std::string& line) {
+    std::vector<std::string> fields(1);
+    bool quoted = false;
+    for (char c : line) {
+        quoted = c == '"' ? !quoted : quoted;
+        if (c == ',' && !quoted) {
+            fields.emplace_back();
+        } else {
+            fields.back() += c;
+        }
+    }
+    return fields;
+}
+
+std::string unquote(const std::string& field) {
+    return field.starts_with('"') && field.ends_with('"') ? field.substr(1, field.size() - 2) : "?";
+}
+
+std::string trim(const std::string& text) {
+    auto first = text.find_first_not_of(' ');
+    return first == text.npos ? "" : text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+// "-12.50" is -1250 in Currency, "125" is 125 in Pages.
+std::optional<long long> amountOf(const std::string& text, Amounts amounts) {
+    static const std::regex currency("-?[0-9]+\\.[0-9][0-9]"), pages("-?[0-9]+");
+    std::string digits = trim(text);
+    if (!std::regex_match(digits, amounts == Amounts::Currency ? currency : pages)) {
+        return std::nullopt;
+    }
+    std::erase(digits, '.');
+    return std::stoll(digits);
+}
+
+struct LogCensus {
+    std::size_t lines = 0, readable = 0, jobs = 0, delimitedJobs = 0, emptyJobs = 0;
+    std::size_t noFileServer = 0, commaNames = 0;
+    std::map<std::string, std::size_t> transactions;  // "A Deposit", "R Photocop", ...
+    std::map<int, std::set<std::string>> names;       // print jobs' field number -> the names in it
+    std::set<std::string> users;
+    std::vector<std::string> faults;
+};
+
+// Checks every line against its layout while counting what the log holds, and follows each
+// user's balance from record to record where the records show it.
+LogCensus censusOf(const Options& options) {
+    std::map<std::string, std::string> ownName;  // full name, and own name, -> own name
+    for (std::uint32_t u = 0; u < options.users; ++u) {
+        ownName["A " + tally::gendir::userFullName(options, u)] =
+            tally::gendir::userName(options, u);
+        ownName["R " + tally::gendir::userName(options, u)] = tally::gendir::userName(options, u);
+    }
+    std::map<std::string, std::optional<long long>> balances;
+    LogCensus census;
+    std::istringstream log(tally::gendir::accountingLog(options));
+    for (std::string line; std::getline(log, line); ++census.lines) {
+        auto fault = [&](const char* why) { census.faults.push_back(why + (": " + line)); };
+        const bool crlf = line.ends_with('\r');
+        line.resize(line.size() - (crlf ? 1 : 0));
+        const bool readable = !line.starts_with('"');
+        const std::vector<std::string> f = readable ? std::vector<std::string>() : csvFields(line);
+        if (!crlf || (readable ? line.size() < 71 || line[10] != ' ' : f.size() != 13)) {
+            fault("no CR LF, or too short");
+            continue;
+        }
+        // Who, what, how many pages and the two amounts, where each layout places them.
+        const std::string user = readable ? "R " + trim(line.substr(0, 10)) : "A " + unquote(f[0]);
+        const std::string tag = readable ? trim(line.substr(11, 8)) : unquote(f[1]);
+        const std::string pages = readable ? line.substr(58, 4) : f[10];
+        const bool transaction = readable ? trim(line.substr(50, 14)).empty() : f[9] + f[10] == "";
+        std::string first = readable ? line.substr(63, 8) : f[11];
+        std::string second = readable ? first : f[12];  // a Readable job shows no balance
+        if (readable && transaction) {
+            std::istringstream(line.substr(64)) >> first >> second;
+        }
+        auto change = amountOf(first, options.amounts), after = amountOf(second, options.amounts);
+        if (!ownName.count(user) || !change || !after) {
+            fault("no generated user, or no amounts in their place");
+            continue;
+        }
+        census.users.insert(ownName[user]);
+        census.readable += readable;
+        std::optional<long long>& balance = balances[ownName[user]];
+        if (transaction) {
+            ++census.transactions[(readable ? "R " : "A ") + tag];
+            if (tag != "SetLimit" && tag != "SetBal" && balance && *balance + *change != *after) {
+                fault("the balance after does not follow from the last one");
+            }
+            balance = tag == "SetLimit" ? balance : after;
+            continue;
+        }
+        if ((readable &&
+             (line.size() != 71 || line[61] == ' ' || line[62] != ' ' || line[70] == ' ')) ||
+            trim(pages).find_first_not_of("0123456789") != std::string::npos || trim(pages) == "") {
+            fault("pages and cost not right-aligned in columns 58-61 and 63-70");
+            continue;
+        }
+        ++census.jobs;
+        census.emptyJobs += std::stoll(pages) == 0;
+        if (*change < 0 || (std::stoll(pages) == 0) != (*change == 0)) {
+            fault("the cost does not go with the pages");
+        }
+        if (!readable && balance && *balance - *change != *after) {
+            fault("the balance after is not the last one less the cost");
+        }
+        balance = readable ? std::nullopt : after;  // the Readable layout does not show it
+        if (!readable) {
+            ++census.delimitedJobs;
+            census.noFileServer += f[5].empty();
+            census.commaNames += (unquote(f[2]) + unquote(f[4])).find(',') != std::string::npos;
+            for (int field : {3, 4, 5, 7}) {
+                census.names[field].insert(unquote(f[field - 1]));
+            }
+        }
+    }
+    return census;
+}
+
+}  // namespace
+
+TEST(GendirLog, EveryLineKeepsItsLayoutAndTheMixStaysRealistic) {
+    struct Case {
+        const char* name;
+        std::uint32_t users, contexts, lines;
+        Amounts amounts;
+    };
+    const std::vector<Case> cases = {
+        {"thousands of users", 5000, 10, 100'000, Amounts::Currency},
+        {"pages, one context", 60, 1, 20'000, Amounts::Pages},
+        {"one line", 60, 3, 1, Amounts::Currency},
+        {"no log", 60, 3, 0, Amounts::Pages},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Options options = smallNetwork();
+        options.users = c.users;
+        options.contexts = c.contexts;
+        options.logLines = c.lines;
+        options.amounts = c.amounts;
+        LogCensus census = censusOf(options);
+        EXPECT_EQ(census.lines, c.lines);
+        EXPECT_TRUE(census.faults.empty())
+            << census.faults.size() << " faulty lines, the first: " << census.faults.front();
+        if (c.lines < 20'000) {
+            continue;
+        }
+        auto share = [](std::size_t part, std::size_t whole) { return 1.0 * part / whole; };
+        EXPECT_NEAR(share(census.readable, census.lines), 0.10, 0.02);
+        EXPECT_NEAR(share(census.jobs, census.lines), 0.88, 0.02);
+        EXPECT_NEAR(share(census.emptyJobs, census.jobs), 0.02, 0.01);
+        EXPECT_NEAR(share(census.noFileServer, census.delimitedJobs), 0.005, 0.003);
+        EXPECT_NEAR(share(census.commaNames, census.delimitedJobs), 0.045, 0.02);
+        for (const char* tag : {"A Deposit", "A Charge", "A Photocopies", "A SetBal", "A SetLimit",
+                                "R Deposit", "R Charge", "R Photocop", "R SetBal", "R SetLimit"}) {
+            EXPECT_GE(census.transactions[tag], 10u) << tag;
+        }
+        EXPECT_EQ(census.transactions.size(), 10u) << "no other kind of transaction";
+        EXPECT_EQ(census.names[3].size(), 24u) << "printers";
+        EXPECT_EQ(census.names[4].size(), 6u) << "print servers";
+        EXPECT_EQ(census.names[5].size(), 12u) << "queues";
+        EXPECT_EQ(census.names[7].size(), 40u) << "client codes";
+        EXPECT_EQ(census.users.size(), c.users) << "every user prints";
+    }
+}
+
 TEST(GendirArguments, AcceptsAFullCommandLine) {
     Options options;
     std::string error;
     ASSERT_TRUE(parse({"--out", "net", "--users", "10000", "--contexts", "2", "--groups", "3",
-                       "--members", "10", "--log-lines", "50", "--seed", "9"},
+                       "--members", "10", "--log-lines", "50", "--seed", "9", "--amounts", "pages"},
                       options, error))
         << error;
     EXPECT_EQ(options.out, fs::path("net"));
@@ -188,6 +370,7 @@ TEST(GendirArguments, AcceptsAFullCommandLine) {
     EXPECT_EQ(options.members, 10u);
     EXPECT_EQ(options.logLines, 50u);
     EXPECT_EQ(options.seed, 9u);
+    EXPECT_EQ(options.amounts, tally::gendir::Amounts::Pages);
 }
 
 TEST(GendirArguments, MistakesAreNamedNotGuessed) {
@@ -206,6 +389,7 @@ TEST(GendirArguments, MistakesAreNamedNotGuessed) {
         {{"--out", "n", "--users", "0", "--log-lines", "3"}, "--log-lines"},
         {{"--out", "n", "--users", "5", "--colour"}, "--colour"},
         {{"--out", "n", "--users", "5", "--bogus", "1"}, "unknown option"},
+        {{"--out", "n", "--users", "5", "--amounts", "euros"}, "'euros'"},
     };
     for (const Case& c : cases) {
         Options options;
@@ -217,18 +401,21 @@ TEST(GendirArguments, MistakesAreNamedNotGuessed) {
 
 TEST_F(ScratchFolder, WritesACompleteNetworkAndReplacesAnEarlierOne) {
     fs::path out = root_ / "net";
+    Options options = optionsFor(out);
+    options.logLines = 15'000;  // the log goes out in more than one piece
     std::string error;
-    ASSERT_TRUE(tally::gendir::writeNetwork(optionsFor(out), error)) << error;
+    ASSERT_TRUE(tally::gendir::writeNetwork(options, error)) << error;
     std::ofstream(out / "directory" / "stale.ldif") << "left from a test\n";
-    ASSERT_TRUE(tally::gendir::writeNetwork(optionsFor(out), error)) << error;
+    ASSERT_TRUE(tally::gendir::writeNetwork(options, error)) << error;
 
     EXPECT_FALSE(fs::exists(out / "directory" / "stale.ldif"));
     EXPECT_TRUE(fs::exists(out / "tallynet.ini"));
     EXPECT_EQ(fs::file_size(out / "directory" / "journal.ldif"), 0u);
     EXPECT_EQ(fs::file_size(out / "directory" / "schema.ldif"), fs::file_size(schema_));
     EXPECT_TRUE(fs::exists(out / "servers/ACCT1/SYS/PUBLIC/JOBTALLY.INI"));
-    EXPECT_EQ(fs::file_size(out / "servers/ACCT1/SYS/SYSTEM/JOBTALLY/JOBTALLY.LOG"),
-              tally::gendir::accountingLog(optionsFor(out)).size());
+    std::ifstream log(out / "servers/ACCT1/SYS/SYSTEM/JOBTALLY/JOBTALLY.LOG", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(log), std::istreambuf_iterator<char>()),
+              tally::gendir::accountingLog(options));
 }
 
 TEST_F(ScratchFolder, LeavesAnUnrelatedFolderAlone) {

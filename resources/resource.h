@@ -47,3 +47,21 @@
 #define IDC_AMOUNT 452
 #define IDC_CHARGE_REASON 453
 #define IDC_ALLOW_UNLIMITED 454
+
+/* HistoryDialog: the progress dialog of the log-reading reports, and its own steps */
+#define IDC_REPORT_STATUS 470
+#define IDC_REPORT_PROGRESS 473
+#define CMD_HISTORY_CONTINUE 471
+#define CMD_STATS_PREPARE 719
+#define CMD_STATS_CONTINUE 720
+
+/* Stats */
+#define IDC_STATS_USERS 700
+#define IDC_STATS_PRINT_SERVERS 701
+#define IDC_STATS_PRINTERS 702
+#define IDC_STATS_QUEUES 703
+#define IDC_STATS_CLIENT_CODES 704
+#define IDC_STATS_GROUPS 705
+#define IDC_STATS_BALANCES 706
+#define IDC_STATS_OTHER_LOG 707
+#define IDC_STATS_JOBTALLY_LOG 708

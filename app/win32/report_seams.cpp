@@ -1,11 +1,13 @@
 #include "app/win32/report_seams.h"
 
-// TODO(reports): the print history's progress dialog.
-INT_PTR OpenHistoryDialog(HWND) {
-    return 0;
+#include "reports/win32/history_dialog.h"
+#include "reports/win32/statistics_dialog.h"
+
+INT_PTR OpenHistoryDialog(HWND owner) {
+    return tally::reports::OpenHistoryDialog(owner) ? 1 : 0;
 }
 
-// TODO(reports): the Printing Statistics dialog.
-INT_PTR OpenStatsDialog(HWND) {
-    return 0;
+INT_PTR OpenStatsDialog(HWND owner) {
+    tally::reports::OpenStatisticsDialog(owner);
+    return 1;
 }

@@ -1,0 +1,102 @@
+// The records of the accounting log as the reports read them.
+//
+// Two layouts share the log. ASCII delimited records are comma-separated fields, text fields in
+// double quotes; a print-job record has at least 12 fields: 1 the user's full name, 3 printer,
+// 4 print server, 5 queue, 7 client code, 8 date, 11 pages, 12 cost. Readable records are fixed
+// columns: the user's own name in 0-9, pages in 58-61, cost in 63-70. Transaction records of
+// account changes are in the log too; they never count as printing.
+//
+// Fields are found the way a CSV reader finds them: an empty field is a field, and a comma
+// inside double quotes belongs to its field, so a printer or queue name holding a comma cannot
+// move the fields after it. Numbers are read from the field as written: a quoted number is
+// not a number and reads 0.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tally::reports {
+
+inline constexpr std::size_t kPrintJobFields = 12;
+
+// The first fields of an ASCII delimited line, as written (quotes included) and as text (the
+// quotes of a quoted field removed, with "" standing for one quote inside).
+class DelimitedFields {
+  public:
+    // Splits `line` (its line end is not part of the last field) into at most kPrintJobFields
+    // fields. Returns the number of fields found, which may be smaller.
+    std::size_t Split(std::string_view line);
+
+    std::size_t Count() const { return count_; }
+    // Field `number` counted from 1, as written in the line.
+    std::string_view Raw(std::size_t number) const { return raw_[number - 1]; }
+    // Field `number` without its quotes.
+    std::string_view Text(std::size_t number) const;
+
+  private:
+    std::array<std::string_view, kPrintJobFields> raw_{};
+    std::size_t count_ = 0;
+    mutable std::string unquoted_;
+};
+
+// Integer rule: leading white space (blanks, tabs, line ends) skipped, an optional sign, then
+// decimal digits up to the first other character; no digits read 0. Values beyond 64 bits are
+// held at the largest 64-bit value of their sign.
+std::int64_t ReadIntegerRule(std::string_view text);
+
+// Decimal rule: leading white space, an optional sign, digits with an optional point and
+// fraction, an optional exponent; "." whatever the C locale says. Nothing convertible reads 0.
+double ReadDecimalRule(std::string_view text);
+
+// How a report reads and sums costs: as integers in integer mode, as decimal numbers in decimal
+// mode (the Currency format with a locale that has currency digits).
+struct CostMode {
+    bool decimal = false;
+    int digits = 0;  // decimals shown in decimal mode
+};
+
+// A cost or a total of costs in the mode in force.
+struct Cost {
+    std::int64_t whole = 0;  // integer mode
+    double decimal = 0.0;    // decimal mode
+
+    void Add(const Cost& other) {
+        whole += other.whole;
+        decimal += other.decimal;
+    }
+};
+
+Cost ReadCost(std::string_view text, const CostMode& mode);
+
+// "%.Nf" with N = mode.digits in decimal mode, the integer otherwise; "." whatever the locale.
+std::string CostText(const Cost& cost, const CostMode& mode);
+
+// A transaction record of an account change, whatever its layout or charge reason: the line
+// holds one of the operation tags "Deposit", "SetLimit", "SetBal" in quotes or a quoted text
+// that begins with Charge, or it is ASCII delimited with empty fields 10 and 11 (where a
+// transaction record has nothing and a print job has its pages).
+bool IsTransactionRecord(std::string_view line, const DelimitedFields& fields);
+
+// Pages and cost of a Readable line: the integer in columns 58-61, and when that is not 0 the
+// cost in columns 63-70. A line too short for a column has nothing in it.
+struct PagesAndCost {
+    std::int64_t pages = 0;
+    Cost cost;
+};
+PagesAndCost ReadableColumns(std::string_view line, const CostMode& mode);
+
+// Pages (field 11) and, when they are not 0, cost (field 12) of an ASCII delimited line.
+PagesAndCost DelimitedPagesAndCost(const DelimitedFields& fields, const CostMode& mode);
+
+// ASCII case folding as the reports compare names: A-Z as a-z, every other byte as it is.
+char FoldCase(char c);
+bool EqualsIgnoringCase(std::string_view a, std::string_view b);
+bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix);
+
+// Right- or left-aligned in `width` characters; a longer text is kept whole.
+std::string PadLeft(std::string text, std::size_t width);
+std::string PadRight(std::string text, std::size_t width);
+
+}  // namespace tally::reports

@@ -1,0 +1,76 @@
+// The print history of one user or one group: every line of the accounting log that belongs to
+// it, copied as read, then the total of pages and the total cost.
+//
+// A user's lines are found by the user's name: a Readable line begins with the name cut to 10
+// characters and a blank, an ASCII delimited line begins with the user's full name in quotes
+// (case ignored both ways). A group's lines are those that begin with the group's own name the
+// same way, or whose user is a member of the group, as the directory answers; each name's answer
+// is asked once per run.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "reports/log_records.h"
+
+namespace tally::reports {
+
+struct HistorySubject {
+    std::string selectionText;  // the selected entry's text, without the group marker
+    std::string fullName;       // its full name from the directory; "" when it could not be had
+    bool group = false;
+};
+
+class PrintHistory {
+  public:
+    // Answers whether a full name found in the log belongs to a member of the group; asked in
+    // group mode only. A failing answer counts as no.
+    using MembershipTest = std::function<bool(const std::string& name)>;
+
+    PrintHistory(HistorySubject subject, CostMode mode, MembershipTest isMember = {});
+
+    // "   <full name> Print History\r\n"
+    std::string Header() const;
+    // Whether `line` belongs to the history (the caller copies it as it is); its pages and cost
+    // are added to the totals when it is a print job.
+    bool Take(std::string_view line);
+    // "\r\nTotal pages: <n>\r\nTotal cost: <cost>\r\n"
+    std::string Totals() const;
+
+    std::int64_t TotalPages() const { return totalPages_; }
+    const Cost& TotalCost() const { return totalCost_; }
+    const std::string& FullName() const { return fullName_; }
+
+  private:
+    bool IsMember(std::string_view firstField);
+    void Count(const PagesAndCost& found);
+
+    std::string fullName_;     // F
+    std::string workingName_;  // W: the selection for a user, F for a group
+    std::string quotedName_;   // Q: F in double quotes
+    std::size_t comparedLength_ = 0;  // n: W's length, at most 10
+    bool group_ = false;
+    CostMode mode_;
+    MembershipTest isMember_;
+    std::unordered_map<std::string, bool> answers_;
+    DelimitedFields fields_;
+    std::int64_t totalPages_ = 0;
+    Cost totalCost_;
+};
+
+// The shown percentage of a history run: it rises by ten, and only on a line that ends at an
+// exact multiple of ten percent of the length at open.
+class HistoryProgress {
+  public:
+    // True when the shown value changed.
+    bool Update(int percentRead);
+    int Shown() const { return shown_; }
+
+  private:
+    int shown_ = 0;
+};
+
+}  // namespace tally::reports

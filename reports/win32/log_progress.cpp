@@ -1,0 +1,15 @@
+#include "reports/win32/log_progress.h"
+
+#include <commctrl.h>
+
+#include "resources/resource.h"
+
+namespace tally::reports {
+
+void ShowReadingProgress(HWND dialog, const char* statusPrefix, int shown) {
+    const std::string status = std::string(statusPrefix) + std::to_string(shown) + "%";
+    SetDlgItemTextA(dialog, IDC_REPORT_STATUS, status.c_str());
+    SendDlgItemMessageA(dialog, IDC_REPORT_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(shown), 0);
+}
+
+}  // namespace tally::reports

@@ -1,0 +1,192 @@
+// The statistics' progress dialog: the preparing step (command 719) reads a group's members,
+// the continue step (720) reads the log in slices, and at the end the report is written and
+// opened. Cancel and the close box end the run with nothing written.
+#include "reports/win32/statistics_run.h"
+
+#include <optional>
+
+#include "app/session.h"
+#include "app/settings.h"
+#include "app/win32/dialogs.h"
+#include "app/win32/shell_state.h"
+#include "directory/dir_buffer.h"
+#include "directory/object_list.h"
+#include "directory/selection.h"
+#include "reports/log_reader.h"
+#include "reports/report_files.h"
+#include "reports/win32/log_progress.h"
+#include "reports/win32/report_shell.h"
+#include "resources/resource.h"
+
+namespace tally::reports {
+namespace {
+
+constexpr const char* kStatusPrefix = "Reading Log File: ";
+constexpr const char* kErrorCaption = "Error!";
+constexpr const char* kMemberAttribute = "Member";
+
+struct StatisticsRun {
+    const StatisticsChoice& choice;
+    LogReader log;
+    std::optional<PrintStatistics> statistics;
+    StatisticsProgress progress;
+};
+
+CostMode CurrentCostMode() {
+    const bool decimal = gSettings.NumericalFormat == kNumericalFormatCurrency &&
+                         gSettings.CurrencyDigits > 0;
+    return {decimal, gSettings.CurrencyDigits};
+}
+
+void End(HWND dialog, StatisticsRun& run) {
+    run.log.Close();
+    run.statistics.reset();
+    EndDialog(dialog, 0);
+}
+
+void Start(HWND dialog, StatisticsRun& run) {
+    CentreDialog(dialog);
+    if (!run.log.Open(run.choice.logPath)) {
+        MessageBoxA(dialog, ("Error opening " + run.choice.logPath).c_str(), kErrorCaption,
+                    MB_OK | MB_ICONEXCLAMATION);
+        End(dialog, run);
+        return;
+    }
+    const char* category = run.choice.category.name;
+    const std::string caption =
+        std::string(run.choice.groupMode ? SelectionText : category) + " print totals";
+    SetWindowTextA(dialog, caption.c_str());
+    std::string title = category;
+    if (run.choice.groupMode) {
+        const std::size_t marker = SelectionText.find(kGroupMarker);
+        if (marker != std::string::npos) {
+            SelectionText.erase(marker, std::char_traits<char>::length(kGroupMarker));
+        }
+        title = SelectionText;
+    }
+    run.statistics.emplace(run.choice.category, title, run.choice.groupMode, CurrentCostMode());
+    PostMessageA(dialog, WM_COMMAND, CMD_STATS_PREPARE, 0);
+}
+
+// Every member of the group, as a full name, becomes a row before the log is read.
+void ReadMembers(PrintStatistics& statistics) {
+    DirBufferOwner request(DIR_BUFFER_SIZE);
+    DirBufferOwner result(DIR_BUFFER_SIZE);
+    if (!request.ok() || !result.ok() ||
+        DirInitBuffer(DirectoryContext, DIR_REQ_READ, request.get()) != DIR_OK ||
+        DirPutAttrName(DirectoryContext, request.get(), kMemberAttribute) != DIR_OK) {
+        return;
+    }
+    std::int32_t iteration = DIR_NO_MORE_ITERATIONS;
+    do {
+        if (DirRead(DirectoryContext, statistics.Title().c_str(), DIR_INFO_NAMES_AND_VALUES, 0,
+                    request.get(), &iteration, result.get()) != DIR_OK) {
+            return;
+        }
+        std::uint32_t attributes = 0;
+        char attribute[DIR_MAX_NAME_BYTES] = {};
+        std::uint32_t values = 0;
+        std::uint32_t syntax = 0;
+        if (DirGetAttrCount(DirectoryContext, result.get(), &attributes) != DIR_OK ||
+            attributes == 0 ||
+            DirGetAttrName(DirectoryContext, result.get(), attribute, &values, &syntax) !=
+                DIR_OK) {
+            return;
+        }
+        for (std::uint32_t i = 0; i < values; ++i) {
+            char member[DIR_MAX_NAME_BYTES] = {};
+            if (DirGetAttrValue(DirectoryContext, result.get(), syntax, member) != DIR_OK) {
+                return;
+            }
+            DirGetFullName(DirectoryContext, member, member);
+            statistics.AddMember(member);
+        }
+    } while (iteration != DIR_NO_MORE_ITERATIONS);
+}
+
+void Prepare(HWND dialog, StatisticsRun& run) {
+    if (run.choice.groupMode) {
+        SetDlgItemTextA(dialog, IDC_REPORT_STATUS, "Getting group members...");
+        ReadMembers(*run.statistics);
+        if (run.statistics->RowCount() == 0) {
+            MessageBoxA(dialog, "No members in group!", run.statistics->Title().c_str(),
+                        MB_OK | MB_ICONEXCLAMATION);
+            End(dialog, run);
+            return;
+        }
+    }
+    SetDlgItemTextA(dialog, IDC_REPORT_STATUS, "Reading Log File: 0%");
+    PostMessageA(dialog, WM_COMMAND, CMD_STATS_CONTINUE, 0);
+}
+
+void WriteReport(HWND dialog, const PrintStatistics& statistics) {
+    std::string secondPath;
+    ReportFile report =
+        ReportFile::Create(statistics.Title(), ".txt", gSettings.TempDirectory, secondPath);
+    if (!report.IsOpen()) {
+        MessageBoxA(dialog, ("Error creating " + secondPath).c_str(), kErrorCaption,
+                    MB_OK | MB_ICONEXCLAMATION);
+        return;
+    }
+    gSettings.ReportFilePath = report.Path();
+    report.Write(statistics.Report());
+    report.Close();
+    OpenReportWithShell(gSettings.ReportFilePath, SW_SHOW);
+}
+
+void Continue(HWND dialog, StatisticsRun& run) {
+    if (!run.statistics) {
+        return;
+    }
+    auto take = [&run](std::string_view line) { run.statistics->Take(line); };
+    if (!ReadLogSlice(dialog, run.log, take, run.progress, kStatusPrefix, CMD_STATS_CONTINUE)) {
+        return;
+    }
+    run.log.Close();
+    WriteReport(dialog, *run.statistics);
+    End(dialog, run);
+}
+
+INT_PTR CALLBACK StatisticsRunProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* run = reinterpret_cast<StatisticsRun*>(GetWindowLongPtrA(dialog, DWLP_USER));
+    switch (message) {
+        case WM_INITDIALOG:
+            SetWindowLongPtrA(dialog, DWLP_USER, lParam);
+            Start(dialog, *reinterpret_cast<StatisticsRun*>(lParam));
+            return TRUE;
+        case WM_COMMAND:
+            if (run == nullptr || !run->statistics) {
+                return FALSE;
+            }
+            switch (LOWORD(wParam)) {
+                case CMD_STATS_PREPARE:
+                    Prepare(dialog, *run);
+                    return TRUE;
+                case CMD_STATS_CONTINUE:
+                    Continue(dialog, *run);
+                    return TRUE;
+                case IDCANCEL:
+                    End(dialog, *run);
+                    return TRUE;
+                default:
+                    return FALSE;
+            }
+        case WM_CLOSE:
+            if (run != nullptr) {
+                End(dialog, *run);
+            }
+            return TRUE;
+        default:
+            return FALSE;
+    }
+}
+
+}  // namespace
+
+void RunStatistics(HWND owner, const StatisticsChoice& choice) {
+    StatisticsRun run{choice, {}, std::nullopt, {}};
+    DialogBoxParamA(ProgramInstance, "HistoryDialog", owner, StatisticsRunProc,
+                    reinterpret_cast<LPARAM>(&run));
+}
+
+}  // namespace tally::reports

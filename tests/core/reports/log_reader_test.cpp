@@ -1,0 +1,76 @@
+// Reading the log: whole lines however long, the last line without a line end, the percentage
+// against the length at open, a log that grows while it is read.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "reports/log_reader.h"
+
+namespace tally::reports {
+namespace {
+
+namespace fs = std::filesystem;
+
+class LogReaderTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        path = fs::temp_directory_path() /
+               ("tally-log-reader-" +
+                std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    }
+    void TearDown() override { fs::remove(path); }
+    void Write(const std::string& text, std::ios::openmode mode = std::ios::trunc) {
+        std::ofstream(path, std::ios::binary | mode) << text;
+    }
+    std::vector<std::string> ReadAll(LogReader& reader, std::vector<int>* percents = nullptr) {
+        std::vector<std::string> lines;
+        std::string_view line;
+        while (reader.NextLine(line)) {
+            lines.emplace_back(line);
+            if (percents) {
+                percents->push_back(reader.PercentRead());
+            }
+        }
+        return lines;
+    }
+    fs::path path;
+};
+
+TEST_F(LogReaderTest, LinesComeWholeWithTheirLineEnds) {
+    // Longer than the reader's first buffer, so that it has to grow for one line.
+    const std::string longLine = "\"" + std::string(600000, 'N') + "\",1\r\n";
+    Write("a\r\n" + longLine + "\r\nlast without end");
+    LogReader reader;
+    ASSERT_TRUE(reader.Open(path.string()));
+    std::vector<int> percents;
+    const auto lines = ReadAll(reader, &percents);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "a\r\n");
+    EXPECT_EQ(lines[1], longLine);
+    EXPECT_EQ(lines[2], "\r\n");
+    EXPECT_EQ(lines[3], "last without end");
+    EXPECT_EQ(percents.back(), 100);
+    EXPECT_EQ(percents.front(), 0);  // 3 of 600,000 bytes
+}
+
+TEST_F(LogReaderTest, AnEmptyLogHasNoLinesAndAMissingOneDoesNotOpen) {
+    Write("");
+    LogReader reader;
+    ASSERT_TRUE(reader.Open(path.string()));
+    EXPECT_TRUE(ReadAll(reader).empty());
+    EXPECT_FALSE(reader.Open((path.string() + ".absent")));
+}
+
+TEST_F(LogReaderTest, LinesAppendedAfterTheOpenAreReadAndThePercentagePasses100) {
+    Write("0123456789\r\n0123456789\r\n");  // 24 bytes at open
+    LogReader reader;
+    ASSERT_TRUE(reader.Open(path.string()));
+    Write("0123456789\r\n", std::ios::app);
+    std::vector<int> percents;
+    EXPECT_EQ(ReadAll(reader, &percents).size(), 3u);
+    EXPECT_EQ(percents, (std::vector<int>{50, 100, 150}));
+}
+
+}  // namespace
+}  // namespace tally::reports

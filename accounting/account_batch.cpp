@@ -1,5 +1,7 @@
 #include "accounting/account_batch.h"
 
+#include "directory/buffer_owner.h"
+
 #include <algorithm>
 #include <cctype>
 #include <limits>
@@ -9,28 +11,6 @@ namespace {
 // The failures named one by one in the message after a batch; the rest are counted.
 constexpr std::size_t kNamedFailures = 10;
 constexpr const char* kMemberAttribute = "Member";
-constexpr const char* kUserClass = "User";
-
-// A directory client buffer freed on every way out of the operation that asked for it.
-class ClientBuffer {
-  public:
-    ClientBuffer() { status_ = DirAllocBuffer(DIR_BUFFER_SIZE, &buffer_); }
-    ~ClientBuffer() {
-        if (buffer_ != nullptr) {
-            DirFreeBuffer(buffer_);
-        }
-    }
-    ClientBuffer(const ClientBuffer&) = delete;
-    ClientBuffer& operator=(const ClientBuffer&) = delete;
-
-    bool ok() const { return status_ == DIR_OK && buffer_ != nullptr; }
-    DirStatus status() const { return status_ == DIR_OK ? DIR_ERR_NO_MEMORY : status_; }
-    DirBuffer* get() const { return buffer_; }
-
-  private:
-    DirBuffer* buffer_ = nullptr;
-    DirStatus status_ = DIR_OK;
-};
 
 // Drives the log and the disk through one run of changes: the log is opened before the first
 // change that will be recorded, the changes and their records are saved every
@@ -191,10 +171,6 @@ SelectionKind ClassifySelection(std::int32_t selectedCount, bool groupSelected,
     return groupSelected ? SelectionKind::Group : SelectionKind::OneUser;
 }
 
-bool IsUserEntry(std::string_view entryText) {
-    return entryText != kAllUsersEntry && entryText.find(kGroupMarker) == std::string_view::npos;
-}
-
 std::string ListedNameInContext(std::string_view completeName, std::string_view contextName) {
     if (contextName.empty() || contextName == DIR_ROOT_NAME ||
         completeName.size() <= contextName.size() + 1) {
@@ -239,8 +215,8 @@ BatchOutcome ApplyToEntries(const std::vector<std::string>& entries, AccountOper
 BatchOutcome ApplyToGroupMembers(DirContextHandle context, const std::string& group,
                                  std::string_view contextName, AccountOperationHost& host) {
     BatchOutcome outcome;
-    ClientBuffer request;
-    ClientBuffer result;
+    DirBufferOwner request(DIR_BUFFER_SIZE);
+    DirBufferOwner result(DIR_BUFFER_SIZE);
     if (!request.ok() || !result.ok()) {
         outcome.ListingStatus = request.ok() ? result.status() : request.status();
         return outcome;
@@ -276,7 +252,7 @@ BatchOutcome ApplyToGroupMembers(DirContextHandle context, const std::string& gr
 
 BatchOutcome ApplyToContextUsers(DirContextHandle context, AccountOperationHost& host) {
     BatchOutcome outcome;
-    ClientBuffer result;
+    DirBufferOwner result(DIR_BUFFER_SIZE);
     if (!result.ok()) {
         outcome.ListingStatus = result.status();
         return outcome;

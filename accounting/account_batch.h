@@ -14,13 +14,11 @@
 #include <string_view>
 #include <vector>
 
-#include "accounting/account_operation.h"
 #include "accounting/amounts.h"
 #include "accounting/log_append.h"
 #include "directory/dirclient.h"
-
-inline constexpr const char* kAllUsersEntry = "* (All users in this context)";
-inline constexpr const char* kGroupMarker = " (Group)";
+#include "program/list_entries.h"
+#include "program/values.h"
 
 enum class SelectionKind {
     MultipleSelection,  // more than one entry
@@ -31,9 +29,6 @@ enum class SelectionKind {
 
 SelectionKind ClassifySelection(std::int32_t selectedCount, bool groupSelected,
                                 std::string_view selectionText);
-
-// A MainList entry that names a user: neither a group nor the all-users entry.
-bool IsUserEntry(std::string_view entryText);
 
 // The name a group member is listed under in the current context: its complete name without
 // the context's own name at the end, so that its record reads like that of a user picked from

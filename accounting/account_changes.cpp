@@ -1,8 +1,8 @@
 #include "accounting/account_changes.h"
 
-#include "app/settings.h"
+#include "accounting/account_attributes.h"
 #include "directory/dirclient_setup.h"
-#include "directory/account_attributes.h"
+#include "program/settings.h"
 
 DirStatus DirectoryAccountHost::change(const std::string& name, bool readBalanceFirst) {
     if (readBalanceFirst && CurrentOperation == AccountOperation::SetBalance) {

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "accounting/account_operation.h"
 #include "accounting/amounts.h"
+#include "program/values.h"
 
 inline constexpr std::size_t kChargeReasonChars = 31;
 inline constexpr const char* kDefaultChargeReasonText = "Charge";

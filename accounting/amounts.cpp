@@ -11,7 +11,6 @@ namespace {
 
 constexpr std::int64_t kMinUnits = std::numeric_limits<std::int32_t>::min();
 constexpr std::int64_t kMaxUnits = std::numeric_limits<std::int32_t>::max();
-constexpr std::size_t kColumnWidth = 8;
 
 constexpr AmountReading Refused() {
     return {AmountStatus::OutOfRange, 0};
@@ -202,46 +201,8 @@ AmountReading ReadDecimalAmount(std::string_view text, std::int32_t scale) {
 // Display
 // ---------------------------------------------------------------------------------------------
 
-std::string DecimalText(std::int32_t units, const AmountMode& mode) {
-    const double value = static_cast<double>(units) / static_cast<double>(ScaleOf(mode));
-    // Ten integer digits, a sign, a point and the decimals, with room to spare.
-    std::string text(static_cast<std::size_t>(mode.CurrencyDigits) + 24, '\0');
-    auto [end, error] = std::to_chars(text.data(), text.data() + text.size(), value,
-                                      std::chars_format::fixed, mode.CurrencyDigits);
-    text.resize(error == std::errc{} ? static_cast<std::size_t>(end - text.data()) : 0);
-    return text;
-}
-
-std::string PadLeft(std::string text, std::size_t width) {
-    if (text.size() < width) {
-        text.insert(0, width - text.size(), ' ');
-    }
-    return text;
-}
-
 }  // namespace
-
-AmountMode MakeAmountMode(bool currencyFormat, int currencyDigits) {
-    AmountMode mode;
-    if (!currencyFormat || currencyDigits <= 0) {
-        return mode;
-    }
-    mode.Decimal = true;
-    mode.CurrencyDigits = currencyDigits < kMaxAmountDigits ? currencyDigits : kMaxAmountDigits;
-    for (int i = 0; i < mode.CurrencyDigits; ++i) {
-        mode.AmountScale *= 10;
-    }
-    return mode;
-}
 
 AmountReading ReadAmount(std::string_view text, const AmountMode& mode) {
     return InDecimalMode(mode) ? ReadDecimalAmount(text, ScaleOf(mode)) : ReadIntegerAmount(text);
-}
-
-std::string AmountText(std::int32_t units, const AmountMode& mode) {
-    return InDecimalMode(mode) ? DecimalText(units, mode) : std::to_string(units);
-}
-
-std::string AmountColumnText(std::int32_t units, const AmountMode& mode) {
-    return PadLeft(AmountText(units, mode), kColumnWidth);
 }

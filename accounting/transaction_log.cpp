@@ -1,10 +1,10 @@
 #include "accounting/transaction_log.h"
 
+#include "accounting/account_attributes.h"
 #include "accounting/log_messages.h"
-#include "app/session.h"
-#include "app/settings.h"
-#include "directory/account_attributes.h"
 #include "directory/dirclient.h"
+#include "program/session.h"
+#include "program/settings.h"
 
 namespace {
 
@@ -18,11 +18,6 @@ std::string FullNameOf(std::string_view name) {
 }
 
 }  // namespace
-
-AmountMode CurrentAmountMode() {
-    return MakeAmountMode(gSettings.NumericalFormat == kNumericalFormatCurrency,
-                          gSettings.CurrencyDigits);
-}
 
 std::string ComposeCurrentRecord(std::string_view listedName, const RecordMoment& moment) {
     const LogLayout layout = LogLayoutFromFormat(gSettings.LogFormat);

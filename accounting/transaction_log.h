@@ -15,9 +15,6 @@ struct RecordMoment {
     std::string TimeText;
 };
 
-// The amount mode of the settings in force (gSettings).
-AmountMode CurrentAmountMode();
-
 // The whole record line of CurrentOperation for the user listed as `listedName`: amounts from
 // OperationAmount and AccountValues (the balance as read back after the change, for a set limit
 // the credit limit), names, server, layout and date order from the settings. A full name the

@@ -19,8 +19,8 @@
 #include <string>
 #include <string_view>
 
-#include "accounting/account_operation.h"
 #include "accounting/amounts.h"
+#include "program/values.h"
 
 enum class LogLayout { Readable, AsciiDelimited };
 

@@ -7,12 +7,11 @@
 #include <string_view>
 #include <vector>
 
-#include "app/settings.h"
+#include "program/settings.h"
 
-// Index i of the double-click lists stands for main-window command 310 + i.
+// Index i of the double-click lists stands for the account command CMD_DEPOSIT + i.
 inline constexpr std::array<const char*, 4> DoubleClickActions = {"Deposit", "Set Balance",
                                                                   "Charge", "Set Credit Limit"};
-inline constexpr int kFirstDoubleClickCommand = 310;
 
 // Values a server choice changes, held back until Save.
 struct PreferencesPending {

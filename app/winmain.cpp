@@ -4,14 +4,15 @@
 
 #include <string>
 
-#include "app/session.h"
-#include "app/settings.h"
-#include "app/win32/dialogs.h"
-#include "app/win32/platform_settings.h"
-#include "app/win32/shell_state.h"
-#include "app/win32/win32_handles.h"
+#include "app/win32/main_dialog.h"
+#include "app/win32/main_window.h"
 #include "directory/dirclient_setup.h"
 #include "platform/files.h"
+#include "program/session.h"
+#include "program/settings.h"
+#include "program/win32/handles.h"
+#include "program/win32/main_windows.h"
+#include "program/win32/platform_settings.h"
 
 namespace {
 

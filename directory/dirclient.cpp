@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "directory/dirbuffer.h"
+#include "directory/buffer_bytes.h"
 #include "directory/dirclient_names.h"
 #include "directory/dirclient_results.h"
 #include "directory/dirclient_state.h"

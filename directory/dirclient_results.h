@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "directory/dirbuffer.h"
+#include "directory/buffer_bytes.h"
 #include "directory/dirclient.h"
 
 namespace tally::directory {

@@ -9,8 +9,8 @@
 #include <set>
 #include <string>
 
+#include "directory/buffer_bytes.h"
 #include "directory/client_config.h"
-#include "directory/dirbuffer.h"
 #include "directory/dirclient.h"
 #include "dirstore/store.h"
 

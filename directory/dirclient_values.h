@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "directory/dirbuffer.h"
+#include "directory/buffer_bytes.h"
 
 namespace tally::directory {
 

@@ -69,8 +69,7 @@ HANDLE openLockFile(const std::filesystem::path& lockFile, std::string* error) {
 }
 
 // One attempt at the lock on the open lock file.
-LockAttempt lockOnce(HANDLE handle, const std::filesystem::path& lockFile,
-                             std::string* error) {
+LockAttempt lockOnce(HANDLE handle, const std::filesystem::path& lockFile, std::string* error) {
     OVERLAPPED position = lockPosition();
     if (LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
                    &position)) {

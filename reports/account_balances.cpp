@@ -1,26 +1,12 @@
 #include "reports/account_balances.h"
 
-#include <charconv>
-
+#include "program/list_entries.h"
 #include "reports/log_records.h"
 
 namespace tally::reports {
 namespace {
 
-constexpr std::string_view kAllUsersEntry = "* (All users in this context)";
-constexpr std::string_view kGroupMarker = " (Group)";
 constexpr std::size_t kBalanceWidth = 8;
-
-std::string BalanceText(std::int32_t balance, const BalanceFormat& format) {
-    if (!format.decimal) {
-        return std::to_string(balance);
-    }
-    const double shown = static_cast<double>(balance) / static_cast<double>(format.amountScale);
-    char text[64];
-    const auto result =
-        std::to_chars(text, text + sizeof text, shown, std::chars_format::fixed, format.digits);
-    return result.ec == std::errc{} ? std::string(text, result.ptr) : std::string("0");
-}
 
 }  // namespace
 
@@ -30,17 +16,17 @@ std::string BalancesBaseName(std::string_view contextName) {
 
 std::string AccountBalancesReport(std::string_view contextName,
                                   const std::vector<std::string>& entries,
-                                  std::size_t maxUserNameLength, const BalanceFormat& format,
+                                  std::size_t maxUserNameLength, const AmountMode& mode,
                                   const std::function<BalanceReading(const std::string&)>& read) {
     std::string out = "  " + std::string(contextName) + ": All Account Balances\r\n";
     for (const std::string& entry : entries) {
-        if (entry == kAllUsersEntry || entry.find(kGroupMarker) != std::string::npos) {
+        if (!IsUserEntry(entry)) {
             continue;
         }
         const BalanceReading reading = read(entry);
         out += PadRight(entry, maxUserNameLength + 2) + " ";
         if (reading.read) {
-            out += PadLeft(BalanceText(reading.balance, format), kBalanceWidth);
+            out += PadLeft(AmountText(reading.balance, mode), kBalanceWidth);
         } else {
             // Not a balance of 0: the directory did not give one.
             out += "(balance not read: error " + std::to_string(reading.status) + ")";

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "program/number_format.h"
+
 namespace tally::reports {
 
 // What reading one user's balance gave: a value (0 for a user without the attribute), or the
@@ -17,22 +19,17 @@ struct BalanceReading {
     std::int32_t status = 0;  // when not read
 };
 
-struct BalanceFormat {
-    bool decimal = false;         // Currency format with currency digits
-    int digits = 0;               // decimals shown in decimal mode
-    std::int32_t amountScale = 1;  // stored units per shown unit
-};
-
 // The report's base name: the context's name up to its first point ("SALES" for
 // "SALES.CORP"), the whole name when it has none.
 std::string BalancesBaseName(std::string_view contextName);
 
 // The whole report: "  <context>: All Account Balances", then one line per user entry of
 // `entries` in their order (groups and the all-users entry are passed over), the name
-// left-aligned in maxUserNameLength + 2 characters, then the balance in 8. Lines end in CR LF.
+// left-aligned in maxUserNameLength + 2 characters, then the balance in 8 as the number format
+// shows it. Lines end in CR LF.
 std::string AccountBalancesReport(std::string_view contextName,
                                   const std::vector<std::string>& entries,
-                                  std::size_t maxUserNameLength, const BalanceFormat& format,
+                                  std::size_t maxUserNameLength, const AmountMode& mode,
                                   const std::function<BalanceReading(const std::string&)>& read);
 
 }  // namespace tally::reports

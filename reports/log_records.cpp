@@ -141,8 +141,8 @@ double ReadDecimalRule(std::string_view text) {
         return 0.0;
     }
     double value = 0.0;
-    const auto result = std::from_chars(text.data(), text.data() + text.size(), value,
-                                        std::chars_format::general);
+    const auto result =
+        std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::general);
     if (result.ec == std::errc::result_out_of_range) {
         return 0.0;
     }
@@ -152,9 +152,13 @@ double ReadDecimalRule(std::string_view text) {
     return negative ? -value : value;
 }
 
-Cost ReadCost(std::string_view text, const CostMode& mode) {
+bool CostsInDecimal(const AmountMode& mode) {
+    return mode.Decimal && mode.CurrencyDigits > 0;
+}
+
+Cost ReadCost(std::string_view text, const AmountMode& mode) {
     Cost cost;
-    if (mode.decimal) {
+    if (CostsInDecimal(mode)) {
         cost.decimal = ReadDecimalRule(text);
     } else {
         cost.whole = ReadIntegerRule(text);
@@ -162,17 +166,9 @@ Cost ReadCost(std::string_view text, const CostMode& mode) {
     return cost;
 }
 
-std::string CostText(const Cost& cost, const CostMode& mode) {
-    if (!mode.decimal) {
-        return std::to_string(cost.whole);
-    }
-    char text[400];
-    const auto result = std::to_chars(text, text + sizeof text, cost.decimal,
-                                      std::chars_format::fixed, mode.digits);
-    if (result.ec != std::errc{}) {
-        return "0";
-    }
-    return std::string(text, result.ptr);
+std::string CostText(const Cost& cost, const AmountMode& mode) {
+    return CostsInDecimal(mode) ? FixedPointText(cost.decimal, mode.CurrencyDigits)
+                                : std::to_string(cost.whole);
 }
 
 bool IsTransactionRecord(std::string_view line, const DelimitedFields& fields) {
@@ -188,7 +184,7 @@ bool IsTransactionRecord(std::string_view line, const DelimitedFields& fields) {
            fields.Raw(kPagesField).empty();
 }
 
-PagesAndCost ReadableColumns(std::string_view line, const CostMode& mode) {
+PagesAndCost ReadableColumns(std::string_view line, const AmountMode& mode) {
     PagesAndCost out;
     out.pages = ReadIntegerRule(Columns(line, kReadablePagesColumn, kReadablePagesWidth));
     if (out.pages != 0) {
@@ -197,7 +193,7 @@ PagesAndCost ReadableColumns(std::string_view line, const CostMode& mode) {
     return out;
 }
 
-PagesAndCost DelimitedPagesAndCost(const DelimitedFields& fields, const CostMode& mode) {
+PagesAndCost DelimitedPagesAndCost(const DelimitedFields& fields, const AmountMode& mode) {
     PagesAndCost out;
     if (fields.Count() < kPagesField) {
         return out;
@@ -220,7 +216,8 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
 }
 
 bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
+    return text.size() >= prefix.size() &&
+           EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
 }
 
 std::string PadLeft(std::string text, std::size_t width) {

@@ -17,6 +17,8 @@
 #include <string>
 #include <string_view>
 
+#include "program/number_format.h"
+
 namespace tally::reports {
 
 inline constexpr std::size_t kPrintJobFields = 12;
@@ -50,12 +52,10 @@ std::int64_t ReadIntegerRule(std::string_view text);
 // fraction, an optional exponent; "." whatever the C locale says. Nothing convertible reads 0.
 double ReadDecimalRule(std::string_view text);
 
-// How a report reads and sums costs: as integers in integer mode, as decimal numbers in decimal
-// mode (the Currency format with a locale that has currency digits).
-struct CostMode {
-    bool decimal = false;
-    int digits = 0;  // decimals shown in decimal mode
-};
+// Reports read and sum costs in the number format's mode (program/number_format.h): as integers
+// in integer mode, as decimal numbers in decimal mode. Costs in the log are the numbers written
+// there: they are never divided by the amount scale.
+bool CostsInDecimal(const AmountMode& mode);
 
 // A cost or a total of costs in the mode in force.
 struct Cost {
@@ -68,10 +68,11 @@ struct Cost {
     }
 };
 
-Cost ReadCost(std::string_view text, const CostMode& mode);
+Cost ReadCost(std::string_view text, const AmountMode& mode);
 
-// "%.Nf" with N = mode.digits in decimal mode, the integer otherwise; "." whatever the locale.
-std::string CostText(const Cost& cost, const CostMode& mode);
+// "%.Nf" with N = the currency digits in decimal mode, the integer otherwise; "." whatever the
+// locale.
+std::string CostText(const Cost& cost, const AmountMode& mode);
 
 // A transaction record of an account change, whatever its layout or charge reason: the line
 // holds one of the operation tags "Deposit", "SetLimit", "SetBal" in quotes or a quoted text
@@ -85,10 +86,10 @@ struct PagesAndCost {
     std::int64_t pages = 0;
     Cost cost;
 };
-PagesAndCost ReadableColumns(std::string_view line, const CostMode& mode);
+PagesAndCost ReadableColumns(std::string_view line, const AmountMode& mode);
 
 // Pages (field 11) and, when they are not 0, cost (field 12) of an ASCII delimited line.
-PagesAndCost DelimitedPagesAndCost(const DelimitedFields& fields, const CostMode& mode);
+PagesAndCost DelimitedPagesAndCost(const DelimitedFields& fields, const AmountMode& mode);
 
 // ASCII case folding as the reports compare names: A-Z as a-z, every other byte as it is.
 char FoldCase(char c);

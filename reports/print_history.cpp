@@ -19,7 +19,7 @@ std::string_view FirstField(std::string_view line) {
 
 }  // namespace
 
-PrintHistory::PrintHistory(HistorySubject subject, CostMode mode, MembershipTest isMember)
+PrintHistory::PrintHistory(HistorySubject subject, AmountMode mode, MembershipTest isMember)
     : fullName_(subject.fullName.empty() ? subject.selectionText : subject.fullName),
       workingName_(subject.group ? fullName_ : subject.selectionText),
       quotedName_("\"" + fullName_ + "\""),
@@ -72,8 +72,8 @@ bool PrintHistory::Take(std::string_view line) {
 }
 
 std::string PrintHistory::Totals() const {
-    return "\r\nTotal pages: " + std::to_string(totalPages_) + "\r\nTotal cost: " +
-           CostText(totalCost_, mode_) + "\r\n";
+    return "\r\nTotal pages: " + std::to_string(totalPages_) +
+           "\r\nTotal cost: " + CostText(totalCost_, mode_) + "\r\n";
 }
 
 bool HistoryProgress::Update(int percentRead) {

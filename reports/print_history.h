@@ -30,7 +30,7 @@ class PrintHistory {
     // group mode only. A failing answer counts as no.
     using MembershipTest = std::function<bool(const std::string& name)>;
 
-    PrintHistory(HistorySubject subject, CostMode mode, MembershipTest isMember = {});
+    PrintHistory(HistorySubject subject, AmountMode mode, MembershipTest isMember = {});
 
     // "   <full name> Print History\r\n"
     std::string Header() const;
@@ -48,12 +48,12 @@ class PrintHistory {
     bool IsMember(std::string_view firstField);
     void Count(const PagesAndCost& found);
 
-    std::string fullName_;     // F
-    std::string workingName_;  // W: the selection for a user, F for a group
-    std::string quotedName_;   // Q: F in double quotes
+    std::string fullName_;            // F
+    std::string workingName_;         // W: the selection for a user, F for a group
+    std::string quotedName_;          // Q: F in double quotes
     std::size_t comparedLength_ = 0;  // n: W's length, at most 10
     bool group_ = false;
-    CostMode mode_;
+    AmountMode mode_;
     MembershipTest isMember_;
     std::unordered_map<std::string, bool> answers_;
     DelimitedFields fields_;

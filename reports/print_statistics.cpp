@@ -35,7 +35,7 @@ bool NameBefore(const std::string& a, const std::string& b) {
 }  // namespace
 
 PrintStatistics::PrintStatistics(StatisticsCategory category, std::string title, bool groupMode,
-                                 CostMode mode)
+                                 AmountMode mode)
     : category_(category),
       title_(std::move(title)),
       groupMode_(groupMode),
@@ -107,7 +107,7 @@ void PrintStatistics::Take(std::string_view line) {
 
 std::string PrintStatistics::Report() const {
     const std::size_t nameWidth = longestName_ + 2;
-    const std::size_t costWidth = mode_.decimal ? kDecimalCostWidth : kIntegerCostWidth;
+    const std::size_t costWidth = CostsInDecimal(mode_) ? kDecimalCostWidth : kIntegerCostWidth;
     auto heads = [&](std::string name, const char* pages, const char* cost) {
         return PadRight(std::move(name), nameWidth) + " " + PadLeft(pages, kPagesWidth) + "  " +
                PadLeft(cost, costWidth) + "\r\n";
@@ -115,7 +115,8 @@ std::string PrintStatistics::Report() const {
     auto row = [&](const std::string& name, std::int64_t pages, const Cost& cost) {
         const std::string costText = CostText(cost, mode_);
         return PadRight(name, nameWidth) + " " + PadLeft(std::to_string(pages), kPagesWidth) +
-               "  " + PadLeft(costText, mode_.decimal ? kDecimalCostWidth : kIntegerCostWidth) +
+               "  " +
+               PadLeft(costText, CostsInDecimal(mode_) ? kDecimalCostWidth : kIntegerCostWidth) +
                "\r\n";
     };
     const std::string hyphens(longestName_, '-');

@@ -34,7 +34,8 @@ class PrintStatistics {
   public:
     // `title` names the report: the category's name, or in group mode the group's name.
     // In group mode only the rows added by AddMember are counted.
-    PrintStatistics(StatisticsCategory category, std::string title, bool groupMode, CostMode mode);
+    PrintStatistics(StatisticsCategory category, std::string title, bool groupMode,
+                    AmountMode mode);
 
     // A row for a member of the group, made before the log is read.
     void AddMember(const std::string& fullName);
@@ -69,7 +70,7 @@ class PrintStatistics {
     StatisticsCategory category_;
     std::string title_;
     bool groupMode_ = false;
-    CostMode mode_;
+    AmountMode mode_;
     std::vector<Row> rows_;
     std::unordered_map<std::string, std::size_t> index_;  // case-folded name -> row
     std::string foldedKey_;

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The whole test suite, on a machine that may not have the packages yet (they are installed
 # first, as scripts/run.sh does):
-#   0. formatting of the tracked C++ sources (clang-format-16)
+#   0. checks: formatting of the tracked C++ sources (clang-format-16), the order of the layers
 #   1. native build (g++): unit tests; benchmarks are built, not run
 #   2. sanitizer build (clang, -DTALLY_SANITIZE=ON -DTALLY_FUZZ=ON): unit tests, then a short
 #      run of every fuzz target over its checked-in seeds (fuzz/<area>/corpus/<target>/)
@@ -10,7 +10,7 @@
 # Every run gets a fresh Wine prefix and temporary folder, removed at the end. Exits non-zero on
 # any failure; the last line reads "N passed, N failed".
 #
-#   scripts/test.sh [--only format|native|sanitize|windows|e2e]...
+#   scripts/test.sh [--only checks|native|sanitize|windows|e2e]...
 #
 # Environment: TALLY_TEST_BUILD_ROOT (default <repo>/build/test) holds the three build folders,
 # kept between runs so that builds are incremental; TALLY_FUZZ_SECONDS (default 5) per target.
@@ -169,12 +169,18 @@ if (wanted windows || wanted e2e) && [[ -z "${DISPLAY:-}" ]]; then
     fi
 fi
 
-if wanted format; then
-    stage "Formatting (clang-format-16 --dry-run over the tracked sources)"
-    if (cd "$repo" && git ls-files -z -- '*.cpp' '*.h' | xargs -0 -r clang-format-16 --dry-run --Werror); then
+if wanted checks; then
+    stage "Checks: formatting (clang-format-16) and the order of the layers"
+    if (cd "$repo" && git ls-files -z -- '*.cpp' '*.h' |
+        xargs -0 -r clang-format-16 --dry-run --Werror); then
         passed=$((passed + 1))
     else
         fail_step "formatting: run clang-format-16 -i on the files named above"
+    fi
+    if python3 "$here/check-layers.py" "$repo"; then
+        passed=$((passed + 1))
+    else
+        fail_step "layers: an include reaches a folder above its own (docs/architecture.md)"
     fi
 fi
 

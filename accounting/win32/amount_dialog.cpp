@@ -10,19 +10,18 @@
 #include "accounting/account_changes.h"
 #include "accounting/amount_entry.h"
 #include "accounting/win32/transaction_log.h"
-#include "app/session.h"
-#include "app/settings.h"
-#include "app/win32/command_seams.h"
-#include "app/win32/dialogs.h"
-#include "app/win32/shell_state.h"
-#include "directory/account_attributes.h"
-#include "directory/selection.h"
+#include "program/number_format.h"
+#include "program/session.h"
+#include "program/settings.h"
+#include "program/values.h"
+#include "program/win32/dialog_support.h"
+#include "program/win32/list_box_text.h"
+#include "program/win32/main_windows.h"
 #include "resources/resource.h"
 
 namespace {
 
 constexpr std::size_t kAmountFieldChars = 255;
-constexpr const char* kErrorCaption = "Error";
 
 // The real changes, with the prompt line following the batch and log failures shown at once.
 class DialogAccountHost final : public DirectoryAccountHost {
@@ -39,10 +38,6 @@ class DialogAccountHost final : public DirectoryAccountHost {
   private:
     HWND dialog_;
 };
-
-void Warn(HWND dialog, const std::string& text) {
-    MessageBoxA(dialog, text.c_str(), kErrorCaption, MB_OK | MB_ICONWARNING);
-}
 
 std::string FieldText(HWND dialog, int control, std::size_t maxChars) {
     std::string text(maxChars + 1, '\0');
@@ -75,39 +70,17 @@ void InitialiseDialog(HWND dialog) {
     }
 }
 
-// The entries selected in MainList, in list order.
-std::vector<std::string> SelectedEntries() {
-    std::vector<int> positions(static_cast<std::size_t>(SelectedCount), 0);
-    const LRESULT found = SendMessageA(MainList, LB_GETSELITEMS, positions.size(),
-                                       reinterpret_cast<LPARAM>(positions.data()));
-    positions.resize(found > 0 ? static_cast<std::size_t>(found) : 0);
-    std::vector<std::string> entries;
-    entries.reserve(positions.size());
-    for (int position : positions) {
-        const LRESULT length = SendMessageA(MainList, LB_GETTEXTLEN, position, 0);
-        if (length == LB_ERR) {
-            continue;
-        }
-        std::string text(static_cast<std::size_t>(length) + 1, '\0');
-        const LRESULT copied =
-            SendMessageA(MainList, LB_GETTEXT, position, reinterpret_cast<LPARAM>(text.data()));
-        text.resize(copied == LB_ERR ? 0 : static_cast<std::size_t>(copied));
-        entries.push_back(std::move(text));
-    }
-    return entries;
-}
-
 void ApplyToMultipleSelection(HWND dialog, DialogAccountHost& host) {
     std::vector<std::string> entries;
     try {
-        entries = SelectedEntries();
+        entries = SelectedListBoxTexts(MainList);
     } catch (const std::bad_alloc&) {
-        Warn(dialog, "Error allocating RAM for operation");
+        ShowError(dialog, "Error allocating RAM for operation");
         return;
     }
     const std::string problems = BatchProblemMessage(ApplyToEntries(entries, host));
     if (!problems.empty()) {
-        Warn(dialog, problems);
+        ShowError(dialog, problems);
     }
 }
 
@@ -124,7 +97,7 @@ void ApplyToWholeGroup(HWND dialog, SelectionKind kind, DialogAccountHost& host)
     SetCursor(previous);
     const std::string problems = BatchProblemMessage(outcome);
     if (!problems.empty()) {
-        Warn(dialog, problems);
+        ShowError(dialog, problems);
     }
 }
 
@@ -138,7 +111,7 @@ void ApplyToSelection(HWND dialog) {
         case SelectionKind::OneUser: {
             const BatchOutcome outcome = ApplyToOneUser(SelectionText, host);
             if (!outcome.Failed.empty()) {
-                Warn(dialog, AccountingErrorMessage(outcome.Failed.front().Status));
+                ShowError(dialog, AccountingErrorMessage(outcome.Failed.front().Status));
             }
             break;
         }
@@ -163,7 +136,7 @@ void TakeEntryAndApply(HWND dialog) {
                                   IsDlgButtonChecked(dialog, IDC_ALLOW_UNLIMITED) == BST_CHECKED;
     const EntryPlan plan = PlanAccountOperation(operation, rawText, reading, unlimitedChecked);
     if (plan.Action == EntryAction::Refuse) {
-        Warn(dialog, AmountOutOfRangeMessage(rawText, mode));
+        ShowError(dialog, AmountOutOfRangeMessage(rawText, mode));
         return;
     }
     if (plan.Action == EntryAction::NothingToDo) {
@@ -203,10 +176,10 @@ INT_PTR CALLBACK AmountDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
 
 }  // namespace
 
-void OpenAmountDialog(const char* templateName) {
+bool OpenAmountDialog(HWND owner, const char* templateName) {
     if (SelectedCount == 0) {
-        return;
+        return false;
     }
-    DialogBoxParamA(ProgramInstance, templateName, GetActiveWindow(), AmountDialogProc, 0);
-    RefreshSelection();
+    DialogBoxParamA(ProgramInstance, templateName, owner, AmountDialogProc, 0);
+    return true;
 }

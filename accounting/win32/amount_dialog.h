@@ -1,9 +1,12 @@
-// The amount dialog of the four account operations.
+// The amount dialogs of the four account operations ("DepositDialog", also for Set Balance;
+// "ChargeDialog"; "LimitDialog"): the operator's amount for CurrentOperation, applied to the
+// MainList selection and recorded.
 #pragma once
 
 #include <windows.h>
 
-// Runs the amount dialog for CurrentOperation on `templateName` ("DepositDialog", "ChargeDialog"
-// or "LimitDialog") over the current MainList selection, then shows the selection again. Does
-// nothing when nothing is selected.
-void OpenAmountDialog(const char* templateName);
+// Runs the dialog of `templateName` over the selection (SelectedCount, SelectionText,
+// GroupSelected) for CurrentOperation, owned by `owner`. Opens nothing and returns false when
+// nothing is selected; true when the dialog ran (whatever the operator did in it), so that the
+// caller shows the selection anew.
+bool OpenAmountDialog(HWND owner, const char* templateName);

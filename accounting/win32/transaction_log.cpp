@@ -1,7 +1,7 @@
 #include "accounting/win32/transaction_log.h"
 
-#include "app/settings.h"
-#include "app/win32/shell_state.h"
+#include "program/settings.h"
+#include "program/win32/main_windows.h"
 
 namespace {
 

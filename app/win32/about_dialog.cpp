@@ -1,6 +1,8 @@
+#include "app/win32/about_dialog.h"
+
 #include "app/about.h"
-#include "app/win32/dialog_helpers.h"
-#include "app/win32/dialogs.h"
+#include "program/win32/dialog_support.h"
+#include "program/win32/main_windows.h"
 #include "resources/resource.h"
 
 INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
@@ -10,4 +12,8 @@ INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
         return TRUE;
     }
     return NoticeDialogAnswer(dialog, message, wParam);
+}
+
+void OpenAboutDialog(HWND owner) {
+    DialogBoxParamA(ProgramInstance, "About", owner, AboutDialogProc, 0);
 }

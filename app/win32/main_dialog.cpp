@@ -1,11 +1,14 @@
+#include "app/win32/main_dialog.h"
+
 #include <string>
 
-#include "app/layout.h"
-#include "app/session.h"
-#include "app/win32/command_seams.h"
-#include "app/win32/dialog_helpers.h"
-#include "app/win32/dialogs.h"
-#include "app/win32/shell_state.h"
+#include "app/win32/commands.h"
+#include "app/win32/main_list_actions.h"
+#include "browse/win32/selection_view.h"
+#include "program/layout.h"
+#include "program/session.h"
+#include "program/win32/dialog_support.h"
+#include "program/win32/main_windows.h"
 #include "resources/resource.h"
 
 namespace {
@@ -41,7 +44,7 @@ BOOL OnCommand(WPARAM wParam, LPARAM lParam) {
     switch (LOWORD(wParam)) {
         case IDC_MAIN_LIST:
             if (HIWORD(wParam) == LBN_SELCHANGE) {
-                RefreshSelection();
+                ShowSelection();
                 FocusMainList();
             } else if (HIWORD(wParam) == LBN_DBLCLK) {
                 OnMainListDoubleClick();
@@ -51,7 +54,7 @@ BOOL OnCommand(WPARAM wParam, LPARAM lParam) {
             PostMessageA(MainWindow, WM_CLOSE, 0, 0);
             return TRUE;
         case CMD_REFRESH_SELECTION:
-            RefreshSelection();
+            ShowSelection();
             return TRUE;
         default:
             return FALSE;

@@ -1,21 +1,21 @@
+#include "app/win32/main_window.h"
+
 #include <string>
 
-#include "app/layout.h"
-#include "app/session.h"
-#include "app/settings.h"
-#include "app/win32/command_seams.h"
-#include "app/win32/dialog_helpers.h"
-#include "app/win32/dialogs.h"
-#include "app/win32/platform_settings.h"
-#include "app/win32/shell_state.h"
+#include "app/win32/about_dialog.h"
+#include "app/win32/commands.h"
+#include "app/win32/preferences_dialog.h"
+#include "app/win32/tips_dialog.h"
+#include "browse/win32/selection_view.h"
+#include "program/layout.h"
+#include "program/session.h"
+#include "program/settings.h"
+#include "program/win32/dialog_support.h"
+#include "program/win32/main_windows.h"
+#include "program/win32/platform_settings.h"
 #include "resources/resource.h"
 
 namespace {
-
-// Modal dialogs belong to whichever window is active when the command arrives.
-INT_PTR RunModal(const char* templateName, DLGPROC procedure) {
-    return DialogBoxParamA(ProgramInstance, templateName, GetActiveWindow(), procedure, 0);
-}
 
 void OnCommand(HWND window, int command) {
     if (command == CMD_HOW_TO_ORDER || IsButtonOperatorCommand(command)) {
@@ -23,20 +23,21 @@ void OnCommand(HWND window, int command) {
         return;
     }
     switch (command) {
+        // Modal dialogs belong to whichever window is active when the command arrives.
         case CMD_ABOUT:
-            RunModal("About", AboutDialogProc);
+            OpenAboutDialog(GetActiveWindow());
             FocusMainList();
             break;
         case CMD_TIPS:
-            RunModal("Tips", TipsDialogProc);
+            OpenTipsDialog(GetActiveWindow());
             FocusMainList();
             break;
         case CMD_EXIT:
             PostMessageA(window, WM_CLOSE, 0, 0);
             break;
         case CMD_PREFERENCES:
-            if (RunModal("Preferences", PreferencesDialogProc) == 1) {
-                RefreshSelection();  // attribute names or number format may have changed
+            if (OpenPreferencesDialog(GetActiveWindow())) {
+                ShowSelection();  // attribute names or number format may have changed
             }
             FocusMainList();
             break;

@@ -1,17 +1,17 @@
 #include <string>
 #include <vector>
 
+#include "app/win32/preferences_dialog.h"
+
 #include "app/preferences.h"
-#include "app/session.h"
-#include "app/win32/dialog_helpers.h"
-#include "app/win32/dialogs.h"
-#include "app/win32/platform_settings.h"
+#include "browse/win32/schema_keyword_list.h"
+#include "program/session.h"
+#include "program/win32/dialog_support.h"
+#include "program/win32/main_windows.h"
+#include "program/win32/platform_settings.h"
 #include "resources/resource.h"
 
 namespace {
-
-// The dialog is modal and opened by one command, so one set of pending values is enough.
-PreferencesPending gPending;
 
 LRESULT SendItem(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam) {
     return SendDlgItemMessageA(dialog, id, message, wParam, lParam);
@@ -49,14 +49,14 @@ void FillSchemaList(HWND dialog) {
     }
 }
 
-void ShowPendingValues(HWND dialog) {
-    SetDlgItemTextA(dialog, IDC_LOG_LOCATION, gPending.LogFilePath.c_str());
+void ShowPendingValues(HWND dialog, const PreferencesPending& pending) {
+    SetDlgItemTextA(dialog, IDC_LOG_LOCATION, pending.LogFilePath.c_str());
     SetDlgItemTextA(dialog, IDC_NUMERICAL_FORMAT,
-                    NumericalFormatText(gPending.NumericalFormat).c_str());
-    SetDlgItemTextA(dialog, IDC_LOG_FORMAT, LogFormatText(gPending.LogFormat).c_str());
+                    NumericalFormatText(pending.NumericalFormat).c_str());
+    SetDlgItemTextA(dialog, IDC_LOG_FORMAT, LogFormatText(pending.LogFormat).c_str());
 }
 
-void OnInitDialog(HWND dialog) {
+void OnInitDialog(HWND dialog, PreferencesPending& pending) {
     CentreDialog(dialog);
     CheckDlgButton(dialog, IDC_RECORD_TRANSACTIONS,
                    gSettings.RecordingEnabled ? BST_CHECKED : BST_UNCHECKED);
@@ -64,8 +64,8 @@ void OnInitDialog(HWND dialog) {
     FillDoubleClickList(dialog, IDC_DBLCLICK_GROUP, gSettings.DblClickGroup);
     FillServerList(dialog);
     FillSchemaList(dialog);
-    gPending = PendingFromSettings(gSettings);
-    ShowPendingValues(dialog);
+    pending = PendingFromSettings(gSettings);
+    ShowPendingValues(dialog, pending);
 }
 
 // The text of the selected entry, however long the list made it.
@@ -84,10 +84,10 @@ std::string SelectedText(HWND dialog, int id) {
     return text.data();
 }
 
-void OnServerChosen(HWND dialog) {
+void OnServerChosen(HWND dialog, PreferencesPending& pending) {
     PrivateProfiles profiles;
-    ChooseLogServer(gSettings, gPending, SelectedText(dialog, IDC_LOG_SERVER), profiles);
-    ShowPendingValues(dialog);
+    ChooseLogServer(gSettings, pending, SelectedText(dialog, IDC_LOG_SERVER), profiles);
+    ShowPendingValues(dialog, pending);
 }
 
 int SelectedIndex(HWND dialog, int id) {
@@ -95,7 +95,7 @@ int SelectedIndex(HWND dialog, int id) {
     return index == CB_ERR ? -1 : static_cast<int>(index);
 }
 
-void OnSave(HWND dialog) {
+void OnSave(HWND dialog, const PreferencesPending& pending) {
     PreferencesChoices choices;
     choices.recordingEnabled = IsDlgButtonChecked(dialog, IDC_RECORD_TRANSACTIONS) == BST_CHECKED;
     choices.logServer = Truncated(SelectedText(dialog, IDC_LOG_SERVER), kLogServerHeldChars);
@@ -105,29 +105,33 @@ void OnSave(HWND dialog) {
         Truncated(SelectedText(dialog, IDC_SCHEMA_KEYWORD), kSchemaKeywordChars);
     ClientNetwork network(DirectoryContext);
     PrivateProfiles profiles;
-    SavePreferences(gSettings, gPending, choices, network, profiles);
+    SavePreferences(gSettings, pending, choices, network, profiles);
     EndDialog(dialog, 1);
 }
 
 }  // namespace
 
-INT_PTR CALLBACK PreferencesDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK PreferencesDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    PreferencesPending* pending = DialogStateOf<PreferencesPending>(dialog, message, lParam);
     if (EndedByCancelOrClose(dialog, message, wParam)) {
         return TRUE;
     }
+    if (pending == nullptr) {
+        return FALSE;
+    }
     switch (message) {
         case WM_INITDIALOG:
-            OnInitDialog(dialog);
+            OnInitDialog(dialog, *pending);
             return TRUE;
         case WM_COMMAND:
             switch (LOWORD(wParam)) {
                 case IDC_LOG_SERVER:
                     if (HIWORD(wParam) == CBN_SELCHANGE) {
-                        OnServerChosen(dialog);
+                        OnServerChosen(dialog, *pending);
                     }
                     return TRUE;
                 case IDOK:
-                    OnSave(dialog);
+                    OnSave(dialog, *pending);
                     return TRUE;
                 default:
                     return FALSE;
@@ -135,4 +139,11 @@ INT_PTR CALLBACK PreferencesDialogProc(HWND dialog, UINT message, WPARAM wParam,
         default:
             return FALSE;
     }
+}
+
+bool OpenPreferencesDialog(HWND owner) {
+    // The values a server choice changes are held back in the dialog's own state until Save.
+    PreferencesPending pending;
+    return DialogBoxParamA(ProgramInstance, "Preferences", owner, PreferencesDialogProc,
+                           reinterpret_cast<LPARAM>(&pending)) == 1;
 }

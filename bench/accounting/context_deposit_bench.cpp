@@ -5,11 +5,11 @@
 
 #include <filesystem>
 
+#include "accounting/account_attributes.h"
 #include "accounting/account_changes.h"
-#include "app/session.h"
-#include "app/settings.h"
-#include "directory/account_attributes.h"
 #include "directory/dirclient_setup.h"
+#include "program/session.h"
+#include "program/settings.h"
 #include "tests/core/accounting/deposit_session.h"
 #include "tools/gendir/gendir_lib.h"
 

@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <string>
 
-#include "app/session.h"
 #include "directory/dirclient.h"
 #include "directory/dirclient_setup.h"
+#include "program/session.h"
 #include "tools/gendir/gendir_lib.h"
 
 class GeneratedNetwork {

@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/win32/list_box.h"
-#include "directory/object_list.h"
+#include "browse/object_list.h"
+#include "browse/win32/list_box.h"
 #include "generated_network.h"
 
 namespace {

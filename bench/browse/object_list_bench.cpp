@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "directory/object_list.h"
+#include "browse/object_list.h"
 #include "generated_network.h"
 
 namespace {

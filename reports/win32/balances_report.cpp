@@ -2,27 +2,20 @@
 // inside the Stats dialog's handler while the wait cursor shows, then opened with the shell.
 #include "reports/win32/balances_report.h"
 
-#include "app/session.h"
-#include "app/settings.h"
-#include "app/win32/list_box.h"
-#include "app/win32/shell_state.h"
-#include "directory/account_attributes.h"
-#include "directory/object_list.h"
+#include "accounting/account_attributes.h"
+#include "program/number_format.h"
+#include "program/session.h"
+#include "program/settings.h"
+#include "program/values.h"
+#include "program/win32/dialog_support.h"
+#include "program/win32/list_box_text.h"
+#include "program/win32/main_windows.h"
+#include "program/win32/shell_open.h"
 #include "reports/account_balances.h"
 #include "reports/report_files.h"
-#include "reports/win32/report_shell.h"
 
 namespace tally::reports {
 namespace {
-
-std::vector<std::string> MainListEntries() {
-    std::vector<std::string> entries;
-    const int count = static_cast<int>(SendMessageA(MainList, LB_GETCOUNT, 0, 0));
-    for (int i = 0; i < count; ++i) {
-        entries.push_back(ListBoxText(MainList, i));
-    }
-    return entries;
-}
 
 // Each balance into storage of the report's own: AccountValues stay as the selection left them.
 BalanceReading ReadBalance(const std::string& user) {
@@ -42,17 +35,14 @@ void WriteBalancesReport(HWND owner) {
     ReportFile report = ReportFile::Create(BalancesBaseName(CurrentContextName), ".TXT",
                                            gSettings.TempDirectory, secondPath);
     if (!report.IsOpen()) {
-        MessageBoxA(owner, ("Error creating " + secondPath).c_str(), "Error!",
-                    MB_OK | MB_ICONEXCLAMATION);
+        ShowReportError(owner, "Error creating " + secondPath);
         return;
     }
     gSettings.ReportFilePath = report.Path();
     HCURSOR previous = SetCursor(LoadCursor(nullptr, IDC_WAIT));
-    const bool decimal = gSettings.NumericalFormat == kNumericalFormatCurrency &&
-                         gSettings.CurrencyDigits > 0;
-    report.Write(AccountBalancesReport(
-        CurrentContextName, MainListEntries(), static_cast<std::size_t>(MaxUserNameLength),
-        {decimal, gSettings.CurrencyDigits, gSettings.AmountScale}, ReadBalance));
+    report.Write(AccountBalancesReport(CurrentContextName, ListBoxTexts(MainList),
+                                       static_cast<std::size_t>(MaxUserNameLength),
+                                       CurrentAmountMode(), ReadBalance));
     report.Close();
     SetCursor(previous);
     OpenReportWithShell(gSettings.ReportFilePath, SW_SHOW);

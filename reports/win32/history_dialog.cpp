@@ -7,13 +7,13 @@
 #include <optional>
 #include <string>
 
-#include "app/session.h"
-#include "app/settings.h"
-#include "app/win32/dialogs.h"
-#include "app/win32/shell_state.h"
-#include "directory/context_navigation.h"
-#include "directory/dir_buffer.h"
-#include "directory/selection.h"
+#include "browse/context_navigation.h"
+#include "directory/buffer_owner.h"
+#include "program/session.h"
+#include "program/settings.h"
+#include "program/values.h"
+#include "program/win32/dialog_support.h"
+#include "program/win32/main_windows.h"
 #include "reports/log_reader.h"
 #include "reports/print_history.h"
 #include "reports/report_files.h"
@@ -24,7 +24,6 @@ namespace tally::reports {
 namespace {
 
 constexpr const char* kStatusPrefix = "Reading JOBTALLY.LOG: ";
-constexpr const char* kErrorCaption = "Error!";
 
 // Everything one run holds; released on every way out by the destructor, which also puts the
 // directory's name context back after a group's run.
@@ -49,7 +48,7 @@ struct HistoryRun {
 };
 
 void Fail(HWND dialog, const std::string& text) {
-    MessageBoxA(dialog, text.c_str(), kErrorCaption, MB_OK | MB_ICONEXCLAMATION);
+    ShowReportError(dialog, text);
     EndDialog(dialog, 0);
 }
 
@@ -59,12 +58,6 @@ std::string FullNameOf(const std::string& name) {
         return {};
     }
     return fullName;
-}
-
-CostMode CurrentCostMode() {
-    const bool decimal = gSettings.NumericalFormat == kNumericalFormatCurrency &&
-                         gSettings.CurrencyDigits > 0;
-    return {decimal, gSettings.CurrencyDigits};
 }
 
 void Start(HWND dialog, HistoryRun& run) {
@@ -101,7 +94,7 @@ void Start(HWND dialog, HistoryRun& run) {
             return IsGroupMember(group.c_str(), name.c_str(), buffer) == 1;
         };
     }
-    run.history.emplace(HistorySubject{SelectionText, fullName, GroupSelected}, CurrentCostMode(),
+    run.history.emplace(HistorySubject{SelectionText, fullName, GroupSelected}, CurrentAmountMode(),
                         std::move(isMember));
     run.report.Write(run.history->Header());
     SetDlgItemTextA(dialog, IDC_REPORT_STATUS, "Reading JOBTALLY.LOG: 0%");
@@ -117,8 +110,7 @@ void Continue(HWND dialog, HistoryRun& run) {
             run.report.Write(line);
         }
     };
-    if (!ReadLogSlice(dialog, run.log, take, run.progress, kStatusPrefix,
-                      CMD_HISTORY_CONTINUE)) {
+    if (!ReadLogSlice(dialog, run.log, take, run.progress, kStatusPrefix, CMD_HISTORY_CONTINUE)) {
         return;
     }
     run.report.Write(run.history->Totals());
@@ -128,11 +120,12 @@ void Continue(HWND dialog, HistoryRun& run) {
 }
 
 INT_PTR CALLBACK HistoryDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* run = reinterpret_cast<HistoryRun*>(GetWindowLongPtrA(dialog, DWLP_USER));
+    HistoryRun* run = DialogStateOf<HistoryRun>(dialog, message, lParam);
     switch (message) {
         case WM_INITDIALOG:
-            SetWindowLongPtrA(dialog, DWLP_USER, lParam);
-            Start(dialog, *reinterpret_cast<HistoryRun*>(lParam));
+            if (run != nullptr) {
+                Start(dialog, *run);
+            }
             return TRUE;
         case WM_COMMAND:
             if (run == nullptr) {

@@ -7,10 +7,10 @@
 #include <array>
 #include <string>
 
-#include "app/settings.h"
-#include "app/win32/browse_dialogs.h"
-#include "app/win32/dialogs.h"
-#include "app/win32/shell_state.h"
+#include "browse/win32/group_dialog.h"
+#include "program/settings.h"
+#include "program/win32/dialog_support.h"
+#include "program/win32/main_windows.h"
 #include "reports/win32/balances_report.h"
 #include "reports/win32/statistics_run.h"
 #include "resources/resource.h"
@@ -22,8 +22,8 @@ namespace {
 std::string OtherLogDirectory;
 
 constexpr std::array<int, 7> kTotalsButtons = {
-    IDC_STATS_USERS,  IDC_STATS_PRINT_SERVERS, IDC_STATS_PRINTERS, IDC_STATS_QUEUES,
-    IDC_STATS_CLIENT_CODES, IDC_STATS_GROUPS, IDC_STATS_BALANCES};
+    IDC_STATS_USERS,        IDC_STATS_PRINT_SERVERS, IDC_STATS_PRINTERS, IDC_STATS_QUEUES,
+    IDC_STATS_CLIENT_CODES, IDC_STATS_GROUPS,        IDC_STATS_BALANCES};
 
 StatisticsCategory CategoryOf(int button) {
     switch (button) {
@@ -95,7 +95,7 @@ void CreateReport(HWND dialog) {
     }
     StatisticsChoice choice;
     if (totals == IDC_STATS_GROUPS) {
-        if (SelectGroup(dialog) == 0) {
+        if (!SelectGroup(dialog)) {
             return;
         }
         choice.groupMode = true;

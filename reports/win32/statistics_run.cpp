@@ -1,28 +1,27 @@
-// The statistics' progress dialog: the preparing step (command 719) reads a group's members,
-// the continue step (720) reads the log in slices, and at the end the report is written and
-// opened. Cancel and the close box end the run with nothing written.
+// The statistics' progress dialog: the preparing step (CMD_STATS_PREPARE) reads a group's
+// members, the continue step (CMD_STATS_CONTINUE) reads the log in slices, and at the end the
+// report is written and opened. Cancel and the close box end the run with nothing written.
 #include "reports/win32/statistics_run.h"
 
 #include <optional>
 
-#include "app/session.h"
-#include "app/settings.h"
-#include "app/win32/dialogs.h"
-#include "app/win32/shell_state.h"
-#include "directory/dir_buffer.h"
-#include "directory/object_list.h"
-#include "directory/selection.h"
+#include "directory/buffer_owner.h"
+#include "program/list_entries.h"
+#include "program/session.h"
+#include "program/settings.h"
+#include "program/values.h"
+#include "program/win32/dialog_support.h"
+#include "program/win32/main_windows.h"
+#include "program/win32/shell_open.h"
 #include "reports/log_reader.h"
 #include "reports/report_files.h"
 #include "reports/win32/log_progress.h"
-#include "reports/win32/report_shell.h"
 #include "resources/resource.h"
 
 namespace tally::reports {
 namespace {
 
 constexpr const char* kStatusPrefix = "Reading Log File: ";
-constexpr const char* kErrorCaption = "Error!";
 constexpr const char* kMemberAttribute = "Member";
 
 struct StatisticsRun {
@@ -31,12 +30,6 @@ struct StatisticsRun {
     std::optional<PrintStatistics> statistics;
     StatisticsProgress progress;
 };
-
-CostMode CurrentCostMode() {
-    const bool decimal = gSettings.NumericalFormat == kNumericalFormatCurrency &&
-                         gSettings.CurrencyDigits > 0;
-    return {decimal, gSettings.CurrencyDigits};
-}
 
 void End(HWND dialog, StatisticsRun& run) {
     run.log.Close();
@@ -47,8 +40,7 @@ void End(HWND dialog, StatisticsRun& run) {
 void Start(HWND dialog, StatisticsRun& run) {
     CentreDialog(dialog);
     if (!run.log.Open(run.choice.logPath)) {
-        MessageBoxA(dialog, ("Error opening " + run.choice.logPath).c_str(), kErrorCaption,
-                    MB_OK | MB_ICONEXCLAMATION);
+        ShowReportError(dialog, "Error opening " + run.choice.logPath);
         End(dialog, run);
         return;
     }
@@ -64,7 +56,7 @@ void Start(HWND dialog, StatisticsRun& run) {
         }
         title = SelectionText;
     }
-    run.statistics.emplace(run.choice.category, title, run.choice.groupMode, CurrentCostMode());
+    run.statistics.emplace(run.choice.category, title, run.choice.groupMode, CurrentAmountMode());
     PostMessageA(dialog, WM_COMMAND, CMD_STATS_PREPARE, 0);
 }
 
@@ -89,8 +81,7 @@ void ReadMembers(PrintStatistics& statistics) {
         std::uint32_t syntax = 0;
         if (DirGetAttrCount(DirectoryContext, result.get(), &attributes) != DIR_OK ||
             attributes == 0 ||
-            DirGetAttrName(DirectoryContext, result.get(), attribute, &values, &syntax) !=
-                DIR_OK) {
+            DirGetAttrName(DirectoryContext, result.get(), attribute, &values, &syntax) != DIR_OK) {
             return;
         }
         for (std::uint32_t i = 0; i < values; ++i) {
@@ -124,8 +115,7 @@ void WriteReport(HWND dialog, const PrintStatistics& statistics) {
     ReportFile report =
         ReportFile::Create(statistics.Title(), ".txt", gSettings.TempDirectory, secondPath);
     if (!report.IsOpen()) {
-        MessageBoxA(dialog, ("Error creating " + secondPath).c_str(), kErrorCaption,
-                    MB_OK | MB_ICONEXCLAMATION);
+        ShowReportError(dialog, "Error creating " + secondPath);
         return;
     }
     gSettings.ReportFilePath = report.Path();
@@ -148,11 +138,12 @@ void Continue(HWND dialog, StatisticsRun& run) {
 }
 
 INT_PTR CALLBACK StatisticsRunProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* run = reinterpret_cast<StatisticsRun*>(GetWindowLongPtrA(dialog, DWLP_USER));
+    StatisticsRun* run = DialogStateOf<StatisticsRun>(dialog, message, lParam);
     switch (message) {
         case WM_INITDIALOG:
-            SetWindowLongPtrA(dialog, DWLP_USER, lParam);
-            Start(dialog, *reinterpret_cast<StatisticsRun*>(lParam));
+            if (run != nullptr) {
+                Start(dialog, *run);
+            }
             return TRUE;
         case WM_COMMAND:
             if (run == nullptr || !run->statistics) {

@@ -10,13 +10,13 @@
 #include <map>
 #include <sstream>
 
+#include "accounting/account_attributes.h"
 #include "accounting/account_changes.h"
-#include "app/session.h"
-#include "app/settings.h"
-#include "directory/account_attributes.h"
 #include "directory/dirclient_setup.h"
 #include "dirstore/store.h"
 #include "platform/files.h"
+#include "program/session.h"
+#include "program/settings.h"
 #include "tools/gendir/gendir_lib.h"
 
 namespace {

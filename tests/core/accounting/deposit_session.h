@@ -5,10 +5,10 @@
 
 #include <string>
 
+#include "accounting/account_attributes.h"
 #include "accounting/account_changes.h"
-#include "app/session.h"
-#include "app/settings.h"
-#include "directory/account_attributes.h"
+#include "program/session.h"
+#include "program/settings.h"
 
 inline void StartDepositOfOne(const std::string& logFile) {
     OpenDirectoryContext();

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "accounting/account_attributes.h"
 #include "accounting/account_changes.h"
-#include "app/session.h"
-#include "app/settings.h"
-#include "directory/account_attributes.h"
 #include "directory/dirclient_setup.h"
+#include "program/session.h"
+#include "program/settings.h"
 #include "tests/core/accounting/deposit_session.h"
 
 int main(int argc, char** argv) {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/preferences.h"
-#include "tests/core/app/fakes.h"
+#include "tests/core/program/fakes.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include <string>
 
 #include "../directory/fake_store.h"
-#include "app/session.h"
-#include "app/settings.h"
 #include "directory/dirclient.h"
 #include "directory/dirclient_setup.h"
+#include "program/session.h"
+#include "program/settings.h"
 
 namespace tally::testing {
 

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <vector>
 
+#include "browse/context_navigation.h"
+#include "browse/object_list.h"
 #include "browse_fixture.h"
-#include "directory/context_navigation.h"
-#include "directory/object_list.h"
 
 namespace tally::testing {
 namespace {

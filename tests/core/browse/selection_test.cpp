@@ -1,9 +1,9 @@
 // The three information lines for each kind of selection, in both number formats, and the state
 // that the account and report commands read afterwards.
+#include "accounting/account_attributes.h"
+#include "browse/object_list.h"
+#include "browse/selection.h"
 #include "browse_fixture.h"
-#include "directory/account_attributes.h"
-#include "directory/object_list.h"
-#include "directory/selection.h"
 
 namespace tally::testing {
 namespace {

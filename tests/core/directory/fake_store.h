@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "dirstore/store.h"
 #include "directory/dirclient_names.h"
+#include "dirstore/store.h"
 
 namespace tally::testing {
 

@@ -11,8 +11,8 @@ namespace tally::reports {
 namespace {
 
 TEST(AccountBalancesTest, EveryUserOnceInBothModes) {
-    const std::vector<std::string> entries = {"* (All users in this context)", "AJONES",
-                                              "JSMITH", "STAFF (Group)", "NOBAL", "BROKEN"};
+    const std::vector<std::string> entries = {
+        "* (All users in this context)", "AJONES", "JSMITH", "STAFF (Group)", "NOBAL", "BROKEN"};
     auto read = [](const std::string& name) -> BalanceReading {
         static const std::map<std::string, BalanceReading> known = {
             {"AJONES", {true, 1250, 0}},
@@ -22,18 +22,19 @@ TEST(AccountBalancesTest, EveryUserOnceInBothModes) {
         };
         return known.at(name);
     };
-    EXPECT_EQ(AccountBalancesReport("SALES.CORP", entries, 6, {false, 0, 1}, read),
+    EXPECT_EQ(AccountBalancesReport("SALES.CORP", entries, 6, IntegerAmountMode(), read),
               "  SALES.CORP: All Account Balances\r\n"
               "AJONES       1250\r\n"
               "JSMITH        -75\r\n"
               "NOBAL           0\r\n"
               "BROKEN   (balance not read: error -650)\r\n");
-    EXPECT_EQ(AccountBalancesReport("SALES.CORP", {"AJONES", "JSMITH"}, 6, {true, 2, 100}, read),
-              "  SALES.CORP: All Account Balances\r\n"
-              "AJONES      12.50\r\n"
-              "JSMITH      -0.75\r\n");
+    EXPECT_EQ(
+        AccountBalancesReport("SALES.CORP", {"AJONES", "JSMITH"}, 6, MakeAmountMode(true, 2), read),
+        "  SALES.CORP: All Account Balances\r\n"
+        "AJONES      12.50\r\n"
+        "JSMITH      -0.75\r\n");
     EXPECT_EQ(AccountBalancesReport("EMPTY.CORP", {"* (All users in this context)"}, 0,
-                                    {false, 0, 1}, read),
+                                    IntegerAmountMode(), read),
               "  EMPTY.CORP: All Account Balances\r\n");
     EXPECT_EQ(BalancesBaseName("SALES.ACME"), "SALES");
     EXPECT_EQ(BalancesBaseName("[Root]"), "[Root]");

@@ -41,19 +41,20 @@ TEST(NumberRulesTest, IntegerAndDecimalRulesReadAsTheLogWasAlwaysRead) {
         std::int64_t integer;
         double decimal;
     } cases[] = {
-        {"12", 12, 12.0},           {" \t-7,8", -7, -7.0},  {"+3x", 3, 3.0},
-        {"\"5\"", 0, 0.0},          {"", 0, 0.0},           {"12.75", 12, 12.75},
-        {"1e2", 1, 100.0},          {".5", 0, 0.5},         {"inf", 0, 0.0},
-        {"99999999999999999999", INT64_MAX, 1e20},        {"-0", 0, 0.0},
-        {"\r\n", 0, 0.0},
+        {"12", 12, 12.0},  {" \t-7,8", -7, -7.0},
+        {"+3x", 3, 3.0},   {"\"5\"", 0, 0.0},
+        {"", 0, 0.0},      {"12.75", 12, 12.75},
+        {"1e2", 1, 100.0}, {".5", 0, 0.5},
+        {"inf", 0, 0.0},   {"99999999999999999999", INT64_MAX, 1e20},
+        {"-0", 0, 0.0},    {"\r\n", 0, 0.0},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ReadIntegerRule(c.text), c.integer) << c.text;
         EXPECT_DOUBLE_EQ(ReadDecimalRule(c.text), c.decimal) << c.text;
     }
-    EXPECT_EQ(CostText({1250, 0}, {false, 0}), "1250");
-    EXPECT_EQ(CostText({0, 12.5}, {true, 2}), "12.50");
-    EXPECT_EQ(CostText({0, 0.0}, {true, 2}), "0.00");
+    EXPECT_EQ(CostText({1250, 0}, IntegerAmountMode()), "1250");
+    EXPECT_EQ(CostText({0, 12.5}, MakeAmountMode(true, 2)), "12.50");
+    EXPECT_EQ(CostText({0, 0.0}, MakeAmountMode(true, 2)), "0.00");
 }
 
 TEST(TransactionTestTest, EveryTransactionRecordIsToldApartFromAPrintJob) {
@@ -61,7 +62,8 @@ TEST(TransactionTestTest, EveryTransactionRecordIsToldApartFromAPrintJob) {
         const char* line;
         bool transaction;
     } cases[] = {
-        {"\"JS.S\",\"Deposit\",\"ADMIN\",\"\",\"A1\",\"\",\"\",\"07/04/99\",\"14:05\",,,100,200\r\n",
+        {"\"JS.S\",\"Deposit\",\"ADMIN\",\"\",\"A1\",\"\",\"\",\"07/04/"
+         "99\",\"14:05\",,,100,200\r\n",
          true},
         {"\"JS.S\",\"Charge late\",\"ADMIN\",\"\",\"A1\",\"\",\"\",\"d\",\"t\",,,-1,2\r\n", true},
         // A charge reason of the operator's own: fields 10 and 11 are empty all the same.
@@ -80,14 +82,14 @@ TEST(ReadableColumnsTest, PagesAndCostComeFromTheirColumns) {
     line.replace(0, 6, "JSMITH");
     line.replace(58, 4, "  12");
     line.replace(63, 8, "   3.50 ");
-    const PagesAndCost integer = ReadableColumns(line, {false, 0});
+    const PagesAndCost integer = ReadableColumns(line, IntegerAmountMode());
     EXPECT_EQ(integer.pages, 12);
     EXPECT_EQ(integer.cost.whole, 3);
-    EXPECT_DOUBLE_EQ(ReadableColumns(line, {true, 2}).cost.decimal, 3.5);
+    EXPECT_DOUBLE_EQ(ReadableColumns(line, MakeAmountMode(true, 2)).cost.decimal, 3.5);
     // No pages: no cost is read; a short line has neither.
     line.replace(58, 4, "    ");
-    EXPECT_EQ(ReadableColumns(line, {false, 0}).cost.whole, 0);
-    EXPECT_EQ(ReadableColumns("JSMITH   short\r\n", {false, 0}).pages, 0);
+    EXPECT_EQ(ReadableColumns(line, IntegerAmountMode()).cost.whole, 0);
+    EXPECT_EQ(ReadableColumns("JSMITH   short\r\n", IntegerAmountMode()).pages, 0);
 }
 
 }  // namespace

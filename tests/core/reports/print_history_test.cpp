@@ -41,7 +41,7 @@ void Check(PrintHistory& history, const std::vector<Expectation>& lines) {
 }
 
 TEST(PrintHistoryTest, AUsersLinesAreListedAndOnlyPrintJobsCount) {
-    PrintHistory history({"jsmith", "JSMITH.SALES.CORP", false}, {false, 0});
+    PrintHistory history({"jsmith", "JSMITH.SALES.CORP", false}, IntegerAmountMode());
     Check(history, {
                        {Job("JSMITH.SALES.CORP", "3", "30"), true},
                        {Job("jsmith.sales.corp", "2", "20"), true},  // case ignored
@@ -64,24 +64,24 @@ TEST(PrintHistoryTest, AUsersLinesAreListedAndOnlyPrintJobsCount) {
 }
 
 TEST(PrintHistoryTest, ReadableLinesMatchOnTheFirstTenCharactersAndABlank) {
-    PrintHistory history({"LONGUSERNAME1", "LONGUSERNAME1.CORP", false}, {false, 0});
+    PrintHistory history({"LONGUSERNAME1", "LONGUSERNAME1.CORP", false}, IntegerAmountMode());
     Check(history, {{Readable("LONGUSERNAME1", "1", "1"), true},
                     {Readable("LONGUSERNAME2", "1", "1"), true},  // shares the first ten
                     {"LONGUSERNA\r\n", false}});
 }
 
 TEST(PrintHistoryTest, DecimalModeSumsDecimalCostsAndAnEmptyLogGivesZeroTotals) {
-    PrintHistory empty({"JSMITH", "JSMITH.SALES.CORP", false}, {true, 2});
+    PrintHistory empty({"JSMITH", "JSMITH.SALES.CORP", false}, MakeAmountMode(true, 2));
     EXPECT_EQ(empty.Totals(), "\r\nTotal pages: 0\r\nTotal cost: 0.00\r\n");
 
-    PrintHistory history({"JSMITH", "JSMITH.SALES.CORP", false}, {true, 2});
+    PrintHistory history({"JSMITH", "JSMITH.SALES.CORP", false}, MakeAmountMode(true, 2));
     Check(history, {{Job("JSMITH.SALES.CORP", "2", "0.15"), true},
                     {Readable("JSMITH", "1", "   1.10"), true}});
     EXPECT_EQ(history.Totals(), "\r\nTotal pages: 3\r\nTotal cost: 1.25\r\n");
 }
 
 TEST(PrintHistoryTest, TotalsDoNotWrapPast32Bits) {
-    PrintHistory history({"JSMITH", "JSMITH.SALES.CORP", false}, {false, 0});
+    PrintHistory history({"JSMITH", "JSMITH.SALES.CORP", false}, IntegerAmountMode());
     for (int i = 0; i < 3; ++i) {
         history.Take(Job("JSMITH.SALES.CORP", "2000000000", "2000000000"));
     }
@@ -94,7 +94,7 @@ TEST(PrintHistoryTest, AGroupTakesItsOwnLinesAndItsMembersAskingEachNameOnce) {
         ++asked[name];
         return name == "JSMITH.SALES.CORP" || name == "FYOUNG.ACCOUNTS.CORP";
     };
-    PrintHistory history({"STAFF", "STAFF.SALES.CORP", true}, {false, 0}, isMember);
+    PrintHistory history({"STAFF", "STAFF.SALES.CORP", true}, IntegerAmountMode(), isMember);
     Check(history, {
                        {Job("JSMITH.SALES.CORP", "1", "1"), true},
                        {Job("FYOUNG.ACCOUNTS.CORP", "2", "2"), true},  // a member elsewhere
@@ -111,7 +111,7 @@ TEST(PrintHistoryTest, AGroupTakesItsOwnLinesAndItsMembersAskingEachNameOnce) {
 
 TEST(PrintHistoryTest, AFullNameLongerThanNinetyThreeCharactersIsMatchedWhole) {
     const std::string name = std::string(120, 'U') + ".CORP";
-    PrintHistory history({"U", name, false}, {false, 0});
+    PrintHistory history({"U", name, false}, IntegerAmountMode());
     EXPECT_TRUE(history.Take(Job(name, "1", "1")));
     EXPECT_FALSE(history.Take(Job(std::string(120, 'U') + ".CORPS", "1", "1")));
 }

@@ -14,7 +14,7 @@ std::string Job(const std::string& user, const std::string& printer, const std::
 }
 
 TEST(PrintStatisticsTest, ByUserInIntegerModeTheReportIsLaidOutExactly) {
-    PrintStatistics stats(kByUser, "User", false, {false, 0});
+    PrintStatistics stats(kByUser, "User", false, IntegerAmountMode());
     for (const std::string& line : {
              Job("JSMITH.SALES", "L1", "07/01/99", "3", "30"),
              std::string("JSMITH      readable line without commas\r\n"),
@@ -39,7 +39,7 @@ TEST(PrintStatisticsTest, ByUserInIntegerModeTheReportIsLaidOutExactly) {
 }
 
 TEST(PrintStatisticsTest, DecimalModeAndAnEmptyLog) {
-    PrintStatistics empty(kByPrinter, "Printer", false, {true, 2});
+    PrintStatistics empty(kByPrinter, "Printer", false, MakeAmountMode(true, 2));
     empty.Take("only a Readable line\r\n");
     EXPECT_EQ(empty.Report(),
               "Printer print totals:  to \r\n\r\n"
@@ -48,7 +48,7 @@ TEST(PrintStatisticsTest, DecimalModeAndAnEmptyLog) {
               "-------    -----    ------\r\n"
               "Totals         0      0.00\r\n");
 
-    PrintStatistics stats(kByPrinter, "Printer", false, {true, 2});
+    PrintStatistics stats(kByPrinter, "Printer", false, MakeAmountMode(true, 2));
     stats.Take(Job("A", "LASER1", "d1", "2", "0.25"));
     stats.Take(Job("B", "LASER1", "d2", "1", "1.00"));
     EXPECT_NE(stats.Report().find("LASER1         3      1.25\r\n"), std::string::npos)
@@ -56,7 +56,7 @@ TEST(PrintStatisticsTest, DecimalModeAndAnEmptyLog) {
 }
 
 TEST(PrintStatisticsTest, AGroupCountsOnlyItsMembersAndListsThoseWithoutJobs) {
-    PrintStatistics stats(kByUser, "STAFF", true, {false, 0});
+    PrintStatistics stats(kByUser, "STAFF", true, IntegerAmountMode());
     stats.AddMember("JSMITH.SALES.CORP");
     stats.AddMember("IDLE.SALES.CORP");
     stats.Take(Job("OUTSIDER.CORP", "L1", "first", "100", "100"));  // dates count all the same
@@ -69,7 +69,7 @@ TEST(PrintStatisticsTest, AGroupCountsOnlyItsMembersAndListsThoseWithoutJobs) {
 }
 
 TEST(PrintStatisticsTest, NoRowLimitAndKeysAreKeptWhole) {
-    PrintStatistics stats(kByUser, "User", false, {false, 0});
+    PrintStatistics stats(kByUser, "User", false, IntegerAmountMode());
     for (int i = 0; i < 10050; ++i) {
         stats.Take(Job("U" + std::to_string(i), "L", "d", "1", "1"));
     }

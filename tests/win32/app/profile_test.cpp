@@ -8,8 +8,8 @@
 #include <string>
 
 #include "app/preferences.h"
-#include "app/settings.h"
-#include "app/win32/platform_settings.h"
+#include "program/settings.h"
+#include "program/win32/platform_settings.h"
 
 namespace {
 

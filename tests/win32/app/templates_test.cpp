@@ -7,8 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "app/win32/dialogs.h"
-#include "app/win32/shell_state.h"
+#include "app/win32/about_dialog.h"
+#include "app/win32/main_dialog.h"
+#include "app/win32/main_window.h"
+#include "app/win32/preferences_dialog.h"
+#include "app/win32/tips_dialog.h"
+#include "browse/win32/schema_keyword_list.h"
+#include "program/win32/dialog_support.h"
+#include "program/win32/main_windows.h"
 #include "resources/resource.h"
 #include "tests/win32/support/template_check.h"
 
@@ -115,7 +121,7 @@ TEST_F(Templates, Preferences) {
         {IDOK, "Button", kPush, "Save", 67, 149, 40, 14},
         {IDCANCEL, "Button", kPush, "Cancel", 135, 149, 40, 14},
     });
-    // The two unsorted lists must keep the action order: index i is command 310 + i.
+    // The two unsorted lists must keep the action order: index i is command CMD_DEPOSIT + i.
     EXPECT_EQ(GetWindowLongA(GetDlgItem(dialog, IDC_DBLCLICK_USER), GWL_STYLE) & CBS_SORT, 0);
     EXPECT_EQ(GetWindowLongA(GetDlgItem(dialog, IDC_DBLCLICK_GROUP), GWL_STYLE) & CBS_SORT, 0);
 }

@@ -7,11 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
-#include "app/win32/command_seams.h"
-#include "app/win32/list_box.h"
-#include "app/win32/shell_state.h"
-#include "directory/selection.h"
+#include "app/win32/commands.h"
+#include "app/win32/main_list_actions.h"
+#include "browse/selection.h"
+#include "browse/win32/list_box.h"
+#include "browse/win32/selection_view.h"
+#include "program/settings.h"
+#include "program/win32/main_windows.h"
 #include "resources/resource.h"
 
 namespace {
@@ -161,7 +163,7 @@ TEST_F(BrowseShell, DoubleClickPostsTheConfiguredAccountCommand) {
               (std::vector<int>{CMD_CHARGE, CMD_SET_CREDIT_LIMIT, CMD_SET_CREDIT_LIMIT}));
 }
 
-// 310 + 7 would be Exit and 310 + 8 Preferences: a stored index outside the four posts nothing.
+// CMD_DEPOSIT + 7 would be Exit and + 8 Preferences: a stored index outside the four posts nothing.
 TEST_F(BrowseShell, DoubleClickIgnoresAnIndexOutsideTheFourActions) {
     MainWindow = owner;
     SelectedCount = 1;

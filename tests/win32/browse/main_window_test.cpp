@@ -13,15 +13,24 @@
 #include <vector>
 
 #include "../../core/browse/browse_fixture.h"
-#include "app/session.h"
-#include "app/settings.h"
-#include "app/win32/browse_dialogs.h"
-#include "app/win32/command_seams.h"
-#include "app/win32/dialogs.h"
-#include "app/win32/list_box.h"
-#include "app/win32/shell_state.h"
-#include "directory/context_navigation.h"
-#include "directory/selection.h"
+#include "app/win32/about_dialog.h"
+#include "app/win32/commands.h"
+#include "app/win32/main_dialog.h"
+#include "app/win32/main_list_actions.h"
+#include "app/win32/main_window.h"
+#include "app/win32/preferences_dialog.h"
+#include "app/win32/tips_dialog.h"
+#include "browse/context_navigation.h"
+#include "browse/selection.h"
+#include "browse/win32/context_dialog.h"
+#include "browse/win32/group_dialog.h"
+#include "browse/win32/list_box.h"
+#include "browse/win32/schema_keyword_list.h"
+#include "browse/win32/selection_view.h"
+#include "program/session.h"
+#include "program/settings.h"
+#include "program/win32/dialog_support.h"
+#include "program/win32/main_windows.h"
 #include "resources/resource.h"
 
 namespace tally::testing {
@@ -242,7 +251,7 @@ TEST_F(MainWindowTest, RightClickSelectsTheEntryUnderThePointerOrEveryEntryBelow
 }
 
 TEST_F(MainWindowTest, PopupMenuOffersTheFiveCommandsInOrder) {
-    const PopupMenu menu = MainListPopupMenu();
+    const UniqueMenu menu = MainListPopupMenu();
     ASSERT_NE(menu.get(), nullptr);
     const std::vector<std::pair<int, std::string>> expected = {
         {CMD_DEPOSIT, "Deposit"},

@@ -6,12 +6,18 @@
 
 #include <string>
 
-#include "app/settings.h"
-#include "app/win32/dialogs.h"
-#include "app/win32/list_box.h"
-#include "app/win32/shell_state.h"
+#include "accounting/account_attributes.h"
+#include "app/win32/about_dialog.h"
+#include "app/win32/main_dialog.h"
+#include "app/win32/main_window.h"
+#include "app/win32/preferences_dialog.h"
+#include "app/win32/tips_dialog.h"
 #include "bench/browse/generated_network.h"
-#include "directory/account_attributes.h"
+#include "browse/win32/list_box.h"
+#include "browse/win32/schema_keyword_list.h"
+#include "program/settings.h"
+#include "program/win32/dialog_support.h"
+#include "program/win32/main_windows.h"
 #include "resources/resource.h"
 
 namespace {

@@ -1,0 +1,211 @@
+#include "accounting/account_attributes.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "directory/buffer_owner.h"
+#include "program/session.h"
+#include "program/settings.h"
+
+namespace {
+
+// Returned when a request buffer cannot be had, so the caller reports a failure it can see.
+constexpr DirStatus kNoBuffer = -1;
+// Returned for an operation number outside the four, which changes nothing.
+constexpr DirStatus kUnknownOperation = -1;
+// Octet strings are copied into the caller's area up to this many octets, network addresses up
+// to kNetAddressOctets: the sizes of the areas the callers provide.
+constexpr std::uint32_t kOctetStringOctets = 128;
+constexpr std::uint32_t kNetAddressOctets = 12;
+// The syntax of an attribute the schema does not define.
+constexpr std::uint32_t kSyntaxUnknown = 0;
+
+// The syntax number of the attribute's definition, kSyntaxUnknown when it cannot be read.
+std::uint32_t DefinedSyntax(const char* attributeName, DirBuffer* request, DirBuffer* result) {
+    std::int32_t iteration = DIR_NO_MORE_ITERATIONS;
+    DirInitBuffer(DirectoryContext, DIR_REQ_READ_ATTR_DEF, request);
+    DirPutAttrName(DirectoryContext, request, attributeName);
+    if (DirReadAttrDefs(DirectoryContext, DIR_INFO_FULL_DEFINITIONS, 0, request, &iteration,
+                        result) != DIR_OK) {
+        return kSyntaxUnknown;
+    }
+    std::uint32_t count = 0;
+    char name[DIR_MAX_NAME_BYTES];
+    DirAttrInfo definition{};
+    DirGetAttrCount(DirectoryContext, result, &count);
+    if (DirGetAttrDef(DirectoryContext, result, name, &definition) != DIR_OK) {
+        return kSyntaxUnknown;
+    }
+    return definition.attrSyntaxID;
+}
+
+DirStatus FetchOctetString(DirBuffer* result, void* value) {
+    DirOctetString octets{};
+    const DirStatus status = DirGetAttrValue(DirectoryContext, result, SYN_OCTET_STRING, &octets);
+    if (status == DIR_OK && octets.data != nullptr) {
+        std::memcpy(value, octets.data, std::min(octets.length, kOctetStringOctets));
+    }
+    return status;
+}
+
+// The caller's record names its own 12-byte area; only the octets the address has are copied,
+// never more than that area holds.
+DirStatus FetchNetAddress(DirBuffer* result, void* value) {
+    DirNetAddress address{};
+    const DirStatus status = DirGetAttrValue(DirectoryContext, result, SYN_NET_ADDRESS, &address);
+    if (status == DIR_OK) {
+        auto* target = static_cast<DirNetAddress*>(value);
+        target->addressType = address.addressType;
+        target->length = address.length;
+        if (target->data != nullptr && address.data != nullptr) {
+            std::memcpy(target->data, address.data, std::min(address.length, kNetAddressOctets));
+        }
+    }
+    return status;
+}
+
+DirStatus FetchFirstValue(DirBuffer* result, std::uint32_t syntax, void* value) {
+    switch (syntax) {
+        case SYN_OCTET_STRING:
+            return FetchOctetString(result, value);
+        case SYN_NET_ADDRESS:
+            return FetchNetAddress(result, value);
+        default:
+            return DirGetAttrValue(DirectoryContext, result, syntax, value);
+    }
+}
+
+// Numbers read as 0; everything else (a flag, a string) as its first byte 0. An attribute of
+// unknown syntax clears only one byte, which every caller's area has.
+void ClearValue(std::uint32_t syntax, void* value) {
+    if (syntax == SYN_INTEGER || syntax == SYN_COUNTER) {
+        std::memset(value, 0, sizeof(std::int32_t));
+    } else {
+        std::memset(value, 0, 1);
+    }
+}
+
+DirStatus ModifyOneValue(const DirBufferOwner& request, const char* objectName,
+                         const char* attributeName, std::uint32_t syntax, const void* value,
+                         std::uint32_t changeType) {
+    DirInitBuffer(DirectoryContext, DIR_REQ_MODIFY, request.get());
+    DirPutChange(DirectoryContext, request.get(), changeType, attributeName);
+    DirPutAttrValue(DirectoryContext, request.get(), syntax, value);
+    return DirModifyObject(DirectoryContext, objectName, nullptr, 0, request.get());
+}
+
+// Brings the stored balance to zero by subtracting `balance`. The most negative balance has no
+// 32-bit opposite, so it is taken away in two additions that each fit the counter.
+DirStatus SubtractBalance(const char* objectName, std::int32_t balance) {
+    if (balance == std::numeric_limits<std::int32_t>::min()) {
+        const DirStatus status = AdjustBalance(objectName, std::numeric_limits<std::int32_t>::max(),
+                                               &AccountValues.Balance);
+        if (status != DIR_OK) {
+            return status;
+        }
+        return AdjustBalance(objectName, 1, &AccountValues.Balance);
+    }
+    return AdjustBalance(objectName, -balance, &AccountValues.Balance);
+}
+
+// The old balance is taken away first and the new one added. When taking it away fails, the new
+// balance is not added: it would land on top of the old one and report success.
+DirStatus SetBalance(const char* objectName) {
+    const DirStatus status = SubtractBalance(objectName, AccountValues.Balance);
+    if (status != DIR_OK) {
+        return status;
+    }
+    return AdjustBalance(objectName, OperationAmount, &AccountValues.Balance);
+}
+
+// The flag first, then the limit: cleared when the flag is set, overwritten otherwise. A flag
+// that could not be written stops the operation so that the failure is reported.
+DirStatus SetLimit(const char* objectName) {
+    const AccountSchema& schema = gSettings.Schema;
+    const DirStatus status =
+        WriteAccountAttribute(objectName, schema.UnlimitedAttribute.c_str(),
+                              &AccountValues.Unlimited, DIR_CHANGE_OVERWRITE_VALUE);
+    if (status != DIR_OK) {
+        return status;
+    }
+    const std::uint32_t change =
+        AccountValues.Unlimited != 0 ? DIR_CHANGE_CLEAR_ATTRIBUTE : DIR_CHANGE_OVERWRITE_VALUE;
+    return WriteAccountAttribute(objectName, schema.LimitAttribute.c_str(), &OperationAmount,
+                                 change);
+}
+
+}  // namespace
+
+DirStatus ReadAccountAttribute(const char* objectName, const char* attributeName, void* value) {
+    DirBufferOwner request(DIR_BUFFER_SIZE);
+    DirBufferOwner result(DIR_BUFFER_SIZE);
+    if (!request.ok() || !result.ok()) {
+        ClearValue(kSyntaxUnknown, value);
+        return kNoBuffer;
+    }
+    std::uint32_t syntax = DefinedSyntax(attributeName, request.get(), result.get());
+
+    std::int32_t iteration = DIR_NO_MORE_ITERATIONS;
+    DirInitBuffer(DirectoryContext, DIR_REQ_READ, request.get());
+    DirPutAttrName(DirectoryContext, request.get(), attributeName);
+    DirStatus status = DirRead(DirectoryContext, objectName, DIR_INFO_NAMES_AND_VALUES, 0,
+                               request.get(), &iteration, result.get());
+    if (status == DIR_OK) {
+        std::uint32_t count = 0;
+        std::uint32_t valueCount = 0;
+        std::uint32_t valueSyntax = 0;
+        char name[DIR_MAX_NAME_BYTES];
+        DirGetAttrCount(DirectoryContext, result.get(), &count);
+        status = DirGetAttrName(DirectoryContext, result.get(), name, &valueCount, &valueSyntax);
+        if (status == DIR_OK) {
+            syntax = valueSyntax;
+            status = FetchFirstValue(result.get(), syntax, value);
+        }
+    }
+    if (status != DIR_OK) {
+        ClearValue(syntax, value);
+    }
+    return status;
+}
+
+DirStatus WriteAccountAttribute(const char* objectName, const char* attributeName,
+                                const void* value, std::uint32_t changeType) {
+    DirBufferOwner request(DIR_BUFFER_SIZE);
+    if (!request.ok()) {
+        return kNoBuffer;
+    }
+    const std::uint32_t syntax =
+        gSettings.Schema.LimitAttribute == attributeName ? SYN_INTEGER : SYN_BOOLEAN;
+    return ModifyOneValue(request, objectName, attributeName, syntax, value, changeType);
+}
+
+// Without a buffer nothing was asked of the directory, so the balance is left as it was; any
+// answer of the directory, refusal included, is followed by reading the balance back.
+DirStatus AdjustBalance(const char* objectName, std::int32_t amount, std::int32_t* balance) {
+    const char* attribute = gSettings.Schema.BalanceAttribute.c_str();
+    DirStatus status = kNoBuffer;
+    {
+        DirBufferOwner request(DIR_BUFFER_SIZE);
+        if (!request.ok()) {
+            return kNoBuffer;
+        }
+        status = ModifyOneValue(request, objectName, attribute, SYN_COUNTER, &amount,
+                                DIR_CHANGE_ADD_VALUE);
+    }
+    ReadAccountAttribute(objectName, attribute, balance);
+    return status;
+}
+
+DirStatus ApplyAccountOperation(const char* objectName) {
+    switch (CurrentOperation) {
+        case AccountOperation::Deposit:
+        case AccountOperation::Charge:
+            return AdjustBalance(objectName, OperationAmount, &AccountValues.Balance);
+        case AccountOperation::SetBalance:
+            return SetBalance(objectName);
+        case AccountOperation::SetLimit:
+            return SetLimit(objectName);
+    }
+    return kUnknownOperation;
+}

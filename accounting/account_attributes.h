@@ -1,0 +1,25 @@
+// A user's print account in the directory: balance, credit limit and unlimited-credit flag, under
+// the attribute names of the account schema in force (gSettings.Schema), read and changed through
+// the directory client on DirectoryContext. The values read last are in AccountValues
+// (program/values.h).
+#pragma once
+
+#include <cstdint>
+
+#include "directory/dirclient.h"
+#include "program/values.h"
+
+// Reads the first value of `attributeName` of `objectName` into `value` in its syntax's form
+// (32 bits for integers and counters, one byte for Booleans, a string otherwise); a value that
+// cannot be read is cleared by syntax. Returns the status of the read.
+DirStatus ReadAccountAttribute(const char* objectName, const char* attributeName, void* value);
+
+// One change (overwrite or clear) of the credit limit or the unlimited flag.
+DirStatus WriteAccountAttribute(const char* objectName, const char* attributeName,
+                                const void* value, std::uint32_t changeType);
+
+// Adds `amount` to the user's balance counter, then reads the balance back into `balance`.
+DirStatus AdjustBalance(const char* objectName, std::int32_t amount, std::int32_t* balance);
+
+// Applies CurrentOperation with OperationAmount and AccountValues to one user.
+DirStatus ApplyAccountOperation(const char* objectName);

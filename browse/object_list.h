@@ -1,0 +1,24 @@
+// The object lists: the users and groups of the current context for MainList, the containers for
+// the Select Context dialog, the groups for the Select Group dialog, each in the entry syntax of
+// program/list_entries.h.
+#pragma once
+
+#include <string>
+
+#include "program/list_entries.h"
+#include "program/values.h"
+
+// Where FillObjectList puts its entries: a list box in the program, a vector in the tests.
+class ObjectListSink {
+  public:
+    virtual ~ObjectListSink() = default;
+    virtual void clear() = 0;
+    virtual void add(const std::string& entry) = 0;
+    // Makes the first entry (in the list's own order) the current one.
+    virtual void selectFirst() = 0;
+};
+
+// Lists the current context's objects of `className` into `list`: "User" also lists the groups
+// and adds the all-users entry; "Organizational Unit" also lists the organizations and adds the
+// parent entry below the root; "Group" alone only adds. A listing that fails keeps what it had.
+void FillObjectList(ObjectListSink& list, const char* className);

@@ -1,0 +1,31 @@
+#include "program/session.h"
+
+DirContextHandle DirectoryContext = 0;
+std::string CurrentContextName;
+
+std::string NotLoggedInMessage(std::string_view problem) {
+    std::string text = "Not logged into Directory Services!";
+    if (!problem.empty()) {
+        text += "\n\n";
+        text += problem;
+    }
+    return text;
+}
+
+bool ApplyStartContext(std::string_view commandLine, NameContextSetter& client,
+                       std::string& currentName) {
+    if (commandLine.empty() || commandLine.size() > kStartContextChars) {
+        return false;
+    }
+    if (client.setNameContext(DIR_ROOT_NAME) != 0) {
+        return false;
+    }
+    const std::string startName(commandLine);
+    if (client.setNameContext(startName) == 0) {
+        currentName = startName;
+        return true;
+    }
+    client.setNameContext(DIR_ROOT_NAME);
+    client.setNameContext(currentName);
+    return false;
+}

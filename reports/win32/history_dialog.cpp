@@ -62,6 +62,9 @@ std::string FullNameOf(const std::string& name) {
 
 void Start(HWND dialog, HistoryRun& run) {
     CentreDialog(dialog);
+    // The reading keeps the queue busy from the start, so the dialog would otherwise only show
+    // once the log has been read.
+    ShowWindow(dialog, SW_SHOW);
     const std::string title = "Print History: " + SelectionText;
     SetWindowTextA(dialog, title.c_str());
     if (!run.log.Open(gSettings.LogFilePath)) {
@@ -110,7 +113,10 @@ void Continue(HWND dialog, HistoryRun& run) {
             run.report.Write(line);
         }
     };
-    if (!ReadLogSlice(dialog, run.log, take, run.progress, kStatusPrefix, CMD_HISTORY_CONTINUE)) {
+    const SliceEnd end =
+        ReadLogSlice(dialog, run.log, take, run.progress, kStatusPrefix, CMD_HISTORY_CONTINUE,
+                     [&run] { return run.history.has_value(); });
+    if (end != SliceEnd::EndOfLog) {
         return;
     }
     run.report.Write(run.history->Totals());

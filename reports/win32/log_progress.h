@@ -1,7 +1,9 @@
-// Reading the log inside the progress dialog: lines are read in slices of a few milliseconds,
-// and between two slices the messages that wait (Cancel, a repaint) are answered first. The
-// dialog posts itself its continue command to come back to the reading, so everything stays on
-// the program's one thread.
+// Reading the log inside the progress dialog, on the program's one thread: lines are read in
+// slices of a few milliseconds, and between two slices whatever waits for the program is
+// answered: the operator's input (Cancel, Escape, the close box) and repaints are handled at
+// once, other posted messages first by posting the continue command behind them. A posted
+// command alone would not do: the window system hands out posted messages before input and
+// repaints, so a dialog that only ever re-posted itself would neither paint nor hear Cancel.
 #pragma once
 
 #include <windows.h>
@@ -13,20 +15,29 @@
 
 namespace tally::reports {
 
-// Shows the reading's progress in the dialog's status text and bar when the shown value changes.
+// Shows the reading's progress in the dialog's status text and bar.
 void ShowReadingProgress(HWND dialog, const char* statusPrefix, int shown);
 
+// Handles the input, repaints and sent messages that wait, for the dialog and every other window
+// of the program. True when posted messages wait as well.
+bool AnswerWaitingMessages(HWND dialog);
+
+enum class SliceEnd {
+    EndOfLog,  // every line was read
+    Yielded,   // the continue command was posted behind waiting messages
+    Stopped,   // something answered meanwhile ended the run (Cancel, the close box)
+};
+
 // Reads lines and hands each to `take`, then lets `progress` (HistoryProgress or
-// StatisticsProgress) see the percentage read. Returns true at the end of the log; false when a
-// message waits, after posting `continueCommand` to the dialog so that reading resumes with the
-// next line once the message has been answered.
-template <typename Take, typename Progress>
-bool ReadLogSlice(HWND dialog, LogReader& reader, Take&& take, Progress& progress,
-                  const char* statusPrefix, int continueCommand) {
-    // Looking for waiting messages costs a round trip to the window system, so it is done once a
+// StatisticsProgress) see the percentage read. `running()` tells whether the run still goes on
+// after waiting messages were answered.
+template <typename Take, typename Progress, typename Running>
+SliceEnd ReadLogSlice(HWND dialog, LogReader& reader, Take&& take, Progress& progress,
+                      const char* statusPrefix, int continueCommand, Running&& running) {
+    // Asking for waiting messages costs a round trip to the window system, so it is done once a
     // slice of this length has passed, often enough to answer Cancel and repaints at once.
-    constexpr DWORD kSliceMilliseconds = 30;
-    constexpr unsigned kLinesBetweenClockChecks = 512;
+    constexpr DWORD kSliceMilliseconds = 25;
+    constexpr unsigned kLinesBetweenClockChecks = 256;
     DWORD sliceStart = GetTickCount();
     unsigned lines = 0;
     std::string_view line;
@@ -39,14 +50,17 @@ bool ReadLogSlice(HWND dialog, LogReader& reader, Take&& take, Progress& progres
             GetTickCount() - sliceStart < kSliceMilliseconds) {
             continue;
         }
-        MSG waiting;
-        if (PeekMessageA(&waiting, nullptr, 0, 0, PM_NOREMOVE)) {
+        const bool postedWaiting = AnswerWaitingMessages(dialog);
+        if (!running()) {
+            return SliceEnd::Stopped;
+        }
+        if (postedWaiting) {
             PostMessageA(dialog, WM_COMMAND, continueCommand, 0);
-            return false;
+            return SliceEnd::Yielded;
         }
         sliceStart = GetTickCount();
     }
-    return true;
+    return SliceEnd::EndOfLog;
 }
 
 }  // namespace tally::reports

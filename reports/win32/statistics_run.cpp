@@ -39,6 +39,9 @@ void End(HWND dialog, StatisticsRun& run) {
 
 void Start(HWND dialog, StatisticsRun& run) {
     CentreDialog(dialog);
+    // The reading keeps the queue busy from the start, so the dialog would otherwise only show
+    // once the log has been read.
+    ShowWindow(dialog, SW_SHOW);
     if (!run.log.Open(run.choice.logPath)) {
         ShowReportError(dialog, "Error opening " + run.choice.logPath);
         End(dialog, run);
@@ -129,7 +132,10 @@ void Continue(HWND dialog, StatisticsRun& run) {
         return;
     }
     auto take = [&run](std::string_view line) { run.statistics->Take(line); };
-    if (!ReadLogSlice(dialog, run.log, take, run.progress, kStatusPrefix, CMD_STATS_CONTINUE)) {
+    const SliceEnd end =
+        ReadLogSlice(dialog, run.log, take, run.progress, kStatusPrefix, CMD_STATS_CONTINUE,
+                     [&run] { return run.statistics.has_value(); });
+    if (end != SliceEnd::EndOfLog) {
         return;
     }
     run.log.Close();

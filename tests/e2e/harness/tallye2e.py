@@ -289,6 +289,12 @@ class Display:
         env = dict(os.environ, DISPLAY=self.name)
         subprocess.run(["xdotool", "type", "--delay", "60", "--", text], check=True, env=env)
 
+    def click(self, x, y):
+        """A real mouse click (xdotool) at the screen position x, y."""
+        env = dict(os.environ, DISPLAY=self.name)
+        subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "1"], check=True,
+                       env=env)
+
     def stop(self):
         stop_process(self.process)
 
@@ -515,6 +521,9 @@ class Session:
         self.layout = Layout()
         self.keep = os.environ.get("TALLY_E2E_KEEP") == "1"
         self.temp = tempfile.mkdtemp(prefix=f"tally-e2e-{name}-")
+        # The program's current directory, where it writes its report files.
+        self.workdir = os.path.join(self.temp, "work")
+        os.makedirs(self.workdir)
         self.display = None
         self.prefix = None
         self.driver = None
@@ -554,7 +563,8 @@ class Session:
         if cmdline is not None:
             words += ["--cmdline", cmdline]
         process = subprocess.Popen(words, env=self.env(), stdout=subprocess.PIPE,
-                                   stderr=subprocess.STDOUT, text=True, encoding="latin-1")
+                                   stderr=subprocess.STDOUT, text=True, encoding="latin-1",
+                                   cwd=self.workdir)
         self.apps.append(process)
         log(f"started {os.path.basename(exe)} (pid {process.pid})"
             + (f" with command line {cmdline!r}" if cmdline is not None else ""))

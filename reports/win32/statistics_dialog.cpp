@@ -78,7 +78,9 @@ bool AskForLog(HWND dialog, std::string& path) {
     ask.nMaxFile = static_cast<DWORD>(kPathChars);
     ask.lpstrInitialDir = folder.c_str();
     ask.lpstrTitle = "Open Log File";
-    ask.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
+    // The program's current directory, where the reports go, stays where it was: the dialog would
+    // otherwise move it to the folder of the log it opened.
+    ask.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_NOCHANGEDIR;
     if (!GetOpenFileNameA(&ask)) {
         return false;
     }

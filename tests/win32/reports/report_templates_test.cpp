@@ -1,0 +1,76 @@
+// The report dialogs as the program loads them: the progress dialog both log-reading reports run
+// in, and the Printing Statistics dialog, control by control, with neither offering a system
+// menu.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include "resources/resource.h"
+#include "tests/win32/support/template_check.h"
+
+namespace {
+
+using tally::win32test::ExpectedControl;
+using tally::win32test::StyleOf;
+using tally::win32test::TextOf;
+
+class ReportTemplates : public tally::win32test::TemplateTest {
+  protected:
+    ReportTemplates() : TemplateTest(800, 700) {}
+
+    void expectReportControls(const std::vector<ExpectedControl>& controls) {
+        expectControls(controls, [](HWND child, const ExpectedControl& expected) {
+            EXPECT_EQ(StyleOf(child) & expected.style, expected.style) << expected.text;
+            EXPECT_EQ(TextOf(child), expected.text);
+        });
+    }
+    void expectNoSystemMenu() { EXPECT_EQ(GetWindowLongA(dialog, GWL_STYLE) & WS_SYSMENU, 0); }
+};
+
+TEST_F(ReportTemplates, HistoryDialog) {
+    open("HistoryDialog");
+    expectClientSize(160, 58);
+    expectFont("MS Sans Serif");
+    expectNoSystemMenu();
+    expectReportControls({
+        {IDC_REPORT_STATUS, "Static", SS_CENTER, "Text", 1, 9, 158, 8},
+        {IDC_REPORT_PROGRESS, "msctls_progress32", 0, "", 15, 21, 130, 12},
+        {IDCANCEL, "Button", BS_PUSHBUTTON, "Cancel", 60, 40, 40, 14},
+    });
+    HWND bar = GetDlgItem(dialog, IDC_REPORT_PROGRESS);
+    EXPECT_EQ(SendMessageA(bar, PBM_GETRANGE, TRUE, 0), 0);
+    EXPECT_EQ(SendMessageA(bar, PBM_GETRANGE, FALSE, 0), 100);
+}
+
+TEST_F(ReportTemplates, Stats) {
+    open("Stats");
+    EXPECT_EQ(TextOf(dialog), "Printing Statistics");
+    expectClientSize(146, 137);
+    expectFont("MS Sans Serif");
+    expectNoSystemMenu();
+    const DWORD radio = BS_AUTORADIOBUTTON;
+    const DWORD first = BS_AUTORADIOBUTTON | WS_GROUP;
+    expectReportControls({
+        {tally::win32test::kStatic, "Static", SS_CENTER,
+         "Warning: Mixing numerical formats Pages and Currency will result in unreliable cost "
+         "totals!",
+         2, 3, 142, 24},
+        {tally::win32test::kStatic, "Button", BS_GROUPBOX, "Generate totals from:", 2, 27, 142, 62},
+        {IDC_STATS_USERS, "Button", first, "Users", 11, 38, 40, 10},
+        {IDC_STATS_PRINT_SERVERS, "Button", radio, "Print Servers", 11, 51, 51, 10},
+        {IDC_STATS_PRINTERS, "Button", radio, "Printers", 11, 64, 44, 10},
+        {IDC_STATS_QUEUES, "Button", radio, "Queues", 80, 38, 40, 10},
+        {IDC_STATS_CLIENT_CODES, "Button", radio, "Client codes", 80, 51, 54, 10},
+        {IDC_STATS_GROUPS, "Button", radio, "Groups", 80, 64, 54, 10},
+        {IDC_STATS_BALANCES, "Button", radio, "View all balances", 39, 76, 68, 10},
+        {tally::win32test::kStatic, "Button", BS_GROUPBOX, "Read from: (ASCII delimited required)",
+         2, 91, 142, 24},
+        {IDC_STATS_OTHER_LOG, "Button", first, "Other log file", 11, 101, 58, 10},
+        {IDC_STATS_JOBTALLY_LOG, "Button", radio, "JOBTALLY.LOG", 72, 101, 64, 10},
+        {IDOK, "Button", BS_PUSHBUTTON, "Create report", 16, 120, 60, 14},
+        {IDCANCEL, "Button", BS_PUSHBUTTON, "Close", 86, 120, 40, 14},
+    });
+}
+
+}  // namespace

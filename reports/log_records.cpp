@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace tally::reports {
@@ -38,20 +39,14 @@ std::string_view WithoutLineEnd(std::string_view line) {
     return line;
 }
 
-// Where a field that starts at `at` with a double quote ends: one past its closing quote, with
-// "" inside standing for a quote. npos when it has no closing quote.
-std::size_t EndOfQuotedField(std::string_view line, std::size_t at) {
-    for (std::size_t i = at + 1; i < line.size(); ++i) {
-        if (line[i] != '"') {
-            continue;
-        }
-        if (i + 1 < line.size() && line[i + 1] == '"') {
-            ++i;
-            continue;
-        }
-        return i + 1;
+// The next double quote from `from`, or `end`. Quoted texts are the long part of a record, so
+// they are searched with the library's vectorised memchr rather than byte by byte.
+const char* NextQuote(const char* from, const char* end) {
+    if (from >= end) {
+        return end;
     }
-    return std::string_view::npos;
+    const void* found = std::memchr(from, '"', static_cast<std::size_t>(end - from));
+    return found != nullptr ? static_cast<const char*>(found) : end;
 }
 
 std::string_view Columns(std::string_view line, std::size_t first, std::size_t width) {
@@ -65,36 +60,51 @@ std::string_view Columns(std::string_view line, std::size_t first, std::size_t w
 
 std::size_t DelimitedFields::Split(std::string_view line) {
     line = WithoutLineEnd(line);
+    const char* const begin = line.data();
+    const char* const end = begin + line.size();
     count_ = 0;
-    std::size_t at = 0;
+    const char* at = begin;
     for (;;) {
-        std::size_t end = at;
-        if (at < line.size() && line[at] == '"') {
+        const char* fieldEnd = at;
+        std::string_view inside;
+        bool doubled = false;
+        if (at < end && *at == '"') {
             // A comma inside the quotes belongs to the field; a quote that never closes protects
-            // nothing, so the field ends at the next comma as any other.
-            const std::size_t closing = EndOfQuotedField(line, at);
-            end = closing == std::string_view::npos ? at : closing;
+            // nothing, and the field ends at the next comma as any other.
+            const char* quote = NextQuote(at + 1, end);
+            while (quote + 1 < end && quote[1] == '"') {  // "" stands for a quote inside
+                doubled = true;
+                quote = NextQuote(quote + 2, end);
+            }
+            if (quote < end) {
+                inside = std::string_view(at + 1, static_cast<std::size_t>(quote - at - 1));
+                fieldEnd = quote + 1;
+            } else {
+                doubled = false;  // all after the opening quote, up to the comma, as it stands
+            }
         }
-        end = std::min(line.find(',', end), line.size());
-        raw_[count_++] = line.substr(at, end - at);
-        if (end >= line.size() || count_ == kPrintJobFields) {
+        while (fieldEnd < end && *fieldEnd != ',') {
+            ++fieldEnd;
+        }
+        const std::string_view raw(at, static_cast<std::size_t>(fieldEnd - at));
+        raw_[count_] = raw;
+        if (inside.data() != nullptr) {
+            inside_[count_] = inside;
+        } else {
+            inside_[count_] = (!raw.empty() && raw.front() == '"') ? raw.substr(1) : raw;
+        }
+        doubled_[count_] = doubled;
+        ++count_;
+        if (fieldEnd >= end || count_ == kPrintJobFields) {
             return count_;
         }
-        at = end + 1;
+        at = fieldEnd + 1;
     }
 }
 
 std::string_view DelimitedFields::Text(std::size_t number) const {
-    std::string_view raw = Raw(number);
-    if (raw.empty() || raw.front() != '"') {
-        return raw;
-    }
-    const std::size_t closing = EndOfQuotedField(raw, 0);
-    if (closing == std::string_view::npos) {
-        return raw.substr(1);  // no closing quote: everything after the opening one
-    }
-    std::string_view inside = raw.substr(1, closing - 2);  // what follows the closing quote goes
-    if (inside.find("\"\"") == std::string_view::npos) {
+    const std::string_view inside = inside_[number - 1];
+    if (!doubled_[number - 1]) {
         return inside;
     }
     unquoted_.clear();
@@ -171,13 +181,31 @@ std::string CostText(const Cost& cost, const AmountMode& mode) {
                                 : std::to_string(cost.whole);
 }
 
-bool IsTransactionRecord(std::string_view line, const DelimitedFields& fields) {
-    for (std::size_t quote = line.find('"'); quote != std::string_view::npos;
-         quote = line.find('"', quote + 1)) {
-        const std::string_view after = line.substr(quote + 1);
-        if (after.starts_with("Deposit\"") || after.starts_with("SetLimit\"") ||
-            after.starts_with("SetBal\"") || after.starts_with("Charge")) {
-            return true;
+bool IsTransactionRecord(const DelimitedFields& fields) {
+    for (std::size_t number = 1; number <= fields.Count(); ++number) {
+        const std::string_view raw = fields.Raw(number);
+        if (raw.size() < 2 || raw[0] != '"') {
+            continue;
+        }
+        const std::string_view after = raw.substr(1);
+        switch (after.front()) {  // a first letter spares the comparisons at most fields
+            case 'D':
+                if (after.starts_with("Deposit\"")) {
+                    return true;
+                }
+                break;
+            case 'S':
+                if (after.starts_with("SetLimit\"") || after.starts_with("SetBal\"")) {
+                    return true;
+                }
+                break;
+            case 'C':
+                if (after.starts_with("Charge")) {
+                    return true;
+                }
+                break;
+            default:
+                break;
         }
     }
     return fields.Count() >= kPagesField && fields.Raw(kPagesField - 1).empty() &&
@@ -203,10 +231,6 @@ PagesAndCost DelimitedPagesAndCost(const DelimitedFields& fields, const AmountMo
         out.cost = ReadCost(fields.Raw(kCostField), mode);
     }
     return out;
-}
-
-char FoldCase(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {

@@ -28,7 +28,8 @@ inline constexpr std::size_t kPrintJobFields = 12;
 class DelimitedFields {
   public:
     // Splits `line` (its line end is not part of the last field) into at most kPrintJobFields
-    // fields. Returns the number of fields found, which may be smaller.
+    // fields, in one pass over the line. Returns the number of fields found, which may be
+    // smaller.
     std::size_t Split(std::string_view line);
 
     std::size_t Count() const { return count_; }
@@ -39,6 +40,10 @@ class DelimitedFields {
 
   private:
     std::array<std::string_view, kPrintJobFields> raw_{};
+    // Inside the quotes of a quoted field (whole when unquoted); still holding "" for a quote
+    // when doubled_ says so, which Text then undoes.
+    std::array<std::string_view, kPrintJobFields> inside_{};
+    std::array<bool, kPrintJobFields> doubled_{};
     std::size_t count_ = 0;
     mutable std::string unquoted_;
 };
@@ -74,11 +79,11 @@ Cost ReadCost(std::string_view text, const AmountMode& mode);
 // locale.
 std::string CostText(const Cost& cost, const AmountMode& mode);
 
-// A transaction record of an account change, whatever its layout or charge reason: the line
-// holds one of the operation tags "Deposit", "SetLimit", "SetBal" in quotes or a quoted text
-// that begins with Charge, or it is ASCII delimited with empty fields 10 and 11 (where a
-// transaction record has nothing and a print job has its pages).
-bool IsTransactionRecord(std::string_view line, const DelimitedFields& fields);
+// A transaction record of an account change, whatever its charge reason, told from a print job
+// by its fields: one of them is an operation tag in quotes ("Deposit", "SetLimit", "SetBal") or
+// a quoted text that begins with Charge, or fields 10 and 11 are empty (where a transaction
+// record has nothing and a print job has its copies and pages).
+bool IsTransactionRecord(const DelimitedFields& fields);
 
 // Pages and cost of a Readable line: the integer in columns 58-61, and when that is not 0 the
 // cost in columns 63-70. A line too short for a column has nothing in it.
@@ -92,7 +97,9 @@ PagesAndCost ReadableColumns(std::string_view line, const AmountMode& mode);
 PagesAndCost DelimitedPagesAndCost(const DelimitedFields& fields, const AmountMode& mode);
 
 // ASCII case folding as the reports compare names: A-Z as a-z, every other byte as it is.
-char FoldCase(char c);
+inline char FoldCase(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix);
 

@@ -36,13 +36,13 @@ bool PrintHistory::IsMember(std::string_view firstField) {
     if (!group_ || !isMember_ || firstField.empty()) {
         return false;
     }
-    const std::string name(firstField);
-    const auto known = answers_.find(name);
+    const auto known = answers_.find(firstField);
     if (known != answers_.end()) {
         return known->second;
     }
+    std::string name(firstField);
     const bool member = isMember_(name);
-    answers_.emplace(name, member);
+    answers_.emplace(std::move(name), member);
     return member;
 }
 

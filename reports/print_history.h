@@ -55,7 +55,14 @@ class PrintHistory {
     bool group_ = false;
     AmountMode mode_;
     MembershipTest isMember_;
-    std::unordered_map<std::string, bool> answers_;
+    // Heterogeneous lookup, so that a name read from a line is looked up without a copy.
+    struct NameHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view name) const {
+            return std::hash<std::string_view>{}(name);
+        }
+    };
+    std::unordered_map<std::string, bool, NameHash, std::equal_to<>> answers_;
     DelimitedFields fields_;
     std::int64_t totalPages_ = 0;
     Cost totalCost_;

@@ -77,7 +77,7 @@ void PrintStatistics::Take(std::string_view line) {
         return;  // Readable records and empty lines
     }
     const std::size_t count = fields_.Split(line);
-    if (IsTransactionRecord(line, fields_)) {
+    if (IsTransactionRecord(fields_)) {
         return;
     }
     if (count >= kDateField) {

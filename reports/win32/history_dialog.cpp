@@ -14,6 +14,7 @@
 #include "program/values.h"
 #include "program/win32/dialog_support.h"
 #include "program/win32/main_windows.h"
+#include "reports/group_members.h"
 #include "reports/log_reader.h"
 #include "reports/print_history.h"
 #include "reports/report_files.h"
@@ -33,12 +34,14 @@ struct HistoryRun {
     std::optional<PrintHistory> history;
     HistoryProgress progress;
     std::unique_ptr<DirBufferOwner> compareBuffer;
+    std::unique_ptr<GroupMembership> membership;
     bool nameContextAtRoot = false;
 
     ~HistoryRun() { CleanUp(); }
     void CleanUp() {
         log.Close();
         report.Close();
+        membership.reset();
         compareBuffer.reset();
         if (nameContextAtRoot) {
             DirSetContextValue(DirectoryContext, DIR_CTX_NAME_CONTEXT, CurrentContextName.c_str());
@@ -91,11 +94,10 @@ void Start(HWND dialog, HistoryRun& run) {
         // Full names in the log are understood from the root of the tree while the run lasts.
         DirSetContextValue(DirectoryContext, DIR_CTX_NAME_CONTEXT, DIR_ROOT_NAME);
         run.nameContextAtRoot = true;
-        const std::string group = fullName.empty() ? SelectionText : fullName;
-        DirBuffer* buffer = run.compareBuffer->get();
-        isMember = [group, buffer](const std::string& name) {
-            return IsGroupMember(group.c_str(), name.c_str(), buffer) == 1;
-        };
+        run.membership = std::make_unique<GroupMembership>(
+            fullName.empty() ? SelectionText : fullName, run.compareBuffer->get());
+        GroupMembership* membership = run.membership.get();
+        isMember = [membership](const std::string& name) { return membership->Contains(name); };
     }
     run.history.emplace(HistorySubject{SelectionText, fullName, GroupSelected}, CurrentAmountMode(),
                         std::move(isMember));

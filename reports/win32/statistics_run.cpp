@@ -5,7 +5,6 @@
 
 #include <optional>
 
-#include "directory/buffer_owner.h"
 #include "program/list_entries.h"
 #include "program/session.h"
 #include "program/settings.h"
@@ -13,6 +12,7 @@
 #include "program/win32/dialog_support.h"
 #include "program/win32/main_windows.h"
 #include "program/win32/shell_open.h"
+#include "reports/group_members.h"
 #include "reports/log_reader.h"
 #include "reports/report_files.h"
 #include "reports/win32/log_progress.h"
@@ -22,7 +22,6 @@ namespace tally::reports {
 namespace {
 
 constexpr const char* kStatusPrefix = "Reading Log File: ";
-constexpr const char* kMemberAttribute = "Member";
 
 struct StatisticsRun {
     const StatisticsChoice& choice;
@@ -65,37 +64,13 @@ void Start(HWND dialog, StatisticsRun& run) {
 
 // Every member of the group, as a full name, becomes a row before the log is read.
 void ReadMembers(PrintStatistics& statistics) {
-    DirBufferOwner request(DIR_BUFFER_SIZE);
-    DirBufferOwner result(DIR_BUFFER_SIZE);
-    if (!request.ok() || !result.ok() ||
-        DirInitBuffer(DirectoryContext, DIR_REQ_READ, request.get()) != DIR_OK ||
-        DirPutAttrName(DirectoryContext, request.get(), kMemberAttribute) != DIR_OK) {
-        return;
+    std::vector<std::string> members;
+    ReadGroupMembers(statistics.Title(), members);
+    for (std::string& member : members) {
+        char fullName[DIR_MAX_NAME_BYTES] = {};
+        DirGetFullName(DirectoryContext, member.c_str(), fullName);
+        statistics.AddMember(fullName);
     }
-    std::int32_t iteration = DIR_NO_MORE_ITERATIONS;
-    do {
-        if (DirRead(DirectoryContext, statistics.Title().c_str(), DIR_INFO_NAMES_AND_VALUES, 0,
-                    request.get(), &iteration, result.get()) != DIR_OK) {
-            return;
-        }
-        std::uint32_t attributes = 0;
-        char attribute[DIR_MAX_NAME_BYTES] = {};
-        std::uint32_t values = 0;
-        std::uint32_t syntax = 0;
-        if (DirGetAttrCount(DirectoryContext, result.get(), &attributes) != DIR_OK ||
-            attributes == 0 ||
-            DirGetAttrName(DirectoryContext, result.get(), attribute, &values, &syntax) != DIR_OK) {
-            return;
-        }
-        for (std::uint32_t i = 0; i < values; ++i) {
-            char member[DIR_MAX_NAME_BYTES] = {};
-            if (DirGetAttrValue(DirectoryContext, result.get(), syntax, member) != DIR_OK) {
-                return;
-            }
-            DirGetFullName(DirectoryContext, member, member);
-            statistics.AddMember(member);
-        }
-    } while (iteration != DIR_NO_MORE_ITERATIONS);
 }
 
 void Prepare(HWND dialog, StatisticsRun& run) {

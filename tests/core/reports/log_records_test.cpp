@@ -73,7 +73,7 @@ TEST(TransactionTestTest, EveryTransactionRecordIsToldApartFromAPrintJob) {
     for (const auto& c : cases) {
         DelimitedFields fields;
         fields.Split(c.line);
-        EXPECT_EQ(IsTransactionRecord(c.line, fields), c.transaction) << c.line;
+        EXPECT_EQ(IsTransactionRecord(fields), c.transaction) << c.line;
     }
 }
 

@@ -198,11 +198,14 @@ def ini_path_to_linux(value, relative_to):
 
 
 class Network:
-    def __init__(self, layout, folder):
-        if not os.path.isfile(layout.lay):
+    def __init__(self, layout, folder, lay=True):
+        """The sample network laid fresh in FOLDER, or (lay=False) a network folder that is
+        there already, such as one gendir wrote."""
+        if lay and not os.path.isfile(layout.lay):
             raise ScenarioSkipped("tools/samplenet/lay.sh is not there yet")
         self.folder = folder
-        subprocess.run(["bash", layout.lay, folder], check=True, stdout=subprocess.DEVNULL)
+        if lay:
+            subprocess.run(["bash", layout.lay, folder], check=True, stdout=subprocess.DEVNULL)
         self.ini = os.path.join(folder, "tallynet.ini")
 
     def config(self):
@@ -533,10 +536,12 @@ class Session:
 
     # Setting up -------------------------------------------------------------------------------
 
-    def start(self, need_app=True, network=True):
+    def start(self, need_app=True, network=True, network_folder=None):
         if need_app and not os.path.isfile(self.layout.app):
             raise ScenarioSkipped(f"{self.layout.app} has not been built yet")
-        if network:
+        if network_folder:
+            self.network = Network(self.layout, network_folder, lay=False)
+        elif network:
             self.network = Network(self.layout, os.path.join(self.temp, "network"))
         self.prefix = Prefix(self.layout)
         self.prefix.reset()

@@ -1,0 +1,35 @@
+// A group's members, read once per report run through the directory client.
+#pragma once
+
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "directory/dirclient.h"
+
+namespace tally::reports {
+
+// Every "Member" value of `group` (a name as the current name context reads it), as the
+// directory gives them: complete names. False when the group cannot be read; a group without
+// members gives an empty list and true.
+bool ReadGroupMembers(const std::string& group, std::vector<std::string>& members);
+
+// Whether a full name found in the log belongs to a member of a group, with the name context at
+// the root of the tree. The members are read once; a complete name is then looked up among them
+// without regard to case, as the directory's compare matches it, and only a name written
+// relative to a context (with a leading or trailing point) is asked of the directory
+// (IsGroupMember). A history over a million lines thus asks the directory once, not once per
+// distinct user.
+class GroupMembership {
+  public:
+    GroupMembership(std::string groupFullName, DirBuffer* compareBuffer);
+    bool Contains(const std::string& name) const;
+
+  private:
+    std::string group_;
+    DirBuffer* compareBuffer_;
+    bool read_ = false;
+    std::unordered_set<std::string> folded_;
+};
+
+}  // namespace tally::reports

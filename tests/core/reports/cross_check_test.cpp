@@ -1,0 +1,59 @@
+// The statistics and the print history read the same records: over a generated log of thousands
+// of lines, each user's totals in the statistics equal that user's own history, and the
+// statistics' grand totals equal the sum of every history. The log is the generator's, with
+// printer and queue names holding commas inside their quotes, empty fields and transaction
+// records with the operator's own charge reasons among the print jobs.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "reports/print_history.h"
+#include "reports/print_statistics.h"
+#include "tools/gendir/gendir_lib.h"
+
+namespace tally::reports {
+namespace {
+
+TEST(ReportsCrossCheck, StatisticsByUserEqualEachUsersHistory) {
+    gendir::Options options;
+    options.users = 150;
+    options.contexts = 3;
+    options.logLines = 30000;
+    const std::string log = gendir::accountingLog(options);
+
+    // The statistics read ASCII delimited records only; the history would also count a user's
+    // Readable lines, so both are given the delimited lines alone.
+    std::vector<std::string> lines;
+    std::istringstream in(log);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.front() == '"') {
+            lines.push_back(line + "\n");
+        }
+    }
+    ASSERT_GT(lines.size(), 20000u);
+
+    const AmountMode mode = MakeAmountMode(true, 2);
+    PrintStatistics statistics(kByUser, "User", false, mode);
+    for (const std::string& line : lines) {
+        statistics.Take(line);
+    }
+    ASSERT_GT(statistics.RowCount(), 100u);
+
+    std::int64_t pages = 0;
+    double cost = 0;
+    for (const PrintStatistics::Row& row : statistics.Rows()) {
+        PrintHistory history({row.name, row.name, false}, mode);
+        for (const std::string& line : lines) {
+            history.Take(line);
+        }
+        EXPECT_EQ(history.TotalPages(), row.pages) << row.name;
+        EXPECT_NEAR(history.TotalCost().decimal, row.cost.decimal, 1e-6) << row.name;
+        pages += history.TotalPages();
+        cost += history.TotalCost().decimal;
+    }
+    EXPECT_EQ(pages, statistics.TotalPages());
+    EXPECT_NEAR(cost, statistics.TotalCost().decimal, 1e-4);
+}
+
+}  // namespace
+}  // namespace tally::reports

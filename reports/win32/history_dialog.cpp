@@ -4,6 +4,7 @@
 #include "reports/win32/history_dialog.h"
 
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 
@@ -127,8 +128,7 @@ void Continue(HWND dialog, HistoryRun& run) {
     EndDialog(dialog, 1);
 }
 
-INT_PTR CALLBACK HistoryDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    HistoryRun* run = DialogStateOf<HistoryRun>(dialog, message, lParam);
+INT_PTR HandleMessage(HWND dialog, UINT message, WPARAM wParam, HistoryRun* run) {
     switch (message) {
         case WM_INITDIALOG:
             if (run != nullptr) {
@@ -161,6 +161,22 @@ INT_PTR CALLBACK HistoryDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
             return TRUE;
         default:
             return FALSE;
+    }
+}
+
+// Remembering the group's answers takes memory as the log goes on; when it runs out the run ends
+// with a message instead of the exception crossing the window system.
+INT_PTR CALLBACK HistoryDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    HistoryRun* run = DialogStateOf<HistoryRun>(dialog, message, lParam);
+    try {
+        return HandleMessage(dialog, message, wParam, run);
+    } catch (const std::bad_alloc&) {
+        if (run != nullptr) {
+            run->CleanUp();
+            run->history.reset();
+        }
+        Fail(dialog, "Unable to allocate memory for operation");
+        return TRUE;
     }
 }
 

@@ -3,6 +3,7 @@
 // report is written and opened. Cancel and the close box end the run with nothing written.
 #include "reports/win32/statistics_run.h"
 
+#include <new>
 #include <optional>
 
 #include "program/list_entries.h"
@@ -118,8 +119,7 @@ void Continue(HWND dialog, StatisticsRun& run) {
     End(dialog, run);
 }
 
-INT_PTR CALLBACK StatisticsRunProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    StatisticsRun* run = DialogStateOf<StatisticsRun>(dialog, message, lParam);
+INT_PTR HandleMessage(HWND dialog, UINT message, WPARAM wParam, StatisticsRun* run) {
     switch (message) {
         case WM_INITDIALOG:
             if (run != nullptr) {
@@ -150,6 +150,21 @@ INT_PTR CALLBACK StatisticsRunProc(HWND dialog, UINT message, WPARAM wParam, LPA
             return TRUE;
         default:
             return FALSE;
+    }
+}
+
+// The table grows with the keys the log holds; when memory runs out the run ends with the
+// message the operator knows, instead of the exception crossing the window system.
+INT_PTR CALLBACK StatisticsRunProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    StatisticsRun* run = DialogStateOf<StatisticsRun>(dialog, message, lParam);
+    try {
+        return HandleMessage(dialog, message, wParam, run);
+    } catch (const std::bad_alloc&) {
+        ShowReportError(dialog, "Unable to allocate memory for operation");
+        if (run != nullptr) {
+            End(dialog, *run);
+        }
+        return TRUE;
     }
 }
 

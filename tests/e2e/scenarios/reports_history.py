@@ -62,10 +62,11 @@ def run(s):
     no_viewer(d)
     os.rename(log_path + ".away", log_path)
 
-    # A long log of users the directory does not know: every line of a group's run asks the
-    # directory once, so the run lasts long enough to be cancelled part way.
-    write_big_log(log_path, 150000,
-                  lambda i: f'"NOBODY{i}.NOWHERE","Doc","L","PS","Q","ACCT1","C","07/05/1999",'
+    # A long log of users written relative to a context (a leading point), which a group's run
+    # cannot look up among the members it read but has to ask the directory about, one name at a
+    # time: the run lasts long enough to be cancelled part way.
+    write_big_log(log_path, 100000,
+                  lambda i: f'".NOBODY{i}.NOWHERE","Doc","L","PS","Q","ACCT1","C","07/05/1999",'
                             f'"10:00",1,1,0.05,1.00')
     select(s, d, main, "COLOURPRINT (Group)")
     d.click(main, PRINT_HISTORY)

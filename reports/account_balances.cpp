@@ -1,6 +1,8 @@
 #include "reports/account_balances.h"
 
+#include "accounting/account_attributes.h"
 #include "program/list_entries.h"
+#include "program/settings.h"
 #include "reports/log_records.h"
 
 namespace tally::reports {
@@ -9,6 +11,16 @@ namespace {
 constexpr std::size_t kBalanceWidth = 8;
 
 }  // namespace
+
+BalanceReading ReadBalanceOf(const std::string& user) {
+    std::int32_t balance = 0;
+    const DirStatus status =
+        ReadAccountAttribute(user.c_str(), gSettings.Schema.BalanceAttribute.c_str(), &balance);
+    if (status == DIR_OK || status == DIR_ERR_NO_SUCH_ATTRIBUTE) {
+        return {true, status == DIR_OK ? balance : 0, 0};
+    }
+    return {false, 0, status};
+}
 
 std::string BalancesBaseName(std::string_view contextName) {
     return std::string(contextName.substr(0, contextName.find('.')));

@@ -19,6 +19,11 @@ struct BalanceReading {
     std::int32_t status = 0;  // when not read
 };
 
+// One user's balance as the report reads it from the directory (ReadAccountAttribute), into a
+// reading of its own: AccountValues stay as the selection left them. A missing attribute reads
+// 0; any other failure is a balance not read.
+BalanceReading ReadBalanceOf(const std::string& user);
+
 // The report's base name: the context's name up to its first point ("SALES" for
 // "SALES.CORP"), the whole name when it has none.
 std::string BalancesBaseName(std::string_view contextName);

@@ -138,16 +138,6 @@ class Entries final : public ObjectListSink {
     std::vector<std::string> entries;
 };
 
-BalanceReading ReadBalance(const std::string& user) {
-    std::int32_t balance = 0;
-    const DirStatus status =
-        ReadAccountAttribute(user.c_str(), gSettings.Schema.BalanceAttribute.c_str(), &balance);
-    if (status == DIR_OK || status == DIR_ERR_NO_SUCH_ATTRIBUTE) {
-        return {true, status == DIR_OK ? balance : 0, 0};
-    }
-    return {false, 0, status};
-}
-
 int Balances(const std::string& ini, const std::string& context) {
     if (!LoadNetwork(ini) ||
         DirSetContextValue(DirectoryContext, DIR_CTX_NAME_CONTEXT, context.c_str()) != DIR_OK) {
@@ -157,14 +147,15 @@ int Balances(const std::string& ini, const std::string& context) {
     Entries list;
     FillObjectList(list, kUserClass);
     const Clock::time_point start = Clock::now();
-    const std::string report = AccountBalancesReport(
-        context, list.entries, static_cast<std::size_t>(MaxUserNameLength), kCurrency, ReadBalance);
+    const std::string report =
+        AccountBalancesReport(context, list.entries, static_cast<std::size_t>(MaxUserNameLength),
+                              kCurrency, ReadBalanceOf);
     const double whole = SecondsSince(start);
     const Clock::time_point readsStart = Clock::now();
     std::size_t reads = 0;
     for (const std::string& entry : list.entries) {
         if (IsUserEntry(entry)) {
-            ReadBalance(entry);
+            ReadBalanceOf(entry);
             ++reads;
         }
     }

@@ -2,7 +2,6 @@
 // inside the Stats dialog's handler while the wait cursor shows, then opened with the shell.
 #include "reports/win32/balances_report.h"
 
-#include "accounting/account_attributes.h"
 #include "program/number_format.h"
 #include "program/session.h"
 #include "program/settings.h"
@@ -15,21 +14,6 @@
 #include "reports/report_files.h"
 
 namespace tally::reports {
-namespace {
-
-// Each balance into storage of the report's own: AccountValues stay as the selection left them.
-BalanceReading ReadBalance(const std::string& user) {
-    std::int32_t balance = 0;
-    const DirStatus status =
-        ReadAccountAttribute(user.c_str(), gSettings.Schema.BalanceAttribute.c_str(), &balance);
-    if (status == DIR_OK || status == DIR_ERR_NO_SUCH_ATTRIBUTE) {
-        return {true, status == DIR_OK ? balance : 0, 0};
-    }
-    return {false, 0, status};
-}
-
-}  // namespace
-
 void WriteBalancesReport(HWND owner) {
     std::string secondPath;
     ReportFile report = ReportFile::Create(BalancesBaseName(CurrentContextName), ".TXT",
@@ -42,7 +26,7 @@ void WriteBalancesReport(HWND owner) {
     HCURSOR previous = SetCursor(LoadCursor(nullptr, IDC_WAIT));
     report.Write(AccountBalancesReport(CurrentContextName, ListBoxTexts(MainList),
                                        static_cast<std::size_t>(MaxUserNameLength),
-                                       CurrentAmountMode(), ReadBalance));
+                                       CurrentAmountMode(), ReadBalanceOf));
     report.Close();
     SetCursor(previous);
     OpenReportWithShell(gSettings.ReportFilePath, SW_SHOW);

@@ -61,3 +61,10 @@ def write_big_log(path, lines, line_for):
                 chunk = []
         if chunk:
             f.write(("\r\n".join(chunk) + "\r\n").encode("latin-1"))
+
+
+def click_cancel(session, d, dialog):
+    """A real mouse click on the dialog's Cancel button (id 2): the window system queues it
+    behind whatever the program posts itself, as it does an operator's click."""
+    left, top, right, bottom = d.rect(dialog, 2)
+    session.display.click((left + right) // 2, (top + bottom) // 2)

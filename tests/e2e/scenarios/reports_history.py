@@ -12,8 +12,8 @@ import sys
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
 import tallye2e  # noqa: E402
 from tallye2e import SALES_ENTRIES, expect_equal, main_lines, wait_for  # noqa: E402
-from reports import (LOG_PARTS, close_viewer, expect_report, no_viewer, read_report,  # noqa: E402
-                     wait_viewer, write_big_log)
+from reports import (LOG_PARTS, click_cancel, close_viewer, expect_report,  # noqa: E402
+                     no_viewer, read_report, wait_viewer, write_big_log)
 
 LIST = 101
 PRINT_HISTORY = 314
@@ -75,9 +75,7 @@ def run(s):
              lambda: d.text(dialog, STATUS) not in ("Reading JOBTALLY.LOG: 0%", "Text"),
              timeout=120)
     s.screenshot("progress")
-    # A real click, which the window system queues behind everything the reading posts.
-    left, top, right, bottom = d.rect(dialog, 2)
-    s.display.click((left + right) // 2, (top + bottom) // 2)
+    click_cancel(s, d, dialog)
     d.wait_gone(dialog, timeout=20)
     no_viewer(d)
     partial = read_report(s, "COLOURPRINT.txt")

@@ -12,8 +12,8 @@ import sys
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
 import tallye2e  # noqa: E402
 from tallye2e import expect_equal, wait_for, windows_path  # noqa: E402
-from reports import (LOG_PARTS, close_viewer, expect_report, no_viewer, report_path,  # noqa: E402
-                     wait_viewer, write_big_log)
+from reports import (LOG_PARTS, click_cancel, close_viewer, expect_report,  # noqa: E402
+                     no_viewer, report_path, wait_viewer, write_big_log)
 
 STATISTICS = 319
 USERS, PRINT_SERVERS, PRINTERS, QUEUES, CLIENT_CODES, GROUPS, BALANCES = range(700, 707)
@@ -128,8 +128,7 @@ def run(s):
     d.click(stats, USERS)
     d.click(stats, CREATE)
     progress = d.find(title="User print totals", cls="#32770", visible=True, timeout=20)
-    left, top, right, bottom = d.rect(progress, 2)
-    s.display.click((left + right) // 2, (top + bottom) // 2)
+    click_cancel(s, d, progress)
     d.wait_gone(progress, timeout=30)
     no_viewer(d)
     expect_equal("report after Cancel", os.path.exists(report_path(s, "User.txt")), False)

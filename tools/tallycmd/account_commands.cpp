@@ -495,8 +495,13 @@ int RunFromFile(const Run& run, const AmountMode& mode, const std::string& defau
         if (notApplied.size() > 20) {
             list += ", ...";
         }
-        run.Error(std::to_string(notApplied.size()) + " lines of " + fileName +
-                  (dryRun ? " could not be applied" : " were not applied") + ": line " + list);
+        const bool one = notApplied.size() == 1;
+        run.Error(std::to_string(notApplied.size()) + (one ? " line of " : " lines of ") +
+                  fileName +
+                  (dryRun ? " could not be applied"
+                   : one  ? " was not applied"
+                          : " were not applied") +
+                  ": line " + list);
     }
     if (!dryRun) {
         const std::string problems = BatchProblemMessage(outcome);

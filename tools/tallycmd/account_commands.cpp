@@ -260,6 +260,11 @@ bool WentWell(const BatchOutcome& outcome) {
 
 // Why `name` cannot be changed as a user ("" when it can).
 std::string UserProblem(const std::string& name) {
+    if (!IsUserEntry(name)) {
+        // The batch functions pass such an entry over as the window's group or all-users entry,
+        // so it could never be changed and would shift the file's lines against the changes.
+        return "is written as the window writes a group or all users, not a user";
+    }
     DirStatus status = DIR_OK;
     const ObjectKind kind = KindOfObject(name, &status);
     if (kind == ObjectKind::User) {
@@ -431,6 +436,10 @@ int RunFromFile(const Run& run, const AmountMode& mode, const std::string& defau
         if (!header) {
             lines.push_back(CheckLine(record, mode, defaultReason));
         }
+    }
+    if (lines.empty()) {
+        run.Error(fileName + " holds no lines to apply (a line is user,amount[,reason])");
+        return kExitBadInput;
     }
     std::stable_sort(
         lines.begin(), lines.end(),

@@ -40,6 +40,8 @@ Network SampleNetwork(const fs::path& where) {
 
 TEST(TallyCmdChanges, ACommandLineChangesAndRecordsOrIsRefusedWhole) {
     TempFolder folder("tallycmd-changes");
+    const fs::path headerOnly = folder.Path() / "header-only.csv";
+    WriteBytes(headerOnly, "user,amount\r\n\r\n");
     struct Case {
         std::vector<std::string> words;
         int code;
@@ -68,6 +70,8 @@ TEST(TallyCmdChanges, ACommandLineChangesAndRecordsOrIsRefusedWhole) {
         {{"deposit", "5", "JSMITH", "NOBODY"}, 2, 0, "user NOBODY: no such user in SALES.CORP", ""},
         {{"deposit", "5", "SALESTEAM"}, 2, 0, "user SALESTEAM: is a group, not a user", ""},
         {{"deposit", "5", "--group", "JSMITH"}, 2, 0, "group JSMITH: is a user, not a group", ""},
+        {{"deposit", "5", "JSMITH", "SALESTEAM (Group)"}, 2, 0, "as the window writes a group", ""},
+        {{"deposit", "--from", headerOnly.string()}, 2, 0, "holds no lines to apply", ""},
         {{"deposit", "5", "--context", "NOWHERE.CORP"}, 2, 0, "no such container", ""},
         {{"deposit", "5", "--context", "SALES.CORP", "--dry-run"},
          0,

@@ -231,7 +231,9 @@ void ProgressLine::Show(int percent) {
 
 void ProgressLine::Done() {
     if (shown_) {
-        run_.console.err.Write("\r\033[K");
+        // Blanks rather than an escape sequence, which not every Windows console knows.
+        const std::size_t width = std::string("Reading : 100%").size() + what_.size();
+        run_.console.err.Write("\r" + std::string(width, ' ') + "\r");
         shown_ = false;
     }
 }

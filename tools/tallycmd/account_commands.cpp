@@ -1,7 +1,9 @@
 #include "tools/tallycmd/account_commands.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <fstream>
+#include <limits>
 #include <map>
 #include <sstream>
 

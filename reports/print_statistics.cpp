@@ -124,6 +124,15 @@ std::string PrintStatistics::Report() const {
     std::string out = title_ + " print totals: " + firstDate_ + " to " + lastDate_ + "\r\n\r\n";
     out += heads(category_.name, "Pages", "Cost");
     out += heads(hyphens, "-----", "----");
+    for (const Row* r : SortedRows()) {
+        out += row(r->name, r->pages, r->cost);
+    }
+    out += heads(hyphens, "-----", "------");
+    out += row("Totals", totalPages_, totalCost_);
+    return out;
+}
+
+std::vector<const PrintStatistics::Row*> PrintStatistics::SortedRows() const {
     std::vector<const Row*> sorted;
     sorted.reserve(rows_.size());
     for (const Row& r : rows_) {
@@ -131,12 +140,7 @@ std::string PrintStatistics::Report() const {
     }
     std::sort(sorted.begin(), sorted.end(),
               [](const Row* a, const Row* b) { return NameBefore(a->name, b->name); });
-    for (const Row* r : sorted) {
-        out += row(r->name, r->pages, r->cost);
-    }
-    out += heads(hyphens, "-----", "------");
-    out += row("Totals", totalPages_, totalCost_);
-    return out;
+    return sorted;
 }
 
 bool StatisticsProgress::Update(int percentRead) {

@@ -61,6 +61,8 @@ class PrintStatistics {
     };
     // The rows in order of first appearance.
     const std::vector<Row>& Rows() const { return rows_; }
+    // The rows in the report's order: by name, case ignored.
+    std::vector<const Row*> SortedRows() const;
 
   private:
     Row* FindRow(std::string_view key);

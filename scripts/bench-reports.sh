@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Benchmarks of the reports on a generated accounting log of a million lines (gendir): the print
-# history and the printing statistics by the core natively and by the real dialogs under Wine,
-# set beside mawk doing the same selection and totals and beside wc -l reading the file; the
-# statistics at 10k, 100k and 1M lines; the balances list of a 10,000-user context beside
-# 10,000 single balance reads. Prints every time (best of three) and the ratios.
+# history and the printing statistics by the core natively, by tallycmd (start-up included) and by
+# the real dialogs under Wine, set beside mawk doing the same selection and totals and beside wc -l
+# reading the file; the statistics at 10k, 100k and 1M lines; the balances list of a 10,000-user
+# context beside 10,000 single balance reads. Prints every time (best of three) and the ratios.
 #
 #   scripts/bench-reports.sh [--lines N] [--no-wine]
 #
@@ -34,12 +34,13 @@ bench=${TALLY_BENCH_DIR:-$repo/build/bench}
 mkdir -p "$bench"
 cmake -S "$repo" -B "$bench/native" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALLY_TESTS=OFF \
     -DTALLY_BENCH=ON >/dev/null
-ninja -C "$bench/native" -j2 gendir report_timing >"$bench/native-build.log" || {
+ninja -C "$bench/native" -j2 gendir report_timing tallycmd >"$bench/native-build.log" || {
     cat "$bench/native-build.log"
     exit 1
 }
 gendir=$bench/native/tools/gendir/gendir
 timing=$bench/native/bench/reports/report_timing
+tallycmd=$bench/native/tools/tallycmd/tallycmd
 
 net=$bench/net-$lines
 if [[ ! -f $net/tallynet.ini ]]; then
@@ -109,6 +110,10 @@ mawk_user=$(best mawk_stats 1 "$log")
 mawk_printer=$(best mawk_stats 3 "$log")
 core_user=$(core stats "$log" user)
 core_printer=$(core stats "$log" printer)
+# The whole program as an operator's script runs it: start-up, tallynet.ini, the settings and the
+# store, the log, the report written.
+cmd_user=$(best "$tallycmd" --ini "$net/tallynet.ini" stats --by user --out "$bench/tallycmd-User.txt")
+rm -f "$bench/tallycmd-User.txt"
 printf '%-34s %8s %10s %10s\n' "" seconds "x mawk" "x wc -l"
 printf '%-34s %8s %10s %10s\n' "wc -l" "$wc_time" "" "1.00"
 printf '%-34s %8s %10s %10s\n' "mawk history" "$mawk_hist" "1.00" "$(ratio "$mawk_hist" "$wc_time")"
@@ -120,6 +125,8 @@ printf '%-34s %8s %10s %10s\n' "mawk statistics by user" "$mawk_user" "1.00" \
     "$(ratio "$mawk_user" "$wc_time")"
 printf '%-34s %8s %10s %10s\n' "core statistics by user" "$core_user" \
     "$(ratio "$core_user" "$mawk_user")" "$(ratio "$core_user" "$wc_time")"
+printf '%-34s %8s %10s %10s\n' "tallycmd stats --by user" "$cmd_user" \
+    "$(ratio "$cmd_user" "$mawk_user")" "$(ratio "$cmd_user" "$wc_time")"
 printf '%-34s %8s %10s %10s\n' "mawk statistics by printer" "$mawk_printer" "1.00" \
     "$(ratio "$mawk_printer" "$wc_time")"
 printf '%-34s %8s %10s %10s\n' "core statistics by printer" "$core_printer" \

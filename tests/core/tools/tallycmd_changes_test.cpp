@@ -1,0 +1,249 @@
+// tallycmd's account changes against the window's: a CSV deposit of 10,000 lines leaves the same
+// store and log as the amount dialog's deposit to the same users; a command line or a CSV line
+// that cannot be applied changes nothing and is named; a dry run changes nothing at all.
+#include <algorithm>
+
+#include "accounting/account_changes.h"
+#include "accounting/amounts.h"
+#include "directory/dirclient_setup.h"
+#include "dirstore/store.h"
+#include "program/session.h"
+#include "program/settings.h"
+#include "program/values.h"
+#include "tests/core/tools/tallycmd_fixture.h"
+#include "tools/gendir/gendir_lib.h"
+
+namespace tally::tallycmd::testing {
+namespace {
+
+std::size_t LineCount(const std::string& text) {
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+std::string Exported(const fs::path& store) {
+    std::string ldif;
+    store::Problem problem;
+    EXPECT_TRUE(store::exportLdif(store, ldif, &problem));
+    return ldif;
+}
+
+struct Network {
+    fs::path ini;
+    fs::path log;
+    fs::path journal;
+};
+
+Network SampleNetwork(const fs::path& where) {
+    LaySampleNetwork(where);
+    return {where / "tallynet.ini", SampleLog(where), where / "directory/journal.ldif"};
+}
+
+TEST(TallyCmdChanges, ACommandLineChangesAndRecordsOrIsRefusedWhole) {
+    TempFolder folder("tallycmd-changes");
+    const fs::path headerOnly = folder.Path() / "header-only.csv";
+    WriteBytes(headerOnly, "user,amount\r\n\r\n");
+    struct Case {
+        std::vector<std::string> words;
+        int code;
+        std::size_t records;   // new lines in the log
+        const char* output;    // on standard output or error
+        const char* inRecord;  // in every new record
+    };
+    const std::vector<Case> cases = {
+        {{"deposit", "5", "JSMITH"}, 0, 1, "JSMITH: balance 20.00", "\"Deposit\",\"ADMIN.CORP\""},
+        {{"charge", "1.50", "MJONES", "--reason", "Toner, colour"},
+         0,
+         1,
+         "MJONES: balance -4.00",
+         "\"Toner; colour\""},
+        {{"set-balance", "0", "JSMITH", "MJONES"}, 0, 2, "MJONES: balance 0.00", "SetBal"},
+        {{"set-limit", "--unlimited", "--group", "SALESTEAM"},
+         0,
+         5,
+         "GHALL.WEST: credit limit Unlimited",
+         "SetLimit"},
+        {{"deposit", "1", "--context", "EAST.SALES.CORP"}, 0, 3, "SCLARK: balance 0.10", "Deposit"},
+        {{"deposit", "0", "JSMITH"}, 0, 0, "Nothing to change", ""},
+        {{"deposit", "12,50", "JSMITH"}, 2, 0, "\"12,50\" is not a number", ""},
+        {{"set-balance", "99999999", "JSMITH"}, 2, 0, "does not fit an account", ""},
+        {{"charge", "-21474836.48", "JSMITH"}, 2, 0, "does not fit an account", ""},
+        {{"deposit", "5", "JSMITH", "NOBODY"}, 2, 0, "user NOBODY: no such user in SALES.CORP", ""},
+        {{"deposit", "5", "SALESTEAM"}, 2, 0, "user SALESTEAM: is a group, not a user", ""},
+        {{"deposit", "5", "--group", "JSMITH"}, 2, 0, "group JSMITH: is a user, not a group", ""},
+        {{"deposit", "5", "JSMITH", "SALESTEAM (Group)"}, 2, 0, "as the window writes a group", ""},
+        {{"deposit", "--from", headerOnly.string()}, 2, 0, "holds no lines to apply", ""},
+        {{"deposit", "5", "--context", "NOWHERE.CORP"}, 2, 0, "no such container", ""},
+        {{"deposit", "5", "--context", "SALES.CORP", "--dry-run"},
+         0,
+         0,
+         "ZEVANS: balance 999.99 -> 1004.99",
+         ""},
+        {{"deposit", "21474836", "HBIG", "--dry-run"},
+         1,
+         0,
+         "HBIG: would fail: accounting error -613",
+         ""},
+        {{"set-limit", "20", "--group", "SALESTEAM", "--dry-run"},
+         0,
+         0,
+         "MJONES: credit limit -10.00 -> 20.00",
+         ""},
+    };
+    int run = 0;
+    for (const Case& c : cases) {
+        const Network net = SampleNetwork(folder.Path() / ("net" + std::to_string(run++)));
+        const std::string logBefore = ReadBytes(net.log);
+        const std::string storeBefore = Exported(net.ini.parent_path() / "directory");
+        std::vector<std::string> words = {"--ini", net.ini.string()};
+        words.insert(words.end(), c.words.begin(), c.words.end());
+        const CmdResult result = RunCmd(words);
+        const std::string what = ::testing::PrintToString(c.words);
+        EXPECT_EQ(result.code, c.code) << what << "\n" << result.out << result.err;
+        EXPECT_NE((result.out + result.err).find(c.output), std::string::npos)
+            << what << "\n"
+            << result.out << result.err;
+        const std::string logAfter = ReadBytes(net.log);
+        ASSERT_EQ(logAfter.substr(0, logBefore.size()), logBefore) << what;
+        const std::string added = logAfter.substr(logBefore.size());
+        EXPECT_EQ(LineCount(added), c.records) << what << "\n" << added;
+        std::istringstream records(added);
+        for (std::string record; std::getline(records, record);) {
+            EXPECT_NE(record.find(c.inRecord), std::string::npos) << what << ": " << record;
+            EXPECT_NE(record.find("\"07/05/1999\",\"10:30\""), std::string::npos) << record;
+        }
+        if (c.records == 0) {
+            EXPECT_EQ(Exported(net.ini.parent_path() / "directory"), storeBefore)
+                << what << " changed the store";
+        }
+    }
+}
+
+TEST(TallyCmdChanges, ACsvLineThatCannotBeAppliedIsNamedAndChangesNothing) {
+    TempFolder folder("tallycmd-csv-lines");
+    const std::string csv =
+        "user,amount,reason\r\n"  // 1: a header
+        "JSMITH,5.00\r\n"         // 2
+        "NOBODY,5.00\r\n"         // 3
+        "MJONES,abc\r\n"          // 4
+        "MJONES,99999999\r\n"     // 5
+        "MJONES\r\n"              // 6
+        "MJONES,1,x,y\r\n"        // 7
+        "SALESTEAM,1\r\n"         // 8
+        "MJONES,1,Toner\r\n"      // 9
+        "MJONES,1x\"\r\n"         // 10
+        "\r\n"                    // 11
+        " \"MJONES\" ,2.50\r\n"   // 12: a quote after a blank is text
+        "\"MJONES\",2.50\r\n"     // 13
+        "JSMITH,0\r\n";           // 14
+    const std::vector<std::pair<int, const char*>> expected = {
+        {2, "JSMITH: balance 20.00"},
+        {3, "NOBODY: not applied: no such user in SALES.CORP"},
+        {4, "MJONES: not applied: the amount \"abc\" is not a number"},
+        {5, "MJONES: not applied: The amount \"99999999\" does not fit an account"},
+        {6, "MJONES: not applied: 1 field; a line is user,amount"},
+        {7, "MJONES: not applied: 4 fields"},
+        {8, "SALESTEAM: not applied: is a group, not a user"},
+        {9, "MJONES: not applied: a reason is taken by charge only"},
+        {10, "-: not applied: a quote inside field 2"},
+        {12, "-: not applied: a quote inside field 1"},
+        {13, "MJONES: balance 0.00"},
+        {14, "JSMITH: nothing to change"},
+    };
+    for (const bool dryRun : {true, false}) {
+        const Network net = SampleNetwork(folder.Path() / (dryRun ? "dry" : "real"));
+        const fs::path file = folder.Path() / "term.csv";
+        WriteBytes(file, csv);
+        const std::string logBefore = ReadBytes(net.log);
+        const std::string journalBefore = ReadBytes(net.journal);
+        std::vector<std::string> words = {"--ini", net.ini.string(), "deposit", "--from",
+                                          file.string()};
+        if (dryRun) {
+            words.push_back("--dry-run");
+        }
+        const CmdResult result = RunCmd(words);
+        EXPECT_EQ(result.code, 1) << result.out << result.err;
+        for (const auto& [line, text] : expected) {
+            std::string want = file.string() + ":" + std::to_string(line) + ": " + text;
+            if (dryRun && line == 2) {
+                want = file.string() + ":2: JSMITH: balance 15.00 -> 20.00";
+            } else if (dryRun && line == 13) {
+                want = file.string() + ":13: MJONES: balance -2.50 -> 0.00";
+            }
+            EXPECT_NE(result.out.find(want), std::string::npos) << want << "\n" << result.out;
+        }
+        EXPECT_NE(result.err.find("9 lines of " + file.string()), std::string::npos) << result.err;
+        if (dryRun) {
+            EXPECT_EQ(ReadBytes(net.log), logBefore);
+            EXPECT_EQ(ReadBytes(net.journal), journalBefore);
+            continue;
+        }
+        const std::string added = ReadBytes(net.log).substr(logBefore.size());
+        EXPECT_EQ(added,
+                  "\"JSMITH.SALES.CORP\",\"Deposit\",\"ADMIN.CORP\",\"\",\"ACCT1\",\"\",\"\","
+                  "\"07/05/1999\",\"10:30\",,,5.00,20.00\r\n"
+                  "\"MJONES.SALES.CORP\",\"Deposit\",\"ADMIN.CORP\",\"\",\"ACCT1\",\"\",\"\","
+                  "\"07/05/1999\",\"10:30\",,,2.50,0.00\r\n");
+    }
+}
+
+// The window's deposit to a multiple selection: ApplyToEntries with the dialog's host, the
+// settings as LoadSettings leaves them for ACCT1's Currency, ASCII delimited log.
+void WindowDeposit(const fs::path& ini, const std::vector<std::string>& users,
+                   const std::string& amount) {
+    ASSERT_TRUE(DirClientLoadConfig(ini.string().c_str())) << DirClientLastProblem();
+    OpenDirectoryContext();
+    gSettings = Settings{};
+    DeriveNumberFormat(gSettings, "2", "0");
+    gSettings.Schema = SelectAccountSchema(kStandardSchemaKeyword);
+    gSettings.OperatorName = "ADMIN.CORP";
+    gSettings.LogServer = "ACCT1";
+    gSettings.LogFilePath = SampleLog(ini.parent_path()).string();
+    CurrentOperation = AccountOperation::Deposit;
+    OperationAmount = ReadAmount(amount, CurrentAmountMode()).Units;
+    DirectoryAccountHost host(FixedMoment);
+    const BatchOutcome outcome = ApplyToEntries(users, host);
+    EXPECT_EQ(outcome.Changed, static_cast<int>(users.size()));
+    EXPECT_EQ(BatchProblemMessage(outcome), "");
+    DirFreeContext(DirectoryContext);
+}
+
+TEST(TallyCmdChanges, ACsvDepositOfTenThousandLinesIsTheWindowsDepositToTheSameUsers) {
+    TempFolder folder("tallycmd-bulk");
+    gendir::Options options;
+    options.schema = std::string(TALLY_SOURCE_DIR) + "/dirstore/schema/tallydesk.ldif";
+    options.users = 10000;
+    options.logLines = 100;
+    std::string error;
+    std::vector<fs::path> nets;
+    for (const char* name : {"cmd", "window"}) {
+        options.out = folder.Path() / name;
+        ASSERT_TRUE(gendir::writeNetwork(options, error)) << error;
+        nets.push_back(options.out);
+    }
+    std::vector<std::string> users;
+    std::string csv = "User,Amount\r\n";
+    for (std::uint32_t i = 0; i < options.users; ++i) {
+        users.push_back(gendir::userName(options, (i * 7919) % options.users));
+        csv += users.back() + ",1.25\r\n";
+    }
+    const fs::path file = folder.Path() / "term.csv";
+    WriteBytes(file, csv);
+    const std::string logBefore = ReadBytes(SampleLog(nets[0]));
+    const std::string storeBefore = Exported(nets[0] / "directory");
+
+    const CmdResult result =
+        RunCmd({"--ini", (nets[0] / "tallynet.ini").string(), "deposit", "--from", file.string()});
+    ASSERT_EQ(result.code, 0) << result.err;
+    EXPECT_NE(result.out.find("10000 of 10000 lines applied."), std::string::npos);
+    WindowDeposit(nets[1] / "tallynet.ini", users, "1.25");
+
+    const std::string cmdLog = ReadBytes(SampleLog(nets[0]));
+    EXPECT_EQ(LineCount(cmdLog) - LineCount(logBefore), 10000u);
+    EXPECT_TRUE(cmdLog == ReadBytes(SampleLog(nets[1]))) << "the logs differ";
+    const std::string cmdStore = Exported(nets[0] / "directory");
+    EXPECT_TRUE(cmdStore == Exported(nets[1] / "directory")) << "the stores differ";
+    EXPECT_NE(cmdStore, storeBefore) << "nothing was deposited";
+}
+
+}  // namespace
+}  // namespace tally::tallycmd::testing

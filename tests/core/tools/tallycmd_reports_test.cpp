@@ -1,0 +1,253 @@
+// tallycmd's reports against the window's: byte for byte the golden files the end-to-end
+// scenarios check the dialogs against, on the sample network; and on a generated network, the
+// same bytes as the core run the dialogs make, for every kind of statistics, a user's and a
+// group's history and a context's balances.
+#include <algorithm>
+
+#include "accounting/account_attributes.h"
+#include "browse/object_list.h"
+#include "directory/buffer_owner.h"
+#include "directory/dirclient_setup.h"
+#include "program/session.h"
+#include "program/settings.h"
+#include "program/values.h"
+#include "reports/account_balances.h"
+#include "reports/group_members.h"
+#include "reports/log_reader.h"
+#include "reports/print_history.h"
+#include "reports/print_statistics.h"
+#include "tests/core/tools/tallycmd_fixture.h"
+#include "tools/gendir/gendir_lib.h"
+
+namespace tally::tallycmd::testing {
+namespace {
+
+TEST(TallyCmdReports, TheSampleNetworksReportsAreTheWindowsFilesByteForByte) {
+    TempFolder folder("tallycmd-golden");
+    const fs::path net = folder.Path() / "net";
+    LaySampleNetwork(net);
+    const std::string ini = (net / "tallynet.ini").string();
+    // "Other log file": the log with one more line, in a folder of its own.
+    const fs::path other = folder.Path() / "OTHER.LOG";
+    WriteBytes(other, ReadBytes(SampleLog(net)) +
+                          "\"ZEVANS.SALES.CORP\",\"Doc\",\"LASER1\",\"PS_CORP\",\"Q_SALES\","
+                          "\"ACCT1\",\"C100\",\"07/09/1999\",\"12:00\",1,100,5.00,1.00\r\n");
+    // The Preferences dialog with FS2 chosen stores every key, the schema keyword with them.
+    const fs::path fs2 = folder.Path() / "fs2.ini";
+    WriteBytes(fs2, "[Preferences]\r\nLogServer=FS2\r\nSchemaKeyword=Standard Netware\r\n");
+
+    const std::string logBefore = ReadBytes(SampleLog(net));
+    const std::string journalBefore = ReadBytes(net / "directory/journal.ldif");
+    struct Case {
+        std::vector<std::string> words;
+        const char* file;      // the window's file name
+        const char* expected;  // in tests/e2e/expected
+    };
+    const std::vector<Case> cases = {
+        {{"stats"}, "User.txt", "User.txt"},
+        {{"stats", "--by", "printer"}, "Printer.txt", "Printer.txt"},
+        {{"stats", "--by", "group:SALESTEAM"}, "SALESTEAM.txt", "SALESTEAM.txt"},
+        {{"stats", "--log", other.string()}, "User.txt", "User-other.txt"},
+        {{"history", "JSMITH"}, "JSMITH.txt", "JSMITH.txt"},
+        {{"history", "COLOURPRINT"}, "COLOURPRINT.txt", "COLOURPRINT.txt"},
+        {{"balances"}, "SALES.TXT", "SALES-currency.TXT"},
+        {{"balances", "--settings", fs2.string()}, "SALES.TXT", "SALES-pages.TXT"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> words = {"--ini", ini};
+        words.insert(words.end(), c.words.begin(), c.words.end());
+        fs::remove(c.file);
+        const CmdResult toFile = RunCmd(words);
+        EXPECT_EQ(toFile.code, 0) << c.expected << ": " << toFile.err;
+        EXPECT_EQ(toFile.out, std::string(c.file) + "\n") << c.expected;
+        EXPECT_EQ(ReadBytes(c.file), Expected(c.expected)) << c.expected;
+
+        words.insert(words.end(), {"--out", "-"});
+        const CmdResult toOutput = RunCmd(words);
+        EXPECT_EQ(toOutput.code, 0) << c.expected << ": " << toOutput.err;
+        EXPECT_EQ(toOutput.out, Expected(c.expected)) << c.expected << " on standard output";
+    }
+    EXPECT_EQ(ReadBytes(SampleLog(net)), logBefore) << "a report changes nothing";
+    EXPECT_EQ(ReadBytes(net / "directory/journal.ldif"), journalBefore);
+}
+
+TEST(TallyCmdReports, CsvHasOneHeaderRowAndTheReportsNumbersUnpadded) {
+    TempFolder folder("tallycmd-csv");
+    const fs::path net = folder.Path() / "net";
+    LaySampleNetwork(net);
+    const std::string ini = (net / "tallynet.ini").string();
+    struct Case {
+        std::vector<std::string> words;
+        const char* file;
+        std::vector<std::string> lines;  // the first lines of the file
+    };
+    const std::vector<Case> cases = {
+        {{"stats", "--by", "printer", "--csv"},
+         "Printer.csv",
+         {"Printer,Pages,Cost", "COLOUR1,16,8.00", "\"Laser, 2nd floor\",5,0.25",
+          "LASER1,26,1.30"}},
+        {{"history", "JSMITH", "--csv"},
+         "JSMITH.csv",
+         {"Pages,Cost,Record",
+          "12,0.60,\"\"\"JSMITH.SALES.CORP\"\",\"\"Quarterly "
+          "report\"\",\"\"LASER1\"\",\"\"PS_CORP\"\""
+          ",\"\"Q_SALES\"\",\"\"ACCT1\"\",\"\"C100\"\",\"\"07/01/1999\"\",\"\"09:14\"\",1,12,0.60,"
+          "14.40\"",
+          "3,0.15,JSMITH     LASER1   Q_SALES      07/01/1999 11:45 PS_CORP    3     0.15"}},
+        {{"balances", "--csv"},
+         "SALES.csv",
+         {"User,Balance,Error", "ADAVIS,-120.00,", "BWILSON,0.00,"}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> words = {"--ini", ini};
+        words.insert(words.end(), c.words.begin(), c.words.end());
+        const CmdResult result = RunCmd(words);
+        ASSERT_EQ(result.code, 0) << c.file << ": " << result.err;
+        EXPECT_EQ(result.out, std::string(c.file) + "\n");
+        std::string expected;
+        for (const std::string& line : c.lines) {
+            expected += line + "\r\n";
+        }
+        EXPECT_EQ(ReadBytes(c.file).substr(0, expected.size()), expected) << c.file;
+    }
+}
+
+// The dialogs' core runs, as history_dialog.cpp, statistics_run.cpp and balances_report.cpp make
+// them, with the directory client on the network.
+class DialogCore {
+  public:
+    explicit DialogCore(const fs::path& ini, const fs::path& log) : log_(log.string()) {
+        DirClientLoadConfig(ini.string().c_str());
+        OpenDirectoryContext();
+        gSettings = Settings{};
+        gSettings.Schema = SelectAccountSchema(kStandardSchemaKeyword);
+    }
+    ~DialogCore() { DirFreeContext(DirectoryContext); }
+
+    std::string Statistics(reports::StatisticsCategory category, const std::string& group) {
+        reports::PrintStatistics statistics(category, group.empty() ? category.name : group,
+                                            !group.empty(), mode_);
+        if (!group.empty()) {
+            std::vector<std::string> members;
+            reports::ReadGroupMembers(group, members);
+            for (const std::string& member : members) {
+                char fullName[DIR_MAX_NAME_BYTES] = {};
+                DirGetFullName(DirectoryContext, member.c_str(), fullName);
+                statistics.AddMember(fullName);
+            }
+        }
+        ForEachLine([&](std::string_view line) { statistics.Take(line); });
+        return statistics.Report();
+    }
+
+    std::string History(const std::string& name, bool group) {
+        char fullName[DIR_MAX_NAME_BYTES] = {};
+        DirGetFullName(DirectoryContext, name.c_str(), fullName);
+        DirBufferOwner buffer(DIR_BUFFER_SIZE);
+        if (group) {
+            DirSetContextValue(DirectoryContext, DIR_CTX_NAME_CONTEXT, DIR_ROOT_NAME);
+        }
+        const reports::GroupMembership membership(fullName, buffer.get());
+        reports::PrintHistory::MembershipTest isMember;
+        if (group) {
+            isMember = [&](const std::string& member) { return membership.Contains(member); };
+        }
+        reports::PrintHistory history({name, fullName, group}, mode_, isMember);
+        std::string out = history.Header();
+        ForEachLine([&](std::string_view line) {
+            if (history.Take(line)) {
+                out += line;
+            }
+        });
+        return out + history.Totals();
+    }
+
+    std::string Balances(const std::string& context) {
+        DirSetContextValue(DirectoryContext, DIR_CTX_NAME_CONTEXT, context.c_str());
+        struct Entries final : ObjectListSink {
+            void clear() override { entries.clear(); }
+            void add(const std::string& entry) override { entries.push_back(entry); }
+            void selectFirst() override {}
+            std::vector<std::string> entries;
+        } list;
+        FillObjectList(list, kUserClass);
+        // MainList sorts its entries; generated names sort the same with or without case.
+        std::sort(list.entries.begin(), list.entries.end());
+        return reports::AccountBalancesReport(
+            context, list.entries, static_cast<std::size_t>(MaxUserNameLength), mode_,
+            [](const std::string& user) {
+                std::int32_t balance = 0;
+                const DirStatus status = ReadAccountAttribute(
+                    user.c_str(), gSettings.Schema.BalanceAttribute.c_str(), &balance);
+                return reports::BalanceReading{
+                    status == DIR_OK || status == DIR_ERR_NO_SUCH_ATTRIBUTE, balance, status};
+            });
+    }
+
+  private:
+    template <typename Take>
+    void ForEachLine(Take&& take) {
+        reports::LogReader reader;
+        ASSERT_TRUE(reader.Open(log_));
+        std::string_view line;
+        while (reader.NextLine(line)) {
+            take(line);
+        }
+    }
+
+    std::string log_;
+    AmountMode mode_ = MakeAmountMode(true, 2);
+};
+
+TEST(TallyCmdReports, OnAGeneratedLogEveryReportIsTheDialogsCoreRun) {
+    TempFolder folder("tallycmd-generated");
+    gendir::Options options;
+    options.out = folder.Path() / "net";
+    options.schema = std::string(TALLY_SOURCE_DIR) + "/dirstore/schema/tallydesk.ldif";
+    options.users = 400;
+    options.contexts = 4;
+    options.groups = 2;
+    options.members = 60;
+    options.logLines = 30000;
+    std::string error;
+    ASSERT_TRUE(gendir::writeNetwork(options, error)) << error;
+    const fs::path ini = options.out / "tallynet.ini";
+    const fs::path log = SampleLog(options.out);
+    const std::string user = gendir::userName(options, 4);  // in the first context, SALES.CORP
+    const std::string group = gendir::groupName(options, 0);
+
+    struct Case {
+        std::vector<std::string> words;
+        std::function<std::string(DialogCore&)> core;
+    };
+    using namespace reports;
+    const std::vector<Case> cases = {
+        {{"stats"}, [](DialogCore& c) { return c.Statistics(kByUser, ""); }},
+        {{"stats", "--by", "server"},
+         [](DialogCore& c) { return c.Statistics(kByPrintServer, ""); }},
+        {{"stats", "--by", "printer"}, [](DialogCore& c) { return c.Statistics(kByPrinter, ""); }},
+        {{"stats", "--by", "queue"}, [](DialogCore& c) { return c.Statistics(kByQueue, ""); }},
+        {{"stats", "--by", "client-code"},
+         [](DialogCore& c) { return c.Statistics(kByClientCode, ""); }},
+        {{"stats", "--by", "group:" + group},
+         [&](DialogCore& c) { return c.Statistics(kByUser, group); }},
+        {{"history", user}, [&](DialogCore& c) { return c.History(user, false); }},
+        {{"history", group}, [&](DialogCore& c) { return c.History(group, true); }},
+        {{"balances"}, [&](DialogCore& c) { return c.Balances(gendir::contextName(options, 0)); }},
+        {{"balances", gendir::contextName(options, 2)},
+         [&](DialogCore& c) { return c.Balances(gendir::contextName(options, 2)); }},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> words = {"--ini", ini.string(), "--out", "-"};
+        words.insert(words.end(), c.words.begin(), c.words.end());
+        const CmdResult result = RunCmd(words);
+        ASSERT_EQ(result.code, 0) << ::testing::PrintToString(c.words) << ": " << result.err;
+        DialogCore core(ini, log);
+        const std::string expected = c.core(core);
+        EXPECT_GT(std::count(expected.begin(), expected.end(), '\n'), 5);
+        EXPECT_EQ(result.out, expected) << ::testing::PrintToString(c.words);
+    }
+}
+
+}  // namespace
+}  // namespace tally::tallycmd::testing

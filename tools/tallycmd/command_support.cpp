@@ -1,0 +1,241 @@
+#include "tools/tallycmd/command_support.h"
+
+#include <array>
+
+#include "directory/buffer_owner.h"
+#include "program/session.h"
+#include "program/settings.h"
+#include "reports/log_records.h"
+#include "reports/report_files.h"
+
+namespace tally::tallycmd {
+namespace {
+
+constexpr const char* kObjectClassAttribute = "Object Class";
+
+}  // namespace
+
+void Run::Error(std::string_view text) const {
+    console.err.Write("tallycmd: " + std::string(text) + "\n");
+}
+
+std::optional<std::string> Run::LocalPath(const std::string& path) const {
+    std::optional<std::string> local =
+        environment.localPath ? environment.localPath(path) : std::optional<std::string>(path);
+    if (!local) {
+        Error(environment.unmappedReason ? environment.unmappedReason(path)
+                                         : path + ": cannot be reached from here");
+    }
+    return local;
+}
+
+ObjectKind KindOfObject(const std::string& name, DirStatus* status) {
+    DirBufferOwner request(DIR_BUFFER_SIZE);
+    DirBufferOwner result(DIR_BUFFER_SIZE);
+    if (!request.ok() || !result.ok()) {
+        if (status != nullptr) {
+            *status = request.ok() ? result.status() : request.status();
+        }
+        return ObjectKind::Missing;
+    }
+    std::int32_t iteration = DIR_NO_MORE_ITERATIONS;
+    DirInitBuffer(DirectoryContext, DIR_REQ_READ, request.get());
+    DirPutAttrName(DirectoryContext, request.get(), kObjectClassAttribute);
+    ObjectKind kind = ObjectKind::Other;
+    DirStatus read = DIR_OK;
+    do {
+        read = DirRead(DirectoryContext, name.c_str(), DIR_INFO_NAMES_AND_VALUES, 0, request.get(),
+                       &iteration, result.get());
+        if (read != DIR_OK) {
+            break;
+        }
+        std::uint32_t attributes = 0;
+        DirGetAttrCount(DirectoryContext, result.get(), &attributes);
+        for (std::uint32_t a = 0; a < attributes; ++a) {
+            std::array<char, DIR_MAX_NAME_BYTES> attribute{};
+            std::uint32_t values = 0;
+            std::uint32_t syntax = 0;
+            if (DirGetAttrName(DirectoryContext, result.get(), attribute.data(), &values,
+                               &syntax) != DIR_OK) {
+                break;
+            }
+            for (std::uint32_t v = 0; v < values; ++v) {
+                std::array<char, DIR_MAX_NAME_BYTES> value{};
+                if (DirGetAttrValue(DirectoryContext, result.get(), syntax, value.data()) !=
+                    DIR_OK) {
+                    break;
+                }
+                if (reports::EqualsIgnoringCase(value.data(), kUserClass)) {
+                    kind = ObjectKind::User;
+                } else if (reports::EqualsIgnoringCase(value.data(), kGroupClass)) {
+                    kind = ObjectKind::Group;
+                }
+            }
+        }
+    } while (iteration != DIR_NO_MORE_ITERATIONS);
+    if (read != DIR_OK) {
+        if (status != nullptr) {
+            *status = read;
+        }
+        return ObjectKind::Missing;
+    }
+    return kind;
+}
+
+const char* KindText(ObjectKind kind) {
+    switch (kind) {
+        case ObjectKind::Missing:
+            return "nothing";
+        case ObjectKind::User:
+            return "a user";
+        case ObjectKind::Group:
+            return "a group";
+        case ObjectKind::Other:
+            return "neither a user nor a group";
+    }
+    return "";
+}
+
+bool EnterContext(const std::string& context) {
+    ClientNameContext client(DirectoryContext);
+    return ApplyStartContext(context, client, CurrentContextName);
+}
+
+ReportOutput::ReportOutput(ReportOutput&& other) noexcept
+    : report_(std::move(other.report_)),
+      file_(other.file_),
+      console_(other.console_),
+      failed_(other.failed_),
+      path_(std::move(other.path_)) {
+    other.file_ = nullptr;
+    other.console_ = nullptr;
+}
+
+ReportOutput& ReportOutput::operator=(ReportOutput&& other) noexcept {
+    if (this != &other) {
+        Close();
+        report_ = std::move(other.report_);
+        file_ = other.file_;
+        console_ = other.console_;
+        failed_ = other.failed_;
+        path_ = std::move(other.path_);
+        other.file_ = nullptr;
+        other.console_ = nullptr;
+    }
+    return *this;
+}
+
+ReportOutput::~ReportOutput() {
+    Close();
+}
+
+void ReportOutput::Close() {
+    if (report_.IsOpen() && !report_.Close()) {
+        failed_ = true;
+    }
+    if (file_ != nullptr) {
+        if (std::fclose(file_) != 0) {
+            failed_ = true;
+        }
+        file_ = nullptr;
+    }
+}
+
+bool ReportOutput::Open(const Run& run, std::string_view name, std::string_view extension) {
+    Close();
+    failed_ = false;
+    console_ = nullptr;
+    const std::optional<std::string>& out = run.line.outFile;
+    if (out && *out == "-") {
+        console_ = &run.console.out;
+        return true;
+    }
+    if (out) {
+        const std::optional<std::string> local = run.LocalPath(*out);
+        if (!local) {
+            return false;
+        }
+        path_ = *local;
+        file_ = std::fopen(path_.c_str(), "wb");
+        if (file_ == nullptr) {
+            run.Error("Error creating " + path_);
+            return false;
+        }
+        return true;
+    }
+    // The window's name and fallback; a CSV file keeps its extension in the temporary folder.
+    std::string secondPath;
+    if (extension == ".csv") {
+        const std::string safe = reports::SafeReportName(name);
+        path_ = safe + ".csv";
+        file_ = std::fopen(path_.c_str(), "wb");
+        if (file_ == nullptr) {
+#ifdef _WIN32
+            path_ = gSettings.TempDirectory + "\\" + safe + ".csv";
+#else
+            path_ = gSettings.TempDirectory + "/" + safe + ".csv";
+#endif
+            secondPath = path_;
+            file_ = std::fopen(path_.c_str(), "wb");
+        }
+    } else {
+        report_ = reports::ReportFile::Create(name, extension, gSettings.TempDirectory, secondPath);
+        path_ = report_.Path();
+    }
+    if (file_ == nullptr && !report_.IsOpen()) {
+        run.Error("Error creating " + secondPath);
+        return false;
+    }
+    gSettings.ReportFilePath = path_;
+    return true;
+}
+
+void ReportOutput::Write(std::string_view bytes) {
+    if (console_ != nullptr) {
+        console_->Write(bytes);
+        return;
+    }
+    if (report_.IsOpen()) {
+        failed_ = !report_.Write(bytes) || failed_;
+        return;
+    }
+    if (file_ == nullptr || failed_ || bytes.empty()) {
+        return;
+    }
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
+        failed_ = true;
+    }
+}
+
+bool ReportOutput::Finish(const Run& run) {
+    if (console_ != nullptr) {
+        console_ = nullptr;
+        return true;
+    }
+    Close();
+    if (failed_) {
+        run.Error("Error writing " + path_ + ": the report is incomplete");
+        return false;
+    }
+    run.Out(path_ + "\n");
+    return true;
+}
+
+void ProgressLine::Show(int percent) {
+    if (!run_.console.showProgress) {
+        return;
+    }
+    run_.console.err.Write("\rReading " + what_ + ": " + std::to_string(percent) + "%");
+    shown_ = true;
+}
+
+void ProgressLine::Done() {
+    if (shown_) {
+        // Blanks rather than an escape sequence, which not every Windows console knows.
+        const std::size_t width = std::string("Reading : 100%").size() + what_.size();
+        run_.console.err.Write("\r" + std::string(width, ' ') + "\r");
+        shown_ = false;
+    }
+}
+
+}  // namespace tally::tallycmd

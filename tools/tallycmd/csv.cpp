@@ -1,0 +1,149 @@
+#include "tools/tallycmd/csv.h"
+
+namespace tally::tallycmd {
+namespace {
+
+// Reads one record starting at `at`; `line` is advanced past every line end read. False with
+// `problem` set when the record is malformed; `at` then stands after the line it ended on.
+bool ReadRecord(std::string_view text, std::size_t& at, int& line, CsvRecord& record,
+                std::string& problem) {
+    record.fields.clear();
+    std::string field;
+    bool quoted = false;  // the field began with a quote
+    bool inQuotes = false;
+    bool closed = false;  // the quoted field's closing quote was read
+    auto endField = [&] {
+        record.fields.push_back(std::move(field));
+        field.clear();
+        quoted = inQuotes = closed = false;
+    };
+    auto skipRestOfLine = [&] {
+        while (at < text.size() && text[at] != '\n') {
+            ++at;
+        }
+        if (at < text.size()) {
+            ++at;
+            ++line;
+        }
+    };
+    while (at < text.size()) {
+        const char c = text[at];
+        if (inQuotes) {
+            ++at;
+            if (c == '"') {
+                if (at < text.size() && text[at] == '"') {
+                    field += '"';
+                    ++at;
+                } else {
+                    inQuotes = false;
+                    closed = true;
+                }
+            } else {
+                if (c == '\n') {
+                    ++line;
+                }
+                field += c;
+            }
+            continue;
+        }
+        if (c == ',') {
+            ++at;
+            endField();
+            continue;
+        }
+        if (c == '\n' || (c == '\r' && (at + 1 == text.size() || text[at + 1] == '\n'))) {
+            at += (c == '\r' && at + 1 < text.size()) ? 2 : 1;
+            ++line;
+            endField();
+            return true;
+        }
+        if (c == '"' && field.empty() && !quoted) {
+            quoted = inQuotes = true;
+            ++at;
+            continue;
+        }
+        if (closed) {
+            problem =
+                "text after the closing quote of field " + std::to_string(record.fields.size() + 1);
+            skipRestOfLine();
+            return false;
+        }
+        if (c == '"') {
+            problem = "a quote inside field " + std::to_string(record.fields.size() + 1) +
+                      " that does not begin with one (write the field in quotes, with the quote "
+                      "doubled)";
+            skipRestOfLine();
+            return false;
+        }
+        field += c;
+        ++at;
+    }
+    if (inQuotes) {
+        problem = "the quote that opens field " + std::to_string(record.fields.size() + 1) +
+                  " is never closed";
+        return false;
+    }
+    endField();
+    return true;
+}
+
+bool IsBlankRecord(const CsvRecord& record) {
+    return record.fields.size() == 1 &&
+           record.fields.front().find_first_not_of(" \t\r") == std::string::npos;
+}
+
+}  // namespace
+
+CsvContents ReadCsv(std::string_view text) {
+    CsvContents contents;
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") {
+        text.remove_prefix(3);
+    }
+    std::size_t at = 0;
+    int line = 1;
+    while (at < text.size()) {
+        CsvRecord record;
+        record.line = line;
+        std::string problem;
+        if (!ReadRecord(text, at, line, record, problem)) {
+            contents.problems.push_back({record.line, problem});
+            continue;
+        }
+        if (!IsBlankRecord(record)) {
+            contents.records.push_back(std::move(record));
+        }
+    }
+    return contents;
+}
+
+std::string CsvField(std::string_view text) {
+    const bool needsQuotes = text.find_first_of(",\"\r\n") != std::string_view::npos ||
+                             (!text.empty() && (text.front() == ' ' || text.back() == ' ' ||
+                                                text.front() == '\t' || text.back() == '\t'));
+    if (!needsQuotes) {
+        return std::string(text);
+    }
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"') {
+            out += '"';
+        }
+        out += c;
+    }
+    out += '"';
+    return out;
+}
+
+std::string CsvRow(const std::vector<std::string>& fields) {
+    std::string out;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (i > 0) {
+            out += ',';
+        }
+        out += CsvField(fields[i]);
+    }
+    out += "\r\n";
+    return out;
+}
+
+}  // namespace tally::tallycmd

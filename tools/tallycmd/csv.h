@@ -1,0 +1,39 @@
+// Comma-separated files as spreadsheets write and read them (RFC 4180): fields separated by
+// commas, a field in double quotes may hold commas, line breaks and doubled quotes, records end
+// in CR LF or LF.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tally::tallycmd {
+
+struct CsvRecord {
+    int line = 0;  // the line the record starts on, counted from 1
+    std::vector<std::string> fields;
+};
+
+struct CsvProblem {
+    int line = 0;
+    std::string what;
+};
+
+// Splits `text` into records. Blank lines are passed over. A record whose quotes are not closed
+// where they should be ("a"b, or a quote still open at the end of the file) is not returned:
+// it is a problem at its line, and reading goes on with the next line. A UTF-8 byte-order mark
+// at the start is dropped.
+struct CsvContents {
+    std::vector<CsvRecord> records;
+    std::vector<CsvProblem> problems;
+};
+CsvContents ReadCsv(std::string_view text);
+
+// One field as written: in quotes when it holds a comma, a quote, a line break or blanks at
+// either end, with quotes doubled; as it is otherwise.
+std::string CsvField(std::string_view text);
+
+// The fields joined by commas, ended by CR LF.
+std::string CsvRow(const std::vector<std::string>& fields);
+
+}  // namespace tally::tallycmd

@@ -82,7 +82,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCom
     ScreenHeight = GetSystemMetrics(SM_CYSCREEN);
     MainWindow = CreateMainWindow(instance);
 
-    tally::platform::setLockWaitHook(PaintWhileWaiting);
+    tally::platform::SetLockWaitHook(PaintWhileWaiting);
     NetInitLibrary(nullptr, nullptr);
     if (DirIsLoggedIn() == 0) {
         const std::string text = NotLoggedInMessage(DirClientLastProblem());

@@ -67,7 +67,7 @@ std::optional<std::uint64_t> readGeneration(std::string_view text, std::string_v
 
 std::string frameRecord(std::string_view body) {
     char crc[16];
-    std::snprintf(crc, sizeof crc, "%08x", static_cast<unsigned>(platform::crc32(body)));
+    std::snprintf(crc, sizeof crc, "%08x", static_cast<unsigned>(platform::Crc32(body)));
     std::string out(kRecordHeader);
     out += std::to_string(body.size());
     out += " crc32=";
@@ -111,7 +111,7 @@ JournalScan scanJournal(std::string_view text, int firstLine, bool tailIsFinal) 
             return false;
         }
         body = text.substr(bodyStart, header.length);
-        return platform::crc32(body) == header.crc;
+        return platform::Crc32(body) == header.crc;
     };
     // Where the first whole record begins whose header starts after `from` and before `limit`:
     // torn bytes without a line end of their own may run into the next record's header, which

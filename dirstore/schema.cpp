@@ -143,7 +143,7 @@ bool fail(Problem* problem, const std::filesystem::path& file, int line, std::st
 bool Schema::load(const std::filesystem::path& file, Problem* problem) {
     std::string text;
     std::string error;
-    if (!platform::readWholeFile(file, text, &error)) {
+    if (!platform::ReadWholeFile(file, text, &error)) {
         return fail(problem, file, 0, error);
     }
     return loadText(text, file, problem);

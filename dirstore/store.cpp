@@ -266,9 +266,9 @@ bool FolderStore::loadSnapshot(Problem* problem) {
     std::filesystem::path file = path(kSnapshotFile);
     bool exists = false;
     std::string error;
-    auto reader = platform::ReadOnlyFile::open(file, &exists, &error);
+    auto reader = platform::ReadOnlyFile::Open(file, &exists, &error);
     std::string text;
-    if (!reader || !reader->read(0, platform::kToEnd, text, &error)) {
+    if (!reader || !reader->Read(0, platform::kToEnd, text, &error)) {
         *problem = Problem{file, 0, error};
         return false;
     }
@@ -358,9 +358,9 @@ bool FolderStore::loadAll(bool lockHeld, Problem* problem) {
     std::filesystem::path file = path(kJournalFile);
     bool exists = false;
     std::string error;
-    auto reader = platform::ReadOnlyFile::open(file, &exists, &error);
+    auto reader = platform::ReadOnlyFile::Open(file, &exists, &error);
     std::string text;
-    if (!reader || !reader->read(0, platform::kToEnd, text, &error)) {
+    if (!reader || !reader->Read(0, platform::kToEnd, text, &error)) {
         *problem = Problem{file, 0, error};
         return false;
     }
@@ -378,7 +378,7 @@ bool FolderStore::loadAll(bool lockHeld, Problem* problem) {
             return false;
         }
         // Another process compacted between the two reads: read both again while it cannot.
-        auto lock = platform::AppendLock::acquire(path(kLockFile), &error, lockWait_);
+        auto lock = platform::AppendLock::Acquire(path(kLockFile), &error, lockWait_);
         if (!lock) {
             *problem = Problem{path(kLockFile), 0, error};
             return false;
@@ -398,16 +398,16 @@ Status FolderStore::refreshJournal(bool lockHeld) {
     std::filesystem::path file = path(kJournalFile);
     bool exists = false;
     std::string error;
-    auto reader = platform::ReadOnlyFile::open(file, &exists, &error);
+    auto reader = platform::ReadOnlyFile::Open(file, &exists, &error);
     std::string head;
-    if (!reader || !reader->read(0, kGenerationLineBytes, head, &error)) {
+    if (!reader || !reader->Read(0, kGenerationLineBytes, head, &error)) {
         return kIoError;
     }
     std::optional<std::uint64_t> generation = readGeneration(head, kJournalHeader);
     bool firstRecordsOfEmptyJournal =
         !journalGeneration_ && journalOffset_ == 0 && generation == snapshotGeneration_;
     std::string tail;
-    if (!reader->read(journalOffset_, platform::kToEnd, tail, &error)) {
+    if (!reader->Read(journalOffset_, platform::kToEnd, tail, &error)) {
         return kIoError;
     }
     if (generation != journalGeneration_ && !firstRecordsOfEmptyJournal) {
@@ -446,7 +446,7 @@ void FolderStore::applyJournalText(std::string_view text, bool lockHeld) {
         // never waits for the lock: when it is busy, the tail waits for the next refresh.
         std::string error;
         bool busy = false;
-        auto lock = platform::AppendLock::tryAcquire(path(kLockFile), &busy, &error);
+        auto lock = platform::AppendLock::TryAcquire(path(kLockFile), &busy, &error);
         if (lock) {
             refreshJournal(true);
         }
@@ -515,9 +515,9 @@ Status FolderStore::catchUpUnderLock() {
     std::filesystem::path file = path(kSnapshotFile);
     bool exists = false;
     std::string error;
-    auto reader = platform::ReadOnlyFile::open(file, &exists, &error);
+    auto reader = platform::ReadOnlyFile::Open(file, &exists, &error);
     std::string head;
-    if (!reader || !reader->read(0, kGenerationLineBytes, head, &error)) {
+    if (!reader || !reader->Read(0, kGenerationLineBytes, head, &error)) {
         warn(file, 0, error);
         return kIoError;
     }
@@ -541,7 +541,7 @@ Status FolderStore::catchUpUnderLock() {
 Status FolderStore::lockAndCatchUp(std::optional<platform::AppendLock>& lock) {
     std::string error;
     bool busy = false;
-    lock = platform::AppendLock::acquire(path(kLockFile), &error, lockWait_, &busy);
+    lock = platform::AppendLock::Acquire(path(kLockFile), &error, lockWait_, &busy);
     if (!lock) {
         warn(path(kLockFile), 0, error);
         return busy ? kLocked : kIoError;
@@ -552,8 +552,8 @@ Status FolderStore::lockAndCatchUp(std::optional<platform::AppendLock>& lock) {
 Status FolderStore::startFreshJournal() {
     std::string header = generationLine(kJournalHeader, snapshotGeneration_);
     std::string error;
-    if (!platform::writeFileDurably(temporary(kJournalFile), header, &error) ||
-        !platform::replaceFile(temporary(kJournalFile), path(kJournalFile), &error)) {
+    if (!platform::WriteFileDurably(temporary(kJournalFile), header, &error) ||
+        !platform::ReplaceFileDurably(temporary(kJournalFile), path(kJournalFile), &error)) {
         warn(path(kJournalFile), 0, error);
         return kIoError;
     }
@@ -929,7 +929,7 @@ Status FolderStore::appendRecord(const std::string& body) {
     }
     bytes += frameRecord(body);
     std::string error;
-    if (!platform::appendToFile(path(kJournalFile), bytes, &error)) {
+    if (!platform::AppendToFile(path(kJournalFile), bytes, &error)) {
         warn(path(kJournalFile), journalLine_, error);
         return kIoError;
     }
@@ -950,7 +950,7 @@ Status FolderStore::sync() {
     // Whatever compacted the journal since has flushed these records with its snapshot; the
     // journal flushed here then is the new one, which does no harm.
     std::string error;
-    if (!platform::flushFileToDisk(path(kJournalFile), &error)) {
+    if (!platform::FlushFileToDisk(path(kJournalFile), &error)) {
         warn(path(kJournalFile), 0, error);
         return kIoError;
     }
@@ -1175,9 +1175,9 @@ Status FolderStore::checkNothingIsLost(std::size_t count) {
     }
     bool exists = false;
     std::string error;
-    auto reader = platform::ReadOnlyFile::open(file, &exists, &error);
+    auto reader = platform::ReadOnlyFile::Open(file, &exists, &error);
     std::string text;
-    if (!reader || !reader->read(0, platform::kToEnd, text, &error)) {
+    if (!reader || !reader->Read(0, platform::kToEnd, text, &error)) {
         warn(file, 0, error);
         return kIoError;
     }
@@ -1198,9 +1198,9 @@ Status FolderStore::giveJournalItsGeneration() {
     std::string text;
     std::string error;
     std::string header = generationLine(kJournalHeader, snapshotGeneration_);
-    if (!platform::readWholeFile(path(kJournalFile), text, &error) ||
-        !platform::writeFileDurably(temporary(kJournalFile), header + text, &error) ||
-        !platform::replaceFile(temporary(kJournalFile), path(kJournalFile), &error)) {
+    if (!platform::ReadWholeFile(path(kJournalFile), text, &error) ||
+        !platform::WriteFileDurably(temporary(kJournalFile), header + text, &error) ||
+        !platform::ReplaceFileDurably(temporary(kJournalFile), path(kJournalFile), &error)) {
         warn(path(kJournalFile), 0, error);
         return kIoError;
     }
@@ -1234,16 +1234,16 @@ Status FolderStore::compact() {
     // Each step leaves a state that a reader takes for what it is: before the snapshot's rename
     // the old files stand; after it the new snapshot holds every change and the old journal,
     // older than the snapshot, is ignored until a writer starts a new one.
-    if (!platform::writeFileDurably(temporary(kSnapshotFile),
+    if (!platform::WriteFileDurably(temporary(kSnapshotFile),
                                     snapshotText(generation, entries, count), &error) ||
-        !platform::writeFileDurably(temporary(kJournalFile), journalHeader, &error) ||
-        !platform::replaceFile(temporary(kSnapshotFile), path(kSnapshotFile), &error)) {
+        !platform::WriteFileDurably(temporary(kJournalFile), journalHeader, &error) ||
+        !platform::ReplaceFileDurably(temporary(kSnapshotFile), path(kSnapshotFile), &error)) {
         warn(path(kSnapshotFile), 0, error);
         return kIoError;
     }
     snapshotGeneration_ = generation;
     journalFolded_ = true;
-    if (!platform::replaceFile(temporary(kJournalFile), path(kJournalFile), &error)) {
+    if (!platform::ReplaceFileDurably(temporary(kJournalFile), path(kJournalFile), &error)) {
         warn(path(kJournalFile), 0, error);
         return kIoError;
     }

@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
         const std::string record =
             PrintJobRecord(user, job, arguments.cost, BalanceOf(*store, user, arguments.attribute));
         std::string error;
-        if (!tally::platform::appendUnderLock(arguments.log, arguments.log, record, &error)) {
+        if (!tally::platform::AppendUnderLock(arguments.log, arguments.log, record, &error)) {
             std::fprintf(stderr, "acctserver: %s\n", error.c_str());
             return 1;
         }

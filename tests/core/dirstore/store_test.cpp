@@ -270,7 +270,7 @@ TEST_F(StoreTest, AHeldLockEndsChangesWithLockedAndNeverHoldsUpReaders) {
                   kOk);
     }
     std::string error;
-    auto held = platform::AppendLock::acquire(folder.path() / "store.lock", &error);
+    auto held = platform::AppendLock::Acquire(folder.path() / "store.lock", &error);
     ASSERT_TRUE(held) << error;
     std::string before = journal();
     EXPECT_EQ(store->modify("ADMIN.CORP", {{ChangeKind::AddValue, "Account Balance", "1"}}),
@@ -292,10 +292,10 @@ TEST_F(StoreTest, AHeldLockEndsChangesWithLockedAndNeverHoldsUpReaders) {
     auto reader = open();
     ASSERT_TRUE(reader);
     lockWaits = 0;
-    platform::LockWaitHook previous = platform::setLockWaitHook(&countLockWait);
+    platform::LockWaitHook previous = platform::SetLockWaitHook(&countLockWait);
     EXPECT_EQ(store->refresh(), kOk);
     EXPECT_EQ(reader->refresh(), kOk);
-    platform::setLockWaitHook(previous);
+    platform::SetLockWaitHook(previous);
     EXPECT_EQ(lockWaits.load(), 0);
     EXPECT_EQ(value(*store, "ADMIN.CORP", "Account Balance"), "5");
     EXPECT_TRUE(reader->warnings().empty()) << reader->warnings().front().describe();

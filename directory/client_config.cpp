@@ -74,7 +74,7 @@ std::string typelessNameProblem(std::string_view name) {
         return "ends in a lone backslash";
     }
     std::vector<std::string> parts;
-    if (!store::splitTypeless(name, parts)) {
+    if (!store::SplitTypeless(name, parts)) {
         return "has an empty part (a name is its parts joined by single points)";
     }
     return {};
@@ -231,7 +231,7 @@ ClientConfig parseClientConfig(std::string_view text, const std::filesystem::pat
         }
     };
     checkName("User", config.loginUser);
-    if (!store::equalsIgnoreCase(config.loginContext, "[Root]")) {
+    if (!store::EqualsIgnoreCase(config.loginContext, "[Root]")) {
         checkName("Context", config.loginContext);
     }
     config.defaultServer = ini.value("Connections", "Default").value_or("");

@@ -64,13 +64,13 @@ std::optional<std::string> resolveName(store::Store& directory, std::string_view
                                        const Context& context) {
     std::optional<std::string> relative = completeName(name, context.nameContext);
     if (relative) {
-        if (const store::Entry* entry = directory.find(*relative)) {
+        if (const store::Entry* entry = directory.Find(*relative)) {
             return entry->name;
         }
     }
     if (!name.empty() && name.front() != '.' && name.back() != '.') {
         if (std::optional<std::string> written = asWrittenName(name)) {
-            if (const store::Entry* entry = directory.find(*written)) {
+            if (const store::Entry* entry = directory.Find(*written)) {
                 return entry->name;
             }
         }
@@ -83,12 +83,12 @@ const store::Entry* findObject(store::Store& directory, const char* name, const 
         return nullptr;
     }
     std::optional<std::string> complete = resolveName(directory, name, context);
-    return complete ? directory.find(*complete) : nullptr;
+    return complete ? directory.Find(*complete) : nullptr;
 }
 
 std::uint32_t syntaxOf(const store::Store& directory, std::string_view attribute,
                        std::uint32_t otherwise) {
-    const store::AttributeDef* definition = directory.attribute(attribute);
+    const store::AttributeDef* definition = directory.Attribute(attribute);
     return definition != nullptr ? definition->syntax : otherwise;
 }
 
@@ -102,7 +102,7 @@ std::string initialNameContext() {
         return DIR_ROOT_NAME;
     }
     std::optional<std::string> written = asWrittenName(config.loginContext);
-    const store::Entry* entry = written ? directory->find(*written) : nullptr;
+    const store::Entry* entry = written ? directory->Find(*written) : nullptr;
     if (entry == nullptr || !isContainer(*entry)) {
         noteProblem(config.iniFile.string() + ": [Login] Context '" + config.loginContext +
                     "' is not a container of the directory; starting at [Root]");
@@ -480,7 +480,7 @@ DirStatus DirSetContextValue(DirContextHandle context, std::int32_t key, const v
         if (directory == nullptr) {
             return DIR_ERR_STORE;
         }
-        const store::Entry* entry = directory->find(*written);
+        const store::Entry* entry = directory->Find(*written);
         if (entry == nullptr || !isContainer(*entry)) {
             return DIR_ERR_ILLEGAL_NAME;
         }
@@ -504,7 +504,7 @@ DirStatus DirGetLoginName(DirContextHandle context, char* name) {
         std::string login = loadedConfig().loginUser;
         if (store::Store* directory = currentStore()) {
             std::optional<std::string> written = asWrittenName(login);
-            if (const store::Entry* entry = written ? directory->find(*written) : nullptr) {
+            if (const store::Entry* entry = written ? directory->Find(*written) : nullptr) {
                 login = entry->name;
             }
         }
@@ -734,8 +734,8 @@ DirStatus DirReadAttrDefs(DirContextHandle context, std::uint32_t /*infoType*/,
                 std::vector<const store::AttributeDef*> chosen;
                 DirStatus status =
                     chooseDefinitions(allAttrs != 0, request, DIR_REQ_READ_ATTR_DEF,
-                                      RequestTag::AttrName, &store::Store::attributes,
-                                      &store::Store::attribute, DIR_ERR_NO_SUCH_ATTRIBUTE, chosen);
+                                      RequestTag::AttrName, &store::Store::Attributes,
+                                      &store::Store::Attribute, DIR_ERR_NO_SUCH_ATTRIBUTE, chosen);
                 if (status != DIR_OK) {
                     return status;
                 }
@@ -760,8 +760,8 @@ DirStatus DirReadClassDefs(DirContextHandle context, std::uint32_t /*infoType*/,
                 std::vector<const store::ClassDef*> chosen;
                 DirStatus status =
                     chooseDefinitions(allClasses != 0, request, DIR_REQ_READ_CLASS_DEF,
-                                      RequestTag::ClassName, &store::Store::classes,
-                                      &store::Store::objectClass, DIR_ERR_NO_SUCH_CLASS, chosen);
+                                      RequestTag::ClassName, &store::Store::Classes,
+                                      &store::Store::ObjectClass, DIR_ERR_NO_SUCH_CLASS, chosen);
                 if (status != DIR_OK) {
                     return status;
                 }
@@ -809,7 +809,7 @@ DirStatus DirModifyObject(DirContextHandle context, const char* objectName,
             if (i + 1 < records.size() && records[i + 1].tag == RequestTag::Value) {
                 value = &records[++i];
             }
-            const store::AttributeDef* definition = directory->attribute(change.name);
+            const store::AttributeDef* definition = directory->Attribute(change.name);
             if (definition == nullptr) {
                 return DIR_ERR_NO_SUCH_ATTRIBUTE;
             }
@@ -841,7 +841,7 @@ DirStatus DirModifyObject(DirContextHandle context, const char* objectName,
         if (storeChanges.empty()) {
             return DIR_OK;
         }
-        return static_cast<DirStatus>(directory->modify(entry->name, storeChanges));
+        return static_cast<DirStatus>(directory->Modify(entry->name, storeChanges));
     });
 }
 
@@ -929,7 +929,7 @@ DirStatus DirListByClass(DirContextHandle context, const char* container, const 
                     parent = entry->name;
                 }
                 std::vector<ListedObject> objects;
-                for (const store::Entry* child : directory->children(parent)) {
+                for (const store::Entry* child : directory->Children(parent)) {
                     if (className != nullptr && *className != '\0' &&
                         !sameName(child->objectClass, className)) {
                         continue;
@@ -942,7 +942,7 @@ DirStatus DirListByClass(DirContextHandle context, const char* container, const 
                     ListedObject object{std::string(leaf), child->objectClass, 0};
                     if (isContainer(*child)) {
                         object.subordinateCount =
-                            static_cast<std::uint32_t>(directory->children(child->name).size());
+                            static_cast<std::uint32_t>(directory->Children(child->name).size());
                     }
                     objects.push_back(std::move(object));
                 }

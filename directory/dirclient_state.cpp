@@ -35,17 +35,17 @@ store::Store* currentStore() {
             return nullptr;
         }
         store::Problem problem;
-        state.store = store::Store::open(config.storeFolder, &problem);
+        state.store = store::Store::Open(config.storeFolder, &problem);
         if (!state.store) {
             noteProblem(problem.message.empty() ? config.storeFolder.string() + ": cannot be opened"
-                                                : problem.describe());
+                                                : problem.Describe());
             return nullptr;
         }
     }
     if (!state.store) {
         return nullptr;
     }
-    store::Status refreshed = state.store->refresh();
+    store::Status refreshed = state.store->Refresh();
     if (refreshed != store::kOk) {
         noteProblem(loadedConfig().storeFolder.string() +
                     ": the journal could not be read (status " + std::to_string(refreshed) + ")");
@@ -92,7 +92,7 @@ DirStatus DirClientSaveChanges() {
     if (!state.store) {
         return DIR_OK;  // nothing was opened, so nothing was changed
     }
-    const tally::store::Status status = state.store->sync();
+    const tally::store::Status status = state.store->Sync();
     if (status != tally::store::kOk) {
         noteProblem(loadedConfig().storeFolder.string() +
                     ": the changes could not be saved to the disk (status " +

@@ -48,7 +48,7 @@ std::vector<std::string> directoryServers(const store::Store& directory) {
     while (!containers.empty()) {
         std::string container = std::move(containers.back());
         containers.pop_back();
-        for (const store::Entry* child : directory.children(container)) {
+        for (const store::Entry* child : directory.Children(container)) {
             if (sameName(child->objectClass, "NCP Server")) {
                 servers.emplace_back(leafOf(child->name));
             } else if (sameName(child->objectClass, "Organization") ||

@@ -69,7 +69,7 @@ class TwinNameStore : public FakeStore {
   public:
     std::vector<const store::Entry*> Children(std::string_view container) const override {
         auto found = FakeStore::Children(container);
-        if (directory::sameName(container, "SALES.CORP")) {
+        if (directory::SameName(container, "SALES.CORP")) {
             found.push_back(&twin_);
         }
         return found;

@@ -69,7 +69,7 @@ class FakeStore : public store::Store {
     FakeStore& add(const std::string& name, const std::string& objectClass,
                    store::AttributeMap attributes = {}) {
         store::Entry entry{name, objectClass, std::move(attributes)};
-        entry.attributes["CN"] = {std::string(directory::leafOf(name))};
+        entry.attributes["CN"] = {std::string(directory::LeafOf(name))};
         entries_[lower(name)] = std::move(entry);
         return *this;
     }
@@ -87,7 +87,7 @@ class FakeStore : public store::Store {
     std::vector<const store::Entry*> Children(std::string_view container) const override {
         std::vector<const store::Entry*> found;
         for (const auto& [key, entry] : entries_) {
-            if (directory::sameName(directory::containerOf(entry.name), container)) {
+            if (directory::SameName(directory::ContainerOf(entry.name), container)) {
                 found.push_back(&entry);
             }
         }
@@ -96,7 +96,7 @@ class FakeStore : public store::Store {
 
     const store::AttributeDef* Attribute(std::string_view name) const override {
         for (const auto& definition : attributes_) {
-            if (directory::sameName(definition.name, name)) {
+            if (directory::SameName(definition.name, name)) {
                 return &definition;
             }
         }
@@ -105,7 +105,7 @@ class FakeStore : public store::Store {
     const std::vector<store::AttributeDef>& Attributes() const override { return attributes_; }
     const store::ClassDef* ObjectClass(std::string_view name) const override {
         for (const auto& definition : classes_) {
-            if (directory::sameName(definition.name, name)) {
+            if (directory::SameName(definition.name, name)) {
                 return &definition;
             }
         }

@@ -89,10 +89,10 @@ void ClearValue(std::uint32_t syntax, void* value) {
 DirStatus ModifyOneValue(const DirBufferOwner& request, const char* objectName,
                          const char* attributeName, std::uint32_t syntax, const void* value,
                          std::uint32_t changeType) {
-    DirInitBuffer(DirectoryContext, DIR_REQ_MODIFY, request.get());
-    DirPutChange(DirectoryContext, request.get(), changeType, attributeName);
-    DirPutAttrValue(DirectoryContext, request.get(), syntax, value);
-    return DirModifyObject(DirectoryContext, objectName, nullptr, 0, request.get());
+    DirInitBuffer(DirectoryContext, DIR_REQ_MODIFY, request.Get());
+    DirPutChange(DirectoryContext, request.Get(), changeType, attributeName);
+    DirPutAttrValue(DirectoryContext, request.Get(), syntax, value);
+    return DirModifyObject(DirectoryContext, objectName, nullptr, 0, request.Get());
 }
 
 // Brings the stored balance to zero by subtracting `balance`. The most negative balance has no
@@ -140,27 +140,27 @@ DirStatus SetLimit(const char* objectName) {
 DirStatus ReadAccountAttribute(const char* objectName, const char* attributeName, void* value) {
     DirBufferOwner request(DIR_BUFFER_SIZE);
     DirBufferOwner result(DIR_BUFFER_SIZE);
-    if (!request.ok() || !result.ok()) {
+    if (!request.Ok() || !result.Ok()) {
         ClearValue(kSyntaxUnknown, value);
         return kNoBuffer;
     }
-    std::uint32_t syntax = DefinedSyntax(attributeName, request.get(), result.get());
+    std::uint32_t syntax = DefinedSyntax(attributeName, request.Get(), result.Get());
 
     std::int32_t iteration = DIR_NO_MORE_ITERATIONS;
-    DirInitBuffer(DirectoryContext, DIR_REQ_READ, request.get());
-    DirPutAttrName(DirectoryContext, request.get(), attributeName);
+    DirInitBuffer(DirectoryContext, DIR_REQ_READ, request.Get());
+    DirPutAttrName(DirectoryContext, request.Get(), attributeName);
     DirStatus status = DirRead(DirectoryContext, objectName, DIR_INFO_NAMES_AND_VALUES, 0,
-                               request.get(), &iteration, result.get());
+                               request.Get(), &iteration, result.Get());
     if (status == DIR_OK) {
         std::uint32_t count = 0;
         std::uint32_t valueCount = 0;
         std::uint32_t valueSyntax = 0;
         char name[DIR_MAX_NAME_BYTES];
-        DirGetAttrCount(DirectoryContext, result.get(), &count);
-        status = DirGetAttrName(DirectoryContext, result.get(), name, &valueCount, &valueSyntax);
+        DirGetAttrCount(DirectoryContext, result.Get(), &count);
+        status = DirGetAttrName(DirectoryContext, result.Get(), name, &valueCount, &valueSyntax);
         if (status == DIR_OK) {
             syntax = valueSyntax;
-            status = FetchFirstValue(result.get(), syntax, value);
+            status = FetchFirstValue(result.Get(), syntax, value);
         }
     }
     if (status != DIR_OK) {
@@ -172,7 +172,7 @@ DirStatus ReadAccountAttribute(const char* objectName, const char* attributeName
 DirStatus WriteAccountAttribute(const char* objectName, const char* attributeName,
                                 const void* value, std::uint32_t changeType) {
     DirBufferOwner request(DIR_BUFFER_SIZE);
-    if (!request.ok()) {
+    if (!request.Ok()) {
         return kNoBuffer;
     }
     const std::uint32_t syntax =
@@ -187,7 +187,7 @@ DirStatus AdjustBalance(const char* objectName, std::int32_t amount, std::int32_
     DirStatus status = kNoBuffer;
     {
         DirBufferOwner request(DIR_BUFFER_SIZE);
-        if (!request.ok()) {
+        if (!request.Ok()) {
             return kNoBuffer;
         }
         status = ModifyOneValue(request, objectName, attribute, SYN_COUNTER, &amount,

@@ -217,20 +217,20 @@ BatchOutcome ApplyToGroupMembers(DirContextHandle context, const std::string& gr
     BatchOutcome outcome;
     DirBufferOwner request(DIR_BUFFER_SIZE);
     DirBufferOwner result(DIR_BUFFER_SIZE);
-    if (!request.ok() || !result.ok()) {
-        outcome.ListingStatus = request.ok() ? result.status() : request.status();
+    if (!request.Ok() || !result.Ok()) {
+        outcome.ListingStatus = request.Ok() ? result.Status() : request.Status();
         return outcome;
     }
     ChangeRun run(host, outcome);
-    DirStatus status = DirInitBuffer(context, DIR_REQ_READ, request.get());
+    DirStatus status = DirInitBuffer(context, DIR_REQ_READ, request.Get());
     if (status == DIR_OK) {
-        status = DirPutAttrName(context, request.get(), kMemberAttribute);
+        status = DirPutAttrName(context, request.Get(), kMemberAttribute);
     }
     std::int32_t iteration = DIR_NO_MORE_ITERATIONS;
     bool firstRead = true;
     while (status == DIR_OK && !outcome.LogUnavailable) {
-        status = DirRead(context, group.c_str(), DIR_INFO_NAMES_AND_VALUES, 0, request.get(),
-                         &iteration, result.get());
+        status = DirRead(context, group.c_str(), DIR_INFO_NAMES_AND_VALUES, 0, request.Get(),
+                         &iteration, result.Get());
         if (firstRead && status == DIR_ERR_NO_SUCH_ATTRIBUTE) {
             // A group without a Member value has no members: it changes nobody, and nothing
             // went wrong.
@@ -239,7 +239,7 @@ BatchOutcome ApplyToGroupMembers(DirContextHandle context, const std::string& gr
         }
         firstRead = false;
         if (status == DIR_OK) {
-            status = ChangeMembers(context, result.get(), contextName, host, run, outcome);
+            status = ChangeMembers(context, result.Get(), contextName, host, run, outcome);
         }
         if (iteration == DIR_NO_MORE_ITERATIONS) {
             break;
@@ -253,17 +253,17 @@ BatchOutcome ApplyToGroupMembers(DirContextHandle context, const std::string& gr
 BatchOutcome ApplyToContextUsers(DirContextHandle context, AccountOperationHost& host) {
     BatchOutcome outcome;
     DirBufferOwner result(DIR_BUFFER_SIZE);
-    if (!result.ok()) {
-        outcome.ListingStatus = result.status();
+    if (!result.Ok()) {
+        outcome.ListingStatus = result.Status();
         return outcome;
     }
     ChangeRun run(host, outcome);
     std::int32_t iteration = DIR_NO_MORE_ITERATIONS;
     DirStatus status = DIR_OK;
     do {
-        status = DirListByClass(context, "", kUserClass, nullptr, &iteration, result.get());
+        status = DirListByClass(context, "", kUserClass, nullptr, &iteration, result.Get());
         if (status == DIR_OK) {
-            status = ChangeListedUsers(context, result.get(), host, run, outcome);
+            status = ChangeListedUsers(context, result.Get(), host, run, outcome);
         }
     } while (status == DIR_OK && !outcome.LogUnavailable && iteration != DIR_NO_MORE_ITERATIONS);
     run.commit();

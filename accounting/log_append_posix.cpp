@@ -66,7 +66,7 @@ LockedLog LockedLog::open(const std::string& logPath, LogAppendResult& result,
         return log;
     }
     log.handle_ = fd;
-    switch (tally::platform::waitForLock(
+    switch (tally::platform::WaitForLock(
         logPath, wait, [fd] { return TryLock(fd); }, nullptr)) {
         case LockAttempt::kTaken:
             log.locked_ = true;

@@ -76,7 +76,7 @@ LockedLog LockedLog::open(const std::string& logPath, LogAppendResult& result,
         return log;
     }
     log.handle_ = reinterpret_cast<std::intptr_t>(handle);
-    switch (tally::platform::waitForLock(
+    switch (tally::platform::WaitForLock(
         logPath, wait, [handle] { return TryLock(handle); }, nullptr)) {
         case LockAttempt::kTaken:
             log.locked_ = true;

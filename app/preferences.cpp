@@ -28,11 +28,11 @@ std::vector<std::string> ConnectedFileServers(NetConnectionHandle logServerConne
     std::int32_t objectId = -1;
     std::string name;
     for (int scanned = 0; scanned < kMaxServersScanned; ++scanned) {
-        if (network.scanFileServers(logServerConnection, &objectId, &name) != 0) {
+        if (network.ScanFileServers(logServerConnection, &objectId, &name) != 0) {
             break;
         }
         NetConnectionHandle connection = 0;
-        if (network.findConnection(name, &connection) == 0) {
+        if (network.FindConnection(name, &connection) == 0) {
             servers.push_back(name);
         }
     }
@@ -43,9 +43,9 @@ void ChooseLogServer(Settings& settings, PreferencesPending& pending, std::strin
                      ProfileStore& profiles) {
     const std::string name = Truncated(server, kLogServerReadChars);
     settings.SharedSettingsPath = SharedSettingsPathFor(name);
-    pending.NumericalFormat = profiles.readInt(settings.SharedSettingsPath, kPreferencesSection,
+    pending.NumericalFormat = profiles.ReadInt(settings.SharedSettingsPath, kPreferencesSection,
                                                "NumericalFormat", settings.NumericalFormat);
-    pending.LogFormat = profiles.readInt(settings.SharedSettingsPath, kPreferencesSection,
+    pending.LogFormat = profiles.ReadInt(settings.SharedSettingsPath, kPreferencesSection,
                                          "LogFormat", settings.LogFormat);
     pending.LogFilePath = LogFilePathFor(name);
 }
@@ -60,7 +60,7 @@ bool SavePreferences(Settings& settings, const PreferencesPending& pending,
     settings.LogServer = Truncated(choices.logServer, kLogServerHeldChars);
     // No fall-back to the default connection here: an unconnected server is stored as chosen
     // and start-up falls back next time.
-    network.findConnection(settings.LogServer, &settings.LogServerConnection);
+    network.FindConnection(settings.LogServer, &settings.LogServerConnection);
     settings.DblClickUser = choices.dblClickUser;
     settings.DblClickGroup = choices.dblClickGroup;
     settings.SchemaKeyword = Truncated(choices.schemaKeyword, kSchemaKeywordChars);

@@ -70,19 +70,19 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCom
     ReadOsVersion();
     Ctl3dLibrary ctl3d;
     if (OsVersion.dwMajorVersion < kFirstVersionWith3dControls) {
-        ctl3d.load(instance);
+        ctl3d.Load(instance);
     }
 
     // Declared in this order so that the brush goes before the bitmap it was made from.
     UniqueBitmap pattern(LoadBitmapA(instance, "Tallydsk"));
-    UniqueBrush background(CreatePatternBrush(pattern.get()));
-    RegisterMainWindowClass(instance, background.get());
+    UniqueBrush background(CreatePatternBrush(pattern.Get()));
+    RegisterMainWindowClass(instance, background.Get());
 
     ScreenWidth = GetSystemMetrics(SM_CXSCREEN);
     ScreenHeight = GetSystemMetrics(SM_CYSCREEN);
     MainWindow = CreateMainWindow(instance);
 
-    tally::platform::setLockWaitHook(PaintWhileWaiting);
+    tally::platform::SetLockWaitHook(PaintWhileWaiting);
     NetInitLibrary(nullptr, nullptr);
     if (DirIsLoggedIn() == 0) {
         const std::string text = NotLoggedInMessage(DirClientLastProblem());
@@ -105,5 +105,5 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCom
     UpdateWindow(MainWindow);
     CreateDialogParamA(instance, "MainDialog", MainWindow, MainDialogProc, 0);
 
-    return RunMessageLoop(accelerators.get());
+    return RunMessageLoop(accelerators.Get());
 }

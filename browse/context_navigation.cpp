@@ -59,5 +59,5 @@ int IsGroupMember(const char* groupName, const char* userName, DirBuffer* compar
         return CompareMember(groupName, userName, compareBuffer);
     }
     DirBufferOwner request(DIR_BUFFER_SIZE);
-    return request.ok() ? CompareMember(groupName, userName, request.get()) : 0;
+    return request.Ok() ? CompareMember(groupName, userName, request.Get()) : 0;
 }

@@ -17,24 +17,24 @@ bool Is(const char* className, const char* wanted) {
 // more follow. A failing call ends the listing with what was added so far.
 void ListClass(ObjectListSink& list, const char* className) {
     DirBufferOwner result(DIR_BUFFER_SIZE);
-    if (!result.ok()) {
+    if (!result.Ok()) {
         return;
     }
     const bool users = Is(className, kUserClass);
     const bool groups = Is(className, kGroupClass);
     std::int32_t iteration = DIR_NO_MORE_ITERATIONS;
     do {
-        if (DirListByClass(DirectoryContext, "", className, nullptr, &iteration, result.get()) !=
+        if (DirListByClass(DirectoryContext, "", className, nullptr, &iteration, result.Get()) !=
             DIR_OK) {
             return;
         }
         std::uint32_t count = 0;
-        DirGetObjectCount(DirectoryContext, result.get(), &count);
+        DirGetObjectCount(DirectoryContext, result.Get(), &count);
         for (std::uint32_t i = 0; i < count; ++i) {
             std::array<char, DIR_MAX_NAME_BYTES> name{};
             std::uint32_t attributeCount = 0;
             DirObjectInfo info{};
-            if (DirGetObjectName(DirectoryContext, result.get(), name.data(), &attributeCount,
+            if (DirGetObjectName(DirectoryContext, result.Get(), name.data(), &attributeCount,
                                  &info) != DIR_OK) {
                 break;
             }

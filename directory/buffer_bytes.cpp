@@ -4,23 +4,23 @@
 
 namespace tally::directory {
 
-void appendU32(Bytes& out, std::uint32_t value) {
+void AppendU32(Bytes& out, std::uint32_t value) {
     for (int shift = 0; shift < 32; shift += 8) {
         out.push_back(static_cast<std::uint8_t>(value >> shift));
     }
 }
 
-void appendText(Bytes& out, std::string_view text) {
-    appendU32(out, static_cast<std::uint32_t>(text.size()));
+void AppendText(Bytes& out, std::string_view text) {
+    AppendU32(out, static_cast<std::uint32_t>(text.size()));
     out.insert(out.end(), text.begin(), text.end());
 }
 
-void appendBytes(Bytes& out, const Bytes& bytes) {
-    appendU32(out, static_cast<std::uint32_t>(bytes.size()));
+void AppendBytes(Bytes& out, const Bytes& bytes) {
+    AppendU32(out, static_cast<std::uint32_t>(bytes.size()));
     out.insert(out.end(), bytes.begin(), bytes.end());
 }
 
-bool ByteReader::u8(std::uint8_t& value) {
+bool ByteReader::U8(std::uint8_t& value) {
     if (size_ - position_ < 1) {
         return false;
     }
@@ -28,7 +28,7 @@ bool ByteReader::u8(std::uint8_t& value) {
     return true;
 }
 
-bool ByteReader::u32(std::uint32_t& value) {
+bool ByteReader::U32(std::uint32_t& value) {
     if (size_ - position_ < 4) {
         return false;
     }
@@ -40,9 +40,9 @@ bool ByteReader::u32(std::uint32_t& value) {
     return true;
 }
 
-bool ByteReader::bytes(const std::uint8_t*& at, std::uint32_t& length) {
+bool ByteReader::BytesInPlace(const std::uint8_t*& at, std::uint32_t& length) {
     std::size_t start = position_;
-    if (!u32(length) || size_ - position_ < length) {
+    if (!U32(length) || size_ - position_ < length) {
         position_ = start;
         return false;
     }
@@ -51,10 +51,10 @@ bool ByteReader::bytes(const std::uint8_t*& at, std::uint32_t& length) {
     return true;
 }
 
-bool ByteReader::text(std::string& value) {
+bool ByteReader::Text(std::string& value) {
     const std::uint8_t* at = nullptr;
     std::uint32_t length = 0;
-    if (!bytes(at, length)) {
+    if (!BytesInPlace(at, length)) {
         return false;
     }
     value.assign(reinterpret_cast<const char*>(at), length);
@@ -63,8 +63,8 @@ bool ByteReader::text(std::string& value) {
 
 }  // namespace tally::directory
 
-bool DirBuffer::appendRecord(const tally::directory::Bytes& record) {
-    if (record.size() > capacity() - used) {
+bool DirBuffer::AppendRecord(const tally::directory::Bytes& record) {
+    if (record.size() > Capacity() - used) {
         return false;
     }
     std::memcpy(bytes.data() + used, record.data(), record.size());
@@ -72,7 +72,7 @@ bool DirBuffer::appendRecord(const tally::directory::Bytes& record) {
     return true;
 }
 
-bool DirBuffer::holdResult(tally::directory::ResultKind kind,
+bool DirBuffer::HoldResult(tally::directory::ResultKind kind,
                            const tally::directory::Bytes& chunk) {
     use = tally::directory::BufferUse::Result;
     resultKind = tally::directory::ResultKind::None;
@@ -82,7 +82,7 @@ bool DirBuffer::holdResult(tally::directory::ResultKind kind,
     recordsLeft = valuesLeft = listsLeft = 0;
     countRead = false;
     currentSyntax = 0;
-    if (!appendRecord(chunk)) {
+    if (!AppendRecord(chunk)) {
         return false;
     }
     resultKind = kind;

@@ -27,21 +27,21 @@ enum class ResultKind : std::uint8_t { None, Listing, Read, AttrDefs, ClassDefs 
 // Record tags of a request.
 enum class RequestTag : std::uint8_t { AttrName = 1, Change = 2, Value = 3, ClassName = 4 };
 
-void appendU32(Bytes& out, std::uint32_t value);
-void appendText(Bytes& out, std::string_view text);  // 32-bit length, then the bytes
-void appendBytes(Bytes& out, const Bytes& bytes);    // 32-bit length, then the bytes
+void AppendU32(Bytes& out, std::uint32_t value);
+void AppendText(Bytes& out, std::string_view text);  // 32-bit length, then the bytes
+void AppendBytes(Bytes& out, const Bytes& bytes);    // 32-bit length, then the bytes
 
 // Reads records in order from a byte range; every read checks the bounds first.
 class ByteReader {
   public:
     ByteReader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-    bool u8(std::uint8_t& value);
-    bool u32(std::uint32_t& value);
-    bool text(std::string& value);
+    bool U8(std::uint8_t& value);
+    bool U32(std::uint32_t& value);
+    bool Text(std::string& value);
     // The bytes stay where they are; `at` points into the range.
-    bool bytes(const std::uint8_t*& at, std::uint32_t& length);
-    std::size_t position() const { return position_; }
-    bool atEnd() const { return position_ >= size_; }
+    bool BytesInPlace(const std::uint8_t*& at, std::uint32_t& length);
+    std::size_t Position() const { return position_; }
+    bool AtEnd() const { return position_ >= size_; }
 
   private:
     const std::uint8_t* data_;
@@ -71,13 +71,13 @@ struct DirBuffer {
     bool countRead = false;
     std::uint32_t currentSyntax = 0;
 
-    std::size_t capacity() const { return bytes.size(); }
+    std::size_t Capacity() const { return bytes.size(); }
     // Appends one whole record, or nothing when it does not fit.
-    bool appendRecord(const tally::directory::Bytes& record);
+    bool AppendRecord(const tally::directory::Bytes& record);
     // Replaces the content with one result chunk.
-    bool holdResult(tally::directory::ResultKind kind, const tally::directory::Bytes& chunk);
-    tally::directory::ByteReader requestReader() const { return {bytes.data(), used}; }
-    tally::directory::ByteReader resultReader() const {
+    bool HoldResult(tally::directory::ResultKind kind, const tally::directory::Bytes& chunk);
+    tally::directory::ByteReader RequestReader() const { return {bytes.data(), used}; }
+    tally::directory::ByteReader ResultReader() const {
         return {bytes.data() + cursor, used - cursor};
     }
 };

@@ -16,14 +16,19 @@ class DirBufferOwner {
     DirBufferOwner(const DirBufferOwner&) = delete;
     DirBufferOwner& operator=(const DirBufferOwner&) = delete;
 
-    // False when the client could not give the buffer; get() is then null.
-    bool ok() const { return status_ == DIR_OK && buffer_ != nullptr; }
+    // False when the client could not give the buffer; Get() is then null.
+    bool Ok() const { return status_ == DIR_OK && buffer_ != nullptr; }
     // Why there is no buffer: the client's status, or DIR_ERR_NO_MEMORY when it gave none
     // without saying why.
-    DirStatus status() const {
+    DirStatus Status() const {
         return status_ == DIR_OK && buffer_ == nullptr ? DIR_ERR_NO_MEMORY : status_;
     }
-    DirBuffer* get() const { return buffer_; }
+    DirBuffer* Get() const { return buffer_; }
+
+    // The former names, still called by reports/ until it moves to Ok() and Get(); remove them
+    // then.
+    bool ok() const { return Ok(); }
+    DirBuffer* get() const { return Get(); }
 
   private:
     DirBuffer* buffer_ = nullptr;

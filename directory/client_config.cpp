@@ -10,7 +10,7 @@
 namespace tally::directory {
 namespace {
 
-std::string_view trim(std::string_view s) {
+std::string_view Trim(std::string_view s) {
     auto blank = [](char c) {
         return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
     };
@@ -25,24 +25,24 @@ std::string_view trim(std::string_view s) {
 
 // A ";" that starts the value or follows a blank begins a comment, so that values may still
 // hold semicolons of their own ("a;b").
-std::string_view withoutTrailingComment(std::string_view s) {
+std::string_view WithoutTrailingComment(std::string_view s) {
     for (std::size_t i = 0; i < s.size(); ++i) {
         if (s[i] == ';' && (i == 0 || s[i - 1] == ' ' || s[i - 1] == '\t')) {
-            return trim(s.substr(0, i));
+            return Trim(s.substr(0, i));
         }
     }
-    return trim(s);
+    return Trim(s);
 }
 
-std::string located(const std::string& file, int line, const std::string& message) {
+std::string Located(const std::string& file, int line, const std::string& message) {
     return file + ":" + std::to_string(line) + ": " + message;
 }
 
-std::vector<std::string> splitList(std::string_view text) {
+std::vector<std::string> SplitList(std::string_view text) {
     std::vector<std::string> items;
     while (!text.empty()) {
         std::size_t comma = text.find(',');
-        std::string_view item = trim(text.substr(0, comma));
+        std::string_view item = Trim(text.substr(0, comma));
         if (!item.empty()) {
             items.emplace_back(item);
         }
@@ -60,7 +60,7 @@ constexpr std::size_t kNameChars = 256;
 // Why `name` cannot be a typeless directory name ("" when it can): a name that would be cut,
 // that ends in an escape with nothing to escape, or that has an empty part never names the
 // object the file meant, so it must not count as a login.
-std::string typelessNameProblem(std::string_view name) {
+std::string TypelessNameProblem(std::string_view name) {
     if (name.size() > kNameChars) {
         return "is " + std::to_string(name.size()) + " characters long; a name has at most " +
                std::to_string(kNameChars);
@@ -74,7 +74,7 @@ std::string typelessNameProblem(std::string_view name) {
         return "ends in a lone backslash";
     }
     std::vector<std::string> parts;
-    if (!store::splitTypeless(name, parts)) {
+    if (!store::SplitTypeless(name, parts)) {
         return "has an empty part (a name is its parts joined by single points)";
     }
     return {};
@@ -94,7 +94,7 @@ bool IniFile::NoCaseLess::operator()(std::string_view a, std::string_view b) con
     return a.size() < b.size();
 }
 
-IniFile IniFile::parse(std::string_view text, const std::string& fileName) {
+IniFile IniFile::Parse(std::string_view text, const std::string& fileName) {
     IniFile ini;
     if (text.substr(0, 3) == "\xEF\xBB\xBF") {
         text.remove_prefix(3);
@@ -105,11 +105,11 @@ IniFile IniFile::parse(std::string_view text, const std::string& fileName) {
     while (!text.empty()) {
         ++lineNumber;
         std::size_t end = text.find('\n');
-        std::string_view line = trim(text.substr(0, end));
+        std::string_view line = Trim(text.substr(0, end));
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
         if (line.find('\0') != std::string_view::npos) {
             // Every later use of the value would end at the NUL: refuse the line whole.
-            ini.problems_.push_back(located(fileName, lineNumber, "line holds a NUL byte"));
+            ini.problems_.push_back(Located(fileName, lineNumber, "line holds a NUL byte"));
             continue;
         }
 
@@ -117,16 +117,16 @@ IniFile IniFile::parse(std::string_view text, const std::string& fileName) {
             continue;
         }
         if (line.front() == '[') {
-            std::string_view header = withoutTrailingComment(line);
+            std::string_view header = WithoutTrailingComment(line);
             if (header.size() < 2 || header.back() != ']') {
                 ini.problems_.push_back(
-                    located(fileName, lineNumber, "section header without a closing ']'"));
+                    Located(fileName, lineNumber, "section header without a closing ']'"));
                 current = nullptr;
                 continue;
             }
-            std::string_view name = trim(header.substr(1, header.size() - 2));
+            std::string_view name = Trim(header.substr(1, header.size() - 2));
             if (name.empty()) {
-                ini.problems_.push_back(located(fileName, lineNumber, "empty section name"));
+                ini.problems_.push_back(Located(fileName, lineNumber, "empty section name"));
                 current = nullptr;
                 continue;
             }
@@ -136,35 +136,35 @@ IniFile IniFile::parse(std::string_view text, const std::string& fileName) {
         }
         std::size_t equals = line.find('=');
         if (equals == std::string_view::npos) {
-            ini.problems_.push_back(located(
+            ini.problems_.push_back(Located(
                 fileName, lineNumber, "line is neither a [section], key=value nor a comment"));
             continue;
         }
-        std::string_view key = trim(line.substr(0, equals));
+        std::string_view key = Trim(line.substr(0, equals));
         if (key.empty()) {
-            ini.problems_.push_back(located(fileName, lineNumber, "key=value line without a key"));
+            ini.problems_.push_back(Located(fileName, lineNumber, "key=value line without a key"));
             continue;
         }
         if (current == nullptr) {
             ini.problems_.push_back(
-                located(fileName, lineNumber,
+                Located(fileName, lineNumber,
                         "key '" + std::string(key) + "' stands outside of any [section]"));
             continue;
         }
-        (*current)[std::string(key)] = std::string(withoutTrailingComment(line.substr(equals + 1)));
+        (*current)[std::string(key)] = std::string(WithoutTrailingComment(line.substr(equals + 1)));
         ini.lines_[currentName][std::string(key)] = lineNumber;
     }
     return ini;
 }
 
-const IniFile::Section* IniFile::section(std::string_view name) const {
+const IniFile::Section* IniFile::FindSection(std::string_view name) const {
     auto found = sections_.find(name);
     return found == sections_.end() ? nullptr : &found->second;
 }
 
-std::optional<std::string> IniFile::value(std::string_view sectionName,
+std::optional<std::string> IniFile::Value(std::string_view sectionName,
                                           std::string_view key) const {
-    const Section* s = section(sectionName);
+    const Section* s = FindSection(sectionName);
     if (s == nullptr) {
         return std::nullopt;
     }
@@ -175,7 +175,7 @@ std::optional<std::string> IniFile::value(std::string_view sectionName,
     return found->second;
 }
 
-int IniFile::line(std::string_view sectionName, std::string_view key) const {
+int IniFile::Line(std::string_view sectionName, std::string_view key) const {
     auto section = lines_.find(sectionName);
     if (section == lines_.end()) {
         return 0;
@@ -184,7 +184,7 @@ int IniFile::line(std::string_view sectionName, std::string_view key) const {
     return found == section->second.end() ? 0 : found->second;
 }
 
-std::filesystem::path configuredPath(std::string_view text, const std::filesystem::path& base) {
+std::filesystem::path ConfiguredPath(std::string_view text, const std::filesystem::path& base) {
     std::string written(text);
 #ifndef _WIN32
     for (char& c : written) {
@@ -207,46 +207,46 @@ std::filesystem::path configuredPath(std::string_view text, const std::filesyste
     return path.lexically_normal();
 }
 
-ClientConfig parseClientConfig(std::string_view text, const std::filesystem::path& iniPath) {
+ClientConfig ParseClientConfig(std::string_view text, const std::filesystem::path& iniPath) {
     ClientConfig config;
     config.iniFile = iniPath;
     std::string fileName = iniPath.string();
-    IniFile ini = IniFile::parse(text, fileName);
-    config.problems = ini.problems();
+    IniFile ini = IniFile::Parse(text, fileName);
+    config.problems = ini.Problems();
     std::filesystem::path base = iniPath.parent_path();
 
-    std::string storePath = ini.value("Store", "Path").value_or("");
+    std::string storePath = ini.Value("Store", "Path").value_or("");
     if (storePath.empty()) {
         config.problems.push_back(fileName + ": [Store] has no Path, so there is no directory");
     } else {
-        config.storeFolder = configuredPath(storePath, base);
+        config.storeFolder = ConfiguredPath(storePath, base);
     }
-    config.loginUser = ini.value("Login", "User").value_or("");
-    config.loginContext = ini.value("Login", "Context").value_or("");
+    config.loginUser = ini.Value("Login", "User").value_or("");
+    config.loginContext = ini.Value("Login", "Context").value_or("");
     auto checkName = [&](const char* key, const std::string& name) {
-        std::string problem = typelessNameProblem(name);
+        std::string problem = TypelessNameProblem(name);
         if (!name.empty() && !problem.empty()) {
-            config.problems.push_back(located(fileName, ini.line("Login", key),
+            config.problems.push_back(Located(fileName, ini.Line("Login", key),
                                               "[Login] " + std::string(key) + " " + problem));
         }
     };
     checkName("User", config.loginUser);
-    if (!store::equalsIgnoreCase(config.loginContext, "[Root]")) {
+    if (!store::EqualsIgnoreCase(config.loginContext, "[Root]")) {
         checkName("Context", config.loginContext);
     }
-    config.defaultServer = ini.value("Connections", "Default").value_or("");
-    config.servers = splitList(ini.value("Connections", "Servers").value_or(""));
-    if (const IniFile::Section* volumes = ini.section("Volumes")) {
+    config.defaultServer = ini.Value("Connections", "Default").value_or("");
+    config.servers = SplitList(ini.Value("Connections", "Servers").value_or(""));
+    if (const IniFile::Section* volumes = ini.FindSection("Volumes")) {
         for (const auto& [server, path] : *volumes) {
             if (!path.empty()) {
-                config.volumes[server] = configuredPath(path, base);
+                config.volumes[server] = ConfiguredPath(path, base);
             }
         }
     }
     return config;
 }
 
-ClientConfig loadClientConfig(const std::filesystem::path& iniPath) {
+ClientConfig LoadClientConfig(const std::filesystem::path& iniPath) {
     std::ifstream in(iniPath, std::ios::binary);
     if (!in) {
         ClientConfig config;
@@ -256,15 +256,15 @@ ClientConfig loadClientConfig(const std::filesystem::path& iniPath) {
     }
     std::ostringstream text;
     text << in.rdbuf();
-    return parseClientConfig(text.str(), iniPath);
+    return ParseClientConfig(text.str(), iniPath);
 }
 
-std::filesystem::path defaultConfigPath() {
+std::filesystem::path DefaultConfigPath() {
     const char* fromEnvironment = std::getenv("TALLYNET_INI");
     if (fromEnvironment != nullptr && *fromEnvironment != '\0') {
         return std::filesystem::path(fromEnvironment);
     }
-    return runningProgramFolder() / "tallynet.ini";
+    return RunningProgramFolder() / "tallynet.ini";
 }
 
 }  // namespace tally::directory

@@ -27,14 +27,14 @@ class IniFile {
     // Reads `text`; `fileName` only names the file in messages. Lines that are neither a
     // [section], a key=value pair, a comment (";" or "#") nor blank are problems, each
     // "<file>:<line>: <what is wrong>"; the lines that could be read are kept.
-    static IniFile parse(std::string_view text, const std::string& fileName);
+    static IniFile Parse(std::string_view text, const std::string& fileName);
 
     // The value, or nullopt when the section or the key is absent.
-    std::optional<std::string> value(std::string_view section, std::string_view key) const;
+    std::optional<std::string> Value(std::string_view section, std::string_view key) const;
     // The line the value was read from (the last one, for a key given twice); 0 when absent.
-    int line(std::string_view section, std::string_view key) const;
-    const Section* section(std::string_view name) const;
-    const std::vector<std::string>& problems() const { return problems_; }
+    int Line(std::string_view section, std::string_view key) const;
+    const Section* FindSection(std::string_view name) const;
+    const std::vector<std::string>& Problems() const { return problems_; }
 
   private:
     std::map<std::string, Section, NoCaseLess> sections_;
@@ -55,21 +55,21 @@ struct ClientConfig {
 
 // Reads the configuration from the text of an ini file found at `iniPath` (relative paths in it
 // are taken from the file's folder).
-ClientConfig parseClientConfig(std::string_view text, const std::filesystem::path& iniPath);
+ClientConfig ParseClientConfig(std::string_view text, const std::filesystem::path& iniPath);
 
 // Reads the file; a file that cannot be read gives a configuration whose problems say so.
-ClientConfig loadClientConfig(const std::filesystem::path& iniPath);
+ClientConfig LoadClientConfig(const std::filesystem::path& iniPath);
 
 // Where the configuration is looked for: $TALLYNET_INI when set and not empty, else
 // tallynet.ini beside the running program.
-std::filesystem::path defaultConfigPath();
+std::filesystem::path DefaultConfigPath();
 
 // The folder of the running program (platform-specific, *_posix.cpp / *_winapi.cpp).
-std::filesystem::path runningProgramFolder();
+std::filesystem::path RunningProgramFolder();
 
 // A path written in the file, made usable here: backslashes become separators, and on systems
 // without drive letters "X:\..." is taken from the root, as Wine shows the Unix tree on Z:.
 // Relative paths are taken from `base`.
-std::filesystem::path configuredPath(std::string_view text, const std::filesystem::path& base);
+std::filesystem::path ConfiguredPath(std::string_view text, const std::filesystem::path& base);
 
 }  // namespace tally::directory

@@ -4,7 +4,7 @@
 
 namespace tally::directory {
 
-std::filesystem::path runningProgramFolder() {
+std::filesystem::path RunningProgramFolder() {
     std::error_code error;
     std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
     if (error) {

@@ -6,7 +6,7 @@
 
 namespace tally::directory {
 
-std::filesystem::path runningProgramFolder() {
+std::filesystem::path RunningProgramFolder() {
     // Paths beyond MAX_PATH are possible; grow until the whole name fits.
     std::vector<char> name(MAX_PATH);
     for (;;) {

@@ -30,47 +30,47 @@ constexpr std::size_t kKeptIterations = 32;
 
 // Nothing thrown below may reach the program, which knows only statuses.
 template <typename Call>
-DirStatus guarded(Call&& call) {
+DirStatus Guarded(Call&& call) {
     try {
         return call();
     } catch (const std::bad_alloc&) {
-        noteProblem("the directory client ran out of memory");
+        NoteProblem("the directory client ran out of memory");
         return DIR_ERR_NO_MEMORY;
     } catch (const std::exception& error) {
-        noteProblem(std::string("the directory store failed: ") + error.what());
+        NoteProblem(std::string("the directory store failed: ") + error.what());
         return DIR_ERR_STORE;
     }
 }
 
-Context* findContext(DirContextHandle handle) {
-    auto& contexts = clientState().contexts;
+Context* FindContext(DirContextHandle handle) {
+    auto& contexts = TheClientState().contexts;
     auto found = contexts.find(handle);
     return found == contexts.end() ? nullptr : &found->second;
 }
 
-bool isLiveBuffer(const DirBuffer* buffer) {
-    return buffer != nullptr && clientState().buffers.count(const_cast<DirBuffer*>(buffer)) != 0;
+bool IsLiveBuffer(const DirBuffer* buffer) {
+    return buffer != nullptr && TheClientState().buffers.count(const_cast<DirBuffer*>(buffer)) != 0;
 }
 
-bool isContainer(const store::Entry& entry) {
-    return sameName(entry.objectClass, "Organization") ||
-           sameName(entry.objectClass, "Organizational Unit");
+bool IsContainer(const store::Entry& entry) {
+    return SameName(entry.objectClass, "Organization") ||
+           SameName(entry.objectClass, "Organizational Unit");
 }
 
 // The object a name means in this context. The name is taken relative to the name context
 // first; a complete name that the program kept from earlier (the login name, a group's member)
 // is taken as written when the relative reading names nothing.
-std::optional<std::string> resolveName(store::Store& directory, std::string_view name,
+std::optional<std::string> ResolveName(store::Store& directory, std::string_view name,
                                        const Context& context) {
-    std::optional<std::string> relative = completeName(name, context.nameContext);
+    std::optional<std::string> relative = CompleteName(name, context.nameContext);
     if (relative) {
-        if (const store::Entry* entry = directory.find(*relative)) {
+        if (const store::Entry* entry = directory.Find(*relative)) {
             return entry->name;
         }
     }
     if (!name.empty() && name.front() != '.' && name.back() != '.') {
-        if (std::optional<std::string> written = asWrittenName(name)) {
-            if (const store::Entry* entry = directory.find(*written)) {
+        if (std::optional<std::string> written = AsWrittenName(name)) {
+            if (const store::Entry* entry = directory.Find(*written)) {
                 return entry->name;
             }
         }
@@ -78,33 +78,33 @@ std::optional<std::string> resolveName(store::Store& directory, std::string_view
     return relative;
 }
 
-const store::Entry* findObject(store::Store& directory, const char* name, const Context& context) {
+const store::Entry* FindObject(store::Store& directory, const char* name, const Context& context) {
     if (name == nullptr) {
         return nullptr;
     }
-    std::optional<std::string> complete = resolveName(directory, name, context);
-    return complete ? directory.find(*complete) : nullptr;
+    std::optional<std::string> complete = ResolveName(directory, name, context);
+    return complete ? directory.Find(*complete) : nullptr;
 }
 
-std::uint32_t syntaxOf(const store::Store& directory, std::string_view attribute,
+std::uint32_t SyntaxOf(const store::Store& directory, std::string_view attribute,
                        std::uint32_t otherwise) {
-    const store::AttributeDef* definition = directory.attribute(attribute);
+    const store::AttributeDef* definition = directory.Attribute(attribute);
     return definition != nullptr ? definition->syntax : otherwise;
 }
 
-std::string initialNameContext() {
-    const ClientConfig& config = loadedConfig();
-    if (config.loginContext.empty() || isRootName(config.loginContext)) {
+std::string InitialNameContext() {
+    const ClientConfig& config = LoadedConfig();
+    if (config.loginContext.empty() || IsRootName(config.loginContext)) {
         return DIR_ROOT_NAME;
     }
-    store::Store* directory = currentStore();
+    store::Store* directory = CurrentStore();
     if (directory == nullptr) {
         return DIR_ROOT_NAME;
     }
-    std::optional<std::string> written = asWrittenName(config.loginContext);
-    const store::Entry* entry = written ? directory->find(*written) : nullptr;
-    if (entry == nullptr || !isContainer(*entry)) {
-        noteProblem(config.iniFile.string() + ": [Login] Context '" + config.loginContext +
+    std::optional<std::string> written = AsWrittenName(config.loginContext);
+    const store::Entry* entry = written ? directory->Find(*written) : nullptr;
+    if (entry == nullptr || !IsContainer(*entry)) {
+        NoteProblem(config.iniFile.string() + ": [Login] Context '" + config.loginContext +
                     "' is not a container of the directory; starting at [Root]");
         return DIR_ROOT_NAME;
     }
@@ -118,14 +118,14 @@ struct RequestRecord {
     Bytes value;
 };
 
-bool parseRequest(const DirBuffer& buffer, std::vector<RequestRecord>& records) {
-    ByteReader reader = buffer.requestReader();
-    while (!reader.atEnd()) {
+bool ParseRequest(const DirBuffer& buffer, std::vector<RequestRecord>& records) {
+    ByteReader reader = buffer.RequestReader();
+    while (!reader.AtEnd()) {
         std::uint8_t tag = 0;
         RequestRecord record{};
         const std::uint8_t* at = nullptr;
         std::uint32_t length = 0;
-        if (!reader.u8(tag) || !reader.u32(record.number) || !reader.bytes(at, length)) {
+        if (!reader.U8(tag) || !reader.U32(record.number) || !reader.BytesInPlace(at, length)) {
             return false;
         }
         record.tag = static_cast<RequestTag>(tag);
@@ -139,28 +139,28 @@ bool parseRequest(const DirBuffer& buffer, std::vector<RequestRecord>& records) 
     return true;
 }
 
-DirStatus putRecord(DirBuffer* buffer, RequestTag tag, std::uint32_t number,
+DirStatus PutRecord(DirBuffer* buffer, RequestTag tag, std::uint32_t number,
                     const std::uint8_t* data, std::size_t length) {
     Bytes record;
     record.push_back(static_cast<std::uint8_t>(tag));
-    appendU32(record, number);
-    appendU32(record, static_cast<std::uint32_t>(length));
+    AppendU32(record, number);
+    AppendU32(record, static_cast<std::uint32_t>(length));
     record.insert(record.end(), data, data + length);
-    return buffer->appendRecord(record) ? DIR_OK : DIR_ERR_BUFFER_FULL;
+    return buffer->AppendRecord(record) ? DIR_OK : DIR_ERR_BUFFER_FULL;
 }
 
-DirStatus putName(DirBuffer* buffer, RequestTag tag, std::uint32_t number, const char* name) {
-    return putRecord(buffer, tag, number, reinterpret_cast<const std::uint8_t*>(name),
+DirStatus PutName(DirBuffer* buffer, RequestTag tag, std::uint32_t number, const char* name) {
+    return PutRecord(buffer, tag, number, reinterpret_cast<const std::uint8_t*>(name),
                      std::strlen(name));
 }
 
 // Checks a request buffer before something is put into it.
-DirStatus requestReady(DirContextHandle context, DirBuffer* buffer,
+DirStatus RequestReady(DirContextHandle context, DirBuffer* buffer,
                        std::initializer_list<std::uint32_t> kinds) {
-    if (findContext(context) == nullptr) {
+    if (FindContext(context) == nullptr) {
         return DIR_ERR_BAD_CONTEXT;
     }
-    if (!isLiveBuffer(buffer) || buffer->use != BufferUse::Request) {
+    if (!IsLiveBuffer(buffer) || buffer->use != BufferUse::Request) {
         return DIR_ERR_BAD_BUFFER;
     }
     for (std::uint32_t kind : kinds) {
@@ -172,14 +172,14 @@ DirStatus requestReady(DirContextHandle context, DirBuffer* buffer,
 }
 
 // The attribute or class names of a request, for the reads that name what they want.
-DirStatus requestedNames(const DirBuffer* request, std::uint32_t kind, RequestTag tag,
+DirStatus RequestedNames(const DirBuffer* request, std::uint32_t kind, RequestTag tag,
                          std::vector<std::string>& names) {
-    if (!isLiveBuffer(request) || request->use != BufferUse::Request ||
+    if (!IsLiveBuffer(request) || request->use != BufferUse::Request ||
         request->requestKind != kind) {
         return DIR_ERR_BAD_BUFFER;
     }
     std::vector<RequestRecord> records;
-    if (!parseRequest(*request, records)) {
+    if (!ParseRequest(*request, records)) {
         return DIR_ERR_BAD_BUFFER;
     }
     for (const RequestRecord& record : records) {
@@ -190,9 +190,9 @@ DirStatus requestedNames(const DirBuffer* request, std::uint32_t kind, RequestTa
     return DIR_OK;
 }
 
-DirStatus handOut(Context& context, IteratedCall call, ResultKind kind, std::vector<Bytes> chunks,
+DirStatus HandOut(Context& context, IteratedCall call, ResultKind kind, std::vector<Bytes> chunks,
                   std::int32_t* iterationHandle, DirBuffer* result) {
-    if (chunks.empty() || !result->holdResult(kind, chunks.front())) {
+    if (chunks.empty() || !result->HoldResult(kind, chunks.front())) {
         *iterationHandle = DIR_NO_MORE_ITERATIONS;
         return DIR_ERR_BUFFER_FULL;
     }
@@ -215,14 +215,14 @@ DirStatus handOut(Context& context, IteratedCall call, ResultKind kind, std::vec
     return DIR_OK;
 }
 
-DirStatus continueIteration(Context& context, IteratedCall call, std::int32_t* iterationHandle,
+DirStatus ContinueIteration(Context& context, IteratedCall call, std::int32_t* iterationHandle,
                             DirBuffer* result) {
     auto found = context.iterations.find(*iterationHandle);
     if (found == context.iterations.end() || found->second.call != call) {
         return DIR_ERR_BAD_ITERATION;
     }
     Iteration& iteration = found->second;
-    bool delivered = result->holdResult(iteration.kind, iteration.chunks.front());
+    bool delivered = result->HoldResult(iteration.kind, iteration.chunks.front());
     iteration.chunks.pop_front();
     if (!delivered || iteration.chunks.empty()) {
         context.iterations.erase(found);
@@ -232,16 +232,16 @@ DirStatus continueIteration(Context& context, IteratedCall call, std::int32_t* i
 }
 
 // Common checks of the iterated calls; `fresh` tells whether this call starts a new result.
-DirStatus iteratedCallReady(DirContextHandle context, const std::int32_t* iterationHandle,
+DirStatus IteratedCallReady(DirContextHandle context, const std::int32_t* iterationHandle,
                             const DirBuffer* result, Context*& found) {
-    found = findContext(context);
+    found = FindContext(context);
     if (found == nullptr) {
         return DIR_ERR_BAD_CONTEXT;
     }
     if (iterationHandle == nullptr) {
         return DIR_ERR_BAD_ITERATION;
     }
-    if (!isLiveBuffer(result)) {
+    if (!IsLiveBuffer(result)) {
         return DIR_ERR_BAD_BUFFER;
     }
     return DIR_OK;
@@ -251,48 +251,48 @@ DirStatus iteratedCallReady(DirContextHandle context, const std::int32_t* iterat
 // checked, then either the next buffer of a running iteration, or `build` makes the whole result
 // from the store, handed out a buffer at a time.
 template <typename Build>
-DirStatus iteratedCall(DirContextHandle context, IteratedCall call, ResultKind kind,
-                       std::int32_t* iterationHandle, DirBuffer* result, Build&& build) {
+DirStatus RunIteratedCall(DirContextHandle context, IteratedCall call, ResultKind kind,
+                          std::int32_t* iterationHandle, DirBuffer* result, Build&& build) {
     Context* found = nullptr;
-    DirStatus ready = iteratedCallReady(context, iterationHandle, result, found);
+    DirStatus ready = IteratedCallReady(context, iterationHandle, result, found);
     if (ready != DIR_OK) {
         return ready;
     }
     if (*iterationHandle != DIR_NO_MORE_ITERATIONS) {
-        return continueIteration(*found, call, iterationHandle, result);
+        return ContinueIteration(*found, call, iterationHandle, result);
     }
     std::vector<Bytes> chunks;
     DirStatus built = build(*found, chunks);
     if (built != DIR_OK) {
         return built;
     }
-    return handOut(*found, call, kind, std::move(chunks), iterationHandle, result);
+    return HandOut(*found, call, kind, std::move(chunks), iterationHandle, result);
 }
 
 // What a read that takes "all, or these names" needs first: the names asked for (none when it
 // asks for all) and the store to read them from.
-DirStatus namedReadReady(bool all, const DirBuffer* request, std::uint32_t kind, RequestTag tag,
+DirStatus NamedReadReady(bool all, const DirBuffer* request, std::uint32_t kind, RequestTag tag,
                          std::vector<std::string>& wanted, store::Store*& directory) {
     if (!all) {
-        DirStatus named = requestedNames(request, kind, tag, wanted);
+        DirStatus named = RequestedNames(request, kind, tag, wanted);
         if (named != DIR_OK) {
             return named;
         }
     }
-    directory = currentStore();
+    directory = CurrentStore();
     return directory == nullptr ? DIR_ERR_STORE : DIR_OK;
 }
 
 // The definitions a read asks for: every one the store holds, or the named ones in the order
 // asked, where a name the store has no definition for is `unknown`.
 template <typename Definition>
-DirStatus chooseDefinitions(bool all, const DirBuffer* request, std::uint32_t kind, RequestTag tag,
+DirStatus ChooseDefinitions(bool all, const DirBuffer* request, std::uint32_t kind, RequestTag tag,
                             const std::vector<Definition>& (store::Store::*every)() const,
                             const Definition* (store::Store::*lookup)(std::string_view) const,
                             DirStatus unknown, std::vector<const Definition*>& chosen) {
     std::vector<std::string> wanted;
     store::Store* directory = nullptr;
-    DirStatus ready = namedReadReady(all, request, kind, tag, wanted, directory);
+    DirStatus ready = NamedReadReady(all, request, kind, tag, wanted, directory);
     if (ready != DIR_OK) {
         return ready;
     }
@@ -314,24 +314,24 @@ DirStatus chooseDefinitions(bool all, const DirBuffer* request, std::uint32_t ki
 
 // ---- reading a result ----------------------------------------------------------------------
 
-DirStatus resultReady(DirContextHandle context, const DirBuffer* result, ResultKind kind) {
-    if (findContext(context) == nullptr) {
+DirStatus ResultReady(DirContextHandle context, const DirBuffer* result, ResultKind kind) {
+    if (FindContext(context) == nullptr) {
         return DIR_ERR_BAD_CONTEXT;
     }
-    if (!isLiveBuffer(result) || result->use != BufferUse::Result || result->resultKind != kind) {
+    if (!IsLiveBuffer(result) || result->use != BufferUse::Result || result->resultKind != kind) {
         return DIR_ERR_BAD_BUFFER;
     }
     return DIR_OK;
 }
 
-DirStatus readCount(DirBuffer* result, std::uint32_t* count) {
+DirStatus ReadCount(DirBuffer* result, std::uint32_t* count) {
     result->cursor = 0;
-    ByteReader reader = result->resultReader();
+    ByteReader reader = result->ResultReader();
     std::uint32_t records = 0;
-    if (!reader.u32(records)) {
+    if (!reader.U32(records)) {
         return DIR_ERR_BUFFER_EMPTY;
     }
-    result->cursor = reader.position();
+    result->cursor = reader.Position();
     result->recordsLeft = records;
     result->valuesLeft = 0;
     result->listsLeft = 0;
@@ -343,9 +343,9 @@ DirStatus readCount(DirBuffer* result, std::uint32_t* count) {
 }
 
 // The caller may skip the count; it is read on the way to the first record.
-DirStatus nextRecord(DirBuffer* result) {
+DirStatus NextRecord(DirBuffer* result) {
     if (!result->countRead) {
-        DirStatus status = readCount(result, nullptr);
+        DirStatus status = ReadCount(result, nullptr);
         if (status != DIR_OK) {
             return status;
         }
@@ -358,39 +358,39 @@ DirStatus nextRecord(DirBuffer* result) {
 }
 
 // Steps over values (or class items) that the caller did not fetch.
-bool skipValues(DirBuffer* result) {
-    ByteReader reader = result->resultReader();
+bool SkipValues(DirBuffer* result) {
+    ByteReader reader = result->ResultReader();
     for (; result->valuesLeft > 0; --result->valuesLeft) {
         const std::uint8_t* at = nullptr;
         std::uint32_t length = 0;
-        if (!reader.bytes(at, length)) {
+        if (!reader.BytesInPlace(at, length)) {
             return false;
         }
     }
-    result->cursor += reader.position();
+    result->cursor += reader.Position();
     return true;
 }
 
-bool skipClassLists(DirBuffer* result) {
-    if (!skipValues(result)) {
+bool SkipClassLists(DirBuffer* result) {
+    if (!SkipValues(result)) {
         return false;
     }
     for (; result->listsLeft > 0; --result->listsLeft) {
-        ByteReader reader = result->resultReader();
-        if (!reader.u32(result->valuesLeft)) {
+        ByteReader reader = result->ResultReader();
+        if (!reader.U32(result->valuesLeft)) {
             return false;
         }
-        result->cursor += reader.position();
-        if (!skipValues(result)) {
+        result->cursor += reader.Position();
+        if (!SkipValues(result)) {
             return false;
         }
     }
     return true;
 }
 
-void writeText(std::string_view text, char* out) {
+void WriteText(std::string_view text, char* out) {
     if (out != nullptr) {
-        copyName(text, out);
+        CopyName(text, out);
     }
 }
 
@@ -400,38 +400,38 @@ void writeText(std::string_view text, char* out) {
 
 std::int32_t DirIsLoggedIn() {
     try {
-        const ClientConfig& config = loadedConfig();
+        const ClientConfig& config = LoadedConfig();
         if (!config.problems.empty() || config.loginUser.empty()) {
             return 0;
         }
-        return currentStore() != nullptr ? 1 : 0;
+        return CurrentStore() != nullptr ? 1 : 0;
     } catch (const std::exception& error) {
-        noteProblem(std::string("the directory client failed: ") + error.what());
+        NoteProblem(std::string("the directory client failed: ") + error.what());
         return 0;
     }
 }
 
 DirContextHandle DirCreateContext() {
     try {
-        ClientState& state = clientState();
+        ClientState& state = TheClientState();
         Context context;
-        context.nameContext = initialNameContext();
+        context.nameContext = InitialNameContext();
         DirContextHandle handle = state.nextContext;
         state.nextContext = handle == INT32_MAX ? 1 : handle + 1;
         state.contexts[handle] = std::move(context);
         return handle;
     } catch (const std::exception& error) {
-        noteProblem(std::string("no directory context could be made: ") + error.what());
+        NoteProblem(std::string("no directory context could be made: ") + error.what());
         return -1;
     }
 }
 
 DirStatus DirFreeContext(DirContextHandle context) {
-    return clientState().contexts.erase(context) == 1 ? DIR_OK : DIR_ERR_BAD_CONTEXT;
+    return TheClientState().contexts.erase(context) == 1 ? DIR_OK : DIR_ERR_BAD_CONTEXT;
 }
 
 DirStatus DirGetContextValue(DirContextHandle context, std::int32_t key, void* value) {
-    Context* found = findContext(context);
+    Context* found = FindContext(context);
     if (found == nullptr) {
         return DIR_ERR_BAD_CONTEXT;
     }
@@ -443,7 +443,7 @@ DirStatus DirGetContextValue(DirContextHandle context, std::int32_t key, void* v
             std::memcpy(value, &found->flags, sizeof found->flags);
             return DIR_OK;
         case DIR_CTX_NAME_CONTEXT:
-            copyName(found->nameContext, static_cast<char*>(value));
+            CopyName(found->nameContext, static_cast<char*>(value));
             return DIR_OK;
         default:
             return DIR_ERR_BAD_KEY;
@@ -451,8 +451,8 @@ DirStatus DirGetContextValue(DirContextHandle context, std::int32_t key, void* v
 }
 
 DirStatus DirSetContextValue(DirContextHandle context, std::int32_t key, const void* value) {
-    return guarded([&]() -> DirStatus {
-        Context* found = findContext(context);
+    return Guarded([&]() -> DirStatus {
+        Context* found = FindContext(context);
         if (found == nullptr) {
             return DIR_ERR_BAD_CONTEXT;
         }
@@ -468,20 +468,20 @@ DirStatus DirSetContextValue(DirContextHandle context, std::int32_t key, const v
         }
         // A name context is always given whole, from the top of the tree.
         std::string_view name(static_cast<const char*>(value));
-        if (isRootName(name)) {
+        if (IsRootName(name)) {
             found->nameContext = DIR_ROOT_NAME;
             return DIR_OK;
         }
-        std::optional<std::string> written = asWrittenName(name);
+        std::optional<std::string> written = AsWrittenName(name);
         if (!written || written->size() >= DIR_MAX_NAME_BYTES) {
             return DIR_ERR_ILLEGAL_NAME;
         }
-        store::Store* directory = currentStore();
+        store::Store* directory = CurrentStore();
         if (directory == nullptr) {
             return DIR_ERR_STORE;
         }
-        const store::Entry* entry = directory->find(*written);
-        if (entry == nullptr || !isContainer(*entry)) {
+        const store::Entry* entry = directory->Find(*written);
+        if (entry == nullptr || !IsContainer(*entry)) {
             return DIR_ERR_ILLEGAL_NAME;
         }
         found->nameContext = entry->name;
@@ -490,8 +490,8 @@ DirStatus DirSetContextValue(DirContextHandle context, std::int32_t key, const v
 }
 
 DirStatus DirGetLoginName(DirContextHandle context, char* name) {
-    return guarded([&]() -> DirStatus {
-        if (findContext(context) == nullptr) {
+    return Guarded([&]() -> DirStatus {
+        if (FindContext(context) == nullptr) {
             return DIR_ERR_BAD_CONTEXT;
         }
         if (name == nullptr) {
@@ -501,21 +501,21 @@ DirStatus DirGetLoginName(DirContextHandle context, char* name) {
             return DIR_ERR_NOT_LOGGED_IN;
         }
         // The complete name, so that it still means the same object after the context moved.
-        std::string login = loadedConfig().loginUser;
-        if (store::Store* directory = currentStore()) {
-            std::optional<std::string> written = asWrittenName(login);
-            if (const store::Entry* entry = written ? directory->find(*written) : nullptr) {
+        std::string login = LoadedConfig().loginUser;
+        if (store::Store* directory = CurrentStore()) {
+            std::optional<std::string> written = AsWrittenName(login);
+            if (const store::Entry* entry = written ? directory->Find(*written) : nullptr) {
                 login = entry->name;
             }
         }
-        copyName(login, name);
+        CopyName(login, name);
         return DIR_OK;
     });
 }
 
 DirStatus DirGetFullName(DirContextHandle context, const char* name, char* fullName) {
-    return guarded([&]() -> DirStatus {
-        Context* found = findContext(context);
+    return Guarded([&]() -> DirStatus {
+        Context* found = FindContext(context);
         if (found == nullptr) {
             return DIR_ERR_BAD_CONTEXT;
         }
@@ -523,15 +523,15 @@ DirStatus DirGetFullName(DirContextHandle context, const char* name, char* fullN
             return DIR_ERR_BAD_BUFFER;
         }
         std::string given(name);  // the caller may pass one buffer for both
-        store::Store* directory = currentStore();
+        store::Store* directory = CurrentStore();
         if (directory == nullptr) {
             return DIR_ERR_STORE;
         }
-        std::optional<std::string> complete = resolveName(*directory, given, *found);
+        std::optional<std::string> complete = ResolveName(*directory, given, *found);
         if (!complete || complete->size() >= DIR_MAX_NAME_BYTES) {
             return DIR_ERR_ILLEGAL_NAME;
         }
-        copyName(*complete, fullName);
+        CopyName(*complete, fullName);
         return DIR_OK;
     });
 }
@@ -548,7 +548,7 @@ DirStatus DirAllocBuffer(std::size_t size, DirBuffer** buffer) {
     }
     try {
         auto made = std::make_unique<DirBuffer>(size);
-        clientState().buffers.insert(made.get());
+        TheClientState().buffers.insert(made.get());
         *buffer = made.release();
         return DIR_OK;
     } catch (const std::bad_alloc&) {
@@ -557,7 +557,7 @@ DirStatus DirAllocBuffer(std::size_t size, DirBuffer** buffer) {
 }
 
 DirStatus DirFreeBuffer(DirBuffer* buffer) {
-    if (clientState().buffers.erase(buffer) == 0) {
+    if (TheClientState().buffers.erase(buffer) == 0) {
         return DIR_ERR_BAD_BUFFER;
     }
     delete buffer;
@@ -565,10 +565,10 @@ DirStatus DirFreeBuffer(DirBuffer* buffer) {
 }
 
 DirStatus DirInitBuffer(DirContextHandle context, std::uint32_t kind, DirBuffer* buffer) {
-    if (findContext(context) == nullptr) {
+    if (FindContext(context) == nullptr) {
         return DIR_ERR_BAD_CONTEXT;
     }
-    if (!isLiveBuffer(buffer)) {
+    if (!IsLiveBuffer(buffer)) {
         return DIR_ERR_BAD_BUFFER;
     }
     switch (kind) {
@@ -591,16 +591,16 @@ DirStatus DirInitBuffer(DirContextHandle context, std::uint32_t kind, DirBuffer*
 }
 
 DirStatus DirPutAttrName(DirContextHandle context, DirBuffer* buffer, const char* attrName) {
-    return guarded([&]() -> DirStatus {
+    return Guarded([&]() -> DirStatus {
         DirStatus ready =
-            requestReady(context, buffer, {DIR_REQ_READ, DIR_REQ_COMPARE, DIR_REQ_READ_ATTR_DEF});
+            RequestReady(context, buffer, {DIR_REQ_READ, DIR_REQ_COMPARE, DIR_REQ_READ_ATTR_DEF});
         if (ready != DIR_OK) {
             return ready;
         }
         if (attrName == nullptr || *attrName == '\0') {
             return DIR_ERR_NO_SUCH_ATTRIBUTE;
         }
-        DirStatus put = putName(buffer, RequestTag::AttrName, 0, attrName);
+        DirStatus put = PutName(buffer, RequestTag::AttrName, 0, attrName);
         buffer->valueMayFollow = put == DIR_OK && buffer->requestKind == DIR_REQ_COMPARE;
         return put;
     });
@@ -608,8 +608,8 @@ DirStatus DirPutAttrName(DirContextHandle context, DirBuffer* buffer, const char
 
 DirStatus DirPutChange(DirContextHandle context, DirBuffer* buffer, std::uint32_t changeType,
                        const char* attrName) {
-    return guarded([&]() -> DirStatus {
-        DirStatus ready = requestReady(context, buffer, {DIR_REQ_MODIFY});
+    return Guarded([&]() -> DirStatus {
+        DirStatus ready = RequestReady(context, buffer, {DIR_REQ_MODIFY});
         if (ready != DIR_OK) {
             return ready;
         }
@@ -620,7 +620,7 @@ DirStatus DirPutChange(DirContextHandle context, DirBuffer* buffer, std::uint32_
         if (attrName == nullptr || *attrName == '\0') {
             return DIR_ERR_NO_SUCH_ATTRIBUTE;
         }
-        DirStatus put = putName(buffer, RequestTag::Change, changeType, attrName);
+        DirStatus put = PutName(buffer, RequestTag::Change, changeType, attrName);
         buffer->valueMayFollow = put == DIR_OK;
         return put;
     });
@@ -628,19 +628,19 @@ DirStatus DirPutChange(DirContextHandle context, DirBuffer* buffer, std::uint32_
 
 DirStatus DirPutAttrValue(DirContextHandle context, DirBuffer* buffer, std::uint32_t syntax,
                           const void* value) {
-    return guarded([&]() -> DirStatus {
-        DirStatus ready = requestReady(context, buffer, {DIR_REQ_COMPARE, DIR_REQ_MODIFY});
+    return Guarded([&]() -> DirStatus {
+        DirStatus ready = RequestReady(context, buffer, {DIR_REQ_COMPARE, DIR_REQ_MODIFY});
         if (ready != DIR_OK) {
             return ready;
         }
         if (!buffer->valueMayFollow) {
             return DIR_ERR_BAD_BUFFER;
         }
-        std::optional<Bytes> bytes = encodeCallerValue(syntax, value);
+        std::optional<Bytes> bytes = EncodeCallerValue(syntax, value);
         if (!bytes) {
             return DIR_ERR_BAD_SYNTAX;
         }
-        DirStatus put = putRecord(buffer, RequestTag::Value, syntax, bytes->data(), bytes->size());
+        DirStatus put = PutRecord(buffer, RequestTag::Value, syntax, bytes->data(), bytes->size());
         if (put == DIR_OK) {
             buffer->valueMayFollow = false;
         }
@@ -649,15 +649,15 @@ DirStatus DirPutAttrValue(DirContextHandle context, DirBuffer* buffer, std::uint
 }
 
 DirStatus DirPutClassName(DirContextHandle context, DirBuffer* buffer, const char* className) {
-    return guarded([&]() -> DirStatus {
-        DirStatus ready = requestReady(context, buffer, {DIR_REQ_READ_CLASS_DEF});
+    return Guarded([&]() -> DirStatus {
+        DirStatus ready = RequestReady(context, buffer, {DIR_REQ_READ_CLASS_DEF});
         if (ready != DIR_OK) {
             return ready;
         }
         if (className == nullptr || *className == '\0') {
             return DIR_ERR_NO_SUCH_CLASS;
         }
-        return putName(buffer, RequestTag::ClassName, 0, className);
+        return PutName(buffer, RequestTag::ClassName, 0, className);
     });
 }
 
@@ -666,18 +666,18 @@ DirStatus DirPutClassName(DirContextHandle context, DirBuffer* buffer, const cha
 DirStatus DirRead(DirContextHandle context, const char* objectName, std::uint32_t infoType,
                   std::uint8_t allAttrs, DirBuffer* request, std::int32_t* iterationHandle,
                   DirBuffer* result) {
-    return guarded([&]() -> DirStatus {
-        return iteratedCall(
+    return Guarded([&]() -> DirStatus {
+        return RunIteratedCall(
             context, IteratedCall::Read, ResultKind::Read, iterationHandle, result,
             [&](Context& found, std::vector<Bytes>& chunks) -> DirStatus {
                 std::vector<std::string> wanted;
                 store::Store* directory = nullptr;
-                DirStatus ready = namedReadReady(allAttrs != 0, request, DIR_REQ_READ,
+                DirStatus ready = NamedReadReady(allAttrs != 0, request, DIR_REQ_READ,
                                                  RequestTag::AttrName, wanted, directory);
                 if (ready != DIR_OK) {
                     return ready;
                 }
-                const store::Entry* entry = findObject(*directory, objectName, found);
+                const store::Entry* entry = FindObject(*directory, objectName, found);
                 if (entry == nullptr) {
                     return DIR_ERR_NO_SUCH_ENTRY;
                 }
@@ -685,11 +685,11 @@ DirStatus DirRead(DirContextHandle context, const char* objectName, std::uint32_
                 auto take = [&](const std::string& name, const std::vector<std::string>& values) {
                     ReadAttribute attribute;
                     attribute.name = name;
-                    attribute.syntax = syntaxOf(*directory, name, SYN_CI_STRING);
+                    attribute.syntax = SyntaxOf(*directory, name, SYN_CI_STRING);
                     for (const std::string& text : values) {
-                        std::optional<Bytes> value = resultValueOf(attribute.syntax, text);
+                        std::optional<Bytes> value = ResultValueOf(attribute.syntax, text);
                         if (!value) {
-                            noteProblem(entry->name + ": attribute '" + name + "' holds '" + text +
+                            NoteProblem(entry->name + ": attribute '" + name + "' holds '" + text +
                                         "', which is no value of syntax " +
                                         std::to_string(attribute.syntax));
                             return false;
@@ -717,7 +717,7 @@ DirStatus DirRead(DirContextHandle context, const char* objectName, std::uint32_
                 if (attributes.empty()) {
                     return DIR_ERR_NO_SUCH_ATTRIBUTE;
                 }
-                return packRead(attributes, infoType != 0, result->capacity(), chunks)
+                return PackRead(attributes, infoType != 0, result->Capacity(), chunks)
                            ? DIR_OK
                            : DIR_ERR_BUFFER_FULL;
             });
@@ -727,15 +727,15 @@ DirStatus DirRead(DirContextHandle context, const char* objectName, std::uint32_
 DirStatus DirReadAttrDefs(DirContextHandle context, std::uint32_t /*infoType*/,
                           std::uint8_t allAttrs, DirBuffer* request, std::int32_t* iterationHandle,
                           DirBuffer* result) {
-    return guarded([&]() -> DirStatus {
-        return iteratedCall(
+    return Guarded([&]() -> DirStatus {
+        return RunIteratedCall(
             context, IteratedCall::ReadAttrDefs, ResultKind::AttrDefs, iterationHandle, result,
             [&](Context&, std::vector<Bytes>& chunks) -> DirStatus {
                 std::vector<const store::AttributeDef*> chosen;
                 DirStatus status =
-                    chooseDefinitions(allAttrs != 0, request, DIR_REQ_READ_ATTR_DEF,
-                                      RequestTag::AttrName, &store::Store::attributes,
-                                      &store::Store::attribute, DIR_ERR_NO_SUCH_ATTRIBUTE, chosen);
+                    ChooseDefinitions(allAttrs != 0, request, DIR_REQ_READ_ATTR_DEF,
+                                      RequestTag::AttrName, &store::Store::Attributes,
+                                      &store::Store::Attribute, DIR_ERR_NO_SUCH_ATTRIBUTE, chosen);
                 if (status != DIR_OK) {
                     return status;
                 }
@@ -744,7 +744,7 @@ DirStatus DirReadAttrDefs(DirContextHandle context, std::uint32_t /*infoType*/,
                     definitions.push_back(
                         {definition->name, definition->syntax, definition->singleValued});
                 }
-                return packAttrDefs(definitions, result->capacity(), chunks) ? DIR_OK
+                return PackAttrDefs(definitions, result->Capacity(), chunks) ? DIR_OK
                                                                              : DIR_ERR_BUFFER_FULL;
             });
     });
@@ -753,15 +753,15 @@ DirStatus DirReadAttrDefs(DirContextHandle context, std::uint32_t /*infoType*/,
 DirStatus DirReadClassDefs(DirContextHandle context, std::uint32_t /*infoType*/,
                            std::uint8_t allClasses, DirBuffer* request,
                            std::int32_t* iterationHandle, DirBuffer* result) {
-    return guarded([&]() -> DirStatus {
-        return iteratedCall(
+    return Guarded([&]() -> DirStatus {
+        return RunIteratedCall(
             context, IteratedCall::ReadClassDefs, ResultKind::ClassDefs, iterationHandle, result,
             [&](Context&, std::vector<Bytes>& chunks) -> DirStatus {
                 std::vector<const store::ClassDef*> chosen;
                 DirStatus status =
-                    chooseDefinitions(allClasses != 0, request, DIR_REQ_READ_CLASS_DEF,
-                                      RequestTag::ClassName, &store::Store::classes,
-                                      &store::Store::objectClass, DIR_ERR_NO_SUCH_CLASS, chosen);
+                    ChooseDefinitions(allClasses != 0, request, DIR_REQ_READ_CLASS_DEF,
+                                      RequestTag::ClassName, &store::Store::Classes,
+                                      &store::Store::ObjectClass, DIR_ERR_NO_SUCH_CLASS, chosen);
                 if (status != DIR_OK) {
                     return status;
                 }
@@ -769,7 +769,7 @@ DirStatus DirReadClassDefs(DirContextHandle context, std::uint32_t /*infoType*/,
                 for (const store::ClassDef* definition : chosen) {
                     definitions.push_back({definition->name, definition->itemLists});
                 }
-                return packClassDefs(definitions, result->capacity(), chunks) ? DIR_OK
+                return PackClassDefs(definitions, result->Capacity(), chunks) ? DIR_OK
                                                                               : DIR_ERR_BUFFER_FULL;
             });
     });
@@ -778,8 +778,8 @@ DirStatus DirReadClassDefs(DirContextHandle context, std::uint32_t /*infoType*/,
 DirStatus DirModifyObject(DirContextHandle context, const char* objectName,
                           std::int32_t* iterationHandle, std::uint8_t /*moreIterations*/,
                           DirBuffer* changes) {
-    return guarded([&]() -> DirStatus {
-        Context* found = findContext(context);
+    return Guarded([&]() -> DirStatus {
+        Context* found = FindContext(context);
         if (found == nullptr) {
             return DIR_ERR_BAD_CONTEXT;
         }
@@ -787,15 +787,15 @@ DirStatus DirModifyObject(DirContextHandle context, const char* objectName,
             *iterationHandle = DIR_NO_MORE_ITERATIONS;
         }
         std::vector<RequestRecord> records;
-        if (!isLiveBuffer(changes) || changes->use != BufferUse::Request ||
-            changes->requestKind != DIR_REQ_MODIFY || !parseRequest(*changes, records)) {
+        if (!IsLiveBuffer(changes) || changes->use != BufferUse::Request ||
+            changes->requestKind != DIR_REQ_MODIFY || !ParseRequest(*changes, records)) {
             return DIR_ERR_BAD_BUFFER;
         }
-        store::Store* directory = currentStore();
+        store::Store* directory = CurrentStore();
         if (directory == nullptr) {
             return DIR_ERR_STORE;
         }
-        const store::Entry* entry = findObject(*directory, objectName, *found);
+        const store::Entry* entry = FindObject(*directory, objectName, *found);
         if (entry == nullptr) {
             return DIR_ERR_NO_SUCH_ENTRY;
         }
@@ -809,7 +809,7 @@ DirStatus DirModifyObject(DirContextHandle context, const char* objectName,
             if (i + 1 < records.size() && records[i + 1].tag == RequestTag::Value) {
                 value = &records[++i];
             }
-            const store::AttributeDef* definition = directory->attribute(change.name);
+            const store::AttributeDef* definition = directory->Attribute(change.name);
             if (definition == nullptr) {
                 return DIR_ERR_NO_SUCH_ATTRIBUTE;
             }
@@ -822,12 +822,12 @@ DirStatus DirModifyObject(DirContextHandle context, const char* objectName,
                 return DIR_ERR_BAD_BUFFER;
             }
             std::optional<std::string> text =
-                storeTextOf(definition->syntax, value->number, value->value);
+                StoreTextOf(definition->syntax, value->number, value->value);
             if (!text) {
                 return DIR_ERR_BAD_SYNTAX;
             }
             if (definition->syntax == SYN_DIST_NAME) {
-                std::optional<std::string> complete = resolveName(*directory, *text, *found);
+                std::optional<std::string> complete = ResolveName(*directory, *text, *found);
                 if (!complete) {
                     return DIR_ERR_ILLEGAL_NAME;
                 }
@@ -841,14 +841,14 @@ DirStatus DirModifyObject(DirContextHandle context, const char* objectName,
         if (storeChanges.empty()) {
             return DIR_OK;
         }
-        return static_cast<DirStatus>(directory->modify(entry->name, storeChanges));
+        return static_cast<DirStatus>(directory->Modify(entry->name, storeChanges));
     });
 }
 
 DirStatus DirCompare(DirContextHandle context, const char* objectName, DirBuffer* request,
                      std::uint8_t* matched) {
-    return guarded([&]() -> DirStatus {
-        Context* found = findContext(context);
+    return Guarded([&]() -> DirStatus {
+        Context* found = FindContext(context);
         if (found == nullptr) {
             return DIR_ERR_BAD_CONTEXT;
         }
@@ -857,30 +857,30 @@ DirStatus DirCompare(DirContextHandle context, const char* objectName, DirBuffer
         }
         *matched = 0;
         std::vector<RequestRecord> records;
-        if (!isLiveBuffer(request) || request->use != BufferUse::Request ||
-            request->requestKind != DIR_REQ_COMPARE || !parseRequest(*request, records) ||
+        if (!IsLiveBuffer(request) || request->use != BufferUse::Request ||
+            request->requestKind != DIR_REQ_COMPARE || !ParseRequest(*request, records) ||
             records.size() != 2 || records[0].tag != RequestTag::AttrName ||
             records[1].tag != RequestTag::Value) {
             return DIR_ERR_BAD_BUFFER;
         }
         const std::string& attribute = records[0].name;
         std::uint32_t putSyntax = records[1].number;
-        store::Store* directory = currentStore();
+        store::Store* directory = CurrentStore();
         if (directory == nullptr) {
             return DIR_ERR_STORE;
         }
-        const store::Entry* entry = findObject(*directory, objectName, *found);
+        const store::Entry* entry = FindObject(*directory, objectName, *found);
         if (entry == nullptr) {
             return DIR_ERR_NO_SUCH_ENTRY;
         }
-        std::uint32_t syntax = syntaxOf(*directory, attribute, putSyntax);
-        std::optional<std::string> wanted = storeTextOf(syntax, putSyntax, records[1].value);
+        std::uint32_t syntax = SyntaxOf(*directory, attribute, putSyntax);
+        std::optional<std::string> wanted = StoreTextOf(syntax, putSyntax, records[1].value);
         if (!wanted) {
             return DIR_ERR_BAD_SYNTAX;
         }
-        ValueForm form = formOf(syntax);
+        ValueForm form = FormOf(syntax);
         if (syntax == SYN_DIST_NAME) {
-            wanted = resolveName(*directory, *wanted, *found);
+            wanted = ResolveName(*directory, *wanted, *found);
             if (!wanted) {
                 return DIR_OK;  // no object can have that name, so nobody holds it
             }
@@ -889,13 +889,13 @@ DirStatus DirCompare(DirContextHandle context, const char* objectName, DirBuffer
         if (held == entry->attributes.end()) {
             return DIR_OK;
         }
-        std::optional<Bytes> wantedValue = resultValueOf(syntax, *wanted);
+        std::optional<Bytes> wantedValue = ResultValueOf(syntax, *wanted);
         for (const std::string& text : held->second) {
             bool same = false;
             if (form == ValueForm::Text) {
-                same = sameName(text, *wanted);
+                same = SameName(text, *wanted);
             } else {
-                std::optional<Bytes> heldValue = resultValueOf(syntax, text);
+                std::optional<Bytes> heldValue = ResultValueOf(syntax, text);
                 same = heldValue && wantedValue && *heldValue == *wantedValue;
             }
             if (same) {
@@ -910,43 +910,43 @@ DirStatus DirCompare(DirContextHandle context, const char* objectName, DirBuffer
 DirStatus DirListByClass(DirContextHandle context, const char* container, const char* className,
                          const char* subordinateName, std::int32_t* iterationHandle,
                          DirBuffer* result) {
-    return guarded([&]() -> DirStatus {
-        return iteratedCall(
+    return Guarded([&]() -> DirStatus {
+        return RunIteratedCall(
             context, IteratedCall::ListByClass, ResultKind::Listing, iterationHandle, result,
             [&](Context& found, std::vector<Bytes>& chunks) -> DirStatus {
-                store::Store* directory = currentStore();
+                store::Store* directory = CurrentStore();
                 if (directory == nullptr) {
                     return DIR_ERR_STORE;
                 }
                 std::string parent;
                 if (container == nullptr || *container == '\0') {
-                    parent = isRootName(found.nameContext) ? std::string() : found.nameContext;
+                    parent = IsRootName(found.nameContext) ? std::string() : found.nameContext;
                 } else {
-                    const store::Entry* entry = findObject(*directory, container, found);
+                    const store::Entry* entry = FindObject(*directory, container, found);
                     if (entry == nullptr) {
                         return DIR_ERR_NO_SUCH_ENTRY;
                     }
                     parent = entry->name;
                 }
                 std::vector<ListedObject> objects;
-                for (const store::Entry* child : directory->children(parent)) {
+                for (const store::Entry* child : directory->Children(parent)) {
                     if (className != nullptr && *className != '\0' &&
-                        !sameName(child->objectClass, className)) {
+                        !SameName(child->objectClass, className)) {
                         continue;
                     }
-                    std::string_view leaf = leafOf(child->name);
+                    std::string_view leaf = LeafOf(child->name);
                     if (subordinateName != nullptr && *subordinateName != '\0' &&
-                        !matchesPattern(leaf, subordinateName)) {
+                        !MatchesPattern(leaf, subordinateName)) {
                         continue;
                     }
                     ListedObject object{std::string(leaf), child->objectClass, 0};
-                    if (isContainer(*child)) {
+                    if (IsContainer(*child)) {
                         object.subordinateCount =
-                            static_cast<std::uint32_t>(directory->children(child->name).size());
+                            static_cast<std::uint32_t>(directory->Children(child->name).size());
                     }
                     objects.push_back(std::move(object));
                 }
-                return packListing(objects, result->capacity(), chunks) ? DIR_OK
+                return PackListing(objects, result->Capacity(), chunks) ? DIR_OK
                                                                         : DIR_ERR_BUFFER_FULL;
             });
     });
@@ -955,25 +955,25 @@ DirStatus DirListByClass(DirContextHandle context, const char* container, const 
 // ---- reading a result ----------------------------------------------------------------------
 
 DirStatus DirGetObjectCount(DirContextHandle context, DirBuffer* result, std::uint32_t* count) {
-    DirStatus ready = resultReady(context, result, ResultKind::Listing);
-    return ready != DIR_OK ? ready : readCount(result, count);
+    DirStatus ready = ResultReady(context, result, ResultKind::Listing);
+    return ready != DIR_OK ? ready : ReadCount(result, count);
 }
 
 DirStatus DirGetObjectName(DirContextHandle context, DirBuffer* result, char* objectName,
                            std::uint32_t* attrCount, DirObjectInfo* info) {
-    DirStatus ready = resultReady(context, result, ResultKind::Listing);
-    if (ready != DIR_OK || (ready = nextRecord(result)) != DIR_OK) {
+    DirStatus ready = ResultReady(context, result, ResultKind::Listing);
+    if (ready != DIR_OK || (ready = NextRecord(result)) != DIR_OK) {
         return ready;
     }
-    ByteReader reader = result->resultReader();
+    ByteReader reader = result->ResultReader();
     std::string name, baseClass;
     std::uint32_t attributes = 0, flags = 0, subordinates = 0, modified = 0;
-    if (!reader.text(name) || !reader.u32(attributes) || !reader.u32(flags) ||
-        !reader.u32(subordinates) || !reader.u32(modified) || !reader.text(baseClass)) {
+    if (!reader.Text(name) || !reader.U32(attributes) || !reader.U32(flags) ||
+        !reader.U32(subordinates) || !reader.U32(modified) || !reader.Text(baseClass)) {
         return DIR_ERR_BUFFER_EMPTY;
     }
-    result->cursor += reader.position();
-    writeText(name, objectName);
+    result->cursor += reader.Position();
+    WriteText(name, objectName);
     if (attrCount != nullptr) {
         *attrCount = attributes;
     }
@@ -981,41 +981,41 @@ DirStatus DirGetObjectName(DirContextHandle context, DirBuffer* result, char* ob
         info->objectFlags = flags;
         info->subordinateCount = subordinates;
         info->modificationTime = modified;
-        copyName(baseClass, info->baseClass);
+        CopyName(baseClass, info->baseClass);
     }
     return DIR_OK;
 }
 
 DirStatus DirGetAttrCount(DirContextHandle context, DirBuffer* result, std::uint32_t* count) {
-    DirStatus ready = resultReady(context, result, ResultKind::Read);
+    DirStatus ready = ResultReady(context, result, ResultKind::Read);
     if (ready == DIR_ERR_BAD_BUFFER) {
-        ready = resultReady(context, result, ResultKind::AttrDefs);
+        ready = ResultReady(context, result, ResultKind::AttrDefs);
     }
-    return ready != DIR_OK ? ready : readCount(result, count);
+    return ready != DIR_OK ? ready : ReadCount(result, count);
 }
 
 DirStatus DirGetAttrName(DirContextHandle context, DirBuffer* result, char* attrName,
                          std::uint32_t* valueCount, std::uint32_t* syntax) {
-    DirStatus ready = resultReady(context, result, ResultKind::Read);
+    DirStatus ready = ResultReady(context, result, ResultKind::Read);
     if (ready != DIR_OK) {
         return ready;
     }
-    if (!skipValues(result)) {
+    if (!SkipValues(result)) {
         return DIR_ERR_BUFFER_EMPTY;
     }
-    if ((ready = nextRecord(result)) != DIR_OK) {
+    if ((ready = NextRecord(result)) != DIR_OK) {
         return ready;
     }
-    ByteReader reader = result->resultReader();
+    ByteReader reader = result->ResultReader();
     std::string name;
     std::uint32_t attributeSyntax = 0, values = 0;
-    if (!reader.text(name) || !reader.u32(attributeSyntax) || !reader.u32(values)) {
+    if (!reader.Text(name) || !reader.U32(attributeSyntax) || !reader.U32(values)) {
         return DIR_ERR_BUFFER_EMPTY;
     }
-    result->cursor += reader.position();
+    result->cursor += reader.Position();
     result->valuesLeft = values;
     result->currentSyntax = attributeSyntax;
-    writeText(name, attrName);
+    WriteText(name, attrName);
     if (valueCount != nullptr) {
         *valueCount = values;
     }
@@ -1027,7 +1027,7 @@ DirStatus DirGetAttrName(DirContextHandle context, DirBuffer* result, char* attr
 
 DirStatus DirGetAttrValue(DirContextHandle context, DirBuffer* result, std::uint32_t syntax,
                           void* value) {
-    DirStatus ready = resultReady(context, result, ResultKind::Read);
+    DirStatus ready = ResultReady(context, result, ResultKind::Read);
     if (ready != DIR_OK) {
         return ready;
     }
@@ -1037,21 +1037,21 @@ DirStatus DirGetAttrValue(DirContextHandle context, DirBuffer* result, std::uint
     if (result->valuesLeft == 0) {
         return DIR_ERR_BUFFER_EMPTY;
     }
-    ValueForm form = formOf(result->currentSyntax);
-    if (formOf(syntax) != form) {
+    ValueForm form = FormOf(result->currentSyntax);
+    if (FormOf(syntax) != form) {
         return DIR_ERR_BAD_SYNTAX;
     }
-    ByteReader reader = result->resultReader();
+    ByteReader reader = result->ResultReader();
     const std::uint8_t* at = nullptr;
     std::uint32_t length = 0;
-    if (!reader.bytes(at, length)) {
+    if (!reader.BytesInPlace(at, length)) {
         return DIR_ERR_BUFFER_EMPTY;
     }
     std::uint32_t expected = form == ValueForm::Int32 ? 4 : form == ValueForm::Byte ? 1 : length;
     if (length != expected || (form == ValueForm::NetAddress && length < 4)) {
         return DIR_ERR_BAD_SYNTAX;
     }
-    result->cursor += reader.position();
+    result->cursor += reader.Position();
     --result->valuesLeft;
     // The octets stay in the result buffer, which the client owns until it is freed or reused.
     auto* octets = const_cast<std::uint8_t*>(at);
@@ -1070,7 +1070,7 @@ DirStatus DirGetAttrValue(DirContextHandle context, DirBuffer* result, std::uint
             break;
         }
         case ValueForm::Text:
-            copyName(std::string_view(reinterpret_cast<const char*>(at), length),
+            CopyName(std::string_view(reinterpret_cast<const char*>(at), length),
                      static_cast<char*>(value));
             break;
     }
@@ -1079,19 +1079,19 @@ DirStatus DirGetAttrValue(DirContextHandle context, DirBuffer* result, std::uint
 
 DirStatus DirGetAttrDef(DirContextHandle context, DirBuffer* result, char* attrName,
                         DirAttrInfo* definition) {
-    DirStatus ready = resultReady(context, result, ResultKind::AttrDefs);
-    if (ready != DIR_OK || (ready = nextRecord(result)) != DIR_OK) {
+    DirStatus ready = ResultReady(context, result, ResultKind::AttrDefs);
+    if (ready != DIR_OK || (ready = NextRecord(result)) != DIR_OK) {
         return ready;
     }
-    ByteReader reader = result->resultReader();
+    ByteReader reader = result->ResultReader();
     std::string name;
     DirAttrInfo info{};
-    if (!reader.text(name) || !reader.u32(info.attrFlags) || !reader.u32(info.attrSyntaxID) ||
-        !reader.u32(info.attrLower) || !reader.u32(info.attrUpper)) {
+    if (!reader.Text(name) || !reader.U32(info.attrFlags) || !reader.U32(info.attrSyntaxID) ||
+        !reader.U32(info.attrLower) || !reader.U32(info.attrUpper)) {
         return DIR_ERR_BUFFER_EMPTY;
     }
-    result->cursor += reader.position();
-    writeText(name, attrName);
+    result->cursor += reader.Position();
+    WriteText(name, attrName);
     if (definition != nullptr) {
         *definition = info;
     }
@@ -1099,32 +1099,32 @@ DirStatus DirGetAttrDef(DirContextHandle context, DirBuffer* result, char* attrN
 }
 
 DirStatus DirGetClassDefCount(DirContextHandle context, DirBuffer* result, std::uint32_t* count) {
-    DirStatus ready = resultReady(context, result, ResultKind::ClassDefs);
-    return ready != DIR_OK ? ready : readCount(result, count);
+    DirStatus ready = ResultReady(context, result, ResultKind::ClassDefs);
+    return ready != DIR_OK ? ready : ReadCount(result, count);
 }
 
 DirStatus DirGetClassDef(DirContextHandle context, DirBuffer* result, char* className,
                          DirClassInfo* info) {
-    DirStatus ready = resultReady(context, result, ResultKind::ClassDefs);
+    DirStatus ready = ResultReady(context, result, ResultKind::ClassDefs);
     if (ready != DIR_OK) {
         return ready;
     }
-    if (!skipClassLists(result)) {
+    if (!SkipClassLists(result)) {
         return DIR_ERR_BUFFER_EMPTY;
     }
-    if ((ready = nextRecord(result)) != DIR_OK) {
+    if ((ready = NextRecord(result)) != DIR_OK) {
         return ready;
     }
-    ByteReader reader = result->resultReader();
+    ByteReader reader = result->ResultReader();
     std::string name;
     DirClassInfo read{};
-    if (!reader.text(name) || !reader.u32(read.classFlags) || !reader.u32(read.itemListCount)) {
+    if (!reader.Text(name) || !reader.U32(read.classFlags) || !reader.U32(read.itemListCount)) {
         return DIR_ERR_BUFFER_EMPTY;
     }
-    result->cursor += reader.position();
+    result->cursor += reader.Position();
     result->listsLeft = read.itemListCount;
     result->valuesLeft = 0;
-    writeText(name, className);
+    WriteText(name, className);
     if (info != nullptr) {
         *info = read;
     }
@@ -1132,22 +1132,22 @@ DirStatus DirGetClassDef(DirContextHandle context, DirBuffer* result, char* clas
 }
 
 DirStatus DirGetClassItemCount(DirContextHandle context, DirBuffer* result, std::uint32_t* count) {
-    DirStatus ready = resultReady(context, result, ResultKind::ClassDefs);
+    DirStatus ready = ResultReady(context, result, ResultKind::ClassDefs);
     if (ready != DIR_OK) {
         return ready;
     }
-    if (!skipValues(result)) {
+    if (!SkipValues(result)) {
         return DIR_ERR_BUFFER_EMPTY;
     }
     if (result->listsLeft == 0) {
         return DIR_ERR_BUFFER_EMPTY;
     }
-    ByteReader reader = result->resultReader();
+    ByteReader reader = result->ResultReader();
     std::uint32_t items = 0;
-    if (!reader.u32(items)) {
+    if (!reader.U32(items)) {
         return DIR_ERR_BUFFER_EMPTY;
     }
-    result->cursor += reader.position();
+    result->cursor += reader.Position();
     --result->listsLeft;
     result->valuesLeft = items;
     if (count != nullptr) {
@@ -1157,20 +1157,20 @@ DirStatus DirGetClassItemCount(DirContextHandle context, DirBuffer* result, std:
 }
 
 DirStatus DirGetClassItem(DirContextHandle context, DirBuffer* result, char* itemName) {
-    DirStatus ready = resultReady(context, result, ResultKind::ClassDefs);
+    DirStatus ready = ResultReady(context, result, ResultKind::ClassDefs);
     if (ready != DIR_OK) {
         return ready;
     }
     if (result->valuesLeft == 0) {
         return DIR_ERR_BUFFER_EMPTY;
     }
-    ByteReader reader = result->resultReader();
+    ByteReader reader = result->ResultReader();
     std::string name;
-    if (!reader.text(name)) {
+    if (!reader.Text(name)) {
         return DIR_ERR_BUFFER_EMPTY;
     }
-    result->cursor += reader.position();
+    result->cursor += reader.Position();
     --result->valuesLeft;
-    writeText(name, itemName);
+    WriteText(name, itemName);
     return DIR_OK;
 }

@@ -8,65 +8,65 @@
 namespace tally::directory {
 namespace {
 
-char folded(char c) {
+char Folded(char c) {
     return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
 }
 
-bool hasEmptyPart(std::string_view name) {
+bool HasEmptyPart(std::string_view name) {
     return name.empty() || name.front() == '.' || name.back() == '.' ||
            name.find("..") != std::string_view::npos;
 }
 
 }  // namespace
 
-bool sameName(std::string_view a, std::string_view b) {
+bool SameName(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
         return false;
     }
     for (std::size_t i = 0; i < a.size(); ++i) {
-        if (folded(a[i]) != folded(b[i])) {
+        if (Folded(a[i]) != Folded(b[i])) {
             return false;
         }
     }
     return true;
 }
 
-bool isRootName(std::string_view name) {
-    return sameName(name, DIR_ROOT_NAME);
+bool IsRootName(std::string_view name) {
+    return SameName(name, DIR_ROOT_NAME);
 }
 
-std::string_view leafOf(std::string_view fullName) {
+std::string_view LeafOf(std::string_view fullName) {
     return fullName.substr(0, fullName.find('.'));
 }
 
-std::string_view containerOf(std::string_view fullName) {
+std::string_view ContainerOf(std::string_view fullName) {
     std::size_t point = fullName.find('.');
     return point == std::string_view::npos ? std::string_view() : fullName.substr(point + 1);
 }
 
-std::optional<std::string> asWrittenName(std::string_view name) {
+std::optional<std::string> AsWrittenName(std::string_view name) {
     if (!name.empty() && name.front() == '.') {
         name.remove_prefix(1);
     }
-    if (hasEmptyPart(name)) {
+    if (HasEmptyPart(name)) {
         return std::nullopt;
     }
     return std::string(name);
 }
 
-std::optional<std::string> completeName(std::string_view name, std::string_view context) {
+std::optional<std::string> CompleteName(std::string_view name, std::string_view context) {
     if (!name.empty() && name.front() == '.') {
-        return asWrittenName(name);
+        return AsWrittenName(name);
     }
-    std::string_view base = isRootName(context) ? std::string_view() : context;
+    std::string_view base = IsRootName(context) ? std::string_view() : context;
     while (!name.empty() && name.back() == '.') {
         if (base.empty()) {
             return std::nullopt;
         }
         name.remove_suffix(1);
-        base = containerOf(base);
+        base = ContainerOf(base);
     }
-    if (hasEmptyPart(name)) {
+    if (HasEmptyPart(name)) {
         return std::nullopt;
     }
     std::string complete(name);
@@ -77,12 +77,12 @@ std::optional<std::string> completeName(std::string_view name, std::string_view 
     return complete;
 }
 
-bool matchesPattern(std::string_view name, std::string_view pattern) {
+bool MatchesPattern(std::string_view name, std::string_view pattern) {
     // Greedy match with one backtracking point: the position after the last "*".
     std::size_t n = 0, p = 0;
     std::size_t starAt = std::string_view::npos, resumeAt = 0;
     while (n < name.size()) {
-        if (p < pattern.size() && (pattern[p] == '?' || folded(pattern[p]) == folded(name[n]))) {
+        if (p < pattern.size() && (pattern[p] == '?' || Folded(pattern[p]) == Folded(name[n]))) {
             ++n;
             ++p;
         } else if (p < pattern.size() && pattern[p] == '*') {
@@ -101,7 +101,7 @@ bool matchesPattern(std::string_view name, std::string_view pattern) {
     return p == pattern.size();
 }
 
-void copyName(std::string_view name, char* out) {
+void CopyName(std::string_view name, char* out) {
     std::size_t length =
         name.size() < DIR_MAX_NAME_BYTES - 1 ? name.size() : DIR_MAX_NAME_BYTES - 1;
     std::memcpy(out, name.data(), length);

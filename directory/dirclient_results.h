@@ -19,7 +19,7 @@ struct ListedObject {
 struct ReadAttribute {
     std::string name;
     std::uint32_t syntax = 0;
-    std::vector<Bytes> values;  // result forms (see resultValueOf)
+    std::vector<Bytes> values;  // result forms (see ResultValueOf)
 };
 
 struct ClassDefinition {
@@ -35,13 +35,13 @@ struct AttrDefinition {
 
 // Each packer gives the chunks of one result for a buffer of `capacity` bytes; false when one
 // record alone is larger than the buffer.
-bool packListing(const std::vector<ListedObject>& objects, std::size_t capacity,
+bool PackListing(const std::vector<ListedObject>& objects, std::size_t capacity,
                  std::vector<Bytes>& chunks);
-bool packRead(const std::vector<ReadAttribute>& attributes, bool withValues, std::size_t capacity,
+bool PackRead(const std::vector<ReadAttribute>& attributes, bool withValues, std::size_t capacity,
               std::vector<Bytes>& chunks);
-bool packAttrDefs(const std::vector<AttrDefinition>& definitions, std::size_t capacity,
+bool PackAttrDefs(const std::vector<AttrDefinition>& definitions, std::size_t capacity,
                   std::vector<Bytes>& chunks);
-bool packClassDefs(const std::vector<ClassDefinition>& definitions, std::size_t capacity,
+bool PackClassDefs(const std::vector<ClassDefinition>& definitions, std::size_t capacity,
                    std::vector<Bytes>& chunks);
 
 }  // namespace tally::directory

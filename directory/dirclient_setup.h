@@ -12,7 +12,7 @@ class Store;
 }
 
 // Forgets the configuration, the store, every context, buffer and iteration, and the last
-// problem. The next call loads the configuration again from defaultConfigPath().
+// problem. The next call loads the configuration again from DefaultConfigPath().
 void DirClientReset();
 
 // Resets the client and loads the configuration from `iniPath` now; the store is opened by the

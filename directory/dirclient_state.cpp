@@ -4,50 +4,50 @@
 
 namespace tally::directory {
 
-ClientState& clientState() {
+ClientState& TheClientState() {
     static ClientState state;
     return state;
 }
 
-void noteProblem(std::string problem) {
-    clientState().lastProblem = std::move(problem);
+void NoteProblem(std::string problem) {
+    TheClientState().lastProblem = std::move(problem);
 }
 
-const ClientConfig& loadedConfig() {
-    ClientState& state = clientState();
+const ClientConfig& LoadedConfig() {
+    ClientState& state = TheClientState();
     if (!state.configLoaded) {
-        state.config = loadClientConfig(defaultConfigPath());
+        state.config = LoadClientConfig(DefaultConfigPath());
         state.configLoaded = true;
         if (!state.config.problems.empty()) {
-            noteProblem(state.config.problems.front());
+            NoteProblem(state.config.problems.front());
         }
     }
     return state.config;
 }
 
-store::Store* currentStore() {
-    ClientState& state = clientState();
+store::Store* CurrentStore() {
+    ClientState& state = TheClientState();
     if (!state.storeTried) {
         state.storeTried = true;
-        const ClientConfig& config = loadedConfig();
+        const ClientConfig& config = LoadedConfig();
         if (config.storeFolder.empty()) {
-            noteProblem(config.iniFile.string() + ": no store folder is configured");
+            NoteProblem(config.iniFile.string() + ": no store folder is configured");
             return nullptr;
         }
         store::Problem problem;
-        state.store = store::Store::open(config.storeFolder, &problem);
+        state.store = store::Store::Open(config.storeFolder, &problem);
         if (!state.store) {
-            noteProblem(problem.message.empty() ? config.storeFolder.string() + ": cannot be opened"
-                                                : problem.describe());
+            NoteProblem(problem.message.empty() ? config.storeFolder.string() + ": cannot be opened"
+                                                : problem.Describe());
             return nullptr;
         }
     }
     if (!state.store) {
         return nullptr;
     }
-    store::Status refreshed = state.store->refresh();
+    store::Status refreshed = state.store->Refresh();
     if (refreshed != store::kOk) {
-        noteProblem(loadedConfig().storeFolder.string() +
+        NoteProblem(LoadedConfig().storeFolder.string() +
                     ": the journal could not be read (status " + std::to_string(refreshed) + ")");
         return nullptr;
     }
@@ -59,7 +59,7 @@ store::Store* currentStore() {
 using namespace tally::directory;
 
 void DirClientReset() {
-    ClientState& state = clientState();
+    ClientState& state = TheClientState();
     for (DirBuffer* buffer : state.buffers) {
         delete buffer;
     }
@@ -68,11 +68,11 @@ void DirClientReset() {
 
 bool DirClientLoadConfig(const char* iniPath) {
     DirClientReset();
-    ClientState& state = clientState();
-    state.config = loadClientConfig(iniPath == nullptr ? std::filesystem::path() : iniPath);
+    ClientState& state = TheClientState();
+    state.config = LoadClientConfig(iniPath == nullptr ? std::filesystem::path() : iniPath);
     state.configLoaded = true;
     if (!state.config.problems.empty()) {
-        noteProblem(state.config.problems.front());
+        NoteProblem(state.config.problems.front());
         return false;
     }
     return true;
@@ -80,7 +80,7 @@ bool DirClientLoadConfig(const char* iniPath) {
 
 void DirClientUseStore(ClientConfig config, std::unique_ptr<tally::store::Store> store) {
     DirClientReset();
-    ClientState& state = clientState();
+    ClientState& state = TheClientState();
     state.config = std::move(config);
     state.configLoaded = true;
     state.store = std::move(store);
@@ -88,13 +88,13 @@ void DirClientUseStore(ClientConfig config, std::unique_ptr<tally::store::Store>
 }
 
 DirStatus DirClientSaveChanges() {
-    ClientState& state = clientState();
+    ClientState& state = TheClientState();
     if (!state.store) {
         return DIR_OK;  // nothing was opened, so nothing was changed
     }
-    const tally::store::Status status = state.store->sync();
+    const tally::store::Status status = state.store->Sync();
     if (status != tally::store::kOk) {
-        noteProblem(loadedConfig().storeFolder.string() +
+        NoteProblem(LoadedConfig().storeFolder.string() +
                     ": the changes could not be saved to the disk (status " +
                     std::to_string(status) + ")");
     }
@@ -102,9 +102,9 @@ DirStatus DirClientSaveChanges() {
 }
 
 const char* DirClientLastProblem() {
-    return clientState().lastProblem.c_str();
+    return TheClientState().lastProblem.c_str();
 }
 
 const ClientConfig& DirClientConfig() {
-    return loadedConfig();
+    return LoadedConfig();
 }

@@ -44,12 +44,12 @@ struct ClientState {
     std::set<DirBuffer*> buffers;
 };
 
-ClientState& clientState();
-const ClientConfig& loadedConfig();
-void noteProblem(std::string problem);
+ClientState& TheClientState();
+const ClientConfig& LoadedConfig();
+void NoteProblem(std::string problem);
 
 // The store brought up to date with what other processes wrote, or null (with the problem
 // noted) when it cannot be opened or read.
-store::Store* currentStore();
+store::Store* CurrentStore();
 
 }  // namespace tally::directory

@@ -9,7 +9,7 @@
 namespace tally::directory {
 namespace {
 
-std::optional<std::int32_t> parseInt32(std::string_view text) {
+std::optional<std::int32_t> ParseInt32(std::string_view text) {
     if (!text.empty() && text.front() == '+') {
         text.remove_prefix(1);
     }
@@ -21,14 +21,14 @@ std::optional<std::int32_t> parseInt32(std::string_view text) {
     return number;
 }
 
-std::uint32_t readU32At(const std::uint8_t* at) {
+std::uint32_t ReadU32At(const std::uint8_t* at) {
     return static_cast<std::uint32_t>(at[0]) | static_cast<std::uint32_t>(at[1]) << 8 |
            static_cast<std::uint32_t>(at[2]) << 16 | static_cast<std::uint32_t>(at[3]) << 24;
 }
 
 }  // namespace
 
-ValueForm formOf(std::uint32_t syntax) {
+ValueForm FormOf(std::uint32_t syntax) {
     switch (syntax) {
         case SYN_INTEGER:
         case SYN_COUNTER:
@@ -44,16 +44,16 @@ ValueForm formOf(std::uint32_t syntax) {
     }
 }
 
-std::optional<Bytes> encodeCallerValue(std::uint32_t syntax, const void* value) {
+std::optional<Bytes> EncodeCallerValue(std::uint32_t syntax, const void* value) {
     if (value == nullptr) {
         return std::nullopt;
     }
     Bytes bytes;
-    switch (formOf(syntax)) {
+    switch (FormOf(syntax)) {
         case ValueForm::Int32: {
             std::int32_t number = 0;
             std::memcpy(&number, value, sizeof number);
-            appendU32(bytes, static_cast<std::uint32_t>(number));
+            AppendU32(bytes, static_cast<std::uint32_t>(number));
             return bytes;
         }
         case ValueForm::Byte:
@@ -72,7 +72,7 @@ std::optional<Bytes> encodeCallerValue(std::uint32_t syntax, const void* value) 
             if (address->length > 0 && address->data == nullptr) {
                 return std::nullopt;
             }
-            appendU32(bytes, address->addressType);
+            AppendU32(bytes, address->addressType);
             bytes.insert(bytes.end(), address->data, address->data + address->length);
             return bytes;
         }
@@ -85,17 +85,17 @@ std::optional<Bytes> encodeCallerValue(std::uint32_t syntax, const void* value) 
     return std::nullopt;
 }
 
-std::optional<std::string> storeTextOf(std::uint32_t syntax, std::uint32_t putSyntax,
+std::optional<std::string> StoreTextOf(std::uint32_t syntax, std::uint32_t putSyntax,
                                        const Bytes& value) {
-    if (formOf(syntax) != formOf(putSyntax)) {
+    if (FormOf(syntax) != FormOf(putSyntax)) {
         return std::nullopt;
     }
-    switch (formOf(syntax)) {
+    switch (FormOf(syntax)) {
         case ValueForm::Int32:
             if (value.size() != 4) {
                 return std::nullopt;
             }
-            return std::to_string(static_cast<std::int32_t>(readU32At(value.data())));
+            return std::to_string(static_cast<std::int32_t>(ReadU32At(value.data())));
         case ValueForm::Byte:
             if (value.size() != 1) {
                 return std::nullopt;
@@ -106,7 +106,7 @@ std::optional<std::string> storeTextOf(std::uint32_t syntax, std::uint32_t putSy
             if (value.size() < 4) {
                 return std::nullopt;
             }
-            std::uint32_t type = readU32At(value.data());
+            std::uint32_t type = ReadU32At(value.data());
             std::string text;
             for (int shift = 24; shift >= 0; shift -= 8) {
                 text.push_back(static_cast<char>(type >> shift));
@@ -121,21 +121,21 @@ std::optional<std::string> storeTextOf(std::uint32_t syntax, std::uint32_t putSy
     return std::nullopt;
 }
 
-std::optional<Bytes> resultValueOf(std::uint32_t syntax, std::string_view text) {
+std::optional<Bytes> ResultValueOf(std::uint32_t syntax, std::string_view text) {
     Bytes bytes;
-    switch (formOf(syntax)) {
+    switch (FormOf(syntax)) {
         case ValueForm::Int32: {
-            std::optional<std::int32_t> number = parseInt32(text);
+            std::optional<std::int32_t> number = ParseInt32(text);
             if (!number) {
                 return std::nullopt;
             }
-            appendU32(bytes, static_cast<std::uint32_t>(*number));
+            AppendU32(bytes, static_cast<std::uint32_t>(*number));
             return bytes;
         }
         case ValueForm::Byte:
-            if (sameName(text, "TRUE") || text == "1") {
+            if (SameName(text, "TRUE") || text == "1") {
                 bytes.push_back(1);
-            } else if (sameName(text, "FALSE") || text == "0") {
+            } else if (SameName(text, "FALSE") || text == "0") {
                 bytes.push_back(0);
             } else {
                 return std::nullopt;
@@ -149,7 +149,7 @@ std::optional<Bytes> resultValueOf(std::uint32_t syntax, std::string_view text) 
             for (int i = 0; i < 4; ++i) {
                 type = type << 8 | static_cast<std::uint8_t>(text[i]);
             }
-            appendU32(bytes, type);
+            AppendU32(bytes, type);
             bytes.insert(bytes.end(), text.begin() + 4, text.end());
             return bytes;
         }

@@ -18,12 +18,12 @@ namespace store = tally::store;
 
 namespace {
 
-std::vector<std::string> connectedServers() {
-    const ClientConfig& config = loadedConfig();
+std::vector<std::string> ConnectedServers() {
+    const ClientConfig& config = LoadedConfig();
     std::vector<std::string> servers;
     auto add = [&](const std::string& server) {
         bool known = std::any_of(servers.begin(), servers.end(),
-                                 [&](const std::string& s) { return sameName(s, server); });
+                                 [&](const std::string& s) { return SameName(s, server); });
         if (!server.empty() && !known) {
             servers.push_back(server);
         }
@@ -35,24 +35,24 @@ std::vector<std::string> connectedServers() {
     return servers;
 }
 
-void copyServerName(const std::string& name, char* out) {
+void CopyServerName(const std::string& name, char* out) {
     std::size_t length = std::min(name.size(), NET_MAX_SERVER_NAME_BYTES - 1);
     name.copy(out, length);
     out[length] = '\0';
 }
 
 // Every file server of the directory, by name, each name once.
-std::vector<std::string> directoryServers(const store::Store& directory) {
+std::vector<std::string> DirectoryServers(const store::Store& directory) {
     std::vector<std::string> servers;
     std::vector<std::string> containers{""};
     while (!containers.empty()) {
         std::string container = std::move(containers.back());
         containers.pop_back();
-        for (const store::Entry* child : directory.children(container)) {
-            if (sameName(child->objectClass, "NCP Server")) {
-                servers.emplace_back(leafOf(child->name));
-            } else if (sameName(child->objectClass, "Organization") ||
-                       sameName(child->objectClass, "Organizational Unit")) {
+        for (const store::Entry* child : directory.Children(container)) {
+            if (SameName(child->objectClass, "NCP Server")) {
+                servers.emplace_back(LeafOf(child->name));
+            } else if (SameName(child->objectClass, "Organization") ||
+                       SameName(child->objectClass, "Organizational Unit")) {
                 containers.push_back(child->name);
             }
         }
@@ -63,7 +63,7 @@ std::vector<std::string> directoryServers(const store::Store& directory) {
     std::sort(servers.begin(), servers.end(), less);
     servers.erase(
         std::unique(servers.begin(), servers.end(),
-                    [](const std::string& a, const std::string& b) { return sameName(a, b); }),
+                    [](const std::string& a, const std::string& b) { return SameName(a, b); }),
         servers.end());
     return servers;
 }
@@ -72,10 +72,10 @@ std::vector<std::string> directoryServers(const store::Store& directory) {
 
 NetStatus NetInitLibrary(void* /*reserved1*/, void* /*reserved2*/) {
     try {
-        loadedConfig();
+        LoadedConfig();
         return 0;
     } catch (const std::exception& error) {
-        noteProblem(std::string("the NetWare calls could not start: ") + error.what());
+        NoteProblem(std::string("the NetWare calls could not start: ") + error.what());
         return DIR_ERR_NO_MEMORY;
     }
 }
@@ -88,9 +88,9 @@ NetStatus NetFindConnection(const char* serverName, std::uint32_t /*reserved1*/,
     if (serverName == nullptr || *serverName == '\0') {
         return NET_ERR_NO_CONNECTION;
     }
-    std::vector<std::string> servers = connectedServers();
+    std::vector<std::string> servers = ConnectedServers();
     for (std::size_t i = 0; i < servers.size(); ++i) {
-        if (sameName(servers[i], serverName)) {
+        if (SameName(servers[i], serverName)) {
             *connection = static_cast<NetConnectionHandle>(i + 1);
             return 0;
         }
@@ -102,8 +102,8 @@ NetStatus NetGetDefaultConnection(NetConnectionHandle* connection) {
     if (connection == nullptr) {
         return NET_ERR_BAD_CONNECTION;
     }
-    const ClientConfig& config = loadedConfig();
-    std::vector<std::string> servers = connectedServers();
+    const ClientConfig& config = LoadedConfig();
+    std::vector<std::string> servers = ConnectedServers();
     if (servers.empty()) {
         return NET_ERR_NO_CONNECTION;
     }
@@ -115,11 +115,11 @@ NetStatus NetGetDefaultConnection(NetConnectionHandle* connection) {
 }
 
 NetStatus NetGetServerName(NetConnectionHandle connection, char* serverName) {
-    std::vector<std::string> servers = connectedServers();
+    std::vector<std::string> servers = ConnectedServers();
     if (serverName == nullptr || connection == 0 || connection > servers.size()) {
         return NET_ERR_BAD_CONNECTION;
     }
-    copyServerName(servers[connection - 1], serverName);
+    CopyServerName(servers[connection - 1], serverName);
     return 0;
 }
 
@@ -128,7 +128,7 @@ NetStatus NetScanObjects(NetConnectionHandle connection, const char* namePattern
                          std::uint16_t* foundType, std::uint8_t* hasProperties,
                          std::uint8_t* objectFlags, std::uint8_t* objectSecurity) {
     try {
-        if (connection == 0 || connection > connectedServers().size()) {
+        if (connection == 0 || connection > ConnectedServers().size()) {
             return NET_ERR_BAD_CONNECTION;
         }
         if (objectId == nullptr || objectName == nullptr) {
@@ -137,20 +137,20 @@ NetStatus NetScanObjects(NetConnectionHandle connection, const char* namePattern
         if (objectType != NET_OT_FILE_SERVER) {
             return NET_ERR_NO_MORE_OBJECTS;
         }
-        store::Store* directory = currentStore();
+        store::Store* directory = CurrentStore();
         if (directory == nullptr) {
             return DIR_ERR_STORE;
         }
         // Object ids number the servers in name order from 1; a scan goes on after the id given.
-        std::vector<std::string> servers = directoryServers(*directory);
+        std::vector<std::string> servers = DirectoryServers(*directory);
         std::size_t next = *objectId < 0 ? 0 : static_cast<std::size_t>(*objectId);
         const char* pattern = namePattern == nullptr || *namePattern == '\0' ? "*" : namePattern;
         for (; next < servers.size(); ++next) {
-            if (!matchesPattern(servers[next], pattern)) {
+            if (!MatchesPattern(servers[next], pattern)) {
                 continue;
             }
             *objectId = static_cast<std::int32_t>(next + 1);
-            copyServerName(servers[next], objectName);
+            CopyServerName(servers[next], objectName);
             if (foundType != nullptr) {
                 *foundType = NET_OT_FILE_SERVER;
             }
@@ -167,7 +167,7 @@ NetStatus NetScanObjects(NetConnectionHandle connection, const char* namePattern
         }
         return NET_ERR_NO_MORE_OBJECTS;
     } catch (const std::exception& error) {
-        noteProblem(std::string("the server scan failed: ") + error.what());
+        NoteProblem(std::string("the server scan failed: ") + error.what());
         return DIR_ERR_STORE;
     }
 }

@@ -15,7 +15,7 @@ struct RecordHeader {
 };
 
 // "# record length=L crc32=C"
-bool parseRecordHeader(std::string_view line, RecordHeader& header) {
+bool ParseRecordHeader(std::string_view line, RecordHeader& header) {
     line.remove_prefix(kRecordHeader.size());
     const char* end = line.data() + line.size();
     auto [afterLength, lengthError] = std::from_chars(line.data(), end, header.length);
@@ -35,22 +35,22 @@ bool parseRecordHeader(std::string_view line, RecordHeader& header) {
     return crcError == std::errc() && afterCrc == rest.data() + 8;
 }
 
-int countLines(std::string_view text) {
+int CountLines(std::string_view text) {
     return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
 }
 
-bool startsWith(std::string_view text, std::string_view prefix) {
+bool StartsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
 }
 
 }  // namespace
 
-std::string generationLine(std::string_view prefix, std::uint64_t generation) {
+std::string GenerationLine(std::string_view prefix, std::uint64_t generation) {
     return std::string(prefix) + std::to_string(generation) + "\n";
 }
 
-std::optional<std::uint64_t> readGeneration(std::string_view text, std::string_view prefix) {
-    if (!startsWith(text, prefix)) {
+std::optional<std::uint64_t> ReadGeneration(std::string_view text, std::string_view prefix) {
+    if (!StartsWith(text, prefix)) {
         return std::nullopt;
     }
     text.remove_prefix(prefix.size());
@@ -65,9 +65,9 @@ std::optional<std::uint64_t> readGeneration(std::string_view text, std::string_v
     return generation;
 }
 
-std::string frameRecord(std::string_view body) {
+std::string FrameRecord(std::string_view body) {
     char crc[16];
-    std::snprintf(crc, sizeof crc, "%08x", static_cast<unsigned>(platform::crc32(body)));
+    std::snprintf(crc, sizeof crc, "%08x", static_cast<unsigned>(platform::Crc32(body)));
     std::string out(kRecordHeader);
     out += std::to_string(body.size());
     out += " crc32=";
@@ -78,12 +78,12 @@ std::string frameRecord(std::string_view body) {
     return out;
 }
 
-JournalScan scanJournal(std::string_view text, int firstLine, bool tailIsFinal) {
+JournalScan ScanJournal(std::string_view text, int firstLine, bool tailIsFinal) {
     JournalScan scan;
     std::size_t pos = 0;
     int line = firstLine;
     auto advanceTo = [&](std::size_t to) {
-        line += countLines(text.substr(pos, to - pos));
+        line += CountLines(text.substr(pos, to - pos));
         pos = to;
     };
     auto tornTail = [&](int at) {
@@ -100,18 +100,18 @@ JournalScan scanJournal(std::string_view text, int firstLine, bool tailIsFinal) 
     // bytes of LDIF lines matching the CRC, and the blank line that ends it.
     auto wholeRecordAt = [&](std::size_t at, std::string_view& body) {
         std::size_t headerEnd = text.find('\n', at);
-        if (!startsWith(text.substr(at), kRecordHeader) || headerEnd == std::string_view::npos) {
+        if (!StartsWith(text.substr(at), kRecordHeader) || headerEnd == std::string_view::npos) {
             return false;
         }
         RecordHeader header;
         std::size_t bodyStart = headerEnd + 1;
-        if (!parseRecordHeader(text.substr(at, headerEnd - at), header) || header.length == 0 ||
+        if (!ParseRecordHeader(text.substr(at, headerEnd - at), header) || header.length == 0 ||
             header.length >= text.size() - bodyStart || text[bodyStart + header.length] != '\n' ||
             text[bodyStart + header.length - 1] != '\n') {
             return false;
         }
         body = text.substr(bodyStart, header.length);
-        return platform::crc32(body) == header.crc;
+        return platform::Crc32(body) == header.crc;
     };
     // Where the first whole record begins whose header starts after `from` and before `limit`:
     // torn bytes without a line end of their own may run into the next record's header, which
@@ -130,7 +130,7 @@ JournalScan scanJournal(std::string_view text, int firstLine, bool tailIsFinal) 
     while (pos < text.size()) {
         std::size_t lineEnd = text.find('\n', pos);
         std::size_t limit = lineEnd == std::string_view::npos ? text.size() : lineEnd;
-        if (!startsWith(text.substr(pos), kRecordHeader)) {
+        if (!StartsWith(text.substr(pos), kRecordHeader)) {
             std::size_t inside = wholeRecordInside(pos + 1, limit);
             if (inside != std::string_view::npos) {
                 scan.tornLines.push_back(line);
@@ -147,7 +147,7 @@ JournalScan scanJournal(std::string_view text, int firstLine, bool tailIsFinal) 
             advanceTo(lineEnd + 1);
             continue;
         }
-        if (startsWith(current, kRecordHeader)) {
+        if (StartsWith(current, kRecordHeader)) {
             std::string_view body;
             if (wholeRecordAt(pos, body)) {
                 scan.records.push_back({body, line + 1});

@@ -26,12 +26,12 @@ inline constexpr std::string_view kSnapshotEndNote =
     "# Written by compaction; its last line counts the entries.";
 
 // "<prefix><generation>\n"
-std::string generationLine(std::string_view prefix, std::uint64_t generation);
+std::string GenerationLine(std::string_view prefix, std::uint64_t generation);
 // The generation on the text's first line if it is "<prefix><number>".
-std::optional<std::uint64_t> readGeneration(std::string_view text, std::string_view prefix);
+std::optional<std::uint64_t> ReadGeneration(std::string_view text, std::string_view prefix);
 
 // The record header, the record's lines and the blank line that ends it.
-std::string frameRecord(std::string_view body);
+std::string FrameRecord(std::string_view body);
 
 struct ScannedRecord {
     std::string_view body;  // LDIF lines of one record (or several, for hand-written journals)
@@ -51,6 +51,6 @@ struct JournalScan {
 // Scans journal text that starts at line `firstLine`. An incomplete record at the very end may
 // still be being written: it is left pending, unless `tailIsFinal` (the caller holds the append
 // lock, so nobody is writing), when it is torn and passed over.
-JournalScan scanJournal(std::string_view text, int firstLine, bool tailIsFinal);
+JournalScan ScanJournal(std::string_view text, int firstLine, bool tailIsFinal);
 
 }  // namespace tally::store

@@ -10,7 +10,7 @@ constexpr std::string_view kBase64Alphabet =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 constexpr std::size_t kFoldColumn = 76;
 
-bool equalsIgnoreCase(std::string_view a, std::string_view b) {
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
         return false;
     }
@@ -32,7 +32,7 @@ struct LogicalLine {
 // One record's lines; comments are dropped.
 using RecordLines = std::vector<LogicalLine>;
 
-bool fail(Problem* problem, const std::filesystem::path& file, int line, std::string message) {
+bool Fail(Problem* problem, const std::filesystem::path& file, int line, std::string message) {
     if (problem) {
         problem->file = file;
         problem->line = line;
@@ -43,7 +43,7 @@ bool fail(Problem* problem, const std::filesystem::path& file, int line, std::st
 
 // Splits the text into records of unfolded lines. Comments (with their continuation lines)
 // are dropped; a blank line ends a record.
-bool splitRecords(std::string_view text, const std::filesystem::path& file, int firstLine,
+bool SplitRecords(std::string_view text, const std::filesystem::path& file, int firstLine,
                   std::vector<RecordLines>& records, Problem* problem) {
     RecordLines current;
     bool inComment = false;
@@ -58,12 +58,12 @@ bool splitRecords(std::string_view text, const std::filesystem::path& file, int 
             line.remove_suffix(1);
         }
         if (line.find('\0') != std::string_view::npos) {
-            return fail(problem, file, lineNumber, "NUL byte in line");
+            return Fail(problem, file, lineNumber, "NUL byte in line");
         }
         // A carriage return ends no line of LDIF: a file with CR-only line ends would read as one
         // comment line and so as nothing at all.
         if (line.find('\r') != std::string_view::npos) {
-            return fail(problem, file, lineNumber,
+            return Fail(problem, file, lineNumber,
                         "carriage return inside a line (lines end with LF or CR LF)");
         }
         if (line.empty()) {
@@ -76,7 +76,7 @@ bool splitRecords(std::string_view text, const std::filesystem::path& file, int 
             if (inComment) {
                 // A comment's continuation belongs to the comment.
             } else if (current.empty()) {
-                return fail(problem, file, lineNumber,
+                return Fail(problem, file, lineNumber,
                             "continuation line (starting with a space) without a line to continue");
             } else {
                 current.back().text.append(line.substr(1));
@@ -96,23 +96,23 @@ bool splitRecords(std::string_view text, const std::filesystem::path& file, int 
     return true;
 }
 
-bool isAttributeChar(char c) {
+bool IsAttributeChar(char c) {
     return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == ';' || c == '.';
 }
 
 // "attr: value", "attr:: base64". URLs ("attr:< ...") are refused: the store never reads files
 // that a record names.
-bool splitAttributeLine(const LogicalLine& line, const std::filesystem::path& file, LdifValue& out,
+bool SplitAttributeLine(const LogicalLine& line, const std::filesystem::path& file, LdifValue& out,
                         Problem* problem) {
     std::size_t colon = line.text.find(':');
     if (colon == std::string::npos || colon == 0) {
-        return fail(problem, file, line.line,
+        return Fail(problem, file, line.line,
                     "expected \"attribute: value\", found \"" + line.text.substr(0, 40) + "\"");
     }
     std::string_view name(line.text.data(), colon);
     for (char c : name) {
-        if (!isAttributeChar(c)) {
-            return fail(problem, file, line.line,
+        if (!IsAttributeChar(c)) {
+            return Fail(problem, file, line.line,
                         "bad attribute name \"" + std::string(name.substr(0, 40)) + "\"");
         }
     }
@@ -124,13 +124,13 @@ bool splitAttributeLine(const LogicalLine& line, const std::filesystem::path& fi
         while (!rest.empty() && rest.front() == ' ') {
             rest.remove_prefix(1);
         }
-        if (!decodeBase64(rest, out.value)) {
-            return fail(problem, file, line.line, "bad base64 value of \"" + out.attribute + "\"");
+        if (!DecodeBase64(rest, out.value)) {
+            return Fail(problem, file, line.line, "bad base64 value of \"" + out.attribute + "\"");
         }
         return true;
     }
     if (!rest.empty() && rest.front() == '<') {
-        return fail(problem, file, line.line,
+        return Fail(problem, file, line.line,
                     "URL values (\"" + out.attribute + ":<\") are not supported");
     }
     while (!rest.empty() && rest.front() == ' ') {
@@ -140,40 +140,40 @@ bool splitAttributeLine(const LogicalLine& line, const std::filesystem::path& fi
     return true;
 }
 
-bool parseModify(const RecordLines& lines, std::size_t index, const std::filesystem::path& file,
+bool ParseModify(const RecordLines& lines, std::size_t index, const std::filesystem::path& file,
                  LdifRecord& record, Problem* problem) {
     while (index < lines.size()) {
         LdifValue modLine;
-        if (!splitAttributeLine(lines[index], file, modLine, problem)) {
+        if (!SplitAttributeLine(lines[index], file, modLine, problem)) {
             return false;
         }
         LdifMod mod;
         mod.line = modLine.line;
         mod.attribute = modLine.value;
-        if (equalsIgnoreCase(modLine.attribute, "add")) {
+        if (EqualsIgnoreCase(modLine.attribute, "add")) {
             mod.op = ModOp::Add;
-        } else if (equalsIgnoreCase(modLine.attribute, "replace")) {
+        } else if (EqualsIgnoreCase(modLine.attribute, "replace")) {
             mod.op = ModOp::Replace;
-        } else if (equalsIgnoreCase(modLine.attribute, "delete")) {
+        } else if (EqualsIgnoreCase(modLine.attribute, "delete")) {
             mod.op = ModOp::Delete;
-        } else if (equalsIgnoreCase(modLine.attribute, "increment")) {
+        } else if (EqualsIgnoreCase(modLine.attribute, "increment")) {
             mod.op = ModOp::Increment;
         } else {
-            return fail(problem, file, modLine.line,
+            return Fail(problem, file, modLine.line,
                         "expected add:, replace:, delete: or increment:, found \"" +
                             modLine.attribute + ":\"");
         }
         if (mod.attribute.empty()) {
-            return fail(problem, file, modLine.line, "modification without an attribute name");
+            return Fail(problem, file, modLine.line, "modification without an attribute name");
         }
         ++index;
         while (index < lines.size() && lines[index].text != "-") {
             LdifValue value;
-            if (!splitAttributeLine(lines[index], file, value, problem)) {
+            if (!SplitAttributeLine(lines[index], file, value, problem)) {
                 return false;
             }
-            if (!equalsIgnoreCase(value.attribute, mod.attribute)) {
-                return fail(problem, file, value.line,
+            if (!EqualsIgnoreCase(value.attribute, mod.attribute)) {
+                return Fail(problem, file, value.line,
                             "value of \"" + value.attribute + "\" inside the modification of \"" +
                                 mod.attribute + "\" (missing \"-\"?)");
             }
@@ -184,29 +184,29 @@ bool parseModify(const RecordLines& lines, std::size_t index, const std::filesys
             ++index;  // the "-"
         }
         if (mod.op == ModOp::Add && mod.values.empty()) {
-            return fail(problem, file, mod.line,
+            return Fail(problem, file, mod.line,
                         "add: of \"" + mod.attribute + "\" without a value");
         }
         if (mod.op == ModOp::Increment && mod.values.size() != 1) {
-            return fail(problem, file, mod.line,
+            return Fail(problem, file, mod.line,
                         "increment: of \"" + mod.attribute + "\" needs exactly one value");
         }
         record.mods.push_back(std::move(mod));
     }
     if (record.mods.empty()) {
-        return fail(problem, file, record.line, "modify record without modifications");
+        return Fail(problem, file, record.line, "modify record without modifications");
     }
     return true;
 }
 
-bool parseRecord(const RecordLines& lines, const std::filesystem::path& file, LdifRecord& record,
+bool ParseRecord(const RecordLines& lines, const std::filesystem::path& file, LdifRecord& record,
                  Problem* problem) {
     LdifValue dn;
-    if (!splitAttributeLine(lines[0], file, dn, problem)) {
+    if (!SplitAttributeLine(lines[0], file, dn, problem)) {
         return false;
     }
-    if (!equalsIgnoreCase(dn.attribute, "dn")) {
-        return fail(problem, file, dn.line,
+    if (!EqualsIgnoreCase(dn.attribute, "dn")) {
+        return Fail(problem, file, dn.line,
                     "record must begin with \"dn:\", found \"" + dn.attribute + ":\"");
     }
     record.line = dn.line;
@@ -215,20 +215,20 @@ bool parseRecord(const RecordLines& lines, const std::filesystem::path& file, Ld
     record.kind = RecordKind::Content;
     if (index < lines.size()) {
         LdifValue first;
-        if (!splitAttributeLine(lines[index], file, first, problem)) {
+        if (!SplitAttributeLine(lines[index], file, first, problem)) {
             return false;
         }
-        if (equalsIgnoreCase(first.attribute, "control")) {
-            return fail(problem, file, first.line, "controls are not supported");
+        if (EqualsIgnoreCase(first.attribute, "control")) {
+            return Fail(problem, file, first.line, "controls are not supported");
         }
-        if (equalsIgnoreCase(first.attribute, "changetype")) {
+        if (EqualsIgnoreCase(first.attribute, "changetype")) {
             ++index;
-            if (equalsIgnoreCase(first.value, "modify")) {
+            if (EqualsIgnoreCase(first.value, "modify")) {
                 record.kind = RecordKind::Modify;
-                return parseModify(lines, index, file, record, problem);
+                return ParseModify(lines, index, file, record, problem);
             }
-            if (!equalsIgnoreCase(first.value, "add")) {
-                return fail(problem, file, first.line,
+            if (!EqualsIgnoreCase(first.value, "add")) {
+                return Fail(problem, file, first.line,
                             "changetype \"" + first.value + "\" is not supported");
             }
             record.kind = RecordKind::Add;
@@ -236,24 +236,24 @@ bool parseRecord(const RecordLines& lines, const std::filesystem::path& file, Ld
     }
     for (; index < lines.size(); ++index) {
         LdifValue value;
-        if (!splitAttributeLine(lines[index], file, value, problem)) {
+        if (!SplitAttributeLine(lines[index], file, value, problem)) {
             return false;
         }
-        if (equalsIgnoreCase(value.attribute, "changetype") ||
-            equalsIgnoreCase(value.attribute, "dn")) {
-            return fail(
+        if (EqualsIgnoreCase(value.attribute, "changetype") ||
+            EqualsIgnoreCase(value.attribute, "dn")) {
+            return Fail(
                 problem, file, value.line,
                 "\"" + value.attribute + ":\" in the middle of a record (missing blank line?)");
         }
         record.values.push_back(std::move(value));
     }
     if (record.values.empty()) {
-        return fail(problem, file, record.line, "record without attributes");
+        return Fail(problem, file, record.line, "record without attributes");
     }
     return true;
 }
 
-bool isSafeString(std::string_view value) {
+bool IsSafeString(std::string_view value) {
     if (value.empty()) {
         return true;
     }
@@ -271,21 +271,21 @@ bool isSafeString(std::string_view value) {
 
 }  // namespace
 
-bool parseLdif(std::string_view text, const std::filesystem::path& file, int firstLine,
+bool ParseLdif(std::string_view text, const std::filesystem::path& file, int firstLine,
                std::vector<LdifRecord>& records, Problem* problem) {
     std::vector<RecordLines> split;
-    if (!splitRecords(text, file, firstLine, split, problem)) {
+    if (!SplitRecords(text, file, firstLine, split, problem)) {
         return false;
     }
     bool first = true;
     for (RecordLines& lines : split) {
         if (first && lines[0].text.rfind("version:", 0) == 0) {
             LdifValue version;
-            if (!splitAttributeLine(lines[0], file, version, problem)) {
+            if (!SplitAttributeLine(lines[0], file, version, problem)) {
                 return false;
             }
             if (version.value != "1") {
-                return fail(problem, file, version.line,
+                return Fail(problem, file, version.line,
                             "unsupported LDIF version \"" + version.value + "\"");
             }
             lines.erase(lines.begin());
@@ -296,7 +296,7 @@ bool parseLdif(std::string_view text, const std::filesystem::path& file, int fir
         }
         first = false;
         LdifRecord record;
-        if (!parseRecord(lines, file, record, problem)) {
+        if (!ParseRecord(lines, file, record, problem)) {
             return false;
         }
         records.push_back(std::move(record));
@@ -304,14 +304,14 @@ bool parseLdif(std::string_view text, const std::filesystem::path& file, int fir
     return true;
 }
 
-void writeLdifLine(std::string& out, std::string_view attribute, std::string_view value) {
+void WriteLdifLine(std::string& out, std::string_view attribute, std::string_view value) {
     std::string line(attribute);
-    if (isSafeString(value)) {
+    if (IsSafeString(value)) {
         line += value.empty() ? ":" : ": ";
         line += value;
     } else {
         line += ":: ";
-        line += encodeBase64(value);
+        line += EncodeBase64(value);
     }
     std::size_t pos = 0;
     std::size_t width = kFoldColumn;
@@ -325,9 +325,9 @@ void writeLdifLine(std::string& out, std::string_view attribute, std::string_vie
     out += '\n';
 }
 
-std::string formatLdifRecord(const LdifRecord& record) {
+std::string FormatLdifRecord(const LdifRecord& record) {
     std::string out;
-    writeLdifLine(out, "dn", record.dn);
+    WriteLdifLine(out, "dn", record.dn);
     switch (record.kind) {
         case RecordKind::Content:
             break;
@@ -339,21 +339,21 @@ std::string formatLdifRecord(const LdifRecord& record) {
             break;
     }
     for (const LdifValue& value : record.values) {
-        writeLdifLine(out, value.attribute, value.value);
+        WriteLdifLine(out, value.attribute, value.value);
     }
     for (const LdifMod& mod : record.mods) {
         static constexpr std::array<std::string_view, 4> kOps = {"add", "replace", "delete",
                                                                  "increment"};
-        writeLdifLine(out, kOps[static_cast<std::size_t>(mod.op)], mod.attribute);
+        WriteLdifLine(out, kOps[static_cast<std::size_t>(mod.op)], mod.attribute);
         for (const std::string& value : mod.values) {
-            writeLdifLine(out, mod.attribute, value);
+            WriteLdifLine(out, mod.attribute, value);
         }
         out += "-\n";
     }
     return out;
 }
 
-std::string encodeBase64(std::string_view bytes) {
+std::string EncodeBase64(std::string_view bytes) {
     std::string out;
     out.reserve((bytes.size() + 2) / 3 * 4);
     std::size_t i = 0;
@@ -379,7 +379,7 @@ std::string encodeBase64(std::string_view bytes) {
     return out;
 }
 
-bool decodeBase64(std::string_view text, std::string& bytes) {
+bool DecodeBase64(std::string_view text, std::string& bytes) {
     bytes.clear();
     while (!text.empty() && text.back() == ' ') {
         text.remove_suffix(1);

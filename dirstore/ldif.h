@@ -42,17 +42,17 @@ struct LdifRecord {
 
 // Parses `text`, whose first line is line `firstLine` of `file`, appending its records. On bad
 // input returns false and names the file and line in `problem`.
-bool parseLdif(std::string_view text, const std::filesystem::path& file, int firstLine,
+bool ParseLdif(std::string_view text, const std::filesystem::path& file, int firstLine,
                std::vector<LdifRecord>& records, Problem* problem);
 
 // Appends "attr: value" (or "attr:: base64" for a value that is not a safe string), folded at
 // 76 columns, with its line end.
-void writeLdifLine(std::string& out, std::string_view attribute, std::string_view value);
+void WriteLdifLine(std::string& out, std::string_view attribute, std::string_view value);
 
 // The record's lines, each ended by "\n", without the blank line that separates records.
-std::string formatLdifRecord(const LdifRecord& record);
+std::string FormatLdifRecord(const LdifRecord& record);
 
-std::string encodeBase64(std::string_view bytes);
-bool decodeBase64(std::string_view text, std::string& bytes);
+std::string EncodeBase64(std::string_view bytes);
+bool DecodeBase64(std::string_view text, std::string& bytes);
 
 }  // namespace tally::store

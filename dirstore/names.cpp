@@ -10,22 +10,22 @@ namespace {
 
 // Names compare without regard to ASCII case, whatever locale the program set: inline, as every
 // lookup of an entry or a definition compares names with it.
-int lower(char c) {
+int Lower(char c) {
     return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : static_cast<unsigned char>(c);
 }
 
-int hexDigit(char c) {
+int HexDigit(char c) {
     if (c >= '0' && c <= '9') {
         return c - '0';
     }
-    c = static_cast<char>(lower(c));
+    c = static_cast<char>(Lower(c));
     if (c >= 'a' && c <= 'f') {
         return c - 'a' + 10;
     }
     return -1;
 }
 
-std::string_view trimSpaces(std::string_view text) {
+std::string_view TrimSpaces(std::string_view text) {
     while (!text.empty() && text.front() == ' ') {
         text.remove_prefix(1);
     }
@@ -36,7 +36,7 @@ std::string_view trimSpaces(std::string_view text) {
     return text;
 }
 
-bool unescapeDnValue(std::string_view raw, std::string& out) {
+bool UnescapeDnValue(std::string_view raw, std::string& out) {
     out.clear();
     for (std::size_t i = 0; i < raw.size(); ++i) {
         if (raw[i] != '\\') {
@@ -46,8 +46,8 @@ bool unescapeDnValue(std::string_view raw, std::string& out) {
         if (i + 1 >= raw.size()) {
             return false;
         }
-        int high = hexDigit(raw[i + 1]);
-        int low = (i + 2 < raw.size()) ? hexDigit(raw[i + 2]) : -1;
+        int high = HexDigit(raw[i + 1]);
+        int low = (i + 2 < raw.size()) ? HexDigit(raw[i + 2]) : -1;
         if (high >= 0 && low >= 0) {
             out += static_cast<char>(high * 16 + low);
             i += 2;
@@ -59,8 +59,8 @@ bool unescapeDnValue(std::string_view raw, std::string& out) {
     return true;
 }
 
-bool parseRdn(std::string_view text, Rdn& rdn, std::string* error) {
-    text = trimSpaces(text);
+bool ParseRdn(std::string_view text, Rdn& rdn, std::string* error) {
+    text = TrimSpaces(text);
     std::size_t equals = text.find('=');
     if (equals == std::string_view::npos || equals == 0) {
         if (error) {
@@ -68,7 +68,7 @@ bool parseRdn(std::string_view text, Rdn& rdn, std::string* error) {
         }
         return false;
     }
-    rdn.type = std::string(trimSpaces(text.substr(0, equals)));
+    rdn.type = std::string(TrimSpaces(text.substr(0, equals)));
     for (char c : rdn.type) {
         if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '.') {
             if (error) {
@@ -77,8 +77,8 @@ bool parseRdn(std::string_view text, Rdn& rdn, std::string* error) {
             return false;
         }
     }
-    std::string_view raw = trimSpaces(text.substr(equals + 1));
-    if (!unescapeDnValue(raw, rdn.value) || rdn.value.empty()) {
+    std::string_view raw = TrimSpaces(text.substr(equals + 1));
+    if (!UnescapeDnValue(raw, rdn.value) || rdn.value.empty()) {
         if (error) {
             *error = "bad or empty value in \"" + std::string(text) + "\"";
         }
@@ -91,19 +91,19 @@ bool parseRdn(std::string_view text, Rdn& rdn, std::string* error) {
 
 bool CaseInsensitiveLess::operator()(std::string_view a, std::string_view b) const {
     return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                        [](char x, char y) { return lower(x) < lower(y); });
+                                        [](char x, char y) { return Lower(x) < Lower(y); });
 }
 
-std::string Problem::describe() const {
+std::string Problem::Describe() const {
     return file.string() + ":" + std::to_string(line) + ": " + message;
 }
 
-bool equalsIgnoreCase(std::string_view a, std::string_view b) {
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [](char x, char y) { return lower(x) == lower(y); });
+                                              [](char x, char y) { return Lower(x) == Lower(y); });
 }
 
-bool parseDn(std::string_view dn, std::vector<Rdn>& rdns, std::string* error) {
+bool ParseDn(std::string_view dn, std::vector<Rdn>& rdns, std::string* error) {
     rdns.clear();
     std::size_t start = 0;
     for (std::size_t i = 0; i <= dn.size(); ++i) {
@@ -126,7 +126,7 @@ bool parseDn(std::string_view dn, std::vector<Rdn>& rdns, std::string* error) {
         }
         if (i == dn.size() || dn[i] == ',' || dn[i] == ';') {
             Rdn rdn;
-            if (!parseRdn(dn.substr(start, i - start), rdn, error)) {
+            if (!ParseRdn(dn.substr(start, i - start), rdn, error)) {
                 return false;
             }
             rdns.push_back(std::move(rdn));
@@ -142,7 +142,7 @@ bool parseDn(std::string_view dn, std::vector<Rdn>& rdns, std::string* error) {
     return true;
 }
 
-std::string formatRdn(const Rdn& rdn) {
+std::string FormatRdn(const Rdn& rdn) {
     std::string out = rdn.type + "=";
     for (std::size_t i = 0; i < rdn.value.size(); ++i) {
         char c = rdn.value[i];
@@ -157,18 +157,18 @@ std::string formatRdn(const Rdn& rdn) {
     return out;
 }
 
-std::string formatDn(const std::vector<Rdn>& rdns) {
+std::string FormatDn(const std::vector<Rdn>& rdns) {
     std::string out;
     for (const Rdn& rdn : rdns) {
         if (!out.empty()) {
             out += ',';
         }
-        out += formatRdn(rdn);
+        out += FormatRdn(rdn);
     }
     return out;
 }
 
-bool splitTypeless(std::string_view name, std::vector<std::string>& parts) {
+bool SplitTypeless(std::string_view name, std::vector<std::string>& parts) {
     parts.clear();
     std::string current;
     for (std::size_t i = 0; i < name.size(); ++i) {
@@ -191,7 +191,7 @@ bool splitTypeless(std::string_view name, std::vector<std::string>& parts) {
     return true;
 }
 
-std::string joinTypeless(const std::vector<std::string>& parts) {
+std::string JoinTypeless(const std::vector<std::string>& parts) {
     std::string out;
     for (const std::string& part : parts) {
         if (!out.empty()) {
@@ -207,16 +207,16 @@ std::string joinTypeless(const std::vector<std::string>& parts) {
     return out;
 }
 
-std::string typelessFromRdns(const std::vector<Rdn>& rdns) {
+std::string TypelessFromRdns(const std::vector<Rdn>& rdns) {
     std::vector<std::string> parts;
     parts.reserve(rdns.size());
     for (const Rdn& rdn : rdns) {
         parts.push_back(rdn.value);
     }
-    return joinTypeless(parts);
+    return JoinTypeless(parts);
 }
 
-std::string parentName(std::string_view name) {
+std::string ParentName(std::string_view name) {
     for (std::size_t i = 0; i < name.size(); ++i) {
         if (name[i] == '\\') {
             ++i;
@@ -227,9 +227,9 @@ std::string parentName(std::string_view name) {
     return {};
 }
 
-std::string leafName(std::string_view name) {
+std::string LeafName(std::string_view name) {
     std::vector<std::string> parts;
-    if (!splitTypeless(name, parts)) {
+    if (!SplitTypeless(name, parts)) {
         return {};
     }
     return parts.front();

@@ -8,7 +8,7 @@
 
 namespace tally::store {
 
-bool equalsIgnoreCase(std::string_view a, std::string_view b);
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 
 struct Rdn {
     std::string type;   // "cn"
@@ -18,19 +18,19 @@ struct Rdn {
 // Splits a DN into its relative names, leaf first; on success there is at least one.
 // Multi-valued relative names ("cn=a+sn=b"), empty parts and a backslash that escapes nothing
 // (at the very end) are refused with a message in `error`.
-bool parseDn(std::string_view dn, std::vector<Rdn>& rdns, std::string* error);
-std::string formatDn(const std::vector<Rdn>& rdns);
-std::string formatRdn(const Rdn& rdn);
+bool ParseDn(std::string_view dn, std::vector<Rdn>& rdns, std::string* error);
+std::string FormatDn(const std::vector<Rdn>& rdns);
+std::string FormatRdn(const Rdn& rdn);
 
 // A typeless name's parts, leaf first ("\." stands for a point inside a part). False for an
 // empty name or an empty part.
-bool splitTypeless(std::string_view name, std::vector<std::string>& parts);
-std::string joinTypeless(const std::vector<std::string>& parts);
-std::string typelessFromRdns(const std::vector<Rdn>& rdns);
+bool SplitTypeless(std::string_view name, std::vector<std::string>& parts);
+std::string JoinTypeless(const std::vector<std::string>& parts);
+std::string TypelessFromRdns(const std::vector<Rdn>& rdns);
 
 // The container of a typeless name: "SALES.CORP" for "JSMITH.SALES.CORP", "" at the top.
-std::string parentName(std::string_view name);
+std::string ParentName(std::string_view name);
 // The leaf part, unescaped: "JSMITH".
-std::string leafName(std::string_view name);
+std::string LeafName(std::string_view name);
 
 }  // namespace tally::store

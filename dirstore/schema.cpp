@@ -16,7 +16,7 @@ struct Token {
     bool quoted = false;
 };
 
-bool tokenize(std::string_view text, std::vector<Token>& tokens, std::string* error) {
+bool Tokenize(std::string_view text, std::vector<Token>& tokens, std::string* error) {
     std::size_t i = 0;
     while (i < text.size()) {
         char c = text[i];
@@ -48,19 +48,19 @@ bool tokenize(std::string_view text, std::vector<Token>& tokens, std::string* er
 // Keyword -> its arguments (a single word, or a parenthesised list).
 using Fields = std::map<std::string, std::vector<std::string>, CaseInsensitiveLess>;
 
-bool isFlagKeyword(std::string_view word) {
+bool IsFlagKeyword(std::string_view word) {
     for (std::string_view flag : {"OBSOLETE", "SINGLE-VALUE", "COLLECTIVE", "NO-USER-MODIFICATION",
                                   "ABSTRACT", "STRUCTURAL", "AUXILIARY"}) {
-        if (equalsIgnoreCase(word, flag)) {
+        if (EqualsIgnoreCase(word, flag)) {
             return true;
         }
     }
     return false;
 }
 
-bool parseDefinition(std::string_view text, Fields& fields, std::string* error) {
+bool ParseDefinition(std::string_view text, Fields& fields, std::string* error) {
     std::vector<Token> tokens;
-    if (!tokenize(text, tokens, error)) {
+    if (!Tokenize(text, tokens, error)) {
         return false;
     }
     if (tokens.size() < 3 || tokens.front().text != "(" || tokens.back().text != ")") {
@@ -75,7 +75,7 @@ bool parseDefinition(std::string_view text, Fields& fields, std::string* error) 
             return false;
         }
         std::vector<std::string>& args = fields[keyword.text];
-        if (isFlagKeyword(keyword.text)) {
+        if (IsFlagKeyword(keyword.text)) {
             continue;
         }
         if (i + 1 >= tokens.size()) {
@@ -102,19 +102,19 @@ bool parseDefinition(std::string_view text, Fields& fields, std::string* error) 
     return true;
 }
 
-std::string firstOf(const Fields& fields, std::string_view key) {
+std::string FirstOf(const Fields& fields, std::string_view key) {
     auto found = fields.find(key);
     return (found == fields.end() || found->second.empty()) ? std::string() : found->second[0];
 }
 
-const std::vector<std::string>& listOf(const Fields& fields, std::string_view key) {
+const std::vector<std::string>& ListOf(const Fields& fields, std::string_view key) {
     static const std::vector<std::string> kNone;
     auto found = fields.find(key);
     return found == fields.end() ? kNone : found->second;
 }
 
 // Syntax numbers for LDAP syntaxes, when a definition does not state X-NDS-SYNTAX.
-std::uint32_t syntaxFromLdap(std::string_view oid) {
+std::uint32_t SyntaxFromLdap(std::string_view oid) {
     std::string_view base = oid.substr(0, oid.find('{'));
     if (base == "1.3.6.1.4.1.1466.115.121.1.27") {
         return 8;
@@ -131,7 +131,7 @@ std::uint32_t syntaxFromLdap(std::string_view oid) {
     return 3;
 }
 
-bool fail(Problem* problem, const std::filesystem::path& file, int line, std::string message) {
+bool Fail(Problem* problem, const std::filesystem::path& file, int line, std::string message) {
     if (problem) {
         *problem = Problem{file, line, std::move(message)};
     }
@@ -140,87 +140,87 @@ bool fail(Problem* problem, const std::filesystem::path& file, int line, std::st
 
 }  // namespace
 
-bool Schema::load(const std::filesystem::path& file, Problem* problem) {
+bool Schema::Load(const std::filesystem::path& file, Problem* problem) {
     std::string text;
     std::string error;
-    if (!platform::readWholeFile(file, text, &error)) {
-        return fail(problem, file, 0, error);
+    if (!platform::ReadWholeFile(file, text, &error)) {
+        return Fail(problem, file, 0, error);
     }
-    return loadText(text, file, problem);
+    return LoadText(text, file, problem);
 }
 
-bool Schema::loadText(std::string_view text, const std::filesystem::path& file, Problem* problem) {
+bool Schema::LoadText(std::string_view text, const std::filesystem::path& file, Problem* problem) {
     attributes_.clear();
     classes_.clear();
-    addCoreDefinitions();
+    AddCoreDefinitions();
     std::vector<LdifRecord> records;
-    if (!parseLdif(text, file, 1, records, problem)) {
+    if (!ParseLdif(text, file, 1, records, problem)) {
         return false;
     }
     std::vector<const LdifValue*> classValues;
     for (const LdifRecord& record : records) {
         for (const LdifValue& value : record.values) {
-            if (equalsIgnoreCase(value.attribute, "olcObjectClasses") ||
-                equalsIgnoreCase(value.attribute, "objectClasses")) {
+            if (EqualsIgnoreCase(value.attribute, "olcObjectClasses") ||
+                EqualsIgnoreCase(value.attribute, "objectClasses")) {
                 classValues.push_back(&value);
                 continue;
             }
-            if (!equalsIgnoreCase(value.attribute, "olcAttributeTypes") &&
-                !equalsIgnoreCase(value.attribute, "attributeTypes")) {
+            if (!EqualsIgnoreCase(value.attribute, "olcAttributeTypes") &&
+                !EqualsIgnoreCase(value.attribute, "attributeTypes")) {
                 continue;
             }
             Fields fields;
             std::string error;
-            if (!parseDefinition(value.value, fields, &error)) {
-                return fail(problem, file, value.line, "attribute type: " + error);
+            if (!ParseDefinition(value.value, fields, &error)) {
+                return Fail(problem, file, value.line, "attribute type: " + error);
             }
             AttributeDef def;
-            def.ldapName = firstOf(fields, "NAME");
+            def.ldapName = FirstOf(fields, "NAME");
             if (def.ldapName.empty()) {
-                return fail(problem, file, value.line, "attribute type without NAME");
+                return Fail(problem, file, value.line, "attribute type without NAME");
             }
-            def.name = firstOf(fields, "X-NDS-NAME");
+            def.name = FirstOf(fields, "X-NDS-NAME");
             if (def.name.empty()) {
                 def.name = def.ldapName;
             }
-            std::string syntax = firstOf(fields, "X-NDS-SYNTAX");
+            std::string syntax = FirstOf(fields, "X-NDS-SYNTAX");
             try {
-                def.syntax = syntax.empty() ? syntaxFromLdap(firstOf(fields, "SYNTAX"))
+                def.syntax = syntax.empty() ? SyntaxFromLdap(FirstOf(fields, "SYNTAX"))
                                             : static_cast<std::uint32_t>(std::stoul(syntax));
             } catch (const std::exception&) {
-                return fail(problem, file, value.line,
+                return Fail(problem, file, value.line,
                             "X-NDS-SYNTAX \"" + syntax + "\" is not a number");
             }
             def.singleValued = fields.count("SINGLE-VALUE") > 0;
             attributes_.push_back(std::move(def));
         }
     }
-    index();
+    Index();
     for (const LdifValue* value : classValues) {
         Fields fields;
         std::string error;
-        if (!parseDefinition(value->value, fields, &error)) {
-            return fail(problem, file, value->line, "object class: " + error);
+        if (!ParseDefinition(value->value, fields, &error)) {
+            return Fail(problem, file, value->line, "object class: " + error);
         }
         ClassDef def;
-        def.ldapName = firstOf(fields, "NAME");
+        def.ldapName = FirstOf(fields, "NAME");
         if (def.ldapName.empty()) {
-            return fail(problem, file, value->line, "object class without NAME");
+            return Fail(problem, file, value->line, "object class without NAME");
         }
-        def.name = firstOf(fields, "X-NDS-NAME");
+        def.name = FirstOf(fields, "X-NDS-NAME");
         if (def.name.empty()) {
             def.name = def.ldapName;
         }
-        for (const std::string& super : listOf(fields, "SUP")) {
-            const ClassDef* known = classByLdapName(super);
+        for (const std::string& super : ListOf(fields, "SUP")) {
+            const ClassDef* known = ClassByLdapName(super);
             def.itemLists[kSuperClasses].push_back(known ? known->name : super);
         }
-        def.itemLists[kContainment] = listOf(fields, "X-NDS-CONTAINMENT");
+        def.itemLists[kContainment] = ListOf(fields, "X-NDS-CONTAINMENT");
         for (auto [key, list] : {std::pair{"MUST", kMandatory}, std::pair{"MAY", kOptional}}) {
-            for (const std::string& ldapName : listOf(fields, key)) {
-                const AttributeDef* attr = attributeByLdapName(ldapName);
+            for (const std::string& ldapName : ListOf(fields, key)) {
+                const AttributeDef* attr = AttributeByLdapName(ldapName);
                 if (!attr) {
-                    return fail(problem, file, value->line,
+                    return Fail(problem, file, value->line,
                                 "class \"" + def.ldapName + "\" names the undefined attribute \"" +
                                     ldapName + "\"");
                 }
@@ -228,19 +228,19 @@ bool Schema::loadText(std::string_view text, const std::filesystem::path& file, 
             }
         }
         for (const std::string& must : def.itemLists[kMandatory]) {
-            if (equalsIgnoreCase(must, "CN") || equalsIgnoreCase(must, "OU") ||
-                equalsIgnoreCase(must, "O")) {
+            if (EqualsIgnoreCase(must, "CN") || EqualsIgnoreCase(must, "OU") ||
+                EqualsIgnoreCase(must, "O")) {
                 def.itemLists[kNamingAttributes].push_back(must);
                 break;
             }
         }
         classes_.push_back(std::move(def));
-        index();
+        Index();
     }
     return true;
 }
 
-void Schema::addCoreDefinitions() {
+void Schema::AddCoreDefinitions() {
     attributes_.push_back({"CN", "cn", 3, false});
     attributes_.push_back({"O", "o", 3, false});
     attributes_.push_back({"OU", "ou", 3, false});
@@ -262,10 +262,10 @@ void Schema::addCoreDefinitions() {
     unit.itemLists[kNamingAttributes] = {"OU"};
     unit.itemLists[kMandatory] = {"OU"};
     classes_.push_back(unit);
-    index();
+    Index();
 }
 
-void Schema::index() {
+void Schema::Index() {
     attributeByName_.clear();
     attributeByLdap_.clear();
     classByName_.clear();
@@ -280,58 +280,58 @@ void Schema::index() {
     }
 }
 
-const AttributeDef* Schema::attribute(std::string_view name) const {
+const AttributeDef* Schema::Attribute(std::string_view name) const {
     auto found = attributeByName_.find(name);
     return found == attributeByName_.end() ? nullptr : &attributes_[found->second];
 }
 
-const AttributeDef* Schema::attributeByLdapName(std::string_view ldapName) const {
+const AttributeDef* Schema::AttributeByLdapName(std::string_view ldapName) const {
     auto found = attributeByLdap_.find(ldapName);
     return found == attributeByLdap_.end() ? nullptr : &attributes_[found->second];
 }
 
-const ClassDef* Schema::objectClass(std::string_view name) const {
+const ClassDef* Schema::ObjectClass(std::string_view name) const {
     auto found = classByName_.find(name);
     return found == classByName_.end() ? nullptr : &classes_[found->second];
 }
 
-const ClassDef* Schema::classByLdapName(std::string_view ldapName) const {
+const ClassDef* Schema::ClassByLdapName(std::string_view ldapName) const {
     auto found = classByLdap_.find(ldapName);
     return found == classByLdap_.end() ? nullptr : &classes_[found->second];
 }
 
-const AttributeDef* Schema::namingAttribute(const ClassDef& objectClass) const {
+const AttributeDef* Schema::NamingAttribute(const ClassDef& objectClass) const {
     const auto& naming = objectClass.itemLists[kNamingAttributes];
-    return naming.empty() ? nullptr : attribute(naming.front());
+    return naming.empty() ? nullptr : Attribute(naming.front());
 }
 
-bool Schema::allows(const ClassDef& objectClass, std::string_view attribute, int depth) const {
+bool Schema::Allows(const ClassDef& objectClass, std::string_view attribute, int depth) const {
     if (depth > 16) {
         return false;  // a schema whose classes derive from each other in a circle
     }
     for (std::size_t list : {kMandatory, kOptional}) {
         for (const std::string& name : objectClass.itemLists[list]) {
-            if (equalsIgnoreCase(name, attribute)) {
+            if (EqualsIgnoreCase(name, attribute)) {
                 return true;
             }
         }
     }
     for (const std::string& super : objectClass.itemLists[kSuperClasses]) {
-        const ClassDef* parent = this->objectClass(super);
-        if (parent && allows(*parent, attribute, depth + 1)) {
+        const ClassDef* parent = this->ObjectClass(super);
+        if (parent && Allows(*parent, attribute, depth + 1)) {
             return true;
         }
     }
     return false;
 }
 
-bool Schema::mayContain(const ClassDef* container, const ClassDef& child) const {
+bool Schema::MayContain(const ClassDef* container, const ClassDef& child) const {
     const auto& containment = child.itemLists[kContainment];
     if (!container) {
         return containment.empty();
     }
     for (const std::string& name : containment) {
-        if (equalsIgnoreCase(name, container->name)) {
+        if (EqualsIgnoreCase(name, container->name)) {
             return true;
         }
     }

@@ -25,28 +25,28 @@ enum ItemList : std::size_t {
 class Schema {
   public:
     // Reads the schema file; the core definitions are always present.
-    bool load(const std::filesystem::path& file, Problem* problem);
+    bool Load(const std::filesystem::path& file, Problem* problem);
     // Reads schema text already in memory (`file` names it in messages).
-    bool loadText(std::string_view text, const std::filesystem::path& file, Problem* problem);
+    bool LoadText(std::string_view text, const std::filesystem::path& file, Problem* problem);
 
-    const AttributeDef* attribute(std::string_view name) const;
-    const AttributeDef* attributeByLdapName(std::string_view ldapName) const;
-    const ClassDef* objectClass(std::string_view name) const;
-    const ClassDef* classByLdapName(std::string_view ldapName) const;
-    const std::vector<AttributeDef>& attributes() const { return attributes_; }
-    const std::vector<ClassDef>& classes() const { return classes_; }
+    const AttributeDef* Attribute(std::string_view name) const;
+    const AttributeDef* AttributeByLdapName(std::string_view ldapName) const;
+    const ClassDef* ObjectClass(std::string_view name) const;
+    const ClassDef* ClassByLdapName(std::string_view ldapName) const;
+    const std::vector<AttributeDef>& Attributes() const { return attributes_; }
+    const std::vector<ClassDef>& Classes() const { return classes_; }
 
     // The attribute that names objects of the class ("CN"), or null.
-    const AttributeDef* namingAttribute(const ClassDef& objectClass) const;
+    const AttributeDef* NamingAttribute(const ClassDef& objectClass) const;
     // Whether objects of the class may hold the attribute (its own lists or a super class's).
-    bool allows(const ClassDef& objectClass, std::string_view attribute, int depth = 0) const;
+    bool Allows(const ClassDef& objectClass, std::string_view attribute, int depth = 0) const;
     // Whether an object of class `child` may be placed in one of class `container`; a class
     // without containment classes lives at the top of the tree.
-    bool mayContain(const ClassDef* container, const ClassDef& child) const;
+    bool MayContain(const ClassDef* container, const ClassDef& child) const;
 
   private:
-    void addCoreDefinitions();
-    void index();
+    void AddCoreDefinitions();
+    void Index();
     std::vector<AttributeDef> attributes_;
     std::vector<ClassDef> classes_;
     std::map<std::string, std::size_t, CaseInsensitiveLess> attributeByName_, attributeByLdap_,

@@ -24,7 +24,7 @@ constexpr const char* kTemporarySuffix = ".tmp";
 constexpr std::uint64_t kGenerationLineBytes = 128;
 constexpr std::string_view kObjectClass = "Object Class";
 
-bool parseInt32(std::string_view text, std::int32_t& value) {
+bool ParseInt32(std::string_view text, std::int32_t& value) {
     if (!text.empty() && text.front() == '+') {
         text.remove_prefix(1);
     }
@@ -32,28 +32,28 @@ bool parseInt32(std::string_view text, std::int32_t& value) {
     return !text.empty() && error == std::errc() && end == text.data() + text.size();
 }
 
-bool isCaseIgnoringSyntax(std::uint32_t syntax) {
+bool IsCaseIgnoringSyntax(std::uint32_t syntax) {
     return syntax == 1 || syntax == 3 || syntax == 20;
 }
 
-bool sameValue(const AttributeDef& def, std::string_view a, std::string_view b) {
-    return isCaseIgnoringSyntax(def.syntax) ? equalsIgnoreCase(a, b) : a == b;
+bool SameValue(const AttributeDef& def, std::string_view a, std::string_view b) {
+    return IsCaseIgnoringSyntax(def.syntax) ? EqualsIgnoreCase(a, b) : a == b;
 }
 
-bool holdsValue(const AttributeDef& def, const std::vector<std::string>& values,
+bool HoldsValue(const AttributeDef& def, const std::vector<std::string>& values,
                 std::string_view value) {
     return std::any_of(values.begin(), values.end(),
-                       [&](const std::string& held) { return sameValue(def, held, value); });
+                       [&](const std::string& held) { return SameValue(def, held, value); });
 }
 
-bool isIntegerSyntax(std::uint32_t syntax) {
+bool IsIntegerSyntax(std::uint32_t syntax) {
     return syntax == 8 || syntax == 22;
 }
 
 // Integers are held in their shortest decimal form, whichever way they came in ("+05" is "5").
-Status canonicalInteger(std::string_view text, std::string& out) {
+Status CanonicalInteger(std::string_view text, std::string& out) {
     std::int32_t number = 0;
-    if (!parseInt32(text, number)) {
+    if (!ParseInt32(text, number)) {
         return kBadSyntax;
     }
     out = std::to_string(number);
@@ -62,10 +62,10 @@ Status canonicalInteger(std::string_view text, std::string& out) {
 
 // Sets the attribute to `held` with `values` joined, refused as an LDAP server refuses them (a
 // value given twice, or a second value of a single-valued attribute), which leaves it as it was.
-Status setJoined(const AttributeDef& def, std::vector<std::string> held,
+Status SetJoined(const AttributeDef& def, std::vector<std::string> held,
                  const std::vector<std::string>& values, AttributeMap& attributes) {
     for (const std::string& value : values) {
-        if (holdsValue(def, held, value)) {
+        if (HoldsValue(def, held, value)) {
             return kDuplicateValue;
         }
         held.push_back(value);
@@ -86,7 +86,7 @@ struct SnapshotEnd {
     bool endsWithLineEnd = true;
 };
 
-SnapshotEnd readSnapshotEnd(std::string_view text) {
+SnapshotEnd ReadSnapshotEnd(std::string_view text) {
     SnapshotEnd end;
     int number = 0;
     for (std::size_t pos = 0; pos < text.size();) {
@@ -125,11 +125,11 @@ SnapshotEnd readSnapshotEnd(std::string_view text) {
 // line may (the parser refuses it), continuation lines begin with a space and comments with
 // '#'. A lone CR counts as a line end here, so that a file with CR-only line ends is not taken
 // for an empty one.
-std::size_t countRecordStarts(std::string_view text) {
+std::size_t CountRecordStarts(std::string_view text) {
     std::size_t count = 0;
     for (std::size_t pos = 0; pos < text.size(); ++pos) {
         if ((pos == 0 || text[pos - 1] == '\n' || text[pos - 1] == '\r') &&
-            pos + 3 <= text.size() && equalsIgnoreCase(text.substr(pos, 3), "dn:")) {
+            pos + 3 <= text.size() && EqualsIgnoreCase(text.substr(pos, 3), "dn:")) {
             ++count;
         }
     }
@@ -149,21 +149,21 @@ class FolderStore final : public Store {
     FolderStore(std::filesystem::path folder, std::chrono::milliseconds lockWait)
         : folder_(std::move(folder)), lockWait_(lockWait) {}
 
-    bool load(Problem* problem) {
-        if (!schema_.load(folder_ / kSchemaFile, problem)) {
+    bool Load(Problem* problem) {
+        if (!schema_.Load(folder_ / kSchemaFile, problem)) {
             return false;
         }
-        return loadAll(false, problem);
+        return LoadAll(false, problem);
     }
 
-    Status refresh() override { return refreshJournal(false); }
+    Status Refresh() override { return RefreshJournal(false); }
 
-    const Entry* find(std::string_view fullName) const override {
+    const Entry* Find(std::string_view fullName) const override {
         auto found = entries_.find(fullName);
         return found == entries_.end() ? nullptr : &found->second.entry;
     }
 
-    std::vector<const Entry*> children(std::string_view container) const override {
+    std::vector<const Entry*> Children(std::string_view container) const override {
         std::vector<const Entry*> out;
         auto found = children_.find(container);
         if (found != children_.end()) {
@@ -175,67 +175,67 @@ class FolderStore final : public Store {
         return out;
     }
 
-    const AttributeDef* attribute(std::string_view name) const override {
-        return schema_.attribute(name);
+    const AttributeDef* Attribute(std::string_view name) const override {
+        return schema_.Attribute(name);
     }
-    const std::vector<AttributeDef>& attributes() const override { return schema_.attributes(); }
-    const ClassDef* objectClass(std::string_view name) const override {
-        return schema_.objectClass(name);
+    const std::vector<AttributeDef>& Attributes() const override { return schema_.Attributes(); }
+    const ClassDef* ObjectClass(std::string_view name) const override {
+        return schema_.ObjectClass(name);
     }
-    const std::vector<ClassDef>& classes() const override { return schema_.classes(); }
+    const std::vector<ClassDef>& Classes() const override { return schema_.Classes(); }
 
-    Status modify(std::string_view fullName, const std::vector<Change>& changes) override;
-    Status addEntry(const Entry& entry) override;
-    Status compact() override;
-    Status sync() override;
+    Status Modify(std::string_view fullName, const std::vector<Change>& changes) override;
+    Status AddEntry(const Entry& entry) override;
+    Status Compact() override;
+    Status Sync() override;
 
-    const std::vector<Problem>& warnings() const override { return warnings_; }
+    const std::vector<Problem>& Warnings() const override { return warnings_; }
 
     // Every object as an LDIF content record, containers first; `count` (if given) receives
     // the number of records.
-    std::string entriesText(std::size_t* count = nullptr) const;
+    std::string EntriesText(std::size_t* count = nullptr) const;
 
   private:
-    std::filesystem::path path(const char* name) const { return folder_ / name; }
-    std::filesystem::path temporary(const char* name) const {
+    std::filesystem::path Path(const char* name) const { return folder_ / name; }
+    std::filesystem::path Temporary(const char* name) const {
         return folder_ / (std::string(name) + kTemporarySuffix);
     }
 
-    void warn(const std::filesystem::path& file, int line, std::string message) {
+    void Warn(const std::filesystem::path& file, int line, std::string message) {
         warnings_.push_back(Problem{file, line, std::move(message)});
     }
 
     // Loading and catching up.
-    bool loadAll(bool lockHeld, Problem* problem);
-    bool loadSnapshot(Problem* problem);
-    Status refreshJournal(bool lockHeld);
-    void applyJournalText(std::string_view text, bool lockHeld);
-    void applyJournalRecord(std::string_view body, int line);
-    Status catchUpUnderLock();
-    Status lockAndCatchUp(std::optional<platform::AppendLock>& lock);
-    Status startFreshJournal();
-    Status giveJournalItsGeneration();
+    bool LoadAll(bool lockHeld, Problem* problem);
+    bool LoadSnapshot(Problem* problem);
+    Status RefreshJournal(bool lockHeld);
+    void ApplyJournalText(std::string_view text, bool lockHeld);
+    void ApplyJournalRecord(std::string_view body, int line);
+    Status CatchUpUnderLock();
+    Status LockAndCatchUp(std::optional<platform::AppendLock>& lock);
+    Status StartFreshJournal();
+    Status GiveJournalItsGeneration();
 
     // Entries and values.
-    bool entryFromLdif(const LdifRecord& record, StoredEntry& out, std::string* error) const;
-    const StoredEntry* insert(StoredEntry stored);
+    bool EntryFromLdif(const LdifRecord& record, StoredEntry& out, std::string* error) const;
+    const StoredEntry* Insert(StoredEntry stored);
     // The container last looked up, for checking many entries of one container in a row.
     struct ContainerCache {
         std::string name;
         const StoredEntry* entry = nullptr;
     };
-    std::string placementError(const StoredEntry& stored, ContainerCache* cache = nullptr) const;
-    Status toStoredValue(const AttributeDef& def, std::string_view ldif, std::string& out) const;
-    Status toLdifValue(const AttributeDef& def, std::string_view value, std::string& out) const;
-    std::string dnOf(std::string_view fullName) const;
-    Status applyMod(StoredEntry& stored, const LdifMod& mod) const;
-    Status planChange(StoredEntry& working, const Change& change, std::vector<LdifMod>& mods) const;
-    Status appendRecord(const std::string& body);
-    Status checkValueCounts(const LdifRecord& record) const;
-    std::string snapshotText(std::uint64_t generation, std::string_view entries,
+    std::string PlacementError(const StoredEntry& stored, ContainerCache* cache = nullptr) const;
+    Status ToStoredValue(const AttributeDef& def, std::string_view ldif, std::string& out) const;
+    Status ToLdifValue(const AttributeDef& def, std::string_view value, std::string& out) const;
+    std::string DnOf(std::string_view fullName) const;
+    Status ApplyMod(StoredEntry& stored, const LdifMod& mod) const;
+    Status PlanChange(StoredEntry& working, const Change& change, std::vector<LdifMod>& mods) const;
+    Status AppendRecord(const std::string& body);
+    Status CheckValueCounts(const LdifRecord& record) const;
+    std::string SnapshotText(std::uint64_t generation, std::string_view entries,
                              std::size_t count) const;
-    Status checkNothingIsLost(std::size_t count);
-    void writeEntry(std::string& out, const StoredEntry& stored) const;
+    Status CheckNothingIsLost(std::size_t count);
+    void WriteEntry(std::string& out, const StoredEntry& stored) const;
 
     std::filesystem::path folder_;
     std::chrono::milliseconds lockWait_;
@@ -252,28 +252,28 @@ class FolderStore final : public Store {
     std::uint64_t journalOffset_ = 0;
     int journalLine_ = 1;
     bool journalEndsClean_ = true;
-    bool unsynced_ = false;  // appended to the journal since the last sync()
+    bool unsynced_ = false;  // appended to the journal since the last Sync()
     std::vector<Problem> warnings_;
 };
 
 // ---------------------------------------------------------------------------------------------
 // Loading
 
-bool FolderStore::loadSnapshot(Problem* problem) {
+bool FolderStore::LoadSnapshot(Problem* problem) {
     entries_.clear();
     children_.clear();
     snapshotGeneration_ = 0;
-    std::filesystem::path file = path(kSnapshotFile);
+    std::filesystem::path file = Path(kSnapshotFile);
     bool exists = false;
     std::string error;
-    auto reader = platform::ReadOnlyFile::open(file, &exists, &error);
+    auto reader = platform::ReadOnlyFile::Open(file, &exists, &error);
     std::string text;
-    if (!reader || !reader->read(0, platform::kToEnd, text, &error)) {
+    if (!reader || !reader->Read(0, platform::kToEnd, text, &error)) {
         *problem = Problem{file, 0, error};
         return false;
     }
-    snapshotGeneration_ = readGeneration(text, kSnapshotHeader).value_or(0);
-    SnapshotEnd end = readSnapshotEnd(text);
+    snapshotGeneration_ = ReadGeneration(text, kSnapshotHeader).value_or(0);
+    SnapshotEnd end = ReadSnapshotEnd(text);
     if (end.endLine == 0 && end.announced) {
         *problem = Problem{file, end.lastLine,
                            "the file ends without the line \"" + std::string(kSnapshotEndLine) +
@@ -294,7 +294,7 @@ bool FolderStore::loadSnapshot(Problem* problem) {
         return false;
     }
     std::vector<LdifRecord> records;
-    if (!parseLdif(text, file, 1, records, problem)) {
+    if (!ParseLdif(text, file, 1, records, problem)) {
         return false;
     }
     if (end.endLine != 0 && *end.counted != records.size()) {
@@ -311,7 +311,7 @@ bool FolderStore::loadSnapshot(Problem* problem) {
                            "the last line has no line end: the file may have been cut short; "
                            "compaction is refused until the line is ended (check the file "
                            "first)"};
-        if (!snapshotMayBeCut_ || snapshotMayBeCut_->describe() != mayBeCut->describe()) {
+        if (!snapshotMayBeCut_ || snapshotMayBeCut_->Describe() != mayBeCut->Describe()) {
             warnings_.push_back(*mayBeCut);
         }
     }
@@ -323,7 +323,7 @@ bool FolderStore::loadSnapshot(Problem* problem) {
             return false;
         }
         StoredEntry stored;
-        if (!entryFromLdif(record, stored, &error)) {
+        if (!EntryFromLdif(record, stored, &error)) {
             *problem = Problem{file, record.line, error};
             return false;
         }
@@ -332,7 +332,7 @@ bool FolderStore::loadSnapshot(Problem* problem) {
             return false;
         }
         int line = record.line;
-        const StoredEntry* inserted = insert(std::move(stored));
+        const StoredEntry* inserted = Insert(std::move(stored));
         if (!inserted) {
             *problem = Problem{file, line, "\"" + record.dn + "\" cannot be kept"};
             return false;
@@ -342,7 +342,7 @@ bool FolderStore::loadSnapshot(Problem* problem) {
     // Containers may come after what they hold: placement is checked once every entry is in.
     ContainerCache cache;
     for (const auto& [stored, line] : loaded) {
-        std::string placement = placementError(*stored, &cache);
+        std::string placement = PlacementError(*stored, &cache);
         if (!placement.empty()) {
             *problem = Problem{file, line, placement};
             return false;
@@ -351,20 +351,20 @@ bool FolderStore::loadSnapshot(Problem* problem) {
     return true;
 }
 
-bool FolderStore::loadAll(bool lockHeld, Problem* problem) {
-    if (!loadSnapshot(problem)) {
+bool FolderStore::LoadAll(bool lockHeld, Problem* problem) {
+    if (!LoadSnapshot(problem)) {
         return false;
     }
-    std::filesystem::path file = path(kJournalFile);
+    std::filesystem::path file = Path(kJournalFile);
     bool exists = false;
     std::string error;
-    auto reader = platform::ReadOnlyFile::open(file, &exists, &error);
+    auto reader = platform::ReadOnlyFile::Open(file, &exists, &error);
     std::string text;
-    if (!reader || !reader->read(0, platform::kToEnd, text, &error)) {
+    if (!reader || !reader->Read(0, platform::kToEnd, text, &error)) {
         *problem = Problem{file, 0, error};
         return false;
     }
-    journalGeneration_ = readGeneration(text, kJournalHeader);
+    journalGeneration_ = ReadGeneration(text, kJournalHeader);
     journalFolded_ = false;
     journalOffset_ = 0;
     journalLine_ = 1;
@@ -378,42 +378,42 @@ bool FolderStore::loadAll(bool lockHeld, Problem* problem) {
             return false;
         }
         // Another process compacted between the two reads: read both again while it cannot.
-        auto lock = platform::AppendLock::acquire(path(kLockFile), &error, lockWait_);
+        auto lock = platform::AppendLock::Acquire(Path(kLockFile), &error, lockWait_);
         if (!lock) {
-            *problem = Problem{path(kLockFile), 0, error};
+            *problem = Problem{Path(kLockFile), 0, error};
             return false;
         }
-        return loadAll(true, problem);
+        return LoadAll(true, problem);
     }
     if (journalGeneration_ && *journalGeneration_ < snapshotGeneration_) {
         journalFolded_ = true;
         journalOffset_ = text.size();
         return true;
     }
-    applyJournalText(text, lockHeld);
+    ApplyJournalText(text, lockHeld);
     return true;
 }
 
-Status FolderStore::refreshJournal(bool lockHeld) {
-    std::filesystem::path file = path(kJournalFile);
+Status FolderStore::RefreshJournal(bool lockHeld) {
+    std::filesystem::path file = Path(kJournalFile);
     bool exists = false;
     std::string error;
-    auto reader = platform::ReadOnlyFile::open(file, &exists, &error);
+    auto reader = platform::ReadOnlyFile::Open(file, &exists, &error);
     std::string head;
-    if (!reader || !reader->read(0, kGenerationLineBytes, head, &error)) {
+    if (!reader || !reader->Read(0, kGenerationLineBytes, head, &error)) {
         return kIoError;
     }
-    std::optional<std::uint64_t> generation = readGeneration(head, kJournalHeader);
+    std::optional<std::uint64_t> generation = ReadGeneration(head, kJournalHeader);
     bool firstRecordsOfEmptyJournal =
         !journalGeneration_ && journalOffset_ == 0 && generation == snapshotGeneration_;
     std::string tail;
-    if (!reader->read(journalOffset_, platform::kToEnd, tail, &error)) {
+    if (!reader->Read(journalOffset_, platform::kToEnd, tail, &error)) {
         return kIoError;
     }
     if (generation != journalGeneration_ && !firstRecordsOfEmptyJournal) {
         // Compacted by another process: start again from the new snapshot.
         Problem problem;
-        if (!loadAll(lockHeld, &problem)) {
+        if (!LoadAll(lockHeld, &problem)) {
             warnings_.push_back(problem);
             return kCorrupt;
         }
@@ -423,18 +423,18 @@ Status FolderStore::refreshJournal(bool lockHeld) {
     if (journalFolded_) {
         return kOk;
     }
-    applyJournalText(tail, lockHeld);
+    ApplyJournalText(tail, lockHeld);
     return kOk;
 }
 
-void FolderStore::applyJournalText(std::string_view text, bool lockHeld) {
-    JournalScan scan = scanJournal(text, journalLine_, lockHeld);
-    std::filesystem::path file = path(kJournalFile);
+void FolderStore::ApplyJournalText(std::string_view text, bool lockHeld) {
+    JournalScan scan = ScanJournal(text, journalLine_, lockHeld);
+    std::filesystem::path file = Path(kJournalFile);
     for (const ScannedRecord& record : scan.records) {
-        applyJournalRecord(record.body, record.line);
+        ApplyJournalRecord(record.body, record.line);
     }
     for (int line : scan.tornLines) {
-        warn(file, line, "torn record skipped (its writer stopped in the middle)");
+        Warn(file, line, "torn record skipped (its writer stopped in the middle)");
     }
     journalOffset_ += scan.consumed;
     journalLine_ += scan.consumedLines;
@@ -446,18 +446,18 @@ void FolderStore::applyJournalText(std::string_view text, bool lockHeld) {
         // never waits for the lock: when it is busy, the tail waits for the next refresh.
         std::string error;
         bool busy = false;
-        auto lock = platform::AppendLock::tryAcquire(path(kLockFile), &busy, &error);
+        auto lock = platform::AppendLock::TryAcquire(Path(kLockFile), &busy, &error);
         if (lock) {
-            refreshJournal(true);
+            RefreshJournal(true);
         }
     }
 }
 
-void FolderStore::applyJournalRecord(std::string_view body, int line) {
-    std::filesystem::path file = path(kJournalFile);
+void FolderStore::ApplyJournalRecord(std::string_view body, int line) {
+    std::filesystem::path file = Path(kJournalFile);
     std::vector<LdifRecord> records;
     Problem problem;
-    if (!parseLdif(body, file, line, records, &problem)) {
+    if (!ParseLdif(body, file, line, records, &problem)) {
         warnings_.push_back(problem);
         return;
     }
@@ -465,21 +465,21 @@ void FolderStore::applyJournalRecord(std::string_view body, int line) {
         if (record.kind == RecordKind::Modify) {
             std::vector<Rdn> rdns;
             std::string error;
-            if (!parseDn(record.dn, rdns, &error)) {
-                warn(file, record.line, "record skipped: " + error);
+            if (!ParseDn(record.dn, rdns, &error)) {
+                Warn(file, record.line, "record skipped: " + error);
                 continue;
             }
-            auto found = entries_.find(typelessFromRdns(rdns));
+            auto found = entries_.find(TypelessFromRdns(rdns));
             if (found == entries_.end()) {
-                warn(file, record.line, "record skipped: no entry \"" + record.dn + "\"");
+                Warn(file, record.line, "record skipped: no entry \"" + record.dn + "\"");
                 continue;
             }
             StoredEntry working = found->second;
             Status status = kOk;
             for (const LdifMod& mod : record.mods) {
-                status = applyMod(working, mod);
+                status = ApplyMod(working, mod);
                 if (status != kOk) {
-                    warn(file, mod.line,
+                    Warn(file, mod.line,
                          "record skipped: the change of \"" + mod.attribute +
                              "\" does not apply (status " + std::to_string(status) + ")");
                     break;
@@ -491,14 +491,14 @@ void FolderStore::applyJournalRecord(std::string_view body, int line) {
         } else {
             StoredEntry stored;
             std::string error;
-            if (!entryFromLdif(record, stored, &error)) {
-                warn(file, record.line, "record skipped: " + error);
+            if (!EntryFromLdif(record, stored, &error)) {
+                Warn(file, record.line, "record skipped: " + error);
             } else if (entries_.count(stored.entry.name)) {
-                warn(file, record.line, "record skipped: \"" + record.dn + "\" exists already");
-            } else if (std::string placement = placementError(stored); !placement.empty()) {
-                warn(file, record.line, "record skipped: " + placement);
+                Warn(file, record.line, "record skipped: \"" + record.dn + "\" exists already");
+            } else if (std::string placement = PlacementError(stored); !placement.empty()) {
+                Warn(file, record.line, "record skipped: " + placement);
             } else {
-                insert(std::move(stored));
+                Insert(std::move(stored));
             }
         }
     }
@@ -511,50 +511,50 @@ void FolderStore::applyJournalRecord(std::string_view body, int line) {
 // see nothing new in the journal and append to it, where no reader looks any more (its
 // generation is older than the snapshot's). The snapshot's own generation line tells: when it
 // moved, the view starts again from the files as they are.
-Status FolderStore::catchUpUnderLock() {
-    std::filesystem::path file = path(kSnapshotFile);
+Status FolderStore::CatchUpUnderLock() {
+    std::filesystem::path file = Path(kSnapshotFile);
     bool exists = false;
     std::string error;
-    auto reader = platform::ReadOnlyFile::open(file, &exists, &error);
+    auto reader = platform::ReadOnlyFile::Open(file, &exists, &error);
     std::string head;
-    if (!reader || !reader->read(0, kGenerationLineBytes, head, &error)) {
-        warn(file, 0, error);
+    if (!reader || !reader->Read(0, kGenerationLineBytes, head, &error)) {
+        Warn(file, 0, error);
         return kIoError;
     }
-    if (readGeneration(head, kSnapshotHeader).value_or(0) != snapshotGeneration_) {
+    if (ReadGeneration(head, kSnapshotHeader).value_or(0) != snapshotGeneration_) {
         Problem problem;
-        if (!loadAll(true, &problem)) {
+        if (!LoadAll(true, &problem)) {
             warnings_.push_back(problem);
             return kCorrupt;
         }
     } else {
-        Status status = refreshJournal(true);
+        Status status = RefreshJournal(true);
         if (status != kOk) {
             return status;
         }
     }
-    return journalFolded_ ? startFreshJournal() : kOk;
+    return journalFolded_ ? StartFreshJournal() : kOk;
 }
 
 // Every change starts here: under the append lock, checked against and appended after all that
 // other processes appended before it.
-Status FolderStore::lockAndCatchUp(std::optional<platform::AppendLock>& lock) {
+Status FolderStore::LockAndCatchUp(std::optional<platform::AppendLock>& lock) {
     std::string error;
     bool busy = false;
-    lock = platform::AppendLock::acquire(path(kLockFile), &error, lockWait_, &busy);
+    lock = platform::AppendLock::Acquire(Path(kLockFile), &error, lockWait_, &busy);
     if (!lock) {
-        warn(path(kLockFile), 0, error);
+        Warn(Path(kLockFile), 0, error);
         return busy ? kLocked : kIoError;
     }
-    return catchUpUnderLock();
+    return CatchUpUnderLock();
 }
 
-Status FolderStore::startFreshJournal() {
-    std::string header = generationLine(kJournalHeader, snapshotGeneration_);
+Status FolderStore::StartFreshJournal() {
+    std::string header = GenerationLine(kJournalHeader, snapshotGeneration_);
     std::string error;
-    if (!platform::writeFileDurably(temporary(kJournalFile), header, &error) ||
-        !platform::replaceFile(temporary(kJournalFile), path(kJournalFile), &error)) {
-        warn(path(kJournalFile), 0, error);
+    if (!platform::WriteFileDurably(Temporary(kJournalFile), header, &error) ||
+        !platform::ReplaceFileDurably(Temporary(kJournalFile), Path(kJournalFile), &error)) {
+        Warn(Path(kJournalFile), 0, error);
         return kIoError;
     }
     journalGeneration_ = snapshotGeneration_;
@@ -568,34 +568,34 @@ Status FolderStore::startFreshJournal() {
 // ---------------------------------------------------------------------------------------------
 // Entries and values
 
-const StoredEntry* FolderStore::insert(StoredEntry stored) {
+const StoredEntry* FolderStore::Insert(StoredEntry stored) {
     std::string name = stored.entry.name;
     auto [it, added] = entries_.emplace(name, std::move(stored));
     if (!added) {
         return nullptr;
     }
     std::vector<std::string> parts;
-    if (!splitTypeless(name, parts)) {
+    if (!SplitTypeless(name, parts)) {
         entries_.erase(it);  // cannot come from a parsed DN, whose parts are never empty
         return nullptr;
     }
-    children_[parentName(name)][parts.front()] = &it->second.entry;
+    children_[ParentName(name)][parts.front()] = &it->second.entry;
     return &it->second;
 }
 
 // Why the entry cannot stand where its name puts it, or "" when it can: its container must be
 // held and of a class that may hold the entry's class; without a container, the class must live
 // at the top of the tree.
-std::string FolderStore::placementError(const StoredEntry& stored, ContainerCache* cache) const {
-    const ClassDef* objectClass = schema_.objectClass(stored.entry.objectClass);
+std::string FolderStore::PlacementError(const StoredEntry& stored, ContainerCache* cache) const {
+    const ClassDef* objectClass = schema_.ObjectClass(stored.entry.objectClass);
     if (!objectClass) {
         return "unknown object class \"" + stored.entry.objectClass + "\"";
     }
-    std::string parent = parentName(stored.entry.name);
+    std::string parent = ParentName(stored.entry.name);
     const ClassDef* containerClass = nullptr;
     if (!parent.empty()) {
         const StoredEntry* container = nullptr;
-        if (cache && equalsIgnoreCase(cache->name, parent)) {
+        if (cache && EqualsIgnoreCase(cache->name, parent)) {
             container = cache->entry;
         } else {
             auto found = entries_.find(parent);
@@ -607,9 +607,9 @@ std::string FolderStore::placementError(const StoredEntry& stored, ContainerCach
         if (!container) {
             return "the container of \"" + stored.dn + "\" does not exist";
         }
-        containerClass = schema_.objectClass(container->entry.objectClass);
+        containerClass = schema_.ObjectClass(container->entry.objectClass);
     }
-    if (schema_.mayContain(containerClass, *objectClass)) {
+    if (schema_.MayContain(containerClass, *objectClass)) {
         return {};
     }
     if (!containerClass) {
@@ -620,34 +620,34 @@ std::string FolderStore::placementError(const StoredEntry& stored, ContainerCach
            objectClass->name;
 }
 
-bool FolderStore::entryFromLdif(const LdifRecord& record, StoredEntry& out,
+bool FolderStore::EntryFromLdif(const LdifRecord& record, StoredEntry& out,
                                 std::string* error) const {
     std::vector<Rdn> rdns;
-    if (!parseDn(record.dn, rdns, error) || rdns.empty()) {
+    if (!ParseDn(record.dn, rdns, error) || rdns.empty()) {
         return false;
     }
-    out.dn = formatDn(rdns);
-    out.entry.name = typelessFromRdns(rdns);
+    out.dn = FormatDn(rdns);
+    out.entry.name = TypelessFromRdns(rdns);
     std::vector<std::string>& classNames = out.entry.attributes[std::string(kObjectClass)];
     for (const LdifValue& value : record.values) {
-        if (equalsIgnoreCase(value.attribute, "objectClass")) {
-            const ClassDef* known = schema_.classByLdapName(value.value);
+        if (EqualsIgnoreCase(value.attribute, "objectClass")) {
+            const ClassDef* known = schema_.ClassByLdapName(value.value);
             classNames.push_back(known ? known->name : value.value);
             continue;
         }
-        const AttributeDef* def = schema_.attributeByLdapName(value.attribute);
+        const AttributeDef* def = schema_.AttributeByLdapName(value.attribute);
         if (!def) {
             out.foreign.push_back(value);
             continue;
         }
         std::string stored;
-        if (toStoredValue(*def, value.value, stored) != kOk) {
+        if (ToStoredValue(*def, value.value, stored) != kOk) {
             *error = "bad value of \"" + value.attribute + "\" (line " +
                      std::to_string(value.line) + ")";
             return false;
         }
         std::vector<std::string>& values = out.entry.attributes[def->name];
-        if (holdsValue(*def, values, stored)) {
+        if (HoldsValue(*def, values, stored)) {
             *error = "\"" + value.attribute + "\" holds the value \"" + value.value + "\" twice";
             return false;
         }
@@ -662,9 +662,9 @@ bool FolderStore::entryFromLdif(const LdifRecord& record, StoredEntry& out,
         return false;
     }
     for (const std::string& name : classNames) {
-        if (!equalsIgnoreCase(name, "Top")) {
+        if (!EqualsIgnoreCase(name, "Top")) {
             out.entry.objectClass = name;
-            if (schema_.objectClass(name)) {
+            if (schema_.ObjectClass(name)) {
                 break;
             }
         }
@@ -672,16 +672,16 @@ bool FolderStore::entryFromLdif(const LdifRecord& record, StoredEntry& out,
     if (out.entry.objectClass.empty()) {
         out.entry.objectClass = classNames.front();
     }
-    if (!schema_.objectClass(out.entry.objectClass)) {
+    if (!schema_.ObjectClass(out.entry.objectClass)) {
         *error = "unknown object class \"" + out.entry.objectClass + "\"";
         return false;
     }
     // The naming value belongs to the entry even when the record leaves it to the DN.
-    const AttributeDef* naming = schema_.attributeByLdapName(rdns.front().type);
+    const AttributeDef* naming = schema_.AttributeByLdapName(rdns.front().type);
     if (naming) {
         std::vector<std::string>& values = out.entry.attributes[naming->name];
         bool present = std::any_of(values.begin(), values.end(), [&](const std::string& v) {
-            return equalsIgnoreCase(v, rdns.front().value);
+            return EqualsIgnoreCase(v, rdns.front().value);
         });
         if (!present) {
             values.insert(values.begin(), rdns.front().value);
@@ -690,15 +690,15 @@ bool FolderStore::entryFromLdif(const LdifRecord& record, StoredEntry& out,
     return true;
 }
 
-Status FolderStore::toStoredValue(const AttributeDef& def, std::string_view ldif,
+Status FolderStore::ToStoredValue(const AttributeDef& def, std::string_view ldif,
                                   std::string& out) const {
     switch (def.syntax) {
         case 1: {
             std::vector<Rdn> rdns;
-            if (!parseDn(ldif, rdns, nullptr)) {
+            if (!ParseDn(ldif, rdns, nullptr)) {
                 return kBadSyntax;
             }
-            out = typelessFromRdns(rdns);
+            out = TypelessFromRdns(rdns);
             return kOk;
         }
         case 7:
@@ -709,9 +709,9 @@ Status FolderStore::toStoredValue(const AttributeDef& def, std::string_view ldif
             return kOk;
         case 8:
         case 22:
-            return canonicalInteger(ldif, out);
+            return CanonicalInteger(ldif, out);
         case 20: {
-            const ClassDef* known = schema_.classByLdapName(ldif);
+            const ClassDef* known = schema_.ClassByLdapName(ldif);
             out = known ? known->name : std::string(ldif);
             return kOk;
         }
@@ -721,15 +721,15 @@ Status FolderStore::toStoredValue(const AttributeDef& def, std::string_view ldif
     }
 }
 
-Status FolderStore::toLdifValue(const AttributeDef& def, std::string_view value,
+Status FolderStore::ToLdifValue(const AttributeDef& def, std::string_view value,
                                 std::string& out) const {
     switch (def.syntax) {
         case 1: {
             std::vector<std::string> parts;
-            if (!splitTypeless(value, parts)) {
+            if (!SplitTypeless(value, parts)) {
                 return kBadSyntax;
             }
-            out = dnOf(value);
+            out = DnOf(value);
             return kOk;
         }
         case 3:
@@ -739,9 +739,9 @@ Status FolderStore::toLdifValue(const AttributeDef& def, std::string_view value,
             out = std::string(value);
             return kOk;
         case 7:
-            if (equalsIgnoreCase(value, "TRUE")) {
+            if (EqualsIgnoreCase(value, "TRUE")) {
                 out = "TRUE";
-            } else if (equalsIgnoreCase(value, "FALSE")) {
+            } else if (EqualsIgnoreCase(value, "FALSE")) {
                 out = "FALSE";
             } else {
                 return kBadSyntax;
@@ -749,9 +749,9 @@ Status FolderStore::toLdifValue(const AttributeDef& def, std::string_view value,
             return kOk;
         case 8:
         case 22:
-            return canonicalInteger(value, out);
+            return CanonicalInteger(value, out);
         case 20: {
-            const ClassDef* known = schema_.objectClass(value);
+            const ClassDef* known = schema_.ObjectClass(value);
             out = known ? known->ldapName : std::string(value);
             return kOk;
         }
@@ -763,14 +763,14 @@ Status FolderStore::toLdifValue(const AttributeDef& def, std::string_view value,
 
 // The DN of a typeless name: the stored DN of the entry or of its nearest stored container;
 // parts above that are named as the tree is built: a leaf by cn, the top by o, the rest by ou.
-std::string FolderStore::dnOf(std::string_view fullName) const {
+std::string FolderStore::DnOf(std::string_view fullName) const {
     std::vector<std::string> parts;
-    splitTypeless(fullName, parts);
+    SplitTypeless(fullName, parts);
     std::vector<Rdn> rdns;
     std::string suffix;
     for (std::size_t i = 0; i < parts.size(); ++i) {
         std::vector<std::string> rest(parts.begin() + static_cast<std::ptrdiff_t>(i), parts.end());
-        auto found = entries_.find(joinTypeless(rest));
+        auto found = entries_.find(JoinTypeless(rest));
         if (found != entries_.end()) {
             suffix = found->second.dn;
             break;
@@ -778,7 +778,7 @@ std::string FolderStore::dnOf(std::string_view fullName) const {
         const char* type = (i + 1 == parts.size()) ? "o" : (i == 0 ? "cn" : "ou");
         rdns.push_back({type, parts[i]});
     }
-    std::string dn = formatDn(rdns);
+    std::string dn = FormatDn(rdns);
     if (!suffix.empty()) {
         dn += dn.empty() ? suffix : "," + suffix;
     }
@@ -787,23 +787,23 @@ std::string FolderStore::dnOf(std::string_view fullName) const {
 
 // Applies one LDIF modification as an LDAP server would, so that the journal replayed here and
 // by ldapmodify ends in the same values.
-Status FolderStore::applyMod(StoredEntry& stored, const LdifMod& mod) const {
-    const AttributeDef* def = schema_.attributeByLdapName(mod.attribute);
+Status FolderStore::ApplyMod(StoredEntry& stored, const LdifMod& mod) const {
+    const AttributeDef* def = schema_.AttributeByLdapName(mod.attribute);
     if (!def) {
         return kNoSuchAttribute;
     }
-    const ClassDef* objectClass = schema_.objectClass(stored.entry.objectClass);
+    const ClassDef* objectClass = schema_.ObjectClass(stored.entry.objectClass);
     if (!objectClass) {
         return kNoSuchClass;
     }
-    const AttributeDef* naming = schema_.namingAttribute(*objectClass);
-    if (!schema_.allows(*objectClass, def->name) || def == naming || def->name == kObjectClass) {
+    const AttributeDef* naming = schema_.NamingAttribute(*objectClass);
+    if (!schema_.Allows(*objectClass, def->name) || def == naming || def->name == kObjectClass) {
         return kIllegalAttribute;
     }
     std::vector<std::string> values;
     for (const std::string& ldif : mod.values) {
         std::string value;
-        if (toStoredValue(*def, ldif, value) != kOk) {
+        if (ToStoredValue(*def, ldif, value) != kOk) {
             return kBadSyntax;
         }
         values.push_back(std::move(value));
@@ -812,7 +812,7 @@ Status FolderStore::applyMod(StoredEntry& stored, const LdifMod& mod) const {
     auto found = attributes.find(def->name);
     switch (mod.op) {
         case ModOp::Add:
-            return setJoined(*def,
+            return SetJoined(*def,
                              found == attributes.end() ? std::vector<std::string>{} : found->second,
                              values, attributes);
         case ModOp::Replace:
@@ -822,7 +822,7 @@ Status FolderStore::applyMod(StoredEntry& stored, const LdifMod& mod) const {
                 }
                 return kOk;
             }
-            return setJoined(*def, {}, values, attributes);
+            return SetJoined(*def, {}, values, attributes);
         case ModOp::Delete: {
             if (found == attributes.end()) {
                 return kNoSuchAttribute;
@@ -834,7 +834,7 @@ Status FolderStore::applyMod(StoredEntry& stored, const LdifMod& mod) const {
             std::vector<std::string>& current = found->second;
             for (const std::string& value : values) {
                 auto at = std::find_if(current.begin(), current.end(), [&](const std::string& v) {
-                    return sameValue(*def, v, value);
+                    return SameValue(*def, v, value);
                 });
                 if (at == current.end()) {
                     return kNoSuchValue;
@@ -847,17 +847,17 @@ Status FolderStore::applyMod(StoredEntry& stored, const LdifMod& mod) const {
             return kOk;
         }
         case ModOp::Increment: {
-            if (!isIntegerSyntax(def->syntax)) {
+            if (!IsIntegerSyntax(def->syntax)) {
                 return kBadSyntax;
             }
             if (found == attributes.end()) {
                 return kNoSuchAttribute;
             }
             std::int32_t amount = 0;
-            parseInt32(values.front(), amount);
+            ParseInt32(values.front(), amount);
             for (std::string& value : found->second) {
                 std::int32_t current = 0;
-                parseInt32(value, current);
+                ParseInt32(value, current);
                 std::int64_t sum = std::int64_t{current} + amount;
                 if (sum < std::numeric_limits<std::int32_t>::min() ||
                     sum > std::numeric_limits<std::int32_t>::max()) {
@@ -871,9 +871,9 @@ Status FolderStore::applyMod(StoredEntry& stored, const LdifMod& mod) const {
     return kBadSyntax;
 }
 
-Status FolderStore::planChange(StoredEntry& working, const Change& change,
+Status FolderStore::PlanChange(StoredEntry& working, const Change& change,
                                std::vector<LdifMod>& mods) const {
-    const AttributeDef* def = schema_.attribute(change.attribute);
+    const AttributeDef* def = schema_.Attribute(change.attribute);
     if (!def) {
         return kNoSuchAttribute;
     }
@@ -887,7 +887,7 @@ Status FolderStore::planChange(StoredEntry& working, const Change& change,
         mod.op = ModOp::Delete;
     } else {
         std::string value;
-        Status status = toLdifValue(*def, change.value, value);
+        Status status = ToLdifValue(*def, change.value, value);
         if (status != kOk) {
             return status;
         }
@@ -900,7 +900,7 @@ Status FolderStore::planChange(StoredEntry& working, const Change& change,
             mod.op = ModOp::Add;  // a counter not yet held starts from the amount added
         }
     }
-    Status status = applyMod(working, mod);
+    Status status = ApplyMod(working, mod);
     if (status != kOk) {
         return status;
     }
@@ -911,26 +911,26 @@ Status FolderStore::planChange(StoredEntry& working, const Change& change,
 // ---------------------------------------------------------------------------------------------
 // Changes
 
-Status FolderStore::appendRecord(const std::string& body) {
+Status FolderStore::AppendRecord(const std::string& body) {
     std::error_code ignored;
-    if (journalOffset_ == 0 && !std::filesystem::exists(path(kJournalFile), ignored)) {
+    if (journalOffset_ == 0 && !std::filesystem::exists(Path(kJournalFile), ignored)) {
         // The first change in a folder without a journal: create it durably, folder entry
-        // included, so that sync() has only the file's contents to flush.
-        Status status = startFreshJournal();
+        // included, so that Sync() has only the file's contents to flush.
+        Status status = StartFreshJournal();
         if (status != kOk) {
             return status;
         }
     }
     std::string bytes;
     if (journalOffset_ == 0) {
-        bytes = generationLine(kJournalHeader, snapshotGeneration_);
+        bytes = GenerationLine(kJournalHeader, snapshotGeneration_);
     } else if (!journalEndsClean_) {
         bytes = "\n\n";  // so that torn bytes before it can never run into this record
     }
-    bytes += frameRecord(body);
+    bytes += FrameRecord(body);
     std::string error;
-    if (!platform::appendToFile(path(kJournalFile), bytes, &error)) {
-        warn(path(kJournalFile), journalLine_, error);
+    if (!platform::AppendToFile(Path(kJournalFile), bytes, &error)) {
+        Warn(Path(kJournalFile), journalLine_, error);
         return kIoError;
     }
     if (journalOffset_ == 0) {
@@ -943,26 +943,26 @@ Status FolderStore::appendRecord(const std::string& body) {
     return kOk;
 }
 
-Status FolderStore::sync() {
+Status FolderStore::Sync() {
     if (!unsynced_) {
         return kOk;
     }
     // Whatever compacted the journal since has flushed these records with its snapshot; the
     // journal flushed here then is the new one, which does no harm.
     std::string error;
-    if (!platform::flushFileToDisk(path(kJournalFile), &error)) {
-        warn(path(kJournalFile), 0, error);
+    if (!platform::FlushFileToDisk(Path(kJournalFile), &error)) {
+        Warn(Path(kJournalFile), 0, error);
         return kIoError;
     }
     unsynced_ = false;
     return kOk;
 }
 
-Status FolderStore::modify(std::string_view name, const std::vector<Change>& changes) {
+Status FolderStore::Modify(std::string_view name, const std::vector<Change>& changes) {
     // Callers pass the name of an entry of this view, which catching up may replace.
     const std::string fullName(name);
     std::optional<platform::AppendLock> lock;
-    Status status = lockAndCatchUp(lock);
+    Status status = LockAndCatchUp(lock);
     if (status != kOk) {
         return status;
     }
@@ -973,7 +973,7 @@ Status FolderStore::modify(std::string_view name, const std::vector<Change>& cha
     StoredEntry working = found->second;
     std::vector<LdifMod> mods;
     for (const Change& change : changes) {
-        status = planChange(working, change, mods);
+        status = PlanChange(working, change, mods);
         if (status != kOk) {
             return status;
         }
@@ -985,32 +985,32 @@ Status FolderStore::modify(std::string_view name, const std::vector<Change>& cha
     record.kind = RecordKind::Modify;
     record.dn = working.dn;
     record.mods = std::move(mods);
-    status = appendRecord(formatLdifRecord(record));
+    status = AppendRecord(FormatLdifRecord(record));
     if (status == kOk) {
         found->second = std::move(working);
     }
     return status;
 }
 
-Status FolderStore::addEntry(const Entry& entry) {
+Status FolderStore::AddEntry(const Entry& entry) {
     std::vector<std::string> parts;
-    if (!splitTypeless(entry.name, parts)) {
+    if (!SplitTypeless(entry.name, parts)) {
         return kIllegalName;
     }
-    const ClassDef* objectClass = schema_.objectClass(entry.objectClass);
-    const AttributeDef* naming = objectClass ? schema_.namingAttribute(*objectClass) : nullptr;
+    const ClassDef* objectClass = schema_.ObjectClass(entry.objectClass);
+    const AttributeDef* naming = objectClass ? schema_.NamingAttribute(*objectClass) : nullptr;
     if (!naming) {
         return kNoSuchClass;
     }
     std::optional<platform::AppendLock> lock;
-    Status status = lockAndCatchUp(lock);
+    Status status = LockAndCatchUp(lock);
     if (status != kOk) {
         return status;
     }
     if (entries_.count(entry.name)) {
         return kEntryExists;
     }
-    std::string parent = parentName(entry.name);
+    std::string parent = ParentName(entry.name);
     const StoredEntry* container = nullptr;
     if (!parent.empty()) {
         auto found = entries_.find(parent);
@@ -1019,60 +1019,60 @@ Status FolderStore::addEntry(const Entry& entry) {
         }
         container = &found->second;
     }
-    if (!schema_.mayContain(container ? schema_.objectClass(container->entry.objectClass) : nullptr,
+    if (!schema_.MayContain(container ? schema_.ObjectClass(container->entry.objectClass) : nullptr,
                             *objectClass)) {
         return kIllegalContainment;
     }
     LdifRecord record;
     record.kind = RecordKind::Add;
-    record.dn = formatRdn({naming->ldapName, parts.front()});
+    record.dn = FormatRdn({naming->ldapName, parts.front()});
     if (container) {
         record.dn += "," + container->dn;
     }
     record.values.push_back({"objectClass", objectClass->ldapName, 0});
     record.values.push_back({naming->ldapName, parts.front(), 0});
     for (const auto& [name, values] : entry.attributes) {
-        const AttributeDef* def = schema_.attribute(name);
+        const AttributeDef* def = schema_.Attribute(name);
         if (!def) {
             return kNoSuchAttribute;
         }
         if (def == naming || def->name == kObjectClass) {
             continue;
         }
-        if (!schema_.allows(*objectClass, def->name)) {
+        if (!schema_.Allows(*objectClass, def->name)) {
             return kIllegalAttribute;
         }
         for (const std::string& value : values) {
             std::string ldif;
-            status = toLdifValue(*def, value, ldif);
+            status = ToLdifValue(*def, value, ldif);
             if (status != kOk) {
                 return status;
             }
             record.values.push_back({def->ldapName, ldif, 0});
         }
     }
-    status = checkValueCounts(record);
+    status = CheckValueCounts(record);
     if (status != kOk) {
         return status;
     }
     StoredEntry stored;
     std::string error;
-    if (!entryFromLdif(record, stored, &error)) {
+    if (!EntryFromLdif(record, stored, &error)) {
         return kBadSyntax;
     }
-    status = appendRecord(formatLdifRecord(record));
+    status = AppendRecord(FormatLdifRecord(record));
     if (status == kOk) {
-        insert(std::move(stored));
+        Insert(std::move(stored));
     }
     return status;
 }
 
-Status FolderStore::checkValueCounts(const LdifRecord& record) const {
+Status FolderStore::CheckValueCounts(const LdifRecord& record) const {
     std::map<std::string, std::vector<std::string>, CaseInsensitiveLess> seen;
     for (const LdifValue& value : record.values) {
-        const AttributeDef* def = schema_.attributeByLdapName(value.attribute);
+        const AttributeDef* def = schema_.AttributeByLdapName(value.attribute);
         std::vector<std::string>& values = seen[value.attribute];
-        if (def && holdsValue(*def, values, value.value)) {
+        if (def && HoldsValue(*def, values, value.value)) {
             return kDuplicateValue;
         }
         values.push_back(value.value);
@@ -1086,43 +1086,43 @@ Status FolderStore::checkValueCounts(const LdifRecord& record) const {
 // ---------------------------------------------------------------------------------------------
 // Compaction
 
-void FolderStore::writeEntry(std::string& out, const StoredEntry& stored) const {
-    writeLdifLine(out, "dn", stored.dn);
+void FolderStore::WriteEntry(std::string& out, const StoredEntry& stored) const {
+    WriteLdifLine(out, "dn", stored.dn);
     const AttributeMap& attributes = stored.entry.attributes;
     auto classes = attributes.find(kObjectClass);
     if (classes != attributes.end()) {
-        const AttributeDef* def = schema_.attribute(kObjectClass);
+        const AttributeDef* def = schema_.Attribute(kObjectClass);
         for (const std::string& value : classes->second) {
             std::string ldif;
-            toLdifValue(*def, value, ldif);
-            writeLdifLine(out, "objectClass", ldif);
+            ToLdifValue(*def, value, ldif);
+            WriteLdifLine(out, "objectClass", ldif);
         }
     }
     for (const auto& [name, values] : attributes) {
-        const AttributeDef* def = schema_.attribute(name);
+        const AttributeDef* def = schema_.Attribute(name);
         if (!def || def->name == kObjectClass) {
             continue;
         }
         for (const std::string& value : values) {
             std::string ldif;
-            toLdifValue(*def, value, ldif);
-            writeLdifLine(out, def->ldapName, ldif);
+            ToLdifValue(*def, value, ldif);
+            WriteLdifLine(out, def->ldapName, ldif);
         }
     }
     for (const LdifValue& value : stored.foreign) {
-        writeLdifLine(out, value.attribute, value.value);
+        WriteLdifLine(out, value.attribute, value.value);
     }
     out += '\n';
 }
 
-std::string FolderStore::snapshotText(std::uint64_t generation, std::string_view entries,
+std::string FolderStore::SnapshotText(std::uint64_t generation, std::string_view entries,
                                       std::size_t count) const {
-    return generationLine(kSnapshotHeader, generation) + std::string(kSnapshotEndNote) + "\n\n" +
+    return GenerationLine(kSnapshotHeader, generation) + std::string(kSnapshotEndNote) + "\n\n" +
            std::string(entries) + std::string(kSnapshotEndLine) + std::to_string(count) +
            " entries\n";
 }
 
-std::string FolderStore::entriesText(std::size_t* count) const {
+std::string FolderStore::EntriesText(std::size_t* count) const {
     std::string out;
     std::size_t records = 0;
     // Containers before what they hold, as LDAP loaders require.
@@ -1149,7 +1149,7 @@ std::string FolderStore::entriesText(std::size_t* count) const {
             std::vector<std::string> next;
             for (const auto& [leaf, entry] : members->second) {
                 if (written.insert(entry->name).second) {
-                    writeEntry(out, entries_.find(entry->name)->second);
+                    WriteEntry(out, entries_.find(entry->name)->second);
                     ++records;
                     next.push_back(entry->name);
                 }
@@ -1165,25 +1165,25 @@ std::string FolderStore::entriesText(std::size_t* count) const {
 
 // A compaction must never write back less than it read: the snapshot on disk may hold more than
 // this view (replaced by hand since it was loaded), or have been loaded from a file that was cut.
-Status FolderStore::checkNothingIsLost(std::size_t count) {
-    std::filesystem::path file = path(kSnapshotFile);
+Status FolderStore::CheckNothingIsLost(std::size_t count) {
+    std::filesystem::path file = Path(kSnapshotFile);
     if (snapshotMayBeCut_) {
-        warn(file, snapshotMayBeCut_->line,
+        Warn(file, snapshotMayBeCut_->line,
              "compaction refused: " +
                  snapshotMayBeCut_->message.substr(0, snapshotMayBeCut_->message.find(';')));
         return kCorrupt;
     }
     bool exists = false;
     std::string error;
-    auto reader = platform::ReadOnlyFile::open(file, &exists, &error);
+    auto reader = platform::ReadOnlyFile::Open(file, &exists, &error);
     std::string text;
-    if (!reader || !reader->read(0, platform::kToEnd, text, &error)) {
-        warn(file, 0, error);
+    if (!reader || !reader->Read(0, platform::kToEnd, text, &error)) {
+        Warn(file, 0, error);
         return kIoError;
     }
-    std::size_t held = countRecordStarts(text);
+    std::size_t held = CountRecordStarts(text);
     if (count < held) {
-        warn(file, 0,
+        Warn(file, 0,
              "compaction refused: it would write " + std::to_string(count) +
                  " entries, the snapshot holds " + std::to_string(held));
         return kCorrupt;
@@ -1194,14 +1194,14 @@ Status FolderStore::checkNothingIsLost(std::size_t count) {
 // A journal written by hand may lack its generation line. Left so beside the snapshot of a
 // compaction that stopped before its second rename, its records (in that snapshot already)
 // would be applied a second time; with the line, the journal is older than the snapshot.
-Status FolderStore::giveJournalItsGeneration() {
+Status FolderStore::GiveJournalItsGeneration() {
     std::string text;
     std::string error;
-    std::string header = generationLine(kJournalHeader, snapshotGeneration_);
-    if (!platform::readWholeFile(path(kJournalFile), text, &error) ||
-        !platform::writeFileDurably(temporary(kJournalFile), header + text, &error) ||
-        !platform::replaceFile(temporary(kJournalFile), path(kJournalFile), &error)) {
-        warn(path(kJournalFile), 0, error);
+    std::string header = GenerationLine(kJournalHeader, snapshotGeneration_);
+    if (!platform::ReadWholeFile(Path(kJournalFile), text, &error) ||
+        !platform::WriteFileDurably(Temporary(kJournalFile), header + text, &error) ||
+        !platform::ReplaceFileDurably(Temporary(kJournalFile), Path(kJournalFile), &error)) {
+        Warn(Path(kJournalFile), 0, error);
         return kIoError;
     }
     journalGeneration_ = snapshotGeneration_;
@@ -1210,41 +1210,41 @@ Status FolderStore::giveJournalItsGeneration() {
     return kOk;
 }
 
-Status FolderStore::compact() {
+Status FolderStore::Compact() {
     std::optional<platform::AppendLock> lock;
-    Status status = lockAndCatchUp(lock);
+    Status status = LockAndCatchUp(lock);
     if (status != kOk) {
         return status;
     }
     if (!journalGeneration_ && journalOffset_ > 0) {
-        status = giveJournalItsGeneration();
+        status = GiveJournalItsGeneration();
         if (status != kOk) {
             return status;
         }
     }
     std::size_t count = 0;
-    std::string entries = entriesText(&count);
-    status = checkNothingIsLost(count);
+    std::string entries = EntriesText(&count);
+    status = CheckNothingIsLost(count);
     if (status != kOk) {
         return status;
     }
     std::uint64_t generation = std::max(snapshotGeneration_, journalGeneration_.value_or(0)) + 1;
     std::string error;
-    std::string journalHeader = generationLine(kJournalHeader, generation);
+    std::string journalHeader = GenerationLine(kJournalHeader, generation);
     // Each step leaves a state that a reader takes for what it is: before the snapshot's rename
     // the old files stand; after it the new snapshot holds every change and the old journal,
     // older than the snapshot, is ignored until a writer starts a new one.
-    if (!platform::writeFileDurably(temporary(kSnapshotFile),
-                                    snapshotText(generation, entries, count), &error) ||
-        !platform::writeFileDurably(temporary(kJournalFile), journalHeader, &error) ||
-        !platform::replaceFile(temporary(kSnapshotFile), path(kSnapshotFile), &error)) {
-        warn(path(kSnapshotFile), 0, error);
+    if (!platform::WriteFileDurably(Temporary(kSnapshotFile),
+                                    SnapshotText(generation, entries, count), &error) ||
+        !platform::WriteFileDurably(Temporary(kJournalFile), journalHeader, &error) ||
+        !platform::ReplaceFileDurably(Temporary(kSnapshotFile), Path(kSnapshotFile), &error)) {
+        Warn(Path(kSnapshotFile), 0, error);
         return kIoError;
     }
     snapshotGeneration_ = generation;
     journalFolded_ = true;
-    if (!platform::replaceFile(temporary(kJournalFile), path(kJournalFile), &error)) {
-        warn(path(kJournalFile), 0, error);
+    if (!platform::ReplaceFileDurably(Temporary(kJournalFile), Path(kJournalFile), &error)) {
+        Warn(Path(kJournalFile), 0, error);
         return kIoError;
     }
     journalGeneration_ = generation;
@@ -1258,26 +1258,26 @@ Status FolderStore::compact() {
 
 }  // namespace
 
-std::unique_ptr<Store> Store::open(const std::filesystem::path& folder, Problem* problem,
+std::unique_ptr<Store> Store::Open(const std::filesystem::path& folder, Problem* problem,
                                    std::chrono::milliseconds lockWait) {
     auto store = std::make_unique<FolderStore>(folder, lockWait);
     Problem local;
-    if (!store->load(problem ? problem : &local)) {
+    if (!store->Load(problem ? problem : &local)) {
         return nullptr;
     }
     return store;
 }
 
-bool exportLdif(const std::filesystem::path& folder, std::string& out, Problem* problem,
+bool ExportLdif(const std::filesystem::path& folder, std::string& out, Problem* problem,
                 std::vector<Problem>* warnings) {
     FolderStore store(folder, kDefaultLockWait);
     Problem local;
-    bool loaded = store.load(problem ? problem : &local);
+    bool loaded = store.Load(problem ? problem : &local);
     if (warnings) {
-        *warnings = store.warnings();
+        *warnings = store.Warnings();
     }
     if (loaded) {
-        out = store.entriesText();
+        out = store.EntriesText();
     }
     return loaded;
 }

@@ -93,58 +93,58 @@ struct Problem {
     std::filesystem::path file;
     int line = 0;
     std::string message;
-    std::string describe() const;  // "<file>:<line>: <message>"
+    std::string Describe() const;  // "<file>:<line>: <message>"
 };
 
 class Store {
   public:
     // Opens the store in `folder`. On failure returns null and fills `problem`.
-    // A torn last journal record is skipped (and reported through warnings()), never an error.
+    // A torn last journal record is skipped (and reported through Warnings()), never an error.
     // Changes wait at most `lockWait` for the lock of the store and then fail with kLocked.
-    static std::unique_ptr<Store> open(const std::filesystem::path& folder, Problem* problem,
+    static std::unique_ptr<Store> Open(const std::filesystem::path& folder, Problem* problem,
                                        std::chrono::milliseconds lockWait = kDefaultLockWait);
     virtual ~Store() = default;
 
     // Brings this view up to date with what other processes appended: reads only the journal
     // tail that is new since the last call (or reloads after another process compacted). Never
     // waits for the lock: a record still being written is left for the next call.
-    virtual Status refresh() = 0;
+    virtual Status Refresh() = 0;
 
-    virtual const Entry* find(std::string_view fullName) const = 0;
+    virtual const Entry* Find(std::string_view fullName) const = 0;
     // Immediate subordinates of a container ("" is the top of the tree), in name order.
-    virtual std::vector<const Entry*> children(std::string_view container) const = 0;
+    virtual std::vector<const Entry*> Children(std::string_view container) const = 0;
 
-    virtual const AttributeDef* attribute(std::string_view name) const = 0;
-    virtual const std::vector<AttributeDef>& attributes() const = 0;
-    virtual const ClassDef* objectClass(std::string_view name) const = 0;
-    virtual const std::vector<ClassDef>& classes() const = 0;
+    virtual const AttributeDef* Attribute(std::string_view name) const = 0;
+    virtual const std::vector<AttributeDef>& Attributes() const = 0;
+    virtual const ClassDef* ObjectClass(std::string_view name) const = 0;
+    virtual const std::vector<ClassDef>& Classes() const = 0;
 
     // Checks the changes against the entry and the schema, appends them to the journal as one
     // record (whole, under the append lock) and applies them to this view. Either all changes
     // of the call are stored or none. kLocked when the lock could not be had in time.
-    virtual Status modify(std::string_view fullName, const std::vector<Change>& changes) = 0;
-    virtual Status addEntry(const Entry& entry) = 0;
+    virtual Status Modify(std::string_view fullName, const std::vector<Change>& changes) = 0;
+    virtual Status AddEntry(const Entry& entry) = 0;
 
     // Folds the journal into the snapshot. Safe against other writers and against being killed
     // at any point: no change is lost or applied twice.
-    virtual Status compact() = 0;
+    virtual Status Compact() = 0;
 
     // Makes every change this store appended so far durable (flushes the journal to the disk:
-    // fsync, FlushFileBuffers). modify() and addEntry() do not flush, so that a caller making
-    // many changes flushes once for all; sync() after nothing was appended since the last sync
+    // fsync, FlushFileBuffers). Modify() and AddEntry() do not flush, so that a caller making
+    // many changes flushes once for all; Sync() after nothing was appended since the last sync
     // costs no system call. kIoError when the flush fails. A store that keeps nothing on disk
     // has nothing to flush, hence the default.
-    virtual Status sync() = 0;
+    virtual Status Sync() = 0;
 
     // Problems met while loading that did not stop the load (a torn last record, for instance).
-    virtual const std::vector<Problem>& warnings() const = 0;
+    virtual const std::vector<Problem>& Warnings() const = 0;
 };
 
 // The current view of the store in `folder` (its snapshot with the journal applied) as LDIF
 // content records, containers before what they hold: what the store reports, in the form an
 // LDAP server's search prints, so the two can be compared. On failure returns false and fills
 // `problem`; problems that did not stop the load go to `warnings`.
-bool exportLdif(const std::filesystem::path& folder, std::string& out, Problem* problem,
+bool ExportLdif(const std::filesystem::path& folder, std::string& out, Problem* problem,
                 std::vector<Problem>* warnings = nullptr);
 
 }  // namespace tally::store

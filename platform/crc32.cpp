@@ -5,7 +5,7 @@
 namespace tally::platform {
 namespace {
 
-constexpr std::array<std::uint32_t, 256> makeTable() {
+constexpr std::array<std::uint32_t, 256> MakeTable() {
     std::array<std::uint32_t, 256> table{};
     for (std::uint32_t i = 0; i < 256; ++i) {
         std::uint32_t c = i;
@@ -17,11 +17,11 @@ constexpr std::array<std::uint32_t, 256> makeTable() {
     return table;
 }
 
-constexpr auto kTable = makeTable();
+constexpr auto kTable = MakeTable();
 
 }  // namespace
 
-std::uint32_t crc32(std::string_view bytes) {
+std::uint32_t Crc32(std::string_view bytes) {
     std::uint32_t c = 0xFFFFFFFFu;
     for (unsigned char b : bytes) {
         c = kTable[(c ^ b) & 0xFF] ^ (c >> 8);

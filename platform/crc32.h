@@ -6,6 +6,6 @@
 
 namespace tally::platform {
 
-std::uint32_t crc32(std::string_view bytes);
+std::uint32_t Crc32(std::string_view bytes);
 
 }  // namespace tally::platform

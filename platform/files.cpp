@@ -19,11 +19,11 @@ constexpr std::chrono::microseconds kLongestPause{8000};
 
 }  // namespace
 
-LockWaitHook setLockWaitHook(LockWaitHook hook) {
+LockWaitHook SetLockWaitHook(LockWaitHook hook) {
     return lockWaitHook.exchange(hook);
 }
 
-LockAttempt waitForLock(const std::filesystem::path& lockFile, std::chrono::milliseconds timeout,
+LockAttempt WaitForLock(const std::filesystem::path& lockFile, std::chrono::milliseconds timeout,
                         const std::function<LockAttempt()>& attempt, std::string* error) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + timeout;
@@ -50,19 +50,19 @@ LockAttempt waitForLock(const std::filesystem::path& lockFile, std::chrono::mill
     }
 }
 
-bool appendUnderLock(const std::filesystem::path& lockFile, const std::filesystem::path& file,
+bool AppendUnderLock(const std::filesystem::path& lockFile, const std::filesystem::path& file,
                      std::string_view bytes, std::string* error,
                      std::chrono::milliseconds timeout) {
-    auto lock = AppendLock::acquire(lockFile, error, timeout);
+    auto lock = AppendLock::Acquire(lockFile, error, timeout);
     if (!lock) {
         return false;
     }
-    return appendToFile(file, bytes, error);
+    return AppendToFile(file, bytes, error);
 }
 
-bool readWholeFile(const std::filesystem::path& file, std::string& out, std::string* error) {
+bool ReadWholeFile(const std::filesystem::path& file, std::string& out, std::string* error) {
     bool exists = false;
-    auto reader = ReadOnlyFile::open(file, &exists, error);
+    auto reader = ReadOnlyFile::Open(file, &exists, error);
     if (!reader) {
         return false;
     }
@@ -72,7 +72,7 @@ bool readWholeFile(const std::filesystem::path& file, std::string& out, std::str
         }
         return false;
     }
-    return reader->read(0, kToEnd, out, error);
+    return reader->Read(0, kToEnd, out, error);
 }
 
 }  // namespace tally::platform

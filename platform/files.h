@@ -20,15 +20,15 @@ namespace tally::platform {
 
 inline constexpr std::uint64_t kAppendLockOffset = std::uint64_t{1} << 40;
 
-// How long AppendLock::acquire waits for a lock that another process holds before it gives up.
+// How long AppendLock::Acquire waits for a lock that another process holds before it gives up.
 inline constexpr std::chrono::milliseconds kDefaultLockWait{5000};
 
-// Called between the polls of every AppendLock::acquire that waits, on the waiting thread (every
+// Called between the polls of every AppendLock::Acquire that waits, on the waiting thread (every
 // few milliseconds), so that a program can keep its windows painted meanwhile. It must not take
 // the append lock itself.
 using LockWaitHook = void (*)();
 // Installs `hook` for the whole process (null: none) and returns the one it replaces.
-LockWaitHook setLockWaitHook(LockWaitHook hook);
+LockWaitHook SetLockWaitHook(LockWaitHook hook);
 
 // The exclusive lock of the append convention, held for the object's lifetime.
 class AppendLock {
@@ -38,12 +38,12 @@ class AppendLock {
     // nothing and describes why in `error`; when the time ran out with the lock still held by
     // somebody else, `busy` (if given) is set and `error` says the file "is locked by another
     // program".
-    static std::optional<AppendLock> acquire(const std::filesystem::path& lockFile,
+    static std::optional<AppendLock> Acquire(const std::filesystem::path& lockFile,
                                              std::string* error,
                                              std::chrono::milliseconds timeout = kDefaultLockWait,
                                              bool* busy = nullptr);
     // Takes the lock only if nobody holds it; `busy` tells a held lock from a failure.
-    static std::optional<AppendLock> tryAcquire(const std::filesystem::path& lockFile, bool* busy,
+    static std::optional<AppendLock> TryAcquire(const std::filesystem::path& lockFile, bool* busy,
                                                 std::string* error);
 
     AppendLock(AppendLock&& other) noexcept;
@@ -54,18 +54,18 @@ class AppendLock {
 
   private:
     explicit AppendLock(std::intptr_t handle) : handle_(handle) {}
-    void release();
+    void Release();
     std::intptr_t handle_ = -1;
 };
 
 // Writes `bytes` at the end of `file` (created when absent) with as few writes as the system
 // allows (one, normally). Call it while holding the AppendLock of the file.
-bool appendToFile(const std::filesystem::path& file, std::string_view bytes, std::string* error);
+bool AppendToFile(const std::filesystem::path& file, std::string_view bytes, std::string* error);
 
-// Takes the lock on `lockFile` (waiting for it at most `timeout`, as AppendLock::acquire),
+// Takes the lock on `lockFile` (waiting for it at most `timeout`, as AppendLock::Acquire),
 // appends `bytes` to `file` and unlocks: the whole convention in one call. `lockFile` and `file`
 // may be the same path (the accounting log locks itself).
-bool appendUnderLock(const std::filesystem::path& lockFile, const std::filesystem::path& file,
+bool AppendUnderLock(const std::filesystem::path& lockFile, const std::filesystem::path& file,
                      std::string_view bytes, std::string* error,
                      std::chrono::milliseconds timeout = kDefaultLockWait);
 
@@ -74,7 +74,7 @@ bool appendUnderLock(const std::filesystem::path& lockFile, const std::filesyste
 class ReadOnlyFile {
   public:
     // Opens `file`. A file that does not exist is not an error: `exists` is set false.
-    static std::optional<ReadOnlyFile> open(const std::filesystem::path& file, bool* exists,
+    static std::optional<ReadOnlyFile> Open(const std::filesystem::path& file, bool* exists,
                                             std::string* error);
 
     ReadOnlyFile(ReadOnlyFile&& other) noexcept;
@@ -84,31 +84,31 @@ class ReadOnlyFile {
     ~ReadOnlyFile();
 
     // Reads from `offset` up to `maxBytes` bytes (or to the end) into `out`, replacing it.
-    bool read(std::uint64_t offset, std::uint64_t maxBytes, std::string& out, std::string* error);
+    bool Read(std::uint64_t offset, std::uint64_t maxBytes, std::string& out, std::string* error);
 
   private:
     explicit ReadOnlyFile(std::intptr_t handle) : handle_(handle) {}
-    void close();
+    void Close();
     std::intptr_t handle_ = -1;
 };
 
 inline constexpr std::uint64_t kToEnd = ~std::uint64_t{0};
 
 // Reads a whole file; false (with `error`) when it is missing or unreadable.
-bool readWholeFile(const std::filesystem::path& file, std::string& out, std::string* error);
+bool ReadWholeFile(const std::filesystem::path& file, std::string& out, std::string* error);
 
 // Flushes what was written to `file` (by any process, through any handle) to the disk: fsync on
 // POSIX, FlushFileBuffers on Windows. False (with `error`) when the file cannot be opened for
 // writing or the flush fails.
-bool flushFileToDisk(const std::filesystem::path& file, std::string* error);
+bool FlushFileToDisk(const std::filesystem::path& file, std::string* error);
 
 // Creates or truncates `file`, writes `bytes` and flushes them to the disk before returning.
-bool writeFileDurably(const std::filesystem::path& file, std::string_view bytes,
+bool WriteFileDurably(const std::filesystem::path& file, std::string_view bytes,
                       std::string* error);
 
 // Renames `from` over `to` in one step (the old `to`, if any, is replaced) and makes the rename
 // durable.
-bool replaceFile(const std::filesystem::path& from, const std::filesystem::path& to,
-                 std::string* error);
+bool ReplaceFileDurably(const std::filesystem::path& from, const std::filesystem::path& to,
+                        std::string* error);
 
 }  // namespace tally::platform

@@ -22,13 +22,13 @@ constexpr int kLockTry = F_OFD_SETLK;
 constexpr int kLockTry = F_SETLK;
 #endif
 
-void describe(std::string* error, const std::filesystem::path& file, const char* what) {
+void Describe(std::string* error, const std::filesystem::path& file, const char* what) {
     if (error) {
         *error = file.string() + ": " + what + ": " + std::strerror(errno);
     }
 }
 
-struct flock lockRecord(short type) {
+struct flock LockRecord(short type) {
     struct flock record {};
     record.l_type = type;
     record.l_whence = SEEK_SET;
@@ -38,15 +38,15 @@ struct flock lockRecord(short type) {
     return record;
 }
 
-int openLockFile(const std::filesystem::path& lockFile, std::string* error) {
+int OpenLockFile(const std::filesystem::path& lockFile, std::string* error) {
     int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) {
-        describe(error, lockFile, "cannot open the lock file");
+        Describe(error, lockFile, "cannot open the lock file");
     }
     return fd;
 }
 
-bool writeAll(int fd, std::string_view bytes) {
+bool WriteAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
         ssize_t written = ::write(fd, bytes.data(), bytes.size());
         if (written < 0) {
@@ -71,8 +71,8 @@ struct FdCloser {
 };
 
 // One attempt at the lock on the open lock file.
-LockAttempt lockOnce(int fd, const std::filesystem::path& lockFile, std::string* error) {
-    struct flock record = lockRecord(F_WRLCK);
+LockAttempt LockOnce(int fd, const std::filesystem::path& lockFile, std::string* error) {
+    struct flock record = LockRecord(F_WRLCK);
     for (;;) {
         if (::fcntl(fd, kLockTry, &record) == 0) {
             return LockAttempt::kTaken;
@@ -81,7 +81,7 @@ LockAttempt lockOnce(int fd, const std::filesystem::path& lockFile, std::string*
             return LockAttempt::kBusy;
         }
         if (errno != EINTR) {
-            describe(error, lockFile, "cannot lock");
+            Describe(error, lockFile, "cannot lock");
             return LockAttempt::kFailed;
         }
     }
@@ -89,18 +89,18 @@ LockAttempt lockOnce(int fd, const std::filesystem::path& lockFile, std::string*
 
 }  // namespace
 
-std::optional<AppendLock> AppendLock::acquire(const std::filesystem::path& lockFile,
+std::optional<AppendLock> AppendLock::Acquire(const std::filesystem::path& lockFile,
                                               std::string* error, std::chrono::milliseconds timeout,
                                               bool* busy) {
     if (busy) {
         *busy = false;
     }
-    FdCloser closer{openLockFile(lockFile, error)};
+    FdCloser closer{OpenLockFile(lockFile, error)};
     if (closer.fd < 0) {
         return std::nullopt;
     }
-    LockAttempt result = waitForLock(
-        lockFile, timeout, [&] { return lockOnce(closer.fd, lockFile, error); }, error);
+    LockAttempt result = WaitForLock(
+        lockFile, timeout, [&] { return LockOnce(closer.fd, lockFile, error); }, error);
     if (result != LockAttempt::kTaken) {
         if (busy) {
             *busy = result == LockAttempt::kBusy;
@@ -112,14 +112,14 @@ std::optional<AppendLock> AppendLock::acquire(const std::filesystem::path& lockF
     return lock;
 }
 
-std::optional<AppendLock> AppendLock::tryAcquire(const std::filesystem::path& lockFile, bool* busy,
+std::optional<AppendLock> AppendLock::TryAcquire(const std::filesystem::path& lockFile, bool* busy,
                                                  std::string* error) {
     *busy = false;
-    FdCloser closer{openLockFile(lockFile, error)};
+    FdCloser closer{OpenLockFile(lockFile, error)};
     if (closer.fd < 0) {
         return std::nullopt;
     }
-    LockAttempt result = lockOnce(closer.fd, lockFile, error);
+    LockAttempt result = LockOnce(closer.fd, lockFile, error);
     if (result != LockAttempt::kTaken) {
         *busy = result == LockAttempt::kBusy;
         return std::nullopt;
@@ -135,7 +135,7 @@ AppendLock::AppendLock(AppendLock&& other) noexcept : handle_(other.handle_) {
 
 AppendLock& AppendLock::operator=(AppendLock&& other) noexcept {
     if (this != &other) {
-        release();
+        Release();
         handle_ = other.handle_;
         other.handle_ = -1;
     }
@@ -143,34 +143,34 @@ AppendLock& AppendLock::operator=(AppendLock&& other) noexcept {
 }
 
 AppendLock::~AppendLock() {
-    release();
+    Release();
 }
 
-void AppendLock::release() {
+void AppendLock::Release() {
     if (handle_ < 0) {
         return;
     }
     int fd = static_cast<int>(handle_);
-    struct flock record = lockRecord(F_UNLCK);
+    struct flock record = LockRecord(F_UNLCK);
     ::fcntl(fd, kLockTry, &record);
     ::close(fd);
     handle_ = -1;
 }
 
-bool appendToFile(const std::filesystem::path& file, std::string_view bytes, std::string* error) {
+bool AppendToFile(const std::filesystem::path& file, std::string_view bytes, std::string* error) {
     FdCloser closer{::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666)};
     if (closer.fd < 0) {
-        describe(error, file, "cannot open for appending");
+        Describe(error, file, "cannot open for appending");
         return false;
     }
-    if (!writeAll(closer.fd, bytes)) {
-        describe(error, file, "cannot append");
+    if (!WriteAll(closer.fd, bytes)) {
+        Describe(error, file, "cannot append");
         return false;
     }
     return true;
 }
 
-std::optional<ReadOnlyFile> ReadOnlyFile::open(const std::filesystem::path& file, bool* exists,
+std::optional<ReadOnlyFile> ReadOnlyFile::Open(const std::filesystem::path& file, bool* exists,
                                                std::string* error) {
     int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
@@ -178,7 +178,7 @@ std::optional<ReadOnlyFile> ReadOnlyFile::open(const std::filesystem::path& file
             *exists = false;
             return ReadOnlyFile(-1);
         }
-        describe(error, file, "cannot open");
+        Describe(error, file, "cannot open");
         return std::nullopt;
     }
     *exists = true;
@@ -191,7 +191,7 @@ ReadOnlyFile::ReadOnlyFile(ReadOnlyFile&& other) noexcept : handle_(other.handle
 
 ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&& other) noexcept {
     if (this != &other) {
-        close();
+        Close();
         handle_ = other.handle_;
         other.handle_ = -1;
     }
@@ -199,17 +199,17 @@ ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&& other) noexcept {
 }
 
 ReadOnlyFile::~ReadOnlyFile() {
-    close();
+    Close();
 }
 
-void ReadOnlyFile::close() {
+void ReadOnlyFile::Close() {
     if (handle_ >= 0) {
         ::close(static_cast<int>(handle_));
         handle_ = -1;
     }
 }
 
-bool ReadOnlyFile::read(std::uint64_t offset, std::uint64_t maxBytes, std::string& out,
+bool ReadOnlyFile::Read(std::uint64_t offset, std::uint64_t maxBytes, std::string& out,
                         std::string* error) {
     out.clear();
     if (handle_ < 0) {
@@ -251,39 +251,39 @@ bool ReadOnlyFile::read(std::uint64_t offset, std::uint64_t maxBytes, std::strin
     return true;
 }
 
-bool flushFileToDisk(const std::filesystem::path& file, std::string* error) {
+bool FlushFileToDisk(const std::filesystem::path& file, std::string* error) {
     FdCloser closer{::open(file.c_str(), O_WRONLY | O_CLOEXEC)};
     if (closer.fd < 0) {
-        describe(error, file, "cannot open to flush it to the disk");
+        Describe(error, file, "cannot open to flush it to the disk");
         return false;
     }
     while (::fsync(closer.fd) != 0) {
         if (errno != EINTR) {
-            describe(error, file, "cannot flush to the disk");
+            Describe(error, file, "cannot flush to the disk");
             return false;
         }
     }
     return true;
 }
 
-bool writeFileDurably(const std::filesystem::path& file, std::string_view bytes,
+bool WriteFileDurably(const std::filesystem::path& file, std::string_view bytes,
                       std::string* error) {
     FdCloser closer{::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)};
     if (closer.fd < 0) {
-        describe(error, file, "cannot create");
+        Describe(error, file, "cannot create");
         return false;
     }
-    if (!writeAll(closer.fd, bytes) || ::fsync(closer.fd) != 0) {
-        describe(error, file, "cannot write");
+    if (!WriteAll(closer.fd, bytes) || ::fsync(closer.fd) != 0) {
+        Describe(error, file, "cannot write");
         return false;
     }
     return true;
 }
 
-bool replaceFile(const std::filesystem::path& from, const std::filesystem::path& to,
-                 std::string* error) {
+bool ReplaceFileDurably(const std::filesystem::path& from, const std::filesystem::path& to,
+                        std::string* error) {
     if (::rename(from.c_str(), to.c_str()) != 0) {
-        describe(error, from, ("cannot rename to " + to.string()).c_str());
+        Describe(error, from, ("cannot rename to " + to.string()).c_str());
         return false;
     }
     // The rename itself lives in the folder: flush the folder so that it survives a crash.

@@ -13,16 +13,16 @@
 namespace tally::platform {
 namespace {
 
-HANDLE asHandle(std::intptr_t value) {
+HANDLE AsHandle(std::intptr_t value) {
     return reinterpret_cast<HANDLE>(value);
 }
-std::intptr_t fromHandle(HANDLE handle) {
+std::intptr_t FromHandle(HANDLE handle) {
     return reinterpret_cast<std::intptr_t>(handle);
 }
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-std::string systemMessage(DWORD code) {
+std::string SystemMessage(DWORD code) {
     char text[512] = {};
     DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                                   nullptr, code, 0, text, sizeof text, nullptr);
@@ -36,9 +36,9 @@ std::string systemMessage(DWORD code) {
     return text;
 }
 
-void describe(std::string* error, const std::filesystem::path& file, const char* what, DWORD code) {
+void Describe(std::string* error, const std::filesystem::path& file, const char* what, DWORD code) {
     if (error) {
-        *error = file.string() + ": " + what + ": " + systemMessage(code);
+        *error = file.string() + ": " + what + ": " + SystemMessage(code);
     }
 }
 
@@ -52,25 +52,25 @@ struct HandleCloser {
     }
 };
 
-OVERLAPPED lockPosition() {
+OVERLAPPED LockPosition() {
     OVERLAPPED position{};
     position.Offset = static_cast<DWORD>(kAppendLockOffset & 0xFFFFFFFFu);
     position.OffsetHigh = static_cast<DWORD>(kAppendLockOffset >> 32);
     return position;
 }
 
-HANDLE openLockFile(const std::filesystem::path& lockFile, std::string* error) {
+HANDLE OpenLockFile(const std::filesystem::path& lockFile, std::string* error) {
     HANDLE handle = CreateFileA(lockFile.string().c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll,
                                 nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        describe(error, lockFile, "cannot open the lock file", GetLastError());
+        Describe(error, lockFile, "cannot open the lock file", GetLastError());
     }
     return handle;
 }
 
 // One attempt at the lock on the open lock file.
-LockAttempt lockOnce(HANDLE handle, const std::filesystem::path& lockFile, std::string* error) {
-    OVERLAPPED position = lockPosition();
+LockAttempt LockOnce(HANDLE handle, const std::filesystem::path& lockFile, std::string* error) {
+    OVERLAPPED position = LockPosition();
     if (LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
                    &position)) {
         return LockAttempt::kTaken;
@@ -79,11 +79,11 @@ LockAttempt lockOnce(HANDLE handle, const std::filesystem::path& lockFile, std::
     if (code == ERROR_LOCK_VIOLATION || code == ERROR_IO_PENDING) {
         return LockAttempt::kBusy;
     }
-    describe(error, lockFile, "cannot lock", code);
+    Describe(error, lockFile, "cannot lock", code);
     return LockAttempt::kFailed;
 }
 
-bool writeAll(HANDLE handle, std::string_view bytes) {
+bool WriteAll(HANDLE handle, std::string_view bytes) {
     while (!bytes.empty()) {
         DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 0x40000000));
         DWORD written = 0;
@@ -97,42 +97,42 @@ bool writeAll(HANDLE handle, std::string_view bytes) {
 
 }  // namespace
 
-std::optional<AppendLock> AppendLock::acquire(const std::filesystem::path& lockFile,
+std::optional<AppendLock> AppendLock::Acquire(const std::filesystem::path& lockFile,
                                               std::string* error, std::chrono::milliseconds timeout,
                                               bool* busy) {
     if (busy) {
         *busy = false;
     }
-    HandleCloser closer{openLockFile(lockFile, error)};
+    HandleCloser closer{OpenLockFile(lockFile, error)};
     if (closer.handle == INVALID_HANDLE_VALUE) {
         return std::nullopt;
     }
-    LockAttempt result = waitForLock(
-        lockFile, timeout, [&] { return lockOnce(closer.handle, lockFile, error); }, error);
+    LockAttempt result = WaitForLock(
+        lockFile, timeout, [&] { return LockOnce(closer.handle, lockFile, error); }, error);
     if (result != LockAttempt::kTaken) {
         if (busy) {
             *busy = result == LockAttempt::kBusy;
         }
         return std::nullopt;
     }
-    AppendLock lock(fromHandle(closer.handle));
+    AppendLock lock(FromHandle(closer.handle));
     closer.handle = INVALID_HANDLE_VALUE;
     return lock;
 }
 
-std::optional<AppendLock> AppendLock::tryAcquire(const std::filesystem::path& lockFile, bool* busy,
+std::optional<AppendLock> AppendLock::TryAcquire(const std::filesystem::path& lockFile, bool* busy,
                                                  std::string* error) {
     *busy = false;
-    HandleCloser closer{openLockFile(lockFile, error)};
+    HandleCloser closer{OpenLockFile(lockFile, error)};
     if (closer.handle == INVALID_HANDLE_VALUE) {
         return std::nullopt;
     }
-    LockAttempt result = lockOnce(closer.handle, lockFile, error);
+    LockAttempt result = LockOnce(closer.handle, lockFile, error);
     if (result != LockAttempt::kTaken) {
         *busy = result == LockAttempt::kBusy;
         return std::nullopt;
     }
-    AppendLock lock(fromHandle(closer.handle));
+    AppendLock lock(FromHandle(closer.handle));
     closer.handle = INVALID_HANDLE_VALUE;
     return lock;
 }
@@ -143,7 +143,7 @@ AppendLock::AppendLock(AppendLock&& other) noexcept : handle_(other.handle_) {
 
 AppendLock& AppendLock::operator=(AppendLock&& other) noexcept {
     if (this != &other) {
-        release();
+        Release();
         handle_ = other.handle_;
         other.handle_ = -1;
     }
@@ -151,36 +151,36 @@ AppendLock& AppendLock::operator=(AppendLock&& other) noexcept {
 }
 
 AppendLock::~AppendLock() {
-    release();
+    Release();
 }
 
-void AppendLock::release() {
+void AppendLock::Release() {
     if (handle_ == -1) {
         return;
     }
-    OVERLAPPED position = lockPosition();
-    UnlockFileEx(asHandle(handle_), 0, 1, 0, &position);
-    CloseHandle(asHandle(handle_));
+    OVERLAPPED position = LockPosition();
+    UnlockFileEx(AsHandle(handle_), 0, 1, 0, &position);
+    CloseHandle(AsHandle(handle_));
     handle_ = -1;
 }
 
-bool appendToFile(const std::filesystem::path& file, std::string_view bytes, std::string* error) {
+bool AppendToFile(const std::filesystem::path& file, std::string_view bytes, std::string* error) {
     HandleCloser closer{CreateFileA(file.string().c_str(), GENERIC_WRITE, kShareAll, nullptr,
                                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)};
     if (closer.handle == INVALID_HANDLE_VALUE) {
-        describe(error, file, "cannot open for appending", GetLastError());
+        Describe(error, file, "cannot open for appending", GetLastError());
         return false;
     }
     LARGE_INTEGER zero{};
     if (!SetFilePointerEx(closer.handle, zero, nullptr, FILE_END) ||
-        !writeAll(closer.handle, bytes)) {
-        describe(error, file, "cannot append", GetLastError());
+        !WriteAll(closer.handle, bytes)) {
+        Describe(error, file, "cannot append", GetLastError());
         return false;
     }
     return true;
 }
 
-std::optional<ReadOnlyFile> ReadOnlyFile::open(const std::filesystem::path& file, bool* exists,
+std::optional<ReadOnlyFile> ReadOnlyFile::Open(const std::filesystem::path& file, bool* exists,
                                                std::string* error) {
     HANDLE handle = CreateFileA(file.string().c_str(), GENERIC_READ, kShareAll, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -190,11 +190,11 @@ std::optional<ReadOnlyFile> ReadOnlyFile::open(const std::filesystem::path& file
             *exists = false;
             return ReadOnlyFile(-1);
         }
-        describe(error, file, "cannot open", code);
+        Describe(error, file, "cannot open", code);
         return std::nullopt;
     }
     *exists = true;
-    return ReadOnlyFile(fromHandle(handle));
+    return ReadOnlyFile(FromHandle(handle));
 }
 
 ReadOnlyFile::ReadOnlyFile(ReadOnlyFile&& other) noexcept : handle_(other.handle_) {
@@ -203,7 +203,7 @@ ReadOnlyFile::ReadOnlyFile(ReadOnlyFile&& other) noexcept : handle_(other.handle
 
 ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&& other) noexcept {
     if (this != &other) {
-        close();
+        Close();
         handle_ = other.handle_;
         other.handle_ = -1;
     }
@@ -211,26 +211,26 @@ ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&& other) noexcept {
 }
 
 ReadOnlyFile::~ReadOnlyFile() {
-    close();
+    Close();
 }
 
-void ReadOnlyFile::close() {
+void ReadOnlyFile::Close() {
     if (handle_ != -1) {
-        CloseHandle(asHandle(handle_));
+        CloseHandle(AsHandle(handle_));
         handle_ = -1;
     }
 }
 
-bool ReadOnlyFile::read(std::uint64_t offset, std::uint64_t maxBytes, std::string& out,
+bool ReadOnlyFile::Read(std::uint64_t offset, std::uint64_t maxBytes, std::string& out,
                         std::string* error) {
     out.clear();
     if (handle_ == -1) {
         return true;
     }
-    HANDLE handle = asHandle(handle_);
+    HANDLE handle = AsHandle(handle_);
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(handle, &size)) {
-        describe(error, "file", "cannot read", GetLastError());
+        Describe(error, "file", "cannot read", GetLastError());
         return false;
     }
     std::uint64_t total = static_cast<std::uint64_t>(size.QuadPart);
@@ -252,7 +252,7 @@ bool ReadOnlyFile::read(std::uint64_t offset, std::uint64_t maxBytes, std::strin
             if (code == ERROR_HANDLE_EOF) {
                 break;
             }
-            describe(error, "file", "cannot read", code);
+            Describe(error, "file", "cannot read", code);
             return false;
         }
         if (n == 0) {
@@ -264,38 +264,38 @@ bool ReadOnlyFile::read(std::uint64_t offset, std::uint64_t maxBytes, std::strin
     return true;
 }
 
-bool flushFileToDisk(const std::filesystem::path& file, std::string* error) {
+bool FlushFileToDisk(const std::filesystem::path& file, std::string* error) {
     // FlushFileBuffers needs a handle with write access; it flushes the file, whoever wrote it.
     HandleCloser closer{CreateFileA(file.string().c_str(), GENERIC_WRITE, kShareAll, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
     if (closer.handle == INVALID_HANDLE_VALUE) {
-        describe(error, file, "cannot open to flush it to the disk", GetLastError());
+        Describe(error, file, "cannot open to flush it to the disk", GetLastError());
         return false;
     }
     if (!FlushFileBuffers(closer.handle)) {
-        describe(error, file, "cannot flush to the disk", GetLastError());
+        Describe(error, file, "cannot flush to the disk", GetLastError());
         return false;
     }
     return true;
 }
 
-bool writeFileDurably(const std::filesystem::path& file, std::string_view bytes,
+bool WriteFileDurably(const std::filesystem::path& file, std::string_view bytes,
                       std::string* error) {
     HandleCloser closer{CreateFileA(file.string().c_str(), GENERIC_WRITE, kShareAll, nullptr,
                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)};
     if (closer.handle == INVALID_HANDLE_VALUE) {
-        describe(error, file, "cannot create", GetLastError());
+        Describe(error, file, "cannot create", GetLastError());
         return false;
     }
-    if (!writeAll(closer.handle, bytes) || !FlushFileBuffers(closer.handle)) {
-        describe(error, file, "cannot write", GetLastError());
+    if (!WriteAll(closer.handle, bytes) || !FlushFileBuffers(closer.handle)) {
+        Describe(error, file, "cannot write", GetLastError());
         return false;
     }
     return true;
 }
 
-bool replaceFile(const std::filesystem::path& from, const std::filesystem::path& to,
-                 std::string* error) {
+bool ReplaceFileDurably(const std::filesystem::path& from, const std::filesystem::path& to,
+                        std::string* error) {
     // A reader that opened the target without FILE_SHARE_DELETE blocks the rename for a moment.
     DWORD code = 0;
     for (int attempt = 0; attempt < 200; ++attempt) {
@@ -309,7 +309,7 @@ bool replaceFile(const std::filesystem::path& from, const std::filesystem::path&
         }
         Sleep(10);
     }
-    describe(error, from, ("cannot rename to " + to.string()).c_str(), code);
+    Describe(error, from, ("cannot rename to " + to.string()).c_str(), code);
     return false;
 }
 

@@ -17,7 +17,7 @@ enum class LockAttempt { kTaken, kBusy, kFailed };
 // Calls `attempt` until it returns kTaken or kFailed, or `timeout` has passed with every attempt
 // kBusy; then fills `error` with the "is locked by another program" text and returns kBusy.
 // `attempt` fills `error` itself when it fails.
-LockAttempt waitForLock(const std::filesystem::path& lockFile, std::chrono::milliseconds timeout,
+LockAttempt WaitForLock(const std::filesystem::path& lockFile, std::chrono::milliseconds timeout,
                         const std::function<LockAttempt()>& attempt, std::string* error);
 
 }  // namespace tally::platform

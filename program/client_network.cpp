@@ -2,16 +2,16 @@
 
 #include "program/settings.h"
 
-NetStatus ClientNetwork::findConnection(const std::string& server,
+NetStatus ClientNetwork::FindConnection(const std::string& server,
                                         NetConnectionHandle* connection) {
     return NetFindConnection(server.c_str(), 0, connection, 0);
 }
 
-NetStatus ClientNetwork::defaultConnection(NetConnectionHandle* connection) {
+NetStatus ClientNetwork::DefaultConnection(NetConnectionHandle* connection) {
     return NetGetDefaultConnection(connection);
 }
 
-NetStatus ClientNetwork::serverName(NetConnectionHandle connection, std::string* name) {
+NetStatus ClientNetwork::ServerName(NetConnectionHandle connection, std::string* name) {
     std::array<char, NET_MAX_SERVER_NAME_BYTES> text{};
     const NetStatus status = NetGetServerName(connection, text.data());
     text.back() = '\0';
@@ -19,7 +19,7 @@ NetStatus ClientNetwork::serverName(NetConnectionHandle connection, std::string*
     return status;
 }
 
-NetStatus ClientNetwork::scanFileServers(NetConnectionHandle connection, std::int32_t* objectId,
+NetStatus ClientNetwork::ScanFileServers(NetConnectionHandle connection, std::int32_t* objectId,
                                          std::string* name) {
     std::array<char, NET_MAX_SERVER_NAME_BYTES> text{};
     const NetStatus status = NetScanObjects(connection, "*", NET_OT_FILE_SERVER, objectId,
@@ -29,7 +29,7 @@ NetStatus ClientNetwork::scanFileServers(NetConnectionHandle connection, std::in
     return status;
 }
 
-DirStatus ClientNetwork::loginName(std::string* name) {
+DirStatus ClientNetwork::LoginName(std::string* name) {
     std::array<char, DIR_MAX_NAME_BYTES> text{};
     const DirStatus status = DirGetLoginName(context_, text.data());
     text.back() = '\0';

@@ -7,8 +7,8 @@ struct PixelRect {
     int top = 0;
     int right = 0;
     int bottom = 0;
-    int width() const { return right - left; }
-    int height() const { return bottom - top; }
+    int Width() const { return right - left; }
+    int Height() const { return bottom - top; }
 };
 
 struct PixelSize {

@@ -17,15 +17,15 @@ bool ApplyStartContext(std::string_view commandLine, NameContextSetter& client,
     if (commandLine.empty() || commandLine.size() > kStartContextChars) {
         return false;
     }
-    if (client.setNameContext(DIR_ROOT_NAME) != 0) {
+    if (client.SetNameContext(DIR_ROOT_NAME) != 0) {
         return false;
     }
     const std::string startName(commandLine);
-    if (client.setNameContext(startName) == 0) {
+    if (client.SetNameContext(startName) == 0) {
         currentName = startName;
         return true;
     }
-    client.setNameContext(DIR_ROOT_NAME);
-    client.setNameContext(currentName);
+    client.SetNameContext(DIR_ROOT_NAME);
+    client.SetNameContext(currentName);
     return false;
 }

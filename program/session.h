@@ -19,13 +19,13 @@ extern std::string CurrentContextName;
 class NameContextSetter {
   public:
     virtual ~NameContextSetter() = default;
-    virtual DirStatus setNameContext(const std::string& name) = 0;
+    virtual DirStatus SetNameContext(const std::string& name) = 0;
 };
 
 class ClientNameContext final : public NameContextSetter {
   public:
     explicit ClientNameContext(DirContextHandle context) : context_(context) {}
-    DirStatus setNameContext(const std::string& name) override;
+    DirStatus SetNameContext(const std::string& name) override;
 
   private:
     DirContextHandle context_;

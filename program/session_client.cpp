@@ -3,7 +3,7 @@
 
 #include "program/session.h"
 
-DirStatus ClientNameContext::setNameContext(const std::string& name) {
+DirStatus ClientNameContext::SetNameContext(const std::string& name) {
     return DirSetContextValue(context_, DIR_CTX_NAME_CONTEXT, name.c_str());
 }
 

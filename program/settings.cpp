@@ -28,46 +28,46 @@ void ReadLocalFile(Settings& settings, ProfileStore& profiles) {
     const std::string file = kLocalSettingsFile;
     // Stored inversely: 0 means "record", so a missing key leaves recording on.
     settings.RecordingEnabled =
-        profiles.readInt(file, kPreferencesSection, "RecordTransactions", 0) == 0;
-    settings.DblClickUser = profiles.readInt(file, kPreferencesSection, "DblClickUser", 0);
-    settings.DblClickGroup = profiles.readInt(file, kPreferencesSection, "DblClickGroup", 1);
-    settings.ChargeReason = profiles.readString(file, kPreferencesSection, "ChargeReason",
+        profiles.ReadInt(file, kPreferencesSection, "RecordTransactions", 0) == 0;
+    settings.DblClickUser = profiles.ReadInt(file, kPreferencesSection, "DblClickUser", 0);
+    settings.DblClickGroup = profiles.ReadInt(file, kPreferencesSection, "DblClickGroup", 1);
+    settings.ChargeReason = profiles.ReadString(file, kPreferencesSection, "ChargeReason",
                                                 kDefaultChargeReason, kChargeReasonReadChars);
     settings.LogServer =
-        profiles.readString(file, kPreferencesSection, "LogServer", "", kLogServerReadChars);
+        profiles.ReadString(file, kPreferencesSection, "LogServer", "", kLogServerReadChars);
 }
 
 // An empty or unconnected log server falls back to the server of the default connection. The
 // replacement is kept in memory only: the local file changes only through Save.
 void ResolveLogServer(Settings& settings, NetworkServices& network) {
     NetConnectionHandle connection = 0;
-    if (network.findConnection(settings.LogServer, &connection) == 0) {
+    if (network.FindConnection(settings.LogServer, &connection) == 0) {
         settings.LogServerConnection = connection;
         return;
     }
     connection = 0;
-    network.defaultConnection(&connection);
+    network.DefaultConnection(&connection);
     settings.LogServerConnection = connection;
     std::string name;
-    if (network.serverName(connection, &name) == 0) {
+    if (network.ServerName(connection, &name) == 0) {
         settings.LogServer = Truncated(name, kLogServerHeldChars);
     }
 }
 
 void ReadSharedFormats(Settings& settings, ProfileStore& profiles) {
     settings.SharedSettingsPath = SharedSettingsPathFor(settings.LogServer);
-    settings.NumericalFormat = profiles.readInt(settings.SharedSettingsPath, kPreferencesSection,
+    settings.NumericalFormat = profiles.ReadInt(settings.SharedSettingsPath, kPreferencesSection,
                                                 "NumericalFormat", kDefaultNumericalFormat);
-    settings.LogFormat = profiles.readInt(settings.SharedSettingsPath, kPreferencesSection,
+    settings.LogFormat = profiles.ReadInt(settings.SharedSettingsPath, kPreferencesSection,
                                           "LogFormat", kDefaultLogFormat);
 }
 
 void ReadSchemaKeyword(Settings& settings, ProfileStore& profiles) {
-    settings.SchemaKeyword = profiles.readString(kLocalSettingsFile, kPreferencesSection,
+    settings.SchemaKeyword = profiles.ReadString(kLocalSettingsFile, kPreferencesSection,
                                                  "SchemaKeyword", "", kSchemaKeywordChars);
     if (settings.SchemaKeyword.empty()) {
         settings.SchemaKeyword =
-            profiles.readString(settings.SharedSettingsPath, kPreferencesSection, "SchemaKeyword",
+            profiles.ReadString(settings.SharedSettingsPath, kPreferencesSection, "SchemaKeyword",
                                 kStandardSchemaKeyword, kSchemaKeywordChars);
     }
 }
@@ -127,21 +127,21 @@ std::string LogFilePathFor(std::string_view server) {
 
 void LoadSettings(Settings& settings, ProfileStore& profiles, PlatformFacts& platform,
                   NetworkServices& network) {
-    DeriveNumberFormat(settings, platform.localeCurrencyDigits(kLocaleItemChars),
-                       platform.localeShortDateOrder(kLocaleItemChars));
+    DeriveNumberFormat(settings, platform.LocaleCurrencyDigits(kLocaleItemChars),
+                       platform.LocaleShortDateOrder(kLocaleItemChars));
     ReadLocalFile(settings, profiles);
     ResolveLogServer(settings, network);
     settings.OperatorName.clear();
-    network.loginName(&settings.OperatorName);
+    network.LoginName(&settings.OperatorName);
     ReadSharedFormats(settings, profiles);
     ReadSchemaKeyword(settings, profiles);
     settings.Schema = SelectAccountSchema(settings.SchemaKeyword);
-    settings.TempDirectory = platform.tempPath(kPathChars);
+    settings.TempDirectory = platform.TempPath(kPathChars);
     settings.LogFilePath = LogFilePathFor(settings.LogServer);
 }
 
 bool SaveChargeReason(const Settings& settings, ProfileStore& profiles) {
-    return profiles.writeString(kLocalSettingsFile, kPreferencesSection, "ChargeReason",
+    return profiles.WriteString(kLocalSettingsFile, kPreferencesSection, "ChargeReason",
                                 settings.ChargeReason);
 }
 
@@ -149,7 +149,7 @@ bool WriteLocalPreferences(const Settings& settings, ProfileStore& profiles) {
     const std::string file = kLocalSettingsFile;
     bool stored = true;
     auto write = [&](const char* key, const std::string& value) {
-        stored = profiles.writeString(file, kPreferencesSection, key, value) && stored;
+        stored = profiles.WriteString(file, kPreferencesSection, key, value) && stored;
     };
     // Inverse on purpose: the stored form that the other Jobtally programs share.
     write("RecordTransactions", settings.RecordingEnabled ? "0" : "1");

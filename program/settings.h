@@ -96,13 +96,13 @@ class ProfileStore {
   public:
     virtual ~ProfileStore() = default;
     // The value of `key`, or `fallback` when the key or file is missing; at most `maxChars`.
-    virtual std::string readString(const std::string& file, const char* section, const char* key,
+    virtual std::string ReadString(const std::string& file, const char* section, const char* key,
                                    const char* fallback, std::size_t maxChars) = 0;
     // The value of `key` converted as a decimal integer, or `fallback` when it is missing.
-    virtual int readInt(const std::string& file, const char* section, const char* key,
+    virtual int ReadInt(const std::string& file, const char* section, const char* key,
                         int fallback) = 0;
     // Returns false when the value could not be stored.
-    virtual bool writeString(const std::string& file, const char* section, const char* key,
+    virtual bool WriteString(const std::string& file, const char* section, const char* key,
                              const std::string& value) = 0;
 };
 
@@ -110,9 +110,9 @@ class ProfileStore {
 class PlatformFacts {
   public:
     virtual ~PlatformFacts() = default;
-    virtual std::string localeCurrencyDigits(std::size_t maxChars) = 0;
-    virtual std::string localeShortDateOrder(std::size_t maxChars) = 0;
-    virtual std::string tempPath(std::size_t maxChars) = 0;
+    virtual std::string LocaleCurrencyDigits(std::size_t maxChars) = 0;
+    virtual std::string LocaleShortDateOrder(std::size_t maxChars) = 0;
+    virtual std::string TempPath(std::size_t maxChars) = 0;
 };
 
 // The server connections of the workstation and the logged-in operator. The real one
@@ -120,25 +120,25 @@ class PlatformFacts {
 class NetworkServices {
   public:
     virtual ~NetworkServices() = default;
-    virtual NetStatus findConnection(const std::string& server,
+    virtual NetStatus FindConnection(const std::string& server,
                                      NetConnectionHandle* connection) = 0;
-    virtual NetStatus defaultConnection(NetConnectionHandle* connection) = 0;
-    virtual NetStatus serverName(NetConnectionHandle connection, std::string* name) = 0;
+    virtual NetStatus DefaultConnection(NetConnectionHandle* connection) = 0;
+    virtual NetStatus ServerName(NetConnectionHandle connection, std::string* name) = 0;
     // One step of the file-server scan: `objectId` starts at -1 and advances.
-    virtual NetStatus scanFileServers(NetConnectionHandle connection, std::int32_t* objectId,
+    virtual NetStatus ScanFileServers(NetConnectionHandle connection, std::int32_t* objectId,
                                       std::string* name) = 0;
-    virtual DirStatus loginName(std::string* name) = 0;
+    virtual DirStatus LoginName(std::string* name) = 0;
 };
 
 class ClientNetwork final : public NetworkServices {
   public:
     explicit ClientNetwork(DirContextHandle context) : context_(context) {}
-    NetStatus findConnection(const std::string& server, NetConnectionHandle* connection) override;
-    NetStatus defaultConnection(NetConnectionHandle* connection) override;
-    NetStatus serverName(NetConnectionHandle connection, std::string* name) override;
-    NetStatus scanFileServers(NetConnectionHandle connection, std::int32_t* objectId,
+    NetStatus FindConnection(const std::string& server, NetConnectionHandle* connection) override;
+    NetStatus DefaultConnection(NetConnectionHandle* connection) override;
+    NetStatus ServerName(NetConnectionHandle connection, std::string* name) override;
+    NetStatus ScanFileServers(NetConnectionHandle connection, std::int32_t* objectId,
                               std::string* name) override;
-    DirStatus loginName(std::string* name) override;
+    DirStatus LoginName(std::string* name) override;
 
   private:
     DirContextHandle context_;

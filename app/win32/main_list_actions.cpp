@@ -47,12 +47,12 @@ void SelectEntryUnderPointer(HWND list, LPARAM pointer) {
 
 UniqueMenu MainListPopupMenu() {
     UniqueMenu menu(CreatePopupMenu());
-    if (menu.get() != nullptr) {
-        AppendMenuA(menu.get(), MF_STRING, CMD_DEPOSIT, "Deposit");
-        AppendMenuA(menu.get(), MF_STRING, CMD_SET_BALANCE, "Set Balance");
-        AppendMenuA(menu.get(), MF_STRING, CMD_CHARGE, "Charge");
-        AppendMenuA(menu.get(), MF_STRING, CMD_SET_CREDIT_LIMIT, "Set Credit Limit");
-        AppendMenuA(menu.get(), MF_STRING, CMD_PRINT_HISTORY, "Print History");
+    if (menu.Get() != nullptr) {
+        AppendMenuA(menu.Get(), MF_STRING, CMD_DEPOSIT, "Deposit");
+        AppendMenuA(menu.Get(), MF_STRING, CMD_SET_BALANCE, "Set Balance");
+        AppendMenuA(menu.Get(), MF_STRING, CMD_CHARGE, "Charge");
+        AppendMenuA(menu.Get(), MF_STRING, CMD_SET_CREDIT_LIMIT, "Set Credit Limit");
+        AppendMenuA(menu.Get(), MF_STRING, CMD_PRINT_HISTORY, "Print History");
     }
     return menu;
 }
@@ -62,8 +62,8 @@ void OnMainListContextMenu(HWND dialog, LPARAM pointer) {
     ShowSelection();
     FocusMainList();
     const UniqueMenu menu = MainListPopupMenu();
-    if (menu.get() != nullptr) {
+    if (menu.Get() != nullptr) {
         const POINT at = PointerOf(pointer);
-        TrackPopupMenu(menu.get(), TPM_LEFTALIGN | TPM_RIGHTBUTTON, at.x, at.y, 0, dialog, nullptr);
+        TrackPopupMenu(menu.Get(), TPM_LEFTALIGN | TPM_RIGHTBUTTON, at.x, at.y, 0, dialog, nullptr);
     }
 }

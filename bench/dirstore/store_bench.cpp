@@ -57,9 +57,9 @@ class GeneratedStore {
 
 std::unique_ptr<Store> openStore(const GeneratedStore& generated, benchmark::State& state) {
     tally::store::Problem problem;
-    auto store = Store::open(generated.folder(), &problem);
+    auto store = Store::Open(generated.folder(), &problem);
     if (!store) {
-        state.SkipWithError(problem.describe().c_str());
+        state.SkipWithError(problem.Describe().c_str());
     }
     return store;
 }
@@ -71,7 +71,7 @@ void BM_ListContext(benchmark::State& state) {
         return;
     }
     for (auto _ : state) {
-        auto children = store->children("SALES.CORP");
+        auto children = store->Children("SALES.CORP");
         benchmark::DoNotOptimize(children.data());
     }
     state.SetItemsProcessed(state.iterations() * state.range(0));
@@ -85,8 +85,8 @@ void BM_ReadOneAttribute(benchmark::State& state) {
     }
     std::string name = userName(static_cast<int>(state.range(0)) / 2) + ".SALES.CORP";
     for (auto _ : state) {
-        store->refresh();
-        const auto* entry = store->find(name);
+        store->Refresh();
+        const auto* entry = store->Find(name);
         auto found = entry->attributes.find("Account Balance");
         benchmark::DoNotOptimize(found->second.front().data());
     }
@@ -101,7 +101,7 @@ void BM_CounterAddition(benchmark::State& state) {
     std::string name = userName(static_cast<int>(state.range(0)) / 2) + ".SALES.CORP";
     const std::vector<Change> change = {{ChangeKind::AddValue, "Account Balance", "1"}};
     for (auto _ : state) {
-        if (store->modify(name, change) != tally::store::kOk) {
+        if (store->Modify(name, change) != tally::store::kOk) {
             state.SkipWithError("modify failed");
             break;
         }
@@ -119,8 +119,8 @@ void BM_CounterAdditionWithSync(benchmark::State& state) {
     std::string name = userName(static_cast<int>(state.range(0)) / 2) + ".SALES.CORP";
     const std::vector<Change> change = {{ChangeKind::AddValue, "Account Balance", "1"}};
     for (auto _ : state) {
-        if (store->modify(name, change) != tally::store::kOk ||
-            store->sync() != tally::store::kOk) {
+        if (store->Modify(name, change) != tally::store::kOk ||
+            store->Sync() != tally::store::kOk) {
             state.SkipWithError("modify or sync failed");
             break;
         }
@@ -137,10 +137,10 @@ void BM_Compaction(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
         for (int i = 0; i < 100; ++i) {
-            store->modify(name, {{ChangeKind::AddValue, "Account Balance", "1"}});
+            store->Modify(name, {{ChangeKind::AddValue, "Account Balance", "1"}});
         }
         state.ResumeTiming();
-        if (store->compact() != tally::store::kOk) {
+        if (store->Compact() != tally::store::kOk) {
             state.SkipWithError("compaction failed");
             break;
         }

@@ -8,14 +8,14 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string_view text(reinterpret_cast<const char*>(data), size);
-    tally::directory::IniFile ini = tally::directory::IniFile::parse(text, "fuzz.ini");
-    for (const std::string& problem : ini.problems()) {
+    tally::directory::IniFile ini = tally::directory::IniFile::Parse(text, "fuzz.ini");
+    for (const std::string& problem : ini.Problems()) {
         if (problem.rfind("fuzz.ini:", 0) != 0) {
             std::abort();
         }
     }
     tally::directory::ClientConfig config =
-        tally::directory::parseClientConfig(text, "/fuzz/tallynet.ini");
+        tally::directory::ParseClientConfig(text, "/fuzz/tallynet.ini");
     if (!config.storeFolder.empty() && config.storeFolder.is_relative()) {
         std::abort();
     }

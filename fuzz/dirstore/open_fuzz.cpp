@@ -90,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     writeFile(folder / "journal.ldif", journal);
 
     tally::store::Problem problem;
-    auto store = Store::open(folder, &problem, std::chrono::milliseconds(0));
+    auto store = Store::Open(folder, &problem, std::chrono::milliseconds(0));
     if (!store) {
         return 0;
     }
@@ -100,32 +100,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     while (!containers.empty()) {
         std::string container = std::move(containers.back());
         containers.pop_back();
-        for (const tally::store::Entry* entry : store->children(container)) {
-            check(store->find(entry->name) == entry);
+        for (const tally::store::Entry* entry : store->Children(container)) {
+            check(store->Find(entry->name) == entry);
             containers.push_back(entry->name);
             someEntry = someEntry ? someEntry : entry;
         }
     }
-    check(store->refresh() == tally::store::kOk);
+    check(store->Refresh() == tally::store::kOk);
     if (someEntry) {
         std::string name = someEntry->name;
-        store->modify(name, {{tally::store::ChangeKind::AddValue, "Account Balance", "7"}});
-        store->modify(name, {{tally::store::ChangeKind::Overwrite, "Full Name", "Fuzz"}});
+        store->Modify(name, {{tally::store::ChangeKind::AddValue, "Account Balance", "7"}});
+        store->Modify(name, {{tally::store::ChangeKind::Overwrite, "Full Name", "Fuzz"}});
     }
-    store->sync();
+    store->Sync();
 
     std::string before;
-    check(tally::store::exportLdif(folder, before, &problem));
+    check(tally::store::ExportLdif(folder, before, &problem));
     std::string snapshotBefore = readFile(folder / "directory.ldif");
-    if (store->compact() != tally::store::kOk) {
+    if (store->Compact() != tally::store::kOk) {
         check(readFile(folder / "directory.ldif") == snapshotBefore);
         return 0;
     }
-    auto again = Store::open(folder, &problem);
+    auto again = Store::Open(folder, &problem);
     check(again != nullptr);
-    check(again->warnings().empty());
+    check(again->Warnings().empty());
     std::string after;
-    check(tally::store::exportLdif(folder, after, &problem));
+    check(tally::store::ExportLdif(folder, after, &problem));
     check(after == before);
     return 0;
 }

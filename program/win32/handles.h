@@ -12,19 +12,19 @@ class UniqueHandle {
   public:
     UniqueHandle() = default;
     explicit UniqueHandle(Handle handle) : handle_(handle) {}
-    ~UniqueHandle() { reset(); }
+    ~UniqueHandle() { Reset(); }
     UniqueHandle(const UniqueHandle&) = delete;
     UniqueHandle& operator=(const UniqueHandle&) = delete;
     UniqueHandle(UniqueHandle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
     UniqueHandle& operator=(UniqueHandle&& other) noexcept {
         if (this != &other) {
-            reset(std::exchange(other.handle_, nullptr));
+            Reset(std::exchange(other.handle_, nullptr));
         }
         return *this;
     }
 
-    Handle get() const { return handle_; }
-    void reset(Handle handle = nullptr) {
+    Handle Get() const { return handle_; }
+    void Reset(Handle handle = nullptr) {
         if (handle_ != nullptr) {
             Release{}(handle_);
         }
@@ -62,26 +62,26 @@ class Ctl3dLibrary {
     Ctl3dLibrary& operator=(const Ctl3dLibrary&) = delete;
     ~Ctl3dLibrary() {
         if (library_ != nullptr) {
-            call("Ctl3dUnregister");
+            Call("Ctl3dUnregister");
             FreeLibrary(library_);
         }
     }
 
-    void load(HINSTANCE instance) {
+    void Load(HINSTANCE instance) {
         instance_ = instance;
         library_ = LoadLibraryA("CTL3D32.DLL");
         if (library_ != nullptr) {
-            call("Ctl3dRegister");
-            call("Ctl3dAutoSubclass");
+            Call("Ctl3dRegister");
+            Call("Ctl3dAutoSubclass");
         }
     }
-    bool loaded() const { return library_ != nullptr; }
+    bool Loaded() const { return library_ != nullptr; }
 
   private:
     using Entry = BOOL(WINAPI*)(HINSTANCE);
 
     // A missing entry is skipped without a message.
-    void call(const char* name) const {
+    void Call(const char* name) const {
         const FARPROC found = GetProcAddress(library_, name);
         if (found != nullptr) {
             // Through the generic function type, which every function pointer converts to.

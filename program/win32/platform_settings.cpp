@@ -18,7 +18,7 @@ std::string LocaleItem(LCTYPE item, std::size_t maxChars) {
 
 }  // namespace
 
-std::string PrivateProfiles::readString(const std::string& file, const char* section,
+std::string PrivateProfiles::ReadString(const std::string& file, const char* section,
                                         const char* key, const char* fallback,
                                         std::size_t maxChars) {
     std::vector<char> text(maxChars + 1, '\0');
@@ -28,26 +28,26 @@ std::string PrivateProfiles::readString(const std::string& file, const char* sec
     return text.data();
 }
 
-int PrivateProfiles::readInt(const std::string& file, const char* section, const char* key,
+int PrivateProfiles::ReadInt(const std::string& file, const char* section, const char* key,
                              int fallback) {
     // The profile function hands negative values back in an unsigned result.
     return static_cast<int>(GetPrivateProfileIntA(section, key, fallback, file.c_str()));
 }
 
-bool PrivateProfiles::writeString(const std::string& file, const char* section, const char* key,
+bool PrivateProfiles::WriteString(const std::string& file, const char* section, const char* key,
                                   const std::string& value) {
     return WritePrivateProfileStringA(section, key, value.c_str(), file.c_str()) != 0;
 }
 
-std::string WindowsPlatformFacts::localeCurrencyDigits(std::size_t maxChars) {
+std::string WindowsPlatformFacts::LocaleCurrencyDigits(std::size_t maxChars) {
     return LocaleItem(LOCALE_ICURRDIGITS, maxChars);
 }
 
-std::string WindowsPlatformFacts::localeShortDateOrder(std::size_t maxChars) {
+std::string WindowsPlatformFacts::LocaleShortDateOrder(std::size_t maxChars) {
     return LocaleItem(LOCALE_IDATE, maxChars);
 }
 
-std::string WindowsPlatformFacts::tempPath(std::size_t maxChars) {
+std::string WindowsPlatformFacts::TempPath(std::size_t maxChars) {
     std::vector<char> text(maxChars + 1, '\0');
     const DWORD length = GetTempPathA(static_cast<DWORD>(text.size()), text.data());
     if (length == 0 || length >= text.size()) {

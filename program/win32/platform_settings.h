@@ -6,17 +6,17 @@
 
 class PrivateProfiles final : public ProfileStore {
   public:
-    std::string readString(const std::string& file, const char* section, const char* key,
+    std::string ReadString(const std::string& file, const char* section, const char* key,
                            const char* fallback, std::size_t maxChars) override;
-    int readInt(const std::string& file, const char* section, const char* key,
+    int ReadInt(const std::string& file, const char* section, const char* key,
                 int fallback) override;
-    bool writeString(const std::string& file, const char* section, const char* key,
+    bool WriteString(const std::string& file, const char* section, const char* key,
                      const std::string& value) override;
 };
 
 class WindowsPlatformFacts final : public PlatformFacts {
   public:
-    std::string localeCurrencyDigits(std::size_t maxChars) override;
-    std::string localeShortDateOrder(std::size_t maxChars) override;
-    std::string tempPath(std::size_t maxChars) override;
+    std::string LocaleCurrencyDigits(std::size_t maxChars) override;
+    std::string LocaleShortDateOrder(std::size_t maxChars) override;
+    std::string TempPath(std::size_t maxChars) override;
 };

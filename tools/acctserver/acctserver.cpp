@@ -62,7 +62,7 @@ std::string PrintJobRecord(const std::string& user, long job, long cost,
 
 std::string BalanceOf(tally::store::Store& store, const std::string& user,
                       const std::string& attribute) {
-    const tally::store::Entry* entry = store.find(user);
+    const tally::store::Entry* entry = store.Find(user);
     if (entry == nullptr) {
         return "0";
     }
@@ -79,16 +79,16 @@ int main(int argc, char** argv) {
         return 2;
     }
     tally::store::Problem problem;
-    auto store = tally::store::Store::open(arguments.store, &problem);
+    auto store = tally::store::Store::Open(arguments.store, &problem);
     if (!store) {
-        std::fprintf(stderr, "acctserver: %s\n", problem.describe().c_str());
+        std::fprintf(stderr, "acctserver: %s\n", problem.Describe().c_str());
         return 1;
     }
     for (long job = 0; job < arguments.jobs; ++job) {
         const std::string& user =
             arguments.users[static_cast<std::size_t>(job) % arguments.users.size()];
         const tally::store::Status status =
-            store->modify(user, {{tally::store::ChangeKind::AddValue, arguments.attribute,
+            store->Modify(user, {{tally::store::ChangeKind::AddValue, arguments.attribute,
                                   std::to_string(-arguments.cost)}});
         if (status != tally::store::kOk) {
             std::fprintf(stderr, "acctserver: charging %s failed (%d)\n", user.c_str(), status);
@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
         const std::string record =
             PrintJobRecord(user, job, arguments.cost, BalanceOf(*store, user, arguments.attribute));
         std::string error;
-        if (!tally::platform::appendUnderLock(arguments.log, arguments.log, record, &error)) {
+        if (!tally::platform::AppendUnderLock(arguments.log, arguments.log, record, &error)) {
             std::fprintf(stderr, "acctserver: %s\n", error.c_str());
             return 1;
         }

@@ -41,16 +41,16 @@ void usage() {
 }
 
 void printWarnings(const Store& store) {
-    for (const auto& warning : store.warnings()) {
-        std::fprintf(stderr, "warning: %s\n", warning.describe().c_str());
+    for (const auto& warning : store.Warnings()) {
+        std::fprintf(stderr, "warning: %s\n", warning.Describe().c_str());
     }
 }
 
 std::unique_ptr<Store> openStore(const char* folder) {
     tally::store::Problem problem;
-    auto store = Store::open(folder, &problem);
+    auto store = Store::Open(folder, &problem);
     if (!store) {
-        std::fprintf(stderr, "storetool: %s\n", problem.describe().c_str());
+        std::fprintf(stderr, "storetool: %s\n", problem.Describe().c_str());
     }
     return store;
 }
@@ -66,7 +66,7 @@ int compact(const char* folder) {
     if (!store) {
         return 1;
     }
-    int status = store->compact();
+    int status = store->Compact();
     printWarnings(*store);
     if (status != 0) {
         std::fprintf(stderr, "storetool: compaction failed, status %d\n", status);
@@ -89,7 +89,7 @@ int add(const char* folder, const char* name, const char* attribute, const char*
     std::vector<tally::store::Change> change = {
         {tally::store::ChangeKind::AddValue, attribute, amount}};
     for (long i = 0; i < count; ++i) {
-        int status = store->modify(name, change);
+        int status = store->Modify(name, change);
         if (status != 0) {
             printWarnings(*store);
             std::fprintf(stderr, "storetool: addition %ld of %ld failed, status %d\n", i + 1, count,
@@ -98,7 +98,7 @@ int add(const char* folder, const char* name, const char* attribute, const char*
         }
     }
     if (sync) {
-        int status = store->sync();
+        int status = store->Sync();
         if (status != 0) {
             printWarnings(*store);
             std::fprintf(stderr, "storetool: flushing the additions failed, status %d\n", status);
@@ -115,7 +115,7 @@ int change(const char* folder, const char* name, tally::store::ChangeKind kind,
     if (!store) {
         return 1;
     }
-    int status = store->modify(name, {{kind, attribute, value}});
+    int status = store->Modify(name, {{kind, attribute, value}});
     if (status != 0) {
         printWarnings(*store);
         std::fprintf(stderr, "storetool: %s of \"%s\" of \"%s\" failed, status %d\n", what,
@@ -129,12 +129,12 @@ int exportView(const char* folder) {
     std::string ldif;
     tally::store::Problem problem;
     std::vector<tally::store::Problem> warnings;
-    bool exported = tally::store::exportLdif(folder, ldif, &problem, &warnings);
+    bool exported = tally::store::ExportLdif(folder, ldif, &problem, &warnings);
     for (const auto& warning : warnings) {
-        std::fprintf(stderr, "warning: %s\n", warning.describe().c_str());
+        std::fprintf(stderr, "warning: %s\n", warning.Describe().c_str());
     }
     if (!exported) {
-        std::fprintf(stderr, "storetool: %s\n", problem.describe().c_str());
+        std::fprintf(stderr, "storetool: %s\n", problem.Describe().c_str());
         return 1;
     }
     std::fwrite(ldif.data(), 1, ldif.size(), stdout);
@@ -147,7 +147,7 @@ int get(const char* folder, const char* name, const char* attribute) {
         return 1;
     }
     printWarnings(*store);
-    const tally::store::Entry* entry = store->find(name);
+    const tally::store::Entry* entry = store->Find(name);
     if (!entry) {
         std::fprintf(stderr, "storetool: no entry \"%s\"\n", name);
         return 1;
@@ -169,7 +169,7 @@ int check(const char* folder) {
         return 1;
     }
     printWarnings(*store);
-    std::printf("%s: loaded, %zu warning(s)\n", folder, store->warnings().size());
+    std::printf("%s: loaded, %zu warning(s)\n", folder, store->Warnings().size());
     return 0;
 }
 

@@ -32,9 +32,9 @@ std::optional<std::string> Run::LocalPath(const std::string& path) const {
 ObjectKind KindOfObject(const std::string& name, DirStatus* status) {
     DirBufferOwner request(DIR_BUFFER_SIZE);
     DirBufferOwner result(DIR_BUFFER_SIZE);
-    if (!request.ok() || !result.ok()) {
+    if (!request.Ok() || !result.ok()) {
         if (status != nullptr) {
-            *status = request.ok() ? result.status() : request.status();
+            *status = request.Ok() ? result.Status() : request.Status();
         }
         return ObjectKind::Missing;
     }

@@ -57,8 +57,8 @@ const directory::IniFile* IniProfiles::Load(const std::string& file) {
     }
     std::ostringstream text;
     text << in.rdbuf();
-    slot = directory::IniFile::parse(text.str(), *path);
-    for (const std::string& problem : slot->problems()) {
+    slot = directory::IniFile::Parse(text.str(), *path);
+    for (const std::string& problem : slot->Problems()) {
         if (warn_) {
             warn_(problem + " (line not read)");
         }
@@ -72,26 +72,26 @@ std::optional<std::string> IniProfiles::Value(const std::string& file, const cha
     if (ini == nullptr) {
         return std::nullopt;
     }
-    std::optional<std::string> value = ini->value(section, key);
+    std::optional<std::string> value = ini->Value(section, key);
     if (value && value->size() >= 2 && value->front() == '"' && value->back() == '"') {
         *value = value->substr(1, value->size() - 2);
     }
     return value;
 }
 
-std::string IniProfiles::readString(const std::string& file, const char* section, const char* key,
+std::string IniProfiles::ReadString(const std::string& file, const char* section, const char* key,
                                     const char* fallback, std::size_t maxChars) {
     const std::optional<std::string> value = Value(file, section, key);
     return Truncated(value ? *value : std::string(fallback != nullptr ? fallback : ""), maxChars);
 }
 
-int IniProfiles::readInt(const std::string& file, const char* section, const char* key,
+int IniProfiles::ReadInt(const std::string& file, const char* section, const char* key,
                          int fallback) {
     const std::optional<std::string> value = Value(file, section, key);
     return value ? ParseDecimal(*value) : fallback;
 }
 
-bool IniProfiles::writeString(const std::string&, const char*, const char*, const std::string&) {
+bool IniProfiles::WriteString(const std::string&, const char*, const char*, const std::string&) {
     return false;
 }
 

@@ -35,11 +35,11 @@ class IniProfiles final : public ProfileStore {
     using Warn = std::function<void(const std::string&)>;
     IniProfiles(std::string localFile, VolumeMap volumes, Warn warn);
 
-    std::string readString(const std::string& file, const char* section, const char* key,
+    std::string ReadString(const std::string& file, const char* section, const char* key,
                            const char* fallback, std::size_t maxChars) override;
-    int readInt(const std::string& file, const char* section, const char* key,
+    int ReadInt(const std::string& file, const char* section, const char* key,
                 int fallback) override;
-    bool writeString(const std::string& file, const char* section, const char* key,
+    bool WriteString(const std::string& file, const char* section, const char* key,
                      const std::string& value) override;
 
   private:
@@ -59,13 +59,13 @@ class FixedPlatformFacts final : public PlatformFacts {
         : currencyDigits_(std::move(currencyDigits)),
           dateOrder_(std::move(dateOrder)),
           tempPath_(std::move(tempPath)) {}
-    std::string localeCurrencyDigits(std::size_t maxChars) override {
+    std::string LocaleCurrencyDigits(std::size_t maxChars) override {
         return Truncated(currencyDigits_, maxChars);
     }
-    std::string localeShortDateOrder(std::size_t maxChars) override {
+    std::string LocaleShortDateOrder(std::size_t maxChars) override {
         return Truncated(dateOrder_, maxChars);
     }
-    std::string tempPath(std::size_t maxChars) override { return Truncated(tempPath_, maxChars); }
+    std::string TempPath(std::size_t maxChars) override { return Truncated(tempPath_, maxChars); }
 
   private:
     std::string currencyDigits_;

@@ -178,7 +178,7 @@ int RunTallyCmd(const std::vector<std::string>& words, Console& console,
         console.out.Write(HelpText(line.command));
         return kExitDone;
     }
-    const std::string ini = line.iniFile ? *line.iniFile : directory::defaultConfigPath().string();
+    const std::string ini = line.iniFile ? *line.iniFile : directory::DefaultConfigPath().string();
     DirClientLoadConfig(ini.c_str());
     NetInitLibrary(nullptr, nullptr);
     if (DirIsLoggedIn() == 0) {

@@ -146,9 +146,9 @@ TEST_F(AccountChangesTest, GroupMembersGetASetBalanceFromTheirOwnBalanceAndAReco
     // A group without members changes nobody, and nothing went wrong.
     {
         tally::store::Problem problem;
-        auto direct = tally::store::Store::open(options.out / "directory", &problem);
-        ASSERT_TRUE(direct) << problem.describe();
-        ASSERT_EQ(direct->addEntry({"EMPTY." + CurrentContextName, "Group", {}}),
+        auto direct = tally::store::Store::Open(options.out / "directory", &problem);
+        ASSERT_TRUE(direct) << problem.Describe();
+        ASSERT_EQ(direct->AddEntry({"EMPTY." + CurrentContextName, "Group", {}}),
                   tally::store::kOk);
     }
     const BatchOutcome empty =

@@ -60,10 +60,10 @@ std::vector<std::string> Lines(const fs::path& file) {
 
 std::map<std::string, long> Balances(const fs::path& store, const std::vector<std::string>& users) {
     tally::store::Problem problem;
-    auto opened = tally::store::Store::open(store, &problem);
+    auto opened = tally::store::Store::Open(store, &problem);
     std::map<std::string, long> balances;
     for (const std::string& user : users) {
-        const tally::store::Entry* entry = opened ? opened->find(user) : nullptr;
+        const tally::store::Entry* entry = opened ? opened->Find(user) : nullptr;
         long balance = 0;
         if (entry) {
             auto found = entry->attributes.find("Account Balance");
@@ -107,9 +107,9 @@ TEST(LogConcurrency, TallyDeskAndTheServerAppendAndChargeTogether) {
     {
         // The journal exists before the writers start, as on any network in use.
         tally::store::Problem problem;
-        auto opened = tally::store::Store::open(store, &problem);
-        ASSERT_TRUE(opened) << problem.describe();
-        ASSERT_EQ(opened->modify(users[0],
+        auto opened = tally::store::Store::Open(store, &problem);
+        ASSERT_TRUE(opened) << problem.Describe();
+        ASSERT_EQ(opened->Modify(users[0],
                                  {{tally::store::ChangeKind::AddValue, "Account Balance", "0"}}),
                   tally::store::kOk);
     }

@@ -84,7 +84,7 @@ class BrowseTest : public ::testing::Test {
     }
 
     std::string stored(const std::string& object, const std::string& attribute) {
-        const store::Entry* entry = store->find(object);
+        const store::Entry* entry = store->Find(object);
         if (entry == nullptr) {
             return "<no object>";
         }

@@ -67,9 +67,9 @@ TEST_F(ObjectListTest, AContextWithoutUsersShowsOnlyTheAllUsersEntry) {
 // made up here: the listing must give both entries, the group's with its marker.
 class TwinNameStore : public FakeStore {
   public:
-    std::vector<const store::Entry*> children(std::string_view container) const override {
-        auto found = FakeStore::children(container);
-        if (directory::sameName(container, "SALES.CORP")) {
+    std::vector<const store::Entry*> Children(std::string_view container) const override {
+        auto found = FakeStore::Children(container);
+        if (directory::SameName(container, "SALES.CORP")) {
             found.push_back(&twin_);
         }
         return found;

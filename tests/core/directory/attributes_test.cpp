@@ -116,7 +116,7 @@ TEST_F(AttributeTest, SetLimitOverwritesTheFlagThenClearsOrOverwritesTheLimit) {
               DIR_OK);
     readAccountAttribute(context, "JSMITH", "Minimum Account Balance", &limit);
     EXPECT_EQ(limit, 300);
-    EXPECT_EQ(store->find("JSMITH.SALES.CORP")->attributes.at("Allow Unlimited Credit"),
+    EXPECT_EQ(store->Find("JSMITH.SALES.CORP")->attributes.at("Allow Unlimited Credit"),
               std::vector<std::string>{"FALSE"});
 }
 
@@ -227,7 +227,7 @@ TEST_F(AttributeTest, SixHundredMembersComeInChunksEachOnce) {
     ASSERT_EQ(adjustBalance(context, members.names[7].c_str(), "Account Balance", 3, &balance),
               DIR_OK);
     EXPECT_EQ(balance, 3);
-    EXPECT_TRUE(store->find("MEMBER7.EAST.SALES.CORP")->attributes.count("Account Balance"));
+    EXPECT_TRUE(store->Find("MEMBER7.EAST.SALES.CORP")->attributes.count("Account Balance"));
 }
 
 TEST_F(AttributeTest, MembershipIsComparedByCompleteNamesInAnyCase) {

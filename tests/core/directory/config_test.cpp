@@ -10,9 +10,9 @@ namespace tally::testing {
 namespace {
 
 using directory::ClientConfig;
-using directory::configuredPath;
+using directory::ConfiguredPath;
 using directory::IniFile;
-using directory::parseClientConfig;
+using directory::ParseClientConfig;
 
 void setEnvironment(const char* name, const char* value) {
 #ifdef _WIN32
@@ -27,7 +27,7 @@ void setEnvironment(const char* name, const char* value) {
 }
 
 TEST(IniFileTest, ReadsSectionsKeysAndCommentsInAnyCase) {
-    IniFile ini = IniFile::parse(
+    IniFile ini = IniFile::Parse(
         "\xEF\xBB\xBF; a comment\r\n"
         "[Store]\r\n"
         "Path = Z:\\work\\network\\directory     ; folder of the store\r\n"
@@ -38,17 +38,17 @@ TEST(IniFileTest, ReadsSectionsKeysAndCommentsInAnyCase) {
         "Note=a;b\n"
         "Empty=\n",
         "tallynet.ini");
-    EXPECT_TRUE(ini.problems().empty());
-    EXPECT_EQ(ini.value("store", "PATH"), "Z:\\work\\network\\directory");
-    EXPECT_EQ(ini.value("Login", "User"), "ADMIN.CORP");
-    EXPECT_EQ(ini.value("Login", "Note"), "a;b");
-    EXPECT_EQ(ini.value("Login", "Empty"), "");
-    EXPECT_EQ(ini.value("Login", "Context"), std::nullopt);
-    EXPECT_EQ(ini.value("Nowhere", "User"), std::nullopt);
+    EXPECT_TRUE(ini.Problems().empty());
+    EXPECT_EQ(ini.Value("store", "PATH"), "Z:\\work\\network\\directory");
+    EXPECT_EQ(ini.Value("Login", "User"), "ADMIN.CORP");
+    EXPECT_EQ(ini.Value("Login", "Note"), "a;b");
+    EXPECT_EQ(ini.Value("Login", "Empty"), "");
+    EXPECT_EQ(ini.Value("Login", "Context"), std::nullopt);
+    EXPECT_EQ(ini.Value("Nowhere", "User"), std::nullopt);
 }
 
 TEST(IniFileTest, BadLinesAreNamedByFileAndLine) {
-    IniFile ini = IniFile::parse(
+    IniFile ini = IniFile::Parse(
         "Stray=1\n"
         "[Login\n"
         "[Login]\n"
@@ -57,7 +57,7 @@ TEST(IniFileTest, BadLinesAreNamedByFileAndLine) {
         "[ ]\n"
         "User=ADMIN.CORP\n",
         "/etc/tallynet.ini");
-    EXPECT_EQ(ini.problems(),
+    EXPECT_EQ(ini.Problems(),
               (std::vector<std::string>{
                   "/etc/tallynet.ini:1: key 'Stray' stands outside of any [section]",
                   "/etc/tallynet.ini:2: section header without a closing ']'",
@@ -67,11 +67,11 @@ TEST(IniFileTest, BadLinesAreNamedByFileAndLine) {
                   "/etc/tallynet.ini:7: key 'User' stands outside of any [section]",
               }));
     // After a bad header, keys have no section until the next good one.
-    EXPECT_EQ(ini.value("Login", "User"), std::nullopt);
+    EXPECT_EQ(ini.Value("Login", "User"), std::nullopt);
 }
 
 TEST(ClientConfigTest, TakesEveryValueAndResolvesPathsFromTheFile) {
-    ClientConfig config = parseClientConfig(
+    ClientConfig config = ParseClientConfig(
         "[Store]\nPath=..\\network\\directory\n"
         "[Login]\nUser=ADMIN.CORP\nContext=SALES.CORP\n"
         "[Connections]\nDefault=ACCT1\nServers= ACCT1 , FS2,,\n"
@@ -89,14 +89,14 @@ TEST(ClientConfigTest, TakesEveryValueAndResolvesPathsFromTheFile) {
 
 #ifndef _WIN32
 TEST(ClientConfigTest, DrivePathsAreTakenFromTheRootAsWineShowsThem) {
-    EXPECT_EQ(configuredPath("Z:\\work\\network\\directory", "/elsewhere"),
+    EXPECT_EQ(ConfiguredPath("Z:\\work\\network\\directory", "/elsewhere"),
               std::filesystem::path("/work/network/directory"));
-    EXPECT_EQ(configuredPath("z:/tmp", "/elsewhere"), std::filesystem::path("/tmp"));
+    EXPECT_EQ(ConfiguredPath("z:/tmp", "/elsewhere"), std::filesystem::path("/tmp"));
 }
 #endif
 
 TEST(ClientConfigTest, WithoutAStorePathTheFileHasAProblem) {
-    ClientConfig config = parseClientConfig("[Login]\nUser=ADMIN.CORP\n", "t.ini");
+    ClientConfig config = ParseClientConfig("[Login]\nUser=ADMIN.CORP\n", "t.ini");
     ASSERT_EQ(config.problems.size(), 1u);
     EXPECT_NE(config.problems[0].find("[Store] has no Path"), std::string::npos);
 }
@@ -122,7 +122,7 @@ TEST(ClientConfigTest, ALoginNameThatCannotBeADirectoryNameIsAProblem) {
     };
     for (const auto& c : cases) {
         ClientConfig config =
-            parseClientConfig("[Store]\nPath=s\n[Login]\n" + c.line + "\n", "t.ini");
+            ParseClientConfig("[Store]\nPath=s\n[Login]\n" + c.line + "\n", "t.ini");
         if (c.problem.empty()) {
             EXPECT_TRUE(config.problems.empty())
                 << c.line.substr(0, 40) << ": " << config.problems.front();
@@ -186,8 +186,8 @@ TEST_F(ConfigFileTest, TheEnvironmentNamesTheFileToUse) {
     DirClientReset();
     EXPECT_EQ(DirClientConfig().loginUser, "GUEST.CORP");
     setEnvironment("TALLYNET_INI", "");
-    EXPECT_EQ(directory::defaultConfigPath().filename(), "tallynet.ini");
-    EXPECT_NE(directory::defaultConfigPath().string(), path);
+    EXPECT_EQ(directory::DefaultConfigPath().filename(), "tallynet.ini");
+    EXPECT_NE(directory::DefaultConfigPath().string(), path);
 }
 
 TEST(StoreTroubleTest, AJournalThatCannotBeReadFailsTheCallWithoutCrashing) {

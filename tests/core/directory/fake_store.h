@@ -69,52 +69,52 @@ class FakeStore : public store::Store {
     FakeStore& add(const std::string& name, const std::string& objectClass,
                    store::AttributeMap attributes = {}) {
         store::Entry entry{name, objectClass, std::move(attributes)};
-        entry.attributes["CN"] = {std::string(directory::leafOf(name))};
+        entry.attributes["CN"] = {std::string(directory::LeafOf(name))};
         entries_[lower(name)] = std::move(entry);
         return *this;
     }
 
-    store::Status refresh() override {
+    store::Status Refresh() override {
         ++refreshes;
         return failRefresh ? store::kCorrupt : store::kOk;
     }
 
-    const store::Entry* find(std::string_view fullName) const override {
+    const store::Entry* Find(std::string_view fullName) const override {
         auto found = entries_.find(lower(fullName));
         return found == entries_.end() ? nullptr : &found->second;
     }
 
-    std::vector<const store::Entry*> children(std::string_view container) const override {
+    std::vector<const store::Entry*> Children(std::string_view container) const override {
         std::vector<const store::Entry*> found;
         for (const auto& [key, entry] : entries_) {
-            if (directory::sameName(directory::containerOf(entry.name), container)) {
+            if (directory::SameName(directory::ContainerOf(entry.name), container)) {
                 found.push_back(&entry);
             }
         }
         return found;
     }
 
-    const store::AttributeDef* attribute(std::string_view name) const override {
+    const store::AttributeDef* Attribute(std::string_view name) const override {
         for (const auto& definition : attributes_) {
-            if (directory::sameName(definition.name, name)) {
+            if (directory::SameName(definition.name, name)) {
                 return &definition;
             }
         }
         return nullptr;
     }
-    const std::vector<store::AttributeDef>& attributes() const override { return attributes_; }
-    const store::ClassDef* objectClass(std::string_view name) const override {
+    const std::vector<store::AttributeDef>& Attributes() const override { return attributes_; }
+    const store::ClassDef* ObjectClass(std::string_view name) const override {
         for (const auto& definition : classes_) {
-            if (directory::sameName(definition.name, name)) {
+            if (directory::SameName(definition.name, name)) {
                 return &definition;
             }
         }
         return nullptr;
     }
-    const std::vector<store::ClassDef>& classes() const override { return classes_; }
+    const std::vector<store::ClassDef>& Classes() const override { return classes_; }
 
     // All or nothing, as the real store promises: every change is checked before any applies.
-    store::Status modify(std::string_view fullName,
+    store::Status Modify(std::string_view fullName,
                          const std::vector<store::Change>& changes) override {
         modifications.push_back(changes);
         auto found = entries_.find(lower(fullName));
@@ -123,7 +123,7 @@ class FakeStore : public store::Store {
         }
         store::Entry updated = found->second;
         for (const store::Change& change : changes) {
-            const store::AttributeDef* definition = attribute(change.attribute);
+            const store::AttributeDef* definition = Attribute(change.attribute);
             if (definition == nullptr) {
                 return store::kNoSuchAttribute;
             }
@@ -153,13 +153,13 @@ class FakeStore : public store::Store {
         return store::kOk;
     }
 
-    store::Status addEntry(const store::Entry& entry) override {
+    store::Status AddEntry(const store::Entry& entry) override {
         entries_[lower(entry.name)] = entry;
         return store::kOk;
     }
-    store::Status compact() override { return store::kOk; }
-    store::Status sync() override { return failSync ? store::kIoError : store::kOk; }
-    const std::vector<store::Problem>& warnings() const override { return warnings_; }
+    store::Status Compact() override { return store::kOk; }
+    store::Status Sync() override { return failSync ? store::kIoError : store::kOk; }
+    const std::vector<store::Problem>& Warnings() const override { return warnings_; }
 
     bool failRefresh = false;
     bool failSync = false;

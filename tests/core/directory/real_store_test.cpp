@@ -123,9 +123,9 @@ TEST_F(RealStoreTest, ChangesOfAnotherProcessAreSeenAtTheNextCall) {
     {
         // Another copy of the program, with its own view of the same store.
         tally::store::Problem problem;
-        auto other = tally::store::Store::open(folder / "directory", &problem);
-        ASSERT_TRUE(other) << problem.describe();
-        ASSERT_EQ(other->modify("JSMITH.SALES.CORP",
+        auto other = tally::store::Store::Open(folder / "directory", &problem);
+        ASSERT_TRUE(other) << problem.Describe();
+        ASSERT_EQ(other->Modify("JSMITH.SALES.CORP",
                                 {{tally::store::ChangeKind::AddValue, "Account Balance", "-7"}}),
                   tally::store::kOk);
     }

@@ -20,7 +20,7 @@ class CompactionTest : public testing::FreshStoreTest {
     }
 
     static void add(Store& store, std::string_view name, const char* amount) {
-        ASSERT_EQ(store.modify(name, {{ChangeKind::AddValue, "Account Balance", amount}}), kOk);
+        ASSERT_EQ(store.Modify(name, {{ChangeKind::AddValue, "Account Balance", amount}}), kOk);
     }
 
     std::filesystem::path file(const char* name) const { return folder.path() / name; }
@@ -32,7 +32,7 @@ TEST_F(CompactionTest, FoldsTheJournalIntoANewSnapshot) {
     ASSERT_TRUE(store && other);
     add(*store, "JSMITH.SALES.CORP", "5");
     add(*store, "AJONES.SALES.CORP", "9");
-    ASSERT_EQ(store->compact(), kOk);
+    ASSERT_EQ(store->Compact(), kOk);
     EXPECT_EQ(readText(file("journal.ldif")), "# tallydesk journal generation=1\n");
     std::string snapshot = readText(file("directory.ldif"));
     EXPECT_EQ(snapshot.rfind("# tallydesk snapshot generation=1\n", 0), 0u);
@@ -43,14 +43,14 @@ TEST_F(CompactionTest, FoldsTheJournalIntoANewSnapshot) {
     EXPECT_LT(snapshot.find("dn: o=CORP"), snapshot.find("dn: ou=SALES,o=CORP"));
 
     // Another view notices the compaction and goes on from the new files.
-    EXPECT_EQ(other->refresh(), kOk);
+    EXPECT_EQ(other->Refresh(), kOk);
     EXPECT_EQ(balance(*other, "JSMITH.SALES.CORP"), "1505");
     add(*store, "JSMITH.SALES.CORP", "1");
     add(*other, "JSMITH.SALES.CORP", "2");
-    EXPECT_EQ(store->refresh(), kOk);
+    EXPECT_EQ(store->Refresh(), kOk);
     EXPECT_EQ(balance(*store, "JSMITH.SALES.CORP"), "1508");
-    ASSERT_EQ(other->compact(), kOk);
-    EXPECT_EQ(store->refresh(), kOk);
+    ASSERT_EQ(other->Compact(), kOk);
+    EXPECT_EQ(store->Refresh(), kOk);
     EXPECT_EQ(balance(*store, "JSMITH.SALES.CORP"), "1508");
     EXPECT_EQ(balance(*open(), "AJONES.SALES.CORP"), "9");
 }
@@ -66,8 +66,8 @@ TEST_F(CompactionTest, LeftoverTemporaryFilesAreIgnored) {
     writeText(file("journal.ldif.tmp"), "# tallydesk journal generation=1\n");
     auto store = open();
     EXPECT_EQ(balance(*store, "JSMITH.SALES.CORP"), "1505");
-    EXPECT_EQ(store->find("HALF"), nullptr);
-    ASSERT_EQ(store->compact(), kOk);
+    EXPECT_EQ(store->Find("HALF"), nullptr);
+    ASSERT_EQ(store->Compact(), kOk);
     EXPECT_FALSE(std::filesystem::exists(file("directory.ldif.tmp")));
     EXPECT_EQ(balance(*open(), "JSMITH.SALES.CORP"), "1505");
 }
@@ -84,7 +84,7 @@ TEST_F(CompactionTest, OldJournalBesideANewSnapshotIsNotAppliedTwice) {
     std::string oldJournal = readText(file("journal.ldif"));
     {
         auto store = open();
-        ASSERT_EQ(store->compact(), kOk);
+        ASSERT_EQ(store->Compact(), kOk);
     }
     writeText(file("journal.ldif"), oldJournal);
 
@@ -94,16 +94,16 @@ TEST_F(CompactionTest, OldJournalBesideANewSnapshotIsNotAppliedTwice) {
     add(*writer, "JSMITH.SALES.CORP", "1");
     EXPECT_EQ(readText(file("journal.ldif")).rfind("# tallydesk journal generation=1\n", 0), 0u);
     EXPECT_EQ(balance(*writer, "JSMITH.SALES.CORP"), "1513");
-    EXPECT_EQ(reader->refresh(), kOk);
+    EXPECT_EQ(reader->Refresh(), kOk);
     EXPECT_EQ(balance(*reader, "JSMITH.SALES.CORP"), "1513");
     EXPECT_EQ(balance(*open(), "JSMITH.SALES.CORP"), "1513");
 
     // The same state met by a compaction first.
     std::string journalOfGeneration1 = readText(file("journal.ldif"));
-    ASSERT_EQ(open()->compact(), kOk);
+    ASSERT_EQ(open()->Compact(), kOk);
     writeText(file("journal.ldif"), journalOfGeneration1);
     auto compactor = open();
-    ASSERT_EQ(compactor->compact(), kOk);
+    ASSERT_EQ(compactor->Compact(), kOk);
     EXPECT_EQ(balance(*open(), "JSMITH.SALES.CORP"), "1513");
 }
 
@@ -139,18 +139,18 @@ TEST_F(CompactionTest, KilledAtAnyPointWhileAWriterHasTheStoreOpen) {
                       "accountBalance: 4\n-\n\n");
         }
         Problem problem;
-        auto writer = Store::open(own.path(), &problem);
-        ASSERT_TRUE(writer) << problem.describe();
+        auto writer = Store::Open(own.path(), &problem);
+        ASSERT_TRUE(writer) << problem.Describe();
         add(*writer, "JSMITH.SALES.CORP", "1");
-        auto reader = Store::open(own.path(), &problem);
-        ASSERT_TRUE(reader) << problem.describe();
+        auto reader = Store::Open(own.path(), &problem);
+        ASSERT_TRUE(reader) << problem.Describe();
 
         std::string oldSnapshot = readText(at("directory.ldif"));
         std::filesystem::create_directory(at("directory.ldif.tmp"));
-        EXPECT_EQ(Store::open(own.path(), &problem)->compact(), kIoError);
+        EXPECT_EQ(Store::Open(own.path(), &problem)->Compact(), kIoError);
         std::filesystem::remove(at("directory.ldif.tmp"));
         std::string journalAtTheRenames = readText(at("journal.ldif"));
-        ASSERT_EQ(Store::open(own.path(), &problem)->compact(), kOk);
+        ASSERT_EQ(Store::Open(own.path(), &problem)->Compact(), kOk);
         std::string newSnapshot = readText(at("directory.ldif"));
         std::string newJournal = readText(at("journal.ldif"));
         switch (c.at) {
@@ -174,24 +174,24 @@ TEST_F(CompactionTest, KilledAtAnyPointWhileAWriterHasTheStoreOpen) {
         }
 
         add(*writer, "JSMITH.SALES.CORP", "10");
-        auto late = Store::open(own.path(), &problem);
-        ASSERT_TRUE(late) << problem.describe();
+        auto late = Store::Open(own.path(), &problem);
+        ASSERT_TRUE(late) << problem.Describe();
         add(*late, "JSMITH.SALES.CORP", "100");
         add(*writer, "JSMITH.SALES.CORP", "1000");
         const char* adminBalance = c.handWrittenJournal ? "4" : "0";
         for (Store* view : {writer.get(), late.get(), reader.get()}) {
-            EXPECT_EQ(view->refresh(), kOk);
+            EXPECT_EQ(view->Refresh(), kOk);
             EXPECT_EQ(balance(*view, "JSMITH.SALES.CORP"), "2611");
             EXPECT_EQ(balance(*view, "ADMIN.CORP"), adminBalance);
         }
-        auto fresh = Store::open(own.path(), &problem);
-        ASSERT_TRUE(fresh) << problem.describe();
+        auto fresh = Store::Open(own.path(), &problem);
+        ASSERT_TRUE(fresh) << problem.Describe();
         EXPECT_EQ(balance(*fresh, "JSMITH.SALES.CORP"), "2611");
         EXPECT_EQ(balance(*fresh, "ADMIN.CORP"), adminBalance);
-        EXPECT_TRUE(fresh->warnings().empty()) << fresh->warnings().front().describe();
-        ASSERT_EQ(fresh->compact(), kOk);
-        auto compacted = Store::open(own.path(), &problem);
-        ASSERT_TRUE(compacted) << problem.describe();
+        EXPECT_TRUE(fresh->Warnings().empty()) << fresh->Warnings().front().Describe();
+        ASSERT_EQ(fresh->Compact(), kOk);
+        auto compacted = Store::Open(own.path(), &problem);
+        ASSERT_TRUE(compacted) << problem.Describe();
         EXPECT_EQ(balance(*compacted, "JSMITH.SALES.CORP"), "2611");
         EXPECT_EQ(balance(*compacted, "ADMIN.CORP"), adminBalance);
     }
@@ -200,16 +200,16 @@ TEST_F(CompactionTest, KilledAtAnyPointWhileAWriterHasTheStoreOpen) {
 TEST_F(CompactionTest, AJournalNewerThanTheSnapshotIsReported) {
     writeText(file("journal.ldif"), "# tallydesk journal generation=4\n");
     Problem problem;
-    EXPECT_EQ(Store::open(folder.path(), &problem), nullptr);
-    EXPECT_NE(problem.describe().find("journal.ldif:1: journal generation 4"), std::string::npos)
-        << problem.describe();
+    EXPECT_EQ(Store::Open(folder.path(), &problem), nullptr);
+    EXPECT_NE(problem.Describe().find("journal.ldif:1: journal generation 4"), std::string::npos)
+        << problem.Describe();
 }
 
 // A snapshot that lost lines must not load as if it were whole, nor be folded into a new one.
 // A compaction's snapshot ends with a line counting its entries (announced on its line 2); one
 // written by hand or by an older compaction has none and still loads.
 TEST_F(CompactionTest, DamagedSnapshotsAreNeverTakenForWholeOnes) {
-    ASSERT_EQ(open()->compact(), kOk);
+    ASSERT_EQ(open()->Compact(), kOk);
     const std::string compacted = readText(file("directory.ldif"));
     ASSERT_NE(compacted.find("\n# end of snapshot: 6 entries\n"), std::string::npos) << compacted;
     const std::string tree(testing::kSmallTree);
@@ -242,10 +242,10 @@ TEST_F(CompactionTest, DamagedSnapshotsAreNeverTakenForWholeOnes) {
     for (const Case& c : refused) {
         writeText(file("directory.ldif"), c.snapshot);
         Problem problem;
-        EXPECT_EQ(Store::open(folder.path(), &problem), nullptr) << c.snapshot;
+        EXPECT_EQ(Store::Open(folder.path(), &problem), nullptr) << c.snapshot;
         EXPECT_EQ(problem.file.filename(), "directory.ldif");
-        EXPECT_EQ(problem.line, c.line) << problem.describe();
-        EXPECT_NE(problem.message.find(c.words), std::string::npos) << problem.describe();
+        EXPECT_EQ(problem.line, c.line) << problem.Describe();
+        EXPECT_NE(problem.message.find(c.words), std::string::npos) << problem.Describe();
     }
 
     // Without the end line: a snapshot of an older compaction loads as it did, while one whose
@@ -256,21 +256,21 @@ TEST_F(CompactionTest, DamagedSnapshotsAreNeverTakenForWholeOnes) {
     writeText(file("directory.ldif"), older);
     auto store = open();
     ASSERT_TRUE(store);
-    EXPECT_TRUE(store->warnings().empty()) << store->warnings().front().describe();
+    EXPECT_TRUE(store->Warnings().empty()) << store->Warnings().front().Describe();
     EXPECT_EQ(balance(*store, "JSMITH.SALES.CORP"), "1500");
     const std::string cutByHand = tree.substr(0, tree.find("accountBalance: 1500") + 17);
     writeText(file("directory.ldif"), cutByHand);
     writeText(file("journal.ldif"), "");
     store = open();
     ASSERT_TRUE(store);
-    ASSERT_EQ(store->warnings().size(), 1u);
-    EXPECT_NE(store->warnings()[0].describe().find(
+    ASSERT_EQ(store->Warnings().size(), 1u);
+    EXPECT_NE(store->Warnings()[0].Describe().find(
                   "directory.ldif:" + std::to_string(lastLine(cutByHand)) +
                   ": the last line has no line end"),
               std::string::npos)
-        << store->warnings()[0].describe();
-    EXPECT_EQ(store->compact(), kCorrupt);
-    EXPECT_NE(store->warnings().back().message.find("compaction refused"), std::string::npos);
+        << store->Warnings()[0].Describe();
+    EXPECT_EQ(store->Compact(), kCorrupt);
+    EXPECT_NE(store->Warnings().back().message.find("compaction refused"), std::string::npos);
     EXPECT_EQ(readText(file("directory.ldif")), cutByHand);
 }
 
@@ -283,12 +283,12 @@ TEST_F(CompactionTest, NeverWritesBackFewerEntriesThanTheSnapshotHolds) {
     const std::string replaced = std::string(testing::kSmallTree) +
                                  "dn: cn=NEWBIE,o=CORP\nobjectClass: tallyUser\ncn: NEWBIE\n\n";
     writeText(file("directory.ldif"), replaced);
-    EXPECT_EQ(store->compact(), kCorrupt);
-    ASSERT_FALSE(store->warnings().empty());
+    EXPECT_EQ(store->Compact(), kCorrupt);
+    ASSERT_FALSE(store->Warnings().empty());
     EXPECT_NE(
-        store->warnings().back().message.find("it would write 6 entries, the snapshot holds 7"),
+        store->Warnings().back().message.find("it would write 6 entries, the snapshot holds 7"),
         std::string::npos)
-        << store->warnings().back().describe();
+        << store->Warnings().back().Describe();
     EXPECT_EQ(readText(file("directory.ldif")), replaced);
     EXPECT_EQ(balance(*open(), "JSMITH.SALES.CORP"), "1505");
 }
@@ -299,18 +299,18 @@ TEST_F(CompactionTest, ExportShowsTheJournalledViewWithoutTouchingTheFiles) {
     auto store = open();
     ASSERT_TRUE(store);
     add(*store, "JSMITH.SALES.CORP", "5");
-    ASSERT_EQ(store->modify("JSMITH.SALES.CORP",
+    ASSERT_EQ(store->Modify("JSMITH.SALES.CORP",
                             {{ChangeKind::Overwrite, "Allow Unlimited Credit", "true"},
                              {ChangeKind::Clear, "Minimum Account Balance", ""}}),
               kOk);
-    ASSERT_EQ(store->modify("ADMIN.CORP", {{ChangeKind::Overwrite, "Full Name", " Admin"}}), kOk);
+    ASSERT_EQ(store->Modify("ADMIN.CORP", {{ChangeKind::Overwrite, "Full Name", " Admin"}}), kOk);
     std::string snapshotBefore = readText(file("directory.ldif"));
     std::string journalBefore = readText(file("journal.ldif"));
 
     std::string exported;
     Problem problem;
     std::vector<Problem> warnings;
-    ASSERT_TRUE(exportLdif(folder.path(), exported, &problem, &warnings)) << problem.describe();
+    ASSERT_TRUE(ExportLdif(folder.path(), exported, &problem, &warnings)) << problem.Describe();
     EXPECT_TRUE(warnings.empty());
     EXPECT_EQ(readText(file("directory.ldif")), snapshotBefore);
     EXPECT_EQ(readText(file("journal.ldif")), journalBefore);
@@ -322,7 +322,7 @@ TEST_F(CompactionTest, ExportShowsTheJournalledViewWithoutTouchingTheFiles) {
     EXPECT_NE(exported.find("fullName:: IEFkbWlu\n"), std::string::npos) << exported;
     EXPECT_NE(exported.find("member: cn=JSMITH,ou=SALES,o=CORP\n"), std::string::npos);
 
-    ASSERT_EQ(store->compact(), kOk);
+    ASSERT_EQ(store->Compact(), kOk);
     std::string snapshot = readText(file("directory.ldif"));
     EXPECT_EQ(snapshot.substr(snapshot.find("\n\n") + 2),
               exported + "# end of snapshot: 6 entries\n");
@@ -332,9 +332,9 @@ TEST_F(CompactionTest, ExportOfAFolderThatDoesNotOpenNamesTheFile) {
     std::filesystem::remove(file("schema.ldif"));
     std::string exported;
     Problem problem;
-    EXPECT_FALSE(exportLdif(folder.path(), exported, &problem));
+    EXPECT_FALSE(ExportLdif(folder.path(), exported, &problem));
     EXPECT_TRUE(exported.empty());
-    EXPECT_NE(problem.describe().find("schema.ldif"), std::string::npos) << problem.describe();
+    EXPECT_NE(problem.Describe().find("schema.ldif"), std::string::npos) << problem.Describe();
 }
 
 }  // namespace

@@ -63,12 +63,12 @@ void runWriters(const std::filesystem::path& folder,
         expected[w % 2] += std::int64_t{amount} * kAdditionsPerWriter;
     }
     Problem problem;
-    auto compactor = Store::open(folder, &problem);
-    ASSERT_TRUE(compactor) << problem.describe();
+    auto compactor = Store::Open(folder, &problem);
+    ASSERT_TRUE(compactor) << problem.Describe();
     int compactions = 0;
     std::vector<int> statuses;
     while (!running.empty()) {
-        EXPECT_EQ(compactor->compact(), kOk);
+        EXPECT_EQ(compactor->Compact(), kOk);
         ++compactions;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
         for (auto it = running.begin(); it != running.end();) {
@@ -85,15 +85,15 @@ void runWriters(const std::filesystem::path& folder,
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "writer failed: " << status;
     }
     EXPECT_GT(compactions, 1);
-    auto store = Store::open(folder, &problem);
-    ASSERT_TRUE(store) << problem.describe();
+    auto store = Store::Open(folder, &problem);
+    ASSERT_TRUE(store) << problem.Describe();
     for (int u = 0; u < 2; ++u) {
-        const Entry* entry = store->find(kUsers[u]);
+        const Entry* entry = store->Find(kUsers[u]);
         ASSERT_NE(entry, nullptr);
         EXPECT_EQ(entry->attributes.at("Account Balance").front(), std::to_string(expected[u]))
             << kUsers[u];
     }
-    EXPECT_TRUE(store->warnings().empty()) << store->warnings().front().describe();
+    EXPECT_TRUE(store->Warnings().empty()) << store->Warnings().front().Describe();
 }
 
 TEST(Concurrency, NativeWritersWhileCompacting) {

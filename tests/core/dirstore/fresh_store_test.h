@@ -20,14 +20,14 @@ class FreshStoreTest : public ::testing::Test {
 
     std::unique_ptr<Store> open() {
         Problem problem;
-        auto store = Store::open(folder.path(), &problem);
-        EXPECT_NE(store, nullptr) << problem.describe();
+        auto store = Store::Open(folder.path(), &problem);
+        EXPECT_NE(store, nullptr) << problem.Describe();
         return store;
     }
 
     // The values of `attr` joined with '|', or "<no entry>" / "<absent>".
     static std::string value(const Store& store, std::string_view name, const std::string& attr) {
-        const Entry* entry = store.find(name);
+        const Entry* entry = store.Find(name);
         if (!entry) {
             return "<no entry>";
         }

@@ -11,14 +11,14 @@ namespace {
 std::vector<LdifRecord> parseOk(std::string_view text) {
     std::vector<LdifRecord> records;
     Problem problem;
-    EXPECT_TRUE(parseLdif(text, "in.ldif", 1, records, &problem)) << problem.describe();
+    EXPECT_TRUE(ParseLdif(text, "in.ldif", 1, records, &problem)) << problem.Describe();
     return records;
 }
 
 Problem parseBad(std::string_view text, int firstLine = 1) {
     std::vector<LdifRecord> records;
     Problem problem;
-    EXPECT_FALSE(parseLdif(text, "in.ldif", firstLine, records, &problem)) << text;
+    EXPECT_FALSE(ParseLdif(text, "in.ldif", firstLine, records, &problem)) << text;
     return problem;
 }
 
@@ -139,7 +139,7 @@ TEST(Ldif, WrittenValuesReadBackExactly) {
         LdifRecord record;
         record.dn = "cn=X,o=CORP";
         record.values.push_back({"fullName", value, 0});
-        std::string text = formatLdifRecord(record);
+        std::string text = FormatLdifRecord(record);
         for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
              start = end + 1) {
             EXPECT_LE(end - start, 76u) << "unfolded line";
@@ -161,8 +161,8 @@ TEST(Journal, WholeRecordsAreReadWhereverTheirHeaderBegins) {
     const std::string b =
         "dn: cn=B,o=CORP\nchangetype: modify\nincrement: accountBalance\n"
         "accountBalance: 2\n-\n";
-    const std::string framedA = frameRecord(a);
-    const std::string framedB = frameRecord(b);
+    const std::string framedA = FrameRecord(a);
+    const std::string framedB = FrameRecord(b);
     const std::string headerLookalike =
         "dn: cn=C,o=CORP\nchangetype: modify\nreplace: fullName\n"
         "fullName: # record length=5 crc32=00000000\n-\n\n";
@@ -183,7 +183,7 @@ TEST(Journal, WholeRecordsAreReadWhereverTheirHeaderBegins) {
         {headerLookalike + framedB, {headerLookalike.substr(0, headerLookalike.size() - 1), b}, {}},
     };
     for (const Case& c : cases) {
-        JournalScan scan = scanJournal(c.text, 1, true);
+        JournalScan scan = ScanJournal(c.text, 1, true);
         std::vector<std::string> bodies;
         for (const ScannedRecord& record : scan.records) {
             bodies.emplace_back(record.body);
@@ -196,15 +196,15 @@ TEST(Journal, WholeRecordsAreReadWhereverTheirHeaderBegins) {
 }
 
 TEST(Ldif, Base64) {
-    EXPECT_EQ(encodeBase64(""), "");
-    EXPECT_EQ(encodeBase64("f"), "Zg==");
-    EXPECT_EQ(encodeBase64("fo"), "Zm8=");
-    EXPECT_EQ(encodeBase64("foobar"), "Zm9vYmFy");
+    EXPECT_EQ(EncodeBase64(""), "");
+    EXPECT_EQ(EncodeBase64("f"), "Zg==");
+    EXPECT_EQ(EncodeBase64("fo"), "Zm8=");
+    EXPECT_EQ(EncodeBase64("foobar"), "Zm9vYmFy");
     std::string out;
-    EXPECT_TRUE(decodeBase64("Zm9vYg==", out));
+    EXPECT_TRUE(DecodeBase64("Zm9vYg==", out));
     EXPECT_EQ(out, "foob");
     for (const char* bad : {"Zg=", "Z===", "Zm=v", "Zm9*", "=Zm9"}) {
-        EXPECT_FALSE(decodeBase64(bad, out)) << bad;
+        EXPECT_FALSE(DecodeBase64(bad, out)) << bad;
     }
 }
 

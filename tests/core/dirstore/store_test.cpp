@@ -24,7 +24,7 @@ class StoreTest : public testing::FreshStoreTest {
 TEST_F(StoreTest, LoadsTheTree) {
     auto store = open();
     ASSERT_TRUE(store);
-    const Entry* user = store->find("jsmith.sales.corp");
+    const Entry* user = store->Find("jsmith.sales.corp");
     ASSERT_NE(user, nullptr);
     EXPECT_EQ(user->name, "JSMITH.SALES.CORP");
     EXPECT_EQ(user->objectClass, "User");
@@ -34,26 +34,26 @@ TEST_F(StoreTest, LoadsTheTree) {
     EXPECT_EQ(value(*store, "EVERYONE.CORP", "Member"), "ADMIN.CORP|JSMITH.SALES.CORP");
 
     std::vector<std::string> names;
-    for (const Entry* entry : store->children("sales.corp")) {
+    for (const Entry* entry : store->Children("sales.corp")) {
         names.push_back(entry->name);
     }
     EXPECT_EQ(names, (std::vector<std::string>{"AJONES.SALES.CORP", "JSMITH.SALES.CORP"}));
-    EXPECT_EQ(store->children("").size(), 1u);
-    EXPECT_EQ(store->children("CORP").size(), 3u);
-    EXPECT_TRUE(store->children("NOWHERE").empty());
+    EXPECT_EQ(store->Children("").size(), 1u);
+    EXPECT_EQ(store->Children("CORP").size(), 3u);
+    EXPECT_TRUE(store->Children("NOWHERE").empty());
 }
 
 TEST_F(StoreTest, CounterAdditionsAreJournalledAsIncrements) {
     auto store = open();
     ASSERT_TRUE(store);
     EXPECT_EQ(
-        store->modify("JSMITH.SALES.CORP", {{ChangeKind::AddValue, "Account Balance", "-25"}}),
+        store->Modify("JSMITH.SALES.CORP", {{ChangeKind::AddValue, "Account Balance", "-25"}}),
         kOk);
     EXPECT_EQ(value(*store, "JSMITH.SALES.CORP", "Account Balance"), "1475");
     EXPECT_NE(journal().find("increment: accountBalance\naccountBalance: -25\n-\n"),
               std::string::npos);
     // A counter that is not there yet starts from the amount added.
-    EXPECT_EQ(store->modify("AJONES.SALES.CORP", {{ChangeKind::AddValue, "Account Balance", "40"}}),
+    EXPECT_EQ(store->Modify("AJONES.SALES.CORP", {{ChangeKind::AddValue, "Account Balance", "40"}}),
               kOk);
     EXPECT_EQ(value(*store, "AJONES.SALES.CORP", "Account Balance"), "40");
     EXPECT_NE(journal().find("add: accountBalance\naccountBalance: 40\n"), std::string::npos);
@@ -61,24 +61,24 @@ TEST_F(StoreTest, CounterAdditionsAreJournalledAsIncrements) {
     auto again = open();
     EXPECT_EQ(value(*again, "JSMITH.SALES.CORP", "Account Balance"), "1475");
     EXPECT_EQ(value(*again, "AJONES.SALES.CORP", "Account Balance"), "40");
-    EXPECT_TRUE(again->warnings().empty());
+    EXPECT_TRUE(again->Warnings().empty());
 }
 
 TEST_F(StoreTest, OverwriteClearAndAddValue) {
     auto store = open();
     ASSERT_TRUE(store);
-    EXPECT_EQ(store->modify("JSMITH.SALES.CORP",
+    EXPECT_EQ(store->Modify("JSMITH.SALES.CORP",
                             {{ChangeKind::Overwrite, "Allow Unlimited Credit", "true"},
                              {ChangeKind::Clear, "Minimum Account Balance", "0"}}),
               kOk);
     EXPECT_EQ(
-        store->modify("EVERYONE.CORP", {{ChangeKind::AddValue, "Member", "ajones.sales.corp"}}),
+        store->Modify("EVERYONE.CORP", {{ChangeKind::AddValue, "Member", "ajones.sales.corp"}}),
         kOk);
     EXPECT_NE(journal().find("member: cn=AJONES,ou=SALES,o=CORP\n"), std::string::npos);
     // Clearing what is not there succeeds and writes nothing (LDAP would refuse the delete).
     std::string before = journal();
     EXPECT_EQ(
-        store->modify("AJONES.SALES.CORP", {{ChangeKind::Clear, "Minimum Account Balance", ""}}),
+        store->Modify("AJONES.SALES.CORP", {{ChangeKind::Clear, "Minimum Account Balance", ""}}),
         kOk);
     EXPECT_EQ(journal(), before);
 
@@ -115,10 +115,10 @@ TEST_F(StoreTest, RefusedChangesStoreNothing) {
         {"EVERYONE.CORP", {ChangeKind::AddValue, "Member", "A..CORP"}, kBadSyntax},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(store->modify(c.name, {c.change}), c.status) << c.change.attribute;
+        EXPECT_EQ(store->Modify(c.name, {c.change}), c.status) << c.change.attribute;
     }
     // A refused change in a request stores none of the request's changes.
-    EXPECT_EQ(store->modify("JSMITH.SALES.CORP",
+    EXPECT_EQ(store->Modify("JSMITH.SALES.CORP",
                             {{ChangeKind::AddValue, "Account Balance", "5"},
                              {ChangeKind::Overwrite, "Minimum Account Balance", "none"}}),
               kBadSyntax);
@@ -130,22 +130,22 @@ TEST_F(StoreTest, RefreshSeesAnotherStoresChanges) {
     auto reader = open();
     auto writer = open();
     ASSERT_TRUE(reader && writer);
-    EXPECT_EQ(writer->modify("ADMIN.CORP", {{ChangeKind::AddValue, "Account Balance", "7"}}), kOk);
+    EXPECT_EQ(writer->Modify("ADMIN.CORP", {{ChangeKind::AddValue, "Account Balance", "7"}}), kOk);
     EXPECT_EQ(value(*reader, "ADMIN.CORP", "Account Balance"), "0");
-    EXPECT_EQ(reader->refresh(), kOk);
+    EXPECT_EQ(reader->Refresh(), kOk);
     EXPECT_EQ(value(*reader, "ADMIN.CORP", "Account Balance"), "7");
     // The reader's own change lands after the writer's, on the current value.
-    EXPECT_EQ(reader->modify("ADMIN.CORP", {{ChangeKind::AddValue, "Account Balance", "3"}}), kOk);
-    EXPECT_EQ(writer->modify("ADMIN.CORP", {{ChangeKind::AddValue, "Account Balance", "1"}}), kOk);
+    EXPECT_EQ(reader->Modify("ADMIN.CORP", {{ChangeKind::AddValue, "Account Balance", "3"}}), kOk);
+    EXPECT_EQ(writer->Modify("ADMIN.CORP", {{ChangeKind::AddValue, "Account Balance", "1"}}), kOk);
     EXPECT_EQ(value(*writer, "ADMIN.CORP", "Account Balance"), "11");
-    EXPECT_EQ(reader->refresh(), kOk);
+    EXPECT_EQ(reader->Refresh(), kOk);
     EXPECT_EQ(value(*reader, "ADMIN.CORP", "Account Balance"), "11");
 }
 
 TEST_F(StoreTest, TornRecordsAreSkippedAndNeverMergeWithTheNext) {
     {
         auto store = open();
-        ASSERT_EQ(store->modify("ADMIN.CORP", {{ChangeKind::AddValue, "Account Balance", "5"}}),
+        ASSERT_EQ(store->Modify("ADMIN.CORP", {{ChangeKind::AddValue, "Account Balance", "5"}}),
                   kOk);
     }
     std::string whole = journal();
@@ -157,16 +157,16 @@ TEST_F(StoreTest, TornRecordsAreSkippedAndNeverMergeWithTheNext) {
     auto store = open();
     ASSERT_TRUE(store);
     EXPECT_EQ(value(*store, "ADMIN.CORP", "Account Balance"), "5");
-    ASSERT_EQ(store->warnings().size(), 1u);
-    EXPECT_EQ(store->warnings()[0].line, 9);
-    EXPECT_NE(store->warnings()[0].describe().find("journal.ldif:9: torn record"),
+    ASSERT_EQ(store->Warnings().size(), 1u);
+    EXPECT_EQ(store->Warnings()[0].line, 9);
+    EXPECT_NE(store->Warnings()[0].Describe().find("journal.ldif:9: torn record"),
               std::string::npos);
 
-    EXPECT_EQ(store->modify("ADMIN.CORP", {{ChangeKind::AddValue, "Account Balance", "2"}}), kOk);
+    EXPECT_EQ(store->Modify("ADMIN.CORP", {{ChangeKind::AddValue, "Account Balance", "2"}}), kOk);
     auto again = open();
     EXPECT_EQ(value(*again, "ADMIN.CORP", "Account Balance"), "7");
-    ASSERT_EQ(again->warnings().size(), 1u);
-    EXPECT_EQ(again->warnings()[0].line, 9);
+    ASSERT_EQ(again->Warnings().size(), 1u);
+    EXPECT_EQ(again->Warnings()[0].line, 9);
 
     // A record whose bytes changed after it was written fails its CRC and is skipped too.
     std::string text = journal();
@@ -175,7 +175,7 @@ TEST_F(StoreTest, TornRecordsAreSkippedAndNeverMergeWithTheNext) {
     testing::writeText(folder.path() / "journal.ldif", text);
     auto damaged = open();
     EXPECT_EQ(value(*damaged, "ADMIN.CORP", "Account Balance"), "5");
-    EXPECT_EQ(damaged->warnings().size(), 2u);
+    EXPECT_EQ(damaged->Warnings().size(), 2u);
 
     // Bytes of a torn write without a line end run into the next whole record, which is read.
     appendText(folder.path() / "journal.ldif", record);
@@ -184,8 +184,8 @@ TEST_F(StoreTest, TornRecordsAreSkippedAndNeverMergeWithTheNext) {
     appendText(folder.path() / "journal.ldif", "xyz" + record);
     auto junk = open();
     EXPECT_EQ(value(*junk, "ADMIN.CORP", "Account Balance"), "15");
-    ASSERT_EQ(junk->warnings().size(), 3u);
-    EXPECT_EQ(junk->warnings()[2].line, junkLine);
+    ASSERT_EQ(junk->Warnings().size(), 3u);
+    EXPECT_EQ(junk->Warnings()[2].line, junkLine);
 }
 
 // Whole journal records that do not apply are skipped with a warning naming their line, and a
@@ -223,22 +223,22 @@ TEST_F(StoreTest, RecordsThatDoNotApplyAreSkippedWithTheirLine) {
     auto store = open();
     ASSERT_TRUE(store);
     EXPECT_EQ(value(*store, "ADMIN.CORP", "Account Balance"), "4");
-    ASSERT_EQ(store->warnings().size(), std::size(cases));
+    ASSERT_EQ(store->Warnings().size(), std::size(cases));
     for (std::size_t i = 0; i < std::size(cases); ++i) {
-        const Problem& warning = store->warnings()[i];
+        const Problem& warning = store->Warnings()[i];
         EXPECT_EQ(warning.file.filename(), "journal.ldif");
-        EXPECT_EQ(warning.line, lines[i]) << warning.describe();
-        EXPECT_NE(warning.message.find(cases[i].words), std::string::npos) << warning.describe();
+        EXPECT_EQ(warning.line, lines[i]) << warning.Describe();
+        EXPECT_NE(warning.message.find(cases[i].words), std::string::npos) << warning.Describe();
     }
     for (const char* name : {"EVIL", "CUT", "TOP", "LOST.NOWHERE.CORP", "SHIP.CORP"}) {
-        EXPECT_EQ(store->find(name), nullptr) << name;
+        EXPECT_EQ(store->Find(name), nullptr) << name;
     }
-    ASSERT_EQ(store->compact(), kOk);
+    ASSERT_EQ(store->Compact(), kOk);
     auto compacted = open();
     EXPECT_EQ(value(*compacted, "ADMIN.CORP", "Account Balance"), "4");
-    EXPECT_TRUE(compacted->warnings().empty());
-    EXPECT_EQ(compacted->children("").size(), 1u);
-    EXPECT_EQ(compacted->children("CORP").size(), 3u);
+    EXPECT_TRUE(compacted->Warnings().empty());
+    EXPECT_EQ(compacted->Children("").size(), 1u);
+    EXPECT_EQ(compacted->Children("CORP").size(), 3u);
 }
 
 // A snapshot written by hand may list what a container holds before the container.
@@ -249,7 +249,7 @@ TEST_F(StoreTest, ContainersMayComeAfterWhatTheyHold) {
                        "dn: o=C\nobjectClass: organization\n");
     auto store = open();
     ASSERT_TRUE(store);
-    EXPECT_EQ(store->children("S.C").size(), 1u);
+    EXPECT_EQ(store->Children("S.C").size(), 1u);
 }
 
 std::atomic<int> lockWaits{0};
@@ -262,28 +262,28 @@ void countLockWait() {
 // nothing, and never holds up a reader.
 TEST_F(StoreTest, AHeldLockEndsChangesWithLockedAndNeverHoldsUpReaders) {
     Problem problem;
-    auto store = Store::open(folder.path(), &problem, std::chrono::milliseconds(100));
-    ASSERT_TRUE(store) << problem.describe();
+    auto store = Store::Open(folder.path(), &problem, std::chrono::milliseconds(100));
+    ASSERT_TRUE(store) << problem.Describe();
     {
         auto writer = open();
-        ASSERT_EQ(writer->modify("ADMIN.CORP", {{ChangeKind::AddValue, "Account Balance", "5"}}),
+        ASSERT_EQ(writer->Modify("ADMIN.CORP", {{ChangeKind::AddValue, "Account Balance", "5"}}),
                   kOk);
     }
     std::string error;
-    auto held = platform::AppendLock::acquire(folder.path() / "store.lock", &error);
+    auto held = platform::AppendLock::Acquire(folder.path() / "store.lock", &error);
     ASSERT_TRUE(held) << error;
     std::string before = journal();
-    EXPECT_EQ(store->modify("ADMIN.CORP", {{ChangeKind::AddValue, "Account Balance", "1"}}),
+    EXPECT_EQ(store->Modify("ADMIN.CORP", {{ChangeKind::AddValue, "Account Balance", "1"}}),
               kLocked);
-    EXPECT_EQ(store->addEntry({"NEW.CORP", "User", {}}), kLocked);
-    EXPECT_EQ(store->compact(), kLocked);
+    EXPECT_EQ(store->AddEntry({"NEW.CORP", "User", {}}), kLocked);
+    EXPECT_EQ(store->Compact(), kLocked);
     EXPECT_EQ(journal(), before);
     EXPECT_EQ(value(*store, "ADMIN.CORP", "Account Balance"), "0");
-    EXPECT_EQ(store->find("NEW.CORP"), nullptr);
-    ASSERT_FALSE(store->warnings().empty());
-    EXPECT_NE(store->warnings().back().message.find("is locked by another program"),
+    EXPECT_EQ(store->Find("NEW.CORP"), nullptr);
+    ASSERT_FALSE(store->Warnings().empty());
+    EXPECT_NE(store->Warnings().back().message.find("is locked by another program"),
               std::string::npos)
-        << store->warnings().back().describe();
+        << store->Warnings().back().Describe();
 
     // A record still being written at the end: a reader neither waits for the lock nor takes
     // the record for torn; it reads it once it is whole.
@@ -292,24 +292,24 @@ TEST_F(StoreTest, AHeldLockEndsChangesWithLockedAndNeverHoldsUpReaders) {
     auto reader = open();
     ASSERT_TRUE(reader);
     lockWaits = 0;
-    platform::LockWaitHook previous = platform::setLockWaitHook(&countLockWait);
-    EXPECT_EQ(store->refresh(), kOk);
-    EXPECT_EQ(reader->refresh(), kOk);
-    platform::setLockWaitHook(previous);
+    platform::LockWaitHook previous = platform::SetLockWaitHook(&countLockWait);
+    EXPECT_EQ(store->Refresh(), kOk);
+    EXPECT_EQ(reader->Refresh(), kOk);
+    platform::SetLockWaitHook(previous);
     EXPECT_EQ(lockWaits.load(), 0);
     EXPECT_EQ(value(*store, "ADMIN.CORP", "Account Balance"), "5");
-    EXPECT_TRUE(reader->warnings().empty()) << reader->warnings().front().describe();
+    EXPECT_TRUE(reader->Warnings().empty()) << reader->Warnings().front().Describe();
     appendText(folder.path() / "journal.ldif", record.substr(record.size() / 2));
-    EXPECT_EQ(reader->refresh(), kOk);
+    EXPECT_EQ(reader->Refresh(), kOk);
     EXPECT_EQ(value(*reader, "ADMIN.CORP", "Account Balance"), "10");
-    EXPECT_TRUE(reader->warnings().empty()) << reader->warnings().front().describe();
+    EXPECT_TRUE(reader->Warnings().empty()) << reader->Warnings().front().Describe();
 
     held.reset();
-    EXPECT_EQ(store->modify("ADMIN.CORP", {{ChangeKind::AddValue, "Account Balance", "1"}}), kOk);
+    EXPECT_EQ(store->Modify("ADMIN.CORP", {{ChangeKind::AddValue, "Account Balance", "1"}}), kOk);
     EXPECT_EQ(value(*open(), "ADMIN.CORP", "Account Balance"), "11");
 }
 
-// sync() flushes the journal when this store appended to it since the last sync, and only then:
+// Sync() flushes the journal when this store appended to it since the last sync, and only then:
 // a journal that cannot be opened for writing (here a folder in its place) fails the flush, and
 // does not matter when there is nothing to flush.
 TEST_F(StoreTest, SyncFlushesOnlyWhatWasAppendedSinceTheLastSync) {
@@ -326,18 +326,18 @@ TEST_F(StoreTest, SyncFlushesOnlyWhatWasAppendedSinceTheLastSync) {
     std::filesystem::remove(file);  // the first change of a folder without a journal
     auto store = open();
     ASSERT_TRUE(store);
-    EXPECT_EQ(store->sync(), kOk);
-    ASSERT_EQ(store->modify("ADMIN.CORP", {{ChangeKind::AddValue, "Account Balance", "5"}}), kOk);
+    EXPECT_EQ(store->Sync(), kOk);
+    ASSERT_EQ(store->Modify("ADMIN.CORP", {{ChangeKind::AddValue, "Account Balance", "5"}}), kOk);
     EXPECT_EQ(journal().rfind("# tallydesk journal generation=0\n# record", 0), 0u) << journal();
     blockJournal();
-    EXPECT_EQ(store->sync(), kIoError);
-    ASSERT_FALSE(store->warnings().empty());
-    EXPECT_NE(store->warnings().back().describe().find("journal.ldif"), std::string::npos)
-        << store->warnings().back().describe();
+    EXPECT_EQ(store->Sync(), kIoError);
+    ASSERT_FALSE(store->Warnings().empty());
+    EXPECT_NE(store->Warnings().back().Describe().find("journal.ldif"), std::string::npos)
+        << store->Warnings().back().Describe();
     unblockJournal();
-    EXPECT_EQ(store->sync(), kOk);
+    EXPECT_EQ(store->Sync(), kOk);
     blockJournal();
-    EXPECT_EQ(store->sync(), kOk);  // nothing appended since: nothing to flush
+    EXPECT_EQ(store->Sync(), kOk);  // nothing appended since: nothing to flush
     unblockJournal();
     EXPECT_EQ(value(*open(), "ADMIN.CORP", "Account Balance"), "5");
 }
@@ -348,20 +348,20 @@ TEST_F(StoreTest, AddEntry) {
     Entry user{"NEWBIE.SALES.CORP", "User", {}};
     user.attributes["Full Name"] = {"New Person"};
     user.attributes["Account Balance"] = {"10"};
-    EXPECT_EQ(store->addEntry(user), kOk);
-    EXPECT_EQ(store->addEntry(user), kEntryExists);
-    EXPECT_EQ(store->addEntry({"X.NOWHERE.CORP", "User", {}}), kNoSuchEntry);
-    EXPECT_EQ(store->addEntry({"X.JSMITH.SALES.CORP", "User", {}}), kIllegalContainment);
-    EXPECT_EQ(store->addEntry({"X.SALES.CORP", "Spaceship", {}}), kNoSuchClass);
+    EXPECT_EQ(store->AddEntry(user), kOk);
+    EXPECT_EQ(store->AddEntry(user), kEntryExists);
+    EXPECT_EQ(store->AddEntry({"X.NOWHERE.CORP", "User", {}}), kNoSuchEntry);
+    EXPECT_EQ(store->AddEntry({"X.JSMITH.SALES.CORP", "User", {}}), kIllegalContainment);
+    EXPECT_EQ(store->AddEntry({"X.SALES.CORP", "Spaceship", {}}), kNoSuchClass);
     Entry bad{"Y.SALES.CORP", "User", {}};
     bad.attributes["Account Balance"] = {"1", "2"};
-    EXPECT_EQ(store->addEntry(bad), kSingleValued);
+    EXPECT_EQ(store->AddEntry(bad), kSingleValued);
     EXPECT_NE(journal().find("dn: cn=NEWBIE,ou=SALES,o=CORP\nchangetype: add\n"),
               std::string::npos);
 
     auto again = open();
     EXPECT_EQ(value(*again, "newbie.sales.corp", "Full Name"), "New Person");
-    EXPECT_EQ(again->children("SALES.CORP").size(), 3u);
+    EXPECT_EQ(again->Children("SALES.CORP").size(), 3u);
 }
 
 TEST_F(StoreTest, BadSnapshotsNameFileAndLine) {
@@ -394,15 +394,15 @@ TEST_F(StoreTest, BadSnapshotsNameFileAndLine) {
     for (const Case& c : cases) {
         testing::writeText(folder.path() / "directory.ldif", c.tree);
         Problem problem;
-        EXPECT_EQ(Store::open(folder.path(), &problem), nullptr) << c.tree;
-        EXPECT_EQ(problem.line, c.line) << problem.describe();
+        EXPECT_EQ(Store::Open(folder.path(), &problem), nullptr) << c.tree;
+        EXPECT_EQ(problem.line, c.line) << problem.Describe();
         EXPECT_EQ(problem.file.filename(), "directory.ldif");
-        EXPECT_NE(problem.message.find(c.words), std::string::npos) << problem.describe();
+        EXPECT_NE(problem.message.find(c.words), std::string::npos) << problem.Describe();
     }
     std::filesystem::remove(folder.path() / "schema.ldif");
     Problem problem;
-    EXPECT_EQ(Store::open(folder.path(), &problem), nullptr);
-    EXPECT_NE(problem.describe().find("schema.ldif"), std::string::npos);
+    EXPECT_EQ(Store::Open(folder.path(), &problem), nullptr);
+    EXPECT_NE(problem.Describe().find("schema.ldif"), std::string::npos);
 }
 
 }  // namespace

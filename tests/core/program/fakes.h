@@ -29,19 +29,19 @@ class FakeProfiles final : public ProfileStore {
         files[file][key] = value;
     }
 
-    std::string readString(const std::string& file, const char* section, const char* key,
+    std::string ReadString(const std::string& file, const char* section, const char* key,
                            const char* fallback, std::size_t maxChars) override {
         readFiles.push_back(file);
         const std::string* value = find(file, section, key);
         return (value ? *value : std::string(fallback)).substr(0, maxChars);
     }
-    int readInt(const std::string& file, const char* section, const char* key,
+    int ReadInt(const std::string& file, const char* section, const char* key,
                 int fallback) override {
         readFiles.push_back(file);
         const std::string* value = find(file, section, key);
         return value ? ParseDecimal(*value) : fallback;
     }
-    bool writeString(const std::string& file, const char* section, const char* key,
+    bool WriteString(const std::string& file, const char* section, const char* key,
                      const std::string& value) override {
         if (failWrites || std::string(section) != kPreferencesSection) {
             return false;
@@ -71,13 +71,13 @@ class FakePlatform final : public PlatformFacts {
     std::string dateOrder = "1";
     std::string temp = "C:\\TEMP\\";
 
-    std::string localeCurrencyDigits(std::size_t maxChars) override {
+    std::string LocaleCurrencyDigits(std::size_t maxChars) override {
         return currencyDigits.substr(0, maxChars);
     }
-    std::string localeShortDateOrder(std::size_t maxChars) override {
+    std::string LocaleShortDateOrder(std::size_t maxChars) override {
         return dateOrder.substr(0, maxChars);
     }
-    std::string tempPath(std::size_t maxChars) override { return temp.substr(0, maxChars); }
+    std::string TempPath(std::size_t maxChars) override { return temp.substr(0, maxChars); }
 };
 
 class FakeNetwork final : public NetworkServices {
@@ -89,7 +89,7 @@ class FakeNetwork final : public NetworkServices {
     std::string operatorName = "ADMIN.CORP";
     std::vector<std::string> lookedUp;
 
-    NetStatus findConnection(const std::string& server, NetConnectionHandle* connection) override {
+    NetStatus FindConnection(const std::string& server, NetConnectionHandle* connection) override {
         lookedUp.push_back(server);
         auto it = connections.find(server);
         if (it == connections.end()) {
@@ -98,11 +98,11 @@ class FakeNetwork final : public NetworkServices {
         *connection = it->second;
         return 0;
     }
-    NetStatus defaultConnection(NetConnectionHandle* connection) override {
+    NetStatus DefaultConnection(NetConnectionHandle* connection) override {
         *connection = defaultHandle;
         return 0;
     }
-    NetStatus serverName(NetConnectionHandle connection, std::string* name) override {
+    NetStatus ServerName(NetConnectionHandle connection, std::string* name) override {
         for (const auto& [server, handle] : connections) {
             if (handle == connection) {
                 *name = server;
@@ -111,7 +111,7 @@ class FakeNetwork final : public NetworkServices {
         }
         return NET_ERR_BAD_CONNECTION;
     }
-    NetStatus scanFileServers(NetConnectionHandle, std::int32_t* objectId,
+    NetStatus ScanFileServers(NetConnectionHandle, std::int32_t* objectId,
                               std::string* name) override {
         const std::size_t next = static_cast<std::size_t>(*objectId + 1);
         if (next >= knownServers.size()) {
@@ -121,7 +121,7 @@ class FakeNetwork final : public NetworkServices {
         *name = knownServers[next];
         return 0;
     }
-    DirStatus loginName(std::string* name) override {
+    DirStatus LoginName(std::string* name) override {
         *name = operatorName;
         return 0;
     }

@@ -13,7 +13,7 @@ class FakeNameContext final : public NameContextSetter {
   public:
     std::set<std::string> accepted{"[Root]", "SALES.CORP", "CORP"};
     std::vector<std::string> calls;
-    DirStatus setNameContext(const std::string& name) override {
+    DirStatus SetNameContext(const std::string& name) override {
         calls.push_back(name);
         return accepted.count(name) ? 0 : DIR_ERR_ILLEGAL_NAME;
     }

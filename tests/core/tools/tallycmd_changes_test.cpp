@@ -23,7 +23,7 @@ std::size_t LineCount(const std::string& text) {
 std::string Exported(const fs::path& store) {
     std::string ldif;
     store::Problem problem;
-    EXPECT_TRUE(store::exportLdif(store, ldif, &problem));
+    EXPECT_TRUE(store::ExportLdif(store, ldif, &problem));
     return ldif;
 }
 

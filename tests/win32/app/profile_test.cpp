@@ -17,17 +17,17 @@ namespace {
 class ScratchProfiles final : public ProfileStore {
   public:
     explicit ScratchProfiles(std::string local) : local_(std::move(local)) {}
-    std::string readString(const std::string& file, const char* section, const char* key,
+    std::string ReadString(const std::string& file, const char* section, const char* key,
                            const char* fallback, std::size_t maxChars) override {
-        return real_.readString(map(file), section, key, fallback, maxChars);
+        return real_.ReadString(map(file), section, key, fallback, maxChars);
     }
-    int readInt(const std::string& file, const char* section, const char* key,
+    int ReadInt(const std::string& file, const char* section, const char* key,
                 int fallback) override {
-        return real_.readInt(map(file), section, key, fallback);
+        return real_.ReadInt(map(file), section, key, fallback);
     }
-    bool writeString(const std::string& file, const char* section, const char* key,
+    bool WriteString(const std::string& file, const char* section, const char* key,
                      const std::string& value) override {
-        return real_.writeString(map(file), section, key, value);
+        return real_.WriteString(map(file), section, key, value);
     }
 
   private:
@@ -40,22 +40,22 @@ class ScratchProfiles final : public ProfileStore {
 
 class NoNetwork final : public NetworkServices {
   public:
-    NetStatus findConnection(const std::string& server, NetConnectionHandle* c) override {
+    NetStatus FindConnection(const std::string& server, NetConnectionHandle* c) override {
         *c = 7;
         return server == "ACCT1" ? 0 : NET_ERR_NO_CONNECTION;
     }
-    NetStatus defaultConnection(NetConnectionHandle* c) override {
+    NetStatus DefaultConnection(NetConnectionHandle* c) override {
         *c = 7;
         return 0;
     }
-    NetStatus serverName(NetConnectionHandle, std::string* name) override {
+    NetStatus ServerName(NetConnectionHandle, std::string* name) override {
         *name = "ACCT1";
         return 0;
     }
-    NetStatus scanFileServers(NetConnectionHandle, std::int32_t*, std::string*) override {
+    NetStatus ScanFileServers(NetConnectionHandle, std::int32_t*, std::string*) override {
         return NET_ERR_NO_MORE_OBJECTS;
     }
-    DirStatus loginName(std::string* name) override {
+    DirStatus LoginName(std::string* name) override {
         *name = "ADMIN.CORP";
         return 0;
     }
@@ -83,15 +83,15 @@ class PrivateProfileRoundTrip : public ::testing::Test {
 
 TEST_F(PrivateProfileRoundTrip, ReadsKeepTheirLimitsAndSignedIntegers) {
     PrivateProfiles profiles;
-    EXPECT_EQ(profiles.readString(path, "Preferences", "LogServer", "dflt", 47), "dflt");
-    EXPECT_EQ(profiles.readInt(path, "Preferences", "DblClickUser", 5), 5);
-    ASSERT_TRUE(profiles.writeString(path, "Preferences", "ChargeReason", std::string(40, 'R')));
-    ASSERT_TRUE(profiles.writeString(path, "Preferences", "DblClickUser", "-1"));
-    ASSERT_TRUE(profiles.writeString(path, "Preferences", "SchemaKeyword", ""));
-    EXPECT_EQ(profiles.readString(path, "Preferences", "ChargeReason", "", 30),
+    EXPECT_EQ(profiles.ReadString(path, "Preferences", "LogServer", "dflt", 47), "dflt");
+    EXPECT_EQ(profiles.ReadInt(path, "Preferences", "DblClickUser", 5), 5);
+    ASSERT_TRUE(profiles.WriteString(path, "Preferences", "ChargeReason", std::string(40, 'R')));
+    ASSERT_TRUE(profiles.WriteString(path, "Preferences", "DblClickUser", "-1"));
+    ASSERT_TRUE(profiles.WriteString(path, "Preferences", "SchemaKeyword", ""));
+    EXPECT_EQ(profiles.ReadString(path, "Preferences", "ChargeReason", "", 30),
               std::string(30, 'R'));
-    EXPECT_EQ(profiles.readInt(path, "Preferences", "DblClickUser", 0), -1);
-    EXPECT_EQ(profiles.readString(path, "Preferences", "SchemaKeyword", "X", 16), "")
+    EXPECT_EQ(profiles.ReadInt(path, "Preferences", "DblClickUser", 0), -1);
+    EXPECT_EQ(profiles.ReadString(path, "Preferences", "SchemaKeyword", "X", 16), "")
         << "a key present with no text is not missing";
 }
 
@@ -132,11 +132,11 @@ TEST_F(PrivateProfileRoundTrip, SaveThenLoadGivesTheSavedPreferences) {
 
 TEST(PlatformFacts, LocaleAndTempPathAreUsable) {
     WindowsPlatformFacts platform;
-    const std::string digits = platform.localeCurrencyDigits(kLocaleItemChars);
+    const std::string digits = platform.LocaleCurrencyDigits(kLocaleItemChars);
     ASSERT_FALSE(digits.empty());
     EXPECT_GE(ParseDecimal(digits), 0);
-    EXPECT_FALSE(platform.localeShortDateOrder(kLocaleItemChars).empty());
-    const std::string temp = platform.tempPath(kPathChars);
+    EXPECT_FALSE(platform.LocaleShortDateOrder(kLocaleItemChars).empty());
+    const std::string temp = platform.TempPath(kPathChars);
     ASSERT_FALSE(temp.empty());
     EXPECT_EQ(temp.back(), '\\');
 }

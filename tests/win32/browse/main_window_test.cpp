@@ -252,18 +252,18 @@ TEST_F(MainWindowTest, RightClickSelectsTheEntryUnderThePointerOrEveryEntryBelow
 
 TEST_F(MainWindowTest, PopupMenuOffersTheFiveCommandsInOrder) {
     const UniqueMenu menu = MainListPopupMenu();
-    ASSERT_NE(menu.get(), nullptr);
+    ASSERT_NE(menu.Get(), nullptr);
     const std::vector<std::pair<int, std::string>> expected = {
         {CMD_DEPOSIT, "Deposit"},
         {CMD_SET_BALANCE, "Set Balance"},
         {CMD_CHARGE, "Charge"},
         {CMD_SET_CREDIT_LIMIT, "Set Credit Limit"},
         {CMD_PRINT_HISTORY, "Print History"}};
-    ASSERT_EQ(GetMenuItemCount(menu.get()), static_cast<int>(expected.size()));
-    for (int i = 0; i < GetMenuItemCount(menu.get()); ++i) {
+    ASSERT_EQ(GetMenuItemCount(menu.Get()), static_cast<int>(expected.size()));
+    for (int i = 0; i < GetMenuItemCount(menu.Get()); ++i) {
         char text[64] = {};
-        GetMenuStringA(menu.get(), static_cast<UINT>(i), text, sizeof text, MF_BYPOSITION);
-        EXPECT_EQ(static_cast<int>(GetMenuItemID(menu.get(), i)), expected[i].first);
+        GetMenuStringA(menu.Get(), static_cast<UINT>(i), text, sizeof text, MF_BYPOSITION);
+        EXPECT_EQ(static_cast<int>(GetMenuItemID(menu.Get(), i)), expected[i].first);
         EXPECT_EQ(text, expected[i].second);
     }
 }

@@ -36,13 +36,12 @@ bool PrintHistory::IsMember(std::string_view firstField) {
     if (!group_ || !isMember_ || firstField.empty()) {
         return false;
     }
-    const auto known = answers_.find(firstField);
-    if (known != answers_.end()) {
-        return known->second;
+    const std::uint32_t known = answers_.Find(firstField);
+    if (known != NameIndex::kMissing) {
+        return known != 0;
     }
-    std::string name(firstField);
-    const bool member = isMember_(name);
-    answers_.emplace(std::move(name), member);
+    const bool member = isMember_(std::string(firstField));
+    answers_.Insert(firstField, member ? 1 : 0);
     return member;
 }
 

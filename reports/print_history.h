@@ -12,9 +12,9 @@
 #include <functional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 
 #include "reports/log_records.h"
+#include "reports/name_index.h"
 
 namespace tally::reports {
 
@@ -55,14 +55,7 @@ class PrintHistory {
     bool group_ = false;
     AmountMode mode_;
     MembershipTest isMember_;
-    // Heterogeneous lookup, so that a name read from a line is looked up without a copy.
-    struct NameHash {
-        using is_transparent = void;
-        std::size_t operator()(std::string_view name) const {
-            return std::hash<std::string_view>{}(name);
-        }
-    };
-    std::unordered_map<std::string, bool, NameHash, std::equal_to<>> answers_;
+    NameIndex answers_{NameIndex::Case::Exact};  // a name met in the log -> 1 member, 0 not
     DelimitedFields fields_;
     std::int64_t totalPages_ = 0;
     Cost totalCost_;

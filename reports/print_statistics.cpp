@@ -14,11 +14,6 @@ constexpr std::size_t kIntegerCostWidth = 6;
 constexpr std::size_t kDecimalCostWidth = 8;
 constexpr std::size_t kPagesWidth = 6;
 
-void Fold(std::string_view text, std::string& out) {
-    out.resize(text.size());
-    std::transform(text.begin(), text.end(), out.begin(), FoldCase);
-}
-
 // Case ignored as the rows are compared (A-Z as a-z), other bytes by their unsigned values.
 bool NameBefore(const std::string& a, const std::string& b) {
     const std::size_t n = std::min(a.size(), b.size());
@@ -43,19 +38,18 @@ PrintStatistics::PrintStatistics(StatisticsCategory category, std::string title,
       longestName_(std::strlen(category.name)) {}
 
 PrintStatistics::Row* PrintStatistics::FindRow(std::string_view key) {
-    Fold(key, foldedKey_);
-    const auto found = index_.find(foldedKey_);
-    return found == index_.end() ? nullptr : &rows_[found->second];
+    const std::uint32_t row = index_.Find(key);
+    return row == NameIndex::kMissing ? nullptr : &rows_[row];
 }
 
 PrintStatistics::Row& PrintStatistics::AddRow(std::string_view key) {
-    Fold(key, foldedKey_);
-    const auto [at, added] = index_.emplace(foldedKey_, rows_.size());
-    if (added) {
+    const auto next = static_cast<std::uint32_t>(rows_.size());
+    const std::uint32_t row = index_.Insert(key, next);
+    if (row == next) {
         rows_.push_back(Row{std::string(key), 0, {}});
         longestName_ = std::max(longestName_, key.size());
     }
-    return rows_[at->second];
+    return rows_[row];
 }
 
 void PrintStatistics::AddMember(const std::string& fullName) {

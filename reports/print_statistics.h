@@ -10,10 +10,10 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "reports/log_records.h"
+#include "reports/name_index.h"
 
 namespace tally::reports {
 
@@ -74,9 +74,8 @@ class PrintStatistics {
     bool groupMode_ = false;
     AmountMode mode_;
     std::vector<Row> rows_;
-    std::unordered_map<std::string, std::size_t> index_;  // case-folded name -> row
-    std::string foldedKey_;
-    std::size_t longestName_ = 0;  // L
+    NameIndex index_{NameIndex::Case::Ignored};  // name, case ignored -> its row in rows_
+    std::size_t longestName_ = 0;                // L
     bool dateSeen_ = false;
     std::string firstDate_;
     std::string lastDate_;

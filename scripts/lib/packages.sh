@@ -24,6 +24,7 @@ TALLY_PACKAGES=(
     clang-format-16
     slapd
     ldap-utils
+    libldap-dev
     python3
 )
 

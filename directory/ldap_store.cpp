@@ -35,6 +35,7 @@ store::Status StatusOf(const LdapOutcome& outcome) {
             return store::kIllegalName;
         case kLdapInvalidCredentials:
         case kLdapInsufficientAccess:
+        case kLdapUnwillingToPerform:  // a consumer that takes no changes, for one
             return store::kNoAccess;
         case kLdapObjectClassViolation:
         case kLdapNotAllowedOnRdn:

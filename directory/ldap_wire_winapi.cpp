@@ -1,9 +1,11 @@
 // The LDAP operations over the system's LDAP library, wldap32 (ANSI entry points).
 #include <windows.h>
 
-// After <windows.h>, which they need.
-#include <winber.h>
+// After <windows.h>, which they need; winber.h after winldap.h, which defines BerElement.
 #include <winldap.h>
+// clang-format off
+#include <winber.h>
+// clang-format on
 
 #include <cstring>
 #include <memory>
@@ -63,7 +65,7 @@ char* Text(const std::string& text) {
 
 std::string ServerWords(LDAP* ld) {
     char* text = nullptr;
-    if (ld == nullptr || ldap_get_optionA(ld, LDAP_OPT_SERVER_ERROR, &text) != LDAP_SUCCESS ||
+    if (ld == nullptr || ldap_get_option(ld, LDAP_OPT_SERVER_ERROR, &text) != LDAP_SUCCESS ||
         text == nullptr) {
         return {};
     }
@@ -305,10 +307,10 @@ std::unique_ptr<LdapWire> ConnectLdap(const LdapEndpoint& endpoint, LdapOutcome*
         return nullptr;
     }
     ULONG version = LDAP_VERSION3;
-    ldap_set_optionA(ld.get(), LDAP_OPT_PROTOCOL_VERSION, &version);
-    ldap_set_optionA(ld.get(), LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
+    ldap_set_option(ld.get(), LDAP_OPT_PROTOCOL_VERSION, &version);
+    ldap_set_option(ld.get(), LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
     ULONG limit = static_cast<ULONG>(endpoint.timeoutSeconds);
-    ldap_set_optionA(ld.get(), LDAP_OPT_TIMELIMIT, &limit);
+    ldap_set_option(ld.get(), LDAP_OPT_TIMELIMIT, &limit);
     l_timeval connectLimit{static_cast<LONG>(endpoint.timeoutSeconds), 0};
     ULONG code = ldap_connect(ld.get(), &connectLimit);
     if (code != LDAP_SUCCESS) {

@@ -4,6 +4,7 @@
 // scripts/lib/scratch_slapd.py (ctest's directory_client_ldap); skipped without it.
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <fstream>
 #include <thread>
 
@@ -317,6 +318,65 @@ TEST_F(LdapBackendTest, ALargeContextListsAsTheEmbeddedStoreListsIt) {
     EXPECT_GT(listings[0].calls, 1);
     EXPECT_EQ(listings[1].names, listings[0].names);
     EXPECT_EQ(listings[1].calls, listings[0].calls);
+}
+
+// A change made through the client on the provider is read back through the client from the
+// consumer that replicates it; the consumer itself refuses changes, with the server's words.
+TEST_F(LdapBackendTest, ChangesMadeOnTheProviderAreReadOnTheConsumer) {
+    const std::string consumerUrl = LdapServer::Env("TALLY_LDAP_CONSUMER_URL");
+    if (consumerUrl.empty()) {
+        GTEST_SKIP() << "no consumer (scratch_slapd.py --consumer)";
+    }
+    const std::string base = server.LoadTree(
+        name,
+        "dn: o=CORP\nobjectClass: organization\no: CORP\n\n"
+        "dn: cn=JSMITH,o=CORP\nobjectClass: tallyUser\ncn: JSMITH\naccountBalance: 10\n");
+    LdapServer consumer = server;
+    consumer.url = consumerUrl;
+    const struct {
+        const LdapServer& at;
+        std::int32_t amount;
+        DirStatus status;
+        std::int32_t providerBalance;
+    } steps[] = {
+        {server, 32, DIR_OK, 42},
+        {consumer, 1000, DIR_ERR_NO_ACCESS, 42},
+        {server, -2, DIR_OK, 40},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.at.url);
+        ASSERT_TRUE(DirClientLoadConfig(
+            WriteIni(step.at.StoreSection(base, server.operatorDn), "CORP").c_str()));
+        ASSERT_EQ(DirIsLoggedIn(), 1) << DirClientLastProblem();
+        std::int32_t balance = 0;
+        EXPECT_EQ(
+            adjustBalance(DirCreateContext(), "JSMITH", "Account Balance", step.amount, &balance),
+            step.status)
+            << DirClientLastProblem();
+        DirClientReset();
+        // The consumer has it within a few seconds (refreshAndPersist); a new tree's base may
+        // not be there yet at the first look.
+        const std::string consumerIni =
+            WriteIni(consumer.StoreSection(base, server.readerDn), "CORP");
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+        DirStatus read = DIR_OK;
+        do {
+            DirClientReset();
+            balance = 0;
+            read = DIR_ERR_STORE;
+            if (DirClientLoadConfig(consumerIni.c_str()) && DirIsLoggedIn() == 1) {
+                read =
+                    readAccountAttribute(DirCreateContext(), "JSMITH", "Account Balance", &balance);
+            }
+            if (read == DIR_OK && balance == step.providerBalance) {
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        } while (std::chrono::steady_clock::now() < deadline);
+        EXPECT_EQ(read, DIR_OK) << DirClientLastProblem();
+        EXPECT_EQ(balance, step.providerBalance);
+        DirClientReset();
+    }
 }
 
 }  // namespace

@@ -56,9 +56,24 @@ std::string ServerWords(LDAP* ld) {
     return std::string(text);
 }
 
+// libldap's own codes for a lost or refused connection are negative; the rest of the client
+// knows them by the numbers wldap32 gives them (ldap_wire.h).
+int CommonCode(int code) {
+    switch (code) {
+        case LDAP_SERVER_DOWN:
+            return kLdapServerDown;
+        case LDAP_CONNECT_ERROR:
+            return kLdapConnectError;
+        case LDAP_TIMEOUT:
+            return kLdapTimeout;
+        default:
+            return code;
+    }
+}
+
 LdapOutcome Outcome(LDAP* ld, int code, const char* serverText = nullptr) {
     LdapOutcome outcome;
-    outcome.code = code;
+    outcome.code = CommonCode(code);
     if (code != LDAP_SUCCESS) {
         outcome.message = ldap_err2string(code);
         std::string words = serverText != nullptr ? std::string(serverText) : ServerWords(ld);

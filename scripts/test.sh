@@ -43,7 +43,7 @@ wanted() {
 }
 
 root=${TALLY_TEST_BUILD_ROOT:-$repo/build/test}
-mixed_writer_tests='^(dirstore_concurrency_test|accounting_log_concurrency_test)$'
+mixed_writer_tests='^(dirstore_concurrency_test|accounting_log_concurrency_test|accounting_ldap_concurrency)$'
 fuzz_seconds=${TALLY_FUZZ_SECONDS:-5}
 jobs=2
 started=$(date +%s)

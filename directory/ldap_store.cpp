@@ -107,9 +107,13 @@ bool LdapStore::Connect(store::Problem* problem) const {
     if (!wire) {
         lastProblem_ = url + ": the directory server cannot be reached: " + failure.message;
     } else if (LdapOutcome bound = wire->Bind(settings_.bindDn, settings_.password); !bound.Ok()) {
-        lastProblem_ = url + ": the directory server refused the login as " +
-                       (settings_.bindDn.empty() ? std::string("anonymous") : settings_.bindDn) +
-                       ": " + bound.message;
+        // wldap32 connects at the bind: a server that is not there is found only now.
+        lastProblem_ =
+            bound.ConnectionLost()
+                ? url + ": the directory server cannot be reached: " + bound.message
+                : url + ": the directory server refused the login as " +
+                      (settings_.bindDn.empty() ? std::string("anonymous") : settings_.bindDn) +
+                      ": " + bound.message;
         wire.reset();
     }
     if (!wire) {

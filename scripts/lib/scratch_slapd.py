@@ -15,6 +15,7 @@ environment and serves until it is sent SIGTERM or SIGINT.
     TALLY_LDAP_OPERATOR_DN    a login that may change the account attributes (group operators)
     TALLY_LDAP_READER_DN      a login that may only read
     TALLY_LDAP_PASSWORD_FILE  a file (mode 600) holding the password of all three logins
+    TALLY_LDAP_WRONG_PASSWORD_FILE  the same with another password
     TALLY_LDAP_SLAPD_PID      the provider's pid (a test may stop it to see the server go away)
 
 The password is made up here, handed on only in that file and never put on a command line:
@@ -268,6 +269,12 @@ def main():
         descriptor = os.open(password_file, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)
         with os.fdopen(descriptor, "w") as out:
             out.write(password + "\n")
+        # A password file as it should be but with another password, for the tests of a
+        # refused login (made here, since a Windows program under Wine cannot make a file 0600).
+        descriptor = os.open(os.path.join(scratch, "password.wrong"),
+                             os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)
+        with os.fdopen(descriptor, "w") as out:
+            out.write("not-" + password + "\n")
         # ldap tools read the whole file as the password: keep one without the line end.
         tool_password = os.path.join(scratch, "password.tools")
         descriptor = os.open(tool_password, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)
@@ -293,6 +300,7 @@ def main():
             "TALLY_LDAP_OPERATOR_DN": f"cn=operator,{SUFFIX}",
             "TALLY_LDAP_READER_DN": f"cn=reader,{SUFFIX}",
             "TALLY_LDAP_PASSWORD_FILE": password_file,
+            "TALLY_LDAP_WRONG_PASSWORD_FILE": os.path.join(scratch, "password.wrong"),
             "TALLY_LDAP_SLAPD_PID": str(provider.process.pid),
         })
         if options.consumer:

@@ -33,9 +33,16 @@ struct LdapServer {
         return value != nullptr ? value : "";
     }
     static LdapServer FromEnvironment() {
-        return {Env("TALLY_LDAP_URL"),       Env("TALLY_LDAP_SUFFIX"),
-                Env("TALLY_LDAP_ADMIN_DN"),  Env("TALLY_LDAP_OPERATOR_DN"),
-                Env("TALLY_LDAP_READER_DN"), Env("TALLY_LDAP_PASSWORD_FILE")};
+        LdapServer server{Env("TALLY_LDAP_URL"),       Env("TALLY_LDAP_SUFFIX"),
+                          Env("TALLY_LDAP_ADMIN_DN"),  Env("TALLY_LDAP_OPERATOR_DN"),
+                          Env("TALLY_LDAP_READER_DN"), Env("TALLY_LDAP_PASSWORD_FILE")};
+#ifdef _WIN32
+        // Under Wine the Unix tree is drive Z:.
+        if (!server.passwordFile.empty() && server.passwordFile.front() == '/') {
+            server.passwordFile = "Z:" + server.passwordFile;
+        }
+#endif
+        return server;
     }
     bool Available() const { return !url.empty(); }
 

@@ -2,7 +2,7 @@
 """A private OpenLDAP slapd on the loopback with TallyDesk's schema, for the tests, the benchmark
 and `scripts/run.sh --ldap`; optionally a second one that replicates it (syncrepl).
 
-    scratch_slapd.py [--ldif FILE] [--consumer] [--keep DIR] [--wait] -- COMMAND [ARG...]
+    scratch_slapd.py [--ldif FILE] [--consumer] [--stats] [--keep DIR] [--wait] -- COMMAND...
 
 Starts the server(s) in a fresh folder, runs COMMAND with the environment below, stops the
 server(s) by their pid and exits with COMMAND's status. With --wait and no COMMAND it prints the
@@ -17,6 +17,8 @@ environment and serves until it is sent SIGTERM or SIGINT.
     TALLY_LDAP_PASSWORD_FILE  a file (mode 600) holding the password of all three logins
     TALLY_LDAP_WRONG_PASSWORD_FILE  the same with another password
     TALLY_LDAP_SLAPD_PID      the provider's pid (a test may stop it to see the server go away)
+    TALLY_LDAP_LOG            the provider's log (with --stats: one line per operation and
+                              per attribute changed, "MOD attr=accountBalance")
 
 The password is made up here, handed on only in that file and never put on a command line:
 ldapadd and ldapsearch read it with -y.
@@ -208,11 +210,13 @@ class Server:
         run([find_program("slapadd"), "-q", "-F", self.config, "-b", SUFFIX, "-l", ldif_path],
             f"slapadd of {ldif_path}")
 
-    def start(self, password_file):
+    def start(self, password_file, stats=False):
         log = open(os.path.join(self.folder, "slapd.log"), "w")
-        # -d 0 keeps slapd in the foreground, so the pid held is the server's own.
+        # -d keeps slapd in the foreground, so the pid held is the server's own; "stats" logs
+        # every operation to it.
         self.process = subprocess.Popen(
-            [find_program("slapd"), "-d", "0", "-F", self.config, "-h", self.url],
+            [find_program("slapd"), "-d", "stats" if stats else "0", "-F", self.config, "-h",
+             self.url],
             stdout=log, stderr=subprocess.STDOUT)
         for _ in range(200):
             if self.process.poll() is not None:
@@ -243,6 +247,8 @@ def main():
     parser.add_argument("--ldif", help="a tree to load below the suffix (its top is [Root])")
     parser.add_argument("--consumer", action="store_true",
                         help="also start a consumer that replicates the server")
+    parser.add_argument("--stats", action="store_true",
+                        help="log every operation of the provider (TALLY_LDAP_LOG)")
     parser.add_argument("--keep", help="use this folder and keep it (for a look at slapd.log)")
     parser.add_argument("--wait", action="store_true", help="serve until stopped")
     parser.add_argument("command", nargs=argparse.REMAINDER)
@@ -290,7 +296,7 @@ def main():
 
         provider = Server(scratch, "provider", password, provider=options.consumer)
         provider.load(tree)
-        provider.start(tool_password)
+        provider.start(tool_password, stats=options.stats)
         servers.append(provider)
         env = dict(os.environ)
         env.update({
@@ -302,6 +308,7 @@ def main():
             "TALLY_LDAP_PASSWORD_FILE": password_file,
             "TALLY_LDAP_WRONG_PASSWORD_FILE": os.path.join(scratch, "password.wrong"),
             "TALLY_LDAP_SLAPD_PID": str(provider.process.pid),
+            "TALLY_LDAP_LOG": os.path.join(provider.folder, "slapd.log"),
         })
         if options.consumer:
             consumer = Server(scratch, "consumer", password, consumer_of=provider.url)

@@ -493,6 +493,9 @@ class Driver:
             words.append("--no-notify")
         self.call(*words)
 
+    def set_text(self, window, control_id, text):
+        return self.call("set-text", window, control_id, text)
+
     def click(self, window, control_id):
         self.call("click", window, control_id)
 

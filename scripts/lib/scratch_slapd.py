@@ -2,7 +2,7 @@
 """A private OpenLDAP slapd on the loopback with TallyDesk's schema, for the tests, the benchmark
 and `scripts/run.sh --ldap`; optionally a second one that replicates it (syncrepl).
 
-    scratch_slapd.py [--ldif FILE] [--consumer] [--stats] [--keep DIR] [--wait] -- COMMAND...
+    scratch_slapd.py [--ldif FILE] [--consumer] [--tls] [--stats] [--keep DIR] [--wait] -- COMMAND
 
 Starts the server(s) in a fresh folder, runs COMMAND with the environment below, stops the
 server(s) by their pid and exits with COMMAND's status. With --wait and no COMMAND it prints the
@@ -10,6 +10,9 @@ environment and serves until it is sent SIGTERM or SIGINT.
 
     TALLY_LDAP_URL            ldap://127.0.0.1:PORT of the server (the provider)
     TALLY_LDAP_CONSUMER_URL   the consumer's URL (with --consumer)
+    TALLY_LDAP_TLS_URL        ldaps://127.0.0.1:PORT of the provider (with --tls; StartTLS works
+                              on TALLY_LDAP_URL too), its certificate made for 127.0.0.1
+    TALLY_LDAP_CA_FILE        the certificate of the CA that signed it (with --tls)
     TALLY_LDAP_SUFFIX         the database's suffix; the tree of --ldif is loaded below it
     TALLY_LDAP_ADMIN_DN       the database's root DN
     TALLY_LDAP_OPERATOR_DN    a login that may change the account attributes (group operators)
@@ -88,7 +91,27 @@ def module_folder():
     return None
 
 
-def config_ldif(folder, admin_dn, password, provider, consumer_of):
+def make_certificates(folder):
+    """A CA and a server certificate for 127.0.0.1 signed by it; (ca, certificate, key)."""
+    ca_key, ca = os.path.join(folder, "ca.key"), os.path.join(folder, "ca.pem")
+    key, request = os.path.join(folder, "server.key"), os.path.join(folder, "server.csr")
+    certificate, extensions = os.path.join(folder, "server.pem"), os.path.join(folder, "san.cnf")
+    openssl = find_program("openssl")
+    if openssl is None:
+        raise Failure("--tls needs openssl")
+    run([openssl, "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", ca_key, "-out", ca,
+         "-days", "2", "-subj", "/CN=TallyDesk scratch CA"], "making the CA")
+    run([openssl, "req", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", request,
+         "-subj", "/CN=127.0.0.1"], "making the server's key")
+    with open(extensions, "w") as out:
+        out.write("subjectAltName=IP:127.0.0.1,DNS:localhost\n")
+    run([openssl, "x509", "-req", "-in", request, "-CA", ca, "-CAkey", ca_key,
+         "-CAcreateserial", "-out", certificate, "-days", "2", "-extfile", extensions],
+        "signing the server's certificate")
+    return ca, certificate, key
+
+
+def config_ldif(folder, admin_dn, password, provider, consumer_of, tls=None):
     modules = ["back_mdb"] + (["syncprov"] if provider else [])
     module_folder_path = module_folder()
     module_text = ""
@@ -96,12 +119,16 @@ def config_ldif(folder, admin_dn, password, provider, consumer_of):
         module_text = ("dn: cn=module{0},cn=config\nobjectClass: olcModuleList\ncn: module{0}\n"
                        f"olcModulePath: {module_folder_path}\n" +
                        "".join(f"olcModuleLoad: {m}\n" for m in modules) + "\n")
+    tls_text = ""
+    if tls:
+        tls_text = (f"olcTLSCACertificateFile: {tls[0]}\nolcTLSCertificateFile: {tls[1]}\n"
+                    f"olcTLSCertificateKeyFile: {tls[2]}\n")
     text = f"""dn: cn=config
 objectClass: olcGlobal
 cn: config
 olcPidFile: {folder}/slapd.pid
 olcArgsFile: {folder}/slapd.args
-
+{tls_text}
 {module_text}dn: cn=schema,cn=config
 objectClass: olcSchemaConfig
 cn: schema
@@ -192,18 +219,20 @@ def below_suffix(ldif_text):
 
 
 class Server:
-    def __init__(self, scratch, name, password, provider=False, consumer_of=None):
+    def __init__(self, scratch, name, password, provider=False, consumer_of=None, tls=False):
         self.folder = os.path.join(scratch, name)
         self.config = os.path.join(self.folder, "slapd.d")
         os.makedirs(self.config)
         os.makedirs(os.path.join(self.folder, "db"))
+        self.tls = make_certificates(self.folder) if tls else None
         config = os.path.join(self.folder, "config.ldif")
         with open(config, "w") as out:
             out.write(config_ldif(self.folder, f"cn=admin,{SUFFIX}", password, provider,
-                                  consumer_of))
+                                  consumer_of, self.tls))
         run([find_program("slapadd"), "-n0", "-F", self.config, "-l", config],
             f"slapadd of {name}'s configuration")
         self.url = f"ldap://127.0.0.1:{free_port()}"
+        self.tls_url = f"ldaps://127.0.0.1:{free_port()}" if tls else None
         self.process = None
 
     def load(self, ldif_path):
@@ -216,7 +245,7 @@ class Server:
         # every operation to it.
         self.process = subprocess.Popen(
             [find_program("slapd"), "-d", "stats" if stats else "0", "-F", self.config, "-h",
-             self.url],
+             " ".join(u for u in (self.url, self.tls_url) if u)],
             stdout=log, stderr=subprocess.STDOUT)
         for _ in range(200):
             if self.process.poll() is not None:
@@ -247,6 +276,8 @@ def main():
     parser.add_argument("--ldif", help="a tree to load below the suffix (its top is [Root])")
     parser.add_argument("--consumer", action="store_true",
                         help="also start a consumer that replicates the server")
+    parser.add_argument("--tls", action="store_true",
+                        help="also serve ldaps:// and StartTLS with a certificate made here")
     parser.add_argument("--stats", action="store_true",
                         help="log every operation of the provider (TALLY_LDAP_LOG)")
     parser.add_argument("--keep", help="use this folder and keep it (for a look at slapd.log)")
@@ -294,7 +325,8 @@ def main():
                 with open(options.ldif, encoding="utf-8") as source:
                     out.write("\n" + below_suffix(source.read()))
 
-        provider = Server(scratch, "provider", password, provider=options.consumer)
+        provider = Server(scratch, "provider", password, provider=options.consumer,
+                          tls=options.tls)
         provider.load(tree)
         provider.start(tool_password, stats=options.stats)
         servers.append(provider)
@@ -310,6 +342,9 @@ def main():
             "TALLY_LDAP_SLAPD_PID": str(provider.process.pid),
             "TALLY_LDAP_LOG": os.path.join(provider.folder, "slapd.log"),
         })
+        if provider.tls:
+            env["TALLY_LDAP_TLS_URL"] = provider.tls_url
+            env["TALLY_LDAP_CA_FILE"] = provider.tls[0]
         if options.consumer:
             consumer = Server(scratch, "consumer", password, consumer_of=provider.url)
             consumer.start(tool_password)

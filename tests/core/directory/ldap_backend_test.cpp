@@ -322,6 +322,54 @@ TEST_F(LdapBackendTest, ALargeContextListsAsTheEmbeddedStoreListsIt) {
     EXPECT_EQ(listings[1].calls, listings[0].calls);
 }
 
+// ldaps:// and StartTLS, with the server's certificate checked against the CACertFile named;
+// without it (the system's CAs do not know the scratch CA) the connection is refused. Natively
+// only: wldap32 trusts the system's certificate store and has no CACertFile.
+TEST_F(LdapBackendTest, TlsConnectionsCheckTheServersCertificate) {
+#ifdef _WIN32
+    GTEST_SKIP() << "wldap32 takes its CAs from the system's store";
+#endif
+    const std::string tlsUrl = LdapServer::Env("TALLY_LDAP_TLS_URL");
+    const std::string ca = LdapServer::Env("TALLY_LDAP_CA_FILE");
+    if (tlsUrl.empty()) {
+        GTEST_SKIP() << "no TLS (scratch_slapd.py --tls)";
+    }
+    const std::string base = server.LoadTree(
+        name,
+        "dn: o=CORP\nobjectClass: organization\no: CORP\n\n"
+        "dn: cn=JSMITH,o=CORP\nobjectClass: tallyUser\ncn: JSMITH\naccountBalance: 10\n");
+    LdapServer overTls = server;
+    overTls.url = tlsUrl;
+    const struct {
+        std::string store;
+        const char* problem;
+    } cases[] = {
+        {overTls.StoreSection(base, server.readerDn, "CACertFile=" + ca + "\n"), nullptr},
+        {server.StoreSection(base, server.readerDn, "StartTLS=yes\nCACertFile=" + ca + "\n"),
+         nullptr},
+        {overTls.StoreSection(base, server.readerDn), "the directory server cannot be reached"},
+        {server.StoreSection(base, server.readerDn, "StartTLS=yes\n"), "StartTLS failed"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.store);
+        ASSERT_TRUE(DirClientLoadConfig(WriteIni(c.store, "CORP").c_str()));
+        const std::int32_t loggedIn = DirIsLoggedIn();
+        const std::string problem = DirClientLastProblem();
+        if (c.problem == nullptr) {
+            ASSERT_EQ(loggedIn, 1) << problem;
+            std::int32_t balance = 0;
+            EXPECT_EQ(
+                readAccountAttribute(DirCreateContext(), "JSMITH", "Account Balance", &balance),
+                DIR_OK);
+            EXPECT_EQ(balance, 10);
+        } else {
+            EXPECT_EQ(loggedIn, 0);
+            EXPECT_NE(problem.find(c.problem), std::string::npos) << problem;
+        }
+        DirClientReset();
+    }
+}
+
 // A change made through the client on the provider is read back through the client from the
 // consumer that replicates it; the consumer itself refuses changes, with the server's words.
 TEST_F(LdapBackendTest, ChangesMadeOnTheProviderAreReadOnTheConsumer) {

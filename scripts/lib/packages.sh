@@ -25,6 +25,7 @@ TALLY_PACKAGES=(
     slapd
     ldap-utils
     libldap-dev
+    openssl
     python3
 )
 

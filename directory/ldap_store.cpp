@@ -493,7 +493,8 @@ store::Status LdapStore::Modify(std::string_view fullName,
         if (mods.empty()) {
             return store::kOk;
         }
-        bool counted = false;  // a counter change, which another writer's may have overtaken
+        bool counted = false;         // a counter change, which another writer's may have overtaken
+        bool startedCounter = false;  // the first value of a counter not held yet
         std::vector<LdapMod> request;
         for (const store::LdifMod& mod : mods) {
             const store::AttributeDef* definition = schema_.AttributeByLdapName(mod.attribute);
@@ -505,6 +506,7 @@ store::Status LdapStore::Modify(std::string_view fullName,
             }
             switch (mod.op) {
                 case store::ModOp::Add:
+                    startedCounter = startedCounter || definition->syntax == kCounter;
                     counted = counted || definition->syntax == kCounter;
                     request.push_back({LdapModOp::Add, mod.attribute, std::move(values)});
                     break;
@@ -535,8 +537,11 @@ store::Status LdapStore::Modify(std::string_view fullName,
             entries_[name].stale = true;
             return store::kOk;
         }
-        const bool overtaken =
-            outcome.code == kLdapNoSuchAttribute || outcome.code == kLdapTypeOrValueExists;
+        // Another writer changed the value read, or started the counter first (the server
+        // refuses a second value of a single-valued attribute as a constraint violation).
+        const bool overtaken = outcome.code == kLdapNoSuchAttribute ||
+                               outcome.code == kLdapTypeOrValueExists ||
+                               (startedCounter && outcome.code == kLdapConstraintViolation);
         if (counted && overtaken && attempt + 1 < settings_.changeAttempts) {
             if (!useIncrement_) {
                 PauseBeforeAttempt(attempt);

@@ -244,7 +244,9 @@ TEST_F(LdapBackendTest, CounterChangesFromManyConnectionsAreNeverLost) {
     const char* tree =
         "dn: o=CORP\nobjectClass: organization\no: CORP\n\n"
         "dn: cn=A,o=CORP\nobjectClass: tallyUser\ncn: A\naccountBalance: 0\n\n"
-        "dn: cn=B,o=CORP\nobjectClass: tallyUser\ncn: B\naccountBalance: 1000\n";
+        "dn: cn=B,o=CORP\nobjectClass: tallyUser\ncn: B\naccountBalance: 1000\n\n"
+        "dn: cn=C1,o=CORP\nobjectClass: tallyUser\ncn: C1\n\n"
+        "dn: cn=C2,o=CORP\nobjectClass: tallyUser\ncn: C2\n";
     const std::string base = server.LoadTree(name, tree);
     constexpr int kWriters = 4, kChanges = 60;
     for (const char* extra : {"", "Increment=no\n"}) {
@@ -261,6 +263,13 @@ TEST_F(LdapBackendTest, CounterChangesFromManyConnectionsAreNeverLost) {
                 if (!directory) {
                     ++failures;
                     return;
+                }
+                // First all at once to a counter that nobody holds yet: one starts it, the
+                // others must add to what it started.
+                const char* fresh = extra[0] == '\0' ? "C1.CORP" : "C2.CORP";
+                if (directory->Modify(fresh, {{store::ChangeKind::AddValue, "Account Balance",
+                                               std::to_string(w + 1)}}) != store::kOk) {
+                    ++failures;
                 }
                 for (int i = 0; i < kChanges; ++i) {
                     directory->Refresh();
@@ -283,6 +292,9 @@ TEST_F(LdapBackendTest, CounterChangesFromManyConnectionsAreNeverLost) {
         // Each writer gives A and B thirty changes each: half +3, half -1 => +30 per writer.
         EXPECT_EQ(reader->Find("A.CORP")->attributes.at("Account Balance").front(),
                   std::to_string(kWriters * 30 * (extra[0] == '\0' ? 1 : 2)));
+        EXPECT_EQ(reader->Find(extra[0] == '\0' ? "C1.CORP" : "C2.CORP")
+                      ->attributes.at("Account Balance"),
+                  std::vector<std::string>{std::to_string(kWriters * (kWriters + 1) / 2)});
         EXPECT_EQ(reader->Find("B.CORP")->attributes.at("Account Balance").front(),
                   std::to_string(1000 + kWriters * 30 * (extra[0] == '\0' ? 1 : 2)));
     }

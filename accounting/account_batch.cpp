@@ -1,6 +1,7 @@
 #include "accounting/account_batch.h"
 
 #include "directory/buffer_owner.h"
+#include "directory/dirclient_setup.h"
 
 #include <algorithm>
 #include <cctype>
@@ -271,6 +272,28 @@ BatchOutcome ApplyToContextUsers(DirContextHandle context, AccountOperationHost&
     return outcome;
 }
 
+namespace {
+
+// What a directory server's refusal or absence means to the operator, with the server's own
+// words (which name the entry and the reason); "" for the other statuses.
+std::string DirectoryServerMeaning(DirStatus status) {
+    std::string meaning;
+    if (status == DIR_ERR_NO_ACCESS) {
+        meaning = "The directory refused the change: this login may not change these accounts.";
+    } else if (status == DIR_ERR_UNAVAILABLE) {
+        meaning = "The directory server could not be reached, or went away.";
+    } else {
+        return meaning;
+    }
+    const char* words = DirClientLastProblem();
+    if (words != nullptr && *words != '\0') {
+        meaning += "\n" + std::string(words);
+    }
+    return meaning;
+}
+
+}  // namespace
+
 std::string BatchProblemMessage(const BatchOutcome& outcome) {
     std::string message;
     if (!outcome.Failed.empty()) {
@@ -284,6 +307,13 @@ std::string BatchProblemMessage(const BatchOutcome& outcome) {
         }
         if (outcome.Failed.size() > named) {
             message += "\nand " + std::to_string(outcome.Failed.size() - named) + " more";
+        }
+        // Said once, by the last failure of its kind: the server's latest words.
+        for (DirStatus status : {DIR_ERR_NO_ACCESS, DIR_ERR_UNAVAILABLE}) {
+            if (std::any_of(outcome.Failed.begin(), outcome.Failed.end(),
+                            [&](const FailedChange& failed) { return failed.Status == status; })) {
+                message += "\n\n" + DirectoryServerMeaning(status);
+            }
         }
     }
     if (outcome.Unrecorded > 0) {
@@ -361,6 +391,10 @@ std::string AccountingErrorMessage(DirStatus status) {
     std::string message = "Accounting error " + std::to_string(status) + "!";
     if (status == DIR_ERR_LOCKED) {
         message += "\nThe directory is locked by another program. Nothing was changed.";
+    } else if (status == DIR_ERR_NO_ACCESS) {
+        message += "\n" + DirectoryServerMeaning(status) + "\nNothing was changed.";
+    } else if (status == DIR_ERR_UNAVAILABLE) {
+        message += "\n" + DirectoryServerMeaning(status);
     }
     return message;
 }

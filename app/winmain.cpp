@@ -6,6 +6,7 @@
 
 #include "app/win32/main_dialog.h"
 #include "app/win32/main_window.h"
+#include "app/win32/password_dialog.h"
 #include "directory/dirclient_setup.h"
 #include "platform/files.h"
 #include "program/session.h"
@@ -83,6 +84,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCom
     MainWindow = CreateMainWindow(instance);
 
     tally::platform::SetLockWaitHook(PaintWhileWaiting);
+    // A directory server's login without a PasswordFile asks for the password as it opens.
+    DirClientSetPasswordPrompt(AskDirectoryPassword);
     NetInitLibrary(nullptr, nullptr);
     if (DirIsLoggedIn() == 0) {
         const std::string text = NotLoggedInMessage(DirClientLastProblem());

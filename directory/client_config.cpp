@@ -80,6 +80,121 @@ std::string TypelessNameProblem(std::string_view name) {
     return {};
 }
 
+// A yes/no key: "yes", "no", "true", "false", "1", "0" in any case; absent gives `otherwise`.
+bool ReadSwitch(const IniFile& ini, const std::string& fileName, std::string_view key,
+                bool otherwise, std::vector<std::string>& problems) {
+    std::optional<std::string> value = ini.Value("Store", key);
+    if (!value || value->empty()) {
+        return otherwise;
+    }
+    for (const char* yes : {"yes", "true", "1"}) {
+        if (store::EqualsIgnoreCase(*value, yes)) {
+            return true;
+        }
+    }
+    for (const char* no : {"no", "false", "0"}) {
+        if (store::EqualsIgnoreCase(*value, no)) {
+            return false;
+        }
+    }
+    problems.push_back(
+        Located(fileName, ini.Line("Store", key),
+                "[Store] " + std::string(key) + " is '" + *value + "'; it must be yes or no"));
+    return otherwise;
+}
+
+// A whole number key within [low, high]; absent gives `otherwise`.
+long ReadCount(const IniFile& ini, const std::string& fileName, std::string_view key,
+               long otherwise, long low, long high, std::vector<std::string>& problems) {
+    std::optional<std::string> value = ini.Value("Store", key);
+    if (!value || value->empty()) {
+        return otherwise;
+    }
+    char* end = nullptr;
+    long number = std::strtol(value->c_str(), &end, 10);
+    if (end == value->c_str() || *end != '\0' || number < low || number > high) {
+        problems.push_back(Located(fileName, ini.Line("Store", key),
+                                   "[Store] " + std::string(key) + " is '" + *value +
+                                       "'; it must be a whole number from " + std::to_string(low) +
+                                       " to " + std::to_string(high)));
+        return otherwise;
+    }
+    return number;
+}
+
+// [Store]: Kind=store (the default) takes Path; Kind=ldap takes the server's keys.
+void ReadStoreSection(const IniFile& ini, const std::string& fileName,
+                      const std::filesystem::path& base, ClientConfig& config) {
+    std::string kind = ini.Value("Store", "Kind").value_or("");
+    if (kind.empty() || store::EqualsIgnoreCase(kind, "store")) {
+        std::string storePath = ini.Value("Store", "Path").value_or("");
+        if (storePath.empty()) {
+            config.problems.push_back(fileName + ": [Store] has no Path, so there is no directory");
+        } else {
+            config.storeFolder = ConfiguredPath(storePath, base);
+        }
+        return;
+    }
+    if (!store::EqualsIgnoreCase(kind, "ldap")) {
+        config.problems.push_back(
+            Located(fileName, ini.Line("Store", "Kind"),
+                    "[Store] Kind is '" + kind + "'; it must be store or ldap"));
+        return;
+    }
+    config.kind = StoreKind::Ldap;
+    LdapConfig& ldap = config.ldap;
+    ldap.url = ini.Value("Store", "Url").value_or("");
+    if (ldap.url.empty()) {
+        config.problems.push_back(fileName + ": [Store] Kind=ldap needs a Url (ldap://host:port)");
+    } else if (ldap.url.rfind("ldap://", 0) != 0 && ldap.url.rfind("ldaps://", 0) != 0) {
+        config.problems.push_back(
+            Located(fileName, ini.Line("Store", "Url"),
+                    "[Store] Url is '" + ldap.url + "'; it must begin with ldap:// or ldaps://"));
+    }
+    if (ini.Value("Store", "Password")) {
+        // Never read, so that nobody is led to keep a password where anybody may read it.
+        config.problems.push_back(
+            Located(fileName, ini.Line("Store", "Password"),
+                    "[Store] Password is not read from tallynet.ini; name a PasswordFile that "
+                    "only its owner may read, or leave it out to be asked at start"));
+    }
+    ldap.startTls = ReadSwitch(ini, fileName, "StartTLS", false, config.problems);
+    if (ldap.startTls && ldap.url.rfind("ldaps://", 0) == 0) {
+        config.problems.push_back(Located(fileName, ini.Line("Store", "StartTLS"),
+                                          "[Store] StartTLS=yes goes with an ldap:// Url, not "
+                                          "ldaps:// (which is TLS from the start)"));
+    }
+    ldap.base = ini.Value("Store", "Base").value_or("");
+    ldap.bindDn = ini.Value("Store", "BindDN").value_or("");
+    for (const char* key : {"Base", "BindDN"}) {
+        std::string value = ini.Value("Store", key).value_or("");
+        std::vector<store::Rdn> rdns;
+        std::string error;
+        if (!value.empty() && !store::ParseDn(value, rdns, &error)) {
+            config.problems.push_back(
+                Located(fileName, ini.Line("Store", key),
+                        "[Store] " + std::string(key) + " is not a DN: " + error));
+        }
+    }
+    std::string passwordFile = ini.Value("Store", "PasswordFile").value_or("");
+    if (!passwordFile.empty()) {
+        ldap.passwordFile = ConfiguredPath(passwordFile, base);
+        if (ldap.bindDn.empty()) {
+            config.problems.push_back(Located(fileName, ini.Line("Store", "PasswordFile"),
+                                              "[Store] PasswordFile without a BindDN"));
+        }
+    }
+    std::string caFile = ini.Value("Store", "CACertFile").value_or("");
+    if (!caFile.empty()) {
+        ldap.caCertFile = ConfiguredPath(caFile, base);
+    }
+    ldap.increment = ReadSwitch(ini, fileName, "Increment", true, config.problems);
+    ldap.pageSize = static_cast<std::uint32_t>(
+        ReadCount(ini, fileName, "PageSize", 500, 1, 100000, config.problems));
+    ldap.timeoutSeconds =
+        static_cast<int>(ReadCount(ini, fileName, "Timeout", 10, 1, 600, config.problems));
+}
+
 }  // namespace
 
 bool IniFile::NoCaseLess::operator()(std::string_view a, std::string_view b) const {
@@ -215,12 +330,7 @@ ClientConfig ParseClientConfig(std::string_view text, const std::filesystem::pat
     config.problems = ini.Problems();
     std::filesystem::path base = iniPath.parent_path();
 
-    std::string storePath = ini.Value("Store", "Path").value_or("");
-    if (storePath.empty()) {
-        config.problems.push_back(fileName + ": [Store] has no Path, so there is no directory");
-    } else {
-        config.storeFolder = ConfiguredPath(storePath, base);
-    }
+    ReadStoreSection(ini, fileName, base, config);
     config.loginUser = ini.Value("Login", "User").value_or("");
     config.loginContext = ini.Value("Login", "Context").value_or("");
     auto checkName = [&](const char* key, const std::string& name) {

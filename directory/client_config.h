@@ -6,6 +6,7 @@
 // tests and the fuzzer.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -42,9 +43,28 @@ class IniFile {
     std::vector<std::string> problems_;
 };
 
+// Where the directory lives: the embedded store (a folder) or an LDAP server.
+enum class StoreKind { Folder, Ldap };
+
+// [Store] Kind=ldap: the server and how to log in to it. The password is never kept in
+// tallynet.ini: it comes from a file only its owner may read, or is asked for at start.
+struct LdapConfig {
+    std::string url;                     // ldap://host:port or ldaps://host:port
+    bool startTls = false;               // StartTLS on an ldap:// connection
+    std::string base;                    // the DN that "[Root]" stands for ("" for the top)
+    std::string bindDn;                  // empty: an anonymous bind
+    std::filesystem::path passwordFile;  // empty: asked for at start
+    std::filesystem::path caCertFile;    // certificates to trust for TLS; empty: the system's
+    bool increment = true;               // use the increment of RFC 4525 where announced
+    std::uint32_t pageSize = 500;        // entries per page of a listing
+    int timeoutSeconds = 10;             // to connect, and for each operation
+};
+
 struct ClientConfig {
     std::filesystem::path iniFile;
+    StoreKind kind = StoreKind::Folder;
     std::filesystem::path storeFolder;  // empty when the file names none
+    LdapConfig ldap;                    // with kind Ldap
     std::string loginUser;              // typeless full name; empty: not logged in
     std::string loginContext;           // empty: the top of the tree
     std::string defaultServer;
@@ -66,6 +86,13 @@ std::filesystem::path DefaultConfigPath();
 
 // The folder of the running program (platform-specific, *_posix.cpp / *_winapi.cpp).
 std::filesystem::path RunningProgramFolder();
+
+// The first line of a file that only its owner may read (a password). False with the reason in
+// `problem` when the file cannot be read or when others may read it (group or world permission
+// bits natively; an access entry for anyone but the owner, SYSTEM and Administrators on
+// Windows). Platform-specific, like RunningProgramFolder.
+bool ReadOwnerOnlyFile(const std::filesystem::path& file, std::string& firstLine,
+                       std::string& problem);
 
 // A path written in the file, made usable here: backslashes become separators, and on systems
 // without drive letters "X:\..." is taken from the root, as Wine shows the Unix tree on Z:.

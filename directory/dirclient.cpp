@@ -78,6 +78,30 @@ std::optional<std::string> ResolveName(store::Store& directory, std::string_view
     return relative;
 }
 
+// The status of an object that was not found: there is none of that name, or (for a store on a
+// server) the server could not be asked, which the last problem then tells.
+DirStatus NotFound(const store::Store& directory) {
+    const store::Status failure = directory.LookupFailure();
+    if (failure == store::kOk) {
+        return DIR_ERR_NO_SUCH_ENTRY;
+    }
+    if (!directory.Warnings().empty()) {
+        NoteProblem(directory.Warnings().back().message);
+    }
+    return static_cast<DirStatus>(failure);
+}
+
+// A change the store refused for a reason of its own (not the request's): the reason is the
+// last problem, so that the operator can be told more than a number.
+DirStatus ChangeStatus(const store::Store& directory, store::Status status) {
+    if ((status == store::kNoAccess || status == store::kUnavailable ||
+         status == store::kIoError) &&
+        !directory.Warnings().empty()) {
+        NoteProblem(directory.Warnings().back().message);
+    }
+    return static_cast<DirStatus>(status);
+}
+
 const store::Entry* FindObject(store::Store& directory, const char* name, const Context& context) {
     if (name == nullptr) {
         return nullptr;
@@ -679,7 +703,7 @@ DirStatus DirRead(DirContextHandle context, const char* objectName, std::uint32_
                 }
                 const store::Entry* entry = FindObject(*directory, objectName, found);
                 if (entry == nullptr) {
-                    return DIR_ERR_NO_SUCH_ENTRY;
+                    return NotFound(*directory);
                 }
                 std::vector<ReadAttribute> attributes;
                 auto take = [&](const std::string& name, const std::vector<std::string>& values) {
@@ -797,7 +821,7 @@ DirStatus DirModifyObject(DirContextHandle context, const char* objectName,
         }
         const store::Entry* entry = FindObject(*directory, objectName, *found);
         if (entry == nullptr) {
-            return DIR_ERR_NO_SUCH_ENTRY;
+            return NotFound(*directory);
         }
         std::vector<store::Change> storeChanges;
         for (std::size_t i = 0; i < records.size(); ++i) {
@@ -841,7 +865,7 @@ DirStatus DirModifyObject(DirContextHandle context, const char* objectName,
         if (storeChanges.empty()) {
             return DIR_OK;
         }
-        return static_cast<DirStatus>(directory->Modify(entry->name, storeChanges));
+        return ChangeStatus(*directory, directory->Modify(entry->name, storeChanges));
     });
 }
 
@@ -871,7 +895,7 @@ DirStatus DirCompare(DirContextHandle context, const char* objectName, DirBuffer
         }
         const store::Entry* entry = FindObject(*directory, objectName, *found);
         if (entry == nullptr) {
-            return DIR_ERR_NO_SUCH_ENTRY;
+            return NotFound(*directory);
         }
         std::uint32_t syntax = SyntaxOf(*directory, attribute, putSyntax);
         std::optional<std::string> wanted = StoreTextOf(syntax, putSyntax, records[1].value);
@@ -924,12 +948,16 @@ DirStatus DirListByClass(DirContextHandle context, const char* container, const 
                 } else {
                     const store::Entry* entry = FindObject(*directory, container, found);
                     if (entry == nullptr) {
-                        return DIR_ERR_NO_SUCH_ENTRY;
+                        return NotFound(*directory);
                     }
                     parent = entry->name;
                 }
                 std::vector<ListedObject> objects;
-                for (const store::Entry* child : directory->Children(parent)) {
+                const std::vector<const store::Entry*> children = directory->Children(parent);
+                if (children.empty() && directory->LookupFailure() != store::kOk) {
+                    return NotFound(*directory);
+                }
+                for (const store::Entry* child : children) {
                     if (className != nullptr && *className != '\0' &&
                         !SameName(child->objectClass, className)) {
                         continue;

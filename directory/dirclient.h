@@ -40,6 +40,8 @@ enum DirStatusCode : DirStatus {
     DIR_ERR_ILLEGAL_NAME = -615,   // a name that cannot be resolved to a context or entry
     DIR_ERR_STORE = -650,          // the store could not be read or written
     DIR_ERR_LOCKED = -652,         // another program held the store's lock past the wait
+    DIR_ERR_UNAVAILABLE = -653,    // the directory server could not be reached, or went away
+    DIR_ERR_NO_ACCESS = -672,      // the directory server refused: the login may not do that
     DIR_ERR_NO_MEMORY = -150,
     NET_ERR_NO_CONNECTION = -880,
     NET_ERR_NO_MORE_OBJECTS = -881,

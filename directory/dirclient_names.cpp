@@ -35,12 +35,28 @@ bool IsRootName(std::string_view name) {
     return SameName(name, DIR_ROOT_NAME);
 }
 
+namespace {
+
+// The point that ends a name's leaf: the first one not written "\." (a point inside the leaf).
+std::size_t LeafEnd(std::string_view fullName) {
+    for (std::size_t i = 0; i < fullName.size(); ++i) {
+        if (fullName[i] == '\\') {
+            ++i;
+        } else if (fullName[i] == '.') {
+            return i;
+        }
+    }
+    return std::string_view::npos;
+}
+
+}  // namespace
+
 std::string_view LeafOf(std::string_view fullName) {
-    return fullName.substr(0, fullName.find('.'));
+    return fullName.substr(0, LeafEnd(fullName));
 }
 
 std::string_view ContainerOf(std::string_view fullName) {
-    std::size_t point = fullName.find('.');
+    std::size_t point = LeafEnd(fullName);
     return point == std::string_view::npos ? std::string_view() : fullName.substr(point + 1);
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "directory/client_config.h"
 #include "directory/dirclient.h"
@@ -28,8 +29,15 @@ void DirClientUseStore(tally::directory::ClientConfig config,
 const char* DirClientLastProblem();
 
 // Saves every change this client made so far to the disk (the store's journal is flushed).
-// DIR_OK also when there was nothing to save; the failure's status otherwise.
+// DIR_OK also when there was nothing to save; the failure's status otherwise. Over an LDAP
+// server there is nothing to do: the server made each change durable before it answered.
 DirStatus DirClientSaveChanges();
+
+// Asks for the directory server's password when tallynet.ini names a BindDN without a
+// PasswordFile: `server` is the URL, `bindDn` the name logged in as; false when the operator
+// gave none. Kept across DirClientReset(). Without a prompt such a configuration is a problem.
+using DirPasswordPrompt = bool (*)(const char* server, const char* bindDn, std::string& password);
+void DirClientSetPasswordPrompt(DirPasswordPrompt prompt);
 
 // The configuration in force, loading it when nothing has yet.
 const tally::directory::ClientConfig& DirClientConfig();

@@ -1,6 +1,9 @@
 #include "directory/dirclient_state.h"
 
+#include <algorithm>
+
 #include "directory/dirclient_setup.h"
+#include "directory/ldap_store.h"
 
 namespace tally::directory {
 
@@ -30,15 +33,15 @@ store::Store* CurrentStore() {
     if (!state.storeTried) {
         state.storeTried = true;
         const ClientConfig& config = LoadedConfig();
-        if (config.storeFolder.empty()) {
+        if (config.kind == StoreKind::Folder && config.storeFolder.empty()) {
             NoteProblem(config.iniFile.string() + ": no store folder is configured");
             return nullptr;
         }
-        store::Problem problem;
-        state.store = store::Store::Open(config.storeFolder, &problem);
+        std::string problem;
+        state.store = OpenConfiguredStore(config, problem);
         if (!state.store) {
-            NoteProblem(problem.message.empty() ? config.storeFolder.string() + ": cannot be opened"
-                                                : problem.Describe());
+            NoteProblem(problem.empty() ? config.storeFolder.string() + ": cannot be opened"
+                                        : problem);
             return nullptr;
         }
     }
@@ -54,9 +57,65 @@ store::Store* CurrentStore() {
     return state.store.get();
 }
 
+namespace {
+
+DirPasswordPrompt& PasswordPrompt() {
+    static DirPasswordPrompt prompt = nullptr;
+    return prompt;
+}
+
+}  // namespace
+
+std::unique_ptr<store::Store> OpenConfiguredStore(const ClientConfig& config,
+                                                  std::string& problem) {
+    if (config.kind != StoreKind::Ldap) {
+        store::Problem opened;
+        auto folder = store::Store::Open(config.storeFolder, &opened);
+        if (!folder && !opened.message.empty()) {
+            problem = opened.Describe();
+        }
+        return folder;
+    }
+    const LdapConfig& ldap = config.ldap;
+    LdapSettings settings;
+    settings.endpoint.url = ldap.url;
+    settings.endpoint.startTls = ldap.startTls;
+    settings.endpoint.caFile = ldap.caCertFile.string();
+    settings.endpoint.timeoutSeconds = ldap.timeoutSeconds;
+    settings.base = ldap.base;
+    settings.bindDn = ldap.bindDn;
+    settings.increment = ldap.increment;
+    settings.pageSize = ldap.pageSize;
+    if (!ldap.passwordFile.empty()) {
+        if (!ReadOwnerOnlyFile(ldap.passwordFile, settings.password, problem)) {
+            problem = config.iniFile.string() + ": [Store] PasswordFile " + problem;
+            return nullptr;
+        }
+    } else if (!ldap.bindDn.empty()) {
+        DirPasswordPrompt prompt = PasswordPrompt();
+        if (prompt == nullptr ||
+            !prompt(ldap.url.c_str(), ldap.bindDn.c_str(), settings.password)) {
+            problem = config.iniFile.string() + ": [Store] BindDN " + ldap.bindDn +
+                      " has no PasswordFile and no password was given";
+            return nullptr;
+        }
+    }
+    store::Problem opened;
+    auto server = LdapStore::Open(settings, &opened);
+    std::fill(settings.password.begin(), settings.password.end(), '\0');
+    if (!server) {
+        problem = opened.message;
+    }
+    return server;
+}
+
 }  // namespace tally::directory
 
 using namespace tally::directory;
+
+void DirClientSetPasswordPrompt(DirPasswordPrompt prompt) {
+    PasswordPrompt() = prompt;
+}
 
 void DirClientReset() {
     ClientState& state = TheClientState();

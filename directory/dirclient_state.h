@@ -52,4 +52,9 @@ void NoteProblem(std::string problem);
 // noted) when it cannot be opened or read.
 store::Store* CurrentStore();
 
+// The store the configuration names: the embedded store's folder, or the LDAP server (its
+// password read from the PasswordFile or asked for through the prompt set with
+// DirClientSetPasswordPrompt). Null with the reason in `problem`.
+std::unique_ptr<store::Store> OpenConfiguredStore(const ClientConfig& config, std::string& problem);
+
 }  // namespace tally::directory

@@ -42,7 +42,9 @@ enum Status : std::int32_t {
     kIllegalName = -615,
     kIoError = -650,
     kCorrupt = -651,
-    kLocked = -652,  // another program held the store's lock for longer than the store waits
+    kLocked = -652,       // another program held the store's lock for longer than the store waits
+    kUnavailable = -653,  // a directory server could not be reached, or went away
+    kNoAccess = -672,     // a directory server refused: the login may not do that
 };
 
 // How long a change waits for the store's lock while another program holds it.
@@ -138,6 +140,11 @@ class Store {
 
     // Problems met while loading that did not stop the load (a torn last record, for instance).
     virtual const std::vector<Problem>& Warnings() const = 0;
+
+    // Why the last Find() or Children() found nothing although the entry may well be there (a
+    // server that could not be asked); kOk when "nothing" meant that there is nothing. A store
+    // that holds its entries in memory always knows, hence the default.
+    virtual Status LookupFailure() const { return kOk; }
 };
 
 // The current view of the store in `folder` (its snapshot with the journal applied) as LDIF

@@ -37,6 +37,10 @@
 /* About */
 #define IDC_VERSION 600
 
+/* DirectoryPassword: the directory server's password, asked for at start */
+#define IDC_PASSWORD_LOGIN 620
+#define IDC_PASSWORD 621
+
 /* ContextList (its current-context line is IDC_CONTEXT), GroupList */
 #define IDC_CONTEXT_LIST 500
 #define IDC_GROUP_LIST 650

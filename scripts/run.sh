@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # Builds TallyDesk for Windows and runs it under Wine on the sample network.
 #
-#   scripts/run.sh [--fresh] [START-CONTEXT...]
+#   scripts/run.sh [--fresh] [--ldap] [START-CONTEXT...]
 #
 #   --fresh   lay the sample network anew (otherwise the one from an earlier run is kept, with
 #             whatever was changed in it)
+#   --ldap    keep the directory on a private OpenLDAP slapd instead of the embedded store: the
+#             sample network's tree is loaded into a new slapd on the loopback (build/run/slapd/,
+#             its log there), TallyDesk logs in to it as an operator through wldap32, and the
+#             server is stopped when TallyDesk ends (every run starts from the sample tree)
 #   START-CONTEXT...   passed to TallyDesk as its command line (the context to start in), e.g.
 #             scripts/run.sh ACCOUNTS.CORP
 #
@@ -22,15 +26,17 @@ source "$here/lib/packages.sh"
 source "$here/lib/wine.sh"
 
 usage() {
-    sed -n '2,15p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
+    sed -n '2,20p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
     exit "${1:-0}"
 }
 
 fresh=0
+ldap=0
 context=()
 while [[ $# -gt 0 ]]; do
     case $1 in
         --fresh) fresh=1 ;;
+        --ldap) ldap=1 ;;
         -h | --help) usage 0 ;;
         --) shift; context+=("$@"); break ;;
         *) context+=("$1") ;;
@@ -63,11 +69,14 @@ bash "$here/wine-prefix.sh" "$prefix"
 tally_link_servers "$prefix" "$network/tallynet.ini"
 
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-TALLYNET_INI=$(tally_windows_path "$network/tallynet.ini")
-export TALLYNET_INI
+ini=$network/tallynet.ini
 
 cleanup() {
     local status=$?
+    if [[ -n "${slapd_pid:-}" ]] && kill -0 "$slapd_pid" 2>/dev/null; then
+        kill -TERM "$slapd_pid" 2>/dev/null || true
+        wait "$slapd_pid" 2>/dev/null || true
+    fi
     if [[ -n "${app_pid:-}" ]] && kill -0 "$app_pid" 2>/dev/null; then
         kill "$app_pid" 2>/dev/null || true
         tally_stop_wine "$prefix"
@@ -81,6 +90,35 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
+
+if [[ $ldap -eq 1 ]]; then
+    # The server's password never appears on a command line: scratch_slapd.py makes it up and
+    # leaves it in a file only its owner may read, which tallynet-ldap.ini names.
+    echo "== Starting a private slapd with the sample network's tree"
+    rm -rf "$run_dir/slapd"
+    python3 "$here/lib/scratch_slapd.py" --keep "$run_dir/slapd" \
+        --ldif "$network/directory/directory.ldif" --wait >"$run_dir/slapd.env" &
+    slapd_pid=$!
+    for _ in $(seq 1 200); do
+        grep -q '^TALLY_LDAP_URL=' "$run_dir/slapd.env" 2>/dev/null && break
+        kill -0 "$slapd_pid" 2>/dev/null || { echo "error: slapd did not start" >&2; exit 1; }
+        sleep 0.1
+    done
+    ldap_value() { sed -n "s/^$1=//p" "$run_dir/slapd.env"; }
+    url=$(ldap_value TALLY_LDAP_URL)
+    [[ -n $url ]] || { echo "error: slapd did not answer" >&2; exit 1; }
+    ini=$network/tallynet-ldap.ini
+    {
+        printf '[Store]\r\nKind=ldap\r\nUrl=%s\r\nBase=%s\r\nBindDN=%s\r\nPasswordFile=%s\r\n' \
+            "$url" "$(ldap_value TALLY_LDAP_SUFFIX)" "$(ldap_value TALLY_LDAP_OPERATOR_DN)" \
+            "$(tally_windows_path "$(ldap_value TALLY_LDAP_PASSWORD_FILE)")"
+        # Every other section of the network's own file, as it is.
+        awk '/^\[/ { keep = ($0 !~ /^\[Store\]/) } keep' "$network/tallynet.ini"
+    } >"$ini"
+    echo "== slapd at $url (log: $run_dir/slapd/provider/slapd.log); $ini names it"
+fi
+TALLYNET_INI=$(tally_windows_path "$ini")
+export TALLYNET_INI
 
 if [[ -z "${DISPLAY:-}" ]]; then
     tally_start_xvfb

@@ -7,6 +7,10 @@
 #      run of every fuzz target over its checked-in seeds (fuzz/<area>/corpus/<target>/)
 #   3. Windows build (MinGW-w64): its tests under Wine (ctest's emulator)
 #   4. the end-to-end scenarios (tests/e2e) under Wine on Xvfb displays of their own
+# The LDAP tests (directory_client_ldap, ldap_concurrency, ...) each start a private slapd on the
+# loopback (scripts/lib/scratch_slapd.py) and stop it; here one is started first, once the
+# packages are there, so that a slapd that cannot start fails the run loudly, and
+# TALLY_REQUIRE_SLAPD=1 turns every LDAP test's "slapd missing, skipped" into a failure.
 # Every run gets a fresh Wine prefix and temporary folder, removed at the end. Exits non-zero on
 # any failure; the last line reads "N passed, N failed".
 #
@@ -39,7 +43,7 @@ wanted() {
 }
 
 root=${TALLY_TEST_BUILD_ROOT:-$repo/build/test}
-mixed_writer_tests='^(dirstore_concurrency_test|accounting_log_concurrency_test)$'
+mixed_writer_tests='^(dirstore_concurrency_test|accounting_log_concurrency_test|accounting_ldap_concurrency)$'
 fuzz_seconds=${TALLY_FUZZ_SECONDS:-5}
 jobs=2
 started=$(date +%s)
@@ -158,7 +162,20 @@ if ! tally_ensure_packages; then
     fail_step "installing packages"
 fi
 
-# Services start only now that their packages are there. The Win32 tests and the end-to-end
+# Services start only now that their packages are there. The LDAP tests start slapd servers of
+# their own; one started here proves that they can, and its failure fails the run.
+export TALLY_REQUIRE_SLAPD=1
+if wanted native || wanted sanitize || wanted windows || wanted e2e; then
+    stage "A scratch slapd on the loopback (the LDAP tests start theirs the same way)"
+    if python3 "$here/lib/scratch_slapd.py" --consumer -- bash -c \
+        'echo "slapd answers at $TALLY_LDAP_URL, its consumer at $TALLY_LDAP_CONSUMER_URL"'; then
+        passed=$((passed + 1))
+    else
+        fail_step "starting slapd on the loopback (packages slapd and ldap-utils): see above"
+    fi
+fi
+
+# The Win32 tests and the end-to-end The Win32 tests and the end-to-end
 # scenarios make windows: they get a display of this run's own, and a run without one is a
 # failed run, not a run of windows that were never made.
 if (wanted windows || wanted e2e) && [[ -z "${DISPLAY:-}" ]]; then

@@ -24,6 +24,8 @@ TALLY_PACKAGES=(
     clang-format-16
     slapd
     ldap-utils
+    libldap-dev
+    openssl
     python3
 )
 

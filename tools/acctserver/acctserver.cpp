@@ -4,13 +4,19 @@
 //
 //   acctserver STORE LOG ATTRIBUTE COST JOBS USER...
 //
+// STORE is the embedded store's folder, or a tallynet.ini whose [Store] names the directory (an
+// LDAP server, say), read as the directory client reads it.
 // Job i charges COST to the balance ATTRIBUTE of USER number i modulo the user count (typeless
 // full names) and then appends its record. Exits 0 when every job was charged and logged.
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "directory/client_config.h"
+#include "directory/dirclient_state.h"
 #include "dirstore/store.h"
 #include "platform/files.h"
 
@@ -78,11 +84,24 @@ int main(int argc, char** argv) {
     if (!ReadArguments(argc, argv, &arguments)) {
         return 2;
     }
-    tally::store::Problem problem;
-    auto store = tally::store::Store::Open(arguments.store, &problem);
-    if (!store) {
-        std::fprintf(stderr, "acctserver: %s\n", problem.Describe().c_str());
-        return 1;
+    std::unique_ptr<tally::store::Store> store;
+    if (std::filesystem::is_regular_file(arguments.store)) {
+        const auto config = tally::directory::LoadClientConfig(arguments.store);
+        std::string problem = config.problems.empty() ? "" : config.problems.front();
+        if (problem.empty()) {
+            store = tally::directory::OpenConfiguredStore(config, problem);
+        }
+        if (!store) {
+            std::fprintf(stderr, "acctserver: %s\n", problem.c_str());
+            return 1;
+        }
+    } else {
+        tally::store::Problem problem;
+        store = tally::store::Store::Open(arguments.store, &problem);
+        if (!store) {
+            std::fprintf(stderr, "acctserver: %s\n", problem.Describe().c_str());
+            return 1;
+        }
     }
     for (long job = 0; job < arguments.jobs; ++job) {
         const std::string& user =
@@ -91,7 +110,10 @@ int main(int argc, char** argv) {
             store->Modify(user, {{tally::store::ChangeKind::AddValue, arguments.attribute,
                                   std::to_string(-arguments.cost)}});
         if (status != tally::store::kOk) {
-            std::fprintf(stderr, "acctserver: charging %s failed (%d)\n", user.c_str(), status);
+            const auto& warnings = store->Warnings();
+            std::fprintf(stderr, "acctserver: charging %s failed (%d)%s%s\n", user.c_str(), status,
+                         warnings.empty() ? "" : ": ",
+                         warnings.empty() ? "" : warnings.back().message.c_str());
             return 1;
         }
         const std::string record =

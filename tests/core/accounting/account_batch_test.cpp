@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -154,6 +155,28 @@ TEST(ApplyingToTheSelection, OneUserIsRecordedOnlyWhenItsChangeWorked) {
     EXPECT_EQ(failing.events, (std::vector<std::string>{"open log", "change JSMITH", "commit"}));
     EXPECT_EQ(AccountingErrorMessage(-603), "Accounting error -603!");
     EXPECT_EQ(AccountingErrorMessage(DIR_ERR_LOCKED).rfind("Accounting error -652!\n", 0), 0u);
+    // A directory server's refusal and absence say what they mean, not only a number.
+    const struct {
+        DirStatus status;
+        const char* start;
+    } serverCases[] = {
+        {DIR_ERR_NO_ACCESS,
+         "Accounting error -672!\nThe directory refused the change: this login may not change"},
+        {DIR_ERR_UNAVAILABLE,
+         "Accounting error -653!\nThe directory server could not be reached, or went away."},
+    };
+    for (const auto& c : serverCases) {
+        EXPECT_EQ(AccountingErrorMessage(c.status).rfind(c.start, 0), 0u)
+            << AccountingErrorMessage(c.status);
+        BatchOutcome outcome;
+        outcome.Changed = 2;
+        outcome.Failed = {{"A", c.status}, {"B", c.status}};
+        const std::string message = BatchProblemMessage(outcome);
+        const std::string meaning =
+            std::string(c.start).substr(std::strlen("Accounting error -6xx!\n"));
+        EXPECT_NE(message.find("\n\n" + meaning), std::string::npos) << message;
+        EXPECT_EQ(message.find(meaning), message.rfind(meaning)) << "said once: " << message;
+    }
 
     RecordingHost noLog;
     noLog.commitResult = {LogAppendStage::Write, "x (5)"};

@@ -1,10 +1,14 @@
-// The client over the real store, opened from a small LDIF folder written here: the same call
-// sequences as against the fake, plus what only a real journal shows (a second process's
-// changes, increments journalled as such, a corrupt snapshot).
+// The client over the real backends: the embedded store opened from a small LDIF folder written
+// here, and the same tree on the scratch slapd (scripts/lib/scratch_slapd.py), its counters
+// changed with the server's increment and with delete-and-add. The same call sequences as
+// against the fake, with the same results over every backend, plus what only a real backend
+// shows (a second process's changes, increments journalled as such, a corrupt snapshot).
 #include <fstream>
 #include <sstream>
 
 #include "callers.h"
+#include "directory/dirclient_state.h"
+#include "ldap_server.h"
 
 namespace tally::testing {
 namespace {
@@ -52,34 +56,83 @@ std::string readFile(const std::filesystem::path& path) {
     return text.str();
 }
 
+enum class Backend { Folder, Ldap, LdapDeleteAdd };
+
+std::string BackendName(const ::testing::TestParamInfo<Backend>& info) {
+    switch (info.param) {
+        case Backend::Folder:
+            return "Folder";
+        case Backend::Ldap:
+            return "Ldap";
+        case Backend::LdapDeleteAdd:
+            return "LdapDeleteAdd";
+    }
+    return "Unknown";
+}
+
+// A unique name for what a test puts on disk or on the server.
+std::string CaseName() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string("tally-") + info->test_suite_name() + "-" + info->name() + "-" +
+                       std::to_string(::testing::UnitTest::GetInstance()->random_seed());
+    for (char& c : name) {
+        if (c == '/') {
+            c = '-';
+        }
+    }
+    return name;
+}
+
 class RealStoreTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        folder = std::filesystem::temp_directory_path() /
-                 ("tally-client-store-" +
-                  std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(folder);
-        std::filesystem::create_directories(folder / "directory");
-        std::filesystem::copy_file(
-            std::filesystem::path(TALLY_SOURCE_DIR) / "dirstore/schema/tallydesk.ldif",
-            folder / "directory/schema.ldif");
-        std::ofstream(folder / "directory/directory.ldif", std::ios::binary) << kDirectory;
-        std::ofstream(folder / "tallynet.ini", std::ios::binary)
-            << "[Store]\nPath=directory\n[Login]\nUser=ADMIN.CORP\nContext=SALES.CORP\n"
-               "[Connections]\nDefault=ACCT1\n";
-        ini = (folder / "tallynet.ini").string();
-    }
+    void SetUp() override { Lay(Backend::Folder); }
     void TearDown() override {
         DirClientReset();
         std::filesystem::remove_all(folder);
     }
 
+    // The sample tree on `backend`, and a tallynet.ini that names it.
+    void Lay(Backend backend) {
+        folder = std::filesystem::temp_directory_path() / CaseName();
+        std::filesystem::remove_all(folder);
+        std::filesystem::create_directories(folder / "directory");
+        std::string storeSection = "[Store]\nPath=directory\n";
+        if (backend == Backend::Folder) {
+            std::filesystem::copy_file(
+                std::filesystem::path(TALLY_SOURCE_DIR) / "dirstore/schema/tallydesk.ldif",
+                folder / "directory/schema.ldif");
+            std::ofstream(folder / "directory/directory.ldif", std::ios::binary) << kDirectory;
+        } else {
+            base = server.LoadTree(CaseName(), kDirectory);
+            storeSection = server.StoreSection(
+                base, server.operatorDn,
+                backend == Backend::LdapDeleteAdd ? "Increment=no\nPageSize=2\n" : "");
+        }
+        std::ofstream(folder / "tallynet.ini", std::ios::binary)
+            << storeSection
+            << "[Login]\nUser=ADMIN.CORP\nContext=SALES.CORP\n[Connections]\nDefault=ACCT1\n";
+        ini = (folder / "tallynet.ini").string();
+    }
+
+    LdapServer server = LdapServer::FromEnvironment();
     std::filesystem::path folder;
     std::string ini;
+    std::string base;
 };
 
-TEST_F(RealStoreTest, TheProgramsCallsWorkOverTheRealStore) {
+// The same sequences over each backend; the server's cases run under scratch_slapd.py (ctest's
+// directory_client_ldap) and are skipped without it.
+class EveryBackendTest : public RealStoreTest, public ::testing::WithParamInterface<Backend> {
+  protected:
+    void SetUp() override {
+        if (GetParam() != Backend::Folder && !server.Available()) {
+            GTEST_SKIP() << "no scratch slapd (TALLY_LDAP_URL is not set)";
+        }
+        Lay(GetParam());
+    }
+};
+
+TEST_P(EveryBackendTest, TheProgramsCallsWorkOverTheRealStore) {
     ASSERT_TRUE(DirClientLoadConfig(ini.c_str()));
     ASSERT_EQ(DirIsLoggedIn(), 1) << DirClientLastProblem();
     DirContextHandle context = DirCreateContext();
@@ -91,8 +144,29 @@ TEST_F(RealStoreTest, TheProgramsCallsWorkOverTheRealStore) {
     ASSERT_EQ(adjustBalance(context, "JSMITH", "Account Balance", -250, &balance), DIR_OK)
         << DirClientLastProblem();
     EXPECT_EQ(balance, 1250);
-    EXPECT_NE(readFile(folder / "directory/journal.ldif").find("accountBalance"),
-              std::string::npos);
+    if (GetParam() == Backend::Folder) {
+        EXPECT_NE(readFile(folder / "directory/journal.ldif").find("accountBalance"),
+                  std::string::npos);
+    }
+    ASSERT_EQ(adjustBalance(context, "JSMITH", "Account Balance", 1000, &balance), DIR_OK);
+    EXPECT_EQ(balance, 2250);
+    // A counter not held yet starts from the amount added.
+    ASSERT_EQ(adjustBalance(context, "JSMITH", "JOBTALLY:Colour Balance", -40, &balance), DIR_OK)
+        << DirClientLastProblem();
+    EXPECT_EQ(balance, -40);
+    std::int32_t limit = -500;
+    ASSERT_EQ(writeAccountAttribute(context, "JSMITH", "Minimum Account Balance", SYN_INTEGER,
+                                    &limit, DIR_CHANGE_OVERWRITE_VALUE),
+              DIR_OK)
+        << DirClientLastProblem();
+    limit = 0;
+    ASSERT_EQ(readAccountAttribute(context, "JSMITH", "Minimum Account Balance", &limit), DIR_OK);
+    EXPECT_EQ(limit, -500);
+    EXPECT_EQ(readAccountAttribute(context, "NOBODY", "Account Balance", &limit),
+              DIR_ERR_NO_SUCH_ENTRY);
+    EXPECT_EQ(adjustBalance(context, "NOBODY", "Account Balance", 5, &balance),
+              DIR_ERR_NO_SUCH_ENTRY);
+    EXPECT_EQ(isGroupMember(context, "STAFF", "NOBODY"), 0);
 
     Members members = readMembers(context, "STAFF");
     EXPECT_EQ(members.names, (std::vector<std::string>{"JSMITH.SALES.CORP", "ADMIN.CORP"}));
@@ -115,16 +189,17 @@ TEST_F(RealStoreTest, TheProgramsCallsWorkOverTheRealStore) {
     EXPECT_EQ(servers, (std::vector<std::string>{"ACCT1", "FS9"}));
 }
 
-TEST_F(RealStoreTest, ChangesOfAnotherProcessAreSeenAtTheNextCall) {
+TEST_P(EveryBackendTest, ChangesOfAnotherProcessAreSeenAtTheNextCall) {
     ASSERT_TRUE(DirClientLoadConfig(ini.c_str()));
     DirContextHandle context = DirCreateContext();
     std::int32_t balance = 0;
     ASSERT_EQ(readAccountAttribute(context, "JSMITH", "Account Balance", &balance), DIR_OK);
     {
         // Another copy of the program, with its own view of the same store.
-        tally::store::Problem problem;
-        auto other = tally::store::Store::Open(folder / "directory", &problem);
-        ASSERT_TRUE(other) << problem.Describe();
+        std::string problem;
+        auto other =
+            tally::directory::OpenConfiguredStore(tally::directory::LoadClientConfig(ini), problem);
+        ASSERT_TRUE(other) << problem;
         ASSERT_EQ(other->Modify("JSMITH.SALES.CORP",
                                 {{tally::store::ChangeKind::AddValue, "Account Balance", "-7"}}),
                   tally::store::kOk);
@@ -146,6 +221,10 @@ TEST_F(RealStoreTest, ACorruptSnapshotIsReportedAndTheCallsFail) {
     EXPECT_EQ(readAccountAttribute(context, "JSMITH", "Account Balance", &balance), DIR_ERR_STORE);
     EXPECT_EQ(balance, 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Backends, EveryBackendTest,
+                         ::testing::Values(Backend::Folder, Backend::Ldap, Backend::LdapDeleteAdd),
+                         BackendName);
 
 }  // namespace
 }  // namespace tally::testing

@@ -27,6 +27,8 @@ def storetool_path(session):
 def store_values(session, name, attribute):
     """The values of one attribute of the entry NAME (typeless complete name), or None when the
     entry holds no such attribute."""
+    if session.network.ldap:
+        return session.network.ldap.values(name, attribute)
     folder = windows_path(os.path.join(session.network.folder, "directory"))
     result = subprocess.run(["wine", storetool_path(session), "get", folder, name, attribute],
                             env=session.env(), capture_output=True, text=True,
@@ -44,6 +46,8 @@ def expect_balance(session, name, stored):
 
 
 def journal_bytes(session):
+    if session.network.ldap:
+        return session.network.ldap.changes()
     with open(os.path.join(session.network.folder, "directory", "journal.ldif"), "rb") as f:
         return f.read()
 

@@ -207,6 +207,13 @@ class Network:
         if lay:
             subprocess.run(["bash", layout.lay, folder], check=True, stdout=subprocess.DEVNULL)
         self.ini = os.path.join(folder, "tallynet.ini")
+        self.ldap = None
+        if os.environ.get("TALLY_E2E_LDAP") == "1":
+            self.ldap = LdapDirectory(folder)
+            log(f"the directory is on {self.ldap.url}, [Root] at {self.ldap.base}")
+            self.edit_ini("Store", "Path", None)
+            for key, value in self.ldap.store_keys():
+                self.edit_ini("Store", key, value)
 
     def config(self):
         return read_ini(self.ini)
@@ -247,6 +254,90 @@ class Network:
             out.append(f"{key}={value}")
         with open(self.ini, "w", encoding="latin-1") as f:
             f.write("\n".join(out) + "\n")
+
+
+class LdapDirectory:
+    """The sample network's tree on the scratch slapd that scripts/lib/scratch_slapd.py started
+    (TALLY_E2E_LDAP=1 under it): loaded below an entry of its own, which tallynet.ini names as
+    its Base. The scenarios read the values back with ldapsearch, and count the balance changes
+    in the server's log (--stats) as they count them in the embedded store's journal."""
+
+    def __init__(self, folder):
+        env = os.environ
+        if not env.get("TALLY_LDAP_URL"):
+            raise ScenarioFailure("TALLY_E2E_LDAP=1 needs the scratch slapd (TALLY_LDAP_URL)")
+        self.url = env["TALLY_LDAP_URL"]
+        self.admin = env["TALLY_LDAP_ADMIN_DN"]
+        self.operator = env["TALLY_LDAP_OPERATOR_DN"]
+        self.password_file = env["TALLY_LDAP_PASSWORD_FILE"]
+        self.log = env.get("TALLY_LDAP_LOG", "")
+        self.base = f"ou={os.path.basename(os.path.dirname(folder))},{env['TALLY_LDAP_SUFFIX']}"
+        # The tools take the whole file as the password: a copy without the line end, mode 600.
+        self.tool_password = os.path.join(folder, "..", "ldap-password")
+        with open(self.password_file) as f:
+            password = f.read().splitlines()[0]
+        descriptor = os.open(self.tool_password, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)
+        with os.fdopen(descriptor, "w") as out:
+            out.write(password)
+        with open(os.path.join(folder, "directory", "directory.ldif"), encoding="utf-8") as f:
+            tree = f.read()
+        lines = [f"dn: {self.base}", "objectClass: organizationalUnit",
+                 f"ou: {self.base[3:self.base.index(',')]}", ""]
+        for line in tree.replace("\r\n", "\n").split("\n"):
+            if line.lower().startswith(("dn: ", "member: ")):
+                line = f"{line},{self.base}"
+            lines.append(line)
+        self.ldapmodify(["-a"], "\n".join(lines) + "\n")
+        self.names = {}
+        with open(os.path.join(folder, "directory", "schema.ldif"), encoding="utf-8") as f:
+            for ldap_name, own in re.findall(r"NAME '([^']+)'.*?X-NDS-NAME '([^']+)'", f.read()):
+                self.names[own.lower()] = ldap_name
+
+    def store_keys(self):
+        return [("Kind", "ldap"), ("Url", self.url), ("Base", self.base),
+                ("BindDN", self.operator), ("PasswordFile", windows_path(self.password_file))]
+
+    def ldapmodify(self, flags, ldif):
+        result = subprocess.run(["ldapmodify", "-x", "-H", self.url, "-D", self.admin, "-y",
+                                 self.tool_password] + flags, input=ldif, capture_output=True,
+                                text=True, timeout=60)
+        if result.returncode != 0:
+            raise ScenarioFailure(f"ldapmodify failed: {result.stderr.strip()}")
+
+    def values(self, name, attribute):
+        """The values of ATTRIBUTE (the directory's name) of the entry NAME (a typeless complete
+        name), or None when it holds none."""
+        ldap_name = self.names.get(attribute.lower(), attribute)
+        parts = name.split(".")
+        leaf = parts[0]
+        result = subprocess.run(
+            ["ldapsearch", "-LLL", "-o", "ldif-wrap=no", "-x", "-H", self.url, "-D", self.admin,
+             "-y", self.tool_password, "-b", self.base,
+             f"(|(cn={leaf})(ou={leaf})(o={leaf}))", ldap_name],
+            capture_output=True, text=True, timeout=60)
+        if result.returncode != 0:
+            raise ScenarioFailure(f"ldapsearch for {name} failed: {result.stderr.strip()}")
+        wanted = [p.lower() for p in parts]
+        for record in result.stdout.strip().split("\n\n"):
+            lines = record.splitlines()
+            if not lines or not lines[0].startswith("dn: "):
+                continue
+            rdns = lines[0][4:].split(",")[:len(parts)]
+            if [r.split("=", 1)[1].lower() for r in rdns] != wanted:
+                continue
+            found = [line.split(": ", 1)[1] for line in lines[1:]
+                     if line.lower().startswith(ldap_name.lower() + ": ")]
+            return found or None
+        raise ScenarioFailure(f"{name} is not on the server")
+
+    def changes(self):
+        """The server's log of attribute changes, as the journal would name them."""
+        if not self.log:
+            raise ScenarioFailure("the scratch slapd runs without --stats: no log of changes")
+        with open(self.log, "rb") as f:
+            text = f.read().decode("latin-1")
+        return "".join("increment: " + line.split("MOD attr=", 1)[1].strip() + "\n"
+                       for line in text.splitlines() if " MOD attr=" in line).encode("latin-1")
 
 
 # ------------------------------------------------------------------------------------------------
@@ -410,6 +501,9 @@ class Driver:
         if not notify:
             words.append("--no-notify")
         self.call(*words)
+
+    def set_text(self, window, control_id, text):
+        return self.call("set-text", window, control_id, text)
 
     def click(self, window, control_id):
         self.call("click", window, control_id)

@@ -1,0 +1,614 @@
+#include "directory/ldap_store.h"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "dirstore/entry_mapping.h"
+#include "dirstore/ldif.h"
+
+namespace tally::directory {
+namespace {
+
+namespace store = tally::store;
+
+constexpr const char* kIncrementFeature = "1.3.6.1.1.14";  // RFC 4525
+constexpr std::uint32_t kDistinguishedName = 1;
+constexpr std::uint32_t kCounter = 22;
+
+store::Status StatusOf(const LdapOutcome& outcome) {
+    switch (outcome.code) {
+        case kLdapSuccess:
+            return store::kOk;
+        case kLdapNoSuchObject:
+            return store::kNoSuchEntry;
+        case kLdapNoSuchAttribute:
+        case kLdapUndefinedType:
+            return store::kNoSuchAttribute;
+        case kLdapInappropriateMatching:
+        case kLdapConstraintViolation:
+        case kLdapInvalidSyntax:
+            return store::kBadSyntax;
+        case kLdapTypeOrValueExists:
+            return store::kDuplicateValue;
+        case kLdapInvalidDnSyntax:
+            return store::kIllegalName;
+        case kLdapInvalidCredentials:
+        case kLdapInsufficientAccess:
+        case kLdapUnwillingToPerform:  // a consumer that takes no changes, for one
+            return store::kNoAccess;
+        case kLdapObjectClassViolation:
+        case kLdapNotAllowedOnRdn:
+            return store::kIllegalAttribute;
+        case kLdapAlreadyExists:
+            return store::kEntryExists;
+        case kLdapBusy:
+        case kLdapUnavailable:
+            return store::kUnavailable;
+        default:
+            return outcome.ConnectionLost() ? store::kUnavailable : store::kIoError;
+    }
+}
+
+bool SameRdn(const store::Rdn& a, const store::Rdn& b) {
+    return store::EqualsIgnoreCase(a.type, b.type) && store::EqualsIgnoreCase(a.value, b.value);
+}
+
+// A short pause before a counter change is tried again, different for each writer so that two
+// that met do not meet again at once.
+void PauseBeforeAttempt(int attempt) {
+    static thread_local std::uint32_t seed =
+        static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    seed = seed * 1664525u + 1013904223u;
+    const int limit = std::min(attempt + 1, 8) * 500;  // microseconds
+    std::this_thread::sleep_for(std::chrono::microseconds((seed >> 8) % limit));
+}
+
+}  // namespace
+
+std::string EscapeFilterValue(std::string_view value) {
+    static const char* const kHex = "0123456789abcdef";
+    std::string out;
+    out.reserve(value.size());
+    for (char c : value) {
+        if (c == '*' || c == '(' || c == ')' || c == '\\' || c == '\0') {
+            const auto byte = static_cast<unsigned char>(c);
+            out += '\\';
+            out += kHex[byte >> 4];
+            out += kHex[byte & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+LdapStore::LdapStore(LdapSettings settings) : settings_(std::move(settings)) {}
+
+LdapStore::~LdapStore() = default;
+
+std::unique_ptr<LdapStore> LdapStore::Open(const LdapSettings& settings, store::Problem* problem) {
+    std::unique_ptr<LdapStore> opened(new LdapStore(settings));
+    std::string error;
+    if (!settings.base.empty() && !store::ParseDn(settings.base, opened->baseRdns_, &error)) {
+        *problem = store::Problem{settings.endpoint.url, 0, "the base is not a DN: " + error};
+        return nullptr;
+    }
+    if (!opened->Connect(problem) || !opened->LoadSchema(problem)) {
+        return nullptr;
+    }
+    return opened;
+}
+
+bool LdapStore::Connect(store::Problem* problem) const {
+    const std::string& url = settings_.endpoint.url;
+    LdapOutcome failure;
+    std::unique_ptr<LdapWire> wire = ConnectLdap(settings_.endpoint, &failure);
+    if (!wire) {
+        lastProblem_ = url + ": the directory server cannot be reached: " + failure.message;
+    } else if (LdapOutcome bound = wire->Bind(settings_.bindDn, settings_.password); !bound.Ok()) {
+        // wldap32 connects at the bind: a server that is not there is found only now.
+        lastProblem_ =
+            bound.ConnectionLost()
+                ? url + ": the directory server cannot be reached: " + bound.message
+                : url + ": the directory server refused the login as " +
+                      (settings_.bindDn.empty() ? std::string("anonymous") : settings_.bindDn) +
+                      ": " + bound.message;
+        wire.reset();
+    }
+    if (!wire) {
+        warnings_.assign(1, store::Problem{url, 0, lastProblem_});
+        if (problem != nullptr) {
+            *problem = warnings_.front();
+        }
+        return false;
+    }
+    wire_ = std::move(wire);
+    return true;
+}
+
+bool LdapStore::LoadSchema(store::Problem* problem) {
+    const std::string& url = settings_.endpoint.url;
+    auto fail = [&](const std::string& message) {
+        lastProblem_ = url + ": " + message;
+        *problem = store::Problem{url, 0, lastProblem_};
+        return false;
+    };
+    std::vector<LdapEntry> found;
+    LdapOutcome outcome =
+        Read("", LdapScope::Base, "(objectClass=*)", 0, found,
+             {"supportedFeatures", "subschemaSubentry", "namingContexts", "supportedControl"});
+    if (!outcome.Ok() || found.empty()) {
+        return fail("the server's root entry cannot be read: " + outcome.message);
+    }
+    std::string subschema = "cn=Subschema";
+    bool increment = false;
+    for (const auto& [attribute, values] : found.front().attributes) {
+        if (store::EqualsIgnoreCase(attribute, "subschemaSubentry") && !values.empty()) {
+            subschema = values.front();
+        } else if (store::EqualsIgnoreCase(attribute, "supportedFeatures")) {
+            increment = std::find(values.begin(), values.end(), kIncrementFeature) != values.end();
+        }
+    }
+    useIncrement_ = settings_.increment && increment;
+
+    found.clear();
+    outcome = Read(subschema, LdapScope::Base, "(objectClass=subschema)", 0, found,
+                   {"attributeTypes", "objectClasses"});
+    if (!outcome.Ok() || found.empty()) {
+        return fail("the server's schema (" + subschema + ") cannot be read: " + outcome.message);
+    }
+    // The directory's own definitions are those that carry the directory's names; the rest of a
+    // server's schema (hundreds of definitions) is not the directory's.
+    std::string text = "dn: " + subschema + "\n";
+    std::size_t own = 0;
+    for (const auto& [attribute, values] : found.front().attributes) {
+        for (const std::string& value : values) {
+            if (value.find("X-NDS-NAME") != std::string::npos) {
+                store::WriteLdifLine(text, attribute, value);
+                ++own;
+            }
+        }
+    }
+    if (own == 0) {
+        return fail(
+            "the server's schema lacks TallyDesk's definitions; load "
+            "dirstore/schema/tallydesk.ldif into it (docs/directory-client.md)");
+    }
+    if (!schema_.LoadText(text, url + " " + subschema, problem)) {
+        lastProblem_ = problem->Describe();
+        return false;
+    }
+    if (!settings_.base.empty()) {
+        found.clear();
+        outcome = Read(settings_.base, LdapScope::Base, "(objectClass=*)", 0, found, {"1.1"});
+        if (!outcome.Ok()) {
+            return fail("the base " + settings_.base + " cannot be read: " + outcome.message);
+        }
+    }
+    return true;
+}
+
+LdapOutcome LdapStore::Read(const std::string& base, LdapScope scope, const std::string& filter,
+                            std::uint32_t pageSize, std::vector<LdapEntry>& found,
+                            const std::vector<std::string>& attributes) const {
+    auto collect = [&found](LdapEntry&& entry) { found.push_back(std::move(entry)); };
+    LdapOutcome outcome;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (!wire_ && !Connect(nullptr)) {
+            return LdapOutcome{kLdapServerDown, lastProblem_};
+        }
+        found.clear();
+        outcome = wire_->Search(base, scope, filter, attributes, pageSize, collect);
+        if (!outcome.ConnectionLost()) {
+            return outcome;
+        }
+        wire_.reset();  // a read may be asked again on a new connection
+    }
+    return outcome;
+}
+
+LdapOutcome LdapStore::Write(const std::string& dn, const std::vector<LdapMod>& mods) const {
+    if (!wire_ && !Connect(nullptr)) {
+        return LdapOutcome{kLdapServerDown, lastProblem_};
+    }
+    LdapOutcome outcome = wire_->Modify(dn, mods);
+    if (outcome.ConnectionLost()) {
+        wire_.reset();
+    }
+    return outcome;
+}
+
+store::Status LdapStore::Failed(const LdapOutcome& outcome, const std::string& what) const {
+    lastProblem_ = settings_.endpoint.url + ": " + what + ": " + outcome.message;
+    warnings_.assign(1, store::Problem{settings_.endpoint.url, 0, lastProblem_});
+    return StatusOf(outcome);
+}
+
+std::optional<std::string> LdapStore::RelativeDn(std::string_view dn) const {
+    std::vector<store::Rdn> rdns;
+    if (!store::ParseDn(dn, rdns, nullptr) || rdns.size() < baseRdns_.size()) {
+        return std::nullopt;
+    }
+    const std::size_t own = rdns.size() - baseRdns_.size();
+    for (std::size_t i = 0; i < baseRdns_.size(); ++i) {
+        if (!SameRdn(rdns[own + i], baseRdns_[i])) {
+            return std::nullopt;
+        }
+    }
+    rdns.resize(own);
+    return rdns.empty() ? std::string() : store::FormatDn(rdns);
+}
+
+std::string LdapStore::WholeDn(std::string_view relative) const {
+    if (relative.empty()) {
+        return settings_.base;
+    }
+    if (settings_.base.empty()) {
+        return std::string(relative);
+    }
+    return std::string(relative) + "," + settings_.base;
+}
+
+// Which naming attributes a name's leaf may stand for: the top of the tree holds the classes
+// without containment (Organization: o), everything below the others (cn, ou), as the schema
+// says.
+std::string LdapStore::NamingFilter(bool top, std::string_view leaf) const {
+    std::vector<std::string> types;
+    for (const store::ClassDef& definition : schema_.Classes()) {
+        const bool livesAtTop = definition.itemLists[store::kContainment].empty();
+        const store::AttributeDef* naming = schema_.NamingAttribute(definition);
+        if (naming == nullptr || livesAtTop != top) {
+            continue;
+        }
+        if (std::none_of(types.begin(), types.end(), [&](const std::string& known) {
+                return store::EqualsIgnoreCase(known, naming->ldapName);
+            })) {
+            types.push_back(naming->ldapName);
+        }
+    }
+    const std::string value = EscapeFilterValue(leaf);
+    std::string filter;
+    for (const std::string& type : types) {
+        filter += "(" + type + "=" + value + ")";
+    }
+    return types.size() == 1 ? filter : "(|" + filter + ")";
+}
+
+const LdapStore::Cached* LdapStore::Take(LdapEntry&& read) const {
+    std::optional<std::string> relative = RelativeDn(read.dn);
+    if (!relative || relative->empty()) {
+        return nullptr;
+    }
+    store::LdifRecord record;
+    record.kind = store::RecordKind::Content;
+    record.dn = *relative;
+    for (auto& [attribute, values] : read.attributes) {
+        const store::AttributeDef* definition = schema_.AttributeByLdapName(attribute);
+        for (std::string& value : values) {
+            if (definition != nullptr && definition->syntax == kDistinguishedName) {
+                if (std::optional<std::string> inside = RelativeDn(value)) {
+                    value = std::move(*inside);
+                }
+            }
+            record.values.push_back({attribute, std::move(value), 0});
+        }
+    }
+    Cached cached;
+    std::string normalDn, error;
+    if (!store::EntryFromRecord(schema_, record, cached.entry, normalDn, nullptr, &error)) {
+        return nullptr;  // not an entry of this directory (another kind of object)
+    }
+    cached.dn = std::move(read.dn);
+    const std::string name = cached.entry.name;
+    dns_[name] = cached.dn;
+    absent_.erase(name);
+    Cached& slot = entries_[name];
+    slot = std::move(cached);  // in place: entries handed out before stay where they are
+    return &slot;
+}
+
+const LdapStore::Cached* LdapStore::Lookup(std::string_view fullName, bool fresh) const {
+    lookupFailure_ = store::kOk;
+    const std::string name(fullName);
+    if (!fresh) {
+        auto cached = entries_.find(name);
+        if (cached != entries_.end() && !cached->second.stale) {
+            return &cached->second;
+        }
+        if (absent_.count(name) != 0) {
+            return nullptr;
+        }
+    }
+    std::vector<std::string> parts;
+    if (!store::SplitTypeless(name, parts)) {
+        return nullptr;
+    }
+    std::vector<LdapEntry> found;
+    if (auto known = dns_.find(name); known != dns_.end()) {
+        const std::string dn = known->second;
+        LdapOutcome outcome = Read(dn, LdapScope::Base, "(objectClass=*)", 0, found);
+        if (outcome.Ok() && found.size() == 1) {
+            if (const Cached* taken = Take(std::move(found.front()))) {
+                return taken;
+            }
+        } else if (!outcome.Ok() && outcome.code != kLdapNoSuchObject) {
+            lookupFailure_ = Failed(outcome, "reading " + dn);
+            return nullptr;
+        }
+        dns_.erase(name);  // gone, or renamed: look for it from its container
+    }
+    const std::string parent = store::ParentName(name);
+    std::string parentDn = settings_.base;
+    if (!parent.empty()) {
+        const Cached* container = Lookup(parent, false);
+        if (container == nullptr) {
+            if (lookupFailure_ == store::kOk) {
+                absent_.insert(name);
+            }
+            return nullptr;
+        }
+        parentDn = container->dn;
+    }
+    LdapOutcome outcome =
+        Read(parentDn, LdapScope::OneLevel, NamingFilter(parent.empty(), parts.front()), 0, found);
+    if (!outcome.Ok()) {
+        if (outcome.code == kLdapNoSuchObject) {
+            absent_.insert(name);
+        } else {
+            lookupFailure_ = Failed(outcome, "looking for " + name);
+        }
+        return nullptr;
+    }
+    for (LdapEntry& read : found) {
+        // The filter also matches an entry that holds the leaf as another value of a naming
+        // attribute; only the one whose own name it is counts.
+        std::vector<store::Rdn> rdns;
+        if (!store::ParseDn(read.dn, rdns, nullptr) ||
+            !store::EqualsIgnoreCase(rdns.front().value, parts.front())) {
+            continue;
+        }
+        if (const Cached* taken = Take(std::move(read))) {
+            return taken;
+        }
+    }
+    absent_.insert(name);
+    return nullptr;
+}
+
+store::Status LdapStore::Refresh() {
+    entries_.clear();
+    absent_.clear();
+    lookupFailure_ = store::kOk;
+    return store::kOk;
+}
+
+const store::Entry* LdapStore::Find(std::string_view fullName) const {
+    const Cached* cached = Lookup(fullName, false);
+    return cached != nullptr ? &cached->entry : nullptr;
+}
+
+std::vector<const store::Entry*> LdapStore::Children(std::string_view container) const {
+    lookupFailure_ = store::kOk;
+    std::string dn = settings_.base;
+    if (!container.empty()) {
+        const Cached* cached = Lookup(container, false);
+        if (cached == nullptr) {
+            return {};
+        }
+        dn = cached->dn;
+    }
+    std::vector<LdapEntry> found;
+    LdapOutcome outcome =
+        Read(dn, LdapScope::OneLevel, "(objectClass=*)", settings_.pageSize, found);
+    if (!outcome.Ok()) {
+        if (outcome.code != kLdapNoSuchObject) {
+            lookupFailure_ = Failed(outcome, "listing " + (dn.empty() ? "[Root]" : dn));
+        }
+        return {};
+    }
+    std::vector<std::pair<std::string, const store::Entry*>> children;
+    children.reserve(found.size());
+    for (LdapEntry& read : found) {
+        if (const Cached* taken = Take(std::move(read))) {
+            children.emplace_back(store::LeafName(taken->entry.name), &taken->entry);
+        }
+    }
+    std::sort(children.begin(), children.end(), [](const auto& a, const auto& b) {
+        return store::CaseInsensitiveLess()(a.first, b.first);
+    });
+    std::vector<const store::Entry*> out;
+    out.reserve(children.size());
+    for (const auto& child : children) {
+        out.push_back(child.second);
+    }
+    return out;
+}
+
+const store::AttributeDef* LdapStore::Attribute(std::string_view name) const {
+    return schema_.Attribute(name);
+}
+
+const std::vector<store::AttributeDef>& LdapStore::Attributes() const {
+    return schema_.Attributes();
+}
+
+const store::ClassDef* LdapStore::ObjectClass(std::string_view name) const {
+    return schema_.ObjectClass(name);
+}
+
+const std::vector<store::ClassDef>& LdapStore::Classes() const {
+    return schema_.Classes();
+}
+
+// Below a container that is there, a name's DN is that container's with the leaf named as the
+// class would name it; above, the tree is named as it is built (a leaf by cn, the top by o, the
+// rest by ou), as the embedded store does.
+std::string LdapStore::RelativeDnOf(std::string_view fullName) const {
+    if (const Cached* cached = Lookup(fullName, false)) {
+        return RelativeDn(cached->dn).value_or(std::string());
+    }
+    std::vector<std::string> parts;
+    store::SplitTypeless(fullName, parts);
+    std::vector<store::Rdn> rdns;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (i > 0) {
+            std::vector<std::string> rest(parts.begin() + static_cast<std::ptrdiff_t>(i),
+                                          parts.end());
+            if (const Cached* container = Lookup(store::JoinTypeless(rest), false)) {
+                std::string dn = store::FormatDn(rdns);
+                std::string above = RelativeDn(container->dn).value_or(std::string());
+                return above.empty() ? dn : dn + "," + above;
+            }
+        }
+        const char* type = (i + 1 == parts.size()) ? "o" : (i == 0 ? "cn" : "ou");
+        rdns.push_back({type, parts[i]});
+    }
+    return store::FormatDn(rdns);
+}
+
+std::string LdapStore::DnOf(std::string_view fullName) const {
+    return WholeDn(RelativeDnOf(fullName));
+}
+
+store::Status LdapStore::Modify(std::string_view fullName,
+                                const std::vector<store::Change>& changes) {
+    const std::string name(fullName);
+    const store::DnOfName dnOf = [this](std::string_view value) { return RelativeDnOf(value); };
+    for (int attempt = 0;; ++attempt) {
+        const Cached* cached = Lookup(name, attempt > 0);
+        if (cached == nullptr) {
+            return lookupFailure_ != store::kOk ? lookupFailure_ : store::kNoSuchEntry;
+        }
+        // The changes are checked and planned on a copy, as the embedded store plans them: the
+        // same refusals, and the same choice between increment and add.
+        store::Entry working = cached->entry;
+        std::vector<store::LdifMod> mods;
+        for (const store::Change& change : changes) {
+            store::Status status = store::PlanChange(schema_, working, change, dnOf, mods);
+            if (status != store::kOk) {
+                return status;
+            }
+        }
+        if (mods.empty()) {
+            return store::kOk;
+        }
+        bool counted = false;         // a counter change, which another writer's may have overtaken
+        bool startedCounter = false;  // the first value of a counter not held yet
+        std::vector<LdapMod> request;
+        for (const store::LdifMod& mod : mods) {
+            const store::AttributeDef* definition = schema_.AttributeByLdapName(mod.attribute);
+            std::vector<std::string> values = mod.values;
+            if (definition->syntax == kDistinguishedName) {
+                for (std::string& value : values) {
+                    value = WholeDn(value);
+                }
+            }
+            switch (mod.op) {
+                case store::ModOp::Add:
+                    startedCounter = startedCounter || definition->syntax == kCounter;
+                    counted = counted || definition->syntax == kCounter;
+                    request.push_back({LdapModOp::Add, mod.attribute, std::move(values)});
+                    break;
+                case store::ModOp::Replace:
+                    request.push_back({LdapModOp::Replace, mod.attribute, std::move(values)});
+                    break;
+                case store::ModOp::Delete:
+                    request.push_back({LdapModOp::Delete, mod.attribute, std::move(values)});
+                    break;
+                case store::ModOp::Increment: {
+                    counted = true;
+                    if (useIncrement_) {
+                        request.push_back({LdapModOp::Increment, mod.attribute, std::move(values)});
+                        break;
+                    }
+                    // Without the increment: the value read goes, the sum comes, in one request
+                    // that the server refuses when the value read is no longer there.
+                    request.push_back({LdapModOp::Delete, mod.attribute,
+                                       cached->entry.attributes.at(definition->name)});
+                    request.push_back(
+                        {LdapModOp::Add, mod.attribute, working.attributes.at(definition->name)});
+                    break;
+                }
+            }
+        }
+        const LdapOutcome outcome = Write(cached->dn, request);
+        if (outcome.Ok()) {
+            entries_[name].stale = true;
+            return store::kOk;
+        }
+        // Another writer changed the value read, or started the counter first (the server
+        // refuses a second value of a single-valued attribute as a constraint violation).
+        const bool overtaken = outcome.code == kLdapNoSuchAttribute ||
+                               outcome.code == kLdapTypeOrValueExists ||
+                               (startedCounter && outcome.code == kLdapConstraintViolation);
+        if (counted && overtaken && attempt + 1 < settings_.changeAttempts) {
+            if (!useIncrement_) {
+                PauseBeforeAttempt(attempt);
+            }
+            continue;
+        }
+        return Failed(outcome, "changing " + cached->dn);
+    }
+}
+
+store::Status LdapStore::AddEntry(const store::Entry& entry) {
+    std::vector<std::string> parts;
+    if (!store::SplitTypeless(entry.name, parts)) {
+        return store::kIllegalName;
+    }
+    const store::ClassDef* objectClass = schema_.ObjectClass(entry.objectClass);
+    const store::AttributeDef* naming =
+        objectClass != nullptr ? schema_.NamingAttribute(*objectClass) : nullptr;
+    if (naming == nullptr) {
+        return store::kNoSuchClass;
+    }
+    std::string dn = store::FormatRdn({naming->ldapName, parts.front()});
+    const std::string parent = store::ParentName(entry.name);
+    if (!parent.empty()) {
+        const Cached* container = Lookup(parent, false);
+        if (container == nullptr) {
+            return lookupFailure_ != store::kOk ? lookupFailure_ : store::kNoSuchEntry;
+        }
+        dn += "," + container->dn;
+    } else if (!settings_.base.empty()) {
+        dn += "," + settings_.base;
+    }
+    std::vector<LdapMod> attributes;
+    attributes.push_back({LdapModOp::Add, "objectClass", {objectClass->ldapName}});
+    attributes.push_back({LdapModOp::Add, naming->ldapName, {parts.front()}});
+    const store::DnOfName dnOf = [this](std::string_view value) { return RelativeDnOf(value); };
+    for (const auto& [attribute, values] : entry.attributes) {
+        const store::AttributeDef* definition = schema_.Attribute(attribute);
+        if (definition == nullptr) {
+            return store::kNoSuchAttribute;
+        }
+        if (definition == naming || definition->name == store::kObjectClassAttribute) {
+            continue;
+        }
+        LdapMod mod{LdapModOp::Add, definition->ldapName, {}};
+        for (const std::string& value : values) {
+            std::string text;
+            store::Status status = store::LdapValueOf(schema_, *definition, value, dnOf, text);
+            if (status != store::kOk) {
+                return status;
+            }
+            mod.values.push_back(definition->syntax == kDistinguishedName ? WholeDn(text) : text);
+        }
+        attributes.push_back(std::move(mod));
+    }
+    if (!wire_ && !Connect(nullptr)) {
+        return store::kUnavailable;
+    }
+    const LdapOutcome outcome = wire_->Add(dn, attributes);
+    if (!outcome.Ok()) {
+        if (outcome.ConnectionLost()) {
+            wire_.reset();
+        }
+        return Failed(outcome, "adding " + dn);
+    }
+    absent_.erase(entry.name);
+    return store::kOk;
+}
+
+}  // namespace tally::directory

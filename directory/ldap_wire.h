@@ -1,0 +1,104 @@
+// The few LDAP operations the directory client needs, over the platform's LDAP library:
+// OpenLDAP's libldap natively (ldap_wire_posix.cpp), the system's wldap32 on Windows
+// (ldap_wire_winapi.cpp). Everything above this header is the same code on both.
+//
+// Strings are passed and returned as the bytes the server holds (UTF-8 on the wire); the
+// callers build DNs and filters with the escaping of ldap_names.h.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tally::directory {
+
+// LDAP result codes that the client tells apart (RFC 4511, and the client libraries' own).
+enum LdapCode : int {
+    kLdapSuccess = 0,
+    kLdapTimeLimitExceeded = 3,
+    kLdapSizeLimitExceeded = 4,
+    kLdapCompareFalse = 5,
+    kLdapCompareTrue = 6,
+    kLdapNoSuchAttribute = 16,
+    kLdapUndefinedType = 17,
+    kLdapInappropriateMatching = 18,
+    kLdapConstraintViolation = 19,
+    kLdapTypeOrValueExists = 20,
+    kLdapInvalidSyntax = 21,
+    kLdapNoSuchObject = 32,
+    kLdapInvalidDnSyntax = 34,
+    kLdapInvalidCredentials = 49,
+    kLdapInsufficientAccess = 50,
+    kLdapBusy = 51,
+    kLdapUnavailable = 52,
+    kLdapUnwillingToPerform = 53,
+    kLdapObjectClassViolation = 65,
+    kLdapNotAllowedOnRdn = 67,
+    kLdapAlreadyExists = 68,
+    kLdapServerDown = 81,  // the connection is gone (both libraries)
+    kLdapTimeout = 85,
+    kLdapConnectError = 91,
+};
+
+struct LdapOutcome {
+    int code = kLdapSuccess;
+    std::string message;  // the library's text for the code, and the server's own words
+
+    bool Ok() const { return code == kLdapSuccess; }
+    // The connection is unusable: the server went away or could not be reached in time.
+    bool ConnectionLost() const {
+        return code == kLdapServerDown || code == kLdapConnectError || code == kLdapTimeout;
+    }
+};
+
+enum class LdapScope { Base, OneLevel };
+
+struct LdapEntry {
+    std::string dn;
+    std::vector<std::pair<std::string, std::vector<std::string>>> attributes;
+};
+
+enum class LdapModOp { Add, Delete, Replace, Increment };
+
+struct LdapMod {
+    LdapModOp op;
+    std::string attribute;
+    std::vector<std::string> values;
+};
+
+struct LdapEndpoint {
+    std::string url;           // ldap://host:port or ldaps://host:port
+    bool startTls = false;     // StartTLS on an ldap:// connection before the bind
+    std::string caFile;        // certificates to trust for TLS; empty: the system's
+    int timeoutSeconds = 10;   // for connecting and for each operation
+    bool verifyServer = true;  // check the server's certificate and name
+};
+
+class LdapWire {
+  public:
+    virtual ~LdapWire() = default;
+
+    // A simple bind; an empty name binds anonymously.
+    virtual LdapOutcome Bind(const std::string& dn, const std::string& password) = 0;
+
+    // Calls `take` for every entry found. `pageSize` > 0 asks for the results in pages of that
+    // many entries with the Paged Results control (RFC 2696).
+    virtual LdapOutcome Search(const std::string& base, LdapScope scope, const std::string& filter,
+                               const std::vector<std::string>& attributes, std::uint32_t pageSize,
+                               const std::function<void(LdapEntry&&)>& take) = 0;
+
+    // One modify request: all of its changes apply or none (RFC 4511, 4.6).
+    virtual LdapOutcome Modify(const std::string& dn, const std::vector<LdapMod>& mods) = 0;
+
+    virtual LdapOutcome Add(const std::string& dn, const std::vector<LdapMod>& attributes) = 0;
+    virtual LdapOutcome Delete(const std::string& dn) = 0;
+};
+
+// Connects (and starts TLS when asked); the bind is the caller's next step. Null with the
+// reason in `failure` when the server cannot be reached.
+std::unique_ptr<LdapWire> ConnectLdap(const LdapEndpoint& endpoint, LdapOutcome* failure);
+
+}  // namespace tally::directory

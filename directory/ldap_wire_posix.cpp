@@ -1,0 +1,309 @@
+// The LDAP operations over OpenLDAP's client library (libldap).
+#define LDAP_DEPRECATED 0
+#include <ldap.h>
+
+#include <cstring>
+#include <memory>
+
+#include "directory/ldap_wire.h"
+
+namespace tally::directory {
+namespace {
+
+// Owners of what libldap hands out, each released the way the library says.
+struct MessageFree {
+    void operator()(LDAPMessage* message) const { ldap_msgfree(message); }
+};
+using MessagePtr = std::unique_ptr<LDAPMessage, MessageFree>;
+
+struct BerFree {
+    void operator()(BerElement* ber) const { ber_free(ber, 0); }
+};
+using BerPtr = std::unique_ptr<BerElement, BerFree>;
+
+struct MemFree {
+    void operator()(char* text) const { ldap_memfree(text); }
+};
+using TextPtr = std::unique_ptr<char, MemFree>;
+
+struct ValuesFree {
+    void operator()(berval** values) const { ldap_value_free_len(values); }
+};
+using ValuesPtr = std::unique_ptr<berval*, ValuesFree>;
+
+struct ControlFree {
+    void operator()(LDAPControl* control) const { ldap_control_free(control); }
+};
+using ControlPtr = std::unique_ptr<LDAPControl, ControlFree>;
+
+struct ControlsFree {
+    void operator()(LDAPControl** controls) const { ldap_controls_free(controls); }
+};
+using ControlsPtr = std::unique_ptr<LDAPControl*, ControlsFree>;
+
+struct UnbindLdap {
+    void operator()(LDAP* ld) const { ldap_unbind_ext_s(ld, nullptr, nullptr); }
+};
+using LdapPtr = std::unique_ptr<LDAP, UnbindLdap>;
+
+std::string ServerWords(LDAP* ld) {
+    char* text = nullptr;
+    if (ldap_get_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &text) != LDAP_OPT_SUCCESS ||
+        text == nullptr) {
+        return {};
+    }
+    TextPtr owned(text);
+    return std::string(text);
+}
+
+// libldap's own codes for a lost or refused connection are negative; the rest of the client
+// knows them by the numbers wldap32 gives them (ldap_wire.h).
+int CommonCode(int code) {
+    switch (code) {
+        case LDAP_SERVER_DOWN:
+            return kLdapServerDown;
+        case LDAP_CONNECT_ERROR:
+            return kLdapConnectError;
+        case LDAP_TIMEOUT:
+            return kLdapTimeout;
+        default:
+            return code;
+    }
+}
+
+LdapOutcome Outcome(LDAP* ld, int code, const char* serverText = nullptr) {
+    LdapOutcome outcome;
+    outcome.code = CommonCode(code);
+    if (code != LDAP_SUCCESS) {
+        outcome.message = ldap_err2string(code);
+        std::string words = serverText != nullptr ? std::string(serverText) : ServerWords(ld);
+        if (!words.empty()) {
+            outcome.message += " (" + words + ")";
+        }
+    }
+    return outcome;
+}
+
+// The mods as libldap takes them: arrays of pointers into the caller's strings, which outlive
+// the call.
+class ModArrays {
+  public:
+    explicit ModArrays(const std::vector<LdapMod>& mods) {
+        values_.resize(mods.size());
+        for (std::size_t i = 0; i < mods.size(); ++i) {
+            const LdapMod& mod = mods[i];
+            for (const std::string& value : mod.values) {
+                vals_.push_back(
+                    berval{static_cast<ber_len_t>(value.size()), const_cast<char*>(value.data())});
+            }
+        }
+        std::size_t next = 0;
+        for (std::size_t i = 0; i < mods.size(); ++i) {
+            for (std::size_t v = 0; v < mods[i].values.size(); ++v) {
+                values_[i].push_back(&vals_[next++]);
+            }
+            values_[i].push_back(nullptr);
+        }
+        structs_.resize(mods.size());
+        for (std::size_t i = 0; i < mods.size(); ++i) {
+            LDAPMod& mod = structs_[i];
+            std::memset(&mod, 0, sizeof mod);
+            mod.mod_op = OpOf(mods[i].op) | LDAP_MOD_BVALUES;
+            mod.mod_type = const_cast<char*>(mods[i].attribute.c_str());
+            mod.mod_bvalues = values_[i].data();
+            pointers_.push_back(&mod);
+        }
+        pointers_.push_back(nullptr);
+    }
+    LDAPMod** Get() { return pointers_.data(); }
+
+  private:
+    static int OpOf(LdapModOp op) {
+        switch (op) {
+            case LdapModOp::Add:
+                return LDAP_MOD_ADD;
+            case LdapModOp::Delete:
+                return LDAP_MOD_DELETE;
+            case LdapModOp::Replace:
+                return LDAP_MOD_REPLACE;
+            case LdapModOp::Increment:
+                return LDAP_MOD_INCREMENT;
+        }
+        return LDAP_MOD_REPLACE;
+    }
+    std::vector<berval> vals_;
+    std::vector<std::vector<berval*>> values_;
+    std::vector<LDAPMod> structs_;
+    std::vector<LDAPMod*> pointers_;
+};
+
+class OpenLdapWire final : public LdapWire {
+  public:
+    OpenLdapWire(LdapPtr ld, int timeoutSeconds)
+        : ld_(std::move(ld)), timeout_{timeoutSeconds, 0} {}
+
+    LdapOutcome Bind(const std::string& dn, const std::string& password) override {
+        berval credentials{static_cast<ber_len_t>(password.size()),
+                           const_cast<char*>(password.data())};
+        int code = ldap_sasl_bind_s(ld_.get(), dn.c_str(), LDAP_SASL_SIMPLE, &credentials, nullptr,
+                                    nullptr, nullptr);
+        return Outcome(ld_.get(), code);
+    }
+
+    LdapOutcome Search(const std::string& base, LdapScope scope, const std::string& filter,
+                       const std::vector<std::string>& attributes, std::uint32_t pageSize,
+                       const std::function<void(LdapEntry&&)>& take) override {
+        std::vector<char*> names;
+        for (const std::string& attribute : attributes) {
+            names.push_back(const_cast<char*>(attribute.c_str()));
+        }
+        names.push_back(nullptr);
+        const int ldapScope = scope == LdapScope::Base ? LDAP_SCOPE_BASE : LDAP_SCOPE_ONELEVEL;
+        berval cookie{0, nullptr};
+        std::string cookieBytes;
+        while (true) {
+            ControlPtr pageControl;
+            LDAPControl* serverControls[2] = {nullptr, nullptr};
+            if (pageSize > 0) {
+                LDAPControl* made = nullptr;
+                int code = ldap_create_page_control(ld_.get(), static_cast<ber_int_t>(pageSize),
+                                                    &cookie, 1, &made);
+                if (code != LDAP_SUCCESS) {
+                    return Outcome(ld_.get(), code);
+                }
+                pageControl.reset(made);
+                serverControls[0] = made;
+            }
+            LDAPMessage* raw = nullptr;
+            timeval limit = timeout_;
+            int code =
+                ldap_search_ext_s(ld_.get(), base.c_str(), ldapScope, filter.c_str(), names.data(),
+                                  0, serverControls, nullptr, &limit, LDAP_NO_LIMIT, &raw);
+            MessagePtr result(raw);
+            if (code != LDAP_SUCCESS) {
+                return Outcome(ld_.get(), code);
+            }
+            for (LDAPMessage* entry = ldap_first_entry(ld_.get(), result.get()); entry != nullptr;
+                 entry = ldap_next_entry(ld_.get(), entry)) {
+                take(ReadEntry(entry));
+            }
+            if (pageSize == 0) {
+                return {};
+            }
+            // The page's result carries the cookie for the next page; an empty one ends it.
+            int resultCode = LDAP_SUCCESS;
+            LDAPControl** rawControls = nullptr;
+            code = ldap_parse_result(ld_.get(), result.get(), &resultCode, nullptr, nullptr,
+                                     nullptr, &rawControls, 0);
+            ControlsPtr controls(rawControls);
+            if (code != LDAP_SUCCESS) {
+                return Outcome(ld_.get(), code);
+            }
+            if (resultCode != LDAP_SUCCESS) {
+                return Outcome(ld_.get(), resultCode);
+            }
+            LDAPControl* response =
+                ldap_control_find(LDAP_CONTROL_PAGEDRESULTS, controls.get(), nullptr);
+            if (response == nullptr) {
+                return {};  // the server sent everything at once
+            }
+            ber_int_t estimate = 0;
+            berval next{0, nullptr};
+            code = ldap_parse_pageresponse_control(ld_.get(), response, &estimate, &next);
+            if (code != LDAP_SUCCESS) {
+                return Outcome(ld_.get(), code);
+            }
+            cookieBytes.assign(next.bv_val == nullptr ? "" : next.bv_val, next.bv_len);
+            ber_memfree(next.bv_val);
+            if (cookieBytes.empty()) {
+                return {};
+            }
+            cookie = berval{static_cast<ber_len_t>(cookieBytes.size()), cookieBytes.data()};
+        }
+    }
+
+    LdapOutcome Modify(const std::string& dn, const std::vector<LdapMod>& mods) override {
+        ModArrays arrays(mods);
+        return Outcome(ld_.get(),
+                       ldap_modify_ext_s(ld_.get(), dn.c_str(), arrays.Get(), nullptr, nullptr));
+    }
+
+    LdapOutcome Add(const std::string& dn, const std::vector<LdapMod>& attributes) override {
+        ModArrays arrays(attributes);
+        return Outcome(ld_.get(),
+                       ldap_add_ext_s(ld_.get(), dn.c_str(), arrays.Get(), nullptr, nullptr));
+    }
+
+    LdapOutcome Delete(const std::string& dn) override {
+        return Outcome(ld_.get(), ldap_delete_ext_s(ld_.get(), dn.c_str(), nullptr, nullptr));
+    }
+
+  private:
+    LdapEntry ReadEntry(LDAPMessage* entry) {
+        LdapEntry read;
+        if (char* dn = ldap_get_dn(ld_.get(), entry)) {
+            TextPtr owned(dn);
+            read.dn = dn;
+        }
+        BerElement* rawBer = nullptr;
+        for (char* name = ldap_first_attribute(ld_.get(), entry, &rawBer); name != nullptr;
+             name = ldap_next_attribute(ld_.get(), entry, rawBer)) {
+            TextPtr ownedName(name);
+            std::vector<std::string> values;
+            ValuesPtr held(ldap_get_values_len(ld_.get(), entry, name));
+            for (berval** value = held.get(); value != nullptr && *value != nullptr; ++value) {
+                values.emplace_back((*value)->bv_val, (*value)->bv_len);
+            }
+            read.attributes.emplace_back(name, std::move(values));
+        }
+        BerPtr ber(rawBer);
+        return read;
+    }
+
+    LdapPtr ld_;
+    timeval timeout_;
+};
+
+}  // namespace
+
+std::unique_ptr<LdapWire> ConnectLdap(const LdapEndpoint& endpoint, LdapOutcome* failure) {
+    LDAP* raw = nullptr;
+    int code = ldap_initialize(&raw, endpoint.url.c_str());
+    LdapPtr ld(raw);
+    if (code != LDAP_SUCCESS || !ld) {
+        *failure = Outcome(nullptr, code == LDAP_SUCCESS ? LDAP_PARAM_ERROR : code,
+                           "the URL cannot be used");
+        return nullptr;
+    }
+    int version = LDAP_VERSION3;
+    ldap_set_option(ld.get(), LDAP_OPT_PROTOCOL_VERSION, &version);
+    ldap_set_option(ld.get(), LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
+    timeval limit{endpoint.timeoutSeconds, 0};
+    ldap_set_option(ld.get(), LDAP_OPT_NETWORK_TIMEOUT, &limit);
+    ldap_set_option(ld.get(), LDAP_OPT_TIMEOUT, &limit);
+    if (!endpoint.caFile.empty()) {
+        ldap_set_option(ld.get(), LDAP_OPT_X_TLS_CACERTFILE, endpoint.caFile.c_str());
+    }
+    int require = endpoint.verifyServer ? LDAP_OPT_X_TLS_DEMAND : LDAP_OPT_X_TLS_NEVER;
+    ldap_set_option(ld.get(), LDAP_OPT_X_TLS_REQUIRE_CERT, &require);
+    int fresh = 0;
+    ldap_set_option(ld.get(), LDAP_OPT_X_TLS_NEWCTX, &fresh);
+    if (endpoint.startTls) {
+        code = ldap_start_tls_s(ld.get(), nullptr, nullptr);
+        if (code != LDAP_SUCCESS) {
+            *failure = Outcome(ld.get(), code);
+            failure->message = "StartTLS failed: " + failure->message;
+            return nullptr;
+        }
+    } else {
+        // libldap connects lazily; connect now so that an unreachable server is told at once.
+        code = ldap_connect(ld.get());
+        if (code != LDAP_SUCCESS) {
+            *failure = Outcome(ld.get(), code);
+            return nullptr;
+        }
+    }
+    return std::make_unique<OpenLdapWire>(std::move(ld), endpoint.timeoutSeconds);
+}
+
+}  // namespace tally::directory

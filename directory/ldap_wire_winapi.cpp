@@ -1,0 +1,332 @@
+// The LDAP operations over the system's LDAP library, wldap32 (ANSI entry points).
+#include <windows.h>
+
+// After <windows.h>, which they need; winber.h after winldap.h, which defines BerElement.
+#include <winldap.h>
+// clang-format off
+#include <winber.h>
+// clang-format on
+
+#include <cstring>
+#include <memory>
+
+#include "directory/ldap_wire.h"
+
+namespace tally::directory {
+namespace {
+
+// wldap32 has no name for the increment modification (RFC 4525); its value goes on the wire as
+// given.
+constexpr ULONG kModIncrement = 3;
+
+struct MessageFree {
+    void operator()(LDAPMessage* message) const { ldap_msgfree(message); }
+};
+using MessagePtr = std::unique_ptr<LDAPMessage, MessageFree>;
+
+struct BerFree {
+    void operator()(BerElement* ber) const { ber_free(ber, 0); }
+};
+using BerPtr = std::unique_ptr<BerElement, BerFree>;
+
+struct MemFree {
+    void operator()(char* text) const { ldap_memfreeA(text); }
+};
+using TextPtr = std::unique_ptr<char, MemFree>;
+
+struct ValuesFree {
+    void operator()(berval** values) const { ldap_value_free_len(values); }
+};
+using ValuesPtr = std::unique_ptr<berval*, ValuesFree>;
+
+struct ControlFree {
+    void operator()(LDAPControlA* control) const { ldap_control_freeA(control); }
+};
+using ControlPtr = std::unique_ptr<LDAPControlA, ControlFree>;
+
+struct ControlsFree {
+    void operator()(LDAPControlA** controls) const { ldap_controls_freeA(controls); }
+};
+using ControlsPtr = std::unique_ptr<LDAPControlA*, ControlsFree>;
+
+struct BervalFree {
+    void operator()(berval* value) const { ber_bvfree(value); }
+};
+using BervalPtr = std::unique_ptr<berval, BervalFree>;
+
+struct UnbindLdap {
+    void operator()(LDAP* ld) const { ldap_unbind(ld); }
+};
+using LdapPtr = std::unique_ptr<LDAP, UnbindLdap>;
+
+char* Text(const std::string& text) {
+    return const_cast<char*>(text.c_str());
+}
+
+std::string ServerWords(LDAP* ld) {
+    char* text = nullptr;
+    if (ld == nullptr || ldap_get_option(ld, LDAP_OPT_SERVER_ERROR, &text) != LDAP_SUCCESS ||
+        text == nullptr) {
+        return {};
+    }
+    TextPtr owned(text);
+    return std::string(text);
+}
+
+LdapOutcome Outcome(LDAP* ld, ULONG code, const char* serverText = nullptr) {
+    LdapOutcome outcome;
+    outcome.code = static_cast<int>(code);
+    if (code != LDAP_SUCCESS) {
+        const char* text = ldap_err2stringA(code);
+        outcome.message = text != nullptr ? text : "LDAP error " + std::to_string(code);
+        std::string words = serverText != nullptr ? std::string(serverText) : ServerWords(ld);
+        if (!words.empty()) {
+            outcome.message += " (" + words + ")";
+        }
+    }
+    return outcome;
+}
+
+class ModArrays {
+  public:
+    explicit ModArrays(const std::vector<LdapMod>& mods) {
+        for (const LdapMod& mod : mods) {
+            for (const std::string& value : mod.values) {
+                vals_.push_back(berval{static_cast<ULONG>(value.size()), Text(value)});
+            }
+        }
+        values_.resize(mods.size());
+        std::size_t next = 0;
+        for (std::size_t i = 0; i < mods.size(); ++i) {
+            for (std::size_t v = 0; v < mods[i].values.size(); ++v) {
+                values_[i].push_back(&vals_[next++]);
+            }
+            values_[i].push_back(nullptr);
+        }
+        structs_.resize(mods.size());
+        for (std::size_t i = 0; i < mods.size(); ++i) {
+            LDAPModA& mod = structs_[i];
+            std::memset(&mod, 0, sizeof mod);
+            mod.mod_op = OpOf(mods[i].op) | LDAP_MOD_BVALUES;
+            mod.mod_type = Text(mods[i].attribute);
+            mod.mod_vals.modv_bvals = values_[i].data();
+            pointers_.push_back(&mod);
+        }
+        pointers_.push_back(nullptr);
+    }
+    LDAPModA** Get() { return pointers_.data(); }
+
+  private:
+    static ULONG OpOf(LdapModOp op) {
+        switch (op) {
+            case LdapModOp::Add:
+                return LDAP_MOD_ADD;
+            case LdapModOp::Delete:
+                return LDAP_MOD_DELETE;
+            case LdapModOp::Replace:
+                return LDAP_MOD_REPLACE;
+            case LdapModOp::Increment:
+                return kModIncrement;
+        }
+        return LDAP_MOD_REPLACE;
+    }
+    std::vector<berval> vals_;
+    std::vector<std::vector<berval*>> values_;
+    std::vector<LDAPModA> structs_;
+    std::vector<LDAPModA*> pointers_;
+};
+
+class WinLdapWire final : public LdapWire {
+  public:
+    WinLdapWire(LdapPtr ld, int timeoutSeconds)
+        : ld_(std::move(ld)), timeout_{static_cast<LONG>(timeoutSeconds), 0} {}
+
+    LdapOutcome Bind(const std::string& dn, const std::string& password) override {
+        ULONG code = ldap_simple_bind_sA(ld_.get(), dn.empty() ? nullptr : Text(dn),
+                                         dn.empty() ? nullptr : Text(password));
+        return Outcome(ld_.get(), code);
+    }
+
+    LdapOutcome Search(const std::string& base, LdapScope scope, const std::string& filter,
+                       const std::vector<std::string>& attributes, std::uint32_t pageSize,
+                       const std::function<void(LdapEntry&&)>& take) override {
+        std::vector<char*> names;
+        for (const std::string& attribute : attributes) {
+            names.push_back(Text(attribute));
+        }
+        names.push_back(nullptr);
+        const ULONG ldapScope = scope == LdapScope::Base ? LDAP_SCOPE_BASE : LDAP_SCOPE_ONELEVEL;
+        std::string cookieBytes;
+        bool first = true;
+        while (true) {
+            ControlPtr pageControl;
+            LDAPControlA* serverControls[2] = {nullptr, nullptr};
+            if (pageSize > 0) {
+                berval cookie{static_cast<ULONG>(cookieBytes.size()), cookieBytes.data()};
+                LDAPControlA* made = nullptr;
+                ULONG code = ldap_create_page_controlA(ld_.get(), pageSize,
+                                                       first ? nullptr : &cookie, 1, &made);
+                if (code != LDAP_SUCCESS) {
+                    return Outcome(ld_.get(), code);
+                }
+                pageControl.reset(made);
+                serverControls[0] = made;
+            }
+            first = false;
+            LDAPMessage* raw = nullptr;
+            l_timeval limit = timeout_;
+            ULONG code =
+                ldap_search_ext_sA(ld_.get(), Text(base), ldapScope, Text(filter), names.data(), 0,
+                                   serverControls, nullptr, &limit, 0, &raw);
+            MessagePtr result(raw);
+            if (code != LDAP_SUCCESS) {
+                return Outcome(ld_.get(), code);
+            }
+            for (LDAPMessage* entry = ldap_first_entry(ld_.get(), result.get()); entry != nullptr;
+                 entry = ldap_next_entry(ld_.get(), entry)) {
+                take(ReadEntry(entry));
+            }
+            if (pageSize == 0) {
+                return {};
+            }
+            ULONG resultCode = LDAP_SUCCESS;
+            LDAPControlA** rawControls = nullptr;
+            code = ldap_parse_resultA(ld_.get(), result.get(), &resultCode, nullptr, nullptr,
+                                      nullptr, &rawControls, FALSE);
+            ControlsPtr controls(rawControls);
+            if (code != LDAP_SUCCESS) {
+                return Outcome(ld_.get(), code);
+            }
+            if (resultCode != LDAP_SUCCESS) {
+                return Outcome(ld_.get(), resultCode);
+            }
+            if (controls == nullptr) {
+                return {};  // the server sent everything at once
+            }
+            ULONG estimate = 0;
+            berval* next = nullptr;
+            code = ldap_parse_page_controlA(ld_.get(), controls.get(), &estimate, &next);
+            BervalPtr owned(next);
+            if (code == LDAP_CONTROL_NOT_FOUND) {
+                return {};
+            }
+            if (code != LDAP_SUCCESS) {
+                return Outcome(ld_.get(), code);
+            }
+            if (next == nullptr || next->bv_len == 0) {
+                return {};
+            }
+            cookieBytes.assign(next->bv_val, next->bv_len);
+        }
+    }
+
+    LdapOutcome Modify(const std::string& dn, const std::vector<LdapMod>& mods) override {
+        ModArrays arrays(mods);
+        return Outcome(ld_.get(),
+                       ldap_modify_ext_sA(ld_.get(), Text(dn), arrays.Get(), nullptr, nullptr));
+    }
+
+    LdapOutcome Add(const std::string& dn, const std::vector<LdapMod>& attributes) override {
+        ModArrays arrays(attributes);
+        return Outcome(ld_.get(),
+                       ldap_add_ext_sA(ld_.get(), Text(dn), arrays.Get(), nullptr, nullptr));
+    }
+
+    LdapOutcome Delete(const std::string& dn) override {
+        return Outcome(ld_.get(), ldap_delete_ext_sA(ld_.get(), Text(dn), nullptr, nullptr));
+    }
+
+  private:
+    LdapEntry ReadEntry(LDAPMessage* entry) {
+        LdapEntry read;
+        if (char* dn = ldap_get_dnA(ld_.get(), entry)) {
+            TextPtr owned(dn);
+            read.dn = dn;
+        }
+        BerElement* rawBer = nullptr;
+        for (char* name = ldap_first_attributeA(ld_.get(), entry, &rawBer); name != nullptr;
+             name = ldap_next_attributeA(ld_.get(), entry, rawBer)) {
+            TextPtr ownedName(name);
+            std::vector<std::string> values;
+            ValuesPtr held(ldap_get_values_lenA(ld_.get(), entry, name));
+            for (berval** value = held.get(); value != nullptr && *value != nullptr; ++value) {
+                values.emplace_back((*value)->bv_val, (*value)->bv_len);
+            }
+            read.attributes.emplace_back(name, std::move(values));
+        }
+        BerPtr ber(rawBer);
+        return read;
+    }
+
+    LdapPtr ld_;
+    l_timeval timeout_;
+};
+
+// "ldap://host:port/" taken apart; wldap32 takes a host and a port, not a URL.
+bool SplitUrl(const std::string& url, bool& secure, std::string& host, ULONG& port) {
+    std::string rest;
+    if (url.rfind("ldap://", 0) == 0) {
+        secure = false;
+        rest = url.substr(7);
+        port = LDAP_PORT;
+    } else if (url.rfind("ldaps://", 0) == 0) {
+        secure = true;
+        rest = url.substr(8);
+        port = LDAP_SSL_PORT;
+    } else {
+        return false;
+    }
+    rest = rest.substr(0, rest.find('/'));
+    std::size_t colon = rest.rfind(':');
+    if (colon != std::string::npos && rest.find(']') == std::string::npos) {
+        std::string digits = rest.substr(colon + 1);
+        if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos ||
+            digits.size() > 5) {
+            return false;
+        }
+        port = static_cast<ULONG>(std::stoul(digits));
+        rest = rest.substr(0, colon);
+    }
+    host = rest;
+    return !host.empty();
+}
+
+}  // namespace
+
+std::unique_ptr<LdapWire> ConnectLdap(const LdapEndpoint& endpoint, LdapOutcome* failure) {
+    bool secure = false;
+    std::string host;
+    ULONG port = 0;
+    if (!SplitUrl(endpoint.url, secure, host, port)) {
+        *failure = Outcome(nullptr, LDAP_PARAM_ERROR, "the URL cannot be used");
+        return nullptr;
+    }
+    LdapPtr ld(secure ? ldap_sslinitA(Text(host), port, 1) : ldap_initA(Text(host), port));
+    if (!ld) {
+        *failure = Outcome(nullptr, LdapGetLastError(), "the connection could not be set up");
+        return nullptr;
+    }
+    ULONG version = LDAP_VERSION3;
+    ldap_set_option(ld.get(), LDAP_OPT_PROTOCOL_VERSION, &version);
+    ldap_set_option(ld.get(), LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
+    ULONG limit = static_cast<ULONG>(endpoint.timeoutSeconds);
+    ldap_set_option(ld.get(), LDAP_OPT_TIMELIMIT, &limit);
+    l_timeval connectLimit{static_cast<LONG>(endpoint.timeoutSeconds), 0};
+    ULONG code = ldap_connect(ld.get(), &connectLimit);
+    if (code != LDAP_SUCCESS) {
+        *failure = Outcome(ld.get(), code);
+        return nullptr;
+    }
+    if (endpoint.startTls) {
+        ULONG serverCode = 0;
+        code = ldap_start_tls_sA(ld.get(), &serverCode, nullptr, nullptr, nullptr);
+        if (code != LDAP_SUCCESS) {
+            *failure = Outcome(ld.get(), code);
+            failure->message = "StartTLS failed: " + failure->message;
+            return nullptr;
+        }
+    }
+    return std::make_unique<WinLdapWire>(std::move(ld), endpoint.timeoutSeconds);
+}
+
+}  // namespace tally::directory

@@ -58,7 +58,7 @@ void BM_DepositToAllUsersOfContext(benchmark::State& state) {
     DirectoryAccountHost host(Moment);
     for (auto _ : state) {
         const BatchOutcome outcome = ApplyToContextUsers(DirectoryContext, host);
-        if (outcome.Changed != static_cast<int>(users)) {
+        if (outcome.changed != static_cast<int>(users)) {
             state.SkipWithError("not every user was changed");
             return;
         }
@@ -81,7 +81,7 @@ void BM_DepositToOneUser(benchmark::State& state) {
     const std::string user = network.firstUser();
     DirectoryAccountHost host(Moment);
     for (auto _ : state) {
-        if (ApplyToOneUser(user, host).Changed != 1) {
+        if (ApplyToOneUser(user, host).changed != 1) {
             state.SkipWithError("the deposit failed");
             return;
         }

@@ -177,13 +177,13 @@ bool isLeapYear(int year) {
 RecordDate nextDay(RecordDate day) {
     static constexpr std::array<int, 12> kMonthDays = {31, 28, 31, 30, 31, 30,
                                                        31, 31, 30, 31, 30, 31};
-    int monthDays = kMonthDays[static_cast<std::size_t>(day.Month - 1)] +
-                    (day.Month == 2 && isLeapYear(day.Year) ? 1 : 0);
-    if (++day.Day > monthDays) {
-        day.Day = 1;
-        if (++day.Month > 12) {
-            day.Month = 1;
-            ++day.Year;
+    int monthDays = kMonthDays[static_cast<std::size_t>(day.month - 1)] +
+                    (day.month == 2 && isLeapYear(day.year) ? 1 : 0);
+    if (++day.day > monthDays) {
+        day.day = 1;
+        if (++day.month > 12) {
+            day.month = 1;
+            ++day.year;
         }
     }
     return day;
@@ -359,38 +359,38 @@ class LogWriter {
     // the program's own writer composes them.
     void appendTransaction(std::string& out, std::int64_t& balance, bool readable) {
         TransactionRecordInput record;
-        record.Layout = readable ? LogLayout::Readable : LogLayout::AsciiDelimited;
-        record.UserName = name_;
-        record.UserFullName = fullName_;
-        record.OperatorName = kOperator;
-        record.OperatorFullName = kOperator;
-        record.LogServer = kLogServer;
-        record.Mode = mode_;
-        record.Date = day_;
-        record.TimeText = std::string_view(time_.data(), time_.size());
+        record.layout = readable ? LogLayout::Readable : LogLayout::AsciiDelimited;
+        record.userName = name_;
+        record.userFullName = fullName_;
+        record.operatorName = kOperator;
+        record.operatorFullName = kOperator;
+        record.logServer = kLogServer;
+        record.mode = mode_;
+        record.date = day_;
+        record.timeText = std::string_view(time_.data(), time_.size());
         std::int64_t amount = 0;
         const auto roll = random_.between(0, 99);
         if (roll < 35) {
-            record.Operation = AccountOperation::Deposit;
+            record.operation = AccountOperation::Deposit;
             amount = units(random_.between(1, 40) * 250);
         } else if (roll < 75) {
-            record.Operation = AccountOperation::Charge;
+            record.operation = AccountOperation::Charge;
             if (roll < 50) {
                 amount = -units(random_.between(2, 400) * kCentsPerPageUnit);
             } else {
-                record.ChargeReason = kChargeReason;
+                record.chargeReason = kChargeReason;
                 amount = -units(random_.between(1, 100) * kCentsPerPageUnit);
             }
         } else if (roll < 87) {
-            record.Operation = AccountOperation::SetBalance;
+            record.operation = AccountOperation::SetBalance;
             balance = units(random_.between(0, 40) * 500);
         } else {
-            record.Operation = AccountOperation::SetLimit;
-            record.CreditLimit = static_cast<std::int32_t>(units(-random_.between(0, 10) * 500));
+            record.operation = AccountOperation::SetLimit;
+            record.creditLimit = static_cast<std::int32_t>(units(-random_.between(0, 10) * 500));
         }
         balance = bounded(balance + amount);
-        record.OperationAmount = static_cast<std::int32_t>(amount);
-        record.BalanceAfter = static_cast<std::int32_t>(balance);
+        record.operationAmount = static_cast<std::int32_t>(amount);
+        record.balanceAfter = static_cast<std::int32_t>(balance);
         out += ComposeTransactionRecord(record);
     }
 

@@ -95,9 +95,9 @@ TEST_F(AccountChangesTest, EveryUserOfTheContextIsChangedAndRecordedOnce) {
     OperationAmount = 25;
     DirectoryAccountHost host(FixedMoment);
     const BatchOutcome outcome = ApplyToContextUsers(DirectoryContext, host);
-    EXPECT_EQ(outcome.ListingStatus, DIR_OK);
-    EXPECT_TRUE(outcome.Failed.empty());
-    EXPECT_EQ(outcome.Changed, static_cast<int>(options.users));
+    EXPECT_EQ(outcome.listingStatus, DIR_OK);
+    EXPECT_TRUE(outcome.failed.empty());
+    EXPECT_EQ(outcome.changed, static_cast<int>(options.users));
     const auto after = AllBalances();
     for (const auto& [user, balance] : before) {
         EXPECT_EQ(after.at(user), balance + 25) << user;
@@ -122,8 +122,8 @@ TEST_F(AccountChangesTest, GroupMembersGetASetBalanceFromTheirOwnBalanceAndAReco
     const std::string group = tally::gendir::groupName(options, 0);
     const BatchOutcome outcome =
         ApplyToGroupMembers(DirectoryContext, group, CurrentContextName, host);
-    EXPECT_EQ(outcome.ListingStatus, DIR_OK);
-    EXPECT_EQ(outcome.Changed, static_cast<int>(options.members));
+    EXPECT_EQ(outcome.listingStatus, DIR_OK);
+    EXPECT_EQ(outcome.changed, static_cast<int>(options.members));
 
     const auto after = AllBalances();
     int changed = 0;
@@ -153,7 +153,7 @@ TEST_F(AccountChangesTest, GroupMembersGetASetBalanceFromTheirOwnBalanceAndAReco
     }
     const BatchOutcome empty =
         ApplyToGroupMembers(DirectoryContext, "EMPTY", CurrentContextName, host);
-    EXPECT_EQ(empty.Changed, 0);
+    EXPECT_EQ(empty.changed, 0);
     EXPECT_EQ(BatchProblemMessage(empty), "");
     EXPECT_EQ(LogLines(log).size(), options.members);
 }
@@ -166,10 +166,10 @@ TEST_F(AccountChangesTest, SetLimitRecordsTheNewLimitAndAFailedUserGetsNoRecord)
     DirectoryAccountHost host(FixedMoment);
     const std::string user = tally::gendir::userName(options, 3);
     const BatchOutcome outcome = ApplyToEntries({user, "NOBODY", "G (Group)"}, host);
-    EXPECT_EQ(outcome.Changed, 1);
-    ASSERT_EQ(outcome.Failed.size(), 1u);
-    EXPECT_EQ(outcome.Failed[0].Name, "NOBODY");
-    EXPECT_NE(outcome.Failed[0].Status, DIR_OK);
+    EXPECT_EQ(outcome.changed, 1);
+    ASSERT_EQ(outcome.failed.size(), 1u);
+    EXPECT_EQ(outcome.failed[0].name, "NOBODY");
+    EXPECT_NE(outcome.failed[0].status, DIR_OK);
 
     std::int32_t limit = 0;
     ReadAccountAttribute(user.c_str(), gSettings.Schema.LimitAttribute.c_str(), &limit);
@@ -181,7 +181,7 @@ TEST_F(AccountChangesTest, SetLimitRecordsTheNewLimitAndAFailedUserGetsNoRecord)
 
     // Unlimited credit clears the limit: the record carries the limit as it now reads, 0.
     AccountValues.Unlimited = 1;
-    EXPECT_TRUE(ApplyToOneUser(user, host).Failed.empty());
+    EXPECT_TRUE(ApplyToOneUser(user, host).failed.empty());
     EXPECT_TRUE(LogLines(log).back().ends_with("\",,,0,0\r")) << LogLines(log).back();
 }
 
@@ -203,12 +203,12 @@ TEST_F(AccountChangesTest, ALockedLogStopsTheChangeBeforeItIsMade) {
 
     DirectoryAccountHost host(FixedMoment);
     const BatchOutcome outcome = ApplyToOneUser(user, host);
-    EXPECT_TRUE(outcome.LogUnavailable);
+    EXPECT_TRUE(outcome.logUnavailable);
     EXPECT_EQ(Balance(user), before);
     EXPECT_TRUE(LogLines(log).empty());
 
     ::close(holder);
-    EXPECT_EQ(ApplyToOneUser(user, host).Changed, 1);
+    EXPECT_EQ(ApplyToOneUser(user, host).changed, 1);
     EXPECT_EQ(Balance(user), before + 40);
     EXPECT_EQ(LogLines(log).size(), 1u);
 }

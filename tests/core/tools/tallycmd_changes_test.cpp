@@ -199,10 +199,10 @@ void WindowDeposit(const fs::path& ini, const std::vector<std::string>& users,
     gSettings.LogServer = "ACCT1";
     gSettings.LogFilePath = SampleLog(ini.parent_path()).string();
     CurrentOperation = AccountOperation::Deposit;
-    OperationAmount = ReadAmount(amount, CurrentAmountMode()).Units;
+    OperationAmount = ReadAmount(amount, CurrentAmountMode()).units;
     DirectoryAccountHost host(FixedMoment);
     const BatchOutcome outcome = ApplyToEntries(users, host);
-    EXPECT_EQ(outcome.Changed, static_cast<int>(users.size()));
+    EXPECT_EQ(outcome.changed, static_cast<int>(users.size()));
     EXPECT_EQ(BatchProblemMessage(outcome), "");
     DirFreeContext(DirectoryContext);
 }

@@ -13,9 +13,9 @@ namespace {
 
 class CountingList : public ObjectListSink {
   public:
-    void clear() override { entries = 0; }
-    void add(const std::string&) override { ++entries; }
-    void selectFirst() override {}
+    void Clear() override { entries = 0; }
+    void Add(const std::string&) override { ++entries; }
+    void SelectFirst() override {}
     std::size_t entries = 0;
 };
 

@@ -132,9 +132,9 @@ int Statistics(const std::string& log, const std::string& by) {
 
 class Entries final : public ObjectListSink {
   public:
-    void clear() override { entries.clear(); }
-    void add(const std::string& entry) override { entries.push_back(entry); }
-    void selectFirst() override {}
+    void Clear() override { entries.clear(); }
+    void Add(const std::string& entry) override { entries.push_back(entry); }
+    void SelectFirst() override {}
     std::vector<std::string> entries;
 };
 

@@ -527,8 +527,8 @@ int RunFromFile(const Run& run, const AmountMode& mode, const std::string& defau
 class OneEntry final : public SelectionList {
   public:
     explicit OneEntry(std::string entry) : entry_(std::move(entry)) {}
-    int selectedCount() const override { return 1; }
-    std::string currentText() const override { return entry_; }
+    int CountSelected() const override { return 1; }
+    std::string CurrentText() const override { return entry_; }
 
   private:
     std::string entry_;
@@ -647,7 +647,7 @@ int RunShow(const Run& run) {
     std::size_t fullNameWidth = 9;
     for (const ShownUser& user : host.Users()) {
         nameWidth = std::max(nameWidth, user.name.size());
-        fullNameWidth = std::max(fullNameWidth, user.lines.FullName.size());
+        fullNameWidth = std::max(fullNameWidth, user.lines.fullName.size());
     }
     if (run.line.csv) {
         run.Out(CsvRow({"User", "Full name", "Balance", "Credit limit"}));
@@ -659,11 +659,11 @@ int RunShow(const Run& run) {
     for (const ShownUser& user : host.Users()) {
         const SelectionLines& lines = user.lines;
         if (run.line.csv) {
-            run.Out(CsvRow({user.name, lines.FullName, lines.Balance, lines.CreditLimit}));
+            run.Out(CsvRow({user.name, lines.fullName, lines.balance, lines.creditLimit}));
         } else {
             run.Out(reports::PadRight(user.name, nameWidth + 2) +
-                    reports::PadRight(lines.FullName, fullNameWidth + 2) +
-                    reports::PadLeft(lines.Balance, 12) + reports::PadLeft(lines.CreditLimit, 14) +
+                    reports::PadRight(lines.fullName, fullNameWidth + 2) +
+                    reports::PadLeft(lines.balance, 12) + reports::PadLeft(lines.creditLimit, 14) +
                     "\n");
         }
     }

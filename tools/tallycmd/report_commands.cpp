@@ -242,9 +242,9 @@ int StatsRun(const Run& run) {
 // MainList's entries as the window lists them: its list box sorts them, case ignored.
 class SortedEntries final : public ObjectListSink {
   public:
-    void clear() override { entries.clear(); }
-    void add(const std::string& entry) override { entries.push_back(entry); }
-    void selectFirst() override {
+    void Clear() override { entries.clear(); }
+    void Add(const std::string& entry) override { entries.push_back(entry); }
+    void SelectFirst() override {
         std::stable_sort(entries.begin(), entries.end(),
                          [](const std::string& a, const std::string& b) {
                              return std::lexicographical_compare(

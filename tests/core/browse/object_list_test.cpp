@@ -13,12 +13,12 @@ namespace {
 // Keeps the entries in the order added; the list box sorts them itself.
 class RecordingList : public ObjectListSink {
   public:
-    void clear() override {
+    void Clear() override {
         entries.clear();
         ++clears;
     }
-    void add(const std::string& entry) override { entries.push_back(entry); }
-    void selectFirst() override { ++firstSelections; }
+    void Add(const std::string& entry) override { entries.push_back(entry); }
+    void SelectFirst() override { ++firstSelections; }
 
     std::vector<std::string> sorted() const {
         auto copy = entries;

@@ -25,7 +25,7 @@ class FakeClassDefinitions final : public ClassDefinitionReader {
     int failItemOfList = -1;   // the second item of this list fails
     int failAllocation = -1;   // the n-th allocation fails
 
-    DirStatus allocBuffer(std::size_t size, DirBuffer** buffer) override {
+    DirStatus AllocBuffer(std::size_t size, DirBuffer** buffer) override {
         if (static_cast<int>(allocatedSizes.size()) == failAllocation) {
             allocatedSizes.push_back(size);
             return DIR_ERR_NO_MEMORY;
@@ -35,19 +35,19 @@ class FakeClassDefinitions final : public ClassDefinitionReader {
         ++buffersInUse;
         return 0;
     }
-    DirStatus freeBuffer(DirBuffer*) override {
+    DirStatus FreeBuffer(DirBuffer*) override {
         --buffersInUse;
         return 0;
     }
-    DirStatus initBuffer(std::uint32_t kind, DirBuffer*) override {
+    DirStatus InitBuffer(std::uint32_t kind, DirBuffer*) override {
         requestKind = kind;
         return 0;
     }
-    DirStatus putClassName(DirBuffer*, const char* name) override {
+    DirStatus PutClassName(DirBuffer*, const char* name) override {
         className = name;
         return 0;
     }
-    DirStatus readClassDefs(DirBuffer*, std::int32_t* iteration, DirBuffer*) override {
+    DirStatus ReadClassDefs(DirBuffer*, std::int32_t* iteration, DirBuffer*) override {
         pass_ = *iteration + 1;
         if (pass_ == failReadAtPass || pass_ >= static_cast<int>(passes.size())) {
             return DIR_ERR_NO_SUCH_CLASS;
@@ -56,16 +56,16 @@ class FakeClassDefinitions final : public ClassDefinitionReader {
         list_ = -1;
         return 0;
     }
-    DirStatus getClassDefCount(DirBuffer*, std::uint32_t* count) override {
+    DirStatus GetClassDefCount(DirBuffer*, std::uint32_t* count) override {
         *count = 1;
         return 0;
     }
-    DirStatus getClassDef(DirBuffer*, char* name, DirClassInfo* info) override {
+    DirStatus GetClassDef(DirBuffer*, char* name, DirClassInfo* info) override {
         std::strcpy(name, "User");
         info->itemListCount = 5;
         return 0;
     }
-    DirStatus getClassItemCount(DirBuffer*, std::uint32_t* count) override {
+    DirStatus GetClassItemCount(DirBuffer*, std::uint32_t* count) override {
         ++list_;
         item_ = 0;
         if (list_ == failCountOfList) {
@@ -74,7 +74,7 @@ class FakeClassDefinitions final : public ClassDefinitionReader {
         *count = static_cast<std::uint32_t>(passes[pass_][list_].size());
         return 0;
     }
-    DirStatus getClassItem(DirBuffer*, char* name) override {
+    DirStatus GetClassItem(DirBuffer*, char* name) override {
         if (list_ == failItemOfList && item_ == 1) {
             return DIR_ERR_BUFFER_EMPTY;
         }

@@ -11,8 +11,8 @@ namespace {
 class FakeSelection : public SelectionList {
   public:
     FakeSelection(int count, std::string text) : count_(count), text_(std::move(text)) {}
-    int selectedCount() const override { return count_; }
-    std::string currentText() const override { return text_; }
+    int CountSelected() const override { return count_; }
+    std::string CurrentText() const override { return text_; }
 
   private:
     int count_;

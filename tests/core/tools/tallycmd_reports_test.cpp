@@ -165,9 +165,9 @@ class DialogCore {
     std::string Balances(const std::string& context) {
         DirSetContextValue(DirectoryContext, DIR_CTX_NAME_CONTEXT, context.c_str());
         struct Entries final : ObjectListSink {
-            void clear() override { entries.clear(); }
-            void add(const std::string& entry) override { entries.push_back(entry); }
-            void selectFirst() override {}
+            void Clear() override { entries.clear(); }
+            void Add(const std::string& entry) override { entries.push_back(entry); }
+            void SelectFirst() override {}
             std::vector<std::string> entries;
         } list;
         FillObjectList(list, kUserClass);

@@ -124,27 +124,27 @@ TEST_F(BrowseShell, MainListEntriesAndSelection) {
     ASSERT_TRUE(IsMultipleSelectionList(list));
     {
         ListBoxEntries entries(list);
-        entries.add("leftover");
-        entries.clear();
+        entries.Add("leftover");
+        entries.Clear();
         for (const char* entry :
              {"mjones", "JSMITH", "STAFF (Group)", "* (All users in this context)"}) {
-            entries.add(entry);
+            entries.Add(entry);
         }
-        entries.selectFirst();
+        entries.SelectFirst();
     }
     ListBoxSelection selection(list);
-    EXPECT_EQ(selection.selectedCount(), 0);
-    EXPECT_EQ(selection.currentText(), "* (All users in this context)");
+    EXPECT_EQ(selection.CountSelected(), 0);
+    EXPECT_EQ(selection.CurrentText(), "* (All users in this context)");
     EXPECT_EQ(ListBoxText(list, 2), "mjones");  // the list's own case-insensitive order
     EXPECT_EQ(ListBoxText(list, 9), "");
 
     SendMessageA(list, LB_SETSEL, TRUE, -1);  // what the popup menu does below the last entry
-    EXPECT_EQ(selection.selectedCount(), 4);
+    EXPECT_EQ(selection.CountSelected(), 4);
     SendMessageA(list, LB_SETSEL, FALSE, -1);
     SendMessageA(list, LB_SETSEL, TRUE, 1);
     SendMessageA(list, LB_SETCARETINDEX, 1, FALSE);
-    EXPECT_EQ(selection.selectedCount(), 1);
-    EXPECT_EQ(selection.currentText(), "JSMITH");
+    EXPECT_EQ(selection.CountSelected(), 1);
+    EXPECT_EQ(selection.CurrentText(), "JSMITH");
 }
 
 TEST_F(BrowseShell, DoubleClickPostsTheConfiguredAccountCommand) {

@@ -237,7 +237,7 @@ TEST_F(MainWindowTest, RightClickSelectsTheEntryUnderThePointerOrEveryEntryBelow
     SendMessageA(MainList, LB_GETITEMRECT, static_cast<WPARAM>(noAccount),
                  reinterpret_cast<LPARAM>(&item));
     SelectEntryUnderPointer(MainList, ScreenPointer({item.left + 5, item.top + 2}));
-    EXPECT_EQ(ListBoxSelection(MainList).selectedCount(), 1);
+    EXPECT_EQ(ListBoxSelection(MainList).CountSelected(), 1);
     EXPECT_GT(SendMessageA(MainList, LB_GETSEL, static_cast<WPARAM>(noAccount), 0), 0);
 
     RECT client{};
@@ -247,7 +247,7 @@ TEST_F(MainWindowTest, RightClickSelectsTheEntryUnderThePointerOrEveryEntryBelow
                  reinterpret_cast<LPARAM>(&item));
     ASSERT_LT(item.bottom + 4, client.bottom) << "the list must have room below its last entry";
     SelectEntryUnderPointer(MainList, ScreenPointer({5, client.bottom - 3}));
-    EXPECT_EQ(ListBoxSelection(MainList).selectedCount(), count);
+    EXPECT_EQ(ListBoxSelection(MainList).CountSelected(), count);
 }
 
 TEST_F(MainWindowTest, PopupMenuOffersTheFiveCommandsInOrder) {

@@ -33,11 +33,11 @@ std::size_t SkipBlanks(std::string_view text, std::size_t at) {
 }
 
 std::int32_t ScaleOf(const AmountMode& mode) {
-    return mode.AmountScale > 0 ? mode.AmountScale : 1;
+    return mode.amountScale > 0 ? mode.amountScale : 1;
 }
 
 bool InDecimalMode(const AmountMode& mode) {
-    return mode.Decimal && mode.CurrencyDigits > 0;
+    return mode.decimal && mode.currencyDigits > 0;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -101,7 +101,7 @@ int GroupHistory(const std::string& ini, const std::string& log, const std::stri
     DirBufferOwner buffer(DIR_BUFFER_SIZE);
     DirSetContextValue(DirectoryContext, DIR_CTX_NAME_CONTEXT, DIR_ROOT_NAME);
     const std::string full = fullName;
-    const GroupMembership membership(full, buffer.get());
+    const GroupMembership membership(full, buffer.Get());
     PrintHistory history({group, full, true}, kCurrency,
                          [&](const std::string& name) { return membership.Contains(name); });
     return RunHistory(log, history);

@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     }
     // strtoll stops at an embedded NUL, as the dialog's text would.
-    if (!mode.Decimal && text.find('\0') == std::string::npos) {
+    if (!mode.decimal && text.find('\0') == std::string::npos) {
         CheckAgainstStrtoll(text, reading);
     }
     if (reading.status == AmountStatus::Read) {

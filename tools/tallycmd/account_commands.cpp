@@ -577,7 +577,7 @@ std::string AmountSyntaxProblem(std::string_view text, const AmountMode& mode) {
         }
         return at - start;
     };
-    const bool decimal = mode.Decimal && mode.CurrencyDigits > 0;
+    const bool decimal = mode.decimal && mode.currencyDigits > 0;
     std::size_t count = digits();
     if (decimal && at < written.size() && written[at] == '.') {
         ++at;
@@ -599,7 +599,7 @@ std::string AmountSyntaxProblem(std::string_view text, const AmountMode& mode) {
         return quoted + " is not a whole number; amounts are whole units in this number format";
     }
     return quoted + " is not a number; write it with a point and at most " +
-           std::to_string(mode.CurrencyDigits) + " decimals, such as 12.50";
+           std::to_string(mode.currencyDigits) + " decimals, such as 12.50";
 }
 
 int RunAccountCommand(const Run& run) {

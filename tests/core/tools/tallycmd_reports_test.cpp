@@ -147,7 +147,7 @@ class DialogCore {
         if (group) {
             DirSetContextValue(DirectoryContext, DIR_CTX_NAME_CONTEXT, DIR_ROOT_NAME);
         }
-        const reports::GroupMembership membership(fullName, buffer.get());
+        const reports::GroupMembership membership(fullName, buffer.Get());
         reports::PrintHistory::MembershipTest isMember;
         if (group) {
             isMember = [&](const std::string& member) { return membership.Contains(member); };

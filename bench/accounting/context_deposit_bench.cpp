@@ -24,7 +24,7 @@ class Network {
         options_.schema = TALLY_SCHEMA_FILE;
         options_.users = users;
         std::string error;
-        if (!tally::gendir::writeNetwork(options_, error) ||
+        if (!tally::gendir::WriteNetwork(options_, error) ||
             !DirClientLoadConfig((options_.out / "tallynet.ini").string().c_str())) {
             ok_ = false;
             return;
@@ -37,7 +37,7 @@ class Network {
         fs::remove_all(options_.out);
     }
     bool ok() const { return ok_; }
-    std::string firstUser() const { return tally::gendir::userName(options_, 0); }
+    std::string firstUser() const { return tally::gendir::UserName(options_, 0); }
 
   private:
     tally::gendir::Options options_;

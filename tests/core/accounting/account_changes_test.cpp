@@ -49,7 +49,7 @@ class AccountChangesTest : public ::testing::Test {
         options.groups = 1;
         options.members = 150;
         std::string error;
-        ASSERT_TRUE(tally::gendir::writeNetwork(options, error)) << error;
+        ASSERT_TRUE(tally::gendir::WriteNetwork(options, error)) << error;
         ASSERT_TRUE(DirClientLoadConfig((options.out / "tallynet.ini").string().c_str()))
             << DirClientLastProblem();
         OpenDirectoryContext();
@@ -78,8 +78,8 @@ class AccountChangesTest : public ::testing::Test {
     std::map<std::string, std::int32_t> AllBalances() {
         std::map<std::string, std::int32_t> balances;
         for (std::uint32_t i = 0; i < options.users; ++i) {
-            balances[tally::gendir::userName(options, i)] =
-                Balance(tally::gendir::userName(options, i));
+            balances[tally::gendir::UserName(options, i)] =
+                Balance(tally::gendir::UserName(options, i));
         }
         return balances;
     }
@@ -105,7 +105,7 @@ TEST_F(AccountChangesTest, EveryUserOfTheContextIsChangedAndRecordedOnce) {
 
     const std::vector<std::string> lines = LogLines(log);
     ASSERT_EQ(lines.size(), options.users);
-    const std::string first = tally::gendir::userName(options, 0);
+    const std::string first = tally::gendir::UserName(options, 0);
     EXPECT_EQ(lines.front(), "\"" + first + "." + CurrentContextName +
                                  "\",\"Deposit\",\"ADMIN.CORP\",\"\",\"ACCT1\",\"\",\"\","
                                  "\"07/04/1999\",\"14:05\",,,25," +
@@ -119,7 +119,7 @@ TEST_F(AccountChangesTest, GroupMembersGetASetBalanceFromTheirOwnBalanceAndAReco
     OperationAmount = 700;
     AccountValues.Balance = 123456;  // left from another user: must not be subtracted
     DirectoryAccountHost host(FixedMoment);
-    const std::string group = tally::gendir::groupName(options, 0);
+    const std::string group = tally::gendir::GroupName(options, 0);
     const BatchOutcome outcome =
         ApplyToGroupMembers(DirectoryContext, group, CurrentContextName, host);
     EXPECT_EQ(outcome.listingStatus, DIR_OK);
@@ -164,7 +164,7 @@ TEST_F(AccountChangesTest, SetLimitRecordsTheNewLimitAndAFailedUserGetsNoRecord)
     AccountValues.Unlimited = 0;
     AccountValues.CreditLimit = 999;
     DirectoryAccountHost host(FixedMoment);
-    const std::string user = tally::gendir::userName(options, 3);
+    const std::string user = tally::gendir::UserName(options, 3);
     const BatchOutcome outcome = ApplyToEntries({user, "NOBODY", "G (Group)"}, host);
     EXPECT_EQ(outcome.changed, 1);
     ASSERT_EQ(outcome.failed.size(), 1u);
@@ -188,7 +188,7 @@ TEST_F(AccountChangesTest, SetLimitRecordsTheNewLimitAndAFailedUserGetsNoRecord)
 // Another program holds the log's lock: the change is not made, so the log and the directory
 // still agree, and the wait ends.
 TEST_F(AccountChangesTest, ALockedLogStopsTheChangeBeforeItIsMade) {
-    const std::string user = tally::gendir::userName(options, 5);
+    const std::string user = tally::gendir::UserName(options, 5);
     const std::int32_t before = Balance(user);
     CurrentOperation = AccountOperation::Deposit;
     OperationAmount = 40;

@@ -96,12 +96,12 @@ TEST(LogConcurrency, TallyDeskAndTheServerAppendAndChargeTogether) {
     options.schema = fs::path(TALLY_SOURCE_DIR) / "dirstore/schema/tallydesk.ldif";
     options.users = kUsers;
     std::string error;
-    ASSERT_TRUE(tally::gendir::writeNetwork(options, error)) << error;
+    ASSERT_TRUE(tally::gendir::WriteNetwork(options, error)) << error;
     const fs::path store = options.out / "directory";
     const fs::path log = options.out / "CONCURRENT.LOG";
     std::vector<std::string> users;
     for (int i = 0; i < kUsers; ++i) {
-        users.push_back(tally::gendir::userFullName(options, static_cast<std::uint32_t>(i)));
+        users.push_back(tally::gendir::UserFullName(options, static_cast<std::uint32_t>(i)));
     }
     const auto before = Balances(store, users);
     {

@@ -55,7 +55,7 @@ void indexTree(const std::string& ldif, std::set<std::string>& dns,
 
 bool parse(std::vector<std::string_view> args, Options& options, std::string& error) {
     args.insert(args.begin(), "gendir");
-    return tally::gendir::parseArguments(args, options, error);
+    return tally::gendir::ParseArguments(args, options, error);
 }
 
 class ScratchFolder : public ::testing::Test {
@@ -84,30 +84,30 @@ class ScratchFolder : public ::testing::Test {
 
 TEST(GendirContent, SameOptionsGiveTheSameBytesAndTheSeedChangesThem) {
     Options options = smallNetwork();
-    EXPECT_EQ(tally::gendir::directoryLdif(options), tally::gendir::directoryLdif(options));
-    EXPECT_EQ(tally::gendir::accountingLog(options), tally::gendir::accountingLog(options));
+    EXPECT_EQ(tally::gendir::DirectoryLdif(options), tally::gendir::DirectoryLdif(options));
+    EXPECT_EQ(tally::gendir::AccountingLog(options), tally::gendir::AccountingLog(options));
 
     Options longerLog = options;
     longerLog.logLines = 10;
-    EXPECT_EQ(tally::gendir::directoryLdif(options), tally::gendir::directoryLdif(longerLog))
+    EXPECT_EQ(tally::gendir::DirectoryLdif(options), tally::gendir::DirectoryLdif(longerLog))
         << "the log's length must not reshuffle the tree";
 
     Options inPages = options;
     inPages.amounts = tally::gendir::Amounts::Pages;
-    EXPECT_EQ(tally::gendir::directoryLdif(options), tally::gendir::directoryLdif(inPages));
-    EXPECT_NE(tally::gendir::accountingLog(options), tally::gendir::accountingLog(inPages));
-    EXPECT_NE(tally::gendir::sharedSettingsIni(inPages).find("NumericalFormat=1\r\n"),
+    EXPECT_EQ(tally::gendir::DirectoryLdif(options), tally::gendir::DirectoryLdif(inPages));
+    EXPECT_NE(tally::gendir::AccountingLog(options), tally::gendir::AccountingLog(inPages));
+    EXPECT_NE(tally::gendir::SharedSettingsIni(inPages).find("NumericalFormat=1\r\n"),
               std::string::npos);
 
     Options otherSeed = options;
     otherSeed.seed = 43;
-    EXPECT_NE(tally::gendir::directoryLdif(options), tally::gendir::directoryLdif(otherSeed));
-    EXPECT_NE(tally::gendir::accountingLog(options), tally::gendir::accountingLog(otherSeed));
+    EXPECT_NE(tally::gendir::DirectoryLdif(options), tally::gendir::DirectoryLdif(otherSeed));
+    EXPECT_NE(tally::gendir::AccountingLog(options), tally::gendir::AccountingLog(otherSeed));
 }
 
 TEST(GendirContent, EveryEntrySitsBelowAnEarlierParentAndNamesAreUnique) {
     Options options = smallNetwork();
-    std::string ldif = tally::gendir::directoryLdif(options);
+    std::string ldif = tally::gendir::DirectoryLdif(options);
     std::set<std::string> seen;
     for (const std::string& line : lines(ldif)) {
         if (line.rfind("dn: ", 0) != 0) {
@@ -128,7 +128,7 @@ TEST(GendirContent, GroupsHoldDistinctExistingMembers) {
     Options options = smallNetwork();
     std::set<std::string> dns;
     std::map<std::string, std::vector<std::string>> members;
-    indexTree(tally::gendir::directoryLdif(options), dns, members);
+    indexTree(tally::gendir::DirectoryLdif(options), dns, members);
     ASSERT_EQ(members.size(), options.groups);
     for (const auto& [group, values] : members) {
         EXPECT_EQ(values.size(), options.members) << group;
@@ -145,7 +145,7 @@ TEST(GendirContent, AGroupOfEveryUserWrapsAroundWithoutRepeats) {
     options.members = options.users;
     std::set<std::string> dns;
     std::map<std::string, std::vector<std::string>> members;
-    indexTree(tally::gendir::directoryLdif(options), dns, members);
+    indexTree(tally::gendir::DirectoryLdif(options), dns, members);
     for (const auto& [group, values] : members) {
         EXPECT_EQ(std::set<std::string>(values.begin(), values.end()).size(), options.users);
     }
@@ -153,10 +153,10 @@ TEST(GendirContent, AGroupOfEveryUserWrapsAroundWithoutRepeats) {
 
 TEST(GendirContent, LogHasTheAskedNumberOfCrLfLinesNamingRealUsers) {
     Options options = smallNetwork();
-    std::string log = tally::gendir::accountingLog(options);
+    std::string log = tally::gendir::AccountingLog(options);
     std::set<std::string> fullNames;
     for (std::uint32_t u = 0; u < options.users; ++u) {
-        fullNames.insert("\"" + tally::gendir::userFullName(options, u) + "\"");
+        fullNames.insert("\"" + tally::gendir::UserFullName(options, u) + "\"");
     }
     std::size_t count = 0;
     for (std::size_t start = 0; start < log.size(); ++count) {
@@ -175,13 +175,13 @@ TEST(GendirContent, LogHasTheAskedNumberOfCrLfLinesNamingRealUsers) {
 
 TEST(GendirContent, ContextsAndNamesAreStable) {
     Options options = smallNetwork();
-    EXPECT_EQ(tally::gendir::contextName(options, 0), "SALES.CORP");
-    EXPECT_EQ(tally::gendir::contextName(options, 2), "UNIT0003.CORP");
-    EXPECT_EQ(tally::gendir::userName(options, 41), "U00042");
-    EXPECT_EQ(tally::gendir::userFullName(options, 4), "U00005.UNIT0002.CORP");
+    EXPECT_EQ(tally::gendir::ContextName(options, 0), "SALES.CORP");
+    EXPECT_EQ(tally::gendir::ContextName(options, 2), "UNIT0003.CORP");
+    EXPECT_EQ(tally::gendir::UserName(options, 41), "U00042");
+    EXPECT_EQ(tally::gendir::UserFullName(options, 4), "U00005.UNIT0002.CORP");
     options.users = 1'234'567;
-    EXPECT_EQ(tally::gendir::userName(options, 0), "U0000001");
-    EXPECT_NE(tally::gendir::networkIni(smallNetwork()).find("Context=SALES.CORP"),
+    EXPECT_EQ(tally::gendir::UserName(options, 0), "U0000001");
+    EXPECT_NE(tally::gendir::NetworkIni(smallNetwork()).find("Context=SALES.CORP"),
               std::string::npos);
 }
 
@@ -239,13 +239,13 @@ struct LogCensus {
 LogCensus censusOf(const Options& options) {
     std::map<std::string, std::string> ownName;  // full name, and own name, -> own name
     for (std::uint32_t u = 0; u < options.users; ++u) {
-        ownName["A " + tally::gendir::userFullName(options, u)] =
-            tally::gendir::userName(options, u);
-        ownName["R " + tally::gendir::userName(options, u)] = tally::gendir::userName(options, u);
+        ownName["A " + tally::gendir::UserFullName(options, u)] =
+            tally::gendir::UserName(options, u);
+        ownName["R " + tally::gendir::UserName(options, u)] = tally::gendir::UserName(options, u);
     }
     std::map<std::string, std::optional<long long>> balances;
     LogCensus census;
-    std::istringstream log(tally::gendir::accountingLog(options));
+    std::istringstream log(tally::gendir::AccountingLog(options));
     for (std::string line; std::getline(log, line); ++census.lines) {
         auto fault = [&](const char* why) { census.faults.push_back(why + (": " + line)); };
         const bool crlf = line.ends_with('\r');
@@ -404,9 +404,9 @@ TEST_F(ScratchFolder, WritesACompleteNetworkAndReplacesAnEarlierOne) {
     Options options = optionsFor(out);
     options.logLines = 15'000;  // the log goes out in more than one piece
     std::string error;
-    ASSERT_TRUE(tally::gendir::writeNetwork(options, error)) << error;
+    ASSERT_TRUE(tally::gendir::WriteNetwork(options, error)) << error;
     std::ofstream(out / "directory" / "stale.ldif") << "left from a test\n";
-    ASSERT_TRUE(tally::gendir::writeNetwork(options, error)) << error;
+    ASSERT_TRUE(tally::gendir::WriteNetwork(options, error)) << error;
 
     EXPECT_FALSE(fs::exists(out / "directory" / "stale.ldif"));
     EXPECT_TRUE(fs::exists(out / "tallynet.ini"));
@@ -415,7 +415,7 @@ TEST_F(ScratchFolder, WritesACompleteNetworkAndReplacesAnEarlierOne) {
     EXPECT_TRUE(fs::exists(out / "servers/ACCT1/SYS/PUBLIC/JOBTALLY.INI"));
     std::ifstream log(out / "servers/ACCT1/SYS/SYSTEM/JOBTALLY/JOBTALLY.LOG", std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(log), std::istreambuf_iterator<char>()),
-              tally::gendir::accountingLog(options));
+              tally::gendir::AccountingLog(options));
 }
 
 TEST_F(ScratchFolder, LeavesAnUnrelatedFolderAlone) {
@@ -423,7 +423,7 @@ TEST_F(ScratchFolder, LeavesAnUnrelatedFolderAlone) {
     fs::create_directories(out);
     std::ofstream(out / "thesis.txt") << "years of work\n";
     std::string error;
-    EXPECT_FALSE(tally::gendir::writeNetwork(optionsFor(out), error));
+    EXPECT_FALSE(tally::gendir::WriteNetwork(optionsFor(out), error));
     EXPECT_NE(error.find("precious"), std::string::npos) << error;
     EXPECT_TRUE(fs::exists(out / "thesis.txt"));
 }
@@ -431,10 +431,10 @@ TEST_F(ScratchFolder, LeavesAnUnrelatedFolderAlone) {
 TEST_F(ScratchFolder, AMissingSchemaIsReportedBeforeAnythingIsRemoved) {
     fs::path out = root_ / "net";
     std::string error;
-    ASSERT_TRUE(tally::gendir::writeNetwork(optionsFor(out), error)) << error;
+    ASSERT_TRUE(tally::gendir::WriteNetwork(optionsFor(out), error)) << error;
     Options options = optionsFor(out);
     options.schema = root_ / "no-such-schema.ldif";
-    EXPECT_FALSE(tally::gendir::writeNetwork(options, error));
+    EXPECT_FALSE(tally::gendir::WriteNetwork(options, error));
     EXPECT_NE(error.find("no-such-schema.ldif"), std::string::npos) << error;
     EXPECT_TRUE(fs::exists(out / "directory" / "directory.ldif"));
 }

@@ -217,13 +217,13 @@ TEST(TallyCmdChanges, ACsvDepositOfTenThousandLinesIsTheWindowsDepositToTheSameU
     std::vector<fs::path> nets;
     for (const char* name : {"cmd", "window"}) {
         options.out = folder.Path() / name;
-        ASSERT_TRUE(gendir::writeNetwork(options, error)) << error;
+        ASSERT_TRUE(gendir::WriteNetwork(options, error)) << error;
         nets.push_back(options.out);
     }
     std::vector<std::string> users;
     std::string csv = "User,Amount\r\n";
     for (std::uint32_t i = 0; i < options.users; ++i) {
-        users.push_back(gendir::userName(options, (i * 7919) % options.users));
+        users.push_back(gendir::UserName(options, (i * 7919) % options.users));
         csv += users.back() + ",1.25\r\n";
     }
     const fs::path file = folder.Path() / "term.csv";

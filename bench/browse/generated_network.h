@@ -34,8 +34,8 @@ class GeneratedNetwork {
     GeneratedNetwork(const GeneratedNetwork&) = delete;
     GeneratedNetwork& operator=(const GeneratedNetwork&) = delete;
 
-    bool ok() const { return ok_; }
-    const std::string& problem() const { return problem_; }
+    bool Ok() const { return ok_; }
+    const std::string& Problem() const { return problem_; }
 
   private:
     tally::gendir::Options options_;

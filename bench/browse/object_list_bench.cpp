@@ -21,8 +21,8 @@ class CountingList : public ObjectListSink {
 
 void ListUsersAndGroups(benchmark::State& state) {
     GeneratedNetwork network(static_cast<std::uint32_t>(state.range(0)), TALLY_SCHEMA_FILE);
-    if (!network.ok()) {
-        state.SkipWithError(network.problem().c_str());
+    if (!network.Ok()) {
+        state.SkipWithError(network.Problem().c_str());
         return;
     }
     CountingList list;

@@ -31,18 +31,18 @@ std::string ReadAll(const fs::path& file) {
 class LogAppendTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        folder = fs::temp_directory_path() /
-                 ("tally-log-append-" +
-                  std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(folder);
-        fs::create_directories(folder);
+        folder_ = fs::temp_directory_path() /
+                  ("tally-log-append-" +
+                   std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::remove_all(folder_);
+        fs::create_directories(folder_);
     }
-    void TearDown() override { fs::remove_all(folder); }
-    fs::path folder;
+    void TearDown() override { fs::remove_all(folder_); }
+    fs::path folder_;
 };
 
 TEST_F(LogAppendTest, AMissingLogIsCreatedAndRecordsFollowWhole) {
-    const fs::path log = folder / "JOBTALLY.LOG";
+    const fs::path log = folder_ / "JOBTALLY.LOG";
     EXPECT_TRUE(AppendLogRecord(log.string(), "first\r\n").Written());
     EXPECT_EQ(ReadAll(log), "first\r\n");
     // Far longer than the old 256-character line buffer.
@@ -53,14 +53,14 @@ TEST_F(LogAppendTest, AMissingLogIsCreatedAndRecordsFollowWhole) {
 }
 
 TEST_F(LogAppendTest, AnExistingLogKeepsWhatItHeld) {
-    const fs::path log = folder / "JOBTALLY.LOG";
+    const fs::path log = folder_ / "JOBTALLY.LOG";
     std::ofstream(log, std::ios::binary) << "print job\r\n";
     EXPECT_TRUE(AppendLogRecord(log.string(), "record\r\n").Written());
     EXPECT_EQ(ReadAll(log), "print job\r\nrecord\r\n");
 }
 
 TEST_F(LogAppendTest, ALogThatCannotBeOpenedNamesPathAndSystemError) {
-    const std::string log = (folder / "MISSING" / "JOBTALLY.LOG").string();
+    const std::string log = (folder_ / "MISSING" / "JOBTALLY.LOG").string();
     const LogAppendResult result = AppendLogRecord(log, "record\r\n");
     EXPECT_EQ(result.stage, LogAppendStage::Open);
     EXPECT_FALSE(fs::exists(log));
@@ -104,7 +104,7 @@ class ForeignLock {
     }
     ForeignLock(const ForeignLock&) = delete;
     ForeignLock& operator=(const ForeignLock&) = delete;
-    bool held() const { return held_; }
+    bool Held() const { return held_; }
 
   private:
 #ifdef _WIN32
@@ -116,11 +116,11 @@ class ForeignLock {
 };
 
 TEST_F(LogAppendTest, ALogLockedByAnotherProgramIsWaitedForOnlyABoundedTime) {
-    const fs::path log = folder / "JOBTALLY.LOG";
+    const fs::path log = folder_ / "JOBTALLY.LOG";
     std::ofstream(log, std::ios::binary) << "print job\r\n";
     {
         ForeignLock other(log);
-        ASSERT_TRUE(other.held());
+        ASSERT_TRUE(other.Held());
         LogAppendResult result;
         LockedLog locked = LockedLog::Open(log.string(), result, std::chrono::milliseconds(50));
         EXPECT_FALSE(locked.Held());

@@ -82,7 +82,7 @@ class FakeClassDefinitions final : public ClassDefinitionReader {
         return 0;
     }
 
-    std::vector<std::string> keywords() {
+    std::vector<std::string> Keywords() {
         std::vector<std::string> found;
         const int count = ListSchemaKeywords(*this, [&](const char* k) { found.push_back(k); });
         EXPECT_EQ(count, static_cast<int>(found.size()));
@@ -108,7 +108,7 @@ const ItemLists kUserClass{{
 TEST(ListSchemaKeywords, AsksForTheUserClassInTwoLargeBuffersAndFreesThem) {
     FakeClassDefinitions directory;
     directory.passes = {kUserClass};
-    EXPECT_EQ(directory.keywords(), (std::vector<std::string>{"Lab", "Staff"}));
+    EXPECT_EQ(directory.Keywords(), (std::vector<std::string>{"Lab", "Staff"}));
     EXPECT_EQ(directory.allocatedSizes, (std::vector<std::size_t>{16384, 16384}));
     EXPECT_EQ(directory.requestKind, 15u);
     EXPECT_EQ(directory.className, "User");
@@ -130,7 +130,7 @@ TEST(ListSchemaKeywords, OnlyNolimitNamesAfterJobtallyOfferAKeyword) {
     directory.passes = {lists};
     // "JOBTALLY:Nolimit" loses its colon to the cut; "JOBTALLY: Nolimit" offers the empty
     // keyword; duplicates stay.
-    EXPECT_EQ(directory.keywords(), (std::vector<std::string>{"", "Lab", "Two Words", "Lab"}));
+    EXPECT_EQ(directory.Keywords(), (std::vector<std::string>{"", "Lab", "Two Words", "Lab"}));
 }
 
 TEST(ListSchemaKeywords, EveryPassIsReadUntilTheIterationEnds) {
@@ -139,14 +139,14 @@ TEST(ListSchemaKeywords, EveryPassIsReadUntilTheIterationEnds) {
     first[3] = {"JOBTALLY:A Nolimit"};
     second[0] = {"JOBTALLY:B Nolimit"};
     directory.passes = {first, second};
-    EXPECT_EQ(directory.keywords(), (std::vector<std::string>{"A", "B"}));
+    EXPECT_EQ(directory.Keywords(), (std::vector<std::string>{"A", "B"}));
 }
 
 TEST(ListSchemaKeywords, FailuresEndTheScanOrTheListNotTheProgram) {
     FakeClassDefinitions readFails;
     readFails.passes = {kUserClass, kUserClass};
     readFails.failReadAtPass = 1;
-    EXPECT_EQ(readFails.keywords().size(), 2u) << "the first pass counts";
+    EXPECT_EQ(readFails.Keywords().size(), 2u) << "the first pass counts";
     EXPECT_EQ(readFails.buffersInUse, 0);
 
     FakeClassDefinitions countFails;
@@ -155,18 +155,18 @@ TEST(ListSchemaKeywords, FailuresEndTheScanOrTheListNotTheProgram) {
     lists[2] = {"JOBTALLY:B Nolimit"};
     countFails.passes = {lists};
     countFails.failCountOfList = 1;
-    EXPECT_EQ(countFails.keywords(), (std::vector<std::string>{"B"}));
+    EXPECT_EQ(countFails.Keywords(), (std::vector<std::string>{"B"}));
 
     FakeClassDefinitions itemFails;
     lists[1] = {"JOBTALLY:A Nolimit", "JOBTALLY:Lost Nolimit", "JOBTALLY:Lost2 Nolimit"};
     itemFails.passes = {lists};
     itemFails.failItemOfList = 1;
-    EXPECT_EQ(itemFails.keywords(), (std::vector<std::string>{"A", "B"}));
+    EXPECT_EQ(itemFails.Keywords(), (std::vector<std::string>{"A", "B"}));
 
     FakeClassDefinitions noMemory;
     noMemory.passes = {kUserClass};
     noMemory.failAllocation = 1;
-    EXPECT_TRUE(noMemory.keywords().empty());
+    EXPECT_TRUE(noMemory.Keywords().empty());
     EXPECT_EQ(noMemory.buffersInUse, 0);
 }
 

@@ -45,7 +45,7 @@ member: cn=JSMITH,ou=SALES,o=CORP
 member: cn=ADMIN,o=CORP
 )";
 
-std::string readFile(const std::filesystem::path& path) {
+std::string ReadWholeFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
@@ -55,51 +55,51 @@ std::string readFile(const std::filesystem::path& path) {
 class RealStoreTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        folder = std::filesystem::temp_directory_path() /
-                 ("tally-client-store-" +
-                  std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(folder);
-        std::filesystem::create_directories(folder / "directory");
+        folder_ = std::filesystem::temp_directory_path() /
+                  ("tally-client-store-" +
+                   std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(folder_);
+        std::filesystem::create_directories(folder_ / "directory");
         std::filesystem::copy_file(
             std::filesystem::path(TALLY_SOURCE_DIR) / "dirstore/schema/tallydesk.ldif",
-            folder / "directory/schema.ldif");
-        std::ofstream(folder / "directory/directory.ldif", std::ios::binary) << kDirectory;
-        std::ofstream(folder / "tallynet.ini", std::ios::binary)
+            folder_ / "directory/schema.ldif");
+        std::ofstream(folder_ / "directory/directory.ldif", std::ios::binary) << kDirectory;
+        std::ofstream(folder_ / "tallynet.ini", std::ios::binary)
             << "[Store]\nPath=directory\n[Login]\nUser=ADMIN.CORP\nContext=SALES.CORP\n"
                "[Connections]\nDefault=ACCT1\n";
-        ini = (folder / "tallynet.ini").string();
+        ini_ = (folder_ / "tallynet.ini").string();
     }
     void TearDown() override {
         DirClientReset();
-        std::filesystem::remove_all(folder);
+        std::filesystem::remove_all(folder_);
     }
 
-    std::filesystem::path folder;
-    std::string ini;
+    std::filesystem::path folder_;
+    std::string ini_;
 };
 
 TEST_F(RealStoreTest, TheProgramsCallsWorkOverTheRealStore) {
-    ASSERT_TRUE(DirClientLoadConfig(ini.c_str()));
+    ASSERT_TRUE(DirClientLoadConfig(ini_.c_str()));
     ASSERT_EQ(DirIsLoggedIn(), 1) << DirClientLastProblem();
     DirContextHandle context = DirCreateContext();
-    EXPECT_EQ(nameContext(context), "SALES.CORP");
-    EXPECT_EQ(listByClass(context, "User").names, std::vector<std::string>{"JSMITH"});
-    EXPECT_EQ(listByClass(context, "Group").names, std::vector<std::string>{"STAFF"});
+    EXPECT_EQ(NameContext(context), "SALES.CORP");
+    EXPECT_EQ(ListByClass(context, "User").names, std::vector<std::string>{"JSMITH"});
+    EXPECT_EQ(ListByClass(context, "Group").names, std::vector<std::string>{"STAFF"});
 
     std::int32_t balance = 0;
-    ASSERT_EQ(adjustBalance(context, "JSMITH", "Account Balance", -250, &balance), DIR_OK)
+    ASSERT_EQ(CallAdjustBalance(context, "JSMITH", "Account Balance", -250, &balance), DIR_OK)
         << DirClientLastProblem();
     EXPECT_EQ(balance, 1250);
-    EXPECT_NE(readFile(folder / "directory/journal.ldif").find("accountBalance"),
+    EXPECT_NE(ReadWholeFile(folder_ / "directory/journal.ldif").find("accountBalance"),
               std::string::npos);
 
-    Members members = readMembers(context, "STAFF");
+    Members members = ReadMembers(context, "STAFF");
     EXPECT_EQ(members.names, (std::vector<std::string>{"JSMITH.SALES.CORP", "ADMIN.CORP"}));
-    EXPECT_EQ(isGroupMember(context, "STAFF", "JSMITH"), 1);
+    EXPECT_EQ(CallIsGroupMember(context, "STAFF", "JSMITH"), 1);
     std::uint8_t unlimited = 0;
-    ASSERT_EQ(readAccountAttribute(context, members.names[1].c_str(), "Allow Unlimited Credit",
-                                   &unlimited),
+    ASSERT_EQ(CallReadAccountAttribute(context, members.names[1].c_str(), "Allow Unlimited Credit",
+                                       &unlimited),
               DIR_OK);
     EXPECT_EQ(unlimited, 1);
 
@@ -116,34 +116,35 @@ TEST_F(RealStoreTest, TheProgramsCallsWorkOverTheRealStore) {
 }
 
 TEST_F(RealStoreTest, ChangesOfAnotherProcessAreSeenAtTheNextCall) {
-    ASSERT_TRUE(DirClientLoadConfig(ini.c_str()));
+    ASSERT_TRUE(DirClientLoadConfig(ini_.c_str()));
     DirContextHandle context = DirCreateContext();
     std::int32_t balance = 0;
-    ASSERT_EQ(readAccountAttribute(context, "JSMITH", "Account Balance", &balance), DIR_OK);
+    ASSERT_EQ(CallReadAccountAttribute(context, "JSMITH", "Account Balance", &balance), DIR_OK);
     {
         // Another copy of the program, with its own view of the same store.
         tally::store::Problem problem;
-        auto other = tally::store::Store::Open(folder / "directory", &problem);
+        auto other = tally::store::Store::Open(folder_ / "directory", &problem);
         ASSERT_TRUE(other) << problem.Describe();
         ASSERT_EQ(other->Modify("JSMITH.SALES.CORP",
                                 {{tally::store::ChangeKind::AddValue, "Account Balance", "-7"}}),
                   tally::store::kOk);
     }
-    ASSERT_EQ(readAccountAttribute(context, "JSMITH", "Account Balance", &balance), DIR_OK);
+    ASSERT_EQ(CallReadAccountAttribute(context, "JSMITH", "Account Balance", &balance), DIR_OK);
     EXPECT_EQ(balance, 1493);
 }
 
 TEST_F(RealStoreTest, ACorruptSnapshotIsReportedAndTheCallsFail) {
-    std::ofstream(folder / "directory/directory.ldif", std::ios::binary)
+    std::ofstream(folder_ / "directory/directory.ldif", std::ios::binary)
         << "dn: o=CORP\nobjectClass: organization\no: CORP\n\nthis is not ldif\n";
-    ASSERT_TRUE(DirClientLoadConfig(ini.c_str()));
+    ASSERT_TRUE(DirClientLoadConfig(ini_.c_str()));
     EXPECT_EQ(DirIsLoggedIn(), 0);
     EXPECT_NE(std::string(DirClientLastProblem()).find("directory.ldif"), std::string::npos)
         << DirClientLastProblem();
     DirContextHandle context = DirCreateContext();
-    EXPECT_EQ(listByClass(context, "User").status, DIR_ERR_STORE);
+    EXPECT_EQ(ListByClass(context, "User").status, DIR_ERR_STORE);
     std::int32_t balance = 5;
-    EXPECT_EQ(readAccountAttribute(context, "JSMITH", "Account Balance", &balance), DIR_ERR_STORE);
+    EXPECT_EQ(CallReadAccountAttribute(context, "JSMITH", "Account Balance", &balance),
+              DIR_ERR_STORE);
     EXPECT_EQ(balance, 0);
 }
 

@@ -22,45 +22,45 @@ class ChangeRun {
     ChangeRun(AccountOperationHost& host, BatchOutcome& outcome) : host_(host), outcome_(outcome) {}
     ChangeRun(const ChangeRun&) = delete;
     ChangeRun& operator=(const ChangeRun&) = delete;
-    ~ChangeRun() { commit(); }
+    ~ChangeRun() { Commit(); }
 
     // False when the change must not be made: its record could not follow it.
-    bool readyForChange() {
-        if (outcome_.LogUnavailable) {
+    bool ReadyForChange() {
+        if (outcome_.logUnavailable) {
             return false;
         }
-        if (!host_.recording() || logOpen_) {
+        if (!host_.Recording() || logOpen_) {
             return true;
         }
-        const LogAppendResult opened = host_.openLog();
-        if (!opened.written()) {
-            outcome_.LogUnavailable = true;
-            report(opened, true);
+        const LogAppendResult opened = host_.OpenLog();
+        if (!opened.Written()) {
+            outcome_.logUnavailable = true;
+            Report(opened, true);
             return false;
         }
         logOpen_ = true;
         return true;
     }
 
-    void changed(const std::string& listedName) {
-        ++outcome_.Changed;
-        if (host_.recording()) {
-            host_.record(listedName);
+    void Changed(const std::string& listedName) {
+        ++outcome_.changed;
+        if (host_.Recording()) {
+            host_.Record(listedName);
             ++unsavedRecords_;
         }
         if (++unsavedChanges_ >= kChangesPerCommit) {
-            commit();
+            Commit();
         }
     }
 
-    void commit() {
+    void Commit() {
         if (unsavedChanges_ == 0 && !logOpen_) {
             return;
         }
-        const LogAppendResult saved = host_.commit();
-        if (!saved.written() && unsavedRecords_ > 0) {
-            report(saved, false);
-            outcome_.Unrecorded += unsavedRecords_;
+        const LogAppendResult saved = host_.Commit();
+        if (!saved.Written() && unsavedRecords_ > 0) {
+            Report(saved, false);
+            outcome_.unrecorded += unsavedRecords_;
         }
         unsavedChanges_ = 0;
         unsavedRecords_ = 0;
@@ -68,9 +68,9 @@ class ChangeRun {
     }
 
   private:
-    void report(const LogAppendResult& result, bool nothingChanged) {
+    void Report(const LogAppendResult& result, bool nothingChanged) {
         if (!reported_) {
-            host_.reportLogFailure(result, nothingChanged);
+            host_.ReportLogFailure(result, nothingChanged);
             reported_ = true;
         }
     }
@@ -86,16 +86,16 @@ class ChangeRun {
 // False when the run has to stop before this user: the log could not be had.
 bool ChangeInBatch(const std::string& name, const std::string& listedName,
                    AccountOperationHost& host, ChangeRun& run, BatchOutcome& outcome) {
-    if (!run.readyForChange()) {
+    if (!run.ReadyForChange()) {
         return false;
     }
-    host.announce(name);
-    const DirStatus status = host.change(name, true);
+    host.Announce(name);
+    const DirStatus status = host.Change(name, true);
     if (status != DIR_OK) {
-        outcome.Failed.push_back({name, status});
+        outcome.failed.push_back({name, status});
         return true;
     }
-    run.changed(listedName);
+    run.Changed(listedName);
     return true;
 }
 
@@ -188,16 +188,16 @@ std::string ListedNameInContext(std::string_view completeName, std::string_view 
 BatchOutcome ApplyToOneUser(const std::string& name, AccountOperationHost& host) {
     BatchOutcome outcome;
     ChangeRun run(host, outcome);
-    if (!run.readyForChange()) {
+    if (!run.ReadyForChange()) {
         return outcome;
     }
-    const DirStatus status = host.change(name, false);
+    const DirStatus status = host.Change(name, false);
     if (status != DIR_OK) {
-        outcome.Failed.push_back({name, status});
+        outcome.failed.push_back({name, status});
         return outcome;
     }
-    run.changed(name);
-    run.commit();
+    run.Changed(name);
+    run.Commit();
     return outcome;
 }
 
@@ -209,7 +209,7 @@ BatchOutcome ApplyToEntries(const std::vector<std::string>& entries, AccountOper
             break;
         }
     }
-    run.commit();
+    run.Commit();
     return outcome;
 }
 
@@ -219,7 +219,7 @@ BatchOutcome ApplyToGroupMembers(DirContextHandle context, const std::string& gr
     DirBufferOwner request(DIR_BUFFER_SIZE);
     DirBufferOwner result(DIR_BUFFER_SIZE);
     if (!request.Ok() || !result.Ok()) {
-        outcome.ListingStatus = request.Ok() ? result.Status() : request.Status();
+        outcome.listingStatus = request.Ok() ? result.Status() : request.Status();
         return outcome;
     }
     ChangeRun run(host, outcome);
@@ -229,7 +229,7 @@ BatchOutcome ApplyToGroupMembers(DirContextHandle context, const std::string& gr
     }
     std::int32_t iteration = DIR_NO_MORE_ITERATIONS;
     bool firstRead = true;
-    while (status == DIR_OK && !outcome.LogUnavailable) {
+    while (status == DIR_OK && !outcome.logUnavailable) {
         status = DirRead(context, group.c_str(), DIR_INFO_NAMES_AND_VALUES, 0, request.Get(),
                          &iteration, result.Get());
         if (firstRead && status == DIR_ERR_NO_SUCH_ATTRIBUTE) {
@@ -246,8 +246,8 @@ BatchOutcome ApplyToGroupMembers(DirContextHandle context, const std::string& gr
             break;
         }
     }
-    run.commit();
-    outcome.ListingStatus = status;
+    run.Commit();
+    outcome.listingStatus = status;
     return outcome;
 }
 
@@ -255,7 +255,7 @@ BatchOutcome ApplyToContextUsers(DirContextHandle context, AccountOperationHost&
     BatchOutcome outcome;
     DirBufferOwner result(DIR_BUFFER_SIZE);
     if (!result.Ok()) {
-        outcome.ListingStatus = result.Status();
+        outcome.listingStatus = result.Status();
         return outcome;
     }
     ChangeRun run(host, outcome);
@@ -266,9 +266,9 @@ BatchOutcome ApplyToContextUsers(DirContextHandle context, AccountOperationHost&
         if (status == DIR_OK) {
             status = ChangeListedUsers(context, result.Get(), host, run, outcome);
         }
-    } while (status == DIR_OK && !outcome.LogUnavailable && iteration != DIR_NO_MORE_ITERATIONS);
-    run.commit();
-    outcome.ListingStatus = status;
+    } while (status == DIR_OK && !outcome.logUnavailable && iteration != DIR_NO_MORE_ITERATIONS);
+    run.Commit();
+    outcome.listingStatus = status;
     return outcome;
 }
 
@@ -296,47 +296,47 @@ std::string DirectoryServerMeaning(DirStatus status) {
 
 std::string BatchProblemMessage(const BatchOutcome& outcome) {
     std::string message;
-    if (!outcome.Failed.empty()) {
-        const std::size_t tried = outcome.Failed.size() + static_cast<std::size_t>(outcome.Changed);
-        message += "Accounting error for " + std::to_string(outcome.Failed.size()) + " of " +
+    if (!outcome.failed.empty()) {
+        const std::size_t tried = outcome.failed.size() + static_cast<std::size_t>(outcome.changed);
+        message += "Accounting error for " + std::to_string(outcome.failed.size()) + " of " +
                    std::to_string(tried) + " users:";
-        const std::size_t named = std::min(outcome.Failed.size(), kNamedFailures);
+        const std::size_t named = std::min(outcome.failed.size(), kNamedFailures);
         for (std::size_t i = 0; i < named; ++i) {
-            const FailedChange& failed = outcome.Failed[i];
-            message += "\n" + failed.Name + " (" + std::to_string(failed.Status) + ")";
+            const FailedChange& failed = outcome.failed[i];
+            message += "\n" + failed.name + " (" + std::to_string(failed.status) + ")";
         }
-        if (outcome.Failed.size() > named) {
-            message += "\nand " + std::to_string(outcome.Failed.size() - named) + " more";
+        if (outcome.failed.size() > named) {
+            message += "\nand " + std::to_string(outcome.failed.size() - named) + " more";
         }
         // Said once, by the last failure of its kind: the server's latest words.
         for (DirStatus status : {DIR_ERR_NO_ACCESS, DIR_ERR_UNAVAILABLE}) {
-            if (std::any_of(outcome.Failed.begin(), outcome.Failed.end(),
-                            [&](const FailedChange& failed) { return failed.Status == status; })) {
+            if (std::any_of(outcome.failed.begin(), outcome.failed.end(),
+                            [&](const FailedChange& failed) { return failed.status == status; })) {
                 message += "\n\n" + DirectoryServerMeaning(status);
             }
         }
     }
-    if (outcome.Unrecorded > 0) {
+    if (outcome.unrecorded > 0) {
         if (!message.empty()) {
             message += "\n\n";
         }
-        message += std::to_string(outcome.Unrecorded) +
+        message += std::to_string(outcome.unrecorded) +
                    " changes were made but are not in the accounting log.";
     }
-    if (outcome.LogUnavailable) {
+    if (outcome.logUnavailable) {
         if (!message.empty()) {
             message += "\n\n";
         }
         message += "The accounting log could not be reached, so the users after that point " +
-                   std::string("were not changed (") + std::to_string(outcome.Changed) +
+                   std::string("were not changed (") + std::to_string(outcome.changed) +
                    " changed before).";
     }
-    if (outcome.ListingStatus != DIR_OK) {
+    if (outcome.listingStatus != DIR_OK) {
         if (!message.empty()) {
             message += "\n\n";
         }
         message += "The list of users could not be read to its end (" +
-                   std::to_string(outcome.ListingStatus) +
+                   std::to_string(outcome.listingStatus) +
                    "); the users after that point were not changed.";
     }
     return message;
@@ -377,9 +377,9 @@ std::string AmountPromptLine(AccountOperation operation, std::int32_t selectedCo
     }
     if (operation == AccountOperation::SetLimit) {
         return std::string("Credit limit is ") +
-               (values.Unlimited ? std::string("Unlimited") : AmountText(values.CreditLimit, mode));
+               (values.unlimited ? std::string("Unlimited") : AmountText(values.creditLimit, mode));
     }
-    return "Current balance is " + AmountText(values.Balance, mode);
+    return "Current balance is " + AmountText(values.balance, mode);
 }
 
 std::string GroupQuestion(AccountOperation operation, std::string_view selectionText) {

@@ -47,43 +47,43 @@ class AccountOperationHost {
   public:
     virtual ~AccountOperationHost() = default;
     // The prompt line shows whose account is about to change.
-    virtual void announce(const std::string& name) = 0;
+    virtual void Announce(const std::string& name) = 0;
     // Changes one user's account. `readBalanceFirst`: a Set Balance of a batch takes the balance
     // it replaces from the directory just before the change (a single user's comes from the
     // selection display).
-    virtual DirStatus change(const std::string& name, bool readBalanceFirst) = 0;
-    virtual bool recording() const = 0;
+    virtual DirStatus Change(const std::string& name, bool readBalanceFirst) = 0;
+    virtual bool Recording() const = 0;
     // Opens and locks the log for the records of the changes to come (only while recording).
     // Anything but Written means that no change may be made.
-    virtual LogAppendResult openLog() = 0;
+    virtual LogAppendResult OpenLog() = 0;
     // Keeps the record of the change just made, for the next commit.
-    virtual void record(const std::string& listedName) = 0;
+    virtual void Record(const std::string& listedName) = 0;
     // Saves the directory's changes to the disk, then appends the kept records to the log and
     // saves them too, and releases the log. Returns the log's result (Written when not
     // recording and the directory's changes were saved).
-    virtual LogAppendResult commit() = 0;
+    virtual LogAppendResult Commit() = 0;
     // A record could not reach the log: the operator is told at once. `nothingChanged`: it was
     // found before the change it would have recorded, which was therefore not made.
-    virtual void reportLogFailure(const LogAppendResult& result, bool nothingChanged) = 0;
+    virtual void ReportLogFailure(const LogAppendResult& result, bool nothingChanged) = 0;
 };
 
 struct FailedChange {
-    std::string Name;
-    DirStatus Status = DIR_OK;
+    std::string name;
+    DirStatus status = DIR_OK;
 
     bool operator==(const FailedChange&) const = default;
 };
 
 struct BatchOutcome {
-    int Changed = 0;                   // changes the directory accepted
-    std::vector<FailedChange> Failed;  // changes it refused, in the order tried
-    int Unrecorded = 0;                // accepted changes whose record did not reach the log
+    int changed = 0;                   // changes the directory accepted
+    std::vector<FailedChange> failed;  // changes it refused, in the order tried
+    int unrecorded = 0;                // accepted changes whose record did not reach the log
     // The log could not be opened or locked before a change: that change and every one after it
     // were not made.
-    bool LogUnavailable = false;
+    bool logUnavailable = false;
     // The listing of the context's users or the group's members stopped with this status
     // (DIR_OK when it ran to its end); the names after that point were not changed.
-    DirStatus ListingStatus = DIR_OK;
+    DirStatus listingStatus = DIR_OK;
 };
 
 // One user (the selection's text): the change, then its record when it succeeded. The caller
@@ -117,9 +117,9 @@ std::string AmountDialogTitle(AccountOperation operation, std::int32_t selectedC
                               std::string_view selectionText);
 
 struct PromptValues {
-    std::int32_t Balance = 0;
-    std::int32_t CreditLimit = 0;
-    bool Unlimited = false;
+    std::int32_t balance = 0;
+    std::int32_t creditLimit = 0;
+    bool unlimited = false;
 };
 
 // The prompt line above the amount field, by the first case that applies: "%s for %ld users",

@@ -4,7 +4,7 @@
 #include "directory/dirclient_setup.h"
 #include "program/settings.h"
 
-DirStatus DirectoryAccountHost::change(const std::string& name, bool readBalanceFirst) {
+DirStatus DirectoryAccountHost::Change(const std::string& name, bool readBalanceFirst) {
     if (readBalanceFirst && CurrentOperation == AccountOperation::SetBalance) {
         ReadAccountAttribute(name.c_str(), gSettings.Schema.BalanceAttribute.c_str(),
                              &AccountValues.Balance);
@@ -17,24 +17,24 @@ DirStatus DirectoryAccountHost::change(const std::string& name, bool readBalance
     return status;
 }
 
-bool DirectoryAccountHost::recording() const {
+bool DirectoryAccountHost::Recording() const {
     return gSettings.RecordingEnabled;
 }
 
-LogAppendResult DirectoryAccountHost::openLog() {
+LogAppendResult DirectoryAccountHost::OpenLog() {
     LogAppendResult result;
-    LockedLog opened = LockedLog::open(gSettings.LogFilePath, result);
-    if (opened.held()) {
+    LockedLog opened = LockedLog::Open(gSettings.LogFilePath, result);
+    if (opened.Held()) {
         log_.emplace(std::move(opened));
     }
     return result;
 }
 
-void DirectoryAccountHost::record(const std::string& listedName) {
+void DirectoryAccountHost::Record(const std::string& listedName) {
     records_ += ComposeCurrentRecord(listedName, clock_());
 }
 
-LogAppendResult DirectoryAccountHost::commit() {
+LogAppendResult DirectoryAccountHost::Commit() {
     std::optional<LockedLog> log = std::move(log_);
     log_.reset();
     std::string records = std::move(records_);
@@ -49,5 +49,5 @@ LogAppendResult DirectoryAccountHost::commit() {
     if (!log) {
         return {LogAppendStage::Write, "the log was not opened"};
     }
-    return log->append(records);
+    return log->Append(records);
 }

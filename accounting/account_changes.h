@@ -14,15 +14,15 @@ class DirectoryAccountHost : public AccountOperationHost {
     using Clock = std::function<RecordMoment()>;
     explicit DirectoryAccountHost(Clock clock) : clock_(std::move(clock)) {}
 
-    void announce(const std::string&) override {}
+    void Announce(const std::string&) override {}
     // Set Balance of a batch reads the balance it replaces first; a Set Credit Limit that was
     // made leaves the new limit in AccountValues, so that its record carries it.
-    DirStatus change(const std::string& name, bool readBalanceFirst) override;
-    bool recording() const override;
-    LogAppendResult openLog() override;
-    void record(const std::string& listedName) override;
-    LogAppendResult commit() override;
-    void reportLogFailure(const LogAppendResult&, bool) override {}
+    DirStatus Change(const std::string& name, bool readBalanceFirst) override;
+    bool Recording() const override;
+    LogAppendResult OpenLog() override;
+    void Record(const std::string& listedName) override;
+    LogAppendResult Commit() override;
+    void ReportLogFailure(const LogAppendResult&, bool) override {}
 
   private:
     Clock clock_;

@@ -21,45 +21,45 @@ EntryPlan PlanAddition(std::string_view rawText, const AmountReading& amount, bo
     if (rawText.empty()) {
         return NothingToDo();
     }
-    if (amount.Status == AmountStatus::OutOfRange) {
+    if (amount.status == AmountStatus::OutOfRange) {
         return Refuse();
     }
-    if (amount.Units == 0) {
+    if (amount.units == 0) {
         return NothingToDo();
     }
     if (!negate) {
-        return Apply(amount.Units);
+        return Apply(amount.units);
     }
     // The smallest 32-bit value has no positive counterpart: charging it cannot be stored.
-    if (amount.Units == std::numeric_limits<std::int32_t>::min()) {
+    if (amount.units == std::numeric_limits<std::int32_t>::min()) {
         return Refuse();
     }
-    return Apply(-amount.Units);
+    return Apply(-amount.units);
 }
 
 EntryPlan PlanSetBalance(std::string_view rawText, const AmountReading& amount) {
     if (rawText.empty()) {
         return NothingToDo();
     }
-    if (amount.Status == AmountStatus::OutOfRange) {
+    if (amount.status == AmountStatus::OutOfRange) {
         return Refuse();
     }
-    return Apply(amount.Units);
+    return Apply(amount.units);
 }
 
 EntryPlan PlanSetLimit(std::string_view rawText, const AmountReading& amount,
                        bool unlimitedChecked) {
     if (unlimitedChecked) {
-        const std::int32_t units = amount.Status == AmountStatus::Read ? amount.Units : 0;
+        const std::int32_t units = amount.status == AmountStatus::Read ? amount.units : 0;
         return Apply(units, UnlimitedChange::Set);
     }
     if (rawText.empty()) {
         return NothingToDo();
     }
-    if (amount.Status == AmountStatus::OutOfRange) {
+    if (amount.status == AmountStatus::OutOfRange) {
         return Refuse();
     }
-    return Apply(amount.Units, UnlimitedChange::Clear);
+    return Apply(amount.units, UnlimitedChange::Clear);
 }
 
 }  // namespace

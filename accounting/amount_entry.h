@@ -22,9 +22,9 @@ enum class EntryAction {
 enum class UnlimitedChange { Leave, Set, Clear };
 
 struct EntryPlan {
-    EntryAction Action = EntryAction::NothingToDo;
-    std::int32_t OperationAmount = 0;  // signed stored units, already negated for a charge
-    UnlimitedChange Unlimited = UnlimitedChange::Leave;
+    EntryAction action = EntryAction::NothingToDo;
+    std::int32_t operationAmount = 0;  // signed stored units, already negated for a charge
+    UnlimitedChange unlimited = UnlimitedChange::Leave;
 
     bool operator==(const EntryPlan&) const = default;
 };

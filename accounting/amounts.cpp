@@ -33,11 +33,11 @@ std::size_t SkipBlanks(std::string_view text, std::size_t at) {
 }
 
 std::int32_t ScaleOf(const AmountMode& mode) {
-    return mode.AmountScale > 0 ? mode.AmountScale : 1;
+    return mode.amountScale > 0 ? mode.amountScale : 1;
 }
 
 bool InDecimalMode(const AmountMode& mode) {
-    return mode.Decimal && mode.CurrencyDigits > 0;
+    return mode.decimal && mode.currencyDigits > 0;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -72,9 +72,9 @@ AmountReading ReadIntegerAmount(std::string_view text) {
 // significant digit stands, so that numbers far too large or too small to matter are settled
 // without converting them.
 struct DecimalToken {
-    std::string_view Digits;     // the number without its leading blanks and its "+" sign
-    bool AllZero = true;         // no digit other than 0 in the mantissa
-    std::int64_t Magnitude = 0;  // decimal exponent of the first significant digit
+    std::string_view digits;     // the number without its leading blanks and its "+" sign
+    bool allZero = true;         // no digit other than 0 in the mantissa
+    std::int64_t magnitude = 0;  // decimal exponent of the first significant digit
 };
 
 std::optional<DecimalToken> ScanDecimal(std::string_view text) {
@@ -92,9 +92,9 @@ std::optional<DecimalToken> ScanDecimal(std::string_view text) {
     std::size_t mantissaDigits = 0;
     for (; at < text.size() && IsDigit(text[at]); ++at, ++mantissaDigits) {
         if (text[at] != '0') {
-            token.AllZero = false;
+            token.allZero = false;
         }
-        if (!token.AllZero) {
+        if (!token.allZero) {
             ++integerDigits;
         }
     }
@@ -102,9 +102,9 @@ std::optional<DecimalToken> ScanDecimal(std::string_view text) {
         ++at;
         for (; at < text.size() && IsDigit(text[at]); ++at, ++mantissaDigits) {
             if (text[at] != '0') {
-                token.AllZero = false;
+                token.allZero = false;
             }
-            if (token.AllZero) {
+            if (token.allZero) {
                 ++leadingZeros;
             }
         }
@@ -135,8 +135,8 @@ std::optional<DecimalToken> ScanDecimal(std::string_view text) {
             at = e;
         }
     }
-    token.Digits = text.substr(start, at - start);
-    token.Magnitude =
+    token.digits = text.substr(start, at - start);
+    token.magnitude =
         integerDigits > 0 ? integerDigits - 1 + exponent : -(leadingZeros + 1) + exponent;
     return token;
 }
@@ -167,21 +167,21 @@ std::optional<std::int64_t> TwoDecimalWholePart(double product) {
 
 AmountReading ReadDecimalAmount(std::string_view text, std::int32_t scale) {
     std::optional<DecimalToken> token = ScanDecimal(text);
-    if (!token || token->AllZero) {
+    if (!token || token->allZero) {
         return {AmountStatus::Read, 0};
     }
     // At 10^10 displayed units or more the amount is out of range whatever the scale; below
     // 10^-13 it stays under half a hundredth of a unit even at the largest scale.
-    if (token->Magnitude >= 10) {
+    if (token->magnitude >= 10) {
         return Refused();
     }
-    if (token->Magnitude <= -13) {
+    if (token->magnitude <= -13) {
         return {AmountStatus::Read, 0};
     }
 
     double value = 0.0;
-    const char* first = token->Digits.data();
-    const char* last = first + token->Digits.size();
+    const char* first = token->digits.data();
+    const char* last = first + token->digits.size();
     if (std::from_chars(first, last, value).ec != std::errc{}) {
         return Refused();
     }

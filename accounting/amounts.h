@@ -14,8 +14,8 @@ enum class AmountStatus {
 };
 
 struct AmountReading {
-    AmountStatus Status = AmountStatus::Read;
-    std::int32_t Units = 0;
+    AmountStatus status = AmountStatus::Read;
+    std::int32_t units = 0;
 
     bool operator==(const AmountReading&) const = default;
 };

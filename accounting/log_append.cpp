@@ -2,9 +2,9 @@
 
 LogAppendResult AppendLogRecord(const std::string& logPath, std::string_view record) {
     LogAppendResult result;
-    LockedLog log = LockedLog::open(logPath, result);
-    if (!log.held()) {
+    LockedLog log = LockedLog::Open(logPath, result);
+    if (!log.Held()) {
         return result;
     }
-    return log.append(record);
+    return log.Append(record);
 }

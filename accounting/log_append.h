@@ -27,11 +27,11 @@ enum class LogAppendStage {
 };
 
 struct LogAppendResult {
-    LogAppendStage Stage = LogAppendStage::Written;
+    LogAppendStage stage = LogAppendStage::Written;
     // For a failure: the system's text for the error with its code, as SystemErrorText gives it.
-    std::string ErrorText;
+    std::string errorText;
 
-    bool written() const { return Stage == LogAppendStage::Written; }
+    bool Written() const { return stage == LogAppendStage::Written; }
 };
 
 // How long a writer waits for the log's lock before it gives up and says so.
@@ -43,7 +43,7 @@ class LockedLog {
   public:
     // Opens `logPath` (created when absent) and takes its lock, waiting at most `wait`. The
     // result tells Open, Locked or Written (held).
-    static LockedLog open(const std::string& logPath, LogAppendResult& result,
+    static LockedLog Open(const std::string& logPath, LogAppendResult& result,
                           std::chrono::milliseconds wait = kLogLockWait);
 
     LockedLog(LockedLog&& other) noexcept;
@@ -52,15 +52,15 @@ class LockedLog {
     LockedLog& operator=(const LockedLog&) = delete;
     ~LockedLog();
 
-    bool held() const { return locked_; }
+    bool Held() const { return locked_; }
 
     // Writes `records` at the end of the log in one write and flushes them to the disk before
     // it returns. Write stage on failure.
-    LogAppendResult append(std::string_view records);
+    LogAppendResult Append(std::string_view records);
 
   private:
     LockedLog() = default;
-    void release();
+    void Release();
 
     std::intptr_t handle_ = -1;
     bool locked_ = false;

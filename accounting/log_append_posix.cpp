@@ -57,7 +57,7 @@ LogAppendResult Failed(LogAppendStage stage) {
 
 }  // namespace
 
-LockedLog LockedLog::open(const std::string& logPath, LogAppendResult& result,
+LockedLog LockedLog::Open(const std::string& logPath, LogAppendResult& result,
                           std::chrono::milliseconds wait) {
     LockedLog log;
     int fd = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
@@ -83,7 +83,7 @@ LockedLog LockedLog::open(const std::string& logPath, LogAppendResult& result,
     return log;
 }
 
-LogAppendResult LockedLog::append(std::string_view records) {
+LogAppendResult LockedLog::Append(std::string_view records) {
     const int fd = static_cast<int>(handle_);
     if (!locked_ || !WriteWhole(fd, records) || ::fsync(fd) != 0) {
         return Failed(LogAppendStage::Write);
@@ -98,7 +98,7 @@ LockedLog::LockedLog(LockedLog&& other) noexcept : handle_(other.handle_), locke
 
 LockedLog& LockedLog::operator=(LockedLog&& other) noexcept {
     if (this != &other) {
-        release();
+        Release();
         handle_ = other.handle_;
         locked_ = other.locked_;
         other.handle_ = -1;
@@ -108,11 +108,11 @@ LockedLog& LockedLog::operator=(LockedLog&& other) noexcept {
 }
 
 LockedLog::~LockedLog() {
-    release();
+    Release();
 }
 
 // Closing the descriptor also releases the lock; errno is kept for a caller's SystemErrorText.
-void LockedLog::release() {
+void LockedLog::Release() {
     if (handle_ >= 0) {
         const int saved = errno;
         ::close(static_cast<int>(handle_));

@@ -66,7 +66,7 @@ HANDLE AsHandle(std::intptr_t handle) {
 
 }  // namespace
 
-LockedLog LockedLog::open(const std::string& logPath, LogAppendResult& result,
+LockedLog LockedLog::Open(const std::string& logPath, LogAppendResult& result,
                           std::chrono::milliseconds wait) {
     LockedLog log;
     HANDLE handle = CreateFileA(logPath.c_str(), GENERIC_WRITE, kLogSharing, nullptr, OPEN_ALWAYS,
@@ -93,7 +93,7 @@ LockedLog LockedLog::open(const std::string& logPath, LogAppendResult& result,
     return log;
 }
 
-LogAppendResult LockedLog::append(std::string_view records) {
+LogAppendResult LockedLog::Append(std::string_view records) {
     // Records are a few hundred bytes each; anything near 4 GB is a fault, never records.
     if (records.size() > 0x7FFFFFFFu) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -113,7 +113,7 @@ LockedLog::LockedLog(LockedLog&& other) noexcept : handle_(other.handle_), locke
 
 LockedLog& LockedLog::operator=(LockedLog&& other) noexcept {
     if (this != &other) {
-        release();
+        Release();
         handle_ = other.handle_;
         locked_ = other.locked_;
         other.handle_ = -1;
@@ -123,11 +123,11 @@ LockedLog& LockedLog::operator=(LockedLog&& other) noexcept {
 }
 
 LockedLog::~LockedLog() {
-    release();
+    Release();
 }
 
 // The last error is kept for a caller's SystemErrorText.
-void LockedLog::release() {
+void LockedLog::Release() {
     if (handle_ != -1) {
         const DWORD saved = GetLastError();
         HANDLE log = AsHandle(handle_);

@@ -28,35 +28,35 @@ std::string ComposeCurrentRecord(std::string_view listedName, const RecordMoment
         fullNames ? FullNameOf(gSettings.OperatorName) : std::string();
 
     TransactionRecordInput in;
-    in.Layout = layout;
-    in.Operation = CurrentOperation;
-    in.UserName = listedName;
-    in.UserFullName = userFullName;
-    in.OperatorName = gSettings.OperatorName;
-    in.OperatorFullName = operatorFullName;
-    in.LogServer = gSettings.LogServer;
-    in.ChargeReason = gSettings.ChargeReason;
-    in.OperationAmount = OperationAmount;
-    in.BalanceAfter = AccountValues.Balance;
-    in.CreditLimit = AccountValues.CreditLimit;
-    in.Mode = CurrentAmountMode();
-    in.Date = moment.Date;
-    in.DateOrder = gSettings.DateOrder;
-    in.TimeText = moment.TimeText;
+    in.layout = layout;
+    in.operation = CurrentOperation;
+    in.userName = listedName;
+    in.userFullName = userFullName;
+    in.operatorName = gSettings.OperatorName;
+    in.operatorFullName = operatorFullName;
+    in.logServer = gSettings.LogServer;
+    in.chargeReason = gSettings.ChargeReason;
+    in.operationAmount = OperationAmount;
+    in.balanceAfter = AccountValues.Balance;
+    in.creditLimit = AccountValues.CreditLimit;
+    in.mode = CurrentAmountMode();
+    in.date = moment.date;
+    in.dateOrder = gSettings.DateOrder;
+    in.timeText = moment.timeText;
     return ComposeTransactionRecord(in);
 }
 
 std::string LogAppendFailureMessage(const LogAppendResult& result, std::string_view logPath) {
-    switch (result.Stage) {
+    switch (result.stage) {
         case LogAppendStage::Open:
-            return LogOpenFailureMessage(logPath, result.ErrorText);
+            return LogOpenFailureMessage(logPath, result.errorText);
         case LogAppendStage::Locked:
             return LogLockedMessage(logPath);
         case LogAppendStage::Withheld:
-            return LogWithheldMessage(logPath, result.ErrorText);
+            return LogWithheldMessage(logPath, result.errorText);
         case LogAppendStage::Written:
         case LogAppendStage::Write:
             break;
     }
-    return LogWriteFailureMessage(logPath, result.ErrorText);
+    return LogWriteFailureMessage(logPath, result.errorText);
 }

@@ -11,8 +11,8 @@
 
 // The local date and the locale's 24-hour time of a record, as the platform gives them.
 struct RecordMoment {
-    RecordDate Date;
-    std::string TimeText;
+    RecordDate date;
+    std::string timeText;
 };
 
 // The whole record line of CurrentOperation for the user listed as `listedName`: amounts from

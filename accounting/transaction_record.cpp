@@ -58,42 +58,42 @@ void AppendQuoted(std::string& line, std::string_view text) {
 
 std::string DelimitedRecord(const TransactionRecordInput& in, const RecordAmounts& amounts) {
     std::string line;
-    AppendQuoted(line, in.UserFullName);
-    AppendQuoted(line, TransactionTag(in.Operation, in.ChargeReason));
-    AppendQuoted(line, in.OperatorFullName);
+    AppendQuoted(line, in.userFullName);
+    AppendQuoted(line, TransactionTag(in.operation, in.chargeReason));
+    AppendQuoted(line, in.operatorFullName);
     AppendQuoted(line, "");
-    AppendQuoted(line, in.LogServer);
+    AppendQuoted(line, in.logServer);
     AppendQuoted(line, "");
     AppendQuoted(line, "");
-    AppendQuoted(line, RecordDateText(in.Date, in.DateOrder));
-    AppendQuoted(line, in.TimeText);
+    AppendQuoted(line, RecordDateText(in.date, in.dateOrder));
+    AppendQuoted(line, in.timeText);
     line += ",,";  // fields 10 and 11 stay empty: a transaction has no pages
-    line += AmountText(amounts.First, in.Mode);
+    line += AmountText(amounts.first, in.mode);
     line += ',';
-    line += AmountText(amounts.Second, in.Mode);
+    line += AmountText(amounts.second, in.mode);
     line += kLineEnd;
     return line;
 }
 
 std::string ReadableRecord(const TransactionRecordInput& in, const RecordAmounts& amounts) {
     std::string line;
-    line += FixedWidth(ReadableField(in.UserName), kUserColumn);
+    line += FixedWidth(ReadableField(in.userName), kUserColumn);
     line += ' ';
-    line += FixedWidth(ReadableField(TransactionTag(in.Operation, in.ChargeReason)), kTagColumn);
+    line += FixedWidth(ReadableField(TransactionTag(in.operation, in.chargeReason)), kTagColumn);
     line += ' ';
-    line += FixedWidth(ReadableField(OperatorShortName(in.OperatorName)), kOperatorColumn);
+    line += FixedWidth(ReadableField(OperatorShortName(in.operatorName)), kOperatorColumn);
     line += ' ';
-    line += ReadableField(RecordDateText(in.Date, in.DateOrder));
+    line += ReadableField(RecordDateText(in.date, in.dateOrder));
     line += ' ';
-    line += ReadableField(in.TimeText);
+    line += ReadableField(in.timeText);
     line += ' ';
     line.append(kEmptyPagesColumns, ' ');
     line += ' ';
     line.append(kEmptyCostColumns, ' ');
     line += ' ';
-    line += AmountColumnText(amounts.First, in.Mode);
+    line += AmountColumnText(amounts.first, in.mode);
     line += ' ';
-    line += AmountColumnText(amounts.Second, in.Mode);
+    line += AmountColumnText(amounts.second, in.mode);
     line += kLineEnd;
     return line;
 }
@@ -109,16 +109,16 @@ std::string RecordDateText(const RecordDate& date, int dateOrder) {
     std::array<char, 48> text{};
     switch (dateOrder) {
         case 1:
-            std::snprintf(text.data(), text.size(), "%02d/%02d/%d", date.Day, date.Month,
-                          date.Year);
+            std::snprintf(text.data(), text.size(), "%02d/%02d/%d", date.day, date.month,
+                          date.year);
             break;
         case 2:
-            std::snprintf(text.data(), text.size(), "%d/%02d/%02d", date.Year, date.Month,
-                          date.Day);
+            std::snprintf(text.data(), text.size(), "%d/%02d/%02d", date.year, date.month,
+                          date.day);
             break;
         default:
-            std::snprintf(text.data(), text.size(), "%02d/%02d/%d", date.Month, date.Day,
-                          date.Year);
+            std::snprintf(text.data(), text.size(), "%02d/%02d/%d", date.month, date.day,
+                          date.year);
             break;
     }
     return text.data();
@@ -158,8 +158,8 @@ RecordAmounts TransactionAmounts(AccountOperation operation, std::int32_t operat
 }
 
 std::string ComposeTransactionRecord(const TransactionRecordInput& input) {
-    const RecordAmounts amounts = TransactionAmounts(input.Operation, input.OperationAmount,
-                                                     input.BalanceAfter, input.CreditLimit);
-    return input.Layout == LogLayout::Readable ? ReadableRecord(input, amounts)
+    const RecordAmounts amounts = TransactionAmounts(input.operation, input.operationAmount,
+                                                     input.balanceAfter, input.creditLimit);
+    return input.layout == LogLayout::Readable ? ReadableRecord(input, amounts)
                                                : DelimitedRecord(input, amounts);
 }

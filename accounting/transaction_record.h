@@ -28,9 +28,9 @@ enum class LogLayout { Readable, AsciiDelimited };
 LogLayout LogLayoutFromFormat(int logFormat);
 
 struct RecordDate {
-    int Year = 0;
-    int Month = 0;
-    int Day = 0;
+    int year = 0;
+    int month = 0;
+    int day = 0;
 };
 
 // The date by the locale's `DateOrder`: 0 month/day/year, 1 day/month/year, 2 year/month/day,
@@ -46,8 +46,8 @@ std::string OperatorShortName(std::string_view operatorName);
 std::string TransactionTag(AccountOperation operation, std::string_view chargeReason);
 
 struct RecordAmounts {
-    std::int32_t First = 0;
-    std::int32_t Second = 0;
+    std::int32_t first = 0;
+    std::int32_t second = 0;
 };
 
 // Deposit and charge: the signed amount and the balance after the change. Set balance: 0 and the
@@ -57,21 +57,21 @@ RecordAmounts TransactionAmounts(AccountOperation operation, std::int32_t operat
                                  std::int32_t balanceAfter, std::int32_t creditLimit);
 
 struct TransactionRecordInput {
-    LogLayout Layout = LogLayout::AsciiDelimited;
-    AccountOperation Operation = AccountOperation::Deposit;
-    std::string_view UserName;          // as listed (Readable)
-    std::string_view UserFullName;      // typeless distinguished name (ASCII delimited)
-    std::string_view OperatorName;      // login name; Readable shows its short form
-    std::string_view OperatorFullName;  // ASCII delimited
-    std::string_view LogServer;         // ASCII delimited
-    std::string_view ChargeReason;
-    std::int32_t OperationAmount = 0;
-    std::int32_t BalanceAfter = 0;
-    std::int32_t CreditLimit = 0;
-    AmountMode Mode;
-    RecordDate Date;
-    int DateOrder = 0;
-    std::string_view TimeText;  // the locale's 24-hour "hh:mm", already formatted
+    LogLayout layout = LogLayout::AsciiDelimited;
+    AccountOperation operation = AccountOperation::Deposit;
+    std::string_view userName;          // as listed (Readable)
+    std::string_view userFullName;      // typeless distinguished name (ASCII delimited)
+    std::string_view operatorName;      // login name; Readable shows its short form
+    std::string_view operatorFullName;  // ASCII delimited
+    std::string_view logServer;         // ASCII delimited
+    std::string_view chargeReason;
+    std::int32_t operationAmount = 0;
+    std::int32_t balanceAfter = 0;
+    std::int32_t creditLimit = 0;
+    AmountMode mode;
+    RecordDate date;
+    int dateOrder = 0;
+    std::string_view timeText;  // the locale's 24-hour "hh:mm", already formatted
 };
 
 // The whole line, "\r\n" included.

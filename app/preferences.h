@@ -10,8 +10,8 @@
 #include "program/settings.h"
 
 // Index i of the double-click lists stands for the account command CMD_DEPOSIT + i.
-inline constexpr std::array<const char*, 4> DoubleClickActions = {"Deposit", "Set Balance",
-                                                                  "Charge", "Set Credit Limit"};
+inline constexpr std::array<const char*, 4> kDoubleClickActionNames = {
+    "Deposit", "Set Balance", "Charge", "Set Credit Limit"};
 
 // Values a server choice changes, held back until Save.
 struct PreferencesPending {

@@ -46,7 +46,7 @@ void ListClass(ObjectListSink& list, const char* className) {
             if (groups) {
                 entry += kGroupMarker;
             }
-            list.add(entry);
+            list.Add(entry);
         }
     } while (iteration != DIR_NO_MORE_ITERATIONS);
 }
@@ -57,7 +57,7 @@ void FillObjectList(ObjectListSink& list, const char* className) {
     const bool users = Is(className, kUserClass);
     const bool units = Is(className, kUnitClass);
     if (users || units) {
-        list.clear();
+        list.Clear();
     }
     if (users) {
         MaxUserNameLength = 0;
@@ -65,14 +65,14 @@ void FillObjectList(ObjectListSink& list, const char* className) {
     ListClass(list, className);
     if (users) {
         FillObjectList(list, kGroupClass);
-        list.add(kAllUsersEntry);
+        list.Add(kAllUsersEntry);
     } else if (units) {
         FillObjectList(list, kOrganizationClass);
         if (CurrentContextName != DIR_ROOT_NAME) {
-            list.add(kParentEntry);
+            list.Add(kParentEntry);
         }
     }
     if (users || units) {
-        list.selectFirst();
+        list.SelectFirst();
     }
 }

@@ -12,10 +12,10 @@
 class ObjectListSink {
   public:
     virtual ~ObjectListSink() = default;
-    virtual void clear() = 0;
-    virtual void add(const std::string& entry) = 0;
+    virtual void Clear() = 0;
+    virtual void Add(const std::string& entry) = 0;
     // Makes the first entry (in the list's own order) the current one.
-    virtual void selectFirst() = 0;
+    virtual void SelectFirst() = 0;
 };
 
 // Lists the current context's objects of `className` into `list`: "User" also lists the groups

@@ -14,18 +14,18 @@ constexpr int kClassItemLists = 5;
 class ScopedBuffer {
   public:
     ScopedBuffer(ClassDefinitionReader& reader, std::size_t size) : reader_(reader) {
-        if (reader_.allocBuffer(size, &buffer_) != 0) {
+        if (reader_.AllocBuffer(size, &buffer_) != 0) {
             buffer_ = nullptr;
         }
     }
     ~ScopedBuffer() {
         if (buffer_ != nullptr) {
-            reader_.freeBuffer(buffer_);
+            reader_.FreeBuffer(buffer_);
         }
     }
     ScopedBuffer(const ScopedBuffer&) = delete;
     ScopedBuffer& operator=(const ScopedBuffer&) = delete;
-    DirBuffer* get() const { return buffer_; }
+    DirBuffer* Get() const { return buffer_; }
 
   private:
     ClassDefinitionReader& reader_;
@@ -35,13 +35,13 @@ class ScopedBuffer {
 int ListKeywordsOfOneList(ClassDefinitionReader& reader, DirBuffer* result,
                           const SchemaKeywordSink& sink) {
     std::uint32_t items = 0;
-    if (reader.getClassItemCount(result, &items) != 0) {
+    if (reader.GetClassItemCount(result, &items) != 0) {
         return 0;
     }
     int count = 0;
     for (std::uint32_t i = 0; i < items; ++i) {
         std::array<char, DIR_MAX_NAME_BYTES> name{};
-        if (reader.getClassItem(result, name.data()) != 0) {
+        if (reader.GetClassItem(result, name.data()) != 0) {
             break;
         }
         name.back() = '\0';
@@ -68,11 +68,11 @@ const char* SchemaKeywordOf(char* attributeName) {
 int ListSchemaKeywords(ClassDefinitionReader& reader, const SchemaKeywordSink& sink) {
     ScopedBuffer request(reader, DIR_CLASS_BUFFER_SIZE);
     ScopedBuffer result(reader, DIR_CLASS_BUFFER_SIZE);
-    if (request.get() == nullptr || result.get() == nullptr) {
+    if (request.Get() == nullptr || result.Get() == nullptr) {
         return 0;
     }
-    reader.initBuffer(DIR_REQ_READ_CLASS_DEF, request.get());
-    reader.putClassName(request.get(), "User");
+    reader.InitBuffer(DIR_REQ_READ_CLASS_DEF, request.Get());
+    reader.PutClassName(request.Get(), "User");
 
     int count = 0;
     std::int32_t iteration = DIR_NO_MORE_ITERATIONS;
@@ -80,13 +80,13 @@ int ListSchemaKeywords(ClassDefinitionReader& reader, const SchemaKeywordSink& s
         std::uint32_t definitions = 0;
         std::array<char, DIR_MAX_NAME_BYTES> className{};
         DirClassInfo info{};
-        if (reader.readClassDefs(request.get(), &iteration, result.get()) != 0 ||
-            reader.getClassDefCount(result.get(), &definitions) != 0 ||
-            reader.getClassDef(result.get(), className.data(), &info) != 0) {
+        if (reader.ReadClassDefs(request.Get(), &iteration, result.Get()) != 0 ||
+            reader.GetClassDefCount(result.Get(), &definitions) != 0 ||
+            reader.GetClassDef(result.Get(), className.data(), &info) != 0) {
             break;
         }
         for (int list = 0; list < kClassItemLists; ++list) {
-            count += ListKeywordsOfOneList(reader, result.get(), sink);
+            count += ListKeywordsOfOneList(reader, result.Get(), sink);
         }
     } while (iteration != DIR_NO_MORE_ITERATIONS);
     return count;

@@ -13,16 +13,16 @@
 class ClassDefinitionReader {
   public:
     virtual ~ClassDefinitionReader() = default;
-    virtual DirStatus allocBuffer(std::size_t size, DirBuffer** buffer) = 0;
-    virtual DirStatus freeBuffer(DirBuffer* buffer) = 0;
-    virtual DirStatus initBuffer(std::uint32_t kind, DirBuffer* buffer) = 0;
-    virtual DirStatus putClassName(DirBuffer* buffer, const char* className) = 0;
-    virtual DirStatus readClassDefs(DirBuffer* request, std::int32_t* iterationHandle,
+    virtual DirStatus AllocBuffer(std::size_t size, DirBuffer** buffer) = 0;
+    virtual DirStatus FreeBuffer(DirBuffer* buffer) = 0;
+    virtual DirStatus InitBuffer(std::uint32_t kind, DirBuffer* buffer) = 0;
+    virtual DirStatus PutClassName(DirBuffer* buffer, const char* className) = 0;
+    virtual DirStatus ReadClassDefs(DirBuffer* request, std::int32_t* iterationHandle,
                                     DirBuffer* result) = 0;
-    virtual DirStatus getClassDefCount(DirBuffer* result, std::uint32_t* count) = 0;
-    virtual DirStatus getClassDef(DirBuffer* result, char* className, DirClassInfo* info) = 0;
-    virtual DirStatus getClassItemCount(DirBuffer* result, std::uint32_t* count) = 0;
-    virtual DirStatus getClassItem(DirBuffer* result, char* itemName) = 0;
+    virtual DirStatus GetClassDefCount(DirBuffer* result, std::uint32_t* count) = 0;
+    virtual DirStatus GetClassDef(DirBuffer* result, char* className, DirClassInfo* info) = 0;
+    virtual DirStatus GetClassItemCount(DirBuffer* result, std::uint32_t* count) = 0;
+    virtual DirStatus GetClassItem(DirBuffer* result, char* itemName) = 0;
 };
 
 // Passes the reads to the directory client. Defined in its own source file so that the keyword
@@ -30,16 +30,16 @@ class ClassDefinitionReader {
 class ClientClassDefinitions final : public ClassDefinitionReader {
   public:
     explicit ClientClassDefinitions(DirContextHandle context) : context_(context) {}
-    DirStatus allocBuffer(std::size_t size, DirBuffer** buffer) override;
-    DirStatus freeBuffer(DirBuffer* buffer) override;
-    DirStatus initBuffer(std::uint32_t kind, DirBuffer* buffer) override;
-    DirStatus putClassName(DirBuffer* buffer, const char* className) override;
-    DirStatus readClassDefs(DirBuffer* request, std::int32_t* iterationHandle,
+    DirStatus AllocBuffer(std::size_t size, DirBuffer** buffer) override;
+    DirStatus FreeBuffer(DirBuffer* buffer) override;
+    DirStatus InitBuffer(std::uint32_t kind, DirBuffer* buffer) override;
+    DirStatus PutClassName(DirBuffer* buffer, const char* className) override;
+    DirStatus ReadClassDefs(DirBuffer* request, std::int32_t* iterationHandle,
                             DirBuffer* result) override;
-    DirStatus getClassDefCount(DirBuffer* result, std::uint32_t* count) override;
-    DirStatus getClassDef(DirBuffer* result, char* className, DirClassInfo* info) override;
-    DirStatus getClassItemCount(DirBuffer* result, std::uint32_t* count) override;
-    DirStatus getClassItem(DirBuffer* result, char* itemName) override;
+    DirStatus GetClassDefCount(DirBuffer* result, std::uint32_t* count) override;
+    DirStatus GetClassDef(DirBuffer* result, char* className, DirClassInfo* info) override;
+    DirStatus GetClassItemCount(DirBuffer* result, std::uint32_t* count) override;
+    DirStatus GetClassItem(DirBuffer* result, char* itemName) override;
 
   private:
     DirContextHandle context_;

@@ -28,14 +28,14 @@ std::string SeveralSelected(std::int32_t count) {
 
 SelectionLines ShowUser() {
     SelectionLines lines;
-    lines.FullName = FullNameOf(SelectionText);
+    lines.fullName = FullNameOf(SelectionText);
     const char* name = SelectionText.c_str();
     const AccountSchema& schema = gSettings.Schema;
     ReadAccountAttribute(name, schema.BalanceAttribute.c_str(), &AccountValues.Balance);
     ReadAccountAttribute(name, schema.LimitAttribute.c_str(), &AccountValues.CreditLimit);
     ReadAccountAttribute(name, schema.UnlimitedAttribute.c_str(), &AccountValues.Unlimited);
-    lines.Balance = FormatAmount(AccountValues.Balance, gSettings);
-    lines.CreditLimit = AccountValues.Unlimited != 0
+    lines.balance = FormatAmount(AccountValues.Balance, gSettings);
+    lines.creditLimit = AccountValues.Unlimited != 0
                             ? std::string("Unlimited")
                             : FormatAmount(AccountValues.CreditLimit, gSettings);
     return lines;
@@ -61,11 +61,11 @@ SelectionLines ShowSingleEntry(const std::string& entry) {
 }  // namespace
 
 SelectionLines TakeSelection(const SelectionList& list) {
-    SelectedCount = list.selectedCount();
+    SelectedCount = list.CountSelected();
     if (SelectedCount > 1) {
         return {SeveralSelected(SelectedCount), "", ""};
     }
-    return ShowSingleEntry(list.currentText());
+    return ShowSingleEntry(list.CurrentText());
 }
 
 bool PrintHistoryAllowed() {

@@ -11,16 +11,16 @@
 class SelectionList {
   public:
     virtual ~SelectionList() = default;
-    virtual int selectedCount() const = 0;
+    virtual int CountSelected() const = 0;
     // The text of the list's current entry ("" when the list has none).
-    virtual std::string currentText() const = 0;
+    virtual std::string CurrentText() const = 0;
 };
 
 // The full-name, balance and credit-limit lines of the main dialog.
 struct SelectionLines {
-    std::string FullName;
-    std::string Balance;
-    std::string CreditLimit;
+    std::string fullName;
+    std::string balance;
+    std::string creditLimit;
 
     bool operator==(const SelectionLines&) const = default;
 };

@@ -25,11 +25,6 @@ class DirBufferOwner {
     }
     DirBuffer* Get() const { return buffer_; }
 
-    // The former names, still called by reports/ until it moves to Ok() and Get(); remove them
-    // then.
-    bool ok() const { return Ok(); }
-    DirBuffer* get() const { return Get(); }
-
   private:
     DirBuffer* buffer_ = nullptr;
     DirStatus status_ = DIR_OK;

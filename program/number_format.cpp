@@ -7,11 +7,11 @@ namespace {
 constexpr std::size_t kColumnWidth = 8;
 
 std::int32_t ScaleOf(const AmountMode& mode) {
-    return mode.AmountScale > 0 ? mode.AmountScale : 1;
+    return mode.amountScale > 0 ? mode.amountScale : 1;
 }
 
 bool InDecimalMode(const AmountMode& mode) {
-    return mode.Decimal && mode.CurrencyDigits > 0;
+    return mode.decimal && mode.currencyDigits > 0;
 }
 
 std::string PadLeft(std::string text, std::size_t width) {
@@ -28,10 +28,10 @@ AmountMode MakeAmountMode(bool currencyFormat, int currencyDigits) {
     if (!currencyFormat || currencyDigits <= 0) {
         return mode;
     }
-    mode.Decimal = true;
-    mode.CurrencyDigits = currencyDigits < kMaxAmountDigits ? currencyDigits : kMaxAmountDigits;
-    for (int i = 0; i < mode.CurrencyDigits; ++i) {
-        mode.AmountScale *= 10;
+    mode.decimal = true;
+    mode.currencyDigits = currencyDigits < kMaxAmountDigits ? currencyDigits : kMaxAmountDigits;
+    for (int i = 0; i < mode.currencyDigits; ++i) {
+        mode.amountScale *= 10;
     }
     return mode;
 }
@@ -46,7 +46,7 @@ AmountMode CurrentAmountMode() {
 }
 
 bool AmountsInDecimal(const Settings& settings) {
-    return AmountModeOf(settings).Decimal;
+    return AmountModeOf(settings).decimal;
 }
 
 std::string FixedPointText(double value, int digits) {
@@ -64,7 +64,7 @@ std::string AmountText(std::int32_t units, const AmountMode& mode) {
         return std::to_string(units);
     }
     return FixedPointText(static_cast<double>(units) / static_cast<double>(ScaleOf(mode)),
-                          mode.CurrencyDigits);
+                          mode.currencyDigits);
 }
 
 std::string AmountColumnText(std::int32_t units, const AmountMode& mode) {

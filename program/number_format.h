@@ -3,7 +3,7 @@
 // Every amount is a signed 32-bit count of the account's smallest unit. In integer mode that
 // count is what the operator types and sees; in decimal mode (the Currency format with a locale
 // that has currency digits) the operator works in whole currency units and one unit is
-// `AmountScale` stored units. The functions that take an `AmountMode` need nothing but their
+// `amountScale` stored units. The functions that take an `AmountMode` need nothing but their
 // arguments; the ones that take the settings derive the mode from them.
 #pragma once
 
@@ -13,9 +13,9 @@
 #include "program/settings.h"
 
 struct AmountMode {
-    bool Decimal = false;          // Currency format with a locale that has currency digits
-    int CurrencyDigits = 0;        // fractional digits shown in decimal mode
-    std::int32_t AmountScale = 1;  // stored units per displayed unit: 10 ^ CurrencyDigits
+    bool decimal = false;          // Currency format with a locale that has currency digits
+    int currencyDigits = 0;        // fractional digits shown in decimal mode
+    std::int32_t amountScale = 1;  // stored units per displayed unit: 10 ^ currencyDigits
 };
 
 // Locales give 0 to 3 currency digits; ten or more would not fit a 32-bit scale.
@@ -35,7 +35,7 @@ AmountMode AmountModeOf(const Settings& settings);
 AmountMode CurrentAmountMode();
 bool AmountsInDecimal(const Settings& settings);
 
-// "%ld" in integer mode; in decimal mode the amount in displayed units with CurrencyDigits
+// "%ld" in integer mode; in decimal mode the amount in displayed units with currencyDigits
 // decimals ("-1.50" for -150 with two digits). The decimal point is always ".".
 std::string AmountText(std::int32_t units, const AmountMode& mode);
 

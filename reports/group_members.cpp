@@ -29,16 +29,16 @@ bool ReadGroupMembers(const std::string& group, std::vector<std::string>& member
     members.clear();
     DirBufferOwner request(DIR_BUFFER_SIZE);
     DirBufferOwner result(DIR_BUFFER_SIZE);
-    if (!request.ok() || !result.ok() ||
-        DirInitBuffer(DirectoryContext, DIR_REQ_READ, request.get()) != DIR_OK ||
-        DirPutAttrName(DirectoryContext, request.get(), kMemberAttribute) != DIR_OK) {
+    if (!request.Ok() || !result.Ok() ||
+        DirInitBuffer(DirectoryContext, DIR_REQ_READ, request.Get()) != DIR_OK ||
+        DirPutAttrName(DirectoryContext, request.Get(), kMemberAttribute) != DIR_OK) {
         return false;
     }
     std::int32_t iteration = DIR_NO_MORE_ITERATIONS;
     bool first = true;
     do {
         const DirStatus status = DirRead(DirectoryContext, group.c_str(), DIR_INFO_NAMES_AND_VALUES,
-                                         0, request.get(), &iteration, result.get());
+                                         0, request.Get(), &iteration, result.Get());
         if (first && status == DIR_ERR_NO_SUCH_ATTRIBUTE) {
             return true;  // a group without members
         }
@@ -50,14 +50,14 @@ bool ReadGroupMembers(const std::string& group, std::vector<std::string>& member
         char attribute[DIR_MAX_NAME_BYTES] = {};
         std::uint32_t values = 0;
         std::uint32_t syntax = 0;
-        if (DirGetAttrCount(DirectoryContext, result.get(), &attributes) != DIR_OK ||
+        if (DirGetAttrCount(DirectoryContext, result.Get(), &attributes) != DIR_OK ||
             attributes == 0 ||
-            DirGetAttrName(DirectoryContext, result.get(), attribute, &values, &syntax) != DIR_OK) {
+            DirGetAttrName(DirectoryContext, result.Get(), attribute, &values, &syntax) != DIR_OK) {
             return false;
         }
         for (std::uint32_t i = 0; i < values; ++i) {
             char member[DIR_MAX_NAME_BYTES] = {};
-            if (DirGetAttrValue(DirectoryContext, result.get(), syntax, member) != DIR_OK) {
+            if (DirGetAttrValue(DirectoryContext, result.Get(), syntax, member) != DIR_OK) {
                 return false;
             }
             members.emplace_back(member);

@@ -163,7 +163,7 @@ double ReadDecimalRule(std::string_view text) {
 }
 
 bool CostsInDecimal(const AmountMode& mode) {
-    return mode.Decimal && mode.CurrencyDigits > 0;
+    return mode.decimal && mode.currencyDigits > 0;
 }
 
 Cost ReadCost(std::string_view text, const AmountMode& mode) {
@@ -177,7 +177,7 @@ Cost ReadCost(std::string_view text, const AmountMode& mode) {
 }
 
 std::string CostText(const Cost& cost, const AmountMode& mode) {
-    return CostsInDecimal(mode) ? FixedPointText(cost.decimal, mode.CurrencyDigits)
+    return CostsInDecimal(mode) ? FixedPointText(cost.decimal, mode.currencyDigits)
                                 : std::to_string(cost.whole);
 }
 

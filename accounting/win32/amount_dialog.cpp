@@ -28,10 +28,10 @@ class DialogAccountHost final : public DirectoryAccountHost {
   public:
     explicit DialogAccountHost(HWND dialog)
         : DirectoryAccountHost(CurrentRecordMoment), dialog_(dialog) {}
-    void announce(const std::string& name) override {
+    void Announce(const std::string& name) override {
         SetDlgItemTextA(dialog_, IDC_AMOUNT_PROMPT, name.c_str());
     }
-    void reportLogFailure(const LogAppendResult& result, bool nothingChanged) override {
+    void ReportLogFailure(const LogAppendResult& result, bool nothingChanged) override {
         ShowLogFailure(dialog_, result, nothingChanged);
     }
 
@@ -110,8 +110,8 @@ void ApplyToSelection(HWND dialog) {
             break;
         case SelectionKind::OneUser: {
             const BatchOutcome outcome = ApplyToOneUser(SelectionText, host);
-            if (!outcome.Failed.empty()) {
-                ShowError(dialog, AccountingErrorMessage(outcome.Failed.front().Status));
+            if (!outcome.failed.empty()) {
+                ShowError(dialog, AccountingErrorMessage(outcome.failed.front().status));
             }
             break;
         }
@@ -127,7 +127,7 @@ void TakeEntryAndApply(HWND dialog) {
     const std::string rawText = FieldText(dialog, IDC_AMOUNT, kAmountFieldChars);
     const AmountMode mode = CurrentAmountMode();
     const AmountReading reading = ReadAmount(rawText, mode);
-    OperationAmount = reading.Units;
+    OperationAmount = reading.units;
     if (operation == AccountOperation::Charge) {
         gSettings.ChargeReason =
             ChargeReasonFromField(FieldText(dialog, IDC_CHARGE_REASON, kChargeReasonChars));
@@ -135,17 +135,17 @@ void TakeEntryAndApply(HWND dialog) {
     const bool unlimitedChecked = operation == AccountOperation::SetLimit &&
                                   IsDlgButtonChecked(dialog, IDC_ALLOW_UNLIMITED) == BST_CHECKED;
     const EntryPlan plan = PlanAccountOperation(operation, rawText, reading, unlimitedChecked);
-    if (plan.Action == EntryAction::Refuse) {
+    if (plan.action == EntryAction::Refuse) {
         ShowError(dialog, AmountOutOfRangeMessage(rawText, mode));
         return;
     }
-    if (plan.Action == EntryAction::NothingToDo) {
+    if (plan.action == EntryAction::NothingToDo) {
         return;
     }
-    OperationAmount = plan.OperationAmount;
-    if (plan.Unlimited == UnlimitedChange::Set) {
+    OperationAmount = plan.operationAmount;
+    if (plan.unlimited == UnlimitedChange::Set) {
         AccountValues.Unlimited = 1;
-    } else if (plan.Unlimited == UnlimitedChange::Clear) {
+    } else if (plan.unlimited == UnlimitedChange::Clear) {
         AccountValues.Unlimited = 0;
     }
     ApplyToSelection(dialog);

@@ -22,10 +22,10 @@ LPARAM Text(const char* text) {
 }
 
 void FillDoubleClickList(HWND dialog, int id, int selected) {
-    for (const char* action : DoubleClickActions) {
+    for (const char* action : kDoubleClickActionNames) {
         SendItem(dialog, id, CB_ADDSTRING, 0, Text(action));
     }
-    const bool known = selected >= 0 && selected < static_cast<int>(DoubleClickActions.size());
+    const bool known = selected >= 0 && selected < static_cast<int>(kDoubleClickActionNames.size());
     SendItem(dialog, id, CB_SETCURSEL, known ? static_cast<WPARAM>(selected) : WPARAM(-1), 0);
 }
 

@@ -24,7 +24,7 @@ class Network {
         options_.schema = TALLY_SCHEMA_FILE;
         options_.users = users;
         std::string error;
-        if (!tally::gendir::writeNetwork(options_, error) ||
+        if (!tally::gendir::WriteNetwork(options_, error) ||
             !DirClientLoadConfig((options_.out / "tallynet.ini").string().c_str())) {
             ok_ = false;
             return;
@@ -36,8 +36,8 @@ class Network {
         DirClientReset();
         fs::remove_all(options_.out);
     }
-    bool ok() const { return ok_; }
-    std::string firstUser() const { return tally::gendir::userName(options_, 0); }
+    bool Ok() const { return ok_; }
+    std::string FirstUser() const { return tally::gendir::UserName(options_, 0); }
 
   private:
     tally::gendir::Options options_;
@@ -51,14 +51,14 @@ RecordMoment Moment() {
 void BM_DepositToAllUsersOfContext(benchmark::State& state) {
     const auto users = static_cast<std::uint32_t>(state.range(0));
     Network network(users);
-    if (!network.ok()) {
+    if (!network.Ok()) {
         state.SkipWithError("cannot lay the network");
         return;
     }
     DirectoryAccountHost host(Moment);
     for (auto _ : state) {
         const BatchOutcome outcome = ApplyToContextUsers(DirectoryContext, host);
-        if (outcome.Changed != static_cast<int>(users)) {
+        if (outcome.changed != static_cast<int>(users)) {
             state.SkipWithError("not every user was changed");
             return;
         }
@@ -78,10 +78,10 @@ BENCHMARK(BM_DepositToAllUsersOfContext)
 // the directory's journal and then the record flushed to the disk.
 void BM_DepositToOneUser(benchmark::State& state) {
     Network network(static_cast<std::uint32_t>(state.range(0)));
-    const std::string user = network.firstUser();
+    const std::string user = network.FirstUser();
     DirectoryAccountHost host(Moment);
     for (auto _ : state) {
-        if (ApplyToOneUser(user, host).Changed != 1) {
+        if (ApplyToOneUser(user, host).changed != 1) {
             state.SkipWithError("the deposit failed");
             return;
         }
@@ -91,7 +91,7 @@ BENCHMARK(BM_DepositToOneUser)->Arg(10000)->Unit(benchmark::kMicrosecond);
 
 void BM_OneBalanceChange(benchmark::State& state) {
     Network network(static_cast<std::uint32_t>(state.range(0)));
-    const std::string user = network.firstUser();
+    const std::string user = network.FirstUser();
     std::int32_t balance = 0;
     for (auto _ : state) {
         benchmark::DoNotOptimize(AdjustBalance(user.c_str(), 1, &balance));
@@ -101,7 +101,7 @@ BENCHMARK(BM_OneBalanceChange)->Arg(10000)->Unit(benchmark::kMicrosecond);
 
 void BM_OneLogAppend(benchmark::State& state) {
     Network network(1);
-    const std::string record = ComposeCurrentRecord(network.firstUser(), Moment());
+    const std::string record = ComposeCurrentRecord(network.FirstUser(), Moment());
     for (auto _ : state) {
         benchmark::DoNotOptimize(AppendLogRecord(gSettings.LogFilePath, record));
     }

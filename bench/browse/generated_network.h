@@ -20,11 +20,11 @@ class GeneratedNetwork {
         options_.users = users;
         options_.groups = users / 100;
         std::string error;
-        ok_ = tally::gendir::writeNetwork(options_, error) &&
+        ok_ = tally::gendir::WriteNetwork(options_, error) &&
               DirClientLoadConfig((options_.out / "tallynet.ini").string().c_str());
         problem_ = error.empty() ? DirClientLastProblem() : error;
         DirectoryContext = DirCreateContext();
-        CurrentContextName = tally::gendir::contextName(options_, 0);
+        CurrentContextName = tally::gendir::ContextName(options_, 0);
     }
     ~GeneratedNetwork() {
         DirClientReset();
@@ -34,8 +34,8 @@ class GeneratedNetwork {
     GeneratedNetwork(const GeneratedNetwork&) = delete;
     GeneratedNetwork& operator=(const GeneratedNetwork&) = delete;
 
-    bool ok() const { return ok_; }
-    const std::string& problem() const { return problem_; }
+    bool Ok() const { return ok_; }
+    const std::string& Problem() const { return problem_; }
 
   private:
     tally::gendir::Options options_;

@@ -36,8 +36,8 @@ double Milliseconds(LARGE_INTEGER from, LARGE_INTEGER to, LARGE_INTEGER frequenc
 
 bool TimeFill(std::uint32_t users) {
     GeneratedNetwork network(users, TALLY_SCHEMA_FILE);
-    if (!network.ok()) {
-        std::printf("%u users: no network: %s\n", users, network.problem().c_str());
+    if (!network.Ok()) {
+        std::printf("%u users: no network: %s\n", users, network.Problem().c_str());
         return false;
     }
     HWND list = CreateMainListLike();

@@ -13,16 +13,16 @@ namespace {
 
 class CountingList : public ObjectListSink {
   public:
-    void clear() override { entries = 0; }
-    void add(const std::string&) override { ++entries; }
-    void selectFirst() override {}
+    void Clear() override { entries = 0; }
+    void Add(const std::string&) override { ++entries; }
+    void SelectFirst() override {}
     std::size_t entries = 0;
 };
 
 void ListUsersAndGroups(benchmark::State& state) {
     GeneratedNetwork network(static_cast<std::uint32_t>(state.range(0)), TALLY_SCHEMA_FILE);
-    if (!network.ok()) {
-        state.SkipWithError(network.problem().c_str());
+    if (!network.Ok()) {
+        state.SkipWithError(network.Problem().c_str());
         return;
     }
     CountingList list;

@@ -18,7 +18,7 @@ using tally::store::Change;
 using tally::store::ChangeKind;
 using tally::store::Store;
 
-std::string userName(int i) {
+std::string UserName(int i) {
     return "USER" + std::to_string(100000 + i);
 }
 
@@ -36,8 +36,8 @@ class GeneratedStore {
         tree << "dn: o=CORP\nobjectClass: organization\no: CORP\n\n"
              << "dn: ou=SALES,o=CORP\nobjectClass: organizationalUnit\nou: SALES\n\n";
         for (int i = 0; i < users; ++i) {
-            tree << "dn: cn=" << userName(i)
-                 << ",ou=SALES,o=CORP\nobjectClass: tallyUser\ncn: " << userName(i)
+            tree << "dn: cn=" << UserName(i)
+                 << ",ou=SALES,o=CORP\nobjectClass: tallyUser\ncn: " << UserName(i)
                  << "\nfullName: Generated User " << i
                  << "\naccountBalance: " << (i * 37 % 5000) - 1000
                  << "\nminimumAccountBalance: -500\nallowUnlimitedCredit: FALSE\n\n";
@@ -49,15 +49,15 @@ class GeneratedStore {
         std::error_code ignored;
         std::filesystem::remove_all(folder_, ignored);
     }
-    const std::filesystem::path& folder() const { return folder_; }
+    const std::filesystem::path& Folder() const { return folder_; }
 
   private:
     std::filesystem::path folder_;
 };
 
-std::unique_ptr<Store> openStore(const GeneratedStore& generated, benchmark::State& state) {
+std::unique_ptr<Store> OpenStore(const GeneratedStore& generated, benchmark::State& state) {
     tally::store::Problem problem;
-    auto store = Store::Open(generated.folder(), &problem);
+    auto store = Store::Open(generated.Folder(), &problem);
     if (!store) {
         state.SkipWithError(problem.Describe().c_str());
     }
@@ -66,7 +66,7 @@ std::unique_ptr<Store> openStore(const GeneratedStore& generated, benchmark::Sta
 
 void BM_ListContext(benchmark::State& state) {
     GeneratedStore generated(static_cast<int>(state.range(0)));
-    auto store = openStore(generated, state);
+    auto store = OpenStore(generated, state);
     if (!store) {
         return;
     }
@@ -79,11 +79,11 @@ void BM_ListContext(benchmark::State& state) {
 
 void BM_ReadOneAttribute(benchmark::State& state) {
     GeneratedStore generated(static_cast<int>(state.range(0)));
-    auto store = openStore(generated, state);
+    auto store = OpenStore(generated, state);
     if (!store) {
         return;
     }
-    std::string name = userName(static_cast<int>(state.range(0)) / 2) + ".SALES.CORP";
+    std::string name = UserName(static_cast<int>(state.range(0)) / 2) + ".SALES.CORP";
     for (auto _ : state) {
         store->Refresh();
         const auto* entry = store->Find(name);
@@ -94,11 +94,11 @@ void BM_ReadOneAttribute(benchmark::State& state) {
 
 void BM_CounterAddition(benchmark::State& state) {
     GeneratedStore generated(static_cast<int>(state.range(0)));
-    auto store = openStore(generated, state);
+    auto store = OpenStore(generated, state);
     if (!store) {
         return;
     }
-    std::string name = userName(static_cast<int>(state.range(0)) / 2) + ".SALES.CORP";
+    std::string name = UserName(static_cast<int>(state.range(0)) / 2) + ".SALES.CORP";
     const std::vector<Change> change = {{ChangeKind::AddValue, "Account Balance", "1"}};
     for (auto _ : state) {
         if (store->Modify(name, change) != tally::store::kOk) {
@@ -112,11 +112,11 @@ void BM_CounterAddition(benchmark::State& state) {
 // changes.
 void BM_CounterAdditionWithSync(benchmark::State& state) {
     GeneratedStore generated(static_cast<int>(state.range(0)));
-    auto store = openStore(generated, state);
+    auto store = OpenStore(generated, state);
     if (!store) {
         return;
     }
-    std::string name = userName(static_cast<int>(state.range(0)) / 2) + ".SALES.CORP";
+    std::string name = UserName(static_cast<int>(state.range(0)) / 2) + ".SALES.CORP";
     const std::vector<Change> change = {{ChangeKind::AddValue, "Account Balance", "1"}};
     for (auto _ : state) {
         if (store->Modify(name, change) != tally::store::kOk ||
@@ -129,11 +129,11 @@ void BM_CounterAdditionWithSync(benchmark::State& state) {
 
 void BM_Compaction(benchmark::State& state) {
     GeneratedStore generated(static_cast<int>(state.range(0)));
-    auto store = openStore(generated, state);
+    auto store = OpenStore(generated, state);
     if (!store) {
         return;
     }
-    std::string name = userName(0) + ".SALES.CORP";
+    std::string name = UserName(0) + ".SALES.CORP";
     for (auto _ : state) {
         state.PauseTiming();
         for (int i = 0; i < 100; ++i) {
@@ -150,7 +150,7 @@ void BM_Compaction(benchmark::State& state) {
 void BM_Open(benchmark::State& state) {
     GeneratedStore generated(static_cast<int>(state.range(0)));
     for (auto _ : state) {
-        auto store = openStore(generated, state);
+        auto store = OpenStore(generated, state);
         benchmark::DoNotOptimize(store.get());
     }
 }

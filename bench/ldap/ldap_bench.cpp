@@ -219,7 +219,7 @@ int main(int argc, char** argv) {
     start = Clock::now();
     const BatchOutcome outcome = ApplyToContextUsers(DirectoryContext, host);
     const double whole = Seconds(start);
-    if (!outcome.Failed.empty() || outcome.Changed == 0) {
+    if (!outcome.failed.empty() || outcome.changed == 0) {
         std::fprintf(stderr, "ldap_bench: deposit: %s\n", BatchProblemMessage(outcome).c_str());
         return 1;
     }
@@ -227,7 +227,7 @@ int main(int argc, char** argv) {
         "\"U00001.SALES.CORP\",\"Deposit\",\"ADMIN.CORP\",\"\",\"ACCT1\",\"\",\"\","
         "\"07/04/1999\",\"14:05\",,,1,1\r\n";
     start = Clock::now();
-    for (int i = 0; i < outcome.Changed; ++i) {
+    for (int i = 0; i < outcome.changed; ++i) {
         std::string error;
         if (AddToBalance("U00001", 1) != DIR_OK ||
             !tally::platform::AppendUnderLock(log, log, record, &error)) {
@@ -238,9 +238,9 @@ int main(int argc, char** argv) {
     }
     const double parts = Seconds(start);
     std::printf("deposit to all %d users (store plus log)  %8.2f s  (%.1f us per user)\n",
-                outcome.Changed, whole, whole * 1e6 / outcome.Changed);
+                outcome.changed, whole, whole * 1e6 / outcome.changed);
     std::printf("%d x (one change + one append)            %8.2f s  (%.1f us per user)\n",
-                outcome.Changed, parts, parts * 1e6 / outcome.Changed);
+                outcome.changed, parts, parts * 1e6 / outcome.changed);
     std::printf("  whole/parts %.2f\n", whole / parts);
     DirClientReset();
     return 0;

@@ -101,7 +101,7 @@ int GroupHistory(const std::string& ini, const std::string& log, const std::stri
     DirBufferOwner buffer(DIR_BUFFER_SIZE);
     DirSetContextValue(DirectoryContext, DIR_CTX_NAME_CONTEXT, DIR_ROOT_NAME);
     const std::string full = fullName;
-    const GroupMembership membership(full, buffer.get());
+    const GroupMembership membership(full, buffer.Get());
     PrintHistory history({group, full, true}, kCurrency,
                          [&](const std::string& name) { return membership.Contains(name); });
     return RunHistory(log, history);
@@ -132,9 +132,9 @@ int Statistics(const std::string& log, const std::string& by) {
 
 class Entries final : public ObjectListSink {
   public:
-    void clear() override { entries.clear(); }
-    void add(const std::string& entry) override { entries.push_back(entry); }
-    void selectFirst() override {}
+    void Clear() override { entries.clear(); }
+    void Add(const std::string& entry) override { entries.push_back(entry); }
+    void SelectFirst() override {}
     std::vector<std::string> entries;
 };
 

@@ -11,17 +11,17 @@ ListBoxEntries::~ListBoxEntries() {
     InvalidateRect(list_, nullptr, TRUE);
 }
 
-void ListBoxEntries::clear() {
+void ListBoxEntries::Clear() {
     SendMessageA(list_, LB_RESETCONTENT, 0, 0);
 }
 
-void ListBoxEntries::add(const std::string& entry) {
+void ListBoxEntries::Add(const std::string& entry) {
     SendMessageA(list_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
 }
 
 // A list of several selections has a caret entry that is current without being selected; a
 // single-selection list's current entry is its selection.
-void ListBoxEntries::selectFirst() {
+void ListBoxEntries::SelectFirst() {
     if (IsMultipleSelectionList(list_)) {
         SendMessageA(list_, LB_SETCARETINDEX, 0, FALSE);
     } else {
@@ -34,7 +34,7 @@ bool IsMultipleSelectionList(HWND list) {
     return (style & (LBS_EXTENDEDSEL | LBS_MULTIPLESEL)) != 0;
 }
 
-int ListBoxSelection::selectedCount() const {
+int ListBoxSelection::CountSelected() const {
     if (!IsMultipleSelectionList(list_)) {
         return SendMessageA(list_, LB_GETCURSEL, 0, 0) == LB_ERR ? 0 : 1;
     }
@@ -42,7 +42,7 @@ int ListBoxSelection::selectedCount() const {
     return count == LB_ERR ? 0 : static_cast<int>(count);
 }
 
-std::string ListBoxSelection::currentText() const {
+std::string ListBoxSelection::CurrentText() const {
     const UINT message = IsMultipleSelectionList(list_) ? LB_GETCARETINDEX : LB_GETCURSEL;
     return ListBoxText(list_, static_cast<int>(SendMessageA(list_, message, 0, 0)));
 }

@@ -18,9 +18,9 @@ class ListBoxEntries final : public ObjectListSink {
     ListBoxEntries(const ListBoxEntries&) = delete;
     ListBoxEntries& operator=(const ListBoxEntries&) = delete;
 
-    void clear() override;
-    void add(const std::string& entry) override;
-    void selectFirst() override;
+    void Clear() override;
+    void Add(const std::string& entry) override;
+    void SelectFirst() override;
 
   private:
     HWND list_;
@@ -29,8 +29,8 @@ class ListBoxEntries final : public ObjectListSink {
 class ListBoxSelection final : public SelectionList {
   public:
     explicit ListBoxSelection(HWND list) : list_(list) {}
-    int selectedCount() const override;
-    std::string currentText() const override;
+    int CountSelected() const override;
+    std::string CurrentText() const override;
 
   private:
     HWND list_;

@@ -12,9 +12,9 @@ void ShowSelection() {
         return;
     }
     const SelectionLines lines = TakeSelection(ListBoxSelection(MainList));
-    SetDlgItemTextA(MainDialog, IDC_FULL_NAME, lines.FullName.c_str());
-    SetDlgItemTextA(MainDialog, IDC_BALANCE, lines.Balance.c_str());
-    SetDlgItemTextA(MainDialog, IDC_CREDIT_LIMIT, lines.CreditLimit.c_str());
+    SetDlgItemTextA(MainDialog, IDC_FULL_NAME, lines.fullName.c_str());
+    SetDlgItemTextA(MainDialog, IDC_BALANCE, lines.balance.c_str());
+    SetDlgItemTextA(MainDialog, IDC_CREDIT_LIMIT, lines.creditLimit.c_str());
     UpdateSelectionCommands();
 }
 

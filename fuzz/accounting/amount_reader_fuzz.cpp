@@ -23,10 +23,10 @@ void CheckAgainstStrtoll(const std::string& text, const AmountReading& reading) 
     const long long expected = std::strtoll(text.c_str(), nullptr, 10);
     const bool fits = errno == 0 && expected >= std::numeric_limits<std::int32_t>::min() &&
                       expected <= std::numeric_limits<std::int32_t>::max();
-    if (fits != (reading.Status == AmountStatus::Read)) {
+    if (fits != (reading.status == AmountStatus::Read)) {
         std::abort();
     }
-    if (fits && reading.Units != expected) {
+    if (fits && reading.units != expected) {
         std::abort();
     }
 }
@@ -41,15 +41,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
 
     const AmountReading reading = ReadAmount(text, mode);
-    if (reading.Status == AmountStatus::OutOfRange && reading.Units != 0) {
+    if (reading.status == AmountStatus::OutOfRange && reading.units != 0) {
         std::abort();
     }
     // strtoll stops at an embedded NUL, as the dialog's text would.
-    if (!mode.Decimal && text.find('\0') == std::string::npos) {
+    if (!mode.decimal && text.find('\0') == std::string::npos) {
         CheckAgainstStrtoll(text, reading);
     }
-    if (reading.Status == AmountStatus::Read) {
-        const AmountReading again = ReadAmount(AmountText(reading.Units, mode), mode);
+    if (reading.status == AmountStatus::Read) {
+        const AmountReading again = ReadAmount(AmountText(reading.units, mode), mode);
         if (!(again == reading)) {
             std::abort();
         }

@@ -31,25 +31,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     std::string_view rest(reinterpret_cast<const char*>(data + 2), size - 2);
     TransactionRecordInput in;
-    in.Layout = (data[0] & 1) != 0 ? LogLayout::Readable : LogLayout::AsciiDelimited;
-    in.Operation = static_cast<AccountOperation>((data[0] >> 1) & 3);
-    in.Mode = (data[0] & 8) != 0 ? MakeAmountMode(true, 2) : IntegerAmountMode();
-    in.DateOrder = data[1] % 4;
-    in.UserName = NextPart(rest);
-    in.UserFullName = NextPart(rest);
-    in.OperatorName = NextPart(rest);
-    in.OperatorFullName = NextPart(rest);
-    in.LogServer = NextPart(rest);
-    in.ChargeReason = NextPart(rest);
-    in.TimeText = NextPart(rest);
-    in.OperationAmount = static_cast<std::int32_t>(rest.size() * 7919u) - 40000;
-    in.Date = {1999, 7, 4};
+    in.layout = (data[0] & 1) != 0 ? LogLayout::Readable : LogLayout::AsciiDelimited;
+    in.operation = static_cast<AccountOperation>((data[0] >> 1) & 3);
+    in.mode = (data[0] & 8) != 0 ? MakeAmountMode(true, 2) : IntegerAmountMode();
+    in.dateOrder = data[1] % 4;
+    in.userName = NextPart(rest);
+    in.userFullName = NextPart(rest);
+    in.operatorName = NextPart(rest);
+    in.operatorFullName = NextPart(rest);
+    in.logServer = NextPart(rest);
+    in.chargeReason = NextPart(rest);
+    in.timeText = NextPart(rest);
+    in.operationAmount = static_cast<std::int32_t>(rest.size() * 7919u) - 40000;
+    in.date = {1999, 7, 4};
 
     const std::string line = ComposeTransactionRecord(in);
     if (line.find_first_of("\r\n") != line.size() - 2 || !line.ends_with("\r\n")) {
         std::abort();
     }
-    if (in.Layout == LogLayout::AsciiDelimited &&
+    if (in.layout == LogLayout::AsciiDelimited &&
         (Count(line, ',') != 12 || Count(line, '"') != 18)) {
         std::abort();
     }

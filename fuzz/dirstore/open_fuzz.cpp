@@ -24,14 +24,14 @@ using tally::store::Store;
 
 constexpr std::string_view kSeparator = "\n==== journal.ldif ====\n";
 
-std::string readFile(const fs::path& file) {
+std::string ReadWholeFile(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
 }
 
-void writeFile(const fs::path& file, std::string_view text) {
+void WriteWholeFile(const fs::path& file, std::string_view text) {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out.write(text.data(), static_cast<std::streamsize>(text.size()));
 }
@@ -46,7 +46,7 @@ class ScratchFolder {
             fs::is_directory("/dev/shm", error) ? fs::path("/dev/shm") : fs::temp_directory_path();
         path_ = base / ("tally-open-fuzz-" + std::to_string(::getpid()));
         fs::create_directories(path_);
-        writeFile(path_ / "schema.ldif", readFile(TALLY_SCHEMA_FILE));
+        WriteWholeFile(path_ / "schema.ldif", ReadWholeFile(TALLY_SCHEMA_FILE));
     }
     ~ScratchFolder() {
         std::error_code ignored;
@@ -54,18 +54,18 @@ class ScratchFolder {
     }
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;
-    const fs::path& path() const { return path_; }
+    const fs::path& Path() const { return path_; }
 
   private:
     fs::path path_;
 };
 
-const fs::path& scratchFolder() {
-    static const ScratchFolder folder;
-    return folder.path();
+const fs::path& ScratchFolderPath() {
+    static const ScratchFolder kFolder;
+    return kFolder.Path();
 }
 
-void check(bool condition) {
+void Check(bool condition) {
     if (!condition) {
         __builtin_trap();
     }
@@ -81,13 +81,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                    ? std::string_view()
                                    : input.substr(split + kSeparator.size());
 
-    const fs::path& folder = scratchFolder();
+    const fs::path& folder = ScratchFolderPath();
     std::error_code ignored;
     fs::remove(folder / "directory.ldif.tmp", ignored);
     fs::remove(folder / "journal.ldif.tmp", ignored);
     fs::remove(folder / "store.lock", ignored);
-    writeFile(folder / "directory.ldif", snapshot);
-    writeFile(folder / "journal.ldif", journal);
+    WriteWholeFile(folder / "directory.ldif", snapshot);
+    WriteWholeFile(folder / "journal.ldif", journal);
 
     tally::store::Problem problem;
     auto store = Store::Open(folder, &problem, std::chrono::milliseconds(0));
@@ -101,12 +101,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::string container = std::move(containers.back());
         containers.pop_back();
         for (const tally::store::Entry* entry : store->Children(container)) {
-            check(store->Find(entry->name) == entry);
+            Check(store->Find(entry->name) == entry);
             containers.push_back(entry->name);
             someEntry = someEntry ? someEntry : entry;
         }
     }
-    check(store->Refresh() == tally::store::kOk);
+    Check(store->Refresh() == tally::store::kOk);
     if (someEntry) {
         std::string name = someEntry->name;
         store->Modify(name, {{tally::store::ChangeKind::AddValue, "Account Balance", "7"}});
@@ -115,17 +115,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     store->Sync();
 
     std::string before;
-    check(tally::store::ExportLdif(folder, before, &problem));
-    std::string snapshotBefore = readFile(folder / "directory.ldif");
+    Check(tally::store::ExportLdif(folder, before, &problem));
+    std::string snapshotBefore = ReadWholeFile(folder / "directory.ldif");
     if (store->Compact() != tally::store::kOk) {
-        check(readFile(folder / "directory.ldif") == snapshotBefore);
+        Check(ReadWholeFile(folder / "directory.ldif") == snapshotBefore);
         return 0;
     }
     auto again = Store::Open(folder, &problem);
-    check(again != nullptr);
-    check(again->Warnings().empty());
+    Check(again != nullptr);
+    Check(again->Warnings().empty());
     std::string after;
-    check(tally::store::ExportLdif(folder, after, &problem));
-    check(after == before);
+    Check(tally::store::ExportLdif(folder, after, &problem));
+    Check(after == before);
     return 0;
 }

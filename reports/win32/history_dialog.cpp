@@ -87,7 +87,7 @@ void Start(HWND dialog, HistoryRun& run) {
     PrintHistory::MembershipTest isMember;
     if (GroupSelected) {
         run.compareBuffer = std::make_unique<DirBufferOwner>(DIR_BUFFER_SIZE);
-        if (!run.compareBuffer->ok()) {
+        if (!run.compareBuffer->Ok()) {
             run.CleanUp();
             Fail(dialog, "Unable to allocate DS buffer");
             return;
@@ -96,7 +96,7 @@ void Start(HWND dialog, HistoryRun& run) {
         DirSetContextValue(DirectoryContext, DIR_CTX_NAME_CONTEXT, DIR_ROOT_NAME);
         run.nameContextAtRoot = true;
         run.membership = std::make_unique<GroupMembership>(
-            fullName.empty() ? SelectionText : fullName, run.compareBuffer->get());
+            fullName.empty() ? SelectionText : fullName, run.compareBuffer->Get());
         GroupMembership* membership = run.membership.get();
         isMember = [membership](const std::string& name) { return membership->Contains(name); };
     }

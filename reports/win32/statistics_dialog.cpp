@@ -19,7 +19,7 @@ namespace tally::reports {
 namespace {
 
 // The folder the open-file dialog starts in once a log was chosen, for the rest of the run.
-std::string OtherLogDirectory;
+std::string otherLogDirectory;
 
 constexpr std::array<int, 7> kTotalsButtons = {
     IDC_STATS_USERS,        IDC_STATS_PRINT_SERVERS, IDC_STATS_PRINTERS, IDC_STATS_QUEUES,
@@ -51,8 +51,8 @@ int ChosenTotals(HWND dialog) {
 
 // The folder the open-file dialog starts in: the last chosen log's, or the log server's.
 std::string StartingFolder() {
-    if (!OtherLogDirectory.empty()) {
-        return OtherLogDirectory;
+    if (!otherLogDirectory.empty()) {
+        return otherLogDirectory;
     }
     std::string folder = gSettings.LogFilePath;
     const std::size_t cut = folder.find("\\JOBTALLY.LOG");
@@ -85,7 +85,7 @@ bool AskForLog(HWND dialog, std::string& path) {
         return false;
     }
     path = file.c_str();
-    OtherLogDirectory = path.substr(0, ask.nFileOffset > 0 ? ask.nFileOffset - 1 : 0);
+    otherLogDirectory = path.substr(0, ask.nFileOffset > 0 ? ask.nFileOffset - 1 : 0);
     return true;
 }
 

@@ -14,18 +14,18 @@ int main(int argc, char** argv) {
     std::vector<std::string_view> args(argv, argv + argc);
     for (std::string_view arg : args) {
         if (arg == "--help" || arg == "-h") {
-            std::fputs(tally::gendir::helpText().c_str(), stdout);
+            std::fputs(tally::gendir::HelpText().c_str(), stdout);
             return 0;
         }
     }
     tally::gendir::Options options;
     options.schema = std::string(TALLY_SOURCE_DIR) + "/dirstore/schema/tallydesk.ldif";
     std::string error;
-    if (!tally::gendir::parseArguments(args, options, error)) {
-        std::fprintf(stderr, "gendir: %s\n%s", error.c_str(), tally::gendir::usage().c_str());
+    if (!tally::gendir::ParseArguments(args, options, error)) {
+        std::fprintf(stderr, "gendir: %s\n%s", error.c_str(), tally::gendir::Usage().c_str());
         return 2;
     }
-    if (!tally::gendir::writeNetwork(options, error)) {
+    if (!tally::gendir::WriteNetwork(options, error)) {
         std::fprintf(stderr, "gendir: %s\n", error.c_str());
         return 1;
     }

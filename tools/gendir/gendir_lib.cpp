@@ -18,17 +18,17 @@ namespace {
 class Random {
   public:
     explicit Random(std::uint64_t seed) : state_(seed) {}
-    std::uint64_t next() {
+    std::uint64_t Next() {
         std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
         z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
         z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
         return z ^ (z >> 31);
     }
     // A number in [low, high].
-    std::int64_t between(std::int64_t low, std::int64_t high) {
-        return low + static_cast<std::int64_t>(next() % static_cast<std::uint64_t>(high - low + 1));
+    std::int64_t Between(std::int64_t low, std::int64_t high) {
+        return low + static_cast<std::int64_t>(Next() % static_cast<std::uint64_t>(high - low + 1));
     }
-    bool percent(int chance) { return between(0, 99) < chance; }
+    bool Percent(int chance) { return Between(0, 99) < chance; }
 
   private:
     std::uint64_t state_;
@@ -44,7 +44,7 @@ constexpr std::array<const char*, 16> kSurnames = {
 constexpr std::uint64_t kTreeStream = 0x7472656500000000ull;
 constexpr std::uint64_t kLogStream = 0x6C6F670000000000ull;
 
-int digitsOf(std::uint32_t value) {
+int DigitsOf(std::uint32_t value) {
     int digits = 1;
     while (value >= 10) {
         value /= 10;
@@ -53,7 +53,7 @@ int digitsOf(std::uint32_t value) {
     return digits;
 }
 
-void appendf(std::string& out, const char* format, auto... args) {
+void Appendf(std::string& out, const char* format, auto... args) {
     char line[512];
     int length = std::snprintf(line, sizeof line, format, args...);
     if (length > 0) {
@@ -61,50 +61,50 @@ void appendf(std::string& out, const char* format, auto... args) {
     }
 }
 
-std::string contextDn(const Options& options, std::uint32_t index) {
-    std::string name = contextName(options, index);
+std::string ContextDn(const Options& options, std::uint32_t index) {
+    std::string name = ContextName(options, index);
     return "ou=" + name.substr(0, name.find('.')) + ",o=CORP";
 }
 
-std::string userDn(const Options& options, std::uint32_t index) {
-    return "cn=" + userName(options, index) + "," + contextDn(options, index % options.contexts);
+std::string UserDn(const Options& options, std::uint32_t index) {
+    return "cn=" + UserName(options, index) + "," + ContextDn(options, index % options.contexts);
 }
 
-void appendUser(std::string& out, const Options& options, std::uint32_t index, Random& random) {
-    appendf(out, "dn: %s\nobjectClass: tallyUser\ncn: %s\n", userDn(options, index).c_str(),
-            userName(options, index).c_str());
+void AppendUser(std::string& out, const Options& options, std::uint32_t index, Random& random) {
+    Appendf(out, "dn: %s\nobjectClass: tallyUser\ncn: %s\n", UserDn(options, index).c_str(),
+            UserName(options, index).c_str());
     // One user in twenty has no account and no full name, as accounts that were never set up.
-    if (random.percent(5)) {
+    if (random.Percent(5)) {
         out += '\n';
         return;
     }
-    appendf(out, "fullName: %s %s\n", kGivenNames[random.next() % kGivenNames.size()],
-            kSurnames[random.next() % kSurnames.size()]);
-    if (!random.percent(5)) {
-        appendf(out, "accountBalance: %lld\n",
-                static_cast<long long>(random.between(-5000, 20000)));
+    Appendf(out, "fullName: %s %s\n", kGivenNames[random.Next() % kGivenNames.size()],
+            kSurnames[random.Next() % kSurnames.size()]);
+    if (!random.Percent(5)) {
+        Appendf(out, "accountBalance: %lld\n",
+                static_cast<long long>(random.Between(-5000, 20000)));
     }
-    appendf(out, "minimumAccountBalance: %lld\nallowUnlimitedCredit: %s\n",
-            static_cast<long long>(random.between(-20, 0) * 100),
-            random.percent(5) ? "TRUE" : "FALSE");
-    if (random.percent(10)) {
-        appendf(out,
+    Appendf(out, "minimumAccountBalance: %lld\nallowUnlimitedCredit: %s\n",
+            static_cast<long long>(random.Between(-20, 0) * 100),
+            random.Percent(5) ? "TRUE" : "FALSE");
+    if (random.Percent(10)) {
+        Appendf(out,
                 "jobtallyColourBalance: %lld\njobtallyColourLimit: 0\n"
                 "jobtallyColourNolimit: FALSE\n",
-                static_cast<long long>(random.between(-1000, 5000)));
+                static_cast<long long>(random.Between(-1000, 5000)));
     }
     out += '\n';
 }
 
-void appendGroup(std::string& out, const Options& options, std::uint32_t index, Random& random) {
-    appendf(out, "dn: cn=%s,%s\nobjectClass: tallyGroup\ncn: %s\nfullName: Group %u\n",
-            groupName(options, index).c_str(), contextDn(options, index % options.contexts).c_str(),
-            groupName(options, index).c_str(), index + 1);
+void AppendGroup(std::string& out, const Options& options, std::uint32_t index, Random& random) {
+    Appendf(out, "dn: cn=%s,%s\nobjectClass: tallyGroup\ncn: %s\nfullName: Group %u\n",
+            GroupName(options, index).c_str(), ContextDn(options, index % options.contexts).c_str(),
+            GroupName(options, index).c_str(), index + 1);
     // Consecutive users from a random start: distinct members, spread over the contexts.
     std::uint32_t first =
-        options.users == 0 ? 0 : static_cast<std::uint32_t>(random.next() % options.users);
+        options.users == 0 ? 0 : static_cast<std::uint32_t>(random.Next() % options.users);
     for (std::uint32_t m = 0; m < options.members; ++m) {
-        appendf(out, "member: %s\n", userDn(options, (first + m) % options.users).c_str());
+        Appendf(out, "member: %s\n", UserDn(options, (first + m) % options.users).c_str());
     }
     out += '\n';
 }
@@ -170,39 +170,39 @@ constexpr RecordDate kFirstDay = {1999, 7, 1};
 constexpr int kFirstMinute = 7 * 60;  // the office's printing day: 07:00 to 19:00
 constexpr int kDayMinutes = 12 * 60;
 
-bool isLeapYear(int year) {
+bool IsLeapYear(int year) {
     return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
 }
 
-RecordDate nextDay(RecordDate day) {
+RecordDate NextDay(RecordDate day) {
     static constexpr std::array<int, 12> kMonthDays = {31, 28, 31, 30, 31, 30,
                                                        31, 31, 30, 31, 30, 31};
-    int monthDays = kMonthDays[static_cast<std::size_t>(day.Month - 1)] +
-                    (day.Month == 2 && isLeapYear(day.Year) ? 1 : 0);
-    if (++day.Day > monthDays) {
-        day.Day = 1;
-        if (++day.Month > 12) {
-            day.Month = 1;
-            ++day.Year;
+    int monthDays = kMonthDays[static_cast<std::size_t>(day.month - 1)] +
+                    (day.month == 2 && IsLeapYear(day.year) ? 1 : 0);
+    if (++day.day > monthDays) {
+        day.day = 1;
+        if (++day.month > 12) {
+            day.month = 1;
+            ++day.year;
         }
     }
     return day;
 }
 
-void appendNumber(std::string& out, std::int64_t value) {
+void AppendNumber(std::string& out, std::int64_t value) {
     std::array<char, 24> digits{};
     auto end = std::to_chars(digits.data(), digits.data() + digits.size(), value).ptr;
     out.append(digits.data(), end);
 }
 
 // "%-N.Ns" and "%Ns": the Readable layout's columns.
-void appendLeft(std::string& out, std::string_view text, std::size_t width) {
+void AppendLeft(std::string& out, std::string_view text, std::size_t width) {
     text = text.substr(0, width);
     out += text;
     out.append(width - text.size(), ' ');
 }
 
-void appendRight(std::string& out, std::string_view text, std::size_t width) {
+void AppendRight(std::string& out, std::string_view text, std::size_t width) {
     if (text.size() < width) {
         out.append(width - text.size(), ' ');
     }
@@ -222,7 +222,7 @@ class LogWriter {
           day_(kFirstDay),
           dayText_(RecordDateText(kFirstDay, 0)) {
         for (std::uint32_t c = 0; c < options.contexts; ++c) {
-            contextSuffixes_.push_back("." + contextName(options, c));
+            contextSuffixes_.push_back("." + ContextName(options, c));
         }
         std::uint32_t total = 0;
         for (std::size_t p = 0; p < kPrinters.size(); ++p) {
@@ -231,30 +231,30 @@ class LogWriter {
         }
         balances_.resize(options.users);
         for (std::int64_t& balance : balances_) {
-            balance = units(random_.between(-200, 1000) * kCentsPerPageUnit);
+            balance = Units(random_.Between(-200, 1000) * kCentsPerPageUnit);
         }
     }
 
-    void appendLine(std::string& out, std::uint64_t line) {
-        setClock(line);
-        auto user = static_cast<std::uint32_t>(random_.next() % options_.users);
-        name_ = userName(options_, user);
+    void AppendLine(std::string& out, std::uint64_t line) {
+        SetClock(line);
+        auto user = static_cast<std::uint32_t>(random_.Next() % options_.users);
+        name_ = UserName(options_, user);
         fullName_ = name_ + contextSuffixes_[user % options_.contexts];
-        const bool readable = random_.percent(10);
-        if (random_.percent(88)) {
-            appendPrintJob(out, balances_[user], readable);
+        const bool readable = random_.Percent(10);
+        if (random_.Percent(88)) {
+            AppendPrintJob(out, balances_[user], readable);
         } else {
-            appendTransaction(out, balances_[user], readable);
+            AppendTransaction(out, balances_[user], readable);
         }
     }
 
   private:
     // The date moves on every linesPerDay_ lines; the time runs through the day, so that the
     // log is in order as a real one is.
-    void setClock(std::uint64_t line) {
+    void SetClock(std::uint64_t line) {
         const std::uint64_t dayIndex = line / linesPerDay_;
         for (; shownDay_ < dayIndex; ++shownDay_) {
-            day_ = nextDay(day_);
+            day_ = NextDay(day_);
             dayText_ = RecordDateText(day_, 0);
         }
         const auto minute =
@@ -266,17 +266,17 @@ class LogWriter {
     }
 
     // Cents in the log's amount format: Currency keeps them, Pages counts laser pages.
-    std::int64_t units(std::int64_t cents) const {
+    std::int64_t Units(std::int64_t cents) const {
         return options_.amounts == Amounts::Pages ? cents / kCentsPerPageUnit : cents;
     }
 
-    static std::int64_t bounded(std::int64_t balance) {
+    static std::int64_t Bounded(std::int64_t balance) {
         return std::clamp(balance, -kBalanceBound, kBalanceBound);
     }
 
-    const Printer& pickPrinter() {
+    const Printer& PickPrinter() {
         const std::uint32_t ticket =
-            static_cast<std::uint32_t>(random_.next() % printerBounds_.back());
+            static_cast<std::uint32_t>(random_.Next() % printerBounds_.back());
         std::size_t p = 0;
         while (ticket >= printerBounds_[p]) {
             ++p;
@@ -286,39 +286,39 @@ class LogWriter {
 
     // Mostly short jobs, now and then a long one; one in fifty printed nothing (cancelled, or
     // stopped by the account's limit) and costs nothing.
-    std::int64_t pageCount() {
-        if (random_.percent(2)) {
+    std::int64_t PageCount() {
+        if (random_.Percent(2)) {
             return 0;
         }
-        const auto roll = random_.between(0, 99);
-        return roll < 55   ? random_.between(1, 4)
-               : roll < 85 ? random_.between(5, 20)
-               : roll < 97 ? random_.between(21, 80)
-                           : random_.between(81, 300);
+        const auto roll = random_.Between(0, 99);
+        return roll < 55   ? random_.Between(1, 4)
+               : roll < 85 ? random_.Between(5, 20)
+               : roll < 97 ? random_.Between(21, 80)
+                           : random_.Between(81, 300);
     }
 
-    void appendPrintJob(std::string& out, std::int64_t& balance, bool readable) {
-        const Printer& printer = pickPrinter();
-        const std::int64_t copies = random_.percent(85) ? 1 : random_.between(2, 5);
-        const std::int64_t pages = pageCount() * copies;
-        const std::int64_t cost = units(pages * printer.centsPerPage);
-        balance = bounded(balance - cost);
+    void AppendPrintJob(std::string& out, std::int64_t& balance, bool readable) {
+        const Printer& printer = PickPrinter();
+        const std::int64_t copies = random_.Percent(85) ? 1 : random_.Between(2, 5);
+        const std::int64_t pages = PageCount() * copies;
+        const std::int64_t cost = Units(pages * printer.centsPerPage);
+        balance = Bounded(balance - cost);
         const char* server = kPrintServers[printer.server];
         const char* queue = kQueues[printer.queue];
         if (readable) {
-            appendLeft(out, name_, 10);
+            AppendLeft(out, name_, 10);
             out += ' ';
-            appendLeft(out, printer.name, 8);
+            AppendLeft(out, printer.name, 8);
             out += ' ';
-            appendLeft(out, queue, 12);
+            AppendLeft(out, queue, 12);
             out += ' ';
             out += dayText_;
             out += ' ';
             out.append(time_.data(), time_.size());
             out += ' ';
-            appendLeft(out, server, 7);
+            AppendLeft(out, server, 7);
             out += ' ';
-            appendRight(out, std::to_string(pages), 4);  // columns 58-61
+            AppendRight(out, std::to_string(pages), 4);  // columns 58-61
             out += ' ';
             out += AmountColumnText(static_cast<std::int32_t>(cost), mode_);  // columns 63-70
             out += "\r\n";
@@ -327,9 +327,9 @@ class LogWriter {
         out += '"';
         out += fullName_;
         out += "\",\"";
-        out += kDocuments[random_.next() % kDocuments.size()];
+        out += kDocuments[random_.Next() % kDocuments.size()];
         out += ' ';
-        appendNumber(out, random_.between(1, 999));
+        AppendNumber(out, random_.Between(1, 999));
         out += "\",\"";
         out += printer.name;
         out += "\",\"";
@@ -337,17 +337,17 @@ class LogWriter {
         out += "\",\"";
         out += queue;
         // One job in two hundred comes without its file server: an empty, unquoted field 6.
-        out += random_.between(0, 199) == 0 ? "\",," : "\",\"ACCT1\",";
+        out += random_.Between(0, 199) == 0 ? "\",," : "\",\"ACCT1\",";
         out += "\"C";
-        appendNumber(out, 100 + 10 * static_cast<std::int64_t>(random_.next() % kClientCodes));
+        AppendNumber(out, 100 + 10 * static_cast<std::int64_t>(random_.Next() % kClientCodes));
         out += "\",\"";
         out += dayText_;
         out += "\",\"";
         out.append(time_.data(), time_.size());
         out += "\",";
-        appendNumber(out, copies);
+        AppendNumber(out, copies);
         out += ',';
-        appendNumber(out, pages);
+        AppendNumber(out, pages);
         out += ',';
         out += AmountText(static_cast<std::int32_t>(cost), mode_);
         out += ',';
@@ -357,40 +357,40 @@ class LogWriter {
 
     // Deposits, charges (plain and with the operator's reason), set balances and set limits, as
     // the program's own writer composes them.
-    void appendTransaction(std::string& out, std::int64_t& balance, bool readable) {
+    void AppendTransaction(std::string& out, std::int64_t& balance, bool readable) {
         TransactionRecordInput record;
-        record.Layout = readable ? LogLayout::Readable : LogLayout::AsciiDelimited;
-        record.UserName = name_;
-        record.UserFullName = fullName_;
-        record.OperatorName = kOperator;
-        record.OperatorFullName = kOperator;
-        record.LogServer = kLogServer;
-        record.Mode = mode_;
-        record.Date = day_;
-        record.TimeText = std::string_view(time_.data(), time_.size());
+        record.layout = readable ? LogLayout::Readable : LogLayout::AsciiDelimited;
+        record.userName = name_;
+        record.userFullName = fullName_;
+        record.operatorName = kOperator;
+        record.operatorFullName = kOperator;
+        record.logServer = kLogServer;
+        record.mode = mode_;
+        record.date = day_;
+        record.timeText = std::string_view(time_.data(), time_.size());
         std::int64_t amount = 0;
-        const auto roll = random_.between(0, 99);
+        const auto roll = random_.Between(0, 99);
         if (roll < 35) {
-            record.Operation = AccountOperation::Deposit;
-            amount = units(random_.between(1, 40) * 250);
+            record.operation = AccountOperation::Deposit;
+            amount = Units(random_.Between(1, 40) * 250);
         } else if (roll < 75) {
-            record.Operation = AccountOperation::Charge;
+            record.operation = AccountOperation::Charge;
             if (roll < 50) {
-                amount = -units(random_.between(2, 400) * kCentsPerPageUnit);
+                amount = -Units(random_.Between(2, 400) * kCentsPerPageUnit);
             } else {
-                record.ChargeReason = kChargeReason;
-                amount = -units(random_.between(1, 100) * kCentsPerPageUnit);
+                record.chargeReason = kChargeReason;
+                amount = -Units(random_.Between(1, 100) * kCentsPerPageUnit);
             }
         } else if (roll < 87) {
-            record.Operation = AccountOperation::SetBalance;
-            balance = units(random_.between(0, 40) * 500);
+            record.operation = AccountOperation::SetBalance;
+            balance = Units(random_.Between(0, 40) * 500);
         } else {
-            record.Operation = AccountOperation::SetLimit;
-            record.CreditLimit = static_cast<std::int32_t>(units(-random_.between(0, 10) * 500));
+            record.operation = AccountOperation::SetLimit;
+            record.creditLimit = static_cast<std::int32_t>(Units(-random_.Between(0, 10) * 500));
         }
-        balance = bounded(balance + amount);
-        record.OperationAmount = static_cast<std::int32_t>(amount);
-        record.BalanceAfter = static_cast<std::int32_t>(balance);
+        balance = Bounded(balance + amount);
+        record.operationAmount = static_cast<std::int32_t>(amount);
+        record.balanceAfter = static_cast<std::int32_t>(balance);
         out += ComposeTransactionRecord(record);
     }
 
@@ -409,7 +409,7 @@ class LogWriter {
     std::string fullName_;
 };
 
-bool parseCount(std::string_view option, std::string_view text, std::uint64_t limit,
+bool ParseCount(std::string_view option, std::string_view text, std::uint64_t limit,
                 std::uint64_t& value, std::string& error) {
     auto [end, failure] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (failure != std::errc() || end != text.data() + text.size() || value > limit) {
@@ -420,7 +420,8 @@ bool parseCount(std::string_view option, std::string_view text, std::uint64_t li
     return true;
 }
 
-bool writeFile(const std::filesystem::path& path, const std::string& contents, std::string& error) {
+bool WriteWholeFile(const std::filesystem::path& path, const std::string& contents,
+                    std::string& error) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     file.write(contents.data(), static_cast<std::streamsize>(contents.size()));
     file.close();
@@ -432,9 +433,9 @@ bool writeFile(const std::filesystem::path& path, const std::string& contents, s
 }
 
 // The log goes to the file piece by piece: a million lines are over a hundred megabytes.
-bool writeLog(const std::filesystem::path& path, const Options& options, std::string& error) {
+bool WriteLog(const std::filesystem::path& path, const Options& options, std::string& error) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    bool written = file && writeAccountingLog(options, [&file](std::string_view piece) {
+    bool written = file && WriteAccountingLog(options, [&file](std::string_view piece) {
                        file.write(piece.data(), static_cast<std::streamsize>(piece.size()));
                        return static_cast<bool>(file);
                    });
@@ -446,7 +447,7 @@ bool writeLog(const std::filesystem::path& path, const Options& options, std::st
     return true;
 }
 
-bool isReplaceable(const std::filesystem::path& out, std::string& error) {
+bool IsReplaceable(const std::filesystem::path& out, std::string& error) {
     std::error_code failure;
     if (!std::filesystem::exists(out, failure)) {
         return true;
@@ -465,13 +466,13 @@ bool isReplaceable(const std::filesystem::path& out, std::string& error) {
 
 }  // namespace
 
-std::string usage() {
+std::string Usage() {
     return "usage: gendir --out DIR --users N [--contexts C] [--groups G] [--members M]\n"
            "              [--log-lines L] [--amounts currency|pages] [--seed S] [--schema FILE]\n";
 }
 
-std::string helpText() {
-    return usage() +
+std::string HelpText() {
+    return Usage() +
            "\n"
            "Writes a generated network folder for benchmarks and scale tests. The same options\n"
            "and seed always give the same bytes.\n"
@@ -490,7 +491,7 @@ std::string helpText() {
            "  --help          this text\n";
 }
 
-bool parseArguments(const std::vector<std::string_view>& args, Options& options,
+bool ParseArguments(const std::vector<std::string_view>& args, Options& options,
                     std::string& error) {
     bool haveUsers = false;
     for (std::size_t i = 1; i < args.size(); ++i) {
@@ -516,12 +517,12 @@ bool parseArguments(const std::vector<std::string_view>& args, Options& options,
                 return false;
             }
         } else if (option == "--seed") {
-            if (!parseCount(option, text, UINT64_MAX, options.seed, error)) {
+            if (!ParseCount(option, text, UINT64_MAX, options.seed, error)) {
                 return false;
             }
         } else if (option == "--users" || option == "--contexts" || option == "--groups" ||
                    option == "--members" || option == "--log-lines") {
-            if (!parseCount(option, text, kMaxCount, value, error)) {
+            if (!ParseCount(option, text, kMaxCount, value, error)) {
                 return false;
             }
             auto count = static_cast<std::uint32_t>(value);
@@ -559,33 +560,33 @@ bool parseArguments(const std::vector<std::string_view>& args, Options& options,
     return error.empty();
 }
 
-std::string contextName(const Options& options, std::uint32_t index) {
+std::string ContextName(const Options& options, std::uint32_t index) {
     (void)options;
     if (index == 0) {
         return "SALES.CORP";
     }
     std::string name;
-    appendf(name, "UNIT%04u.CORP", index + 1);
+    Appendf(name, "UNIT%04u.CORP", index + 1);
     return name;
 }
 
-std::string userName(const Options& options, std::uint32_t index) {
+std::string UserName(const Options& options, std::uint32_t index) {
     std::string name;
-    appendf(name, "U%0*u", std::max(5, digitsOf(options.users)), index + 1);
+    Appendf(name, "U%0*u", std::max(5, DigitsOf(options.users)), index + 1);
     return name;
 }
 
-std::string userFullName(const Options& options, std::uint32_t index) {
-    return userName(options, index) + "." + contextName(options, index % options.contexts);
+std::string UserFullName(const Options& options, std::uint32_t index) {
+    return UserName(options, index) + "." + ContextName(options, index % options.contexts);
 }
 
-std::string groupName(const Options& options, std::uint32_t index) {
+std::string GroupName(const Options& options, std::uint32_t index) {
     std::string name;
-    appendf(name, "G%0*u", std::max(4, digitsOf(options.groups)), index + 1);
+    Appendf(name, "G%0*u", std::max(4, DigitsOf(options.groups)), index + 1);
     return name;
 }
 
-std::string directoryLdif(const Options& options) {
+std::string DirectoryLdif(const Options& options) {
     std::string out;
     out.reserve(160 * (static_cast<std::size_t>(options.users) + 16) +
                 64 * static_cast<std::size_t>(options.groups) * (options.members + 2));
@@ -596,21 +597,21 @@ std::string directoryLdif(const Options& options) {
         "dn: cn=ACCT1,o=CORP\nobjectClass: tallyFileServer\ncn: ACCT1\n\n"
         "dn: cn=FS2,o=CORP\nobjectClass: tallyFileServer\ncn: FS2\n\n";
     for (std::uint32_t c = 0; c < options.contexts; ++c) {
-        std::string dn = contextDn(options, c);
-        appendf(out, "dn: %s\nobjectClass: organizationalUnit\nou: %s\n\n", dn.c_str(),
+        std::string dn = ContextDn(options, c);
+        Appendf(out, "dn: %s\nobjectClass: organizationalUnit\nou: %s\n\n", dn.c_str(),
                 dn.substr(3, dn.find(',') - 3).c_str());
     }
     Random random(options.seed ^ kTreeStream);
     for (std::uint32_t u = 0; u < options.users; ++u) {
-        appendUser(out, options, u, random);
+        AppendUser(out, options, u, random);
     }
     for (std::uint32_t g = 0; g < options.groups; ++g) {
-        appendGroup(out, options, g, random);
+        AppendGroup(out, options, g, random);
     }
     return out;
 }
 
-bool writeAccountingLog(const Options& options, const LogSink& sink) {
+bool WriteAccountingLog(const Options& options, const LogSink& sink) {
     constexpr std::size_t kPieceBytes = std::size_t{1} << 20;
     if (options.users == 0 || options.contexts == 0) {
         return options.logLines == 0;
@@ -619,7 +620,7 @@ bool writeAccountingLog(const Options& options, const LogSink& sink) {
     piece.reserve(kPieceBytes + 1024);
     LogWriter writer(options);
     for (std::uint64_t line = 0; line < options.logLines; ++line) {
-        writer.appendLine(piece, line);
+        writer.AppendLine(piece, line);
         if (piece.size() >= kPieceBytes) {
             if (!sink(piece)) {
                 return false;
@@ -630,35 +631,35 @@ bool writeAccountingLog(const Options& options, const LogSink& sink) {
     return piece.empty() || sink(piece);
 }
 
-std::string accountingLog(const Options& options) {
+std::string AccountingLog(const Options& options) {
     std::string out;
-    writeAccountingLog(options, [&out](std::string_view piece) {
+    WriteAccountingLog(options, [&out](std::string_view piece) {
         out += piece;
         return true;
     });
     return out;
 }
 
-std::string networkIni(const Options& options) {
+std::string NetworkIni(const Options& options) {
     return "; Generated by gendir. Paths are relative to this file.\n"
            "[Store]\nPath=directory\n\n"
            "[Login]\nUser=ADMIN.CORP\nContext=" +
-           contextName(options, 0) +
+           ContextName(options, 0) +
            "\n\n"
            "[Connections]\nDefault=ACCT1\nServers=ACCT1\n\n"
            "[Volumes]\nACCT1=servers/ACCT1\n";
 }
 
-std::string sharedSettingsIni(const Options& options) {
+std::string SharedSettingsIni(const Options& options) {
     return std::string("[Preferences]\r\nNumericalFormat=") +
            (options.amounts == Amounts::Pages ? "1" : "0") +
            "\r\nLogFormat=1\r\n"
            "SchemaKeyword=Standard Netware\r\n";
 }
 
-bool writeNetwork(const Options& options, std::string& error) {
+bool WriteNetwork(const Options& options, std::string& error) {
     namespace fs = std::filesystem;
-    if (!isReplaceable(options.out, error)) {
+    if (!IsReplaceable(options.out, error)) {
         return false;
     }
     std::error_code failure;
@@ -679,12 +680,12 @@ bool writeNetwork(const Options& options, std::string& error) {
         error = options.out.string() + ": " + failure.message();
         return false;
     }
-    return writeFile(options.out / "tallynet.ini", networkIni(options), error) &&
-           writeFile(store / "schema.ldif", schema, error) &&
-           writeFile(store / "directory.ldif", directoryLdif(options), error) &&
-           writeFile(store / "journal.ldif", "", error) &&
-           writeFile(volume / "PUBLIC" / "JOBTALLY.INI", sharedSettingsIni(options), error) &&
-           writeLog(volume / "SYSTEM" / "JOBTALLY" / "JOBTALLY.LOG", options, error);
+    return WriteWholeFile(options.out / "tallynet.ini", NetworkIni(options), error) &&
+           WriteWholeFile(store / "schema.ldif", schema, error) &&
+           WriteWholeFile(store / "directory.ldif", DirectoryLdif(options), error) &&
+           WriteWholeFile(store / "journal.ldif", "", error) &&
+           WriteWholeFile(volume / "PUBLIC" / "JOBTALLY.INI", SharedSettingsIni(options), error) &&
+           WriteLog(volume / "SYSTEM" / "JOBTALLY" / "JOBTALLY.LOG", options, error);
 }
 
 }  // namespace tally::gendir

@@ -30,31 +30,31 @@ struct Options {
 
 // Reads the command line (argv[0] is skipped). On a mistake returns false with a message that
 // names the option and the value at fault. "--help" is the caller's to look for.
-bool parseArguments(const std::vector<std::string_view>& args, Options& options,
+bool ParseArguments(const std::vector<std::string_view>& args, Options& options,
                     std::string& error);
-std::string usage();     // the synopsis
-std::string helpText();  // the synopsis and what each option does
+std::string Usage();     // the synopsis
+std::string HelpText();  // the synopsis and what each option does
 
 // Names of generated objects, so that benchmarks can address what they generated.
-std::string contextName(const Options& options, std::uint32_t index);   // "SALES.CORP", ...
-std::string userName(const Options& options, std::uint32_t index);      // "U00042"
-std::string userFullName(const Options& options, std::uint32_t index);  // "U00042.SALES.CORP"
-std::string groupName(const Options& options, std::uint32_t index);     // "G0007"
+std::string ContextName(const Options& options, std::uint32_t index);   // "SALES.CORP", ...
+std::string UserName(const Options& options, std::uint32_t index);      // "U00042"
+std::string UserFullName(const Options& options, std::uint32_t index);  // "U00042.SALES.CORP"
+std::string GroupName(const Options& options, std::uint32_t index);     // "G0007"
 
 // The file contents, separately for tests and benchmarks that want them in memory.
-std::string directoryLdif(const Options& options);
-std::string accountingLog(const Options& options);  // CR LF line ends
+std::string DirectoryLdif(const Options& options);
+std::string AccountingLog(const Options& options);  // CR LF line ends
 
 // The same log in pieces of about a megabyte, in order, for logs too big to hold in memory.
 // Stops and returns false as soon as `sink` returns false.
 using LogSink = std::function<bool(std::string_view piece)>;
-bool writeAccountingLog(const Options& options, const LogSink& sink);
-std::string networkIni(const Options& options);
+bool WriteAccountingLog(const Options& options, const LogSink& sink);
+std::string NetworkIni(const Options& options);
 // ACCT1's PUBLIC/JOBTALLY.INI, CR LF line ends; NumericalFormat follows options.amounts.
-std::string sharedSettingsIni(const Options& options = {});
+std::string SharedSettingsIni(const Options& options = {});
 
 // Writes the whole folder. An existing `out` is replaced only when it is empty or an earlier
 // network folder (it holds tallynet.ini); anything else is left alone and reported.
-bool writeNetwork(const Options& options, std::string& error);
+bool WriteNetwork(const Options& options, std::string& error);
 
 }  // namespace tally::gendir

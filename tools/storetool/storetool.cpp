@@ -28,7 +28,7 @@ namespace {
 
 using tally::store::Store;
 
-void usage() {
+void Usage() {
     std::fputs(
         "usage: storetool compact DIR\n"
         "       storetool add DIR NAME ATTR AMOUNT COUNT [--sync]\n"
@@ -40,13 +40,13 @@ void usage() {
         stderr);
 }
 
-void printWarnings(const Store& store) {
+void PrintWarnings(const Store& store) {
     for (const auto& warning : store.Warnings()) {
         std::fprintf(stderr, "warning: %s\n", warning.Describe().c_str());
     }
 }
 
-std::unique_ptr<Store> openStore(const char* folder) {
+std::unique_ptr<Store> OpenStore(const char* folder) {
     tally::store::Problem problem;
     auto store = Store::Open(folder, &problem);
     if (!store) {
@@ -55,19 +55,19 @@ std::unique_ptr<Store> openStore(const char* folder) {
     return store;
 }
 
-bool parseCount(const char* text, long& count) {
+bool ParseCount(const char* text, long& count) {
     char* end = nullptr;
     count = std::strtol(text, &end, 10);
     return end != text && *end == '\0' && count >= 0;
 }
 
-int compact(const char* folder) {
-    auto store = openStore(folder);
+int Compact(const char* folder) {
+    auto store = OpenStore(folder);
     if (!store) {
         return 1;
     }
     int status = store->Compact();
-    printWarnings(*store);
+    PrintWarnings(*store);
     if (status != 0) {
         std::fprintf(stderr, "storetool: compaction failed, status %d\n", status);
         return 1;
@@ -75,14 +75,14 @@ int compact(const char* folder) {
     return 0;
 }
 
-int add(const char* folder, const char* name, const char* attribute, const char* amount,
+int Add(const char* folder, const char* name, const char* attribute, const char* amount,
         const char* countText, bool sync) {
     long count = 0;
-    if (!parseCount(countText, count)) {
+    if (!ParseCount(countText, count)) {
         std::fprintf(stderr, "storetool: COUNT \"%s\" is not a number\n", countText);
         return 2;
     }
-    auto store = openStore(folder);
+    auto store = OpenStore(folder);
     if (!store) {
         return 1;
     }
@@ -91,7 +91,7 @@ int add(const char* folder, const char* name, const char* attribute, const char*
     for (long i = 0; i < count; ++i) {
         int status = store->Modify(name, change);
         if (status != 0) {
-            printWarnings(*store);
+            PrintWarnings(*store);
             std::fprintf(stderr, "storetool: addition %ld of %ld failed, status %d\n", i + 1, count,
                          status);
             return 1;
@@ -100,7 +100,7 @@ int add(const char* folder, const char* name, const char* attribute, const char*
     if (sync) {
         int status = store->Sync();
         if (status != 0) {
-            printWarnings(*store);
+            PrintWarnings(*store);
             std::fprintf(stderr, "storetool: flushing the additions failed, status %d\n", status);
             return 1;
         }
@@ -109,15 +109,15 @@ int add(const char* folder, const char* name, const char* attribute, const char*
 }
 
 // One change of one entry, as a single journal record.
-int change(const char* folder, const char* name, tally::store::ChangeKind kind,
+int Change(const char* folder, const char* name, tally::store::ChangeKind kind,
            const char* attribute, const char* value, const char* what) {
-    auto store = openStore(folder);
+    auto store = OpenStore(folder);
     if (!store) {
         return 1;
     }
     int status = store->Modify(name, {{kind, attribute, value}});
     if (status != 0) {
-        printWarnings(*store);
+        PrintWarnings(*store);
         std::fprintf(stderr, "storetool: %s of \"%s\" of \"%s\" failed, status %d\n", what,
                      attribute, name, status);
         return 1;
@@ -125,7 +125,7 @@ int change(const char* folder, const char* name, tally::store::ChangeKind kind,
     return 0;
 }
 
-int exportView(const char* folder) {
+int ExportView(const char* folder) {
     std::string ldif;
     tally::store::Problem problem;
     std::vector<tally::store::Problem> warnings;
@@ -141,12 +141,12 @@ int exportView(const char* folder) {
     return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
-int get(const char* folder, const char* name, const char* attribute) {
-    auto store = openStore(folder);
+int Get(const char* folder, const char* name, const char* attribute) {
+    auto store = OpenStore(folder);
     if (!store) {
         return 1;
     }
-    printWarnings(*store);
+    PrintWarnings(*store);
     const tally::store::Entry* entry = store->Find(name);
     if (!entry) {
         std::fprintf(stderr, "storetool: no entry \"%s\"\n", name);
@@ -163,12 +163,12 @@ int get(const char* folder, const char* name, const char* attribute) {
     return 0;
 }
 
-int check(const char* folder) {
-    auto store = openStore(folder);
+int Check(const char* folder) {
+    auto store = OpenStore(folder);
     if (!store) {
         return 1;
     }
-    printWarnings(*store);
+    PrintWarnings(*store);
     std::printf("%s: loaded, %zu warning(s)\n", folder, store->Warnings().size());
     return 0;
 }
@@ -178,27 +178,27 @@ int check(const char* folder) {
 int main(int argc, char** argv) {
     std::string command = argc > 1 ? argv[1] : "";
     if (command == "compact" && argc == 3) {
-        return compact(argv[2]);
+        return Compact(argv[2]);
     }
     if (command == "add" && (argc == 7 || (argc == 8 && std::string(argv[7]) == "--sync"))) {
-        return add(argv[2], argv[3], argv[4], argv[5], argv[6], argc == 8);
+        return Add(argv[2], argv[3], argv[4], argv[5], argv[6], argc == 8);
     }
     if (command == "set" && argc == 6) {
-        return change(argv[2], argv[3], tally::store::ChangeKind::Overwrite, argv[4], argv[5],
+        return Change(argv[2], argv[3], tally::store::ChangeKind::Overwrite, argv[4], argv[5],
                       "overwrite");
     }
     if (command == "clear" && argc == 5) {
-        return change(argv[2], argv[3], tally::store::ChangeKind::Clear, argv[4], "", "clear");
+        return Change(argv[2], argv[3], tally::store::ChangeKind::Clear, argv[4], "", "clear");
     }
     if (command == "export" && argc == 3) {
-        return exportView(argv[2]);
+        return ExportView(argv[2]);
     }
     if (command == "get" && argc == 5) {
-        return get(argv[2], argv[3], argv[4]);
+        return Get(argv[2], argv[3], argv[4]);
     }
     if (command == "check" && argc == 3) {
-        return check(argv[2]);
+        return Check(argv[2]);
     }
-    usage();
+    Usage();
     return 2;
 }

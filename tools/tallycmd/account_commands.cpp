@@ -69,10 +69,10 @@ struct ChangeResult {
 
 // The program-wide values the account core reads, for one change.
 void UsePlan(const PlannedChange& change) {
-    OperationAmount = change.plan.OperationAmount;
-    if (change.plan.Unlimited == UnlimitedChange::Set) {
+    OperationAmount = change.plan.operationAmount;
+    if (change.plan.unlimited == UnlimitedChange::Set) {
         AccountValues.Unlimited = 1;
-    } else if (change.plan.Unlimited == UnlimitedChange::Clear) {
+    } else if (change.plan.unlimited == UnlimitedChange::Clear) {
         AccountValues.Unlimited = 0;
     }
     if (CurrentOperation == AccountOperation::Charge) {
@@ -92,7 +92,7 @@ bool PlanAmount(const std::string& text, bool unlimited, const AmountMode& mode,
     const AmountReading reading = unlimited ? AmountReading{} : ReadAmount(text, mode);
     plan = PlanAccountOperation(CurrentOperation, unlimited ? std::string() : text, reading,
                                 unlimited);
-    if (plan.Action == EntryAction::Refuse) {
+    if (plan.action == EntryAction::Refuse) {
         // The window's refusal, without its closing "Nothing was changed.", which the caller
         // says in its own words.
         const std::string message = AmountOutOfRangeMessage(text, mode);
@@ -129,17 +129,17 @@ class CommandAccountHost final : public DirectoryAccountHost {
           plans_(plans),
           planPerChange_(planPerChange) {}
 
-    DirStatus change(const std::string& name, bool readBalanceFirst) override {
+    DirStatus Change(const std::string& name, bool readBalanceFirst) override {
         UsePlan(plans_[planPerChange_ ? results_.size() : 0]);
-        const DirStatus status = DirectoryAccountHost::change(name, readBalanceFirst);
+        const DirStatus status = DirectoryAccountHost::Change(name, readBalanceFirst);
         results_.push_back({name, status, {}, AccountValues, false});
         return status;
     }
-    void record(const std::string& listedName) override {
+    void Record(const std::string& listedName) override {
         results_.back().name = listedName;
-        DirectoryAccountHost::record(listedName);
+        DirectoryAccountHost::Record(listedName);
     }
-    void reportLogFailure(const LogAppendResult& result, bool nothingChanged) override {
+    void ReportLogFailure(const LogAppendResult& result, bool nothingChanged) override {
         std::string text = LogAppendFailureMessage(result, gSettings.LogFilePath);
         if (nothingChanged) {
             text += "\nNothing was changed.";
@@ -162,8 +162,8 @@ class DryRunHost final : public AccountOperationHost {
     DryRunHost(const std::vector<PlannedChange>& plans, bool planPerChange)
         : plans_(plans), planPerChange_(planPerChange) {}
 
-    void announce(const std::string&) override {}
-    DirStatus change(const std::string& name, bool) override {
+    void Announce(const std::string&) override {}
+    DirStatus Change(const std::string& name, bool) override {
         UsePlan(plans_[planPerChange_ ? results_.size() : 0]);
         ChangeResult result;
         result.name = name;
@@ -184,12 +184,12 @@ class DryRunHost final : public AccountOperationHost {
         results_.push_back(result);
         return result.status;
     }
-    // On, so that record() hears each change's listed name; nothing is written.
-    bool recording() const override { return true; }
-    LogAppendResult openLog() override { return {}; }
-    void record(const std::string& listedName) override { results_.back().name = listedName; }
-    LogAppendResult commit() override { return {}; }
-    void reportLogFailure(const LogAppendResult&, bool) override {}
+    // On, so that Record() hears each change's listed name; nothing is written.
+    bool Recording() const override { return true; }
+    LogAppendResult OpenLog() override { return {}; }
+    void Record(const std::string& listedName) override { results_.back().name = listedName; }
+    LogAppendResult Commit() override { return {}; }
+    void ReportLogFailure(const LogAppendResult&, bool) override {}
     const std::vector<ChangeResult>& Results() const { return results_; }
 
   private:
@@ -256,8 +256,8 @@ std::string ResultText(const ChangeResult& result, const AmountMode& mode, bool 
 }
 
 bool WentWell(const BatchOutcome& outcome) {
-    return outcome.Failed.empty() && outcome.Unrecorded == 0 && !outcome.LogUnavailable &&
-           outcome.ListingStatus == DIR_OK;
+    return outcome.failed.empty() && outcome.unrecorded == 0 && !outcome.logUnavailable &&
+           outcome.listingStatus == DIR_OK;
 }
 
 // Why `name` cannot be changed as a user ("" when it can).
@@ -345,14 +345,14 @@ int ReportOutcome(const Run& run, const BatchOutcome& outcome,
     }
     if (dryRun) {
         run.Out("Dry run: nothing was changed.\n");
-        return outcome.Failed.empty() && outcome.ListingStatus == DIR_OK ? kExitDone
+        return outcome.failed.empty() && outcome.listingStatus == DIR_OK ? kExitDone
                                                                          : kExitSomeFailed;
     }
     const CommandLine& line = run.line;
     if (line.users.size() == 1 && !line.group && !line.context) {
-        if (!outcome.Failed.empty()) {
+        if (!outcome.failed.empty()) {
             run.Error(line.users.front() + ": " +
-                      AccountingErrorMessage(outcome.Failed.front().Status));
+                      AccountingErrorMessage(outcome.failed.front().status));
         }
     } else {
         const std::string problems = BatchProblemMessage(outcome);
@@ -450,7 +450,7 @@ int RunFromFile(const Run& run, const AmountMode& mode, const std::string& defau
     std::vector<PlannedChange> toApply;
     std::vector<std::string> entries;
     for (const PlannedChange& line : lines) {
-        if (line.problem.empty() && line.plan.Action == EntryAction::Apply) {
+        if (line.problem.empty() && line.plan.action == EntryAction::Apply) {
             toApply.push_back(line);
             entries.push_back(line.user);
         }
@@ -480,7 +480,7 @@ int RunFromFile(const Run& run, const AmountMode& mode, const std::string& defau
         if (!line.problem.empty()) {
             outcomeText = "not applied: " + line.problem;
             notApplied.push_back(line.line);
-        } else if (line.plan.Action != EntryAction::Apply) {
+        } else if (line.plan.action != EntryAction::Apply) {
             outcomeText = "nothing to change (an amount of 0)";
         } else if (next < results.size()) {
             const ChangeResult& result = results[next++];
@@ -527,8 +527,8 @@ int RunFromFile(const Run& run, const AmountMode& mode, const std::string& defau
 class OneEntry final : public SelectionList {
   public:
     explicit OneEntry(std::string entry) : entry_(std::move(entry)) {}
-    int selectedCount() const override { return 1; }
-    std::string currentText() const override { return entry_; }
+    int CountSelected() const override { return 1; }
+    std::string CurrentText() const override { return entry_; }
 
   private:
     std::string entry_;
@@ -542,16 +542,16 @@ struct ShownUser {
 // Lists each user a target reaches with the selection display's lines; changes nothing.
 class ShowHost final : public AccountOperationHost {
   public:
-    void announce(const std::string&) override {}
-    DirStatus change(const std::string& name, bool) override {
+    void Announce(const std::string&) override {}
+    DirStatus Change(const std::string& name, bool) override {
         users_.push_back({name, TakeSelection(OneEntry(name))});
         return DIR_OK;
     }
-    bool recording() const override { return true; }
-    LogAppendResult openLog() override { return {}; }
-    void record(const std::string& listedName) override { users_.back().name = listedName; }
-    LogAppendResult commit() override { return {}; }
-    void reportLogFailure(const LogAppendResult&, bool) override {}
+    bool Recording() const override { return true; }
+    LogAppendResult OpenLog() override { return {}; }
+    void Record(const std::string& listedName) override { users_.back().name = listedName; }
+    LogAppendResult Commit() override { return {}; }
+    void ReportLogFailure(const LogAppendResult&, bool) override {}
     const std::vector<ShownUser>& Users() const { return users_; }
 
   private:
@@ -577,7 +577,7 @@ std::string AmountSyntaxProblem(std::string_view text, const AmountMode& mode) {
         }
         return at - start;
     };
-    const bool decimal = mode.Decimal && mode.CurrencyDigits > 0;
+    const bool decimal = mode.decimal && mode.currencyDigits > 0;
     std::size_t count = digits();
     if (decimal && at < written.size() && written[at] == '.') {
         ++at;
@@ -599,7 +599,7 @@ std::string AmountSyntaxProblem(std::string_view text, const AmountMode& mode) {
         return quoted + " is not a whole number; amounts are whole units in this number format";
     }
     return quoted + " is not a number; write it with a point and at most " +
-           std::to_string(mode.CurrencyDigits) + " decimals, such as 12.50";
+           std::to_string(mode.currencyDigits) + " decimals, such as 12.50";
 }
 
 int RunAccountCommand(const Run& run) {
@@ -622,7 +622,7 @@ int RunAccountCommand(const Run& run) {
         run.Error("nothing was changed");
         return kExitBadInput;
     }
-    if (plans.front().plan.Action == EntryAction::NothingToDo) {
+    if (plans.front().plan.action == EntryAction::NothingToDo) {
         run.Out("Nothing to change: an amount of 0.\n");
         return kExitDone;
     }
@@ -647,7 +647,7 @@ int RunShow(const Run& run) {
     std::size_t fullNameWidth = 9;
     for (const ShownUser& user : host.Users()) {
         nameWidth = std::max(nameWidth, user.name.size());
-        fullNameWidth = std::max(fullNameWidth, user.lines.FullName.size());
+        fullNameWidth = std::max(fullNameWidth, user.lines.fullName.size());
     }
     if (run.line.csv) {
         run.Out(CsvRow({"User", "Full name", "Balance", "Credit limit"}));
@@ -659,15 +659,15 @@ int RunShow(const Run& run) {
     for (const ShownUser& user : host.Users()) {
         const SelectionLines& lines = user.lines;
         if (run.line.csv) {
-            run.Out(CsvRow({user.name, lines.FullName, lines.Balance, lines.CreditLimit}));
+            run.Out(CsvRow({user.name, lines.fullName, lines.balance, lines.creditLimit}));
         } else {
             run.Out(reports::PadRight(user.name, nameWidth + 2) +
-                    reports::PadRight(lines.FullName, fullNameWidth + 2) +
-                    reports::PadLeft(lines.Balance, 12) + reports::PadLeft(lines.CreditLimit, 14) +
+                    reports::PadRight(lines.fullName, fullNameWidth + 2) +
+                    reports::PadLeft(lines.balance, 12) + reports::PadLeft(lines.creditLimit, 14) +
                     "\n");
         }
     }
-    if (outcome.ListingStatus != DIR_OK) {
+    if (outcome.listingStatus != DIR_OK) {
         run.Error(BatchProblemMessage(outcome));
         return kExitSomeFailed;
     }

@@ -32,36 +32,36 @@ std::optional<std::string> Run::LocalPath(const std::string& path) const {
 ObjectKind KindOfObject(const std::string& name, DirStatus* status) {
     DirBufferOwner request(DIR_BUFFER_SIZE);
     DirBufferOwner result(DIR_BUFFER_SIZE);
-    if (!request.Ok() || !result.ok()) {
+    if (!request.Ok() || !result.Ok()) {
         if (status != nullptr) {
             *status = request.Ok() ? result.Status() : request.Status();
         }
         return ObjectKind::Missing;
     }
     std::int32_t iteration = DIR_NO_MORE_ITERATIONS;
-    DirInitBuffer(DirectoryContext, DIR_REQ_READ, request.get());
-    DirPutAttrName(DirectoryContext, request.get(), kObjectClassAttribute);
+    DirInitBuffer(DirectoryContext, DIR_REQ_READ, request.Get());
+    DirPutAttrName(DirectoryContext, request.Get(), kObjectClassAttribute);
     ObjectKind kind = ObjectKind::Other;
     DirStatus read = DIR_OK;
     do {
-        read = DirRead(DirectoryContext, name.c_str(), DIR_INFO_NAMES_AND_VALUES, 0, request.get(),
-                       &iteration, result.get());
+        read = DirRead(DirectoryContext, name.c_str(), DIR_INFO_NAMES_AND_VALUES, 0, request.Get(),
+                       &iteration, result.Get());
         if (read != DIR_OK) {
             break;
         }
         std::uint32_t attributes = 0;
-        DirGetAttrCount(DirectoryContext, result.get(), &attributes);
+        DirGetAttrCount(DirectoryContext, result.Get(), &attributes);
         for (std::uint32_t a = 0; a < attributes; ++a) {
             std::array<char, DIR_MAX_NAME_BYTES> attribute{};
             std::uint32_t values = 0;
             std::uint32_t syntax = 0;
-            if (DirGetAttrName(DirectoryContext, result.get(), attribute.data(), &values,
+            if (DirGetAttrName(DirectoryContext, result.Get(), attribute.data(), &values,
                                &syntax) != DIR_OK) {
                 break;
             }
             for (std::uint32_t v = 0; v < values; ++v) {
                 std::array<char, DIR_MAX_NAME_BYTES> value{};
-                if (DirGetAttrValue(DirectoryContext, result.get(), syntax, value.data()) !=
+                if (DirGetAttrValue(DirectoryContext, result.Get(), syntax, value.data()) !=
                     DIR_OK) {
                     break;
                 }

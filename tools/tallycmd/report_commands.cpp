@@ -120,14 +120,14 @@ int HistoryRun(const Run& run) {
     reports::PrintHistory::MembershipTest isMember;
     if (GroupSelected) {
         compareBuffer = std::make_unique<DirBufferOwner>(DIR_BUFFER_SIZE);
-        if (!compareBuffer->ok()) {
+        if (!compareBuffer->Ok()) {
             run.Error("Unable to allocate DS buffer");
             return kExitBadInput;
         }
         // Full names in the log are understood from the root of the tree while the run lasts.
         atRoot = std::make_unique<NameContextAtRoot>();
         membership = std::make_unique<reports::GroupMembership>(
-            fullName.empty() ? SelectionText : fullName, compareBuffer->get());
+            fullName.empty() ? SelectionText : fullName, compareBuffer->Get());
         reports::GroupMembership* members = membership.get();
         isMember = [members](const std::string& name) { return members->Contains(name); };
     }
@@ -242,9 +242,9 @@ int StatsRun(const Run& run) {
 // MainList's entries as the window lists them: its list box sorts them, case ignored.
 class SortedEntries final : public ObjectListSink {
   public:
-    void clear() override { entries.clear(); }
-    void add(const std::string& entry) override { entries.push_back(entry); }
-    void selectFirst() override {
+    void Clear() override { entries.clear(); }
+    void Add(const std::string& entry) override { entries.push_back(entry); }
+    void SelectFirst() override {
         std::stable_sort(entries.begin(), entries.end(),
                          [](const std::string& a, const std::string& b) {
                              return std::lexicographical_compare(

@@ -61,9 +61,9 @@ TEST_F(AccountAttributeTest, AnUndefinedAttributeClearsOnlyOneByte) {
 }
 
 TEST_F(AccountAttributeTest, OctetStringsAndAddressesStayInsideTheCallersAreas) {
-    store->add("CARD.SALES.CORP", "User",
-               {{"Card Serial", {std::string(200, 'x')}},
-                {"Network Address", {std::string("\x00\x00\x00\x01", 4) + std::string(20, 'a')}}});
+    store_->Add("CARD.SALES.CORP", "User",
+                {{"Card Serial", {std::string(200, 'x')}},
+                 {"Network Address", {std::string("\x00\x00\x00\x01", 4) + std::string(20, 'a')}}});
     unsigned char octets[140];
     std::memset(octets, 0, sizeof octets);
     EXPECT_EQ(ReadAccountAttribute("CARD", "Card Serial", octets), DIR_OK);
@@ -89,13 +89,13 @@ TEST_F(AccountAttributeTest, DepositAndChargeAddToTheCounterAndReadTheBalanceBac
     OperationAmount = -2150;
     EXPECT_EQ(ApplyAccountOperation("JSMITH"), DIR_OK);
     EXPECT_EQ(AccountValues.Balance, -150);
-    ASSERT_EQ(store->modifications.size(), 2u);
-    for (const auto& request : store->modifications) {
+    ASSERT_EQ(store_->modifications.size(), 2u);
+    for (const auto& request : store_->modifications) {
         ASSERT_EQ(request.size(), 1u);
         EXPECT_EQ(request[0].kind, store::ChangeKind::AddValue);
         EXPECT_EQ(request[0].attribute, "Account Balance");
     }
-    EXPECT_EQ(stored("JSMITH.SALES.CORP", "Account Balance"), "-150");
+    EXPECT_EQ(Stored("JSMITH.SALES.CORP", "Account Balance"), "-150");
 }
 
 TEST_F(AccountAttributeTest, SetBalanceTakesTheOldBalanceAwayThenAddsTheNewOne) {
@@ -103,11 +103,11 @@ TEST_F(AccountAttributeTest, SetBalanceTakesTheOldBalanceAwayThenAddsTheNewOne) 
     AccountValues.Balance = 120;
     OperationAmount = 500;
     EXPECT_EQ(ApplyAccountOperation("MJONES"), DIR_OK);
-    ASSERT_EQ(store->modifications.size(), 2u);
-    EXPECT_EQ(store->modifications[0].at(0).value, "-120");
-    EXPECT_EQ(store->modifications[1].at(0).value, "500");
+    ASSERT_EQ(store_->modifications.size(), 2u);
+    EXPECT_EQ(store_->modifications[0].at(0).value, "-120");
+    EXPECT_EQ(store_->modifications[1].at(0).value, "500");
     EXPECT_EQ(AccountValues.Balance, 500);
-    EXPECT_EQ(stored("MJONES.SALES.CORP", "Account Balance"), "500");
+    EXPECT_EQ(Stored("MJONES.SALES.CORP", "Account Balance"), "500");
 }
 
 // A charge made by someone else between the read and the change stays in the result.
@@ -120,7 +120,7 @@ TEST_F(AccountAttributeTest, SetBalanceKeepsAChangeMadeSinceTheRead) {
 }
 
 TEST_F(AccountAttributeTest, SetBalanceFromTheMostNegativeBalanceReachesTheNewOne) {
-    store->add("LOW.SALES.CORP", "User", {{"Account Balance", {"-2147483648"}}});
+    store_->Add("LOW.SALES.CORP", "User", {{"Account Balance", {"-2147483648"}}});
     CurrentOperation = AccountOperation::SetBalance;
     AccountValues.Balance = std::numeric_limits<std::int32_t>::min();
     OperationAmount = 7;
@@ -132,16 +132,16 @@ TEST_F(AccountAttributeTest, SetBalanceFromTheMostNegativeBalanceReachesTheNewOn
 TEST_F(AccountAttributeTest, SetBalanceStopsWhenTheOldBalanceCannotBeTakenAway) {
     CurrentOperation = AccountOperation::SetBalance;
     AccountValues.Balance = -120;  // subtracting it would pass the counter's upper bound
-    store->add("HIGH.SALES.CORP", "User", {{"Account Balance", {"2147483600"}}});
+    store_->Add("HIGH.SALES.CORP", "User", {{"Account Balance", {"2147483600"}}});
     OperationAmount = 500;
     EXPECT_NE(ApplyAccountOperation("HIGH"), DIR_OK);
-    EXPECT_EQ(stored("HIGH.SALES.CORP", "Account Balance"), "2147483600");
+    EXPECT_EQ(Stored("HIGH.SALES.CORP", "Account Balance"), "2147483600");
     EXPECT_EQ(AccountValues.Balance, 2147483600);
 }
 
 TEST_F(AccountAttributeTest, AFailedAdjustmentStillRefreshesTheBalance) {
     std::int32_t balance = 0;
-    store->add("HIGH.SALES.CORP", "User", {{"Account Balance", {"2147483600"}}});
+    store_->Add("HIGH.SALES.CORP", "User", {{"Account Balance", {"2147483600"}}});
     EXPECT_NE(AdjustBalance("HIGH", 100, &balance), DIR_OK);
     EXPECT_EQ(balance, 2147483600);
 }
@@ -151,24 +151,24 @@ TEST_F(AccountAttributeTest, SetLimitWritesTheFlagThenTheLimit) {
     OperationAmount = 100;
     AccountValues.CreditLimit = -200;
     EXPECT_EQ(ApplyAccountOperation("JSMITH"), DIR_OK);
-    ASSERT_EQ(store->modifications.size(), 2u);
-    EXPECT_EQ(store->modifications[0].at(0).attribute, "Allow Unlimited Credit");
-    EXPECT_EQ(store->modifications[1].at(0).kind, store::ChangeKind::Overwrite);
-    EXPECT_EQ(stored("JSMITH.SALES.CORP", "Minimum Account Balance"), "100");
-    EXPECT_EQ(stored("JSMITH.SALES.CORP", "Allow Unlimited Credit"), "FALSE");
+    ASSERT_EQ(store_->modifications.size(), 2u);
+    EXPECT_EQ(store_->modifications[0].at(0).attribute, "Allow Unlimited Credit");
+    EXPECT_EQ(store_->modifications[1].at(0).kind, store::ChangeKind::Overwrite);
+    EXPECT_EQ(Stored("JSMITH.SALES.CORP", "Minimum Account Balance"), "100");
+    EXPECT_EQ(Stored("JSMITH.SALES.CORP", "Allow Unlimited Credit"), "FALSE");
     EXPECT_EQ(AccountValues.CreditLimit, -200);  // the operation leaves the last read alone
 }
 
 TEST_F(AccountAttributeTest, SetLimitWithTheFlagSetClearsTheLimit) {
-    useSchema("Colour");
+    UseSchema("Colour");
     CurrentOperation = AccountOperation::SetLimit;
     OperationAmount = 100;
     AccountValues.Unlimited = 1;
     EXPECT_EQ(ApplyAccountOperation("MJONES"), DIR_OK);
-    ASSERT_EQ(store->modifications.size(), 2u);
-    EXPECT_EQ(store->modifications[1].at(0).kind, store::ChangeKind::Clear);
-    EXPECT_EQ(stored("MJONES.SALES.CORP", "JOBTALLY:Colour Nolimit"), "TRUE");
-    EXPECT_EQ(stored("MJONES.SALES.CORP", "JOBTALLY:Colour Limit"), "<none>");
+    ASSERT_EQ(store_->modifications.size(), 2u);
+    EXPECT_EQ(store_->modifications[1].at(0).kind, store::ChangeKind::Clear);
+    EXPECT_EQ(Stored("MJONES.SALES.CORP", "JOBTALLY:Colour Nolimit"), "TRUE");
+    EXPECT_EQ(Stored("MJONES.SALES.CORP", "JOBTALLY:Colour Limit"), "<none>");
 }
 
 TEST_F(AccountAttributeTest, SetLimitReportsAFlagThatCouldNotBeWritten) {
@@ -176,7 +176,7 @@ TEST_F(AccountAttributeTest, SetLimitReportsAFlagThatCouldNotBeWritten) {
     CurrentOperation = AccountOperation::SetLimit;
     OperationAmount = 100;
     EXPECT_NE(ApplyAccountOperation("JSMITH"), DIR_OK);
-    EXPECT_EQ(stored("JSMITH.SALES.CORP", "Minimum Account Balance"), "-200");
+    EXPECT_EQ(Stored("JSMITH.SALES.CORP", "Minimum Account Balance"), "-200");
 }
 
 TEST_F(AccountAttributeTest, OnlyTheLimitAttributeIsWrittenAsAnInteger) {
@@ -184,10 +184,10 @@ TEST_F(AccountAttributeTest, OnlyTheLimitAttributeIsWrittenAsAnInteger) {
     EXPECT_EQ(WriteAccountAttribute("MJONES", "Minimum Account Balance", &limit,
                                     DIR_CHANGE_OVERWRITE_VALUE),
               DIR_OK);
-    EXPECT_EQ(stored("MJONES.SALES.CORP", "Minimum Account Balance"), "300");
+    EXPECT_EQ(Stored("MJONES.SALES.CORP", "Minimum Account Balance"), "300");
     // Under another schema the same name is not the limit, so it goes as a flag and the
     // directory refuses a flag for an integer attribute.
-    useSchema("Colour");
+    UseSchema("Colour");
     EXPECT_NE(WriteAccountAttribute("MJONES", "Minimum Account Balance", &limit,
                                     DIR_CHANGE_OVERWRITE_VALUE),
               DIR_OK);

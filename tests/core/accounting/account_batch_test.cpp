@@ -13,27 +13,27 @@ namespace {
 
 class RecordingHost final : public AccountOperationHost {
   public:
-    void announce(const std::string& name) override { events.push_back("announce " + name); }
-    DirStatus change(const std::string& name, bool readBalanceFirst) override {
+    void Announce(const std::string& name) override { events.push_back("announce " + name); }
+    DirStatus Change(const std::string& name, bool readBalanceFirst) override {
         events.push_back((readBalanceFirst ? "change (fresh) " : "change ") + name);
         const auto failing = refusals.find(name);
         return failing == refusals.end() ? DIR_OK : failing->second;
     }
-    bool recording() const override { return recordingOn; }
-    LogAppendResult openLog() override {
+    bool Recording() const override { return recordingOn; }
+    LogAppendResult OpenLog() override {
         events.push_back("open log");
         return openResult;
     }
-    void record(const std::string& listedName) override {
+    void Record(const std::string& listedName) override {
         events.push_back("record " + listedName);
     }
-    LogAppendResult commit() override {
+    LogAppendResult Commit() override {
         events.push_back("commit");
         ++commits;
         return commitResult;
     }
-    void reportLogFailure(const LogAppendResult& result, bool nothingChanged) override {
-        shownLogFailures.push_back(result.ErrorText + (nothingChanged ? " (nothing changed)" : ""));
+    void ReportLogFailure(const LogAppendResult& result, bool nothingChanged) override {
+        shownLogFailures.push_back(result.errorText + (nothingChanged ? " (nothing changed)" : ""));
     }
 
     std::vector<std::string> events;
@@ -64,8 +64,8 @@ TEST(ApplyingToTheSelection, MultipleSelectionChangesAndRecordsOnlyItsUsers) {
     RecordingHost host;
     const BatchOutcome outcome = ApplyToEntries(
         {"*  odd", "BJONES", "JSMITH", "STAFF (Group)", "ZED", kAllUsersEntry}, host);
-    EXPECT_EQ(outcome.Changed, 4);
-    EXPECT_TRUE(outcome.Failed.empty());
+    EXPECT_EQ(outcome.changed, 4);
+    EXPECT_TRUE(outcome.failed.empty());
     EXPECT_EQ(host.events,
               (std::vector<std::string>{"open log", "announce *  odd", "change (fresh) *  odd",
                                         "record *  odd", "announce BJONES", "change (fresh) BJONES",
@@ -75,7 +75,7 @@ TEST(ApplyingToTheSelection, MultipleSelectionChangesAndRecordsOnlyItsUsers) {
     EXPECT_EQ(BatchProblemMessage(outcome), "");
 
     RecordingHost groupsOnly;
-    EXPECT_EQ(ApplyToEntries({"A (Group)", "B (Group)"}, groupsOnly).Changed, 0);
+    EXPECT_EQ(ApplyToEntries({"A (Group)", "B (Group)"}, groupsOnly).changed, 0);
     EXPECT_TRUE(groupsOnly.events.empty());
 }
 
@@ -83,8 +83,8 @@ TEST(ApplyingToTheSelection, AFailedChangeIsNotRecordedAndIsNamedAfterTheBatch) 
     RecordingHost host;
     host.refusals["BJONES"] = -601;
     const BatchOutcome outcome = ApplyToEntries({"AHILL", "BJONES", "CKING"}, host);
-    EXPECT_EQ(outcome.Changed, 2);
-    EXPECT_EQ(outcome.Failed, (std::vector<FailedChange>{{"BJONES", -601}}));
+    EXPECT_EQ(outcome.changed, 2);
+    EXPECT_EQ(outcome.failed, (std::vector<FailedChange>{{"BJONES", -601}}));
     EXPECT_EQ(std::count(host.events.begin(), host.events.end(), "record BJONES"), 0);
     EXPECT_EQ(host.events.end()[-2], "record CKING");  // the batch went on
     EXPECT_EQ(BatchProblemMessage(outcome), "Accounting error for 1 of 3 users:\nBJONES (-601)");
@@ -97,8 +97,8 @@ TEST(ApplyingToTheSelection, NoChangeIsMadeThatItsRecordCannotFollow) {
     locked.openResult = {LogAppendStage::Locked, "locked (33)"};
     const BatchOutcome none = ApplyToEntries({"A", "B", "C"}, locked);
     EXPECT_EQ(locked.events, std::vector<std::string>{"open log"});
-    EXPECT_EQ(none.Changed, 0);
-    EXPECT_TRUE(none.LogUnavailable);
+    EXPECT_EQ(none.changed, 0);
+    EXPECT_TRUE(none.logUnavailable);
     EXPECT_EQ(locked.shownLogFailures, std::vector<std::string>{"locked (33) (nothing changed)"});
     EXPECT_NE(BatchProblemMessage(none).find("users after that point were not changed"),
               std::string::npos);
@@ -107,13 +107,13 @@ TEST(ApplyingToTheSelection, NoChangeIsMadeThatItsRecordCannotFollow) {
     single.openResult = {LogAppendStage::Open, "The network path was not found. (53)"};
     const BatchOutcome one = ApplyToOneUser("JSMITH", single);
     EXPECT_EQ(single.events, std::vector<std::string>{"open log"});
-    EXPECT_TRUE(one.Failed.empty());  // nothing to call an accounting error: the log was shown
+    EXPECT_TRUE(one.failed.empty());  // nothing to call an accounting error: the log was shown
 
     // Not recording: nothing waits for the log, and the changes are still saved to the disk.
     RecordingHost off;
     off.recordingOn = false;
     off.openResult = {LogAppendStage::Locked, "x"};
-    EXPECT_EQ(ApplyToEntries({"A"}, off).Changed, 1);
+    EXPECT_EQ(ApplyToEntries({"A"}, off).changed, 1);
     EXPECT_EQ(off.events, (std::vector<std::string>{"announce A", "change (fresh) A", "commit"}));
 }
 
@@ -127,7 +127,7 @@ TEST(ApplyingToTheSelection, ALongBatchIsSavedInGroups) {
     }
     host.refusals["U3"] = -601;
     const BatchOutcome outcome = ApplyToEntries(users, host);
-    EXPECT_EQ(outcome.Changed, 2 * kChangesPerCommit + 9);
+    EXPECT_EQ(outcome.changed, 2 * kChangesPerCommit + 9);
     EXPECT_EQ(host.commits, 3);
     EXPECT_EQ(std::count(host.events.begin(), host.events.end(), "open log"), 3);
     EXPECT_EQ(host.events.back(), "commit");
@@ -135,7 +135,7 @@ TEST(ApplyingToTheSelection, ALongBatchIsSavedInGroups) {
     RecordingHost failing;
     failing.commitResult = {LogAppendStage::Write, "disk full (112)"};
     const BatchOutcome unrecorded = ApplyToEntries(users, failing);
-    EXPECT_EQ(unrecorded.Unrecorded, 2 * kChangesPerCommit + 10);
+    EXPECT_EQ(unrecorded.unrecorded, 2 * kChangesPerCommit + 10);
     EXPECT_EQ(failing.shownLogFailures, std::vector<std::string>{"disk full (112)"});
     EXPECT_NE(BatchProblemMessage(unrecorded).find(" changes were made but are not in the "),
               std::string::npos);
@@ -143,14 +143,14 @@ TEST(ApplyingToTheSelection, ALongBatchIsSavedInGroups) {
 
 TEST(ApplyingToTheSelection, OneUserIsRecordedOnlyWhenItsChangeWorked) {
     RecordingHost host;
-    EXPECT_TRUE(ApplyToOneUser("JSMITH", host).Failed.empty());
+    EXPECT_TRUE(ApplyToOneUser("JSMITH", host).failed.empty());
     // A single user's Set Balance replaces the balance the selection display read.
     EXPECT_EQ(host.events,
               (std::vector<std::string>{"open log", "change JSMITH", "record JSMITH", "commit"}));
 
     RecordingHost failing;
     failing.refusals["JSMITH"] = -603;
-    EXPECT_EQ(ApplyToOneUser("JSMITH", failing).Failed,
+    EXPECT_EQ(ApplyToOneUser("JSMITH", failing).failed,
               (std::vector<FailedChange>{{"JSMITH", -603}}));
     EXPECT_EQ(failing.events, (std::vector<std::string>{"open log", "change JSMITH", "commit"}));
     EXPECT_EQ(AccountingErrorMessage(-603), "Accounting error -603!");
@@ -169,8 +169,8 @@ TEST(ApplyingToTheSelection, OneUserIsRecordedOnlyWhenItsChangeWorked) {
         EXPECT_EQ(AccountingErrorMessage(c.status).rfind(c.start, 0), 0u)
             << AccountingErrorMessage(c.status);
         BatchOutcome outcome;
-        outcome.Changed = 2;
-        outcome.Failed = {{"A", c.status}, {"B", c.status}};
+        outcome.changed = 2;
+        outcome.failed = {{"A", c.status}, {"B", c.status}};
         const std::string message = BatchProblemMessage(outcome);
         const std::string meaning =
             std::string(c.start).substr(std::strlen("Accounting error -6xx!\n"));
@@ -180,17 +180,17 @@ TEST(ApplyingToTheSelection, OneUserIsRecordedOnlyWhenItsChangeWorked) {
 
     RecordingHost noLog;
     noLog.commitResult = {LogAppendStage::Write, "x (5)"};
-    EXPECT_EQ(ApplyToOneUser("JSMITH", noLog).Unrecorded, 1);
+    EXPECT_EQ(ApplyToOneUser("JSMITH", noLog).unrecorded, 1);
     EXPECT_EQ(noLog.shownLogFailures, std::vector<std::string>{"x (5)"});
 }
 
 TEST(ApplyingToTheSelection, ManyFailuresAreNamedUpToTenThenCounted) {
     BatchOutcome outcome;
-    outcome.Changed = 5;
+    outcome.changed = 5;
     for (int i = 0; i < 12; ++i) {
-        outcome.Failed.push_back({"U" + std::to_string(i), -601});
+        outcome.failed.push_back({"U" + std::to_string(i), -601});
     }
-    outcome.ListingStatus = -650;
+    outcome.listingStatus = -650;
     const std::string message = BatchProblemMessage(outcome);
     EXPECT_EQ(message.rfind("Accounting error for 12 of 17 users:\nU0 (-601)\n", 0), 0u);
     EXPECT_NE(message.find("U9 (-601)\nand 2 more\n\n"), std::string::npos);

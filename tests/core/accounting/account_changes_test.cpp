@@ -40,34 +40,34 @@ std::vector<std::string> LogLines(const fs::path& log) {
 class AccountChangesTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        options.out =
+        options_.out =
             fs::temp_directory_path() /
             ("tally-account-changes-" +
              std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        options.schema = fs::path(TALLY_SOURCE_DIR) / "dirstore/schema/tallydesk.ldif";
-        options.users = 400;  // names of 400 users take more than one 4096-byte chunk
-        options.groups = 1;
-        options.members = 150;
+        options_.schema = fs::path(TALLY_SOURCE_DIR) / "dirstore/schema/tallydesk.ldif";
+        options_.users = 400;  // names of 400 users take more than one 4096-byte chunk
+        options_.groups = 1;
+        options_.members = 150;
         std::string error;
-        ASSERT_TRUE(tally::gendir::writeNetwork(options, error)) << error;
-        ASSERT_TRUE(DirClientLoadConfig((options.out / "tallynet.ini").string().c_str()))
+        ASSERT_TRUE(tally::gendir::WriteNetwork(options_, error)) << error;
+        ASSERT_TRUE(DirClientLoadConfig((options_.out / "tallynet.ini").string().c_str()))
             << DirClientLastProblem();
         OpenDirectoryContext();
-        saved = gSettings;
+        saved_ = gSettings;
         gSettings.Schema = SelectAccountSchema(kStandardSchemaKeyword);
         gSettings.NumericalFormat = 1;  // pages
         gSettings.LogFormat = 1;
         gSettings.RecordingEnabled = true;
         gSettings.OperatorName = "ADMIN.CORP";
         gSettings.LogServer = "ACCT1";
-        log = options.out / "TEST.LOG";
-        gSettings.LogFilePath = log.string();
+        log_ = options_.out / "TEST.LOG";
+        gSettings.LogFilePath = log_.string();
     }
     void TearDown() override {
-        gSettings = saved;
+        gSettings = saved_;
         DirFreeContext(DirectoryContext);
         DirClientReset();
-        fs::remove_all(options.out);
+        fs::remove_all(options_.out);
     }
 
     std::int32_t Balance(const std::string& user) {
@@ -77,16 +77,16 @@ class AccountChangesTest : public ::testing::Test {
     }
     std::map<std::string, std::int32_t> AllBalances() {
         std::map<std::string, std::int32_t> balances;
-        for (std::uint32_t i = 0; i < options.users; ++i) {
-            balances[tally::gendir::userName(options, i)] =
-                Balance(tally::gendir::userName(options, i));
+        for (std::uint32_t i = 0; i < options_.users; ++i) {
+            balances[tally::gendir::UserName(options_, i)] =
+                Balance(tally::gendir::UserName(options_, i));
         }
         return balances;
     }
 
-    tally::gendir::Options options;
-    Settings saved;
-    fs::path log;
+    tally::gendir::Options options_;
+    Settings saved_;
+    fs::path log_;
 };
 
 TEST_F(AccountChangesTest, EveryUserOfTheContextIsChangedAndRecordedOnce) {
@@ -95,17 +95,17 @@ TEST_F(AccountChangesTest, EveryUserOfTheContextIsChangedAndRecordedOnce) {
     OperationAmount = 25;
     DirectoryAccountHost host(FixedMoment);
     const BatchOutcome outcome = ApplyToContextUsers(DirectoryContext, host);
-    EXPECT_EQ(outcome.ListingStatus, DIR_OK);
-    EXPECT_TRUE(outcome.Failed.empty());
-    EXPECT_EQ(outcome.Changed, static_cast<int>(options.users));
+    EXPECT_EQ(outcome.listingStatus, DIR_OK);
+    EXPECT_TRUE(outcome.failed.empty());
+    EXPECT_EQ(outcome.changed, static_cast<int>(options_.users));
     const auto after = AllBalances();
     for (const auto& [user, balance] : before) {
         EXPECT_EQ(after.at(user), balance + 25) << user;
     }
 
-    const std::vector<std::string> lines = LogLines(log);
-    ASSERT_EQ(lines.size(), options.users);
-    const std::string first = tally::gendir::userName(options, 0);
+    const std::vector<std::string> lines = LogLines(log_);
+    ASSERT_EQ(lines.size(), options_.users);
+    const std::string first = tally::gendir::UserName(options_, 0);
     EXPECT_EQ(lines.front(), "\"" + first + "." + CurrentContextName +
                                  "\",\"Deposit\",\"ADMIN.CORP\",\"\",\"ACCT1\",\"\",\"\","
                                  "\"07/04/1999\",\"14:05\",,,25," +
@@ -119,11 +119,11 @@ TEST_F(AccountChangesTest, GroupMembersGetASetBalanceFromTheirOwnBalanceAndAReco
     OperationAmount = 700;
     AccountValues.Balance = 123456;  // left from another user: must not be subtracted
     DirectoryAccountHost host(FixedMoment);
-    const std::string group = tally::gendir::groupName(options, 0);
+    const std::string group = tally::gendir::GroupName(options_, 0);
     const BatchOutcome outcome =
         ApplyToGroupMembers(DirectoryContext, group, CurrentContextName, host);
-    EXPECT_EQ(outcome.ListingStatus, DIR_OK);
-    EXPECT_EQ(outcome.Changed, static_cast<int>(options.members));
+    EXPECT_EQ(outcome.listingStatus, DIR_OK);
+    EXPECT_EQ(outcome.changed, static_cast<int>(options_.members));
 
     const auto after = AllBalances();
     int changed = 0;
@@ -133,9 +133,9 @@ TEST_F(AccountChangesTest, GroupMembersGetASetBalanceFromTheirOwnBalanceAndAReco
             ++changed;
         }
     }
-    EXPECT_LE(changed, static_cast<int>(options.members));
-    const std::vector<std::string> lines = LogLines(log);
-    ASSERT_EQ(lines.size(), options.members);
+    EXPECT_LE(changed, static_cast<int>(options_.members));
+    const std::vector<std::string> lines = LogLines(log_);
+    ASSERT_EQ(lines.size(), options_.members);
     for (const std::string& line : lines) {
         // Listed names, as the context shows them, so the history finds them.
         EXPECT_EQ(line.substr(6, 30), "     SetBal   ADMIN        07/") << line;
@@ -146,16 +146,16 @@ TEST_F(AccountChangesTest, GroupMembersGetASetBalanceFromTheirOwnBalanceAndAReco
     // A group without members changes nobody, and nothing went wrong.
     {
         tally::store::Problem problem;
-        auto direct = tally::store::Store::Open(options.out / "directory", &problem);
+        auto direct = tally::store::Store::Open(options_.out / "directory", &problem);
         ASSERT_TRUE(direct) << problem.Describe();
         ASSERT_EQ(direct->AddEntry({"EMPTY." + CurrentContextName, "Group", {}}),
                   tally::store::kOk);
     }
     const BatchOutcome empty =
         ApplyToGroupMembers(DirectoryContext, "EMPTY", CurrentContextName, host);
-    EXPECT_EQ(empty.Changed, 0);
+    EXPECT_EQ(empty.changed, 0);
     EXPECT_EQ(BatchProblemMessage(empty), "");
-    EXPECT_EQ(LogLines(log).size(), options.members);
+    EXPECT_EQ(LogLines(log_).size(), options_.members);
 }
 
 TEST_F(AccountChangesTest, SetLimitRecordsTheNewLimitAndAFailedUserGetsNoRecord) {
@@ -164,35 +164,35 @@ TEST_F(AccountChangesTest, SetLimitRecordsTheNewLimitAndAFailedUserGetsNoRecord)
     AccountValues.Unlimited = 0;
     AccountValues.CreditLimit = 999;
     DirectoryAccountHost host(FixedMoment);
-    const std::string user = tally::gendir::userName(options, 3);
+    const std::string user = tally::gendir::UserName(options_, 3);
     const BatchOutcome outcome = ApplyToEntries({user, "NOBODY", "G (Group)"}, host);
-    EXPECT_EQ(outcome.Changed, 1);
-    ASSERT_EQ(outcome.Failed.size(), 1u);
-    EXPECT_EQ(outcome.Failed[0].Name, "NOBODY");
-    EXPECT_NE(outcome.Failed[0].Status, DIR_OK);
+    EXPECT_EQ(outcome.changed, 1);
+    ASSERT_EQ(outcome.failed.size(), 1u);
+    EXPECT_EQ(outcome.failed[0].name, "NOBODY");
+    EXPECT_NE(outcome.failed[0].status, DIR_OK);
 
     std::int32_t limit = 0;
     ReadAccountAttribute(user.c_str(), gSettings.Schema.LimitAttribute.c_str(), &limit);
     EXPECT_EQ(limit, -300);
-    const std::vector<std::string> lines = LogLines(log);
+    const std::vector<std::string> lines = LogLines(log_);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_NE(lines[0].find("\"SetLimit\""), std::string::npos);
     EXPECT_TRUE(lines[0].ends_with("\",,,0,-300\r")) << lines[0];
 
     // Unlimited credit clears the limit: the record carries the limit as it now reads, 0.
     AccountValues.Unlimited = 1;
-    EXPECT_TRUE(ApplyToOneUser(user, host).Failed.empty());
-    EXPECT_TRUE(LogLines(log).back().ends_with("\",,,0,0\r")) << LogLines(log).back();
+    EXPECT_TRUE(ApplyToOneUser(user, host).failed.empty());
+    EXPECT_TRUE(LogLines(log_).back().ends_with("\",,,0,0\r")) << LogLines(log_).back();
 }
 
 // Another program holds the log's lock: the change is not made, so the log and the directory
 // still agree, and the wait ends.
 TEST_F(AccountChangesTest, ALockedLogStopsTheChangeBeforeItIsMade) {
-    const std::string user = tally::gendir::userName(options, 5);
+    const std::string user = tally::gendir::UserName(options_, 5);
     const std::int32_t before = Balance(user);
     CurrentOperation = AccountOperation::Deposit;
     OperationAmount = 40;
-    const int holder = ::open(log.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    const int holder = ::open(log_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     ASSERT_GE(holder, 0);
     struct flock lock {};
     lock.l_type = F_WRLCK;
@@ -203,14 +203,14 @@ TEST_F(AccountChangesTest, ALockedLogStopsTheChangeBeforeItIsMade) {
 
     DirectoryAccountHost host(FixedMoment);
     const BatchOutcome outcome = ApplyToOneUser(user, host);
-    EXPECT_TRUE(outcome.LogUnavailable);
+    EXPECT_TRUE(outcome.logUnavailable);
     EXPECT_EQ(Balance(user), before);
-    EXPECT_TRUE(LogLines(log).empty());
+    EXPECT_TRUE(LogLines(log_).empty());
 
     ::close(holder);
-    EXPECT_EQ(ApplyToOneUser(user, host).Changed, 1);
+    EXPECT_EQ(ApplyToOneUser(user, host).changed, 1);
     EXPECT_EQ(Balance(user), before + 40);
-    EXPECT_EQ(LogLines(log).size(), 1u);
+    EXPECT_EQ(LogLines(log_).size(), 1u);
 }
 
 }  // namespace

@@ -88,14 +88,14 @@ TEST(AmountReading, OtherScalesAndDigitlessCurrenciesFollowTheirMode) {
 
 TEST(AmountMode, ScaleFollowsTheDigitsAndNeverOverflows) {
     const AmountMode two = MakeAmountMode(true, 2);
-    EXPECT_TRUE(two.Decimal);
-    EXPECT_EQ(two.AmountScale, 100);
-    EXPECT_FALSE(MakeAmountMode(false, 2).Decimal);
-    EXPECT_FALSE(MakeAmountMode(true, 0).Decimal);
-    EXPECT_FALSE(MakeAmountMode(true, -3).Decimal);
+    EXPECT_TRUE(two.decimal);
+    EXPECT_EQ(two.amountScale, 100);
+    EXPECT_FALSE(MakeAmountMode(false, 2).decimal);
+    EXPECT_FALSE(MakeAmountMode(true, 0).decimal);
+    EXPECT_FALSE(MakeAmountMode(true, -3).decimal);
     const AmountMode many = MakeAmountMode(true, 12);
-    EXPECT_EQ(many.CurrencyDigits, kMaxAmountDigits);
-    EXPECT_EQ(many.AmountScale, 1'000'000'000);
+    EXPECT_EQ(many.currencyDigits, kMaxAmountDigits);
+    EXPECT_EQ(many.amountScale, 1'000'000'000);
 }
 
 TEST(AmountDisplay, IntegerAndDecimalFormsPlainAndInColumns) {

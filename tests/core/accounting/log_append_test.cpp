@@ -31,45 +31,45 @@ std::string ReadAll(const fs::path& file) {
 class LogAppendTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        folder = fs::temp_directory_path() /
-                 ("tally-log-append-" +
-                  std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(folder);
-        fs::create_directories(folder);
+        folder_ = fs::temp_directory_path() /
+                  ("tally-log-append-" +
+                   std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::remove_all(folder_);
+        fs::create_directories(folder_);
     }
-    void TearDown() override { fs::remove_all(folder); }
-    fs::path folder;
+    void TearDown() override { fs::remove_all(folder_); }
+    fs::path folder_;
 };
 
 TEST_F(LogAppendTest, AMissingLogIsCreatedAndRecordsFollowWhole) {
-    const fs::path log = folder / "JOBTALLY.LOG";
-    EXPECT_TRUE(AppendLogRecord(log.string(), "first\r\n").written());
+    const fs::path log = folder_ / "JOBTALLY.LOG";
+    EXPECT_TRUE(AppendLogRecord(log.string(), "first\r\n").Written());
     EXPECT_EQ(ReadAll(log), "first\r\n");
     // Far longer than the old 256-character line buffer.
     const std::string longRecord = "\"" + std::string(600, 'N') + "\",\"Deposit\"\r\n";
-    EXPECT_TRUE(AppendLogRecord(log.string(), longRecord).written());
-    EXPECT_TRUE(AppendLogRecord(log.string(), "third\r\n").written());
+    EXPECT_TRUE(AppendLogRecord(log.string(), longRecord).Written());
+    EXPECT_TRUE(AppendLogRecord(log.string(), "third\r\n").Written());
     EXPECT_EQ(ReadAll(log), "first\r\n" + longRecord + "third\r\n");
 }
 
 TEST_F(LogAppendTest, AnExistingLogKeepsWhatItHeld) {
-    const fs::path log = folder / "JOBTALLY.LOG";
+    const fs::path log = folder_ / "JOBTALLY.LOG";
     std::ofstream(log, std::ios::binary) << "print job\r\n";
-    EXPECT_TRUE(AppendLogRecord(log.string(), "record\r\n").written());
+    EXPECT_TRUE(AppendLogRecord(log.string(), "record\r\n").Written());
     EXPECT_EQ(ReadAll(log), "print job\r\nrecord\r\n");
 }
 
 TEST_F(LogAppendTest, ALogThatCannotBeOpenedNamesPathAndSystemError) {
-    const std::string log = (folder / "MISSING" / "JOBTALLY.LOG").string();
+    const std::string log = (folder_ / "MISSING" / "JOBTALLY.LOG").string();
     const LogAppendResult result = AppendLogRecord(log, "record\r\n");
-    EXPECT_EQ(result.Stage, LogAppendStage::Open);
+    EXPECT_EQ(result.stage, LogAppendStage::Open);
     EXPECT_FALSE(fs::exists(log));
     // "<system text> (<code>)": the code of a missing folder is 3 on Windows, 2 (ENOENT) here.
-    EXPECT_TRUE(result.ErrorText.ends_with(" (3)") || result.ErrorText.ends_with(" (2)"))
-        << result.ErrorText;
-    EXPECT_GT(result.ErrorText.size(), 4u) << "the system's own text is missing";
+    EXPECT_TRUE(result.errorText.ends_with(" (3)") || result.errorText.ends_with(" (2)"))
+        << result.errorText;
+    EXPECT_GT(result.errorText.size(), 4u) << "the system's own text is missing";
     const std::string message = LogAppendFailureMessage(result, log);
-    EXPECT_EQ(message, "Unable to open " + log + ":\n" + result.ErrorText);
+    EXPECT_EQ(message, "Unable to open " + log + ":\n" + result.errorText);
     EXPECT_EQ(message.find('\r'), std::string::npos);
 }
 
@@ -104,7 +104,7 @@ class ForeignLock {
     }
     ForeignLock(const ForeignLock&) = delete;
     ForeignLock& operator=(const ForeignLock&) = delete;
-    bool held() const { return held_; }
+    bool Held() const { return held_; }
 
   private:
 #ifdef _WIN32
@@ -116,22 +116,22 @@ class ForeignLock {
 };
 
 TEST_F(LogAppendTest, ALogLockedByAnotherProgramIsWaitedForOnlyABoundedTime) {
-    const fs::path log = folder / "JOBTALLY.LOG";
+    const fs::path log = folder_ / "JOBTALLY.LOG";
     std::ofstream(log, std::ios::binary) << "print job\r\n";
     {
         ForeignLock other(log);
-        ASSERT_TRUE(other.held());
+        ASSERT_TRUE(other.Held());
         LogAppendResult result;
-        LockedLog locked = LockedLog::open(log.string(), result, std::chrono::milliseconds(50));
-        EXPECT_FALSE(locked.held());
-        EXPECT_EQ(result.Stage, LogAppendStage::Locked);
+        LockedLog locked = LockedLog::Open(log.string(), result, std::chrono::milliseconds(50));
+        EXPECT_FALSE(locked.Held());
+        EXPECT_EQ(result.stage, LogAppendStage::Locked);
         EXPECT_EQ(LogAppendFailureMessage(result, "L"),
                   "Unable to write to L:\nit is locked by another program.");
     }
     LogAppendResult result;
-    LockedLog free = LockedLog::open(log.string(), result, std::chrono::milliseconds(50));
-    ASSERT_TRUE(free.held());
-    EXPECT_TRUE(free.append("one\r\ntwo\r\n").written());
+    LockedLog free = LockedLog::Open(log.string(), result, std::chrono::milliseconds(50));
+    ASSERT_TRUE(free.Held());
+    EXPECT_TRUE(free.Append("one\r\ntwo\r\n").Written());
     EXPECT_EQ(ReadAll(log), "print job\r\none\r\ntwo\r\n");
 }
 

@@ -114,12 +114,12 @@ TEST(LogConcurrency, TallyDeskAndTheServerAppendAndChargeTogether) {
     options.schema = fs::path(TALLY_SOURCE_DIR) / "dirstore/schema/tallydesk.ldif";
     options.users = kUsers;
     std::string error;
-    ASSERT_TRUE(tally::gendir::writeNetwork(options, error)) << error;
+    ASSERT_TRUE(tally::gendir::WriteNetwork(options, error)) << error;
     const fs::path store = options.out / "directory";
     const fs::path log = options.out / "CONCURRENT.LOG";
     std::vector<std::string> users;
     for (int i = 0; i < kUsers; ++i) {
-        users.push_back(tally::gendir::userFullName(options, static_cast<std::uint32_t>(i)));
+        users.push_back(tally::gendir::UserFullName(options, static_cast<std::uint32_t>(i)));
     }
     const auto before = Balances(store, users);
     {
@@ -233,7 +233,7 @@ TEST(LogConcurrency, EightWritersOnOneDirectoryServerLoseNoChange) {
     options.schema = fs::path(TALLY_SOURCE_DIR) / "dirstore/schema/tallydesk.ldif";
     options.users = kUsers;
     std::string error;
-    ASSERT_TRUE(tally::gendir::writeNetwork(options, error)) << error;
+    ASSERT_TRUE(tally::gendir::WriteNetwork(options, error)) << error;
     std::ifstream tree(options.out / "directory/directory.ldif", std::ios::binary);
     const std::string base = ldap.LoadTree("ldap-concurrency-" + std::to_string(::getpid()),
                                            std::string(std::istreambuf_iterator<char>(tree), {}));
@@ -269,7 +269,7 @@ TEST(LogConcurrency, EightWritersOnOneDirectoryServerLoseNoChange) {
     };
     std::vector<std::string> users;
     for (int i = 0; i < kUsers; ++i) {
-        users.push_back(tally::gendir::userFullName(options, static_cast<std::uint32_t>(i)));
+        users.push_back(tally::gendir::UserFullName(options, static_cast<std::uint32_t>(i)));
     }
     const auto before = Balances(increment, users);
 
@@ -357,7 +357,7 @@ class ServerKillingHost : public DirectoryAccountHost {
           server_(server),
           beforeKilling_(std::move(beforeKilling)) {}
 
-    DirStatus change(const std::string& name, bool readBalanceFirst) override {
+    DirStatus Change(const std::string& name, bool readBalanceFirst) override {
         if (++calls_ == changesBefore_ + 1) {
             beforeKilling_();
             ::kill(server_, SIGKILL);
@@ -369,7 +369,7 @@ class ServerKillingHost : public DirectoryAccountHost {
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
-        return DirectoryAccountHost::change(name, readBalanceFirst);
+        return DirectoryAccountHost::Change(name, readBalanceFirst);
     }
 
   private:
@@ -416,12 +416,12 @@ TEST(ServerLoss, ChangesMadeBeforeTheServerWentAreRecordedAndTheRestFail) {
     for (int i = 0; i < kMany; ++i) {
         EXPECT_EQ(held[users[static_cast<std::size_t>(i)]], i < kBefore ? 101 : 100) << users[i];
     }
-    EXPECT_EQ(outcome.Changed, kBefore);
-    ASSERT_EQ(outcome.Failed.size(), static_cast<std::size_t>(kMany - kBefore));
-    for (const FailedChange& failed : outcome.Failed) {
-        EXPECT_EQ(failed.Status, DIR_ERR_UNAVAILABLE) << failed.Name;
+    EXPECT_EQ(outcome.changed, kBefore);
+    ASSERT_EQ(outcome.failed.size(), static_cast<std::size_t>(kMany - kBefore));
+    for (const FailedChange& failed : outcome.failed) {
+        EXPECT_EQ(failed.status, DIR_ERR_UNAVAILABLE) << failed.name;
     }
-    EXPECT_EQ(outcome.Failed.front().Name, users[kBefore]);
+    EXPECT_EQ(outcome.failed.front().name, users[kBefore]);
     const std::string message = BatchProblemMessage(outcome);
     EXPECT_NE(message.find("The directory server could not be reached, or went away."),
               std::string::npos)

@@ -11,20 +11,20 @@ namespace {
 // A deposit of 500 to JSMITH by ADMIN.CORP on 4 July 1999 at 14:05, leaving 1500.
 TransactionRecordInput Deposit(LogLayout layout) {
     TransactionRecordInput in;
-    in.Layout = layout;
-    in.Operation = AccountOperation::Deposit;
-    in.UserName = "JSMITH";
-    in.UserFullName = "JSMITH.SALES.CORP";
-    in.OperatorName = "ADMIN.CORP";
-    in.OperatorFullName = "ADMIN.CORP";
-    in.LogServer = "FS1";
-    in.ChargeReason = "Charge";
-    in.OperationAmount = 500;
-    in.BalanceAfter = 1500;
-    in.CreditLimit = -200;
-    in.Date = {1999, 7, 4};
-    in.DateOrder = 0;
-    in.TimeText = "14:05";
+    in.layout = layout;
+    in.operation = AccountOperation::Deposit;
+    in.userName = "JSMITH";
+    in.userFullName = "JSMITH.SALES.CORP";
+    in.operatorName = "ADMIN.CORP";
+    in.operatorFullName = "ADMIN.CORP";
+    in.logServer = "FS1";
+    in.chargeReason = "Charge";
+    in.operationAmount = 500;
+    in.balanceAfter = 1500;
+    in.creditLimit = -200;
+    in.date = {1999, 7, 4};
+    in.dateOrder = 0;
+    in.timeText = "14:05";
     return in;
 }
 
@@ -82,14 +82,14 @@ class RecordByOperation : public ::testing::TestWithParam<OperationCase> {};
 TEST_P(RecordByOperation, TagAndAmountsInBothLayouts) {
     const OperationCase& c = GetParam();
     TransactionRecordInput in = Deposit(LogLayout::Readable);
-    in.Operation = c.operation;
-    in.ChargeReason = c.chargeReason;
-    in.OperationAmount = c.operationAmount;
+    in.operation = c.operation;
+    in.chargeReason = c.chargeReason;
+    in.operationAmount = c.operationAmount;
     const std::string readable = ComposeTransactionRecord(in);
     EXPECT_EQ(readable.substr(11, 8), std::string(c.readableTail).substr(0, 8));
     EXPECT_EQ(readable.substr(63), std::string(c.readableTail).substr(8));
 
-    in.Layout = LogLayout::AsciiDelimited;
+    in.layout = LogLayout::AsciiDelimited;
     const std::string delimited = ComposeTransactionRecord(in);
     const std::vector<std::string> fields = CommaFields(delimited);
     ASSERT_EQ(fields.size(), 13u) << delimited;
@@ -113,19 +113,19 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(TransactionRecord, DecimalModeAmounts) {
     TransactionRecordInput in = Deposit(LogLayout::AsciiDelimited);
-    in.Operation = AccountOperation::Charge;
-    in.OperationAmount = -500;
-    in.BalanceAfter = 1250;
-    in.Mode = MakeAmountMode(true, 2);
+    in.operation = AccountOperation::Charge;
+    in.operationAmount = -500;
+    in.balanceAfter = 1250;
+    in.mode = MakeAmountMode(true, 2);
     EXPECT_TRUE(ComposeTransactionRecord(in).ends_with("\"14:05\",,,-5.00,12.50\r\n"));
-    in.Layout = LogLayout::Readable;
+    in.layout = LogLayout::Readable;
     EXPECT_TRUE(ComposeTransactionRecord(in).ends_with("   -5.00    12.50\r\n"));
 }
 
 TEST(TransactionRecord, ReadableCutsNamesToTheirColumns) {
     TransactionRecordInput in = Deposit(LogLayout::Readable);
-    in.UserName = "ABCDEFGHIJKL";
-    in.OperatorName = "ADMINISTRATOR.CORP";
+    in.userName = "ABCDEFGHIJKL";
+    in.operatorName = "ADMINISTRATOR.CORP";
     const std::string line = ComposeTransactionRecord(in);
     EXPECT_EQ(line.substr(0, 11), "ABCDEFGHIJ ");
     EXPECT_EQ(line.substr(20, 13), "ADMINISTRATO ");
@@ -143,18 +143,18 @@ TEST(TransactionRecord, OperatorShortFormIsTheLoginNameUpToItsFirstDot) {
 
 TEST(TransactionRecord, DateAndTimeKeepTheirNaturalWidth) {
     TransactionRecordInput in = Deposit(LogLayout::Readable);
-    in.TimeText = "9:05";
+    in.timeText = "9:05";
     const std::string line = ComposeTransactionRecord(in);
     EXPECT_EQ(line.size(), 82u);
     EXPECT_EQ(line.substr(44, 5), "9:05 ");
-    in.Date = {10000, 7, 4};
+    in.date = {10000, 7, 4};
     EXPECT_EQ(ComposeTransactionRecord(in).size(), 83u);
 }
 
 TEST(TransactionRecord, AmountsWiderThanTheirColumnAreWrittenWhole) {
     TransactionRecordInput in = Deposit(LogLayout::Readable);
-    in.OperationAmount = -2147483647 - 1;
-    in.BalanceAfter = 2147483647;
+    in.operationAmount = -2147483647 - 1;
+    in.balanceAfter = 2147483647;
     EXPECT_TRUE(ComposeTransactionRecord(in).ends_with(" -2147483648 2147483647\r\n"));
 }
 
@@ -180,8 +180,8 @@ TEST(TransactionRecord, LongFullNamesAreWrittenWhole) {
     const std::string user = std::string(200, 'U') + ".CORP";
     const std::string op = std::string(200, 'O') + ".CORP";
     TransactionRecordInput in = Deposit(LogLayout::AsciiDelimited);
-    in.UserFullName = user;
-    in.OperatorFullName = op;
+    in.userFullName = user;
+    in.operatorFullName = op;
     const std::string line = ComposeTransactionRecord(in);
     EXPECT_GT(line.size(), 256u);
     EXPECT_TRUE(line.starts_with("\"" + user + "\",\"Deposit\",\"" + op + "\","));
@@ -192,13 +192,13 @@ TEST(TransactionRecord, LongFullNamesAreWrittenWhole) {
 // log's readers look for them.
 TEST(TransactionRecord, HostileTextCannotBreakTheDelimitedLayout) {
     TransactionRecordInput in = Deposit(LogLayout::AsciiDelimited);
-    in.Operation = AccountOperation::Charge;
-    in.OperationAmount = -5;
-    in.ChargeReason = "Toner, \"extra\"\r\n,,,,,,,,,,,,1,2";
-    in.UserFullName = "J\"SMITH,\n.CORP";
-    in.OperatorFullName = "AD\tMIN\x7F";
-    in.LogServer = "FS,1\"";
-    in.TimeText = "14\r\n05";
+    in.operation = AccountOperation::Charge;
+    in.operationAmount = -5;
+    in.chargeReason = "Toner, \"extra\"\r\n,,,,,,,,,,,,1,2";
+    in.userFullName = "J\"SMITH,\n.CORP";
+    in.operatorFullName = "AD\tMIN\x7F";
+    in.logServer = "FS,1\"";
+    in.timeText = "14\r\n05";
     const std::string line = ComposeTransactionRecord(in);
 
     EXPECT_EQ(line.find_first_of("\r\n"), line.size() - 2) << line;
@@ -221,10 +221,10 @@ TEST(TransactionRecord, HostileTextCannotBreakTheDelimitedLayout) {
 
 TEST(TransactionRecord, HostileTextKeepsTheReadableColumns) {
     TransactionRecordInput in = Deposit(LogLayout::Readable);
-    in.Operation = AccountOperation::Charge;
-    in.ChargeReason = "A\r\nB,\"C\"";
-    in.UserName = "J\tSMITH";
-    in.OperatorName = "AD\nMIN.CORP";
+    in.operation = AccountOperation::Charge;
+    in.chargeReason = "A\r\nB,\"C\"";
+    in.userName = "J\tSMITH";
+    in.operatorName = "AD\nMIN.CORP";
     const std::string line = ComposeTransactionRecord(in);
     EXPECT_EQ(line.find_first_of("\r\n"), 81u);
     EXPECT_EQ(line.size(), 83u);

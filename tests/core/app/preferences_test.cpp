@@ -7,95 +7,95 @@ namespace {
 
 class PreferencesTest : public ::testing::Test {
   protected:
-    FakeProfiles profiles;
-    FakePlatform platform;
-    FakeNetwork network;
-    Settings settings;
+    FakeProfiles profiles_;
+    FakePlatform platform_;
+    FakeNetwork network_;
+    Settings settings_;
 
     void SetUp() override {
-        profiles.set(kLocalSettingsFile, "LogServer", "ACCT1");
-        profiles.set(kAcct1Shared, "NumericalFormat", "1");
-        profiles.set(kAcct1Shared, "LogFormat", "0");
-        LoadSettings(settings, profiles, platform, network);
+        profiles_.Set(kLocalSettingsFile, "LogServer", "ACCT1");
+        profiles_.Set(kAcct1Shared, "NumericalFormat", "1");
+        profiles_.Set(kAcct1Shared, "LogFormat", "0");
+        LoadSettings(settings_, profiles_, platform_, network_);
     }
 
-    PreferencesChoices choicesAsLoaded() const {
-        return {settings.RecordingEnabled, settings.LogServer, settings.DblClickUser,
-                settings.DblClickGroup, settings.SchemaKeyword};
+    PreferencesChoices ChoicesAsLoaded() const {
+        return {settings_.RecordingEnabled, settings_.LogServer, settings_.DblClickUser,
+                settings_.DblClickGroup, settings_.SchemaKeyword};
     }
 };
 
 TEST_F(PreferencesTest, SaveWritesTheSixKeysInOrderWithRecordingInverted) {
-    settings.ChargeReason = "Posters";
+    settings_.ChargeReason = "Posters";
     PreferencesChoices choices{true, "FS2", 3, 2, "Lab"};
     ASSERT_TRUE(
-        SavePreferences(settings, PendingFromSettings(settings), choices, network, profiles));
+        SavePreferences(settings_, PendingFromSettings(settings_), choices, network_, profiles_));
     const std::vector<ProfileWrite> expected{
         {"tallydsk.ini", "RecordTransactions", "0"}, {"tallydsk.ini", "DblClickUser", "3"},
         {"tallydsk.ini", "DblClickGroup", "2"},      {"tallydsk.ini", "LogServer", "FS2"},
         {"tallydsk.ini", "ChargeReason", "Posters"}, {"tallydsk.ini", "SchemaKeyword", "Lab"}};
-    EXPECT_EQ(profiles.writes, expected);
-    EXPECT_EQ(settings.LogServerConnection, 2u);
-    EXPECT_EQ(settings.Schema.BalanceAttribute, "JOBTALLY:Lab Balance");
+    EXPECT_EQ(profiles_.writes, expected);
+    EXPECT_EQ(settings_.LogServerConnection, 2u);
+    EXPECT_EQ(settings_.Schema.BalanceAttribute, "JOBTALLY:Lab Balance");
 
-    profiles.writes.clear();
+    profiles_.writes.clear();
     choices.recordingEnabled = false;
-    SavePreferences(settings, PendingFromSettings(settings), choices, network, profiles);
-    EXPECT_EQ(profiles.writes.front().value, "1");
-    LoadSettings(settings, profiles, platform, network);
-    EXPECT_FALSE(settings.RecordingEnabled) << "what Save stores reads back as saved";
+    SavePreferences(settings_, PendingFromSettings(settings_), choices, network_, profiles_);
+    EXPECT_EQ(profiles_.writes.front().value, "1");
+    LoadSettings(settings_, profiles_, platform_, network_);
+    EXPECT_FALSE(settings_.RecordingEnabled) << "what Save stores reads back as saved";
 }
 
 TEST_F(PreferencesTest, ChosenServerTakesEffectOnlyThroughSave) {
-    profiles.set(kFs2Shared, "NumericalFormat", "0");
-    profiles.set(kFs2Shared, "LogFormat", "1");
-    PreferencesPending pending = PendingFromSettings(settings);
-    ChooseLogServer(settings, pending, "FS2", profiles);
+    profiles_.Set(kFs2Shared, "NumericalFormat", "0");
+    profiles_.Set(kFs2Shared, "LogFormat", "1");
+    PreferencesPending pending = PendingFromSettings(settings_);
+    ChooseLogServer(settings_, pending, "FS2", profiles_);
     EXPECT_EQ(pending.NumericalFormat, 0);
     EXPECT_EQ(pending.LogFormat, 1);
     EXPECT_EQ(pending.LogFilePath, "\\\\FS2\\SYS\\SYSTEM\\JOBTALLY\\JOBTALLY.LOG");
-    EXPECT_EQ(settings.SharedSettingsPath, kFs2Shared);
+    EXPECT_EQ(settings_.SharedSettingsPath, kFs2Shared);
 
     // Cancel: the pending values are dropped, the values in force stay.
-    EXPECT_EQ(settings.NumericalFormat, 1);
-    EXPECT_EQ(settings.LogFormat, 0);
-    EXPECT_EQ(settings.LogFilePath, "\\\\ACCT1\\SYS\\SYSTEM\\JOBTALLY\\JOBTALLY.LOG");
+    EXPECT_EQ(settings_.NumericalFormat, 1);
+    EXPECT_EQ(settings_.LogFormat, 0);
+    EXPECT_EQ(settings_.LogFilePath, "\\\\ACCT1\\SYS\\SYSTEM\\JOBTALLY\\JOBTALLY.LOG");
 
-    PreferencesChoices choices = choicesAsLoaded();
+    PreferencesChoices choices = ChoicesAsLoaded();
     choices.logServer = "FS2";
-    SavePreferences(settings, pending, choices, network, profiles);
-    EXPECT_EQ(settings.NumericalFormat, 0);
-    EXPECT_EQ(settings.LogFormat, 1);
-    EXPECT_EQ(settings.LogFilePath, pending.LogFilePath);
+    SavePreferences(settings_, pending, choices, network_, profiles_);
+    EXPECT_EQ(settings_.NumericalFormat, 0);
+    EXPECT_EQ(settings_.LogFormat, 1);
+    EXPECT_EQ(settings_.LogFilePath, pending.LogFilePath);
 }
 
 TEST_F(PreferencesTest, ServerWithoutSharedFileKeepsTheFormatsInForce) {
-    PreferencesPending pending = PendingFromSettings(settings);
-    ChooseLogServer(settings, pending, "NOFILE", profiles);
+    PreferencesPending pending = PendingFromSettings(settings_);
+    ChooseLogServer(settings_, pending, "NOFILE", profiles_);
     EXPECT_EQ(pending.NumericalFormat, 1);
     EXPECT_EQ(pending.LogFormat, 0);
 }
 
 TEST_F(PreferencesTest, SavingWithoutSelectionsStoresEmptyServerAndMinusOne) {
     PreferencesChoices choices{true, "", -1, -1, "Standard Netware"};
-    SavePreferences(settings, PendingFromSettings(settings), choices, network, profiles);
-    EXPECT_EQ(profiles.files[kLocalSettingsFile]["LogServer"], "");
-    EXPECT_EQ(profiles.files[kLocalSettingsFile]["DblClickUser"], "-1");
-    EXPECT_EQ(profiles.files[kLocalSettingsFile]["DblClickGroup"], "-1");
-    EXPECT_EQ(settings.LogServer, "") << "no fall-back at Save";
+    SavePreferences(settings_, PendingFromSettings(settings_), choices, network_, profiles_);
+    EXPECT_EQ(profiles_.files[kLocalSettingsFile]["LogServer"], "");
+    EXPECT_EQ(profiles_.files[kLocalSettingsFile]["DblClickUser"], "-1");
+    EXPECT_EQ(profiles_.files[kLocalSettingsFile]["DblClickGroup"], "-1");
+    EXPECT_EQ(settings_.LogServer, "") << "no fall-back at Save";
 
-    LoadSettings(settings, profiles, platform, network);
-    EXPECT_EQ(settings.LogServer, "FS2") << "the next start-up falls back";
-    EXPECT_EQ(settings.DblClickUser, -1);
+    LoadSettings(settings_, profiles_, platform_, network_);
+    EXPECT_EQ(settings_.LogServer, "FS2") << "the next start-up falls back";
+    EXPECT_EQ(settings_.DblClickUser, -1);
 }
 
 TEST_F(PreferencesTest, FailedWriteIsReportedButTheValuesAreInForce) {
-    profiles.failWrites = true;
-    PreferencesChoices choices = choicesAsLoaded();
+    profiles_.failWrites = true;
+    PreferencesChoices choices = ChoicesAsLoaded();
     choices.schemaKeyword = "Lab";
     EXPECT_FALSE(
-        SavePreferences(settings, PendingFromSettings(settings), choices, network, profiles));
-    EXPECT_EQ(settings.SchemaKeyword, "Lab");
+        SavePreferences(settings_, PendingFromSettings(settings_), choices, network_, profiles_));
+    EXPECT_EQ(settings_.SchemaKeyword, "Lab");
 }
 
 TEST(PreferencesServers, ScanRunsUntilFailureAndKeepsOnlyConnectedServers) {

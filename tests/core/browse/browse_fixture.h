@@ -15,7 +15,7 @@
 
 namespace tally::testing {
 
-inline directory::ClientConfig browseConfig() {
+inline directory::ClientConfig BrowseConfig() {
     directory::ClientConfig config;
     config.loginUser = "ADMIN.CORP";
     config.loginContext = "SALES.CORP";
@@ -25,16 +25,16 @@ inline directory::ClientConfig browseConfig() {
 }
 
 // CORP with SALES (users, a group, a sub-unit) and ACCOUNTS; a second organization WIDGETS.
-inline std::unique_ptr<FakeStore> browseTree() {
+inline std::unique_ptr<FakeStore> BrowseTree() {
     auto tree = std::make_unique<FakeStore>();
-    tree->add("CORP", "Organization")
-        .add("WIDGETS", "Organization")
-        .add("ADMIN.CORP", "User", {{"Full Name", {"Network Administrator"}}})
-        .add("SALES.CORP", "Organizational Unit")
-        .add("EAST.SALES.CORP", "Organizational Unit")
-        .add("ACCOUNTS.CORP", "Organizational Unit")
-        .add("EMPTY.CORP", "Organizational Unit")
-        .add("JSMITH.SALES.CORP", "User",
+    tree->Add("CORP", "Organization")
+        .Add("WIDGETS", "Organization")
+        .Add("ADMIN.CORP", "User", {{"Full Name", {"Network Administrator"}}})
+        .Add("SALES.CORP", "Organizational Unit")
+        .Add("EAST.SALES.CORP", "Organizational Unit")
+        .Add("ACCOUNTS.CORP", "Organizational Unit")
+        .Add("EMPTY.CORP", "Organizational Unit")
+        .Add("JSMITH.SALES.CORP", "User",
              {{"Full Name", {"John Smith"}},
               {"Account Balance", {"1500"}},
               {"Minimum Account Balance", {"-200"}},
@@ -42,24 +42,24 @@ inline std::unique_ptr<FakeStore> browseTree() {
               {"JOBTALLY:Colour Balance", {"-150"}},
               {"JOBTALLY:Colour Limit", {"2500"}},
               {"JOBTALLY:Colour Nolimit", {"TRUE"}}})
-        .add("MJONES.SALES.CORP", "User", {{"Account Balance", {"120"}}})
-        .add("NOACCOUNT.SALES.CORP", "User")
-        .add("STAFF.SALES.CORP", "Group",
+        .Add("MJONES.SALES.CORP", "User", {{"Account Balance", {"120"}}})
+        .Add("NOACCOUNT.SALES.CORP", "User")
+        .Add("STAFF.SALES.CORP", "Group",
              {{"Member", {"JSMITH.SALES.CORP", "ADMIN.CORP"}}, {"Full Name", {"Sales Staff"}}})
-        .add("BARE.SALES.CORP", "Group")
-        .add("FYOUNG.ACCOUNTS.CORP", "User", {{"Account Balance", {"5"}}});
+        .Add("BARE.SALES.CORP", "Group")
+        .Add("FYOUNG.ACCOUNTS.CORP", "User", {{"Account Balance", {"5"}}});
     return tree;
 }
 
 class BrowseTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        auto tree = browseTree();
-        store = tree.get();
-        DirClientUseStore(browseConfig(), std::move(tree));
+        auto tree = BrowseTree();
+        store_ = tree.get();
+        DirClientUseStore(BrowseConfig(), std::move(tree));
         DirectoryContext = DirCreateContext();
         CurrentContextName = "SALES.CORP";
-        useSchema("Standard Netware");
+        UseSchema("Standard Netware");
     }
     void TearDown() override {
         DirClientReset();
@@ -67,15 +67,15 @@ class BrowseTest : public ::testing::Test {
         CurrentContextName.clear();
     }
 
-    void useSchema(const char* keyword) { gSettings.Schema = SelectAccountSchema(keyword); }
+    void UseSchema(const char* keyword) { gSettings.Schema = SelectAccountSchema(keyword); }
 
     // Integer mode, or decimal with two currency digits.
-    static void useIntegerAmounts() {
+    static void UseIntegerAmounts() {
         gSettings.NumericalFormat = 1;
         gSettings.CurrencyDigits = 2;
         gSettings.AmountScale = 100;
     }
-    static void useDecimalAmounts() {
+    static void UseDecimalAmounts() {
         gSettings.NumericalFormat = kNumericalFormatCurrency;
         gSettings.CurrencyDigits = 2;
         gSettings.AmountScale = 100;
@@ -83,8 +83,8 @@ class BrowseTest : public ::testing::Test {
         gSettings.AmountColumnFormat = "%8.2f";
     }
 
-    std::string stored(const std::string& object, const std::string& attribute) {
-        const store::Entry* entry = store->Find(object);
+    std::string Stored(const std::string& object, const std::string& attribute) {
+        const store::Entry* entry = store_->Find(object);
         if (entry == nullptr) {
             return "<no object>";
         }
@@ -95,7 +95,7 @@ class BrowseTest : public ::testing::Test {
         return found->second.front();
     }
 
-    FakeStore* store = nullptr;
+    FakeStore* store_ = nullptr;
 };
 
 }  // namespace tally::testing

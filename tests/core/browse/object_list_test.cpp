@@ -13,14 +13,14 @@ namespace {
 // Keeps the entries in the order added; the list box sorts them itself.
 class RecordingList : public ObjectListSink {
   public:
-    void clear() override {
+    void Clear() override {
         entries.clear();
         ++clears;
     }
-    void add(const std::string& entry) override { entries.push_back(entry); }
-    void selectFirst() override { ++firstSelections; }
+    void Add(const std::string& entry) override { entries.push_back(entry); }
+    void SelectFirst() override { ++firstSelections; }
 
-    std::vector<std::string> sorted() const {
+    std::vector<std::string> Sorted() const {
         auto copy = entries;
         std::sort(copy.begin(), copy.end());
         return copy;
@@ -81,14 +81,14 @@ class TwinNameStore : public FakeStore {
 
 TEST_F(ObjectListTest, AUserAndAGroupOfTheSameNameAreTwoEntries) {
     auto tree = std::make_unique<TwinNameStore>();
-    tree->add("CORP", "Organization")
-        .add("SALES.CORP", "Organizational Unit")
-        .add("JSMITH.SALES.CORP", "User");
-    DirClientUseStore(browseConfig(), std::move(tree));
+    tree->Add("CORP", "Organization")
+        .Add("SALES.CORP", "Organizational Unit")
+        .Add("JSMITH.SALES.CORP", "User");
+    DirClientUseStore(BrowseConfig(), std::move(tree));
     DirectoryContext = DirCreateContext();
     RecordingList list;
     FillObjectList(list, kUserClass);
-    EXPECT_EQ(list.sorted(),
+    EXPECT_EQ(list.Sorted(),
               (std::vector<std::string>{kAllUsersEntry, "JSMITH", "JSMITH (Group)"}));
 }
 
@@ -103,7 +103,7 @@ TEST_F(ObjectListTest, EntriesAreToldApartByTheirTextAlone) {
 // More names than one 4096-byte result holds come in several chunks, and every one is listed.
 TEST_F(ObjectListTest, ALargeContextListsCompletely) {
     for (int i = 0; i < 1200; ++i) {
-        store->add("USER" + std::to_string(10000 + i) + "-WITH-A-LONG-NAME.SALES.CORP", "User");
+        store_->Add("USER" + std::to_string(10000 + i) + "-WITH-A-LONG-NAME.SALES.CORP", "User");
     }
     RecordingList list;
     FillObjectList(list, kUserClass);
@@ -114,7 +114,7 @@ TEST_F(ObjectListTest, ALargeContextListsCompletely) {
 }
 
 TEST_F(ObjectListTest, AFailingListingKeepsTheFixedEntries) {
-    store->failRefresh = true;
+    store_->failRefresh = true;
     RecordingList list;
     FillObjectList(list, kUserClass);
     EXPECT_EQ(list.entries, (std::vector<std::string>{kAllUsersEntry}));
@@ -130,7 +130,7 @@ TEST_F(ObjectListTest, ContainersWithTheParentEntryBelowTheRootOnly) {
     ASSERT_EQ(MoveToContextOfEntry(kParentEntry), DIR_OK);
     ASSERT_EQ(CurrentContextName, "[Root]");
     FillObjectList(list, kUnitClass);
-    EXPECT_EQ(list.sorted(), (std::vector<std::string>{"CORP", "WIDGETS"}));
+    EXPECT_EQ(list.Sorted(), (std::vector<std::string>{"CORP", "WIDGETS"}));
 }
 
 TEST(ContextNames, ParentDropsTheFirstNameOrReachesTheRoot) {

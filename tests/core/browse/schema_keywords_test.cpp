@@ -25,7 +25,7 @@ class FakeClassDefinitions final : public ClassDefinitionReader {
     int failItemOfList = -1;   // the second item of this list fails
     int failAllocation = -1;   // the n-th allocation fails
 
-    DirStatus allocBuffer(std::size_t size, DirBuffer** buffer) override {
+    DirStatus AllocBuffer(std::size_t size, DirBuffer** buffer) override {
         if (static_cast<int>(allocatedSizes.size()) == failAllocation) {
             allocatedSizes.push_back(size);
             return DIR_ERR_NO_MEMORY;
@@ -35,19 +35,19 @@ class FakeClassDefinitions final : public ClassDefinitionReader {
         ++buffersInUse;
         return 0;
     }
-    DirStatus freeBuffer(DirBuffer*) override {
+    DirStatus FreeBuffer(DirBuffer*) override {
         --buffersInUse;
         return 0;
     }
-    DirStatus initBuffer(std::uint32_t kind, DirBuffer*) override {
+    DirStatus InitBuffer(std::uint32_t kind, DirBuffer*) override {
         requestKind = kind;
         return 0;
     }
-    DirStatus putClassName(DirBuffer*, const char* name) override {
+    DirStatus PutClassName(DirBuffer*, const char* name) override {
         className = name;
         return 0;
     }
-    DirStatus readClassDefs(DirBuffer*, std::int32_t* iteration, DirBuffer*) override {
+    DirStatus ReadClassDefs(DirBuffer*, std::int32_t* iteration, DirBuffer*) override {
         pass_ = *iteration + 1;
         if (pass_ == failReadAtPass || pass_ >= static_cast<int>(passes.size())) {
             return DIR_ERR_NO_SUCH_CLASS;
@@ -56,16 +56,16 @@ class FakeClassDefinitions final : public ClassDefinitionReader {
         list_ = -1;
         return 0;
     }
-    DirStatus getClassDefCount(DirBuffer*, std::uint32_t* count) override {
+    DirStatus GetClassDefCount(DirBuffer*, std::uint32_t* count) override {
         *count = 1;
         return 0;
     }
-    DirStatus getClassDef(DirBuffer*, char* name, DirClassInfo* info) override {
+    DirStatus GetClassDef(DirBuffer*, char* name, DirClassInfo* info) override {
         std::strcpy(name, "User");
         info->itemListCount = 5;
         return 0;
     }
-    DirStatus getClassItemCount(DirBuffer*, std::uint32_t* count) override {
+    DirStatus GetClassItemCount(DirBuffer*, std::uint32_t* count) override {
         ++list_;
         item_ = 0;
         if (list_ == failCountOfList) {
@@ -74,7 +74,7 @@ class FakeClassDefinitions final : public ClassDefinitionReader {
         *count = static_cast<std::uint32_t>(passes[pass_][list_].size());
         return 0;
     }
-    DirStatus getClassItem(DirBuffer*, char* name) override {
+    DirStatus GetClassItem(DirBuffer*, char* name) override {
         if (list_ == failItemOfList && item_ == 1) {
             return DIR_ERR_BUFFER_EMPTY;
         }
@@ -82,7 +82,7 @@ class FakeClassDefinitions final : public ClassDefinitionReader {
         return 0;
     }
 
-    std::vector<std::string> keywords() {
+    std::vector<std::string> Keywords() {
         std::vector<std::string> found;
         const int count = ListSchemaKeywords(*this, [&](const char* k) { found.push_back(k); });
         EXPECT_EQ(count, static_cast<int>(found.size()));
@@ -108,7 +108,7 @@ const ItemLists kUserClass{{
 TEST(ListSchemaKeywords, AsksForTheUserClassInTwoLargeBuffersAndFreesThem) {
     FakeClassDefinitions directory;
     directory.passes = {kUserClass};
-    EXPECT_EQ(directory.keywords(), (std::vector<std::string>{"Lab", "Staff"}));
+    EXPECT_EQ(directory.Keywords(), (std::vector<std::string>{"Lab", "Staff"}));
     EXPECT_EQ(directory.allocatedSizes, (std::vector<std::size_t>{16384, 16384}));
     EXPECT_EQ(directory.requestKind, 15u);
     EXPECT_EQ(directory.className, "User");
@@ -130,7 +130,7 @@ TEST(ListSchemaKeywords, OnlyNolimitNamesAfterJobtallyOfferAKeyword) {
     directory.passes = {lists};
     // "JOBTALLY:Nolimit" loses its colon to the cut; "JOBTALLY: Nolimit" offers the empty
     // keyword; duplicates stay.
-    EXPECT_EQ(directory.keywords(), (std::vector<std::string>{"", "Lab", "Two Words", "Lab"}));
+    EXPECT_EQ(directory.Keywords(), (std::vector<std::string>{"", "Lab", "Two Words", "Lab"}));
 }
 
 TEST(ListSchemaKeywords, EveryPassIsReadUntilTheIterationEnds) {
@@ -139,14 +139,14 @@ TEST(ListSchemaKeywords, EveryPassIsReadUntilTheIterationEnds) {
     first[3] = {"JOBTALLY:A Nolimit"};
     second[0] = {"JOBTALLY:B Nolimit"};
     directory.passes = {first, second};
-    EXPECT_EQ(directory.keywords(), (std::vector<std::string>{"A", "B"}));
+    EXPECT_EQ(directory.Keywords(), (std::vector<std::string>{"A", "B"}));
 }
 
 TEST(ListSchemaKeywords, FailuresEndTheScanOrTheListNotTheProgram) {
     FakeClassDefinitions readFails;
     readFails.passes = {kUserClass, kUserClass};
     readFails.failReadAtPass = 1;
-    EXPECT_EQ(readFails.keywords().size(), 2u) << "the first pass counts";
+    EXPECT_EQ(readFails.Keywords().size(), 2u) << "the first pass counts";
     EXPECT_EQ(readFails.buffersInUse, 0);
 
     FakeClassDefinitions countFails;
@@ -155,18 +155,18 @@ TEST(ListSchemaKeywords, FailuresEndTheScanOrTheListNotTheProgram) {
     lists[2] = {"JOBTALLY:B Nolimit"};
     countFails.passes = {lists};
     countFails.failCountOfList = 1;
-    EXPECT_EQ(countFails.keywords(), (std::vector<std::string>{"B"}));
+    EXPECT_EQ(countFails.Keywords(), (std::vector<std::string>{"B"}));
 
     FakeClassDefinitions itemFails;
     lists[1] = {"JOBTALLY:A Nolimit", "JOBTALLY:Lost Nolimit", "JOBTALLY:Lost2 Nolimit"};
     itemFails.passes = {lists};
     itemFails.failItemOfList = 1;
-    EXPECT_EQ(itemFails.keywords(), (std::vector<std::string>{"A", "B"}));
+    EXPECT_EQ(itemFails.Keywords(), (std::vector<std::string>{"A", "B"}));
 
     FakeClassDefinitions noMemory;
     noMemory.passes = {kUserClass};
     noMemory.failAllocation = 1;
-    EXPECT_TRUE(noMemory.keywords().empty());
+    EXPECT_TRUE(noMemory.Keywords().empty());
     EXPECT_EQ(noMemory.buffersInUse, 0);
 }
 

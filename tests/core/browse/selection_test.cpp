@@ -11,8 +11,8 @@ namespace {
 class FakeSelection : public SelectionList {
   public:
     FakeSelection(int count, std::string text) : count_(count), text_(std::move(text)) {}
-    int selectedCount() const override { return count_; }
-    std::string currentText() const override { return text_; }
+    int CountSelected() const override { return count_; }
+    std::string CurrentText() const override { return text_; }
 
   private:
     int count_;
@@ -27,7 +27,7 @@ class SelectionTest : public BrowseTest {
         SelectionText.clear();
         GroupSelected = false;
         AccountValues = {};
-        useIntegerAmounts();
+        UseIntegerAmounts();
     }
 };
 
@@ -42,22 +42,22 @@ TEST_F(SelectionTest, AUserShowsNameBalanceAndLimit) {
 }
 
 TEST_F(SelectionTest, DecimalModeDividesByTheScale) {
-    useDecimalAmounts();
+    UseDecimalAmounts();
     EXPECT_EQ(TakeSelection(FakeSelection(1, "JSMITH")),
               (SelectionLines{"John Smith", "15.00", "-2.00"}));
 }
 
 TEST_F(SelectionTest, AUserWithoutAccountShowsZerosInEitherFormat) {
     EXPECT_EQ(TakeSelection(FakeSelection(1, "NOACCOUNT")), (SelectionLines{"", "0", "0"}));
-    useDecimalAmounts();
+    UseDecimalAmounts();
     AccountValues = {5, 5, 1};
     EXPECT_EQ(TakeSelection(FakeSelection(1, "NOACCOUNT")), (SelectionLines{"", "0.00", "0.00"}));
     EXPECT_EQ(AccountValues.Unlimited, 0);
 }
 
 TEST_F(SelectionTest, TheFlagShowsUnlimitedWhateverTheLimitHolds) {
-    useSchema("Colour");
-    useDecimalAmounts();
+    UseSchema("Colour");
+    UseDecimalAmounts();
     EXPECT_EQ(TakeSelection(FakeSelection(1, "JSMITH")),
               (SelectionLines{"John Smith", "-1.50", "Unlimited"}));
     EXPECT_EQ(AccountValues.CreditLimit, 2500);

@@ -21,7 +21,7 @@ struct BufferDeleter {
 };
 using BufferPtr = std::unique_ptr<DirBuffer, BufferDeleter>;
 
-inline BufferPtr allocBuffer(std::size_t size = DIR_BUFFER_SIZE) {
+inline BufferPtr AllocBuffer(std::size_t size = DIR_BUFFER_SIZE) {
     DirBuffer* buffer = nullptr;
     EXPECT_EQ(DirAllocBuffer(size, &buffer), DIR_OK);
     return BufferPtr(buffer);
@@ -34,9 +34,9 @@ struct Listing {
 };
 
 // The object list fill: 4096-byte buffer, handle -1, repeat while the handle is not -1.
-inline Listing listByClass(DirContextHandle context, const char* className) {
+inline Listing ListByClass(DirContextHandle context, const char* className) {
     Listing listing;
-    BufferPtr result = allocBuffer();
+    BufferPtr result = AllocBuffer();
     std::int32_t handle = DIR_NO_MORE_ITERATIONS;
     do {
         ++listing.calls;
@@ -59,10 +59,10 @@ inline Listing listByClass(DirContextHandle context, const char* className) {
 
 // The account attribute read: the syntax from the attribute's definition, then a one-call read
 // of the value, the syntax of the value's attribute in force, only the first value fetched.
-inline DirStatus readAccountAttribute(DirContextHandle context, const char* object,
-                                      const char* attribute, void* value) {
-    BufferPtr request = allocBuffer();
-    BufferPtr result = allocBuffer();
+inline DirStatus CallReadAccountAttribute(DirContextHandle context, const char* object,
+                                          const char* attribute, void* value) {
+    BufferPtr request = AllocBuffer();
+    BufferPtr result = AllocBuffer();
     std::uint32_t syntax = 0;
     std::int32_t handle = DIR_NO_MORE_ITERATIONS;
     DirInitBuffer(context, DIR_REQ_READ_ATTR_DEF, request.get());
@@ -102,22 +102,22 @@ inline DirStatus readAccountAttribute(DirContextHandle context, const char* obje
 }
 
 // One modify request holding one change and its value.
-inline DirStatus writeAccountAttribute(DirContextHandle context, const char* object,
-                                       const char* attribute, std::uint32_t syntax,
-                                       const void* value, std::uint32_t changeType) {
-    BufferPtr request = allocBuffer();
+inline DirStatus CallWriteAccountAttribute(DirContextHandle context, const char* object,
+                                           const char* attribute, std::uint32_t syntax,
+                                           const void* value, std::uint32_t changeType) {
+    BufferPtr request = AllocBuffer();
     DirInitBuffer(context, DIR_REQ_MODIFY, request.get());
     DirPutChange(context, request.get(), changeType, attribute);
     DirPutAttrValue(context, request.get(), syntax, value);
     return DirModifyObject(context, object, nullptr, 0, request.get());
 }
 
-inline DirStatus adjustBalance(DirContextHandle context, const char* object,
-                               const char* balanceAttribute, std::int32_t amount,
-                               std::int32_t* balance) {
-    DirStatus status = writeAccountAttribute(context, object, balanceAttribute, SYN_COUNTER,
-                                             &amount, DIR_CHANGE_ADD_VALUE);
-    readAccountAttribute(context, object, balanceAttribute, balance);
+inline DirStatus CallAdjustBalance(DirContextHandle context, const char* object,
+                                   const char* balanceAttribute, std::int32_t amount,
+                                   std::int32_t* balance) {
+    DirStatus status = CallWriteAccountAttribute(context, object, balanceAttribute, SYN_COUNTER,
+                                                 &amount, DIR_CHANGE_ADD_VALUE);
+    CallReadAccountAttribute(context, object, balanceAttribute, balance);
     return status;
 }
 
@@ -128,10 +128,10 @@ struct Members {
     DirStatus status = DIR_OK;
 };
 
-inline Members readMembers(DirContextHandle context, const char* group) {
+inline Members ReadMembers(DirContextHandle context, const char* group) {
     Members members;
-    BufferPtr request = allocBuffer();
-    BufferPtr result = allocBuffer();
+    BufferPtr request = AllocBuffer();
+    BufferPtr result = AllocBuffer();
     DirInitBuffer(context, DIR_REQ_READ, request.get());
     DirPutAttrName(context, request.get(), "Member");
     std::int32_t handle = DIR_NO_MORE_ITERATIONS;
@@ -155,8 +155,8 @@ inline Members readMembers(DirContextHandle context, const char* group) {
     return members;
 }
 
-inline int isGroupMember(DirContextHandle context, const char* group, const char* user) {
-    BufferPtr request = allocBuffer();
+inline int CallIsGroupMember(DirContextHandle context, const char* group, const char* user) {
+    BufferPtr request = AllocBuffer();
     DirInitBuffer(context, DIR_REQ_COMPARE, request.get());
     DirPutAttrName(context, request.get(), "Member");
     DirPutAttrValue(context, request.get(), SYN_DIST_NAME, user);
@@ -167,17 +167,17 @@ inline int isGroupMember(DirContextHandle context, const char* group, const char
     return matched;
 }
 
-inline std::string nameContext(DirContextHandle context) {
+inline std::string NameContext(DirContextHandle context) {
     char name[DIR_MAX_NAME_BYTES] = "";
     EXPECT_EQ(DirGetContextValue(context, DIR_CTX_NAME_CONTEXT, name), DIR_OK);
     return name;
 }
 
-inline DirStatus setNameContext(DirContextHandle context, const char* name) {
+inline DirStatus SetNameContext(DirContextHandle context, const char* name) {
     return DirSetContextValue(context, DIR_CTX_NAME_CONTEXT, name);
 }
 
-inline directory::ClientConfig loggedInConfig() {
+inline directory::ClientConfig LoggedInConfig() {
     directory::ClientConfig config;
     config.loginUser = "ADMIN.CORP";
     config.loginContext = "SALES.CORP";
@@ -187,29 +187,29 @@ inline directory::ClientConfig loggedInConfig() {
 }
 
 // A small tree: CORP with SALES and ACCOUNTS, a second organization, users, groups, servers.
-inline std::unique_ptr<FakeStore> sampleStore() {
+inline std::unique_ptr<FakeStore> SampleStore() {
     auto directory = std::make_unique<FakeStore>();
-    directory->add("CORP", "Organization")
-        .add("WIDGETS", "Organization")
-        .add("ADMIN.CORP", "User", {{"Full Name", {"Network Administrator"}}})
-        .add("ACCT1.CORP", "NCP Server")
-        .add("FS2.CORP", "NCP Server")
-        .add("ARCHIVE.WIDGETS", "NCP Server")
-        .add("SALES.CORP", "Organizational Unit")
-        .add("EAST.SALES.CORP", "Organizational Unit")
-        .add("ACCOUNTS.CORP", "Organizational Unit")
-        .add("JSMITH.SALES.CORP", "User",
+    directory->Add("CORP", "Organization")
+        .Add("WIDGETS", "Organization")
+        .Add("ADMIN.CORP", "User", {{"Full Name", {"Network Administrator"}}})
+        .Add("ACCT1.CORP", "NCP Server")
+        .Add("FS2.CORP", "NCP Server")
+        .Add("ARCHIVE.WIDGETS", "NCP Server")
+        .Add("SALES.CORP", "Organizational Unit")
+        .Add("EAST.SALES.CORP", "Organizational Unit")
+        .Add("ACCOUNTS.CORP", "Organizational Unit")
+        .Add("JSMITH.SALES.CORP", "User",
              {{"Full Name", {"John Smith"}},
               {"Account Balance", {"1500"}},
               {"Minimum Account Balance", {"-200"}},
               {"Allow Unlimited Credit", {"FALSE"}},
               {"Card Serial", {std::string("\x01\x00\x02", 3)}},
               {"Network Address", {std::string("\x00\x00\x00\x01\x0a\x00\x00\x07", 8)}}})
-        .add("MJONES.SALES.CORP", "User", {{"Account Balance", {"20"}}})
-        .add("NOACCOUNT.SALES.CORP", "User")
-        .add("STAFF.SALES.CORP", "Group",
+        .Add("MJONES.SALES.CORP", "User", {{"Account Balance", {"20"}}})
+        .Add("NOACCOUNT.SALES.CORP", "User")
+        .Add("STAFF.SALES.CORP", "Group",
              {{"Member", {"JSMITH.SALES.CORP", "ADMIN.CORP"}}, {"Full Name", {"Sales Staff"}}})
-        .add("FYOUNG.ACCOUNTS.CORP", "User", {{"Account Balance", {"5"}}});
+        .Add("FYOUNG.ACCOUNTS.CORP", "User", {{"Account Balance", {"5"}}});
     return directory;
 }
 
@@ -217,15 +217,15 @@ inline std::unique_ptr<FakeStore> sampleStore() {
 class ClientTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        auto directory = sampleStore();
-        store = directory.get();
-        DirClientUseStore(loggedInConfig(), std::move(directory));
-        context = DirCreateContext();
+        auto directory = SampleStore();
+        store_ = directory.get();
+        DirClientUseStore(LoggedInConfig(), std::move(directory));
+        context_ = DirCreateContext();
     }
     void TearDown() override { DirClientReset(); }
 
-    FakeStore* store = nullptr;
-    DirContextHandle context = 0;
+    FakeStore* store_ = nullptr;
+    DirContextHandle context_ = 0;
 };
 
 }  // namespace tally::testing

@@ -14,7 +14,7 @@ using directory::ConfiguredPath;
 using directory::IniFile;
 using directory::ParseClientConfig;
 
-void setEnvironment(const char* name, const char* value) {
+void SetEnvironment(const char* name, const char* value) {
 #ifdef _WIN32
     _putenv_s(name, value);  // an empty value removes the variable
 #else
@@ -136,25 +136,25 @@ TEST(ClientConfigTest, ALoginNameThatCannotBeADirectoryNameIsAProblem) {
 class ConfigFileTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        folder = std::filesystem::temp_directory_path() /
-                 ("tally-client-config-" +
-                  std::to_string(::testing::UnitTest::GetInstance()->current_test_info()->line()));
-        std::filesystem::create_directories(folder);
+        folder_ = std::filesystem::temp_directory_path() /
+                  ("tally-client-config-" +
+                   std::to_string(::testing::UnitTest::GetInstance()->current_test_info()->line()));
+        std::filesystem::create_directories(folder_);
     }
     void TearDown() override {
         DirClientReset();
-        std::filesystem::remove_all(folder);
+        std::filesystem::remove_all(folder_);
     }
-    std::string write(const std::string& text) {
-        std::filesystem::path path = folder / "tallynet.ini";
+    std::string Write(const std::string& text) {
+        std::filesystem::path path = folder_ / "tallynet.ini";
         std::ofstream(path, std::ios::binary) << text;
         return path.string();
     }
-    std::filesystem::path folder;
+    std::filesystem::path folder_;
 };
 
 TEST_F(ConfigFileTest, ABadLineMeansNotLoggedInAndSaysWhere) {
-    std::string path = write("[Store]\nPath=store\n[Login]\nUser=ADMIN.CORP\nnonsense\n");
+    std::string path = Write("[Store]\nPath=store\n[Login]\nUser=ADMIN.CORP\nnonsense\n");
     EXPECT_FALSE(DirClientLoadConfig(path.c_str()));
     EXPECT_EQ(DirIsLoggedIn(), 0);
     EXPECT_EQ(std::string(DirClientLastProblem()),
@@ -162,46 +162,47 @@ TEST_F(ConfigFileTest, ABadLineMeansNotLoggedInAndSaysWhere) {
 }
 
 TEST_F(ConfigFileTest, AMissingFileMeansNotLoggedIn) {
-    EXPECT_FALSE(DirClientLoadConfig((folder / "absent.ini").string().c_str()));
+    EXPECT_FALSE(DirClientLoadConfig((folder_ / "absent.ini").string().c_str()));
     EXPECT_EQ(DirIsLoggedIn(), 0);
     EXPECT_NE(std::string(DirClientLastProblem()).find("absent.ini: cannot be read"),
               std::string::npos);
 }
 
 TEST_F(ConfigFileTest, AStoreThatWillNotOpenFailsTheCallsWithItsProblem) {
-    std::string path = write("[Store]\nPath=nothing-here\n[Login]\nUser=ADMIN.CORP\n");
+    std::string path = Write("[Store]\nPath=nothing-here\n[Login]\nUser=ADMIN.CORP\n");
     ASSERT_TRUE(DirClientLoadConfig(path.c_str()));
     EXPECT_EQ(DirIsLoggedIn(), 0);
     EXPECT_NE(std::string(DirClientLastProblem()), "");
     DirContextHandle context = DirCreateContext();
-    EXPECT_EQ(nameContext(context), "[Root]");
-    EXPECT_EQ(setNameContext(context, "[Root]"), DIR_OK);
-    EXPECT_EQ(setNameContext(context, "CORP"), DIR_ERR_STORE);
-    EXPECT_EQ(listByClass(context, "User").status, DIR_ERR_STORE);
+    EXPECT_EQ(NameContext(context), "[Root]");
+    EXPECT_EQ(SetNameContext(context, "[Root]"), DIR_OK);
+    EXPECT_EQ(SetNameContext(context, "CORP"), DIR_ERR_STORE);
+    EXPECT_EQ(ListByClass(context, "User").status, DIR_ERR_STORE);
 }
 
 TEST_F(ConfigFileTest, TheEnvironmentNamesTheFileToUse) {
-    std::string path = write("[Store]\nPath=x\n[Login]\nUser=GUEST.CORP\n");
-    setEnvironment("TALLYNET_INI", path.c_str());
+    std::string path = Write("[Store]\nPath=x\n[Login]\nUser=GUEST.CORP\n");
+    SetEnvironment("TALLYNET_INI", path.c_str());
     DirClientReset();
     EXPECT_EQ(DirClientConfig().loginUser, "GUEST.CORP");
-    setEnvironment("TALLYNET_INI", "");
+    SetEnvironment("TALLYNET_INI", "");
     EXPECT_EQ(directory::DefaultConfigPath().filename(), "tallynet.ini");
     EXPECT_NE(directory::DefaultConfigPath().string(), path);
 }
 
 TEST(StoreTroubleTest, AJournalThatCannotBeReadFailsTheCallWithoutCrashing) {
-    auto directory = sampleStore();
+    auto directory = SampleStore();
     FakeStore* fake = directory.get();
-    DirClientUseStore(loggedInConfig(), std::move(directory));
+    DirClientUseStore(LoggedInConfig(), std::move(directory));
     DirContextHandle context = DirCreateContext();
     fake->failRefresh = true;
     std::int32_t balance = 9;
-    EXPECT_EQ(readAccountAttribute(context, "JSMITH", "Account Balance", &balance), DIR_ERR_STORE);
+    EXPECT_EQ(CallReadAccountAttribute(context, "JSMITH", "Account Balance", &balance),
+              DIR_ERR_STORE);
     EXPECT_EQ(balance, 0);
     EXPECT_NE(std::string(DirClientLastProblem()).find("journal"), std::string::npos);
     fake->failRefresh = false;
-    EXPECT_EQ(readAccountAttribute(context, "JSMITH", "Account Balance", &balance), DIR_OK);
+    EXPECT_EQ(CallReadAccountAttribute(context, "JSMITH", "Account Balance", &balance), DIR_OK);
     EXPECT_EQ(balance, 1500);
 
     // Changes that cannot be saved to the disk are a failure the caller sees and can name.

@@ -66,11 +66,11 @@ class FakeStore : public store::Store {
     }
 
     // Adds an object; its naming attribute is set from its name.
-    FakeStore& add(const std::string& name, const std::string& objectClass,
+    FakeStore& Add(const std::string& name, const std::string& objectClass,
                    store::AttributeMap attributes = {}) {
         store::Entry entry{name, objectClass, std::move(attributes)};
         entry.attributes["CN"] = {std::string(directory::LeafOf(name))};
-        entries_[lower(name)] = std::move(entry);
+        entries_[Lower(name)] = std::move(entry);
         return *this;
     }
 
@@ -80,7 +80,7 @@ class FakeStore : public store::Store {
     }
 
     const store::Entry* Find(std::string_view fullName) const override {
-        auto found = entries_.find(lower(fullName));
+        auto found = entries_.find(Lower(fullName));
         return found == entries_.end() ? nullptr : &found->second;
     }
 
@@ -117,7 +117,7 @@ class FakeStore : public store::Store {
     store::Status Modify(std::string_view fullName,
                          const std::vector<store::Change>& changes) override {
         modifications.push_back(changes);
-        auto found = entries_.find(lower(fullName));
+        auto found = entries_.find(Lower(fullName));
         if (found == entries_.end()) {
             return store::kNoSuchEntry;
         }
@@ -138,8 +138,8 @@ class FakeStore : public store::Store {
                 case store::ChangeKind::AddValue:
                     if (definition->syntax == 22) {
                         long long sum = 0;
-                        if (!number(change.value, sum) ||
-                            (!values.empty() && !addTo(values.front(), sum))) {
+                        if (!Number(change.value, sum) ||
+                            (!values.empty() && !AddTo(values.front(), sum))) {
                             return store::kBadSyntax;
                         }
                         values = {std::to_string(sum)};
@@ -154,7 +154,7 @@ class FakeStore : public store::Store {
     }
 
     store::Status AddEntry(const store::Entry& entry) override {
-        entries_[lower(entry.name)] = entry;
+        entries_[Lower(entry.name)] = entry;
         return store::kOk;
     }
     store::Status Compact() override { return store::kOk; }
@@ -167,19 +167,19 @@ class FakeStore : public store::Store {
     std::vector<std::vector<store::Change>> modifications;
 
   private:
-    static std::string lower(std::string_view text) {
+    static std::string Lower(std::string_view text) {
         std::string folded(text);
         std::transform(folded.begin(), folded.end(), folded.begin(),
                        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
         return folded;
     }
-    static bool number(const std::string& text, long long& value) {
+    static bool Number(const std::string& text, long long& value) {
         auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
         return error == std::errc() && end == text.data() + text.size();
     }
-    static bool addTo(const std::string& text, long long& sum) {
+    static bool AddTo(const std::string& text, long long& sum) {
         long long held = 0;
-        if (!number(text, held)) {
+        if (!Number(text, held)) {
             return false;
         }
         sum += held;

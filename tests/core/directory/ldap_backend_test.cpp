@@ -90,20 +90,21 @@ TEST_F(LdapBackendTest, HostileNamesAreEscapedInEveryFilterAndDn) {
         const std::string typeless = hostile.typeless;
         expected.push_back(typeless);
         std::int32_t balance = 0;
-        ASSERT_EQ(readAccountAttribute(context, typeless.c_str(), "Account Balance", &balance),
+        ASSERT_EQ(CallReadAccountAttribute(context, typeless.c_str(), "Account Balance", &balance),
                   DIR_OK)
             << DirClientLastProblem();
         EXPECT_EQ(balance, 100);
-        ASSERT_EQ(adjustBalance(context, typeless.c_str(), "Account Balance", 5, &balance), DIR_OK)
+        ASSERT_EQ(CallAdjustBalance(context, typeless.c_str(), "Account Balance", 5, &balance),
+                  DIR_OK)
             << DirClientLastProblem();
         EXPECT_EQ(balance, 105);
-        EXPECT_EQ(isGroupMember(context, "CROWD", typeless.c_str()), 1);
+        EXPECT_EQ(CallIsGroupMember(context, "CROWD", typeless.c_str()), 1);
     }
     // Every change went to its own entry: the decoy is as it was, each hostile entry moved once.
     std::int32_t decoy = 0;
-    ASSERT_EQ(readAccountAttribute(context, "STARX", "Account Balance", &decoy), DIR_OK);
+    ASSERT_EQ(CallReadAccountAttribute(context, "STARX", "Account Balance", &decoy), DIR_OK);
     EXPECT_EQ(decoy, 7);
-    EXPECT_EQ(isGroupMember(context, "CROWD", "STARX"), 0);
+    EXPECT_EQ(CallIsGroupMember(context, "CROWD", "STARX"), 0);
     auto admin = server.Admin();
     for (const HostileName& hostile : kHostileNames) {
         std::vector<std::string> balances;
@@ -117,7 +118,7 @@ TEST_F(LdapBackendTest, HostileNamesAreEscapedInEveryFilterAndDn) {
         EXPECT_TRUE(outcome.Ok()) << hostile.rdn << ": " << outcome.message;
         EXPECT_EQ(balances, std::vector<std::string>{"105"}) << hostile.rdn;
     }
-    Listing listing = listByClass(context, "User");
+    Listing listing = ListByClass(context, "User");
     std::sort(expected.begin(), expected.end(), store::CaseInsensitiveLess());
     EXPECT_EQ(listing.names, expected);
 }
@@ -169,7 +170,7 @@ TEST_F(LdapBackendTest, AnOperatorWithoutWriteRightsIsToldAndNothingChanges) {
         DirContextHandle context = DirCreateContext();
         std::int32_t amount = 25;
         EXPECT_EQ(
-            writeAccountAttribute(context, "JSMITH", c.attribute, c.syntax, &amount, c.change),
+            CallWriteAccountAttribute(context, "JSMITH", c.attribute, c.syntax, &amount, c.change),
             c.status);
         if (c.status == DIR_ERR_NO_ACCESS) {
             const std::string problem = DirClientLastProblem();
@@ -178,7 +179,7 @@ TEST_F(LdapBackendTest, AnOperatorWithoutWriteRightsIsToldAndNothingChanges) {
             EXPECT_NE(problem.find("cn=JSMITH"), std::string::npos) << problem;
         }
         std::int32_t value = -1;
-        ASSERT_EQ(readAccountAttribute(context, "JSMITH", c.attribute, &value), DIR_OK);
+        ASSERT_EQ(CallReadAccountAttribute(context, "JSMITH", c.attribute, &value), DIR_OK);
         EXPECT_EQ(value, c.after);
         DirClientReset();
     }
@@ -324,7 +325,7 @@ TEST_F(LdapBackendTest, ALargeContextListsAsTheEmbeddedStoreListsIt) {
           server.StoreSection(base, server.readerDn, "PageSize=128\n")}) {
         ASSERT_TRUE(DirClientLoadConfig(WriteIni(store, "BIG.CORP").c_str()));
         ASSERT_EQ(DirIsLoggedIn(), 1) << DirClientLastProblem();
-        listings.push_back(listByClass(DirCreateContext(), "User"));
+        listings.push_back(ListByClass(DirCreateContext(), "User"));
         EXPECT_EQ(listings.back().status, DIR_OK) << DirClientLastProblem();
         DirClientReset();
     }
@@ -371,7 +372,7 @@ TEST_F(LdapBackendTest, TlsConnectionsCheckTheServersCertificate) {
             ASSERT_EQ(loggedIn, 1) << problem;
             std::int32_t balance = 0;
             EXPECT_EQ(
-                readAccountAttribute(DirCreateContext(), "JSMITH", "Account Balance", &balance),
+                CallReadAccountAttribute(DirCreateContext(), "JSMITH", "Account Balance", &balance),
                 DIR_OK);
             EXPECT_EQ(balance, 10);
         } else {
@@ -411,9 +412,9 @@ TEST_F(LdapBackendTest, ChangesMadeOnTheProviderAreReadOnTheConsumer) {
             WriteIni(step.at.StoreSection(base, server.operatorDn), "CORP").c_str()));
         ASSERT_EQ(DirIsLoggedIn(), 1) << DirClientLastProblem();
         std::int32_t balance = 0;
-        EXPECT_EQ(
-            adjustBalance(DirCreateContext(), "JSMITH", "Account Balance", step.amount, &balance),
-            step.status)
+        EXPECT_EQ(CallAdjustBalance(DirCreateContext(), "JSMITH", "Account Balance", step.amount,
+                                    &balance),
+                  step.status)
             << DirClientLastProblem();
         DirClientReset();
         // The consumer has it within a few seconds (refreshAndPersist); a new tree's base may
@@ -427,8 +428,8 @@ TEST_F(LdapBackendTest, ChangesMadeOnTheProviderAreReadOnTheConsumer) {
             balance = 0;
             read = DIR_ERR_STORE;
             if (DirClientLoadConfig(consumerIni.c_str()) && DirIsLoggedIn() == 1) {
-                read =
-                    readAccountAttribute(DirCreateContext(), "JSMITH", "Account Balance", &balance);
+                read = CallReadAccountAttribute(DirCreateContext(), "JSMITH", "Account Balance",
+                                                &balance);
             }
             if (read == DIR_OK && balance == step.providerBalance) {
                 break;

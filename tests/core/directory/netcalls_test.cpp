@@ -6,7 +6,7 @@ namespace {
 
 using NetCallsTest = ClientTest;
 
-std::string serverName(NetConnectionHandle connection) {
+std::string ServerName(NetConnectionHandle connection) {
     char name[NET_MAX_SERVER_NAME_BYTES] = "";
     EXPECT_EQ(NetGetServerName(connection, name), 0);
     return name;
@@ -16,28 +16,28 @@ TEST_F(NetCallsTest, ConnectionsAreTheConfiguredServersInAnyCase) {
     EXPECT_EQ(NetInitLibrary(nullptr, nullptr), 0);
     NetConnectionHandle connection = 0;
     ASSERT_EQ(NetFindConnection("fs2", 0, &connection, 0), 0);
-    EXPECT_EQ(serverName(connection), "FS2");
+    EXPECT_EQ(ServerName(connection), "FS2");
     EXPECT_NE(NetFindConnection("ARCHIVE", 0, &connection, 0), 0);
     EXPECT_NE(NetFindConnection("", 0, &connection, 0), 0);
     ASSERT_EQ(NetGetDefaultConnection(&connection), 0);
-    EXPECT_EQ(serverName(connection), "ACCT1");
+    EXPECT_EQ(ServerName(connection), "ACCT1");
     char name[NET_MAX_SERVER_NAME_BYTES];
     EXPECT_EQ(NetGetServerName(99, name), NET_ERR_BAD_CONNECTION);
 }
 
 TEST_F(NetCallsTest, TheDefaultServerIsAConnectionEvenWhenNotListed) {
-    auto config = loggedInConfig();
+    auto config = LoggedInConfig();
     config.servers = {"FS2"};
     config.defaultServer = "ACCT1";
-    DirClientUseStore(config, sampleStore());
+    DirClientUseStore(config, SampleStore());
     NetConnectionHandle connection = 0;
     ASSERT_EQ(NetGetDefaultConnection(&connection), 0);
-    EXPECT_EQ(serverName(connection), "ACCT1");
+    EXPECT_EQ(ServerName(connection), "ACCT1");
     EXPECT_EQ(NetFindConnection("ACCT1", 0, &connection, 0), 0);
 
     config.servers.clear();
     config.defaultServer.clear();
-    DirClientUseStore(config, sampleStore());
+    DirClientUseStore(config, SampleStore());
     EXPECT_EQ(NetGetDefaultConnection(&connection), NET_ERR_NO_CONNECTION);
 }
 

@@ -49,7 +49,7 @@ member: cn=JSMITH,ou=SALES,o=CORP
 member: cn=ADMIN,o=CORP
 )";
 
-std::string readFile(const std::filesystem::path& path) {
+std::string ReadWholeFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
@@ -136,44 +136,46 @@ TEST_P(EveryBackendTest, TheProgramsCallsWorkOverTheRealStore) {
     ASSERT_TRUE(DirClientLoadConfig(ini.c_str()));
     ASSERT_EQ(DirIsLoggedIn(), 1) << DirClientLastProblem();
     DirContextHandle context = DirCreateContext();
-    EXPECT_EQ(nameContext(context), "SALES.CORP");
-    EXPECT_EQ(listByClass(context, "User").names, std::vector<std::string>{"JSMITH"});
-    EXPECT_EQ(listByClass(context, "Group").names, std::vector<std::string>{"STAFF"});
+    EXPECT_EQ(NameContext(context), "SALES.CORP");
+    EXPECT_EQ(ListByClass(context, "User").names, std::vector<std::string>{"JSMITH"});
+    EXPECT_EQ(ListByClass(context, "Group").names, std::vector<std::string>{"STAFF"});
 
     std::int32_t balance = 0;
-    ASSERT_EQ(adjustBalance(context, "JSMITH", "Account Balance", -250, &balance), DIR_OK)
+    ASSERT_EQ(CallAdjustBalance(context, "JSMITH", "Account Balance", -250, &balance), DIR_OK)
         << DirClientLastProblem();
     EXPECT_EQ(balance, 1250);
     if (GetParam() == Backend::Folder) {
-        EXPECT_NE(readFile(folder / "directory/journal.ldif").find("accountBalance"),
+        EXPECT_NE(ReadWholeFile(folder / "directory/journal.ldif").find("accountBalance"),
                   std::string::npos);
     }
-    ASSERT_EQ(adjustBalance(context, "JSMITH", "Account Balance", 1000, &balance), DIR_OK);
+    ASSERT_EQ(CallAdjustBalance(context, "JSMITH", "Account Balance", 1000, &balance), DIR_OK);
     EXPECT_EQ(balance, 2250);
     // A counter not held yet starts from the amount added.
-    ASSERT_EQ(adjustBalance(context, "JSMITH", "JOBTALLY:Colour Balance", -40, &balance), DIR_OK)
+    ASSERT_EQ(CallAdjustBalance(context, "JSMITH", "JOBTALLY:Colour Balance", -40, &balance),
+              DIR_OK)
         << DirClientLastProblem();
     EXPECT_EQ(balance, -40);
     std::int32_t limit = -500;
-    ASSERT_EQ(writeAccountAttribute(context, "JSMITH", "Minimum Account Balance", SYN_INTEGER,
-                                    &limit, DIR_CHANGE_OVERWRITE_VALUE),
+    ASSERT_EQ(CallWriteAccountAttribute(context, "JSMITH", "Minimum Account Balance", SYN_INTEGER,
+                                        &limit, DIR_CHANGE_OVERWRITE_VALUE),
               DIR_OK)
         << DirClientLastProblem();
     limit = 0;
-    ASSERT_EQ(readAccountAttribute(context, "JSMITH", "Minimum Account Balance", &limit), DIR_OK);
+    ASSERT_EQ(CallReadAccountAttribute(context, "JSMITH", "Minimum Account Balance", &limit),
+              DIR_OK);
     EXPECT_EQ(limit, -500);
-    EXPECT_EQ(readAccountAttribute(context, "NOBODY", "Account Balance", &limit),
+    EXPECT_EQ(CallReadAccountAttribute(context, "NOBODY", "Account Balance", &limit),
               DIR_ERR_NO_SUCH_ENTRY);
-    EXPECT_EQ(adjustBalance(context, "NOBODY", "Account Balance", 5, &balance),
+    EXPECT_EQ(CallAdjustBalance(context, "NOBODY", "Account Balance", 5, &balance),
               DIR_ERR_NO_SUCH_ENTRY);
-    EXPECT_EQ(isGroupMember(context, "STAFF", "NOBODY"), 0);
+    EXPECT_EQ(CallIsGroupMember(context, "STAFF", "NOBODY"), 0);
 
-    Members members = readMembers(context, "STAFF");
+    Members members = ReadMembers(context, "STAFF");
     EXPECT_EQ(members.names, (std::vector<std::string>{"JSMITH.SALES.CORP", "ADMIN.CORP"}));
-    EXPECT_EQ(isGroupMember(context, "STAFF", "JSMITH"), 1);
+    EXPECT_EQ(CallIsGroupMember(context, "STAFF", "JSMITH"), 1);
     std::uint8_t unlimited = 0;
-    ASSERT_EQ(readAccountAttribute(context, members.names[1].c_str(), "Allow Unlimited Credit",
-                                   &unlimited),
+    ASSERT_EQ(CallReadAccountAttribute(context, members.names[1].c_str(), "Allow Unlimited Credit",
+                                       &unlimited),
               DIR_OK);
     EXPECT_EQ(unlimited, 1);
 
@@ -193,7 +195,7 @@ TEST_P(EveryBackendTest, ChangesOfAnotherProcessAreSeenAtTheNextCall) {
     ASSERT_TRUE(DirClientLoadConfig(ini.c_str()));
     DirContextHandle context = DirCreateContext();
     std::int32_t balance = 0;
-    ASSERT_EQ(readAccountAttribute(context, "JSMITH", "Account Balance", &balance), DIR_OK);
+    ASSERT_EQ(CallReadAccountAttribute(context, "JSMITH", "Account Balance", &balance), DIR_OK);
     {
         // Another copy of the program, with its own view of the same store.
         std::string problem;
@@ -204,7 +206,7 @@ TEST_P(EveryBackendTest, ChangesOfAnotherProcessAreSeenAtTheNextCall) {
                                 {{tally::store::ChangeKind::AddValue, "Account Balance", "-7"}}),
                   tally::store::kOk);
     }
-    ASSERT_EQ(readAccountAttribute(context, "JSMITH", "Account Balance", &balance), DIR_OK);
+    ASSERT_EQ(CallReadAccountAttribute(context, "JSMITH", "Account Balance", &balance), DIR_OK);
     EXPECT_EQ(balance, 1493);
 }
 
@@ -216,9 +218,10 @@ TEST_F(RealStoreTest, ACorruptSnapshotIsReportedAndTheCallsFail) {
     EXPECT_NE(std::string(DirClientLastProblem()).find("directory.ldif"), std::string::npos)
         << DirClientLastProblem();
     DirContextHandle context = DirCreateContext();
-    EXPECT_EQ(listByClass(context, "User").status, DIR_ERR_STORE);
+    EXPECT_EQ(ListByClass(context, "User").status, DIR_ERR_STORE);
     std::int32_t balance = 5;
-    EXPECT_EQ(readAccountAttribute(context, "JSMITH", "Account Balance", &balance), DIR_ERR_STORE);
+    EXPECT_EQ(CallReadAccountAttribute(context, "JSMITH", "Account Balance", &balance),
+              DIR_ERR_STORE);
     EXPECT_EQ(balance, 0);
 }
 

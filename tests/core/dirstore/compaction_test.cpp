@@ -8,33 +8,33 @@
 namespace tally::store {
 namespace {
 
-using testing::readText;
-using testing::writeText;
+using testing::ReadText;
+using testing::WriteText;
 
 class CompactionTest : public testing::FreshStoreTest {
   protected:
     CompactionTest() : FreshStoreTest("compact") {}
 
-    static std::string balance(const Store& store, std::string_view name) {
-        return value(store, name, "Account Balance");
+    static std::string Balance(const Store& store, std::string_view name) {
+        return Value(store, name, "Account Balance");
     }
 
-    static void add(Store& store, std::string_view name, const char* amount) {
+    static void Add(Store& store, std::string_view name, const char* amount) {
         ASSERT_EQ(store.Modify(name, {{ChangeKind::AddValue, "Account Balance", amount}}), kOk);
     }
 
-    std::filesystem::path file(const char* name) const { return folder.path() / name; }
+    std::filesystem::path File(const char* name) const { return folder_.Path() / name; }
 };
 
 TEST_F(CompactionTest, FoldsTheJournalIntoANewSnapshot) {
-    auto store = open();
-    auto other = open();
+    auto store = Open();
+    auto other = Open();
     ASSERT_TRUE(store && other);
-    add(*store, "JSMITH.SALES.CORP", "5");
-    add(*store, "AJONES.SALES.CORP", "9");
+    Add(*store, "JSMITH.SALES.CORP", "5");
+    Add(*store, "AJONES.SALES.CORP", "9");
     ASSERT_EQ(store->Compact(), kOk);
-    EXPECT_EQ(readText(file("journal.ldif")), "# tallydesk journal generation=1\n");
-    std::string snapshot = readText(file("directory.ldif"));
+    EXPECT_EQ(ReadText(File("journal.ldif")), "# tallydesk journal generation=1\n");
+    std::string snapshot = ReadText(File("directory.ldif"));
     EXPECT_EQ(snapshot.rfind("# tallydesk snapshot generation=1\n", 0), 0u);
     EXPECT_NE(snapshot.find("accountBalance: 1505"), std::string::npos);
     EXPECT_NE(snapshot.find("description: kept as it is"), std::string::npos);
@@ -44,32 +44,32 @@ TEST_F(CompactionTest, FoldsTheJournalIntoANewSnapshot) {
 
     // Another view notices the compaction and goes on from the new files.
     EXPECT_EQ(other->Refresh(), kOk);
-    EXPECT_EQ(balance(*other, "JSMITH.SALES.CORP"), "1505");
-    add(*store, "JSMITH.SALES.CORP", "1");
-    add(*other, "JSMITH.SALES.CORP", "2");
+    EXPECT_EQ(Balance(*other, "JSMITH.SALES.CORP"), "1505");
+    Add(*store, "JSMITH.SALES.CORP", "1");
+    Add(*other, "JSMITH.SALES.CORP", "2");
     EXPECT_EQ(store->Refresh(), kOk);
-    EXPECT_EQ(balance(*store, "JSMITH.SALES.CORP"), "1508");
+    EXPECT_EQ(Balance(*store, "JSMITH.SALES.CORP"), "1508");
     ASSERT_EQ(other->Compact(), kOk);
     EXPECT_EQ(store->Refresh(), kOk);
-    EXPECT_EQ(balance(*store, "JSMITH.SALES.CORP"), "1508");
-    EXPECT_EQ(balance(*open(), "AJONES.SALES.CORP"), "9");
+    EXPECT_EQ(Balance(*store, "JSMITH.SALES.CORP"), "1508");
+    EXPECT_EQ(Balance(*Open(), "AJONES.SALES.CORP"), "9");
 }
 
 // Killed while writing the temporary files: the old snapshot and journal still stand.
 TEST_F(CompactionTest, LeftoverTemporaryFilesAreIgnored) {
     {
-        auto store = open();
-        add(*store, "JSMITH.SALES.CORP", "5");
+        auto store = Open();
+        Add(*store, "JSMITH.SALES.CORP", "5");
     }
-    writeText(file("directory.ldif.tmp"),
+    WriteText(File("directory.ldif.tmp"),
               "# tallydesk snapshot generation=1\ndn: o=HALF\nobjectCl");
-    writeText(file("journal.ldif.tmp"), "# tallydesk journal generation=1\n");
-    auto store = open();
-    EXPECT_EQ(balance(*store, "JSMITH.SALES.CORP"), "1505");
+    WriteText(File("journal.ldif.tmp"), "# tallydesk journal generation=1\n");
+    auto store = Open();
+    EXPECT_EQ(Balance(*store, "JSMITH.SALES.CORP"), "1505");
     EXPECT_EQ(store->Find("HALF"), nullptr);
     ASSERT_EQ(store->Compact(), kOk);
-    EXPECT_FALSE(std::filesystem::exists(file("directory.ldif.tmp")));
-    EXPECT_EQ(balance(*open(), "JSMITH.SALES.CORP"), "1505");
+    EXPECT_FALSE(std::filesystem::exists(File("directory.ldif.tmp")));
+    EXPECT_EQ(Balance(*Open(), "JSMITH.SALES.CORP"), "1505");
 }
 
 // Killed between the two renames: the new snapshot holds every change and the old journal is
@@ -77,34 +77,34 @@ TEST_F(CompactionTest, LeftoverTemporaryFilesAreIgnored) {
 // new journal before it appends.
 TEST_F(CompactionTest, OldJournalBesideANewSnapshotIsNotAppliedTwice) {
     {
-        auto store = open();
-        add(*store, "JSMITH.SALES.CORP", "5");
-        add(*store, "JSMITH.SALES.CORP", "7");
+        auto store = Open();
+        Add(*store, "JSMITH.SALES.CORP", "5");
+        Add(*store, "JSMITH.SALES.CORP", "7");
     }
-    std::string oldJournal = readText(file("journal.ldif"));
+    std::string oldJournal = ReadText(File("journal.ldif"));
     {
-        auto store = open();
+        auto store = Open();
         ASSERT_EQ(store->Compact(), kOk);
     }
-    writeText(file("journal.ldif"), oldJournal);
+    WriteText(File("journal.ldif"), oldJournal);
 
-    auto reader = open();
-    EXPECT_EQ(balance(*reader, "JSMITH.SALES.CORP"), "1512");
-    auto writer = open();
-    add(*writer, "JSMITH.SALES.CORP", "1");
-    EXPECT_EQ(readText(file("journal.ldif")).rfind("# tallydesk journal generation=1\n", 0), 0u);
-    EXPECT_EQ(balance(*writer, "JSMITH.SALES.CORP"), "1513");
+    auto reader = Open();
+    EXPECT_EQ(Balance(*reader, "JSMITH.SALES.CORP"), "1512");
+    auto writer = Open();
+    Add(*writer, "JSMITH.SALES.CORP", "1");
+    EXPECT_EQ(ReadText(File("journal.ldif")).rfind("# tallydesk journal generation=1\n", 0), 0u);
+    EXPECT_EQ(Balance(*writer, "JSMITH.SALES.CORP"), "1513");
     EXPECT_EQ(reader->Refresh(), kOk);
-    EXPECT_EQ(balance(*reader, "JSMITH.SALES.CORP"), "1513");
-    EXPECT_EQ(balance(*open(), "JSMITH.SALES.CORP"), "1513");
+    EXPECT_EQ(Balance(*reader, "JSMITH.SALES.CORP"), "1513");
+    EXPECT_EQ(Balance(*Open(), "JSMITH.SALES.CORP"), "1513");
 
     // The same state met by a compaction first.
-    std::string journalOfGeneration1 = readText(file("journal.ldif"));
-    ASSERT_EQ(open()->Compact(), kOk);
-    writeText(file("journal.ldif"), journalOfGeneration1);
-    auto compactor = open();
+    std::string journalOfGeneration1 = ReadText(File("journal.ldif"));
+    ASSERT_EQ(Open()->Compact(), kOk);
+    WriteText(File("journal.ldif"), journalOfGeneration1);
+    auto compactor = Open();
     ASSERT_EQ(compactor->Compact(), kOk);
-    EXPECT_EQ(balance(*open(), "JSMITH.SALES.CORP"), "1513");
+    EXPECT_EQ(Balance(*Open(), "JSMITH.SALES.CORP"), "1513");
 }
 
 // A compaction killed at any point while a writer that opened the store before it goes on
@@ -131,76 +131,76 @@ TEST_F(CompactionTest, KilledAtAnyPointWhileAWriterHasTheStoreOpen) {
         SCOPED_TRACE("killed at " + std::to_string(static_cast<int>(c.at)) +
                      (c.handWrittenJournal ? ", hand-written journal" : ""));
         testing::ScratchFolder own("killed");
-        testing::layStore(own.path());
-        auto at = [&](const char* name) { return own.path() / name; };
+        testing::LayStore(own.Path());
+        auto at = [&](const char* name) { return own.Path() / name; };
         if (c.handWrittenJournal) {
-            writeText(at("journal.ldif"),
+            WriteText(at("journal.ldif"),
                       "dn: cn=ADMIN,o=CORP\nchangetype: modify\nincrement: accountBalance\n"
                       "accountBalance: 4\n-\n\n");
         }
         Problem problem;
-        auto writer = Store::Open(own.path(), &problem);
+        auto writer = Store::Open(own.Path(), &problem);
         ASSERT_TRUE(writer) << problem.Describe();
-        add(*writer, "JSMITH.SALES.CORP", "1");
-        auto reader = Store::Open(own.path(), &problem);
+        Add(*writer, "JSMITH.SALES.CORP", "1");
+        auto reader = Store::Open(own.Path(), &problem);
         ASSERT_TRUE(reader) << problem.Describe();
 
-        std::string oldSnapshot = readText(at("directory.ldif"));
+        std::string oldSnapshot = ReadText(at("directory.ldif"));
         std::filesystem::create_directory(at("directory.ldif.tmp"));
-        EXPECT_EQ(Store::Open(own.path(), &problem)->Compact(), kIoError);
+        EXPECT_EQ(Store::Open(own.Path(), &problem)->Compact(), kIoError);
         std::filesystem::remove(at("directory.ldif.tmp"));
-        std::string journalAtTheRenames = readText(at("journal.ldif"));
-        ASSERT_EQ(Store::Open(own.path(), &problem)->Compact(), kOk);
-        std::string newSnapshot = readText(at("directory.ldif"));
-        std::string newJournal = readText(at("journal.ldif"));
+        std::string journalAtTheRenames = ReadText(at("journal.ldif"));
+        ASSERT_EQ(Store::Open(own.Path(), &problem)->Compact(), kOk);
+        std::string newSnapshot = ReadText(at("directory.ldif"));
+        std::string newJournal = ReadText(at("journal.ldif"));
         switch (c.at) {
             case KilledAt::WritingTheSnapshot:
-                writeText(at("directory.ldif"), oldSnapshot);
-                writeText(at("journal.ldif"), journalAtTheRenames);
-                writeText(at("directory.ldif.tmp"), newSnapshot.substr(0, newSnapshot.size() / 2));
+                WriteText(at("directory.ldif"), oldSnapshot);
+                WriteText(at("journal.ldif"), journalAtTheRenames);
+                WriteText(at("directory.ldif.tmp"), newSnapshot.substr(0, newSnapshot.size() / 2));
                 break;
             case KilledAt::BeforeTheRenames:
-                writeText(at("directory.ldif"), oldSnapshot);
-                writeText(at("journal.ldif"), journalAtTheRenames);
-                writeText(at("directory.ldif.tmp"), newSnapshot);
-                writeText(at("journal.ldif.tmp"), newJournal);
+                WriteText(at("directory.ldif"), oldSnapshot);
+                WriteText(at("journal.ldif"), journalAtTheRenames);
+                WriteText(at("directory.ldif.tmp"), newSnapshot);
+                WriteText(at("journal.ldif.tmp"), newJournal);
                 break;
             case KilledAt::BetweenTheRenames:
-                writeText(at("journal.ldif"), journalAtTheRenames);
-                writeText(at("journal.ldif.tmp"), newJournal);
+                WriteText(at("journal.ldif"), journalAtTheRenames);
+                WriteText(at("journal.ldif.tmp"), newJournal);
                 break;
             case KilledAt::AfterTheRenames:
                 break;
         }
 
-        add(*writer, "JSMITH.SALES.CORP", "10");
-        auto late = Store::Open(own.path(), &problem);
+        Add(*writer, "JSMITH.SALES.CORP", "10");
+        auto late = Store::Open(own.Path(), &problem);
         ASSERT_TRUE(late) << problem.Describe();
-        add(*late, "JSMITH.SALES.CORP", "100");
-        add(*writer, "JSMITH.SALES.CORP", "1000");
+        Add(*late, "JSMITH.SALES.CORP", "100");
+        Add(*writer, "JSMITH.SALES.CORP", "1000");
         const char* adminBalance = c.handWrittenJournal ? "4" : "0";
         for (Store* view : {writer.get(), late.get(), reader.get()}) {
             EXPECT_EQ(view->Refresh(), kOk);
-            EXPECT_EQ(balance(*view, "JSMITH.SALES.CORP"), "2611");
-            EXPECT_EQ(balance(*view, "ADMIN.CORP"), adminBalance);
+            EXPECT_EQ(Balance(*view, "JSMITH.SALES.CORP"), "2611");
+            EXPECT_EQ(Balance(*view, "ADMIN.CORP"), adminBalance);
         }
-        auto fresh = Store::Open(own.path(), &problem);
+        auto fresh = Store::Open(own.Path(), &problem);
         ASSERT_TRUE(fresh) << problem.Describe();
-        EXPECT_EQ(balance(*fresh, "JSMITH.SALES.CORP"), "2611");
-        EXPECT_EQ(balance(*fresh, "ADMIN.CORP"), adminBalance);
+        EXPECT_EQ(Balance(*fresh, "JSMITH.SALES.CORP"), "2611");
+        EXPECT_EQ(Balance(*fresh, "ADMIN.CORP"), adminBalance);
         EXPECT_TRUE(fresh->Warnings().empty()) << fresh->Warnings().front().Describe();
         ASSERT_EQ(fresh->Compact(), kOk);
-        auto compacted = Store::Open(own.path(), &problem);
+        auto compacted = Store::Open(own.Path(), &problem);
         ASSERT_TRUE(compacted) << problem.Describe();
-        EXPECT_EQ(balance(*compacted, "JSMITH.SALES.CORP"), "2611");
-        EXPECT_EQ(balance(*compacted, "ADMIN.CORP"), adminBalance);
+        EXPECT_EQ(Balance(*compacted, "JSMITH.SALES.CORP"), "2611");
+        EXPECT_EQ(Balance(*compacted, "ADMIN.CORP"), adminBalance);
     }
 }
 
 TEST_F(CompactionTest, AJournalNewerThanTheSnapshotIsReported) {
-    writeText(file("journal.ldif"), "# tallydesk journal generation=4\n");
+    WriteText(File("journal.ldif"), "# tallydesk journal generation=4\n");
     Problem problem;
-    EXPECT_EQ(Store::Open(folder.path(), &problem), nullptr);
+    EXPECT_EQ(Store::Open(folder_.Path(), &problem), nullptr);
     EXPECT_NE(problem.Describe().find("journal.ldif:1: journal generation 4"), std::string::npos)
         << problem.Describe();
 }
@@ -209,8 +209,8 @@ TEST_F(CompactionTest, AJournalNewerThanTheSnapshotIsReported) {
 // A compaction's snapshot ends with a line counting its entries (announced on its line 2); one
 // written by hand or by an older compaction has none and still loads.
 TEST_F(CompactionTest, DamagedSnapshotsAreNeverTakenForWholeOnes) {
-    ASSERT_EQ(open()->Compact(), kOk);
-    const std::string compacted = readText(file("directory.ldif"));
+    ASSERT_EQ(Open()->Compact(), kOk);
+    const std::string compacted = ReadText(File("directory.ldif"));
     ASSERT_NE(compacted.find("\n# end of snapshot: 6 entries\n"), std::string::npos) << compacted;
     const std::string tree(testing::kSmallTree);
     auto crOnly = [](std::string text) {
@@ -240,9 +240,9 @@ TEST_F(CompactionTest, DamagedSnapshotsAreNeverTakenForWholeOnes) {
          "lines follow the end line"},
     };
     for (const Case& c : refused) {
-        writeText(file("directory.ldif"), c.snapshot);
+        WriteText(File("directory.ldif"), c.snapshot);
         Problem problem;
-        EXPECT_EQ(Store::Open(folder.path(), &problem), nullptr) << c.snapshot;
+        EXPECT_EQ(Store::Open(folder_.Path(), &problem), nullptr) << c.snapshot;
         EXPECT_EQ(problem.file.filename(), "directory.ldif");
         EXPECT_EQ(problem.line, c.line) << problem.Describe();
         EXPECT_NE(problem.message.find(c.words), std::string::npos) << problem.Describe();
@@ -253,15 +253,15 @@ TEST_F(CompactionTest, DamagedSnapshotsAreNeverTakenForWholeOnes) {
     std::string older = compacted.substr(0, compacted.rfind("# end of snapshot"));
     older.replace(older.find("# Written"), older.find("\n\n") - older.find("# Written"),
                   "# Written by compaction: the directory as of the journal it replaced.");
-    writeText(file("directory.ldif"), older);
-    auto store = open();
+    WriteText(File("directory.ldif"), older);
+    auto store = Open();
     ASSERT_TRUE(store);
     EXPECT_TRUE(store->Warnings().empty()) << store->Warnings().front().Describe();
-    EXPECT_EQ(balance(*store, "JSMITH.SALES.CORP"), "1500");
+    EXPECT_EQ(Balance(*store, "JSMITH.SALES.CORP"), "1500");
     const std::string cutByHand = tree.substr(0, tree.find("accountBalance: 1500") + 17);
-    writeText(file("directory.ldif"), cutByHand);
-    writeText(file("journal.ldif"), "");
-    store = open();
+    WriteText(File("directory.ldif"), cutByHand);
+    WriteText(File("journal.ldif"), "");
+    store = Open();
     ASSERT_TRUE(store);
     ASSERT_EQ(store->Warnings().size(), 1u);
     EXPECT_NE(store->Warnings()[0].Describe().find(
@@ -271,49 +271,49 @@ TEST_F(CompactionTest, DamagedSnapshotsAreNeverTakenForWholeOnes) {
         << store->Warnings()[0].Describe();
     EXPECT_EQ(store->Compact(), kCorrupt);
     EXPECT_NE(store->Warnings().back().message.find("compaction refused"), std::string::npos);
-    EXPECT_EQ(readText(file("directory.ldif")), cutByHand);
+    EXPECT_EQ(ReadText(File("directory.ldif")), cutByHand);
 }
 
 // A compaction never writes fewer entries than the snapshot on disk holds: here it was replaced
 // by hand, keeping its generation, after this view was loaded.
 TEST_F(CompactionTest, NeverWritesBackFewerEntriesThanTheSnapshotHolds) {
-    auto store = open();
+    auto store = Open();
     ASSERT_TRUE(store);
-    add(*store, "JSMITH.SALES.CORP", "5");
+    Add(*store, "JSMITH.SALES.CORP", "5");
     const std::string replaced = std::string(testing::kSmallTree) +
                                  "dn: cn=NEWBIE,o=CORP\nobjectClass: tallyUser\ncn: NEWBIE\n\n";
-    writeText(file("directory.ldif"), replaced);
+    WriteText(File("directory.ldif"), replaced);
     EXPECT_EQ(store->Compact(), kCorrupt);
     ASSERT_FALSE(store->Warnings().empty());
     EXPECT_NE(
         store->Warnings().back().message.find("it would write 6 entries, the snapshot holds 7"),
         std::string::npos)
         << store->Warnings().back().Describe();
-    EXPECT_EQ(readText(file("directory.ldif")), replaced);
-    EXPECT_EQ(balance(*open(), "JSMITH.SALES.CORP"), "1505");
+    EXPECT_EQ(ReadText(File("directory.ldif")), replaced);
+    EXPECT_EQ(Balance(*Open(), "JSMITH.SALES.CORP"), "1505");
 }
 
 // storetool export is how the LDAP check learns what the store holds: it must show the journal's
 // changes without folding them in, in the very form the next compaction writes.
 TEST_F(CompactionTest, ExportShowsTheJournalledViewWithoutTouchingTheFiles) {
-    auto store = open();
+    auto store = Open();
     ASSERT_TRUE(store);
-    add(*store, "JSMITH.SALES.CORP", "5");
+    Add(*store, "JSMITH.SALES.CORP", "5");
     ASSERT_EQ(store->Modify("JSMITH.SALES.CORP",
                             {{ChangeKind::Overwrite, "Allow Unlimited Credit", "true"},
                              {ChangeKind::Clear, "Minimum Account Balance", ""}}),
               kOk);
     ASSERT_EQ(store->Modify("ADMIN.CORP", {{ChangeKind::Overwrite, "Full Name", " Admin"}}), kOk);
-    std::string snapshotBefore = readText(file("directory.ldif"));
-    std::string journalBefore = readText(file("journal.ldif"));
+    std::string snapshotBefore = ReadText(File("directory.ldif"));
+    std::string journalBefore = ReadText(File("journal.ldif"));
 
     std::string exported;
     Problem problem;
     std::vector<Problem> warnings;
-    ASSERT_TRUE(ExportLdif(folder.path(), exported, &problem, &warnings)) << problem.Describe();
+    ASSERT_TRUE(ExportLdif(folder_.Path(), exported, &problem, &warnings)) << problem.Describe();
     EXPECT_TRUE(warnings.empty());
-    EXPECT_EQ(readText(file("directory.ldif")), snapshotBefore);
-    EXPECT_EQ(readText(file("journal.ldif")), journalBefore);
+    EXPECT_EQ(ReadText(File("directory.ldif")), snapshotBefore);
+    EXPECT_EQ(ReadText(File("journal.ldif")), journalBefore);
     EXPECT_NE(exported.find("dn: cn=JSMITH,ou=SALES,o=CORP\nobjectClass: tallyUser\n"
                             "accountBalance: 1505\nallowUnlimitedCredit: TRUE\ncn: JSMITH\n"
                             "fullName: John Smith\ndescription: kept as it is\n\n"),
@@ -323,16 +323,16 @@ TEST_F(CompactionTest, ExportShowsTheJournalledViewWithoutTouchingTheFiles) {
     EXPECT_NE(exported.find("member: cn=JSMITH,ou=SALES,o=CORP\n"), std::string::npos);
 
     ASSERT_EQ(store->Compact(), kOk);
-    std::string snapshot = readText(file("directory.ldif"));
+    std::string snapshot = ReadText(File("directory.ldif"));
     EXPECT_EQ(snapshot.substr(snapshot.find("\n\n") + 2),
               exported + "# end of snapshot: 6 entries\n");
 }
 
 TEST_F(CompactionTest, ExportOfAFolderThatDoesNotOpenNamesTheFile) {
-    std::filesystem::remove(file("schema.ldif"));
+    std::filesystem::remove(File("schema.ldif"));
     std::string exported;
     Problem problem;
-    EXPECT_FALSE(ExportLdif(folder.path(), exported, &problem));
+    EXPECT_FALSE(ExportLdif(folder_.Path(), exported, &problem));
     EXPECT_TRUE(exported.empty());
     EXPECT_NE(problem.Describe().find("schema.ldif"), std::string::npos) << problem.Describe();
 }

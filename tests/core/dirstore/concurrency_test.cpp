@@ -21,7 +21,7 @@ namespace {
 constexpr int kAdditionsPerWriter = 2000;
 const char* const kUsers[] = {"JSMITH.SALES.CORP", "ADMIN.CORP"};
 
-pid_t spawn(const std::vector<std::string>& arguments) {
+pid_t Spawn(const std::vector<std::string>& arguments) {
     std::vector<char*> argv;
     for (const std::string& argument : arguments) {
         argv.push_back(const_cast<char*>(argument.c_str()));
@@ -32,19 +32,19 @@ pid_t spawn(const std::vector<std::string>& arguments) {
     return error == 0 ? pid : -1;
 }
 
-bool exited(pid_t pid, int* status) {
+bool Exited(pid_t pid, int* status) {
     pid_t done = waitpid(pid, status, WNOHANG);
     return done == pid;
 }
 
-const char* environment(const char* name) {
+const char* Environment(const char* name) {
     const char* value = std::getenv(name);
     return (value && *value) ? value : nullptr;
 }
 
 // Runs `writers` (each: command prefix and folder as that program names it), compacting the
 // store until they have all ended, and checks the balances.
-void runWriters(const std::filesystem::path& folder,
+void RunWriters(const std::filesystem::path& folder,
                 const std::vector<std::pair<std::vector<std::string>, std::string>>& writers) {
     std::vector<pid_t> running;
     std::int64_t expected[2] = {1500, 0};
@@ -57,7 +57,7 @@ void runWriters(const std::filesystem::path& folder,
                                      std::to_string(kAdditionsPerWriter)}) {
             arguments.push_back(a);
         }
-        pid_t pid = spawn(arguments);
+        pid_t pid = Spawn(arguments);
         ASSERT_GT(pid, 0) << "cannot start " << arguments[0];
         running.push_back(pid);
         expected[w % 2] += std::int64_t{amount} * kAdditionsPerWriter;
@@ -73,7 +73,7 @@ void runWriters(const std::filesystem::path& folder,
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
         for (auto it = running.begin(); it != running.end();) {
             int status = 0;
-            if (exited(*it, &status)) {
+            if (Exited(*it, &status)) {
                 statuses.push_back(status);
                 it = running.erase(it);
             } else {
@@ -97,46 +97,46 @@ void runWriters(const std::filesystem::path& folder,
 }
 
 TEST(Concurrency, NativeWritersWhileCompacting) {
-    const char* tool = environment("TALLY_STORETOOL");
+    const char* tool = Environment("TALLY_STORETOOL");
     ASSERT_NE(tool, nullptr) << "TALLY_STORETOOL is not set";
     testing::ScratchFolder folder("concurrent");
-    testing::layStore(folder.path());
+    testing::LayStore(folder.Path());
     std::vector<std::pair<std::vector<std::string>, std::string>> writers;
     for (int w = 0; w < 4; ++w) {
-        writers.push_back({{tool}, folder.path().string()});
+        writers.push_back({{tool}, folder.Path().string()});
     }
-    runWriters(folder.path(), writers);
+    RunWriters(folder.Path(), writers);
 }
 
 // Half the writers are the Windows storetool.exe under Wine: its LockFileEx and the native
 // fcntl lock must exclude each other.
 TEST(Concurrency, WindowsAndNativeWritersWhileCompacting) {
-    const char* tool = environment("TALLY_STORETOOL");
-    const char* windowsTool = environment("TALLY_STORETOOL_WIN");
-    const char* wineRun = environment("TALLY_WINE_RUN");
+    const char* tool = Environment("TALLY_STORETOOL");
+    const char* windowsTool = Environment("TALLY_STORETOOL_WIN");
+    const char* wineRun = Environment("TALLY_WINE_RUN");
     ASSERT_NE(tool, nullptr) << "TALLY_STORETOOL is not set";
     if (!windowsTool || !std::filesystem::exists(windowsTool) || !wineRun ||
         std::system("command -v wine >/dev/null 2>&1") != 0) {
         // The full test run builds the Windows storetool first: a skip there would hide that
         // this test never ran.
-        ASSERT_EQ(environment("TALLY_REQUIRE_WINE_WRITERS"), nullptr)
+        ASSERT_EQ(Environment("TALLY_REQUIRE_WINE_WRITERS"), nullptr)
             << "no Windows storetool.exe at " << (windowsTool ? windowsTool : "(unset)")
             << " or no wine, though TALLY_REQUIRE_WINE_WRITERS is set";
         GTEST_SKIP() << "no wine or no Windows storetool.exe (build the Windows build beside "
                         "this one, or set TALLY_STORETOOL_WIN)";
     }
     testing::ScratchFolder folder("mixed");
-    testing::layStore(folder.path());
-    std::string windowsFolder = "Z:" + folder.path().string();
+    testing::LayStore(folder.Path());
+    std::string windowsFolder = "Z:" + folder.Path().string();
     std::vector<std::pair<std::vector<std::string>, std::string>> writers;
     for (int w = 0; w < 4; ++w) {
         if (w % 2 == 0) {
-            writers.push_back({{tool}, folder.path().string()});
+            writers.push_back({{tool}, folder.Path().string()});
         } else {
             writers.push_back({{wineRun, windowsTool}, windowsFolder});
         }
     }
-    runWriters(folder.path(), writers);
+    RunWriters(folder.Path(), writers);
 }
 
 }  // namespace

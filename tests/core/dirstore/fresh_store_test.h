@@ -14,19 +14,19 @@ namespace tally::store::testing {
 
 class FreshStoreTest : public ::testing::Test {
   protected:
-    explicit FreshStoreTest(std::string_view tag) : folder(tag) {}
+    explicit FreshStoreTest(std::string_view tag) : folder_(tag) {}
 
-    void SetUp() override { layStore(folder.path()); }
+    void SetUp() override { LayStore(folder_.Path()); }
 
-    std::unique_ptr<Store> open() {
+    std::unique_ptr<Store> Open() {
         Problem problem;
-        auto store = Store::Open(folder.path(), &problem);
+        auto store = Store::Open(folder_.Path(), &problem);
         EXPECT_NE(store, nullptr) << problem.Describe();
         return store;
     }
 
     // The values of `attr` joined with '|', or "<no entry>" / "<absent>".
-    static std::string value(const Store& store, std::string_view name, const std::string& attr) {
+    static std::string Value(const Store& store, std::string_view name, const std::string& attr) {
         const Entry* entry = store.Find(name);
         if (!entry) {
             return "<no entry>";
@@ -42,7 +42,7 @@ class FreshStoreTest : public ::testing::Test {
         return joined;
     }
 
-    ScratchFolder folder;
+    ScratchFolder folder_;
 };
 
 }  // namespace tally::store::testing

@@ -8,14 +8,14 @@
 namespace tally::store {
 namespace {
 
-std::vector<LdifRecord> parseOk(std::string_view text) {
+std::vector<LdifRecord> ParseOk(std::string_view text) {
     std::vector<LdifRecord> records;
     Problem problem;
     EXPECT_TRUE(ParseLdif(text, "in.ldif", 1, records, &problem)) << problem.Describe();
     return records;
 }
 
-Problem parseBad(std::string_view text, int firstLine = 1) {
+Problem ParseBad(std::string_view text, int firstLine = 1) {
     std::vector<LdifRecord> records;
     Problem problem;
     EXPECT_FALSE(ParseLdif(text, "in.ldif", firstLine, records, &problem)) << text;
@@ -23,7 +23,7 @@ Problem parseBad(std::string_view text, int firstLine = 1) {
 }
 
 TEST(Ldif, ContentRecordsWithFoldingBase64CommentsAndVersion) {
-    auto records = parseOk(
+    auto records = ParseOk(
         "version: 1\n"
         "# a comment\n"
         "#  that goes on\n"
@@ -48,7 +48,7 @@ TEST(Ldif, ContentRecordsWithFoldingBase64CommentsAndVersion) {
 }
 
 TEST(Ldif, ChangeRecords) {
-    auto records = parseOk(
+    auto records = ParseOk(
         "dn: cn=JSMITH,o=CORP\n"
         "changetype: modify\n"
         "increment: accountBalance\n"
@@ -103,15 +103,15 @@ TEST(Ldif, BadInputNamesTheLine) {
         {"version: 2\n\ndn: o=A\no: A\n", 1, "version"},
     };
     for (const Case& c : cases) {
-        Problem problem = parseBad(c.text);
+        Problem problem = ParseBad(c.text);
         EXPECT_EQ(problem.line, c.line) << c.text;
         EXPECT_NE(problem.message.find(c.words), std::string::npos)
             << c.text << " -> " << problem.message;
         EXPECT_EQ(problem.file, "in.ldif");
     }
-    EXPECT_EQ(parseBad(std::string_view("dn: o=A\no: A\0B\n", 15)).line, 2);
+    EXPECT_EQ(ParseBad(std::string_view("dn: o=A\no: A\0B\n", 15)).line, 2);
     // Line numbers continue from where the text sits in its file.
-    EXPECT_EQ(parseBad("dn: o=A\nbad\n", 40).line, 41);
+    EXPECT_EQ(ParseBad("dn: o=A\nbad\n", 40).line, 41);
 }
 
 TEST(Ldif, WrittenValuesReadBackExactly) {
@@ -144,7 +144,7 @@ TEST(Ldif, WrittenValuesReadBackExactly) {
              start = end + 1) {
             EXPECT_LE(end - start, 76u) << "unfolded line";
         }
-        auto records = parseOk(text);
+        auto records = ParseOk(text);
         ASSERT_EQ(records.size(), 1u);
         ASSERT_EQ(records[0].values.size(), 1u);
         EXPECT_EQ(records[0].values[0].value, value);

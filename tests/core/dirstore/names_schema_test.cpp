@@ -54,14 +54,14 @@ TEST(Names, DistinguishedAndTypelessNames) {
     EXPECT_FALSE(CaseInsensitiveLess{}("ABC", "abc"));
 }
 
-bool contains(const std::vector<std::string>& list, const std::string& name) {
+bool Contains(const std::vector<std::string>& list, const std::string& name) {
     return std::find(list.begin(), list.end(), name) != list.end();
 }
 
 TEST(Schema, MapsTheSchemaFileAndTheCoreDefinitions) {
     Schema schema;
     Problem problem;
-    ASSERT_TRUE(schema.Load(testing::schemaFile(), &problem)) << problem.Describe();
+    ASSERT_TRUE(schema.Load(testing::SchemaFile(), &problem)) << problem.Describe();
 
     const AttributeDef* balance = schema.Attribute("account balance");
     ASSERT_NE(balance, nullptr);
@@ -86,7 +86,7 @@ TEST(Schema, MapsTheSchemaFileAndTheCoreDefinitions) {
     EXPECT_EQ(user->itemLists[kMandatory], std::vector<std::string>{"CN"});
     for (const char* name : {"Full Name", "Account Balance", "JOBTALLY:Colour Balance",
                              "JOBTALLY:Colour Nolimit", "JOBTALLY:Copier Nolimit"}) {
-        EXPECT_TRUE(contains(user->itemLists[kOptional], name)) << name;
+        EXPECT_TRUE(Contains(user->itemLists[kOptional], name)) << name;
     }
     EXPECT_EQ(schema.NamingAttribute(*user)->name, "CN");
     EXPECT_TRUE(schema.Allows(*user, "Object Class"));  // through Top

@@ -12,7 +12,7 @@ namespace {
 
 TEST(AppendLock, ExcludesAnotherHolderUntilReleased) {
     store::testing::ScratchFolder folder("lock");
-    std::filesystem::path lockFile = folder.path() / "store.lock";
+    std::filesystem::path lockFile = folder.Path() / "store.lock";
     std::string error;
     bool busy = false;
     {
@@ -35,14 +35,14 @@ TEST(AppendLock, FailsClearlyWhenTheLockFileCannotBeMade) {
     store::testing::ScratchFolder folder("lock");
     std::string error;
     bool busy = true;
-    EXPECT_FALSE(AppendLock::Acquire(folder.path() / "missing" / "x.lock", &error,
+    EXPECT_FALSE(AppendLock::Acquire(folder.Path() / "missing" / "x.lock", &error,
                                      std::chrono::milliseconds(50), &busy));
     EXPECT_NE(error.find("x.lock"), std::string::npos) << error;
     EXPECT_FALSE(busy);  // a failure, not a lock somebody holds
 }
 
 std::atomic<int> hookCalls{0};
-void countHookCall() {
+void CountHookCall() {
     ++hookCalls;
 }
 
@@ -51,30 +51,30 @@ void countHookCall() {
 // the wait hook meanwhile.
 TEST(AppendLock, GivesUpWhenAnotherHolderKeepsTheLock) {
     store::testing::ScratchFolder folder("lockwait");
-    std::filesystem::path lockFile = folder.path() / "store.lock";
+    std::filesystem::path lockFile = folder.Path() / "store.lock";
     std::string error;
     auto held = AppendLock::Acquire(lockFile, &error);
     ASSERT_TRUE(held) << error;
 
     hookCalls = 0;
-    LockWaitHook previous = SetLockWaitHook(&countHookCall);
+    LockWaitHook previous = SetLockWaitHook(&CountHookCall);
     auto started = std::chrono::steady_clock::now();
     bool busy = false;
     EXPECT_FALSE(AppendLock::Acquire(lockFile, &error, std::chrono::milliseconds(150), &busy));
     EXPECT_TRUE(busy);
     EXPECT_NE(error.find("store.lock is locked by another program"), std::string::npos) << error;
     EXPECT_GT(hookCalls.load(), 0);
-    EXPECT_FALSE(AppendUnderLock(lockFile, folder.path() / "log.txt", "x", &error,
+    EXPECT_FALSE(AppendUnderLock(lockFile, folder.Path() / "log.txt", "x", &error,
                                  std::chrono::milliseconds(50)));
     EXPECT_NE(error.find("is locked by another program"), std::string::npos) << error;
-    EXPECT_FALSE(std::filesystem::exists(folder.path() / "log.txt"));
+    EXPECT_FALSE(std::filesystem::exists(folder.Path() / "log.txt"));
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
-    EXPECT_EQ(SetLockWaitHook(previous), &countHookCall);
+    EXPECT_EQ(SetLockWaitHook(previous), &CountHookCall);
 
     // Once it is let go, the lock is had at once, without a call of the hook.
     held.reset();
     hookCalls = 0;
-    SetLockWaitHook(&countHookCall);
+    SetLockWaitHook(&CountHookCall);
     auto taken = AppendLock::Acquire(lockFile, &error, std::chrono::milliseconds(0), &busy);
     SetLockWaitHook(previous);
     EXPECT_TRUE(taken) << error;
@@ -84,7 +84,7 @@ TEST(AppendLock, GivesUpWhenAnotherHolderKeepsTheLock) {
 
 TEST(Files, AppendUnderLockOfTheFileItself) {
     store::testing::ScratchFolder folder("append");
-    std::filesystem::path log = folder.path() / "log.txt";
+    std::filesystem::path log = folder.Path() / "log.txt";
     std::string error;
     ASSERT_TRUE(AppendUnderLock(log, log, "first\r\n", &error)) << error;
     ASSERT_TRUE(AppendUnderLock(log, log, "second\r\n", &error)) << error;
@@ -95,8 +95,8 @@ TEST(Files, AppendUnderLockOfTheFileItself) {
 
 TEST(Files, ReadsKeepToTheOpenedFileAcrossAReplacement) {
     store::testing::ScratchFolder folder("read");
-    std::filesystem::path file = folder.path() / "journal.ldif";
-    std::filesystem::path fresh = folder.path() / "journal.ldif.tmp";
+    std::filesystem::path file = folder.Path() / "journal.ldif";
+    std::filesystem::path fresh = folder.Path() / "journal.ldif.tmp";
     std::string error;
     ASSERT_TRUE(WriteFileDurably(file, "old contents", &error)) << error;
     bool exists = false;
@@ -124,20 +124,20 @@ TEST(Files, ReadsKeepToTheOpenedFileAcrossAReplacement) {
     EXPECT_EQ(text, "new");
     EXPECT_FALSE(std::filesystem::exists(fresh));
 
-    auto missing = ReadOnlyFile::Open(folder.path() / "absent", &exists, &error);
+    auto missing = ReadOnlyFile::Open(folder.Path() / "absent", &exists, &error);
     ASSERT_TRUE(missing);
     EXPECT_FALSE(exists);
-    EXPECT_FALSE(ReadWholeFile(folder.path() / "absent", text, &error));
+    EXPECT_FALSE(ReadWholeFile(folder.Path() / "absent", text, &error));
     EXPECT_NE(error.find("absent"), std::string::npos);
 }
 
 TEST(Files, FlushFileToDisk) {
     store::testing::ScratchFolder folder("flush");
-    std::filesystem::path file = folder.path() / "journal.ldif";
+    std::filesystem::path file = folder.Path() / "journal.ldif";
     std::string error;
     ASSERT_TRUE(AppendToFile(file, "record\n", &error)) << error;
     EXPECT_TRUE(FlushFileToDisk(file, &error)) << error;
-    EXPECT_FALSE(FlushFileToDisk(folder.path() / "absent.ldif", &error));
+    EXPECT_FALSE(FlushFileToDisk(folder.Path() / "absent.ldif", &error));
     EXPECT_NE(error.find("absent.ldif"), std::string::npos) << error;
     std::string text;
     ASSERT_TRUE(ReadWholeFile(file, text, &error));

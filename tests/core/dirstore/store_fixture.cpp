@@ -21,7 +21,7 @@ ScratchFolder::~ScratchFolder() {
     std::filesystem::remove_all(path_, ignored);
 }
 
-std::filesystem::path schemaFile() {
+std::filesystem::path SchemaFile() {
 #ifdef _WIN32
     return std::filesystem::path("Z:" TALLY_SCHEMA_FILE);
 #else
@@ -29,27 +29,27 @@ std::filesystem::path schemaFile() {
 #endif
 }
 
-std::string readText(const std::filesystem::path& file) {
+std::string ReadText(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
 }
 
-void writeText(const std::filesystem::path& file, std::string_view text) {
+void WriteText(const std::filesystem::path& file, std::string_view text) {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out << text;
 }
 
-void appendText(const std::filesystem::path& file, std::string_view text) {
+void AppendText(const std::filesystem::path& file, std::string_view text) {
     std::ofstream out(file, std::ios::binary | std::ios::app);
     out << text;
 }
 
-void layStore(const std::filesystem::path& folder, std::string_view tree) {
-    writeText(folder / "schema.ldif", readText(schemaFile()));
-    writeText(folder / "directory.ldif", tree);
-    writeText(folder / "journal.ldif", "");
+void LayStore(const std::filesystem::path& folder, std::string_view tree) {
+    WriteText(folder / "schema.ldif", ReadText(SchemaFile()));
+    WriteText(folder / "directory.ldif", tree);
+    WriteText(folder / "journal.ldif", "");
 }
 
 }  // namespace tally::store::testing

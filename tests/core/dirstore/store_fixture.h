@@ -54,18 +54,18 @@ class ScratchFolder {
     ~ScratchFolder();
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;
-    const std::filesystem::path& path() const { return path_; }
+    const std::filesystem::path& Path() const { return path_; }
 
   private:
     std::filesystem::path path_;
 };
 
 // The schema file of the source tree (as a Windows path under Wine).
-std::filesystem::path schemaFile();
-std::string readText(const std::filesystem::path& file);
-void writeText(const std::filesystem::path& file, std::string_view text);
-void appendText(const std::filesystem::path& file, std::string_view text);
+std::filesystem::path SchemaFile();
+std::string ReadText(const std::filesystem::path& file);
+void WriteText(const std::filesystem::path& file, std::string_view text);
+void AppendText(const std::filesystem::path& file, std::string_view text);
 // Lays schema.ldif, directory.ldif (`tree`) and an empty journal.ldif into `folder`.
-void layStore(const std::filesystem::path& folder, std::string_view tree = kSmallTree);
+void LayStore(const std::filesystem::path& folder, std::string_view tree = kSmallTree);
 
 }  // namespace tally::store::testing

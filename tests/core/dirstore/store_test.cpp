@@ -11,27 +11,27 @@
 namespace tally::store {
 namespace {
 
-using testing::appendText;
-using testing::readText;
+using testing::AppendText;
+using testing::ReadText;
 
 class StoreTest : public testing::FreshStoreTest {
   protected:
     StoreTest() : FreshStoreTest("store") {}
 
-    std::string journal() const { return readText(folder.path() / "journal.ldif"); }
+    std::string Journal() const { return ReadText(folder_.Path() / "journal.ldif"); }
 };
 
 TEST_F(StoreTest, LoadsTheTree) {
-    auto store = open();
+    auto store = Open();
     ASSERT_TRUE(store);
     const Entry* user = store->Find("jsmith.sales.corp");
     ASSERT_NE(user, nullptr);
     EXPECT_EQ(user->name, "JSMITH.SALES.CORP");
     EXPECT_EQ(user->objectClass, "User");
-    EXPECT_EQ(value(*store, "JSMITH.SALES.CORP", "CN"), "JSMITH");
-    EXPECT_EQ(value(*store, "JSMITH.SALES.CORP", "Account Balance"), "1500");
-    EXPECT_EQ(value(*store, "JSMITH.SALES.CORP", "Object Class"), "User");
-    EXPECT_EQ(value(*store, "EVERYONE.CORP", "Member"), "ADMIN.CORP|JSMITH.SALES.CORP");
+    EXPECT_EQ(Value(*store, "JSMITH.SALES.CORP", "CN"), "JSMITH");
+    EXPECT_EQ(Value(*store, "JSMITH.SALES.CORP", "Account Balance"), "1500");
+    EXPECT_EQ(Value(*store, "JSMITH.SALES.CORP", "Object Class"), "User");
+    EXPECT_EQ(Value(*store, "EVERYONE.CORP", "Member"), "ADMIN.CORP|JSMITH.SALES.CORP");
 
     std::vector<std::string> names;
     for (const Entry* entry : store->Children("sales.corp")) {
@@ -44,28 +44,28 @@ TEST_F(StoreTest, LoadsTheTree) {
 }
 
 TEST_F(StoreTest, CounterAdditionsAreJournalledAsIncrements) {
-    auto store = open();
+    auto store = Open();
     ASSERT_TRUE(store);
     EXPECT_EQ(
         store->Modify("JSMITH.SALES.CORP", {{ChangeKind::AddValue, "Account Balance", "-25"}}),
         kOk);
-    EXPECT_EQ(value(*store, "JSMITH.SALES.CORP", "Account Balance"), "1475");
-    EXPECT_NE(journal().find("increment: accountBalance\naccountBalance: -25\n-\n"),
+    EXPECT_EQ(Value(*store, "JSMITH.SALES.CORP", "Account Balance"), "1475");
+    EXPECT_NE(Journal().find("increment: accountBalance\naccountBalance: -25\n-\n"),
               std::string::npos);
     // A counter that is not there yet starts from the amount added.
     EXPECT_EQ(store->Modify("AJONES.SALES.CORP", {{ChangeKind::AddValue, "Account Balance", "40"}}),
               kOk);
-    EXPECT_EQ(value(*store, "AJONES.SALES.CORP", "Account Balance"), "40");
-    EXPECT_NE(journal().find("add: accountBalance\naccountBalance: 40\n"), std::string::npos);
+    EXPECT_EQ(Value(*store, "AJONES.SALES.CORP", "Account Balance"), "40");
+    EXPECT_NE(Journal().find("add: accountBalance\naccountBalance: 40\n"), std::string::npos);
 
-    auto again = open();
-    EXPECT_EQ(value(*again, "JSMITH.SALES.CORP", "Account Balance"), "1475");
-    EXPECT_EQ(value(*again, "AJONES.SALES.CORP", "Account Balance"), "40");
+    auto again = Open();
+    EXPECT_EQ(Value(*again, "JSMITH.SALES.CORP", "Account Balance"), "1475");
+    EXPECT_EQ(Value(*again, "AJONES.SALES.CORP", "Account Balance"), "40");
     EXPECT_TRUE(again->Warnings().empty());
 }
 
 TEST_F(StoreTest, OverwriteClearAndAddValue) {
-    auto store = open();
+    auto store = Open();
     ASSERT_TRUE(store);
     EXPECT_EQ(store->Modify("JSMITH.SALES.CORP",
                             {{ChangeKind::Overwrite, "Allow Unlimited Credit", "true"},
@@ -74,23 +74,23 @@ TEST_F(StoreTest, OverwriteClearAndAddValue) {
     EXPECT_EQ(
         store->Modify("EVERYONE.CORP", {{ChangeKind::AddValue, "Member", "ajones.sales.corp"}}),
         kOk);
-    EXPECT_NE(journal().find("member: cn=AJONES,ou=SALES,o=CORP\n"), std::string::npos);
+    EXPECT_NE(Journal().find("member: cn=AJONES,ou=SALES,o=CORP\n"), std::string::npos);
     // Clearing what is not there succeeds and writes nothing (LDAP would refuse the delete).
-    std::string before = journal();
+    std::string before = Journal();
     EXPECT_EQ(
         store->Modify("AJONES.SALES.CORP", {{ChangeKind::Clear, "Minimum Account Balance", ""}}),
         kOk);
-    EXPECT_EQ(journal(), before);
+    EXPECT_EQ(Journal(), before);
 
-    auto again = open();
-    EXPECT_EQ(value(*again, "JSMITH.SALES.CORP", "Allow Unlimited Credit"), "TRUE");
-    EXPECT_EQ(value(*again, "JSMITH.SALES.CORP", "Minimum Account Balance"), "<absent>");
-    EXPECT_EQ(value(*again, "EVERYONE.CORP", "Member"),
+    auto again = Open();
+    EXPECT_EQ(Value(*again, "JSMITH.SALES.CORP", "Allow Unlimited Credit"), "TRUE");
+    EXPECT_EQ(Value(*again, "JSMITH.SALES.CORP", "Minimum Account Balance"), "<absent>");
+    EXPECT_EQ(Value(*again, "EVERYONE.CORP", "Member"),
               "ADMIN.CORP|JSMITH.SALES.CORP|AJONES.SALES.CORP");
 }
 
 TEST_F(StoreTest, RefusedChangesStoreNothing) {
-    auto store = open();
+    auto store = Open();
     ASSERT_TRUE(store);
     struct Case {
         const char* name;
@@ -122,68 +122,68 @@ TEST_F(StoreTest, RefusedChangesStoreNothing) {
                             {{ChangeKind::AddValue, "Account Balance", "5"},
                              {ChangeKind::Overwrite, "Minimum Account Balance", "none"}}),
               kBadSyntax);
-    EXPECT_EQ(value(*store, "JSMITH.SALES.CORP", "Account Balance"), "1500");
-    EXPECT_EQ(journal(), "");
+    EXPECT_EQ(Value(*store, "JSMITH.SALES.CORP", "Account Balance"), "1500");
+    EXPECT_EQ(Journal(), "");
 }
 
 TEST_F(StoreTest, RefreshSeesAnotherStoresChanges) {
-    auto reader = open();
-    auto writer = open();
+    auto reader = Open();
+    auto writer = Open();
     ASSERT_TRUE(reader && writer);
     EXPECT_EQ(writer->Modify("ADMIN.CORP", {{ChangeKind::AddValue, "Account Balance", "7"}}), kOk);
-    EXPECT_EQ(value(*reader, "ADMIN.CORP", "Account Balance"), "0");
+    EXPECT_EQ(Value(*reader, "ADMIN.CORP", "Account Balance"), "0");
     EXPECT_EQ(reader->Refresh(), kOk);
-    EXPECT_EQ(value(*reader, "ADMIN.CORP", "Account Balance"), "7");
+    EXPECT_EQ(Value(*reader, "ADMIN.CORP", "Account Balance"), "7");
     // The reader's own change lands after the writer's, on the current value.
     EXPECT_EQ(reader->Modify("ADMIN.CORP", {{ChangeKind::AddValue, "Account Balance", "3"}}), kOk);
     EXPECT_EQ(writer->Modify("ADMIN.CORP", {{ChangeKind::AddValue, "Account Balance", "1"}}), kOk);
-    EXPECT_EQ(value(*writer, "ADMIN.CORP", "Account Balance"), "11");
+    EXPECT_EQ(Value(*writer, "ADMIN.CORP", "Account Balance"), "11");
     EXPECT_EQ(reader->Refresh(), kOk);
-    EXPECT_EQ(value(*reader, "ADMIN.CORP", "Account Balance"), "11");
+    EXPECT_EQ(Value(*reader, "ADMIN.CORP", "Account Balance"), "11");
 }
 
 TEST_F(StoreTest, TornRecordsAreSkippedAndNeverMergeWithTheNext) {
     {
-        auto store = open();
+        auto store = Open();
         ASSERT_EQ(store->Modify("ADMIN.CORP", {{ChangeKind::AddValue, "Account Balance", "5"}}),
                   kOk);
     }
-    std::string whole = journal();
+    std::string whole = Journal();
     std::size_t recordStart = whole.find("# record");
     std::string record = whole.substr(recordStart);
     // A writer that stopped half-way through the same record.
-    appendText(folder.path() / "journal.ldif", record.substr(0, record.size() / 2));
+    AppendText(folder_.Path() / "journal.ldif", record.substr(0, record.size() / 2));
 
-    auto store = open();
+    auto store = Open();
     ASSERT_TRUE(store);
-    EXPECT_EQ(value(*store, "ADMIN.CORP", "Account Balance"), "5");
+    EXPECT_EQ(Value(*store, "ADMIN.CORP", "Account Balance"), "5");
     ASSERT_EQ(store->Warnings().size(), 1u);
     EXPECT_EQ(store->Warnings()[0].line, 9);
     EXPECT_NE(store->Warnings()[0].Describe().find("journal.ldif:9: torn record"),
               std::string::npos);
 
     EXPECT_EQ(store->Modify("ADMIN.CORP", {{ChangeKind::AddValue, "Account Balance", "2"}}), kOk);
-    auto again = open();
-    EXPECT_EQ(value(*again, "ADMIN.CORP", "Account Balance"), "7");
+    auto again = Open();
+    EXPECT_EQ(Value(*again, "ADMIN.CORP", "Account Balance"), "7");
     ASSERT_EQ(again->Warnings().size(), 1u);
     EXPECT_EQ(again->Warnings()[0].line, 9);
 
     // A record whose bytes changed after it was written fails its CRC and is skipped too.
-    std::string text = journal();
+    std::string text = Journal();
     std::size_t last = text.rfind("accountBalance: 2");
     text[last + 16] = '9';
-    testing::writeText(folder.path() / "journal.ldif", text);
-    auto damaged = open();
-    EXPECT_EQ(value(*damaged, "ADMIN.CORP", "Account Balance"), "5");
+    testing::WriteText(folder_.Path() / "journal.ldif", text);
+    auto damaged = Open();
+    EXPECT_EQ(Value(*damaged, "ADMIN.CORP", "Account Balance"), "5");
     EXPECT_EQ(damaged->Warnings().size(), 2u);
 
     // Bytes of a torn write without a line end run into the next whole record, which is read.
-    appendText(folder.path() / "journal.ldif", record);
+    AppendText(folder_.Path() / "journal.ldif", record);
     int junkLine = 1 + static_cast<int>(std::count(text.begin(), text.end(), '\n') +
                                         std::count(record.begin(), record.end(), '\n'));
-    appendText(folder.path() / "journal.ldif", "xyz" + record);
-    auto junk = open();
-    EXPECT_EQ(value(*junk, "ADMIN.CORP", "Account Balance"), "15");
+    AppendText(folder_.Path() / "journal.ldif", "xyz" + record);
+    auto junk = Open();
+    EXPECT_EQ(Value(*junk, "ADMIN.CORP", "Account Balance"), "15");
     ASSERT_EQ(junk->Warnings().size(), 3u);
     EXPECT_EQ(junk->Warnings()[2].line, junkLine);
 }
@@ -219,10 +219,10 @@ TEST_F(StoreTest, RecordsThatDoNotApplyAreSkippedWithTheirLine) {
     text +=
         "dn: cn=ADMIN,o=CORP\nchangetype: modify\nincrement: accountBalance\n"
         "accountBalance: 4\n-\n\n";
-    appendText(folder.path() / "journal.ldif", text);
-    auto store = open();
+    AppendText(folder_.Path() / "journal.ldif", text);
+    auto store = Open();
     ASSERT_TRUE(store);
-    EXPECT_EQ(value(*store, "ADMIN.CORP", "Account Balance"), "4");
+    EXPECT_EQ(Value(*store, "ADMIN.CORP", "Account Balance"), "4");
     ASSERT_EQ(store->Warnings().size(), std::size(cases));
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         const Problem& warning = store->Warnings()[i];
@@ -234,8 +234,8 @@ TEST_F(StoreTest, RecordsThatDoNotApplyAreSkippedWithTheirLine) {
         EXPECT_EQ(store->Find(name), nullptr) << name;
     }
     ASSERT_EQ(store->Compact(), kOk);
-    auto compacted = open();
-    EXPECT_EQ(value(*compacted, "ADMIN.CORP", "Account Balance"), "4");
+    auto compacted = Open();
+    EXPECT_EQ(Value(*compacted, "ADMIN.CORP", "Account Balance"), "4");
     EXPECT_TRUE(compacted->Warnings().empty());
     EXPECT_EQ(compacted->Children("").size(), 1u);
     EXPECT_EQ(compacted->Children("CORP").size(), 3u);
@@ -243,17 +243,17 @@ TEST_F(StoreTest, RecordsThatDoNotApplyAreSkippedWithTheirLine) {
 
 // A snapshot written by hand may list what a container holds before the container.
 TEST_F(StoreTest, ContainersMayComeAfterWhatTheyHold) {
-    testing::writeText(folder.path() / "directory.ldif",
+    testing::WriteText(folder_.Path() / "directory.ldif",
                        "dn: cn=A,ou=S,o=C\nobjectClass: tallyUser\n\n"
                        "dn: ou=S,o=C\nobjectClass: organizationalUnit\n\n"
                        "dn: o=C\nobjectClass: organization\n");
-    auto store = open();
+    auto store = Open();
     ASSERT_TRUE(store);
     EXPECT_EQ(store->Children("S.C").size(), 1u);
 }
 
 std::atomic<int> lockWaits{0};
-void countLockWait() {
+void CountLockWait() {
     ++lockWaits;
 }
 
@@ -262,23 +262,23 @@ void countLockWait() {
 // nothing, and never holds up a reader.
 TEST_F(StoreTest, AHeldLockEndsChangesWithLockedAndNeverHoldsUpReaders) {
     Problem problem;
-    auto store = Store::Open(folder.path(), &problem, std::chrono::milliseconds(100));
+    auto store = Store::Open(folder_.Path(), &problem, std::chrono::milliseconds(100));
     ASSERT_TRUE(store) << problem.Describe();
     {
-        auto writer = open();
+        auto writer = Open();
         ASSERT_EQ(writer->Modify("ADMIN.CORP", {{ChangeKind::AddValue, "Account Balance", "5"}}),
                   kOk);
     }
     std::string error;
-    auto held = platform::AppendLock::Acquire(folder.path() / "store.lock", &error);
+    auto held = platform::AppendLock::Acquire(folder_.Path() / "store.lock", &error);
     ASSERT_TRUE(held) << error;
-    std::string before = journal();
+    std::string before = Journal();
     EXPECT_EQ(store->Modify("ADMIN.CORP", {{ChangeKind::AddValue, "Account Balance", "1"}}),
               kLocked);
     EXPECT_EQ(store->AddEntry({"NEW.CORP", "User", {}}), kLocked);
     EXPECT_EQ(store->Compact(), kLocked);
-    EXPECT_EQ(journal(), before);
-    EXPECT_EQ(value(*store, "ADMIN.CORP", "Account Balance"), "0");
+    EXPECT_EQ(Journal(), before);
+    EXPECT_EQ(Value(*store, "ADMIN.CORP", "Account Balance"), "0");
     EXPECT_EQ(store->Find("NEW.CORP"), nullptr);
     ASSERT_FALSE(store->Warnings().empty());
     EXPECT_NE(store->Warnings().back().message.find("is locked by another program"),
@@ -288,33 +288,33 @@ TEST_F(StoreTest, AHeldLockEndsChangesWithLockedAndNeverHoldsUpReaders) {
     // A record still being written at the end: a reader neither waits for the lock nor takes
     // the record for torn; it reads it once it is whole.
     std::string record = before.substr(before.find("# record"));
-    appendText(folder.path() / "journal.ldif", record.substr(0, record.size() / 2));
-    auto reader = open();
+    AppendText(folder_.Path() / "journal.ldif", record.substr(0, record.size() / 2));
+    auto reader = Open();
     ASSERT_TRUE(reader);
     lockWaits = 0;
-    platform::LockWaitHook previous = platform::SetLockWaitHook(&countLockWait);
+    platform::LockWaitHook previous = platform::SetLockWaitHook(&CountLockWait);
     EXPECT_EQ(store->Refresh(), kOk);
     EXPECT_EQ(reader->Refresh(), kOk);
     platform::SetLockWaitHook(previous);
     EXPECT_EQ(lockWaits.load(), 0);
-    EXPECT_EQ(value(*store, "ADMIN.CORP", "Account Balance"), "5");
+    EXPECT_EQ(Value(*store, "ADMIN.CORP", "Account Balance"), "5");
     EXPECT_TRUE(reader->Warnings().empty()) << reader->Warnings().front().Describe();
-    appendText(folder.path() / "journal.ldif", record.substr(record.size() / 2));
+    AppendText(folder_.Path() / "journal.ldif", record.substr(record.size() / 2));
     EXPECT_EQ(reader->Refresh(), kOk);
-    EXPECT_EQ(value(*reader, "ADMIN.CORP", "Account Balance"), "10");
+    EXPECT_EQ(Value(*reader, "ADMIN.CORP", "Account Balance"), "10");
     EXPECT_TRUE(reader->Warnings().empty()) << reader->Warnings().front().Describe();
 
     held.reset();
     EXPECT_EQ(store->Modify("ADMIN.CORP", {{ChangeKind::AddValue, "Account Balance", "1"}}), kOk);
-    EXPECT_EQ(value(*open(), "ADMIN.CORP", "Account Balance"), "11");
+    EXPECT_EQ(Value(*Open(), "ADMIN.CORP", "Account Balance"), "11");
 }
 
 // Sync() flushes the journal when this store appended to it since the last sync, and only then:
 // a journal that cannot be opened for writing (here a folder in its place) fails the flush, and
 // does not matter when there is nothing to flush.
 TEST_F(StoreTest, SyncFlushesOnlyWhatWasAppendedSinceTheLastSync) {
-    const std::filesystem::path file = folder.path() / "journal.ldif";
-    const std::filesystem::path aside = folder.path() / "journal.aside";
+    const std::filesystem::path file = folder_.Path() / "journal.ldif";
+    const std::filesystem::path aside = folder_.Path() / "journal.aside";
     auto blockJournal = [&] {
         std::filesystem::rename(file, aside);
         std::filesystem::create_directory(file);
@@ -324,11 +324,11 @@ TEST_F(StoreTest, SyncFlushesOnlyWhatWasAppendedSinceTheLastSync) {
         std::filesystem::rename(aside, file);
     };
     std::filesystem::remove(file);  // the first change of a folder without a journal
-    auto store = open();
+    auto store = Open();
     ASSERT_TRUE(store);
     EXPECT_EQ(store->Sync(), kOk);
     ASSERT_EQ(store->Modify("ADMIN.CORP", {{ChangeKind::AddValue, "Account Balance", "5"}}), kOk);
-    EXPECT_EQ(journal().rfind("# tallydesk journal generation=0\n# record", 0), 0u) << journal();
+    EXPECT_EQ(Journal().rfind("# tallydesk journal generation=0\n# record", 0), 0u) << Journal();
     blockJournal();
     EXPECT_EQ(store->Sync(), kIoError);
     ASSERT_FALSE(store->Warnings().empty());
@@ -339,11 +339,11 @@ TEST_F(StoreTest, SyncFlushesOnlyWhatWasAppendedSinceTheLastSync) {
     blockJournal();
     EXPECT_EQ(store->Sync(), kOk);  // nothing appended since: nothing to flush
     unblockJournal();
-    EXPECT_EQ(value(*open(), "ADMIN.CORP", "Account Balance"), "5");
+    EXPECT_EQ(Value(*Open(), "ADMIN.CORP", "Account Balance"), "5");
 }
 
 TEST_F(StoreTest, AddEntry) {
-    auto store = open();
+    auto store = Open();
     ASSERT_TRUE(store);
     Entry user{"NEWBIE.SALES.CORP", "User", {}};
     user.attributes["Full Name"] = {"New Person"};
@@ -356,11 +356,11 @@ TEST_F(StoreTest, AddEntry) {
     Entry bad{"Y.SALES.CORP", "User", {}};
     bad.attributes["Account Balance"] = {"1", "2"};
     EXPECT_EQ(store->AddEntry(bad), kSingleValued);
-    EXPECT_NE(journal().find("dn: cn=NEWBIE,ou=SALES,o=CORP\nchangetype: add\n"),
+    EXPECT_NE(Journal().find("dn: cn=NEWBIE,ou=SALES,o=CORP\nchangetype: add\n"),
               std::string::npos);
 
-    auto again = open();
-    EXPECT_EQ(value(*again, "newbie.sales.corp", "Full Name"), "New Person");
+    auto again = Open();
+    EXPECT_EQ(Value(*again, "newbie.sales.corp", "Full Name"), "New Person");
     EXPECT_EQ(again->Children("SALES.CORP").size(), 3u);
 }
 
@@ -392,16 +392,16 @@ TEST_F(StoreTest, BadSnapshotsNameFileAndLine) {
     };
 #undef CORP
     for (const Case& c : cases) {
-        testing::writeText(folder.path() / "directory.ldif", c.tree);
+        testing::WriteText(folder_.Path() / "directory.ldif", c.tree);
         Problem problem;
-        EXPECT_EQ(Store::Open(folder.path(), &problem), nullptr) << c.tree;
+        EXPECT_EQ(Store::Open(folder_.Path(), &problem), nullptr) << c.tree;
         EXPECT_EQ(problem.line, c.line) << problem.Describe();
         EXPECT_EQ(problem.file.filename(), "directory.ldif");
         EXPECT_NE(problem.message.find(c.words), std::string::npos) << problem.Describe();
     }
-    std::filesystem::remove(folder.path() / "schema.ldif");
+    std::filesystem::remove(folder_.Path() / "schema.ldif");
     Problem problem;
-    EXPECT_EQ(Store::Open(folder.path(), &problem), nullptr);
+    EXPECT_EQ(Store::Open(folder_.Path(), &problem), nullptr);
     EXPECT_NE(problem.Describe().find("schema.ldif"), std::string::npos);
 }
 

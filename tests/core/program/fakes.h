@@ -25,20 +25,20 @@ class FakeProfiles final : public ProfileStore {
     std::vector<std::string> readFiles;
     bool failWrites = false;
 
-    void set(const std::string& file, const std::string& key, const std::string& value) {
+    void Set(const std::string& file, const std::string& key, const std::string& value) {
         files[file][key] = value;
     }
 
     std::string ReadString(const std::string& file, const char* section, const char* key,
                            const char* fallback, std::size_t maxChars) override {
         readFiles.push_back(file);
-        const std::string* value = find(file, section, key);
+        const std::string* value = Find(file, section, key);
         return (value ? *value : std::string(fallback)).substr(0, maxChars);
     }
     int ReadInt(const std::string& file, const char* section, const char* key,
                 int fallback) override {
         readFiles.push_back(file);
-        const std::string* value = find(file, section, key);
+        const std::string* value = Find(file, section, key);
         return value ? ParseDecimal(*value) : fallback;
     }
     bool WriteString(const std::string& file, const char* section, const char* key,
@@ -52,7 +52,7 @@ class FakeProfiles final : public ProfileStore {
     }
 
   private:
-    const std::string* find(const std::string& file, const char* section, const char* key) const {
+    const std::string* Find(const std::string& file, const char* section, const char* key) const {
         if (std::string(section) != kPreferencesSection) {
             return nullptr;
         }

@@ -8,107 +8,107 @@ namespace {
 
 class LoadSettingsTest : public ::testing::Test {
   protected:
-    FakeProfiles profiles;
-    FakePlatform platform;
-    FakeNetwork network;
-    Settings settings;
+    FakeProfiles profiles_;
+    FakePlatform platform_;
+    FakeNetwork network_;
+    Settings settings_;
 
-    void load() { LoadSettings(settings, profiles, platform, network); }
-    void local(const std::string& key, const std::string& value) {
-        profiles.set(kLocalSettingsFile, key, value);
+    void Load() { LoadSettings(settings_, profiles_, platform_, network_); }
+    void Local(const std::string& key, const std::string& value) {
+        profiles_.Set(kLocalSettingsFile, key, value);
     }
 };
 
 TEST_F(LoadSettingsTest, MissingFilesGiveTheDefaultsAndTheDefaultConnectionsServer) {
-    load();
-    EXPECT_TRUE(settings.RecordingEnabled);
-    EXPECT_EQ(settings.DblClickUser, 0);
-    EXPECT_EQ(settings.DblClickGroup, 1);
-    EXPECT_EQ(settings.ChargeReason, "Charge");
-    EXPECT_EQ(settings.LogServer, "FS2");
-    EXPECT_EQ(settings.LogServerConnection, 2u);
-    EXPECT_EQ(settings.NumericalFormat, 0);
-    EXPECT_EQ(settings.LogFormat, 1);
-    EXPECT_EQ(settings.SchemaKeyword, "Standard Netware");
-    EXPECT_EQ(settings.Schema.BalanceAttribute, "Account Balance");
-    EXPECT_EQ(settings.Schema.LimitAttribute, "Minimum Account Balance");
-    EXPECT_EQ(settings.Schema.UnlimitedAttribute, "Allow Unlimited Credit");
-    EXPECT_EQ(settings.SharedSettingsPath, kFs2Shared);
-    EXPECT_EQ(settings.LogFilePath, "\\\\FS2\\SYS\\SYSTEM\\JOBTALLY\\JOBTALLY.LOG");
-    EXPECT_EQ(settings.TempDirectory, "C:\\TEMP\\");
-    EXPECT_EQ(settings.OperatorName, "ADMIN.CORP");
-    EXPECT_EQ(settings.DateOrder, 1);
-    EXPECT_TRUE(profiles.writes.empty()) << "loading never writes";
+    Load();
+    EXPECT_TRUE(settings_.RecordingEnabled);
+    EXPECT_EQ(settings_.DblClickUser, 0);
+    EXPECT_EQ(settings_.DblClickGroup, 1);
+    EXPECT_EQ(settings_.ChargeReason, "Charge");
+    EXPECT_EQ(settings_.LogServer, "FS2");
+    EXPECT_EQ(settings_.LogServerConnection, 2u);
+    EXPECT_EQ(settings_.NumericalFormat, 0);
+    EXPECT_EQ(settings_.LogFormat, 1);
+    EXPECT_EQ(settings_.SchemaKeyword, "Standard Netware");
+    EXPECT_EQ(settings_.Schema.BalanceAttribute, "Account Balance");
+    EXPECT_EQ(settings_.Schema.LimitAttribute, "Minimum Account Balance");
+    EXPECT_EQ(settings_.Schema.UnlimitedAttribute, "Allow Unlimited Credit");
+    EXPECT_EQ(settings_.SharedSettingsPath, kFs2Shared);
+    EXPECT_EQ(settings_.LogFilePath, "\\\\FS2\\SYS\\SYSTEM\\JOBTALLY\\JOBTALLY.LOG");
+    EXPECT_EQ(settings_.TempDirectory, "C:\\TEMP\\");
+    EXPECT_EQ(settings_.OperatorName, "ADMIN.CORP");
+    EXPECT_EQ(settings_.DateOrder, 1);
+    EXPECT_TRUE(profiles_.writes.empty()) << "loading never writes";
 }
 
 TEST_F(LoadSettingsTest, RecordTransactionsIsStoredInverted) {
     for (const auto& [stored, recording] : std::vector<std::pair<std::string, bool>>{
              {"0", true}, {"1", false}, {"7", false}, {"-1", false}}) {
-        local("RecordTransactions", stored);
-        load();
-        EXPECT_EQ(settings.RecordingEnabled, recording) << "stored " << stored;
+        Local("RecordTransactions", stored);
+        Load();
+        EXPECT_EQ(settings_.RecordingEnabled, recording) << "stored " << stored;
     }
 }
 
 TEST_F(LoadSettingsTest, ConnectedLogServerIsKeptAndDrivesBothPaths) {
-    local("LogServer", "ACCT1");
-    profiles.set(kAcct1Shared, "NumericalFormat", "1");
-    profiles.set(kAcct1Shared, "LogFormat", "0");
-    load();
-    EXPECT_EQ(settings.LogServer, "ACCT1");
-    EXPECT_EQ(settings.LogServerConnection, 1u);
-    EXPECT_EQ(settings.NumericalFormat, 1);
-    EXPECT_EQ(settings.LogFormat, 0);
-    EXPECT_EQ(settings.LogFilePath, "\\\\ACCT1\\SYS\\SYSTEM\\JOBTALLY\\JOBTALLY.LOG");
+    Local("LogServer", "ACCT1");
+    profiles_.Set(kAcct1Shared, "NumericalFormat", "1");
+    profiles_.Set(kAcct1Shared, "LogFormat", "0");
+    Load();
+    EXPECT_EQ(settings_.LogServer, "ACCT1");
+    EXPECT_EQ(settings_.LogServerConnection, 1u);
+    EXPECT_EQ(settings_.NumericalFormat, 1);
+    EXPECT_EQ(settings_.LogFormat, 0);
+    EXPECT_EQ(settings_.LogFilePath, "\\\\ACCT1\\SYS\\SYSTEM\\JOBTALLY\\JOBTALLY.LOG");
 }
 
 TEST_F(LoadSettingsTest, UnconnectedLogServerFallsBackInMemoryOnly) {
-    local("LogServer", "GONE");
-    profiles.set(kFs2Shared, "NumericalFormat", "3");
-    load();
-    EXPECT_EQ(settings.LogServer, "FS2");
-    EXPECT_EQ(settings.NumericalFormat, 3) << "the fall-back server's shared file is read";
-    EXPECT_EQ(profiles.files[kLocalSettingsFile]["LogServer"], "GONE");
-    EXPECT_TRUE(profiles.writes.empty());
+    Local("LogServer", "GONE");
+    profiles_.Set(kFs2Shared, "NumericalFormat", "3");
+    Load();
+    EXPECT_EQ(settings_.LogServer, "FS2");
+    EXPECT_EQ(settings_.NumericalFormat, 3) << "the fall-back server's shared file is read";
+    EXPECT_EQ(profiles_.files[kLocalSettingsFile]["LogServer"], "GONE");
+    EXPECT_TRUE(profiles_.writes.empty());
 }
 
 TEST_F(LoadSettingsTest, TextsAreReadUpToTheirLimits) {
-    local("LogServer", std::string(60, 'S'));
-    local("ChargeReason", std::string(40, 'R'));
-    local("SchemaKeyword", "ABCDEFGHIJKLMNOPQRST");
-    load();
+    Local("LogServer", std::string(60, 'S'));
+    Local("ChargeReason", std::string(40, 'R'));
+    Local("SchemaKeyword", "ABCDEFGHIJKLMNOPQRST");
+    Load();
     // A 47-character name is not connected, so the fall-back replaces it; what was asked for
     // is what the read limit left of it.
-    ASSERT_FALSE(network.lookedUp.empty());
-    EXPECT_EQ(network.lookedUp.front(), std::string(47, 'S'));
-    EXPECT_EQ(settings.ChargeReason, std::string(30, 'R'));
-    EXPECT_EQ(settings.SchemaKeyword, "ABCDEFGHIJKLMNOP");
-    EXPECT_EQ(settings.Schema.BalanceAttribute, "JOBTALLY:ABCDEFGHIJKLMNOP Balance");
-    EXPECT_EQ(settings.Schema.UnlimitedAttribute.size(), 33u) << "held whole, not cut";
+    ASSERT_FALSE(network_.lookedUp.empty());
+    EXPECT_EQ(network_.lookedUp.front(), std::string(47, 'S'));
+    EXPECT_EQ(settings_.ChargeReason, std::string(30, 'R'));
+    EXPECT_EQ(settings_.SchemaKeyword, "ABCDEFGHIJKLMNOP");
+    EXPECT_EQ(settings_.Schema.BalanceAttribute, "JOBTALLY:ABCDEFGHIJKLMNOP Balance");
+    EXPECT_EQ(settings_.Schema.UnlimitedAttribute.size(), 33u) << "held whole, not cut";
 }
 
 TEST_F(LoadSettingsTest, KeywordComesFromTheSharedFileOnlyWhenTheLocalOneIsEmpty) {
-    profiles.set(kFs2Shared, "SchemaKeyword", "Lab");
-    load();
-    EXPECT_EQ(settings.SchemaKeyword, "Lab") << "key missing locally";
+    profiles_.Set(kFs2Shared, "SchemaKeyword", "Lab");
+    Load();
+    EXPECT_EQ(settings_.SchemaKeyword, "Lab") << "key missing locally";
 
-    local("SchemaKeyword", "");
-    load();
-    EXPECT_EQ(settings.SchemaKeyword, "Lab") << "key present locally with no text";
+    Local("SchemaKeyword", "");
+    Load();
+    EXPECT_EQ(settings_.SchemaKeyword, "Lab") << "key present locally with no text";
 
-    local("SchemaKeyword", "Staff");
-    load();
-    EXPECT_EQ(settings.SchemaKeyword, "Staff");
-    EXPECT_EQ(settings.Schema.LimitAttribute, "JOBTALLY:Staff Limit");
+    Local("SchemaKeyword", "Staff");
+    Load();
+    EXPECT_EQ(settings_.SchemaKeyword, "Staff");
+    EXPECT_EQ(settings_.Schema.LimitAttribute, "JOBTALLY:Staff Limit");
 }
 
 TEST_F(LoadSettingsTest, EmptySharedKeywordGivesTheJobtallyNamesWithNothingBetween) {
-    profiles.set(kFs2Shared, "SchemaKeyword", "");
-    load();
-    EXPECT_EQ(settings.SchemaKeyword, "");
-    EXPECT_EQ(settings.Schema.BalanceAttribute, "JOBTALLY: Balance");
-    EXPECT_EQ(settings.Schema.LimitAttribute, "JOBTALLY: Limit");
-    EXPECT_EQ(settings.Schema.UnlimitedAttribute, "JOBTALLY: Nolimit");
+    profiles_.Set(kFs2Shared, "SchemaKeyword", "");
+    Load();
+    EXPECT_EQ(settings_.SchemaKeyword, "");
+    EXPECT_EQ(settings_.Schema.BalanceAttribute, "JOBTALLY: Balance");
+    EXPECT_EQ(settings_.Schema.LimitAttribute, "JOBTALLY: Limit");
+    EXPECT_EQ(settings_.Schema.UnlimitedAttribute, "JOBTALLY: Nolimit");
 }
 
 TEST(SelectAccountSchema, OnlyTheExactStandardKeywordSelectsTheStandardNames) {

@@ -14,13 +14,13 @@ TEST(AccountBalancesTest, EveryUserOnceInBothModes) {
     const std::vector<std::string> entries = {
         "* (All users in this context)", "AJONES", "JSMITH", "STAFF (Group)", "NOBAL", "BROKEN"};
     auto read = [](const std::string& name) -> BalanceReading {
-        static const std::map<std::string, BalanceReading> known = {
+        static const std::map<std::string, BalanceReading> kNown = {
             {"AJONES", {true, 1250, 0}},
             {"JSMITH", {true, -75, 0}},
             {"NOBAL", {true, 0, 0}},
             {"BROKEN", {false, 0, -650}},
         };
-        return known.at(name);
+        return kNown.at(name);
     };
     EXPECT_EQ(AccountBalancesReport("SALES.CORP", entries, 6, IntegerAmountMode(), read),
               "  SALES.CORP: All Account Balances\r\n"

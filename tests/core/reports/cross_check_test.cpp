@@ -19,7 +19,7 @@ TEST(ReportsCrossCheck, StatisticsByUserEqualEachUsersHistory) {
     options.users = 150;
     options.contexts = 3;
     options.logLines = 30000;
-    const std::string log = gendir::accountingLog(options);
+    const std::string log = gendir::AccountingLog(options);
 
     // The statistics read ASCII delimited records only; the history would also count a user's
     // Readable lines, so both are given the delimited lines alone.

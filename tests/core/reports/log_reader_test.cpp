@@ -15,13 +15,13 @@ namespace fs = std::filesystem;
 class LogReaderTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        path = fs::temp_directory_path() /
-               ("tally-log-reader-" +
-                std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        path_ = fs::temp_directory_path() /
+                ("tally-log-reader-" +
+                 std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     }
-    void TearDown() override { fs::remove(path); }
+    void TearDown() override { fs::remove(path_); }
     void Write(const std::string& text, std::ios::openmode mode = std::ios::trunc) {
-        std::ofstream(path, std::ios::binary | mode) << text;
+        std::ofstream(path_, std::ios::binary | mode) << text;
     }
     std::vector<std::string> ReadAll(LogReader& reader, std::vector<int>* percents = nullptr) {
         std::vector<std::string> lines;
@@ -34,7 +34,7 @@ class LogReaderTest : public ::testing::Test {
         }
         return lines;
     }
-    fs::path path;
+    fs::path path_;
 };
 
 TEST_F(LogReaderTest, LinesComeWholeWithTheirLineEnds) {
@@ -42,7 +42,7 @@ TEST_F(LogReaderTest, LinesComeWholeWithTheirLineEnds) {
     const std::string longLine = "\"" + std::string(600000, 'N') + "\",1\r\n";
     Write("a\r\n" + longLine + "\r\nlast without end");
     LogReader reader;
-    ASSERT_TRUE(reader.Open(path.string()));
+    ASSERT_TRUE(reader.Open(path_.string()));
     std::vector<int> percents;
     const auto lines = ReadAll(reader, &percents);
     ASSERT_EQ(lines.size(), 4u);
@@ -57,15 +57,15 @@ TEST_F(LogReaderTest, LinesComeWholeWithTheirLineEnds) {
 TEST_F(LogReaderTest, AnEmptyLogHasNoLinesAndAMissingOneDoesNotOpen) {
     Write("");
     LogReader reader;
-    ASSERT_TRUE(reader.Open(path.string()));
+    ASSERT_TRUE(reader.Open(path_.string()));
     EXPECT_TRUE(ReadAll(reader).empty());
-    EXPECT_FALSE(reader.Open((path.string() + ".absent")));
+    EXPECT_FALSE(reader.Open((path_.string() + ".absent")));
 }
 
 TEST_F(LogReaderTest, LinesAppendedAfterTheOpenAreReadAndThePercentagePasses100) {
     Write("0123456789\r\n0123456789\r\n");  // 24 bytes at open
     LogReader reader;
-    ASSERT_TRUE(reader.Open(path.string()));
+    ASSERT_TRUE(reader.Open(path_.string()));
     Write("0123456789\r\n", std::ios::app);
     std::vector<int> percents;
     EXPECT_EQ(ReadAll(reader, &percents).size(), 3u);

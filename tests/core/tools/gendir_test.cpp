@@ -19,7 +19,7 @@ using tally::gendir::Options;
 
 namespace {
 
-Options smallNetwork() {
+Options SmallNetwork() {
     Options options;
     options.users = 60;
     options.contexts = 3;
@@ -30,7 +30,7 @@ Options smallNetwork() {
     return options;
 }
 
-std::vector<std::string> lines(const std::string& text) {
+std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> out;
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) {
@@ -40,10 +40,10 @@ std::vector<std::string> lines(const std::string& text) {
 }
 
 // Group cn -> its member values, and the set of every entry's dn.
-void indexTree(const std::string& ldif, std::set<std::string>& dns,
+void IndexTree(const std::string& ldif, std::set<std::string>& dns,
                std::map<std::string, std::vector<std::string>>& members) {
     std::string dn;
-    for (const std::string& line : lines(ldif)) {
+    for (const std::string& line : Lines(ldif)) {
         if (line.rfind("dn: ", 0) == 0) {
             dn = line.substr(4);
             dns.insert(dn);
@@ -53,9 +53,9 @@ void indexTree(const std::string& ldif, std::set<std::string>& dns,
     }
 }
 
-bool parse(std::vector<std::string_view> args, Options& options, std::string& error) {
+bool Parse(std::vector<std::string_view> args, Options& options, std::string& error) {
     args.insert(args.begin(), "gendir");
-    return tally::gendir::parseArguments(args, options, error);
+    return tally::gendir::ParseArguments(args, options, error);
 }
 
 class ScratchFolder : public ::testing::Test {
@@ -70,8 +70,8 @@ class ScratchFolder : public ::testing::Test {
         std::ofstream(schema_) << "dn: cn=tallydesk,cn=schema,cn=config\n";
     }
     void TearDown() override { fs::remove_all(root_); }
-    Options optionsFor(const fs::path& out) {
-        Options options = smallNetwork();
+    Options OptionsFor(const fs::path& out) {
+        Options options = SmallNetwork();
         options.out = out;
         options.schema = schema_;
         return options;
@@ -83,33 +83,33 @@ class ScratchFolder : public ::testing::Test {
 }  // namespace
 
 TEST(GendirContent, SameOptionsGiveTheSameBytesAndTheSeedChangesThem) {
-    Options options = smallNetwork();
-    EXPECT_EQ(tally::gendir::directoryLdif(options), tally::gendir::directoryLdif(options));
-    EXPECT_EQ(tally::gendir::accountingLog(options), tally::gendir::accountingLog(options));
+    Options options = SmallNetwork();
+    EXPECT_EQ(tally::gendir::DirectoryLdif(options), tally::gendir::DirectoryLdif(options));
+    EXPECT_EQ(tally::gendir::AccountingLog(options), tally::gendir::AccountingLog(options));
 
     Options longerLog = options;
     longerLog.logLines = 10;
-    EXPECT_EQ(tally::gendir::directoryLdif(options), tally::gendir::directoryLdif(longerLog))
+    EXPECT_EQ(tally::gendir::DirectoryLdif(options), tally::gendir::DirectoryLdif(longerLog))
         << "the log's length must not reshuffle the tree";
 
     Options inPages = options;
     inPages.amounts = tally::gendir::Amounts::Pages;
-    EXPECT_EQ(tally::gendir::directoryLdif(options), tally::gendir::directoryLdif(inPages));
-    EXPECT_NE(tally::gendir::accountingLog(options), tally::gendir::accountingLog(inPages));
-    EXPECT_NE(tally::gendir::sharedSettingsIni(inPages).find("NumericalFormat=1\r\n"),
+    EXPECT_EQ(tally::gendir::DirectoryLdif(options), tally::gendir::DirectoryLdif(inPages));
+    EXPECT_NE(tally::gendir::AccountingLog(options), tally::gendir::AccountingLog(inPages));
+    EXPECT_NE(tally::gendir::SharedSettingsIni(inPages).find("NumericalFormat=1\r\n"),
               std::string::npos);
 
     Options otherSeed = options;
     otherSeed.seed = 43;
-    EXPECT_NE(tally::gendir::directoryLdif(options), tally::gendir::directoryLdif(otherSeed));
-    EXPECT_NE(tally::gendir::accountingLog(options), tally::gendir::accountingLog(otherSeed));
+    EXPECT_NE(tally::gendir::DirectoryLdif(options), tally::gendir::DirectoryLdif(otherSeed));
+    EXPECT_NE(tally::gendir::AccountingLog(options), tally::gendir::AccountingLog(otherSeed));
 }
 
 TEST(GendirContent, EveryEntrySitsBelowAnEarlierParentAndNamesAreUnique) {
-    Options options = smallNetwork();
-    std::string ldif = tally::gendir::directoryLdif(options);
+    Options options = SmallNetwork();
+    std::string ldif = tally::gendir::DirectoryLdif(options);
     std::set<std::string> seen;
-    for (const std::string& line : lines(ldif)) {
+    for (const std::string& line : Lines(ldif)) {
         if (line.rfind("dn: ", 0) != 0) {
             continue;
         }
@@ -125,10 +125,10 @@ TEST(GendirContent, EveryEntrySitsBelowAnEarlierParentAndNamesAreUnique) {
 }
 
 TEST(GendirContent, GroupsHoldDistinctExistingMembers) {
-    Options options = smallNetwork();
+    Options options = SmallNetwork();
     std::set<std::string> dns;
     std::map<std::string, std::vector<std::string>> members;
-    indexTree(tally::gendir::directoryLdif(options), dns, members);
+    IndexTree(tally::gendir::DirectoryLdif(options), dns, members);
     ASSERT_EQ(members.size(), options.groups);
     for (const auto& [group, values] : members) {
         EXPECT_EQ(values.size(), options.members) << group;
@@ -141,22 +141,22 @@ TEST(GendirContent, GroupsHoldDistinctExistingMembers) {
 }
 
 TEST(GendirContent, AGroupOfEveryUserWrapsAroundWithoutRepeats) {
-    Options options = smallNetwork();
+    Options options = SmallNetwork();
     options.members = options.users;
     std::set<std::string> dns;
     std::map<std::string, std::vector<std::string>> members;
-    indexTree(tally::gendir::directoryLdif(options), dns, members);
+    IndexTree(tally::gendir::DirectoryLdif(options), dns, members);
     for (const auto& [group, values] : members) {
         EXPECT_EQ(std::set<std::string>(values.begin(), values.end()).size(), options.users);
     }
 }
 
 TEST(GendirContent, LogHasTheAskedNumberOfCrLfLinesNamingRealUsers) {
-    Options options = smallNetwork();
-    std::string log = tally::gendir::accountingLog(options);
+    Options options = SmallNetwork();
+    std::string log = tally::gendir::AccountingLog(options);
     std::set<std::string> fullNames;
     for (std::uint32_t u = 0; u < options.users; ++u) {
-        fullNames.insert("\"" + tally::gendir::userFullName(options, u) + "\"");
+        fullNames.insert("\"" + tally::gendir::UserFullName(options, u) + "\"");
     }
     std::size_t count = 0;
     for (std::size_t start = 0; start < log.size(); ++count) {
@@ -174,14 +174,14 @@ TEST(GendirContent, LogHasTheAskedNumberOfCrLfLinesNamingRealUsers) {
 }
 
 TEST(GendirContent, ContextsAndNamesAreStable) {
-    Options options = smallNetwork();
-    EXPECT_EQ(tally::gendir::contextName(options, 0), "SALES.CORP");
-    EXPECT_EQ(tally::gendir::contextName(options, 2), "UNIT0003.CORP");
-    EXPECT_EQ(tally::gendir::userName(options, 41), "U00042");
-    EXPECT_EQ(tally::gendir::userFullName(options, 4), "U00005.UNIT0002.CORP");
+    Options options = SmallNetwork();
+    EXPECT_EQ(tally::gendir::ContextName(options, 0), "SALES.CORP");
+    EXPECT_EQ(tally::gendir::ContextName(options, 2), "UNIT0003.CORP");
+    EXPECT_EQ(tally::gendir::UserName(options, 41), "U00042");
+    EXPECT_EQ(tally::gendir::UserFullName(options, 4), "U00005.UNIT0002.CORP");
     options.users = 1'234'567;
-    EXPECT_EQ(tally::gendir::userName(options, 0), "U0000001");
-    EXPECT_NE(tally::gendir::networkIni(smallNetwork()).find("Context=SALES.CORP"),
+    EXPECT_EQ(tally::gendir::UserName(options, 0), "U0000001");
+    EXPECT_NE(tally::gendir::NetworkIni(SmallNetwork()).find("Context=SALES.CORP"),
               std::string::npos);
 }
 
@@ -191,7 +191,7 @@ namespace {
 using tally::gendir::Amounts;
 
 // A quoted comma belongs to its field; the quotes stay on.
-std::vector<std::string> csvFields(const std::string& line) {
+std::vector<std::string> CsvFields(const std::string& line) {
     std::vector<std::string> fields(1);
     bool quoted = false;
     for (char c : line) {
@@ -205,20 +205,20 @@ std::vector<std::string> csvFields(const std::string& line) {
     return fields;
 }
 
-std::string unquote(const std::string& field) {
+std::string Unquote(const std::string& field) {
     return field.starts_with('"') && field.ends_with('"') ? field.substr(1, field.size() - 2) : "?";
 }
 
-std::string trim(const std::string& text) {
+std::string Trim(const std::string& text) {
     auto first = text.find_first_not_of(' ');
     return first == text.npos ? "" : text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
 // "-12.50" is -1250 in Currency, "125" is 125 in Pages.
-std::optional<long long> amountOf(const std::string& text, Amounts amounts) {
-    static const std::regex currency("-?[0-9]+\\.[0-9][0-9]"), pages("-?[0-9]+");
-    std::string digits = trim(text);
-    if (!std::regex_match(digits, amounts == Amounts::Currency ? currency : pages)) {
+std::optional<long long> AmountOf(const std::string& text, Amounts amounts) {
+    static const std::regex kCurrency("-?[0-9]+\\.[0-9][0-9]"), kPages("-?[0-9]+");
+    std::string digits = Trim(text);
+    if (!std::regex_match(digits, amounts == Amounts::Currency ? kCurrency : kPages)) {
         return std::nullopt;
     }
     std::erase(digits, '.');
@@ -236,37 +236,37 @@ struct LogCensus {
 
 // Checks every line against its layout while counting what the log holds, and follows each
 // user's balance from record to record where the records show it.
-LogCensus censusOf(const Options& options) {
+LogCensus CensusOf(const Options& options) {
     std::map<std::string, std::string> ownName;  // full name, and own name, -> own name
     for (std::uint32_t u = 0; u < options.users; ++u) {
-        ownName["A " + tally::gendir::userFullName(options, u)] =
-            tally::gendir::userName(options, u);
-        ownName["R " + tally::gendir::userName(options, u)] = tally::gendir::userName(options, u);
+        ownName["A " + tally::gendir::UserFullName(options, u)] =
+            tally::gendir::UserName(options, u);
+        ownName["R " + tally::gendir::UserName(options, u)] = tally::gendir::UserName(options, u);
     }
     std::map<std::string, std::optional<long long>> balances;
     LogCensus census;
-    std::istringstream log(tally::gendir::accountingLog(options));
+    std::istringstream log(tally::gendir::AccountingLog(options));
     for (std::string line; std::getline(log, line); ++census.lines) {
         auto fault = [&](const char* why) { census.faults.push_back(why + (": " + line)); };
         const bool crlf = line.ends_with('\r');
         line.resize(line.size() - (crlf ? 1 : 0));
         const bool readable = !line.starts_with('"');
-        const std::vector<std::string> f = readable ? std::vector<std::string>() : csvFields(line);
+        const std::vector<std::string> f = readable ? std::vector<std::string>() : CsvFields(line);
         if (!crlf || (readable ? line.size() < 71 || line[10] != ' ' : f.size() != 13)) {
             fault("no CR LF, or too short");
             continue;
         }
         // Who, what, how many pages and the two amounts, where each layout places them.
-        const std::string user = readable ? "R " + trim(line.substr(0, 10)) : "A " + unquote(f[0]);
-        const std::string tag = readable ? trim(line.substr(11, 8)) : unquote(f[1]);
+        const std::string user = readable ? "R " + Trim(line.substr(0, 10)) : "A " + Unquote(f[0]);
+        const std::string tag = readable ? Trim(line.substr(11, 8)) : Unquote(f[1]);
         const std::string pages = readable ? line.substr(58, 4) : f[10];
-        const bool transaction = readable ? trim(line.substr(50, 14)).empty() : f[9] + f[10] == "";
+        const bool transaction = readable ? Trim(line.substr(50, 14)).empty() : f[9] + f[10] == "";
         std::string first = readable ? line.substr(63, 8) : f[11];
         std::string second = readable ? first : f[12];  // a Readable job shows no balance
         if (readable && transaction) {
             std::istringstream(line.substr(64)) >> first >> second;
         }
-        auto change = amountOf(first, options.amounts), after = amountOf(second, options.amounts);
+        auto change = AmountOf(first, options.amounts), after = AmountOf(second, options.amounts);
         if (!ownName.count(user) || !change || !after) {
             fault("no generated user, or no amounts in their place");
             continue;
@@ -284,7 +284,7 @@ LogCensus censusOf(const Options& options) {
         }
         if ((readable &&
              (line.size() != 71 || line[61] == ' ' || line[62] != ' ' || line[70] == ' ')) ||
-            trim(pages).find_first_not_of("0123456789") != std::string::npos || trim(pages) == "") {
+            Trim(pages).find_first_not_of("0123456789") != std::string::npos || Trim(pages) == "") {
             fault("pages and cost not right-aligned in columns 58-61 and 63-70");
             continue;
         }
@@ -300,9 +300,9 @@ LogCensus censusOf(const Options& options) {
         if (!readable) {
             ++census.delimitedJobs;
             census.noFileServer += f[5].empty();
-            census.commaNames += (unquote(f[2]) + unquote(f[4])).find(',') != std::string::npos;
+            census.commaNames += (Unquote(f[2]) + Unquote(f[4])).find(',') != std::string::npos;
             for (int field : {3, 4, 5, 7}) {
-                census.names[field].insert(unquote(f[field - 1]));
+                census.names[field].insert(Unquote(f[field - 1]));
             }
         }
     }
@@ -325,12 +325,12 @@ TEST(GendirLog, EveryLineKeepsItsLayoutAndTheMixStaysRealistic) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Options options = smallNetwork();
+        Options options = SmallNetwork();
         options.users = c.users;
         options.contexts = c.contexts;
         options.logLines = c.lines;
         options.amounts = c.amounts;
-        LogCensus census = censusOf(options);
+        LogCensus census = CensusOf(options);
         EXPECT_EQ(census.lines, c.lines);
         EXPECT_TRUE(census.faults.empty())
             << census.faults.size() << " faulty lines, the first: " << census.faults.front();
@@ -359,7 +359,7 @@ TEST(GendirLog, EveryLineKeepsItsLayoutAndTheMixStaysRealistic) {
 TEST(GendirArguments, AcceptsAFullCommandLine) {
     Options options;
     std::string error;
-    ASSERT_TRUE(parse({"--out", "net", "--users", "10000", "--contexts", "2", "--groups", "3",
+    ASSERT_TRUE(Parse({"--out", "net", "--users", "10000", "--contexts", "2", "--groups", "3",
                        "--members", "10", "--log-lines", "50", "--seed", "9", "--amounts", "pages"},
                       options, error))
         << error;
@@ -394,19 +394,19 @@ TEST(GendirArguments, MistakesAreNamedNotGuessed) {
     for (const Case& c : cases) {
         Options options;
         std::string error;
-        EXPECT_FALSE(parse(c.args, options, error)) << c.mentions;
+        EXPECT_FALSE(Parse(c.args, options, error)) << c.mentions;
         EXPECT_NE(error.find(c.mentions), std::string::npos) << error;
     }
 }
 
 TEST_F(ScratchFolder, WritesACompleteNetworkAndReplacesAnEarlierOne) {
     fs::path out = root_ / "net";
-    Options options = optionsFor(out);
+    Options options = OptionsFor(out);
     options.logLines = 15'000;  // the log goes out in more than one piece
     std::string error;
-    ASSERT_TRUE(tally::gendir::writeNetwork(options, error)) << error;
+    ASSERT_TRUE(tally::gendir::WriteNetwork(options, error)) << error;
     std::ofstream(out / "directory" / "stale.ldif") << "left from a test\n";
-    ASSERT_TRUE(tally::gendir::writeNetwork(options, error)) << error;
+    ASSERT_TRUE(tally::gendir::WriteNetwork(options, error)) << error;
 
     EXPECT_FALSE(fs::exists(out / "directory" / "stale.ldif"));
     EXPECT_TRUE(fs::exists(out / "tallynet.ini"));
@@ -415,7 +415,7 @@ TEST_F(ScratchFolder, WritesACompleteNetworkAndReplacesAnEarlierOne) {
     EXPECT_TRUE(fs::exists(out / "servers/ACCT1/SYS/PUBLIC/JOBTALLY.INI"));
     std::ifstream log(out / "servers/ACCT1/SYS/SYSTEM/JOBTALLY/JOBTALLY.LOG", std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(log), std::istreambuf_iterator<char>()),
-              tally::gendir::accountingLog(options));
+              tally::gendir::AccountingLog(options));
 }
 
 TEST_F(ScratchFolder, LeavesAnUnrelatedFolderAlone) {
@@ -423,7 +423,7 @@ TEST_F(ScratchFolder, LeavesAnUnrelatedFolderAlone) {
     fs::create_directories(out);
     std::ofstream(out / "thesis.txt") << "years of work\n";
     std::string error;
-    EXPECT_FALSE(tally::gendir::writeNetwork(optionsFor(out), error));
+    EXPECT_FALSE(tally::gendir::WriteNetwork(OptionsFor(out), error));
     EXPECT_NE(error.find("precious"), std::string::npos) << error;
     EXPECT_TRUE(fs::exists(out / "thesis.txt"));
 }
@@ -431,10 +431,10 @@ TEST_F(ScratchFolder, LeavesAnUnrelatedFolderAlone) {
 TEST_F(ScratchFolder, AMissingSchemaIsReportedBeforeAnythingIsRemoved) {
     fs::path out = root_ / "net";
     std::string error;
-    ASSERT_TRUE(tally::gendir::writeNetwork(optionsFor(out), error)) << error;
-    Options options = optionsFor(out);
+    ASSERT_TRUE(tally::gendir::WriteNetwork(OptionsFor(out), error)) << error;
+    Options options = OptionsFor(out);
     options.schema = root_ / "no-such-schema.ldif";
-    EXPECT_FALSE(tally::gendir::writeNetwork(options, error));
+    EXPECT_FALSE(tally::gendir::WriteNetwork(options, error));
     EXPECT_NE(error.find("no-such-schema.ldif"), std::string::npos) << error;
     EXPECT_TRUE(fs::exists(out / "directory" / "directory.ldif"));
 }

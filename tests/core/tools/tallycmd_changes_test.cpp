@@ -199,10 +199,10 @@ void WindowDeposit(const fs::path& ini, const std::vector<std::string>& users,
     gSettings.LogServer = "ACCT1";
     gSettings.LogFilePath = SampleLog(ini.parent_path()).string();
     CurrentOperation = AccountOperation::Deposit;
-    OperationAmount = ReadAmount(amount, CurrentAmountMode()).Units;
+    OperationAmount = ReadAmount(amount, CurrentAmountMode()).units;
     DirectoryAccountHost host(FixedMoment);
     const BatchOutcome outcome = ApplyToEntries(users, host);
-    EXPECT_EQ(outcome.Changed, static_cast<int>(users.size()));
+    EXPECT_EQ(outcome.changed, static_cast<int>(users.size()));
     EXPECT_EQ(BatchProblemMessage(outcome), "");
     DirFreeContext(DirectoryContext);
 }
@@ -217,13 +217,13 @@ TEST(TallyCmdChanges, ACsvDepositOfTenThousandLinesIsTheWindowsDepositToTheSameU
     std::vector<fs::path> nets;
     for (const char* name : {"cmd", "window"}) {
         options.out = folder.Path() / name;
-        ASSERT_TRUE(gendir::writeNetwork(options, error)) << error;
+        ASSERT_TRUE(gendir::WriteNetwork(options, error)) << error;
         nets.push_back(options.out);
     }
     std::vector<std::string> users;
     std::string csv = "User,Amount\r\n";
     for (std::uint32_t i = 0; i < options.users; ++i) {
-        users.push_back(gendir::userName(options, (i * 7919) % options.users));
+        users.push_back(gendir::UserName(options, (i * 7919) % options.users));
         csv += users.back() + ",1.25\r\n";
     }
     const fs::path file = folder.Path() / "term.csv";

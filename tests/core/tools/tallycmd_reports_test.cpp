@@ -147,7 +147,7 @@ class DialogCore {
         if (group) {
             DirSetContextValue(DirectoryContext, DIR_CTX_NAME_CONTEXT, DIR_ROOT_NAME);
         }
-        const reports::GroupMembership membership(fullName, buffer.get());
+        const reports::GroupMembership membership(fullName, buffer.Get());
         reports::PrintHistory::MembershipTest isMember;
         if (group) {
             isMember = [&](const std::string& member) { return membership.Contains(member); };
@@ -165,9 +165,9 @@ class DialogCore {
     std::string Balances(const std::string& context) {
         DirSetContextValue(DirectoryContext, DIR_CTX_NAME_CONTEXT, context.c_str());
         struct Entries final : ObjectListSink {
-            void clear() override { entries.clear(); }
-            void add(const std::string& entry) override { entries.push_back(entry); }
-            void selectFirst() override {}
+            void Clear() override { entries.clear(); }
+            void Add(const std::string& entry) override { entries.push_back(entry); }
+            void SelectFirst() override {}
             std::vector<std::string> entries;
         } list;
         FillObjectList(list, kUserClass);
@@ -210,11 +210,11 @@ TEST(TallyCmdReports, OnAGeneratedLogEveryReportIsTheDialogsCoreRun) {
     options.members = 60;
     options.logLines = 30000;
     std::string error;
-    ASSERT_TRUE(gendir::writeNetwork(options, error)) << error;
+    ASSERT_TRUE(gendir::WriteNetwork(options, error)) << error;
     const fs::path ini = options.out / "tallynet.ini";
     const fs::path log = SampleLog(options.out);
-    const std::string user = gendir::userName(options, 4);  // in the first context, SALES.CORP
-    const std::string group = gendir::groupName(options, 0);
+    const std::string user = gendir::UserName(options, 4);  // in the first context, SALES.CORP
+    const std::string group = gendir::GroupName(options, 0);
 
     struct Case {
         std::vector<std::string> words;
@@ -233,9 +233,9 @@ TEST(TallyCmdReports, OnAGeneratedLogEveryReportIsTheDialogsCoreRun) {
          [&](DialogCore& c) { return c.Statistics(kByUser, group); }},
         {{"history", user}, [&](DialogCore& c) { return c.History(user, false); }},
         {{"history", group}, [&](DialogCore& c) { return c.History(group, true); }},
-        {{"balances"}, [&](DialogCore& c) { return c.Balances(gendir::contextName(options, 0)); }},
-        {{"balances", gendir::contextName(options, 2)},
-         [&](DialogCore& c) { return c.Balances(gendir::contextName(options, 2)); }},
+        {{"balances"}, [&](DialogCore& c) { return c.Balances(gendir::ContextName(options, 0)); }},
+        {{"balances", gendir::ContextName(options, 2)},
+         [&](DialogCore& c) { return c.Balances(gendir::ContextName(options, 2)); }},
     };
     for (const Case& c : cases) {
         std::vector<std::string> words = {"--ini", ini.string(), "--out", "-"};

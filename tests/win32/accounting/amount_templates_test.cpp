@@ -50,25 +50,25 @@ class AmountTemplates : public tally::win32test::TemplateTest {
   protected:
     AmountTemplates() : TemplateTest(640, 480) {}
 
-    void expectFrame(const char* caption, int cx, int cy) {
-        EXPECT_EQ(TextOf(dialog), caption);
-        const DWORD style = static_cast<DWORD>(GetWindowLongA(dialog, GWL_STYLE));
+    void ExpectFrame(const char* caption, int cx, int cy) {
+        EXPECT_EQ(TextOf(dialog_), caption);
+        const DWORD style = static_cast<DWORD>(GetWindowLongA(dialog_, GWL_STYLE));
         EXPECT_EQ(style & (WS_POPUP | WS_CAPTION | WS_SYSMENU), WS_POPUP | WS_CAPTION | WS_SYSMENU)
             << std::hex << style;
         EXPECT_EQ(style & (WS_THICKFRAME | WS_MAXIMIZEBOX | WS_MINIMIZEBOX), 0u)
             << std::hex << style;
-        EXPECT_TRUE(GetWindowLongA(dialog, GWL_EXSTYLE) & WS_EX_DLGMODALFRAME) << "modal frame";
-        expectClientSize(cx, cy);
+        EXPECT_TRUE(GetWindowLongA(dialog_, GWL_EXSTYLE) & WS_EX_DLGMODALFRAME) << "modal frame";
+        ExpectClientSize(cx, cy);
     }
 
     void expectFont(const char* face) {
-        TemplateTest::expectFont(face);
-        const HFONT font = reinterpret_cast<HFONT>(SendMessageA(dialog, WM_GETFONT, 0, 0));
+        TemplateTest::ExpectFont(face);
+        const HFONT font = reinterpret_cast<HFONT>(SendMessageA(dialog_, WM_GETFONT, 0, 0));
         if (font == nullptr) {
             return;
         }
         // Every control speaks the dialog's font, so their places agree with the template's.
-        for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr;
+        for (HWND child = GetWindow(dialog_, GW_CHILD); child != nullptr;
              child = GetWindow(child, GW_HWNDNEXT)) {
             EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageA(child, WM_GETFONT, 0, 0)), font)
                 << "control " << GetDlgCtrlID(child);
@@ -76,13 +76,13 @@ class AmountTemplates : public tally::win32test::TemplateTest {
     }
 
     void expectControls(const std::vector<ExpectedControl>& specs) {
-        TemplateTest::expectControls(specs, ExpectAmountControl);
+        TemplateTest::ExpectControls(specs, ExpectAmountControl);
     }
 };
 
 TEST_F(AmountTemplates, DepositDialog) {
-    open("DepositDialog");
-    expectFrame("Deposit", 150, 55);
+    Open("DepositDialog");
+    ExpectFrame("Deposit", 150, 55);
     expectFont("Helv");
     expectControls({
         {IDC_AMOUNT_PROMPT, "Static", SS_CENTER, "Deposit", 0, 6, 150, 8},
@@ -91,12 +91,12 @@ TEST_F(AmountTemplates, DepositDialog) {
         {IDOK, "Button", kPush, "OK", 32, 36, 40, 14},
         {IDCANCEL, "Button", kPush, "Cancel", 82, 36, 40, 14},
     });
-    EXPECT_EQ(tabOrder(), (std::vector<int>{IDC_AMOUNT, IDOK, IDCANCEL}));
+    EXPECT_EQ(TabOrder(), (std::vector<int>{IDC_AMOUNT, IDOK, IDCANCEL}));
 }
 
 TEST_F(AmountTemplates, ChargeDialog) {
-    open("ChargeDialog");
-    expectFrame("Charge", 150, 72);
+    Open("ChargeDialog");
+    ExpectFrame("Charge", 150, 72);
     expectFont("Helv");
     expectControls({
         {IDC_AMOUNT_PROMPT, "Static", SS_CENTER, "Charge", 0, 6, 150, 8},
@@ -108,12 +108,12 @@ TEST_F(AmountTemplates, ChargeDialog) {
         {IDC_CHARGE_REASON, "Edit", kEdit, "", 79, 35, 61, 12},
     });
     // The reason comes after the buttons: Tab from the amount reaches OK first.
-    EXPECT_EQ(tabOrder(), (std::vector<int>{IDC_AMOUNT, IDOK, IDCANCEL, IDC_CHARGE_REASON}));
+    EXPECT_EQ(TabOrder(), (std::vector<int>{IDC_AMOUNT, IDOK, IDCANCEL, IDC_CHARGE_REASON}));
 }
 
 TEST_F(AmountTemplates, LimitDialog) {
-    open("LimitDialog");
-    expectFrame("Limit", 150, 72);
+    Open("LimitDialog");
+    ExpectFrame("Limit", 150, 72);
     expectFont("MS Sans Serif");
     expectControls({
         {IDC_AMOUNT_PROMPT, "Static", SS_CENTER, "Limit", 0, 6, 150, 8},
@@ -124,8 +124,8 @@ TEST_F(AmountTemplates, LimitDialog) {
         {IDC_ALLOW_UNLIMITED, "Button", BS_AUTOCHECKBOX | WS_TABSTOP, "Allow unlimited credit", 41,
          36, 77, 10},
     });
-    EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_ALLOW_UNLIMITED), static_cast<UINT>(BST_UNCHECKED));
-    EXPECT_EQ(tabOrder(), (std::vector<int>{IDC_AMOUNT, IDOK, IDCANCEL, IDC_ALLOW_UNLIMITED}));
+    EXPECT_EQ(IsDlgButtonChecked(dialog_, IDC_ALLOW_UNLIMITED), static_cast<UINT>(BST_UNCHECKED));
+    EXPECT_EQ(TabOrder(), (std::vector<int>{IDC_AMOUNT, IDOK, IDCANCEL, IDC_ALLOW_UNLIMITED}));
 }
 
 }  // namespace

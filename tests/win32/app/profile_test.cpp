@@ -19,19 +19,19 @@ class ScratchProfiles final : public ProfileStore {
     explicit ScratchProfiles(std::string local) : local_(std::move(local)) {}
     std::string ReadString(const std::string& file, const char* section, const char* key,
                            const char* fallback, std::size_t maxChars) override {
-        return real_.ReadString(map(file), section, key, fallback, maxChars);
+        return real_.ReadString(Map(file), section, key, fallback, maxChars);
     }
     int ReadInt(const std::string& file, const char* section, const char* key,
                 int fallback) override {
-        return real_.ReadInt(map(file), section, key, fallback);
+        return real_.ReadInt(Map(file), section, key, fallback);
     }
     bool WriteString(const std::string& file, const char* section, const char* key,
                      const std::string& value) override {
-        return real_.WriteString(map(file), section, key, value);
+        return real_.WriteString(Map(file), section, key, value);
     }
 
   private:
-    std::string map(const std::string& file) const {
+    std::string Map(const std::string& file) const {
         return file == kLocalSettingsFile ? local_ : local_ + ".missing-shared";
     }
     std::string local_;
@@ -63,18 +63,18 @@ class NoNetwork final : public NetworkServices {
 
 class PrivateProfileRoundTrip : public ::testing::Test {
   protected:
-    std::string path;
+    std::string path_;
     void SetUp() override {
         char folder[MAX_PATH + 1] = {};
         ASSERT_NE(GetTempPathA(sizeof folder, folder), 0u);
-        path =
+        path_ =
             std::string(folder) + "tallydesk-app-" + std::to_string(GetCurrentProcessId()) + ".ini";
-        DeleteFileA(path.c_str());
+        DeleteFileA(path_.c_str());
     }
-    void TearDown() override { DeleteFileA(path.c_str()); }
+    void TearDown() override { DeleteFileA(path_.c_str()); }
 
-    std::string fileText() const {
-        std::ifstream in(path, std::ios::binary);
+    std::string FileText() const {
+        std::ifstream in(path_, std::ios::binary);
         std::ostringstream text;
         text << in.rdbuf();
         return text.str();
@@ -83,20 +83,20 @@ class PrivateProfileRoundTrip : public ::testing::Test {
 
 TEST_F(PrivateProfileRoundTrip, ReadsKeepTheirLimitsAndSignedIntegers) {
     PrivateProfiles profiles;
-    EXPECT_EQ(profiles.ReadString(path, "Preferences", "LogServer", "dflt", 47), "dflt");
-    EXPECT_EQ(profiles.ReadInt(path, "Preferences", "DblClickUser", 5), 5);
-    ASSERT_TRUE(profiles.WriteString(path, "Preferences", "ChargeReason", std::string(40, 'R')));
-    ASSERT_TRUE(profiles.WriteString(path, "Preferences", "DblClickUser", "-1"));
-    ASSERT_TRUE(profiles.WriteString(path, "Preferences", "SchemaKeyword", ""));
-    EXPECT_EQ(profiles.ReadString(path, "Preferences", "ChargeReason", "", 30),
+    EXPECT_EQ(profiles.ReadString(path_, "Preferences", "LogServer", "dflt", 47), "dflt");
+    EXPECT_EQ(profiles.ReadInt(path_, "Preferences", "DblClickUser", 5), 5);
+    ASSERT_TRUE(profiles.WriteString(path_, "Preferences", "ChargeReason", std::string(40, 'R')));
+    ASSERT_TRUE(profiles.WriteString(path_, "Preferences", "DblClickUser", "-1"));
+    ASSERT_TRUE(profiles.WriteString(path_, "Preferences", "SchemaKeyword", ""));
+    EXPECT_EQ(profiles.ReadString(path_, "Preferences", "ChargeReason", "", 30),
               std::string(30, 'R'));
-    EXPECT_EQ(profiles.ReadInt(path, "Preferences", "DblClickUser", 0), -1);
-    EXPECT_EQ(profiles.ReadString(path, "Preferences", "SchemaKeyword", "X", 16), "")
+    EXPECT_EQ(profiles.ReadInt(path_, "Preferences", "DblClickUser", 0), -1);
+    EXPECT_EQ(profiles.ReadString(path_, "Preferences", "SchemaKeyword", "X", 16), "")
         << "a key present with no text is not missing";
 }
 
 TEST_F(PrivateProfileRoundTrip, SaveThenLoadGivesTheSavedPreferences) {
-    ScratchProfiles profiles(path);
+    ScratchProfiles profiles(path_);
     WindowsPlatformFacts platform;
     NoNetwork network;
     Settings settings;
@@ -109,7 +109,7 @@ TEST_F(PrivateProfileRoundTrip, SaveThenLoadGivesTheSavedPreferences) {
     PreferencesChoices choices{false, "", 3, -1, "Lab"};
     ASSERT_TRUE(
         SavePreferences(settings, PendingFromSettings(settings), choices, network, profiles));
-    const std::string text = fileText();
+    const std::string text = FileText();
     const std::size_t order[] = {text.find("RecordTransactions=1"), text.find("DblClickUser=3"),
                                  text.find("DblClickGroup=-1"),     text.find("LogServer="),
                                  text.find("ChargeReason=Binding"), text.find("SchemaKeyword=Lab")};

@@ -59,19 +59,19 @@ class Templates : public tally::win32test::TemplateTest {
   protected:
     Templates() : TemplateTest(800, 700) {}
 
-    void expectFont() { TemplateTest::expectFont("MS Sans Serif"); }
+    void expectFont() { TemplateTest::ExpectFont("MS Sans Serif"); }
 
     void expectControls(const std::vector<ExpectedControl>& controls) {
-        TemplateTest::expectControls(controls, ExpectShellControl);
+        TemplateTest::ExpectControls(controls, ExpectShellControl);
     }
 };
 
 TEST_F(Templates, MainDialog) {
-    open("MainDialog");
-    const DWORD style = static_cast<DWORD>(GetWindowLongA(dialog, GWL_STYLE));
+    Open("MainDialog");
+    const DWORD style = static_cast<DWORD>(GetWindowLongA(dialog_, GWL_STYLE));
     EXPECT_EQ(style & (WS_CHILD | WS_VISIBLE | WS_DLGFRAME), WS_CHILD | WS_VISIBLE | WS_DLGFRAME);
     EXPECT_EQ(style & WS_CAPTION, static_cast<DWORD>(WS_DLGFRAME)) << "no caption";
-    expectClientSize(219, 196);
+    ExpectClientSize(219, 196);
     expectFont();
     const DWORD list = LBS_SORT | LBS_EXTENDEDSEL | LBS_NOTIFY | WS_VSCROLL | WS_BORDER;
     expectControls({
@@ -97,9 +97,9 @@ TEST_F(Templates, MainDialog) {
 }
 
 TEST_F(Templates, Preferences) {
-    open("Preferences");
-    EXPECT_EQ(TextOf(dialog), "Preferences");
-    expectClientSize(243, 167);
+    Open("Preferences");
+    EXPECT_EQ(TextOf(dialog_), "Preferences");
+    ExpectClientSize(243, 167);
     expectFont();
     const DWORD dropDown = CBS_DROPDOWNLIST;
     const DWORD sorted = CBS_DROPDOWNLIST | CBS_SORT;
@@ -122,14 +122,14 @@ TEST_F(Templates, Preferences) {
         {IDCANCEL, "Button", kPush, "Cancel", 135, 149, 40, 14},
     });
     // The two unsorted lists must keep the action order: index i is command CMD_DEPOSIT + i.
-    EXPECT_EQ(GetWindowLongA(GetDlgItem(dialog, IDC_DBLCLICK_USER), GWL_STYLE) & CBS_SORT, 0);
-    EXPECT_EQ(GetWindowLongA(GetDlgItem(dialog, IDC_DBLCLICK_GROUP), GWL_STYLE) & CBS_SORT, 0);
+    EXPECT_EQ(GetWindowLongA(GetDlgItem(dialog_, IDC_DBLCLICK_USER), GWL_STYLE) & CBS_SORT, 0);
+    EXPECT_EQ(GetWindowLongA(GetDlgItem(dialog_, IDC_DBLCLICK_GROUP), GWL_STYLE) & CBS_SORT, 0);
 }
 
 TEST_F(Templates, About) {
-    open("About");
-    EXPECT_EQ(TextOf(dialog), "About TallyDesk");
-    expectClientSize(145, 96);
+    Open("About");
+    EXPECT_EQ(TextOf(dialog_), "About TallyDesk");
+    ExpectClientSize(145, 96);
     expectFont();
     expectControls({
         {IDC_VERSION, "Static", SS_CENTER, "", 1, 5, 143, 8},
@@ -141,9 +141,9 @@ TEST_F(Templates, About) {
 }
 
 TEST_F(Templates, TipsStandAtTheirTemplatePosition) {
-    open("Tips", TipsDialogProc);
-    EXPECT_EQ(TextOf(dialog), "Tips!");
-    expectClientSize(196, 96);
+    Open("Tips", TipsDialogProc);
+    EXPECT_EQ(TextOf(dialog_), "Tips!");
+    ExpectClientSize(196, 96);
     expectFont();
     expectControls({
         {kStatic, "Static", SS_CENTER, "You may select multiple users from the list.", 1, 7, 194,
@@ -158,26 +158,26 @@ TEST_F(Templates, TipsStandAtTheirTemplatePosition) {
     });
     // The template places the dialog's client area, from the owner's client area.
     POINT client{0, 0};
-    ClientToScreen(dialog, &client);
+    ClientToScreen(dialog_, &client);
     POINT origin{0, 0};
-    ClientToScreen(owner, &origin);
-    const RECT want = DialogUnits(dialog, 20, 51, 0, 0);
+    ClientToScreen(owner_, &origin);
+    const RECT want = DialogUnits(dialog_, 20, 51, 0, 0);
     EXPECT_EQ(client.x - origin.x, want.left);
     EXPECT_EQ(client.y - origin.y, want.top);
 }
 
 TEST_F(Templates, AboutIsCentredOverTheMainWindowAndNamesTheVersion) {
-    MainWindow = owner;
-    SetWindowPos(owner, nullptr, 40, 30, 700, 600, SWP_NOZORDER);
-    open("About", AboutDialogProc);
+    MainWindow = owner_;
+    SetWindowPos(owner_, nullptr, 40, 30, 700, 600, SWP_NOZORDER);
+    Open("About", AboutDialogProc);
     char text[64] = {};
-    GetDlgItemTextA(dialog, IDC_VERSION, text, sizeof text);
+    GetDlgItemTextA(dialog_, IDC_VERSION, text, sizeof text);
     EXPECT_STREQ(text, "TallyDesk 4.25f (32 bit)");
 
     RECT client{}, window{}, box{};
-    GetClientRect(owner, &client);
-    GetWindowRect(owner, &window);
-    GetWindowRect(dialog, &box);
+    GetClientRect(owner_, &client);
+    GetWindowRect(owner_, &window);
+    GetWindowRect(dialog_, &box);
     const int border = ((window.right - window.left) - client.right) / 2;
     const int left = window.left + border;
     const int bottom = window.bottom - border;

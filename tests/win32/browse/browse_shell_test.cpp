@@ -50,42 +50,42 @@ class BrowseShell : public ::testing::Test {
   protected:
     void SetUp() override {
         ProgramInstance = GetModuleHandleA(nullptr);
-        owner = CreateWindowA("STATIC", "owner", WS_OVERLAPPEDWINDOW, 0, 0, 600, 500, nullptr,
-                              nullptr, ProgramInstance, nullptr);
-        ASSERT_NE(owner, nullptr);
+        owner_ = CreateWindowA("STATIC", "owner", WS_OVERLAPPEDWINDOW, 0, 0, 600, 500, nullptr,
+                               nullptr, ProgramInstance, nullptr);
+        ASSERT_NE(owner_, nullptr);
     }
     void TearDown() override {
-        if (dialog != nullptr) {
-            DestroyWindow(dialog);
+        if (dialog_ != nullptr) {
+            DestroyWindow(dialog_);
         }
-        DestroyWindow(owner);
+        DestroyWindow(owner_);
         MainWindow = nullptr;
         gSettings = Settings{};
         SelectedCount = 0;
         GroupSelected = false;
     }
 
-    HWND open(const char* templateName) {
-        dialog = CreateDialogParamA(ProgramInstance, templateName, owner, PassiveProc, 0);
-        return dialog;
+    HWND Open(const char* templateName) {
+        dialog_ = CreateDialogParamA(ProgramInstance, templateName, owner_, PassiveProc, 0);
+        return dialog_;
     }
 
-    void expectListAt(int id, Placed at) {
-        HWND list = GetDlgItem(dialog, id);
+    void ExpectListAt(int id, Placed at) {
+        HWND list = GetDlgItem(dialog_, id);
         ASSERT_NE(list, nullptr);
         EXPECT_EQ(ClassOf(list), "ListBox");
         const LONG style = GetWindowLongA(list, GWL_STYLE);
         EXPECT_TRUE(style & LBS_SORT);
         EXPECT_TRUE(style & LBS_NOTIFY);
         EXPECT_FALSE(IsMultipleSelectionList(list));
-        const RECT expected = Pixels(dialog, at);
-        const RECT actual = PlaceInDialog(dialog, list);
+        const RECT expected = Pixels(dialog_, at);
+        const RECT actual = PlaceInDialog(dialog_, list);
         EXPECT_EQ(actual.left, expected.left);
         EXPECT_EQ(actual.top, expected.top);
         EXPECT_EQ(actual.right, expected.right);  // integral height rounds the bottom
     }
 
-    std::vector<int> postedCommands() {
+    std::vector<int> PostedCommands() {
         std::vector<int> commands;
         MSG message{};
         while (PeekMessageA(&message, MainWindow, WM_COMMAND, WM_COMMAND, PM_REMOVE)) {
@@ -94,61 +94,61 @@ class BrowseShell : public ::testing::Test {
         return commands;
     }
 
-    HWND owner = nullptr;
-    HWND dialog = nullptr;
+    HWND owner_ = nullptr;
+    HWND dialog_ = nullptr;
 };
 
 TEST_F(BrowseShell, SelectContextTemplate) {
-    ASSERT_NE(open("ContextList"), nullptr);
-    expectListAt(IDC_CONTEXT_LIST, {6, 26, 148, 108});
-    ASSERT_NE(GetDlgItem(dialog, IDC_CONTEXT), nullptr);
-    EXPECT_EQ(ClassOf(GetDlgItem(dialog, IDC_CONTEXT)), "Static");
-    ASSERT_NE(GetDlgItem(dialog, IDCANCEL), nullptr);
-    EXPECT_EQ(GetDlgItem(dialog, IDOK), nullptr);
+    ASSERT_NE(Open("ContextList"), nullptr);
+    ExpectListAt(IDC_CONTEXT_LIST, {6, 26, 148, 108});
+    ASSERT_NE(GetDlgItem(dialog_, IDC_CONTEXT), nullptr);
+    EXPECT_EQ(ClassOf(GetDlgItem(dialog_, IDC_CONTEXT)), "Static");
+    ASSERT_NE(GetDlgItem(dialog_, IDCANCEL), nullptr);
+    EXPECT_EQ(GetDlgItem(dialog_, IDOK), nullptr);
     char caption[64] = {};
-    GetWindowTextA(dialog, caption, sizeof caption);
+    GetWindowTextA(dialog_, caption, sizeof caption);
     EXPECT_STREQ(caption, "Select Context");
 }
 
 TEST_F(BrowseShell, SelectGroupTemplate) {
-    ASSERT_NE(open("GroupList"), nullptr);
-    expectListAt(IDC_GROUP_LIST, {6, 6, 148, 118});
-    EXPECT_NE(GetDlgItem(dialog, IDOK), nullptr);
-    EXPECT_NE(GetDlgItem(dialog, IDCANCEL), nullptr);
+    ASSERT_NE(Open("GroupList"), nullptr);
+    ExpectListAt(IDC_GROUP_LIST, {6, 6, 148, 118});
+    EXPECT_NE(GetDlgItem(dialog_, IDOK), nullptr);
+    EXPECT_NE(GetDlgItem(dialog_, IDCANCEL), nullptr);
 }
 
 // MainList's own template: several entries, a caret entry current without being selected.
 TEST_F(BrowseShell, MainListEntriesAndSelection) {
-    ASSERT_NE(open("MainDialog"), nullptr);
-    HWND list = GetDlgItem(dialog, IDC_MAIN_LIST);
+    ASSERT_NE(Open("MainDialog"), nullptr);
+    HWND list = GetDlgItem(dialog_, IDC_MAIN_LIST);
     ASSERT_TRUE(IsMultipleSelectionList(list));
     {
         ListBoxEntries entries(list);
-        entries.add("leftover");
-        entries.clear();
+        entries.Add("leftover");
+        entries.Clear();
         for (const char* entry :
              {"mjones", "JSMITH", "STAFF (Group)", "* (All users in this context)"}) {
-            entries.add(entry);
+            entries.Add(entry);
         }
-        entries.selectFirst();
+        entries.SelectFirst();
     }
     ListBoxSelection selection(list);
-    EXPECT_EQ(selection.selectedCount(), 0);
-    EXPECT_EQ(selection.currentText(), "* (All users in this context)");
+    EXPECT_EQ(selection.CountSelected(), 0);
+    EXPECT_EQ(selection.CurrentText(), "* (All users in this context)");
     EXPECT_EQ(ListBoxText(list, 2), "mjones");  // the list's own case-insensitive order
     EXPECT_EQ(ListBoxText(list, 9), "");
 
     SendMessageA(list, LB_SETSEL, TRUE, -1);  // what the popup menu does below the last entry
-    EXPECT_EQ(selection.selectedCount(), 4);
+    EXPECT_EQ(selection.CountSelected(), 4);
     SendMessageA(list, LB_SETSEL, FALSE, -1);
     SendMessageA(list, LB_SETSEL, TRUE, 1);
     SendMessageA(list, LB_SETCARETINDEX, 1, FALSE);
-    EXPECT_EQ(selection.selectedCount(), 1);
-    EXPECT_EQ(selection.currentText(), "JSMITH");
+    EXPECT_EQ(selection.CountSelected(), 1);
+    EXPECT_EQ(selection.CurrentText(), "JSMITH");
 }
 
 TEST_F(BrowseShell, DoubleClickPostsTheConfiguredAccountCommand) {
-    MainWindow = owner;
+    MainWindow = owner_;
     gSettings.DblClickUser = 2;
     gSettings.DblClickGroup = 3;
     SelectedCount = 1;
@@ -159,13 +159,13 @@ TEST_F(BrowseShell, DoubleClickPostsTheConfiguredAccountCommand) {
     SelectedCount = 2;
     GroupSelected = false;
     OnMainListDoubleClick();
-    EXPECT_EQ(postedCommands(),
+    EXPECT_EQ(PostedCommands(),
               (std::vector<int>{CMD_CHARGE, CMD_SET_CREDIT_LIMIT, CMD_SET_CREDIT_LIMIT}));
 }
 
 // CMD_DEPOSIT + 7 would be Exit and + 8 Preferences: a stored index outside the four posts nothing.
 TEST_F(BrowseShell, DoubleClickIgnoresAnIndexOutsideTheFourActions) {
-    MainWindow = owner;
+    MainWindow = owner_;
     SelectedCount = 1;
     gSettings.DblClickUser = 7;
     OnMainListDoubleClick();
@@ -174,7 +174,7 @@ TEST_F(BrowseShell, DoubleClickIgnoresAnIndexOutsideTheFourActions) {
     GroupSelected = true;
     gSettings.DblClickGroup = 8;
     OnMainListDoubleClick();
-    EXPECT_TRUE(postedCommands().empty());
+    EXPECT_TRUE(PostedCommands().empty());
 }
 
 }  // namespace

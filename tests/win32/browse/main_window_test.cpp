@@ -68,25 +68,25 @@ int IndexOf(HWND list, const char* entry) {
 class OnceModalIsUp {
   public:
     explicit OnceModalIsUp(std::function<void()> action) {
-        pending() = std::move(action);
+        Pending() = std::move(action);
         timer_ = SetTimer(nullptr, 0, 10, &Fire);
     }
     ~OnceModalIsUp() {
         KillTimer(nullptr, timer_);
-        pending() = nullptr;
+        Pending() = nullptr;
     }
     OnceModalIsUp(const OnceModalIsUp&) = delete;
     OnceModalIsUp& operator=(const OnceModalIsUp&) = delete;
 
   private:
-    static std::function<void()>& pending() {
+    static std::function<void()>& Pending() {
         static std::function<void()> action;
         return action;
     }
     static void CALLBACK Fire(HWND, UINT, UINT_PTR timer, DWORD) {
         KillTimer(nullptr, timer);
-        std::function<void()> action = std::move(pending());
-        pending() = nullptr;
+        std::function<void()> action = std::move(Pending());
+        Pending() = nullptr;
         if (action) {
             action();
         }
@@ -107,9 +107,9 @@ class MainWindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ProgramInstance = GetModuleHandleA(nullptr);
-        auto tree = browseTree();
-        store = tree.get();
-        DirClientUseStore(browseConfig(), std::move(tree));
+        auto tree = BrowseTree();
+        store_ = tree.get();
+        DirClientUseStore(BrowseConfig(), std::move(tree));
         DirectoryContext = DirCreateContext();
         CurrentContextName = "SALES.CORP";
         gSettings.Schema = SelectAccountSchema("Standard Netware");
@@ -196,7 +196,7 @@ class MainWindowTest : public ::testing::Test {
         return MAKELPARAM(inList.x, inList.y);
     }
 
-    FakeStore* store = nullptr;
+    FakeStore* store_ = nullptr;
 };
 
 TEST_F(MainWindowTest, StartShowsTheContextItsEntriesAndTheAllUsersLine) {
@@ -237,7 +237,7 @@ TEST_F(MainWindowTest, RightClickSelectsTheEntryUnderThePointerOrEveryEntryBelow
     SendMessageA(MainList, LB_GETITEMRECT, static_cast<WPARAM>(noAccount),
                  reinterpret_cast<LPARAM>(&item));
     SelectEntryUnderPointer(MainList, ScreenPointer({item.left + 5, item.top + 2}));
-    EXPECT_EQ(ListBoxSelection(MainList).selectedCount(), 1);
+    EXPECT_EQ(ListBoxSelection(MainList).CountSelected(), 1);
     EXPECT_GT(SendMessageA(MainList, LB_GETSEL, static_cast<WPARAM>(noAccount), 0), 0);
 
     RECT client{};
@@ -247,7 +247,7 @@ TEST_F(MainWindowTest, RightClickSelectsTheEntryUnderThePointerOrEveryEntryBelow
                  reinterpret_cast<LPARAM>(&item));
     ASSERT_LT(item.bottom + 4, client.bottom) << "the list must have room below its last entry";
     SelectEntryUnderPointer(MainList, ScreenPointer({5, client.bottom - 3}));
-    EXPECT_EQ(ListBoxSelection(MainList).selectedCount(), count);
+    EXPECT_EQ(ListBoxSelection(MainList).CountSelected(), count);
 }
 
 TEST_F(MainWindowTest, PopupMenuOffersTheFiveCommandsInOrder) {
@@ -425,7 +425,7 @@ TEST_F(MainWindowTest, ChangeContextRefillsMainListOnEveryCloseAfterTheFirstMove
     EXPECT_TRUE(IsWindowVisible(MainDialog));
 
     // Behind the program's back the directory gains a user; closing without a move refills.
-    store->add("NEWBIE.EAST.SALES.CORP", "User");
+    store_->Add("NEWBIE.EAST.SALES.CORP", "User");
     {
         OnceModalIsUp close(closeWith(nullptr));
         SendMessageA(MainWindow, WM_COMMAND, CMD_CHANGE_CONTEXT, 0);

@@ -32,7 +32,7 @@ std::string ItemText(int id) {
 
 TEST(MainListScale, TenThousandUsersListCompletelyAndTheLastCanBeShown) {
     GeneratedNetwork network(kUsers, TALLY_SCHEMA_FILE);
-    ASSERT_TRUE(network.ok()) << network.problem();
+    ASSERT_TRUE(network.Ok()) << network.Problem();
     gSettings.Schema = SelectAccountSchema("Standard Netware");
     gSettings.NumericalFormat = 1;
     ProgramInstance = GetModuleHandleA(nullptr);

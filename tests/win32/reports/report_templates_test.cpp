@@ -19,39 +19,39 @@ class ReportTemplates : public tally::win32test::TemplateTest {
   protected:
     ReportTemplates() : TemplateTest(800, 700) {}
 
-    void expectReportControls(const std::vector<ExpectedControl>& controls) {
-        expectControls(controls, [](HWND child, const ExpectedControl& expected) {
+    void ExpectReportControls(const std::vector<ExpectedControl>& controls) {
+        ExpectControls(controls, [](HWND child, const ExpectedControl& expected) {
             EXPECT_EQ(StyleOf(child) & expected.style, expected.style) << expected.text;
             EXPECT_EQ(TextOf(child), expected.text);
         });
     }
-    void expectNoSystemMenu() { EXPECT_EQ(GetWindowLongA(dialog, GWL_STYLE) & WS_SYSMENU, 0); }
+    void ExpectNoSystemMenu() { EXPECT_EQ(GetWindowLongA(dialog_, GWL_STYLE) & WS_SYSMENU, 0); }
 };
 
 TEST_F(ReportTemplates, HistoryDialog) {
-    open("HistoryDialog");
-    expectClientSize(160, 58);
-    expectFont("MS Sans Serif");
-    expectNoSystemMenu();
-    expectReportControls({
+    Open("HistoryDialog");
+    ExpectClientSize(160, 58);
+    ExpectFont("MS Sans Serif");
+    ExpectNoSystemMenu();
+    ExpectReportControls({
         {IDC_REPORT_STATUS, "Static", SS_CENTER, "Text", 1, 9, 158, 8},
         {IDC_REPORT_PROGRESS, "msctls_progress32", 0, "", 15, 21, 130, 12},
         {IDCANCEL, "Button", BS_PUSHBUTTON, "Cancel", 60, 40, 40, 14},
     });
-    HWND bar = GetDlgItem(dialog, IDC_REPORT_PROGRESS);
+    HWND bar = GetDlgItem(dialog_, IDC_REPORT_PROGRESS);
     EXPECT_EQ(SendMessageA(bar, PBM_GETRANGE, TRUE, 0), 0);
     EXPECT_EQ(SendMessageA(bar, PBM_GETRANGE, FALSE, 0), 100);
 }
 
 TEST_F(ReportTemplates, Stats) {
-    open("Stats");
-    EXPECT_EQ(TextOf(dialog), "Printing Statistics");
-    expectClientSize(146, 137);
-    expectFont("MS Sans Serif");
-    expectNoSystemMenu();
+    Open("Stats");
+    EXPECT_EQ(TextOf(dialog_), "Printing Statistics");
+    ExpectClientSize(146, 137);
+    ExpectFont("MS Sans Serif");
+    ExpectNoSystemMenu();
     const DWORD radio = BS_AUTORADIOBUTTON;
     const DWORD first = BS_AUTORADIOBUTTON | WS_GROUP;
-    expectReportControls({
+    ExpectReportControls({
         {tally::win32test::kStatic, "Static", SS_CENTER,
          "Warning: Mixing numerical formats Pages and Currency will result in unreliable cost "
          "totals!",

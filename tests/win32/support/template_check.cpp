@@ -33,33 +33,33 @@ RECT DialogUnits(HWND dialog, int x, int y, int cx, int cy) {
 }
 
 void TemplateTest::SetUp() {
-    owner = CreateWindowA("STATIC", "owner", WS_OVERLAPPEDWINDOW, 0, 0, ownerWidth_, ownerHeight_,
-                          nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
-    ASSERT_NE(owner, nullptr);
+    owner_ = CreateWindowA("STATIC", "owner", WS_OVERLAPPEDWINDOW, 0, 0, ownerWidth_, ownerHeight_,
+                           nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    ASSERT_NE(owner_, nullptr);
 }
 
 void TemplateTest::TearDown() {
-    if (dialog != nullptr) {
-        DestroyWindow(dialog);
+    if (dialog_ != nullptr) {
+        DestroyWindow(dialog_);
     }
-    DestroyWindow(owner);
+    DestroyWindow(owner_);
 }
 
-void TemplateTest::open(const char* name, DLGPROC procedure) {
-    dialog = CreateDialogParamA(GetModuleHandleA(nullptr), name, owner, procedure, 0);
-    ASSERT_NE(dialog, nullptr) << name;
+void TemplateTest::Open(const char* name, DLGPROC procedure) {
+    dialog_ = CreateDialogParamA(GetModuleHandleA(nullptr), name, owner_, procedure, 0);
+    ASSERT_NE(dialog_, nullptr) << name;
 }
 
-void TemplateTest::expectClientSize(int cx, int cy) {
+void TemplateTest::ExpectClientSize(int cx, int cy) {
     RECT client{};
-    GetClientRect(dialog, &client);
-    const RECT want = DialogUnits(dialog, 0, 0, cx, cy);
+    GetClientRect(dialog_, &client);
+    const RECT want = DialogUnits(dialog_, 0, 0, cx, cy);
     EXPECT_EQ(client.right, want.right);
     EXPECT_EQ(client.bottom, want.bottom);
 }
 
-void TemplateTest::expectFont(const char* face) {
-    const HFONT font = reinterpret_cast<HFONT>(SendMessageA(dialog, WM_GETFONT, 0, 0));
+void TemplateTest::ExpectFont(const char* face) {
+    const HFONT font = reinterpret_cast<HFONT>(SendMessageA(dialog_, WM_GETFONT, 0, 0));
     ASSERT_NE(font, nullptr) << "the template's font was not created";
     LOGFONTA logFont{};
     GetObjectA(font, sizeof logFont, &logFont);
@@ -69,26 +69,26 @@ void TemplateTest::expectFont(const char* face) {
     ReleaseDC(nullptr, screen);
 }
 
-void TemplateTest::expectControls(const std::vector<ExpectedControl>& controls,
+void TemplateTest::ExpectControls(const std::vector<ExpectedControl>& controls,
                                   const ControlDetails& details) {
-    HWND child = GetWindow(dialog, GW_CHILD);
+    HWND child = GetWindow(dialog_, GW_CHILD);
     for (const ExpectedControl& expected : controls) {
         ASSERT_NE(child, nullptr) << "missing control " << expected.id << " " << expected.text;
         SCOPED_TRACE(std::string("control ") + std::to_string(expected.id) + " " + expected.text);
         EXPECT_EQ(static_cast<int>(static_cast<short>(GetDlgCtrlID(child))), expected.id);
         EXPECT_EQ(ClassOf(child), expected.className);
         details(child, expected);
-        expectPlace(child, expected);
+        ExpectPlace(child, expected);
         child = GetWindow(child, GW_HWNDNEXT);
     }
     EXPECT_EQ(child, nullptr) << "more controls than the table lists";
 }
 
-void TemplateTest::expectPlace(HWND control, const ExpectedControl& expected) {
+void TemplateTest::ExpectPlace(HWND control, const ExpectedControl& expected) {
     RECT got{};
     GetWindowRect(control, &got);
-    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&got), 2);
-    const RECT want = DialogUnits(dialog, expected.x, expected.y, expected.cx, expected.cy);
+    MapWindowPoints(nullptr, dialog_, reinterpret_cast<POINT*>(&got), 2);
+    const RECT want = DialogUnits(dialog_, expected.x, expected.y, expected.cx, expected.cy);
     EXPECT_EQ(got.left, want.left);
     EXPECT_EQ(got.top, want.top);
     if (expected.check != kOnlyOrigin) {
@@ -99,12 +99,12 @@ void TemplateTest::expectPlace(HWND control, const ExpectedControl& expected) {
     }
 }
 
-std::vector<int> TemplateTest::tabOrder() {
+std::vector<int> TemplateTest::TabOrder() {
     std::vector<int> ids;
-    const HWND first = GetNextDlgTabItem(dialog, nullptr, FALSE);
+    const HWND first = GetNextDlgTabItem(dialog_, nullptr, FALSE);
     for (HWND at = first; at != nullptr && ids.size() < 16;) {
         ids.push_back(GetDlgCtrlID(at));
-        at = GetNextDlgTabItem(dialog, at, FALSE);
+        at = GetNextDlgTabItem(dialog_, at, FALSE);
         if (at == first) {
             break;
         }

@@ -50,21 +50,21 @@ class TemplateTest : public ::testing::Test {
     void SetUp() override;
     void TearDown() override;
 
-    void open(const char* name, DLGPROC procedure = PassiveProc);
-    void expectClientSize(int cx, int cy);
+    void Open(const char* name, DLGPROC procedure = PassiveProc);
+    void ExpectClientSize(int cx, int cy);
     // The template's face at 8 points on this screen.
-    void expectFont(const char* face);
+    void ExpectFont(const char* face);
     // The controls in template order, each against its row of the table.
-    void expectControls(const std::vector<ExpectedControl>& controls,
+    void ExpectControls(const std::vector<ExpectedControl>& controls,
                         const ControlDetails& details);
     // The ids that Tab visits, starting where the dialog manager puts the first focus.
-    std::vector<int> tabOrder();
+    std::vector<int> TabOrder();
 
-    HWND owner = nullptr;
-    HWND dialog = nullptr;
+    HWND owner_ = nullptr;
+    HWND dialog_ = nullptr;
 
   private:
-    void expectPlace(HWND control, const ExpectedControl& expected);
+    void ExpectPlace(HWND control, const ExpectedControl& expected);
 
     int ownerWidth_;
     int ownerHeight_;

@@ -91,26 +91,6 @@ LogAppendResult LockedLog::Append(std::string_view records) {
     return {};
 }
 
-LockedLog::LockedLog(LockedLog&& other) noexcept : handle_(other.handle_), locked_(other.locked_) {
-    other.handle_ = -1;
-    other.locked_ = false;
-}
-
-LockedLog& LockedLog::operator=(LockedLog&& other) noexcept {
-    if (this != &other) {
-        Release();
-        handle_ = other.handle_;
-        locked_ = other.locked_;
-        other.handle_ = -1;
-        other.locked_ = false;
-    }
-    return *this;
-}
-
-LockedLog::~LockedLog() {
-    Release();
-}
-
 // Closing the descriptor also releases the lock; errno is kept for a caller's SystemErrorText.
 void LockedLog::Release() {
     if (handle_ >= 0) {

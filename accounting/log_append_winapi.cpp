@@ -106,26 +106,6 @@ LogAppendResult LockedLog::Append(std::string_view records) {
     return {};
 }
 
-LockedLog::LockedLog(LockedLog&& other) noexcept : handle_(other.handle_), locked_(other.locked_) {
-    other.handle_ = -1;
-    other.locked_ = false;
-}
-
-LockedLog& LockedLog::operator=(LockedLog&& other) noexcept {
-    if (this != &other) {
-        Release();
-        handle_ = other.handle_;
-        locked_ = other.locked_;
-        other.handle_ = -1;
-        other.locked_ = false;
-    }
-    return *this;
-}
-
-LockedLog::~LockedLog() {
-    Release();
-}
-
 // The last error is kept for a caller's SystemErrorText.
 void LockedLog::Release() {
     if (handle_ != -1) {

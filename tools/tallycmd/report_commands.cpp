@@ -257,17 +257,6 @@ class SortedEntries final : public ObjectListSink {
     std::vector<std::string> entries;
 };
 
-// Each balance into storage of the report's own, as the window's balances list reads it.
-reports::BalanceReading ReadBalance(const std::string& user) {
-    std::int32_t balance = 0;
-    const DirStatus status =
-        ReadAccountAttribute(user.c_str(), gSettings.Schema.BalanceAttribute.c_str(), &balance);
-    if (status == DIR_OK || status == DIR_ERR_NO_SUCH_ATTRIBUTE) {
-        return {true, status == DIR_OK ? balance : 0, 0};
-    }
-    return {false, 0, status};
-}
-
 int BalancesRun(const Run& run) {
     if (!run.line.subject.empty() && !EnterContext(run.line.subject)) {
         run.Error("context " + run.line.subject +
@@ -288,14 +277,14 @@ int BalancesRun(const Run& run) {
             if (!IsUserEntry(entry)) {
                 continue;
             }
-            const reports::BalanceReading reading = ReadBalance(entry);
+            const reports::BalanceReading reading = reports::ReadBalanceOf(entry);
             output.Write(CsvRow({entry, reading.read ? AmountText(reading.balance, mode) : "",
                                  reading.read ? "" : std::to_string(reading.status)}));
         }
     } else {
         output.Write(reports::AccountBalancesReport(CurrentContextName, list.entries,
                                                     static_cast<std::size_t>(MaxUserNameLength),
-                                                    mode, ReadBalance));
+                                                    mode, reports::ReadBalanceOf));
     }
     return output.Finish(run) ? kExitDone : kExitBadInput;
 }

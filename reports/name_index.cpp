@@ -58,20 +58,27 @@ std::uint32_t NameIndex::Hash(std::string_view name) const {
 }
 
 // Names are stored as compared (folded when the case is ignored), so only the name asked for
-// is folded here.
+// is folded here, eight bytes at a time.
 bool NameIndex::Same(const Entry& entry, std::string_view name) const {
     if (entry.length != name.size()) {
         return false;
     }
     const char* stored = names_.data() + entry.offset;
-    bool same = true;
+    if (compare_ == Case::Exact) {
+        return std::memcmp(stored, name.data(), name.size()) == 0;
+    }
     std::size_t at = 0;
-    ForEachWord(name, compare_ == Case::Ignored, [&](std::uint64_t word) {
-        const std::size_t count = std::min<std::size_t>(8, name.size() - at);
-        same = same && word == Word(stored + at, count);
-        at += count;
-    });
-    return same;
+    for (; at + 8 <= name.size(); at += 8) {
+        if (FoldWord(Word(name.data() + at, 8)) != Word(stored + at, 8)) {
+            return false;
+        }
+    }
+    for (; at < name.size(); ++at) {
+        if (FoldCase(name[at]) != stored[at]) {
+            return false;
+        }
+    }
+    return true;
 }
 
 std::size_t NameIndex::SlotOf(std::string_view name, std::uint32_t hash) const {

@@ -6,6 +6,7 @@ each give "Not logged into Directory Services!" with the client's reason, which 
 password. Run without a scratch slapd, the scenario starts one for itself (scratch_slapd.py)."""
 import os
 import sys
+import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 if not os.environ.get("TALLY_LDAP_URL"):
@@ -35,6 +36,8 @@ def ask(s, answer):
     style, _ = d.style(dialog, IDC_PASSWORD)
     if not style & ES_PASSWORD:
         raise ScenarioFailure("the password field shows what is typed")
+    if answer is not None and not s.screenshot_taken:
+        s.screenshot("prompt")
     if answer is None:
         d.click(dialog, 2)
     else:
@@ -66,6 +69,9 @@ def run(s):
     main = s.main_window()
     tallye2e.wait_for("control 480 to show the context",
                       lambda: s.driver.text(main, 480) == "Context: SALES.CORP", timeout=10)
+    # The list read over LDAP, and painted, before the picture is taken.
+    tallye2e.wait_for("the list", lambda: "JSMITH" in s.driver.items(main, 101), timeout=20)
+    time.sleep(1)
     s.screenshot("logged-in")
     s.driver.syscommand(main, "close")
     expect_equal("exit code", s.wait_exit(app), 0)

@@ -70,7 +70,10 @@ def find_program(name):
 
 
 def run(args, what, **kwargs):
-    result = subprocess.run(args, capture_output=True, text=True, **kwargs)
+    try:
+        result = subprocess.run(args, capture_output=True, text=True, **kwargs)
+    except OSError as error:
+        raise Failure(f"{what}: cannot run {args[0]}: {error}") from error
     if result.returncode != 0:
         raise Failure(f"{what} failed (exit {result.returncode}):\n{result.stdout}{result.stderr}")
     return result.stdout

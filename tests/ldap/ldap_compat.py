@@ -16,41 +16,20 @@ import base64
 import os
 import shutil
 import signal
-import socket
 import subprocess
 import sys
 import tempfile
 import time
 
+# The scratch server script's helpers: finding the OpenLDAP programs, running them, a free port.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts",
+                                "lib"))
+from scratch_slapd import Failure, find_program, free_port, module_folder, run  # noqa: E402
+
 SKIP = 77
 ROOT_DN = "cn=admin"
 ROOT_PW = "secret"
 LDAP_PROGRAMS = ("slapd", "slapadd", "ldapmodify", "ldapsearch")
-SBIN = ("/usr/sbin", "/usr/local/sbin", "/sbin")
-
-
-class Failure(Exception):
-    pass
-
-
-def find_program(name):
-    path = shutil.which(name)
-    if path is None:
-        for folder in SBIN:
-            candidate = os.path.join(folder, name)
-            if os.access(candidate, os.X_OK):
-                return candidate
-    return path
-
-
-def run(args, what, **kwargs):
-    try:
-        result = subprocess.run(args, capture_output=True, text=True, **kwargs)
-    except OSError as error:
-        raise Failure(f"{what}: cannot run {args[0]}: {error}") from error
-    if result.returncode != 0:
-        raise Failure(f"{what} failed (exit {result.returncode}):\n{result.stdout}{result.stderr}")
-    return result.stdout
 
 
 # ------------------------------------------------------------------------------------ LDIF model
@@ -135,20 +114,12 @@ def load_entries(text, origin):
 
 # ------------------------------------------------------------------------------------- slapd
 
-def free_port():
-    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
-
-
 def module_lines():
-    for folder in ("/usr/lib/ldap", "/usr/lib/openldap", "/usr/lib64/openldap",
-                   "/usr/local/libexec/openldap"):
-        if os.path.exists(os.path.join(folder, "back_mdb.la")) or \
-                os.path.exists(os.path.join(folder, "back_mdb.so")):
-            return ("dn: cn=module{0},cn=config\nobjectClass: olcModuleList\ncn: module{0}\n"
-                    f"olcModulePath: {folder}\nolcModuleLoad: back_mdb\n\n")
-    return ""  # built in
+    folder = module_folder()
+    if folder is None:
+        return ""  # built in
+    return ("dn: cn=module{0},cn=config\nobjectClass: olcModuleList\ncn: module{0}\n"
+            f"olcModulePath: {folder}\nolcModuleLoad: back_mdb\n\n")
 
 
 def config_ldif(scratch, schema):

@@ -57,6 +57,15 @@ LogAppendResult Failed(LogAppendStage stage) {
 
 }  // namespace
 
+LogAppendResult CheckLogWritable(const std::string& logPath) {
+    const int fd = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return Failed(LogAppendStage::Open);
+    }
+    ::close(fd);
+    return {};
+}
+
 LockedLog LockedLog::Open(const std::string& logPath, LogAppendResult& result,
                           std::chrono::milliseconds wait) {
     LockedLog log;

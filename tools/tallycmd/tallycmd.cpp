@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 
 #include "directory/dirclient_setup.h"
@@ -152,7 +153,11 @@ bool MakeNativeEnvironment(const CommandLine& line, const directory::ClientConfi
         temp += '/';
     }
     environment.profiles = std::make_unique<IniProfiles>(localFile, volumes, std::move(warn));
-    environment.platform = std::make_unique<FixedPlatformFacts>(digits, order, temp);
+    // The records waiting for the log are kept beside the settings file.
+    const std::string settingsFolder =
+        localFile.empty() ? std::string() : std::filesystem::path(localFile).parent_path().string();
+    environment.platform =
+        std::make_unique<FixedPlatformFacts>(digits, order, temp, settingsFolder);
     environment.clock = std::move(clock);
     environment.localPath = [volumes](const std::string& path) {
         return MapServerPath(path, volumes);

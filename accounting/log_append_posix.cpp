@@ -75,8 +75,9 @@ LockedLog LockedLog::Open(const std::string& logPath, LogAppendResult& result,
         return log;
     }
     log.handle_ = fd;
+    tally::platform::FileLockQueue queue(fd);
     switch (tally::platform::WaitForLock(
-        logPath, wait, [fd] { return TryLock(fd); }, nullptr)) {
+        logPath, wait, [fd] { return TryLock(fd); }, nullptr, &queue)) {
         case LockAttempt::kTaken:
             log.locked_ = true;
             result = {};

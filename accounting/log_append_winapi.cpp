@@ -86,8 +86,9 @@ LockedLog LockedLog::Open(const std::string& logPath, LogAppendResult& result,
         return log;
     }
     log.handle_ = reinterpret_cast<std::intptr_t>(handle);
+    tally::platform::FileLockQueue queue(reinterpret_cast<std::intptr_t>(handle));
     switch (tally::platform::WaitForLock(
-        logPath, wait, [handle] { return TryLock(handle); }, nullptr)) {
+        logPath, wait, [handle] { return TryLock(handle); }, nullptr, &queue)) {
         case LockAttempt::kTaken:
             log.locked_ = true;
             result = {};

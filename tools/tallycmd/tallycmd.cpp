@@ -213,6 +213,18 @@ int RunTallyCmd(const std::vector<std::string>& words, Console& console,
             return kExitBadInput;
         }
     }
+    if (ChangesAccounts(line)) {
+        // Records that an earlier run left waiting go to the log before any new change.
+        const OutboxRecovery recovery = DeliverWaitingRecords();
+        const std::string told = OutboxRecoveryMessage(recovery);
+        if (!told.empty()) {
+            run.Error(told);
+        }
+        if (recovery.waiting > 0) {
+            run.Error("nothing was changed");
+            return kExitSomeFailed;
+        }
+    }
     if (line.startContext && !EnterContext(*line.startContext)) {
         run.Error("--in " + *line.startContext +
                   ": no such container (give its complete name, such as SALES.CORP, or [Root])");

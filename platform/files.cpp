@@ -21,21 +21,23 @@ constexpr std::chrono::microseconds kLongestPause{2000};
 // Says that this writer waits for as long as it lives.
 class Waiting {
   public:
-    explicit Waiting(LockQueue* queue) : queue_(queue) {
-        if (queue_) {
-            queue_->JoinWaiters();
-        }
-    }
+    explicit Waiting(LockQueue* queue) : queue_(queue) { Join(); }
     Waiting(const Waiting&) = delete;
     Waiting& operator=(const Waiting&) = delete;
     ~Waiting() {
-        if (queue_) {
+        if (joined_) {
             queue_->LeaveWaiters();
+        }
+    }
+    void Join() {
+        if (queue_ && !joined_) {
+            joined_ = queue_->JoinWaiters();
         }
     }
 
   private:
     LockQueue* queue_;
+    bool joined_ = false;
 };
 
 }  // namespace
@@ -67,6 +69,8 @@ LockAttempt WaitForLock(const std::filesystem::path& lockFile, std::chrono::mill
         }
         if (!waiting) {
             waiting.emplace(queue);
+        } else {
+            waiting->Join();
         }
         Clock::time_point now = Clock::now();
         if (now >= deadline) {

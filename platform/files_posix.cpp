@@ -96,9 +96,16 @@ bool FileLockQueue::OthersWaiting() {
     return ::fcntl(static_cast<int>(handle_), kLockQuery, &record) == 0 && record.l_type != F_UNLCK;
 }
 
-void FileLockQueue::JoinWaiters() {
+bool FileLockQueue::JoinWaiters() {
     struct flock record = LockRecord(F_RDLCK, kWaitingOffset);
-    ::fcntl(static_cast<int>(handle_), kLockTry, &record);
+    if (::fcntl(static_cast<int>(handle_), kLockTry, &record) == 0) {
+        return true;
+    }
+    if (errno != EBADF) {
+        return false;
+    }
+    record = LockRecord(F_WRLCK, kWaitingOffset);
+    return ::fcntl(static_cast<int>(handle_), kLockTry, &record) == 0;
 }
 
 void FileLockQueue::LeaveWaiters() {

@@ -109,9 +109,9 @@ bool FileLockQueue::OthersWaiting() {
     return false;
 }
 
-void FileLockQueue::JoinWaiters() {
+bool FileLockQueue::JoinWaiters() {
     OVERLAPPED position = LockPosition(kWaitingOffset);
-    LockFileEx(AsHandle(handle_), LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &position);
+    return LockFileEx(AsHandle(handle_), LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &position) != FALSE;
 }
 
 void FileLockQueue::LeaveWaiters() {

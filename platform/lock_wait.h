@@ -9,7 +9,9 @@
 // it has the lock, and a writer that comes to the lock while others say they wait lets them go
 // first. So a writer that has just released the lock never takes it again ahead of one that was
 // waiting for it, and a batch that appends every few hundred changes cannot starve a print
-// server that appends every few milliseconds.
+// server that appends every few milliseconds. A file opened for writing only cannot take a
+// shared lock on POSIX systems; such a writer says that it waits with an exclusive lock on the
+// waiting byte, which it may have to try for again while others say so.
 #pragma once
 
 #include <chrono>
@@ -28,8 +30,9 @@ class LockQueue {
     virtual ~LockQueue() = default;
     // Whether another writer says it waits for the lock.
     virtual bool OthersWaiting() = 0;
-    // Says, and stops saying, that this writer waits.
-    virtual void JoinWaiters() = 0;
+    // Says, and stops saying, that this writer waits. False when it could not say so now (the
+    // wait then tries again).
+    virtual bool JoinWaiters() = 0;
     virtual void LeaveWaiters() = 0;
 };
 
@@ -41,7 +44,7 @@ class FileLockQueue final : public LockQueue {
   public:
     explicit FileLockQueue(std::intptr_t handle) : handle_(handle) {}
     bool OthersWaiting() override;
-    void JoinWaiters() override;
+    bool JoinWaiters() override;
     void LeaveWaiters() override;
 
   private:

@@ -110,7 +110,7 @@ LogAppendResult DirectoryAccountHost::OpenLog() {
     if (recovery.failure.Written()) {
         recovery.failure = others.failure;
     }
-    if (recovery.appended > 0 || !recovery.doubtful.empty()) {
+    if (!recovery.doubtful.empty()) {
         ReportRecovery(OutboxRecoveryMessage(recovery));
     }
     if (recovery.waiting > 0) {

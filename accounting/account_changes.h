@@ -31,7 +31,8 @@ class DirectoryAccountHost : public AccountOperationHost {
     void Refused() override;
     LogAppendResult Commit() override;
     void ReportLogFailure(const LogAppendResult&, bool) override {}
-    // What the operator is told when OpenLog took up records that earlier runs left waiting.
+    // What the operator is told when OpenLog took up an outbox whose change in flight the
+    // directory cannot settle.
     virtual void ReportRecovery(const std::string& message) { (void)message; }
 
   private:

@@ -17,6 +17,7 @@ constexpr std::string_view kIntent = "intent";
 constexpr std::string_view kRecord = "record";
 constexpr std::string_view kRefused = "refused";
 constexpr std::string_view kSending = "sending";
+constexpr std::string_view kDelivered = "delivered";
 constexpr std::string_view kLineEnd = "\r\n";
 
 fs::path OutboxFile(const fs::path& folder, int number) {
@@ -143,6 +144,11 @@ OutboxContents ParseOutbox(std::string_view text) {
         } else if (kind == kRefused && fields.size() == 1) {
             contents.inFlight.reset();
             continue;
+        } else if (kind == kDelivered && fields.size() == 1) {
+            contents.records.clear();
+            contents.sentFrom.reset();
+            contents.sentCount = 0;
+            continue;
         } else if (kind == kSending && fields.size() == 2) {
             if (const std::optional<std::int64_t> offset = Number(fields[1]);
                 offset && *offset >= 0) {
@@ -241,23 +247,27 @@ bool RecordOutbox::NoteRefused(std::string* error) {
     return Note(std::string(kRefused) + "\n", error);
 }
 
-bool RecordOutbox::Restart(const std::vector<std::string>& records, std::string* error) {
+void RecordOutbox::Resume(const std::vector<std::string>& records) {
+    leftOver_.clear();
+    waiting_.clear();
+    for (const std::string& record : records) {
+        waiting_ += record;
+    }
+    waitingCount_ = static_cast<int>(records.size());
+}
+
+bool RecordOutbox::NoteDelivered(std::string* error) {
     waiting_.clear();
     waitingCount_ = 0;
-    leftOver_.clear();
-    if (!Reopen("wb", error)) {
-        return false;
-    }
-    for (const std::string& record : records) {
-        if (!NoteRecord(record, error)) {
-            return false;
-        }
-    }
-    return records.empty() || tally::platform::FlushFileToDisk(path_, error);
+    return Note(std::string(kDelivered) + "\n", error);
 }
 
 bool RecordOutbox::Drop(std::string* error) {
-    return Restart({}, error);
+    waiting_.clear();
+    waitingCount_ = 0;
+    leftOver_.clear();
+    // Emptying the file is one step: a writer killed meanwhile leaves it whole or empty.
+    return Reopen("wb", error);
 }
 
 LogAppendResult RecordOutbox::Deliver(const std::string& logPath, std::chrono::milliseconds wait) {
@@ -294,39 +304,48 @@ void RecoverOutbox(RecordOutbox& outbox, const std::string& logPath, std::chrono
         return;
     }
     const OutboxContents contents = ParseOutbox(outbox.LeftOver());
-    std::vector<std::string> records = contents.records;
-    if (contents.sentFrom && contents.sentCount > 0) {
+    // The outbox is settled by adding to it, never by writing it anew, so that a start that is
+    // killed in its turn leaves it as good as it found it.
+    outbox.Resume(contents.records);
+    std::string error;
+    bool noted = true;
+    if (contents.sentFrom && contents.sentCount == contents.records.size() &&
+        !contents.records.empty()) {
         std::string block;
-        for (std::size_t i = 0; i < contents.sentCount; ++i) {
-            block += records[i];
+        for (const std::string& record : contents.records) {
+            block += record;
         }
         if (LogHolds(logPath, *contents.sentFrom, block)) {
-            records.erase(records.begin(),
-                          records.begin() + static_cast<std::ptrdiff_t>(contents.sentCount));
+            noted = outbox.NoteDelivered(&error);
         }
     }
-    if (contents.inFlight) {
+    if (contents.inFlight && noted) {
+        // The verdict is kept before anything is appended: asked again later, the directory
+        // might answer otherwise, as other writers go on changing the account.
         const IntendedChange& change = *contents.inFlight;
         switch (JudgeInFlight(change, reader(change.object, change.attribute))) {
             case InFlightVerdict::Made:
-                records.push_back(change.record);
+                noted = outbox.NoteRecord(change.record, &error);
                 break;
             case InFlightVerdict::NotMade:
+                noted = outbox.NoteRefused(&error);
                 break;
             case InFlightVerdict::Unknown:
                 recovery.doubtful.emplace_back(WithoutLineEnd(change.record));
+                noted = outbox.NoteRefused(&error);
                 break;
         }
     }
-    // The verdict is kept before anything is appended: asked again later, the directory might
-    // answer otherwise, as other writers go on changing the account.
-    std::string error;
-    if (!outbox.Restart(records, &error)) {
-        recovery.waiting += static_cast<int>(records.size());
+    if (!noted) {
+        recovery.waiting += outbox.WaitingCount();
         recovery.waitingIn.push_back(outbox.Path().string());
         if (recovery.failure.Written()) {
             recovery.failure = {LogAppendStage::Write, error};
         }
+        return;
+    }
+    if (outbox.WaitingCount() == 0) {
+        outbox.Drop(nullptr);
         return;
     }
     const int count = outbox.WaitingCount();

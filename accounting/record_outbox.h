@@ -87,8 +87,10 @@ class RecordOutbox {
     bool NoteIntent(const IntendedChange& change, std::string* error);
     bool NoteRecord(std::string_view record, std::string* error);
     bool NoteRefused(std::string* error);
-    // Starts over with these records only, flushed to the disk.
-    bool Restart(const std::vector<std::string>& records, std::string* error);
+    // Takes the records that the file holds already as the waiting ones.
+    void Resume(const std::vector<std::string>& records);
+    // Notes that the waiting records are in the log already.
+    bool NoteDelivered(std::string* error);
 
     // The records noted since the outbox was last emptied, in order.
     const std::string& Waiting() const { return waiting_; }

@@ -119,6 +119,10 @@ TEST_F(OutboxRecoveryTest, EveryMadeChangeIsInTheLogOnce) {
          0},
         {"in flight, and changed by another since", kOther, IntentOfC(), 27, kOther, 0, 1},
         {"refused", kOther, IntentOfC() + "refused\n", 31, kOther, 0, 0},
+        {"a start killed after it found the records in the log", kOther + kA + kB,
+         Entry("record", kA) + Entry("record", kB) + sentAtEnd + "delivered\n" + IntentOfC() +
+             Entry("record", kC),
+         30, kOther + kA + kB + kC, 1, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

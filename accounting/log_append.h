@@ -7,9 +7,10 @@
 // the end in one write, unlock, close. The lock makes "find the end, write there" one step for
 // everybody who follows the convention, so records never overwrite each other or interleave.
 //
-// TallyDesk takes the lock before it changes an account and keeps it until the change's record
-// is written: a change is made only when its record can follow it. The wait for the lock is
-// bounded, so a program that holds the log locked for good cannot freeze this one.
+// TallyDesk holds the lock only to write and flush records that are ready; the records of
+// changes on their way wait in the writer's outbox (accounting/record_outbox.h). The wait for
+// the lock is bounded and taken in turn, so a program that holds the log locked for good cannot
+// freeze this one, and none can starve another.
 #pragma once
 
 #include <chrono>

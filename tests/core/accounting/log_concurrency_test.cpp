@@ -262,6 +262,7 @@ LogTally TallyLog(const fs::path& log) {
 // deposits to user i modulo `users`.
 struct CommandNetwork {
     tally::gendir::Options options;
+    fs::path ini;
     fs::path log;
     std::vector<std::string> users;  // complete names
 
@@ -275,14 +276,8 @@ struct CommandNetwork {
         return csv;
     }
     std::vector<std::string> Tallycmd(const char* program, const fs::path& csv) const {
-        return {program,
-                "--ini",
-                (options.out / "tallynet.ini").string(),
-                "--currency-digits",
-                "0",
-                "deposit",
-                "--from",
-                csv.string()};
+        return {program, "--ini",   ini.string(), "--currency-digits",
+                "0",     "deposit", "--from",     csv.string()};
     }
 };
 
@@ -301,6 +296,7 @@ CommandNetwork LayCommandNetwork(const char* name, int users) {
     network.options.users = static_cast<std::uint32_t>(users);
     std::string error;
     EXPECT_TRUE(tally::gendir::WriteNetwork(network.options, error)) << error;
+    network.ini = network.options.out / "tallynet.ini";
     network.log = network.options.out / "servers/ACCT1/SYS/SYSTEM/JOBTALLY/JOBTALLY.LOG";
     for (int i = 0; i < users; ++i) {
         network.users.push_back(
@@ -369,11 +365,20 @@ TEST(KilledBatch, EveryChangeInTheStoreHasExactlyOneRecord) {
     fs::remove_all(network.options.out);
 }
 
-// A busy site on one log and one store: 8 print-server stand-ins charging print jobs and 4
-// tallycmd CSV batches of 2,500 deposits on the same 100 users, all at once (and, with a
-// Windows build beside this one, a TallyDesk writer under Wine). Nobody gives up, no record is
-// torn or doubled, every change has its record, and the store's sums are the log's.
-TEST(BusySite, EveryWriterGetsThroughAndEveryChangeIsRecordedOnce) {
+// A busy site on one log: print-server stand-ins charging print jobs and tallycmd CSV batches
+// of deposits on the same 100 users, all at once (and, with a Windows build beside this one, a
+// TallyDesk writer under Wine). Nobody gives up, no record is torn or doubled, every change has
+// its record, and the directory's sums are the log's. `directory`: the embedded store's folder,
+// or the tallynet.ini that names a directory server.
+struct BusySiteSize {
+    int batches;
+    int batchLines;
+    int servers;
+    int jobs;
+};
+
+void PlayBusySite(const CommandNetwork& network, const fs::path& directory,
+                  const BusySiteSize& size) {
     const char* server = Environment("TALLY_ACCTSERVER");
     const char* tallycmd = Environment("TALLY_TALLYCMD");
     ASSERT_TRUE(server && tallycmd) << "TALLY_ACCTSERVER and TALLY_TALLYCMD must be set";
@@ -381,19 +386,17 @@ TEST(BusySite, EveryWriterGetsThroughAndEveryChangeIsRecordedOnce) {
     const char* wineRun = Environment("TALLY_WINE_RUN");
     const bool withWine = windowsWriter && fs::exists(windowsWriter) && wineRun &&
                           std::system("command -v wine >/dev/null 2>&1") == 0;
-    constexpr int kSiteUsers = 100, kBatches = 4, kBatchLines = 2500, kServers = 8, kJobs = 500;
-    constexpr int kWineRounds = 20;
-    const std::string oldTemp = Environment("TMPDIR") ? Environment("TMPDIR") : "";
-    const CommandNetwork network = LayCommandNetwork("tally-busy-site", kSiteUsers);
-    const fs::path store = network.options.out / "directory";
-    const auto before = Balances(store, network.users);
+    constexpr int kWineRounds = 20, kWineUsers = 10;
+    const long users = static_cast<long>(network.users.size());
+    const auto before = Balances(directory, network.users);
 
     std::vector<pid_t> running;
     if (withWine) {
-        std::vector<std::string> arguments = {
-            wineRun, windowsWriter, "Z:" + (network.options.out / "tallynet.ini").string(),
-            "Z:" + network.log.string(), std::to_string(kWineRounds)};
-        arguments.insert(arguments.end(), network.users.begin(), network.users.begin() + 10);
+        std::vector<std::string> arguments = {wineRun, windowsWriter, "Z:" + network.ini.string(),
+                                              "Z:" + network.log.string(),
+                                              std::to_string(kWineRounds)};
+        arguments.insert(arguments.end(), network.users.begin(),
+                         network.users.begin() + kWineUsers);
         running.push_back(SpawnQuietly(arguments, network.options.out / "wine.out"));
         // Wine takes seconds to start: the others begin once its first record is in the log.
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
@@ -401,18 +404,19 @@ TEST(BusySite, EveryWriterGetsThroughAndEveryChangeIsRecordedOnce) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
     }
-    for (int b = 0; b < kBatches; ++b) {
-        const fs::path csv = network.WriteCsv("batch" + std::to_string(b) + ".csv", kBatchLines);
+    for (int b = 0; b < size.batches; ++b) {
+        const fs::path csv =
+            network.WriteCsv("batch" + std::to_string(b) + ".csv", size.batchLines);
         running.push_back(SpawnQuietly(network.Tallycmd(tallycmd, csv),
                                        network.options.out / ("batch" + std::to_string(b))));
     }
-    for (int s = 0; s < kServers; ++s) {
+    for (int s = 0; s < size.servers; ++s) {
         std::vector<std::string> arguments = {server,
-                                              store.string(),
+                                              directory.string(),
                                               network.log.string(),
                                               "Account Balance",
                                               std::to_string(kJobCost),
-                                              std::to_string(kJobs)};
+                                              std::to_string(size.jobs)};
         arguments.insert(arguments.end(), network.users.begin(), network.users.end());
         running.push_back(
             SpawnQuietly(arguments, network.options.out / ("server" + std::to_string(s))));
@@ -424,20 +428,61 @@ TEST(BusySite, EveryWriterGetsThroughAndEveryChangeIsRecordedOnce) {
 
     LogTally tally = TallyLog(network.log);
     EXPECT_EQ(tally.broken, 0);
-    const auto after = Balances(store, network.users);
-    const long jobsPerUser = kServers * kJobs / kSiteUsers;
+    const auto after = Balances(directory, network.users);
+    const long jobsPerUser = size.servers * size.jobs / users;
     for (std::size_t u = 0; u < network.users.size(); ++u) {
         const std::string& user = network.users[u];
         const long deposits =
-            kBatches * kBatchLines / kSiteUsers + (withWine && u < 10 ? kWineRounds : 0);
+            size.batches * size.batchLines / users + (withWine && u < kWineUsers ? kWineRounds : 0);
         const std::vector<long>& balances = tally.deposits[user];
         EXPECT_EQ(static_cast<long>(balances.size()), deposits) << user;
         EXPECT_EQ(tally.jobs.count(user) ? tally.jobs.at(user) : 0, jobsPerUser) << user;
         EXPECT_EQ(after.at(user), before.at(user) + deposits - kJobCost * jobsPerUser) << user;
     }
     std::printf("%d print-server stand-ins x %d jobs, %d batches x %d lines%s on one log\n",
-                kServers, kJobs, kBatches, kBatchLines,
+                size.servers, size.jobs, size.batches, size.batchLines,
                 withWine ? ", a TallyDesk writer under Wine" : "");
+}
+
+TEST(BusySite, EveryWriterGetsThroughAndEveryChangeIsRecordedOnce) {
+    const std::string oldTemp = Environment("TMPDIR") ? Environment("TMPDIR") : "";
+    const CommandNetwork network = LayCommandNetwork("tally-busy-site", 100);
+    PlayBusySite(network, network.options.out / "directory", {4, 2500, 8, 500});
+    RestoreTemp(oldTemp);
+    if (!::testing::Test::HasFailure()) {
+        fs::remove_all(network.options.out);
+    }
+}
+
+// The same with the directory on one slapd (run under scripts/lib/scratch_slapd.py: ctest's
+// accounting_ldap_busy_site), smaller, as a change over LDAP takes milliseconds.
+TEST(BusySite, OnOneDirectoryServerEveryChangeIsRecordedOnce) {
+    const tally::testing::LdapServer ldap = tally::testing::LdapServer::FromEnvironment();
+    if (!ldap.Available()) {
+        GTEST_SKIP() << "no scratch slapd (TALLY_LDAP_URL is not set)";
+    }
+    const std::string oldTemp = Environment("TMPDIR") ? Environment("TMPDIR") : "";
+    CommandNetwork network = LayCommandNetwork("tally-busy-site-ldap", 100);
+    std::ifstream tree(network.options.out / "directory/directory.ldif", std::ios::binary);
+    const std::string base = ldap.LoadTree("busy-site-" + std::to_string(::getpid()),
+                                           std::string(std::istreambuf_iterator<char>(tree), {}));
+    ASSERT_FALSE(base.empty());
+    std::string otherSections;
+    bool inStore = false;
+    for (const std::string& line : Lines(network.ini)) {
+        if (!line.empty() && line.front() == '[') {
+            inStore = line.rfind("[Store]", 0) == 0;
+        }
+        if (!inStore) {
+            otherSections += line + "\n";
+        }
+    }
+    network.ini = network.options.out / "ldap.ini";
+    std::ofstream(network.ini, std::ios::binary)
+        << "[Store]\nKind=ldap\nUrl=" << ldap.url << "\nBase=" << base
+        << "\nBindDN=" << ldap.operatorDn << "\nPasswordFile=Z:" << ldap.passwordFile << "\n"
+        << otherSections;
+    PlayBusySite(network, network.ini, {4, 500, 8, 100});
     RestoreTemp(oldTemp);
     if (!::testing::Test::HasFailure()) {
         fs::remove_all(network.options.out);

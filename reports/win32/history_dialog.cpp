@@ -26,19 +26,17 @@ struct HistoryDialogRun {
     std::optional<HistoryRun> run;
 };
 
-// Ends the dialog with `result` once the run is stopped; a report that could not be written
-// whole is told and not opened.
-void EndRun(HWND dialog, HistoryDialogRun& state, INT_PTR result) {
-    if (!state.run) {
-        EndDialog(dialog, result);
-        return;
-    }
-    const bool written = state.run->Stop();
-    const std::string failure = state.run->Failure();
-    state.run.reset();
-    if (!written) {
-        ShowReportError(dialog, failure);
-        result = 0;
+// Ends the run, with its totals when `withTotals`, and the dialog with `result`; a report that
+// could not be written whole is told and not opened.
+void EndRun(HWND dialog, HistoryDialogRun& state, bool withTotals, INT_PTR result) {
+    if (state.run) {
+        const bool written = withTotals ? state.run->Finish() : state.run->Stop();
+        const std::string failure = state.run->Failure();
+        state.run.reset();
+        if (!written) {
+            ShowReportError(dialog, failure);
+            result = 0;
+        }
     }
     EndDialog(dialog, result);
 }
@@ -65,20 +63,10 @@ void Start(HWND dialog, HistoryDialogRun& state) {
 }
 
 void Continue(HWND dialog, HistoryDialogRun& state) {
-    if (!state.run) {
-        return;
+    if (state.run && ReadLogSlice(dialog, *state.run, kStatusPrefix, CMD_HISTORY_CONTINUE,
+                                  [&state] { return state.run.has_value(); })) {
+        EndRun(dialog, state, true, 1);
     }
-    if (!ReadLogSlice(dialog, *state.run, kStatusPrefix, CMD_HISTORY_CONTINUE,
-                      [&state] { return state.run.has_value(); })) {
-        return;
-    }
-    const bool written = state.run->Finish();
-    const std::string failure = state.run->Failure();
-    state.run.reset();
-    if (!written) {
-        ShowReportError(dialog, failure);
-    }
-    EndDialog(dialog, written ? 1 : 0);
 }
 
 INT_PTR HandleMessage(HWND dialog, UINT message, WPARAM wParam, HistoryDialogRun* state) {
@@ -98,14 +86,14 @@ INT_PTR HandleMessage(HWND dialog, UINT message, WPARAM wParam, HistoryDialogRun
             }
             if (LOWORD(wParam) == IDCANCEL) {
                 // The file keeps what was written so far and is not opened.
-                EndRun(dialog, *state, 0);
+                EndRun(dialog, *state, false, 0);
                 return TRUE;
             }
             return FALSE;
         case WM_CLOSE:
             // Closed part-way: the file as far as it was read, without totals, is opened.
             if (state != nullptr) {
-                EndRun(dialog, *state, 1);
+                EndRun(dialog, *state, false, 1);
             } else {
                 EndDialog(dialog, 0);
             }

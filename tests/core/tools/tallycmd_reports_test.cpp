@@ -225,6 +225,28 @@ TEST(TallyCmdReports, OnAGeneratedLogEveryReportIsTheWindowsSlicedRun) {
     }
 }
 
+TEST(TallyCmdReports, AMemberWhoseFullNameCannotBeReadKeepsTheDirectorysName) {
+    TempFolder folder("tallycmd-member-names");
+    const fs::path net = folder.Path() / "net";
+    LaySampleNetwork(net);
+    // A member left behind by a deleted user, whose name is too long to be read relative to
+    // SALES.CORP: DirGetFullName fails for it.
+    const std::string gone = "GONE" + std::string(236, 'X');
+    const fs::path ldif = net / "directory/directory.ldif";
+    std::string directory = ReadBytes(ldif);
+    const std::string last = "member: cn=GHALL,ou=WEST,ou=SALES,o=CORP\n";
+    ASSERT_NE(directory.find(last), std::string::npos);
+    directory.insert(directory.find(last) + last.size(),
+                     "member: cn=" + gone + ",ou=GONE,o=CORP\n");
+    WriteBytes(ldif, directory);
+    const CmdResult result = RunCmd({"--ini", (net / "tallynet.ini").string(), "stats", "--by",
+                                     "group:SALESTEAM", "--csv", "--out", "-"});
+    ASSERT_EQ(result.code, 0) << result.err;
+    EXPECT_NE(result.out.find("\r\n" + gone + ".GONE.CORP,0,0.00\r\n"), std::string::npos)
+        << result.out;
+    EXPECT_EQ(result.out.find("\r\n,0,0.00\r\n"), std::string::npos) << "an empty row";
+}
+
 TEST(TallyCmdReports, AReportThatCannotBeReadOrWrittenWholeIsToldAndExitsNonZero) {
     TempFolder folder("tallycmd-report-failures");
     const fs::path net = folder.Path() / "net";

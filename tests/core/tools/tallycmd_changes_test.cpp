@@ -128,6 +128,18 @@ TEST(TallyCmdChanges, ACommandLineChangesAndRecordsOrIsRefusedWhole) {
     }
 }
 
+TEST(TallyCmdChanges, APipeInTheLogsPlaceIsRefusedWithoutWaiting) {
+    TempFolder folder("tallycmd-log-pipe");
+    const Network net = SampleNetwork(folder.Path() / "net");
+    fs::remove(net.log);
+    ASSERT_EQ(::mkfifo(net.log.c_str(), 0600), 0);  // nobody reads it
+    const std::string storeBefore = Exported(net.ini.parent_path() / "directory");
+    const CmdResult result = RunCmd({"--ini", net.ini.string(), "deposit", "5", "JSMITH"});
+    EXPECT_NE(result.code, 0) << result.out << result.err;
+    EXPECT_NE(result.err.find("not an ordinary file"), std::string::npos) << result.err;
+    EXPECT_EQ(Exported(net.ini.parent_path() / "directory"), storeBefore);
+}
+
 TEST(TallyCmdChanges, ACsvLineThatCannotBeAppliedIsNamedAndChangesNothing) {
     TempFolder folder("tallycmd-csv-lines");
     const std::string csv =

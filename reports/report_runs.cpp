@@ -156,10 +156,7 @@ bool HistoryRun::Stop() {
         return failure_.empty();
     }
     reportOpen_ = false;
-    if (!sink_.Finish(failure_)) {
-        return false;
-    }
-    return true;
+    return sink_.Finish(failure_);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -203,7 +203,7 @@ fi
 
 if wanted native; then
     stage "Native build (g++): tests; benchmarks built, not run"
-    if configure_and_build native "$root/native" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    if configure_and_build native "$root/native" -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ -DTALLY_BENCH=ON \
         -DTALLY_STORETOOL_WIN="$root/win/tools/storetool/storetool.exe" \
         -DTALLY_DEPOSIT_WRITER_WIN="$root/win/tests/core/accounting/deposit_writer.exe"; then

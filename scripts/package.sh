@@ -66,6 +66,10 @@ configure() {
     local build=$1
     shift
     if [[ -f $build/CMakeCache.txt ]]; then
+        local tree
+        tree=$(sed -n 's/^CMAKE_HOME_DIRECTORY:INTERNAL=//p' "$build/CMakeCache.txt")
+        [[ $(realpath "$tree") == "$(realpath "$repo")" ]] ||
+            die "$build is a build of $tree, not of $repo"
         cmake "$build" >"$build.configure.log" 2>&1
     else
         mkdir -p "$build"
@@ -81,7 +85,8 @@ build_programs() {
     shift
     if [[ $relink -eq 1 ]]; then
         (cd "$build" && rm -f -- "$@")
-        find "$build" -path '*/CMakeFiles/*' -name '*.rc.res' -delete
+        find "$build/CMakeFiles/tallydesk.dir" "$build/tools/tallycmd/CMakeFiles/tallycmd.dir" \
+            -name '*.rc.res' -delete 2>/dev/null || true
     fi
     nice ninja -C "$build" -j2 "$@" || die "building $* in $build failed"
 }
@@ -103,6 +108,10 @@ version=$(version_of "$win_build")
 [[ $(version_of "$native_build") == "$version" ]] ||
     die "the builds disagree on the version: $version and $(version_of "$native_build")"
 say "Version $version (time stamps: $(date -u -d "@$SOURCE_DATE_EPOCH" +%FT%TZ))"
+if [[ -n $(git -C "$repo" status --porcelain --untracked-files=no 2>/dev/null) ]]; then
+    echo "package.sh: warning: the tree has changes not committed; the packages hold them," \
+        "but their version names only the commit" >&2
+fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tally-package.XXXXXX")
 trap 'rm -rf -- "$work"' EXIT

@@ -7,8 +7,8 @@
 #     opens its main window on the sample network and shows the About box (screenshots);
 #   - the .deb is clean of lintian errors, installs with apt-get, and its tallycmd gives the
 #     version, a report equal to the golden file and its manual page; then it is removed again.
-# Needs root (apt-get) and a DISPLAY (tallydesk.exe). Prints "ok:"/"FAILED:" lines and, last,
-# "N passed, N failed".
+# Needs root or sudo (apt-get) and a DISPLAY (tallydesk.exe). Prints "ok:"/"FAILED:" lines and,
+# last, "N passed, N failed".
 #
 #   package_test.sh WORK_DIR SCREENSHOT_DIR [package.sh options...]
 set -uo pipefail
@@ -16,6 +16,8 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(cd "$here/../.." && pwd)
 # shellcheck source=../../scripts/lib/wine.sh
 source "$repo/scripts/lib/wine.sh"
+# shellcheck source=../../scripts/lib/packages.sh
+source "$repo/scripts/lib/packages.sh"
 work=$1
 shots=$2
 shift 2
@@ -128,8 +130,9 @@ if dpkg-query -W -f='${Status}' tallycmd 2>/dev/null | grep -q 'install ok insta
     fail "a tallycmd package is installed on this machine already; not replacing it"
     finish
 fi
-if ! DEBIAN_FRONTEND=noninteractive apt-get install -y -qq -o DPkg::Lock::Timeout=300 \
-    "$(realpath "$deb")" >"$work/apt.log" 2>&1; then
+export DEBIAN_FRONTEND=noninteractive
+if ! tally_as_root apt-get install -y -qq -o DPkg::Lock::Timeout=300 "$(realpath "$deb")" \
+    >"$work/apt.log" 2>&1; then
     cat "$work/apt.log"
     fail "apt-get install ./$(basename "$deb")"
     finish
@@ -149,8 +152,8 @@ check "man tallycmd: the manual page holds every command's help" \
             grep -q "usage: tallycmd $word" <<<"$page" || exit 1; done'
 check "the schema is in /usr/share/tallydesk" \
     cmp /usr/share/tallydesk/tallydesk.ldif "$repo/dirstore/schema/tallydesk.ldif"
-if DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq -o DPkg::Lock::Timeout=300 tallycmd \
-    >"$work/apt.log" 2>&1 && [[ ! -e /usr/bin/tallycmd ]]; then
+if tally_as_root apt-get purge -y -qq -o DPkg::Lock::Timeout=300 tallycmd >"$work/apt.log" 2>&1 &&
+    [[ ! -e /usr/bin/tallycmd ]]; then
     pass "apt-get purge tallycmd leaves nothing behind"
 else
     cat "$work/apt.log"

@@ -264,7 +264,10 @@ int BalancesRun(const Run& run) {
         return kExitBadInput;
     }
     SortedEntries list;
-    FillObjectList(list, kUserClass);
+    if (const DirStatus listed = FillObjectList(list, kUserClass); listed != DIR_OK) {
+        run.Error(ListingFailureMessage(listed) + " No report was written.");
+        return kExitSomeFailed;
+    }
     const AmountMode mode = CurrentAmountMode();
     ReportOutput output;
     if (!output.Open(run, reports::BalancesBaseName(CurrentContextName),

@@ -255,8 +255,8 @@ class WinLdapWire final : public LdapWire {
             return Outcome(ld_.get(), LDAP_ENCODING_ERROR);
         }
         BervalPtr value(flat);
-        LDAPControlA control{const_cast<char*>(kPostReadControl), *value, TRUE};
-        LDAPControlA* serverControls[2] = {&control, nullptr};
+        LDAPControlA postRead{const_cast<char*>(kPostReadControl), *value, TRUE};
+        LDAPControlA* serverControls[2] = {&postRead, nullptr};
         ModArrays arrays(mods);
         ULONG messageId = 0;
         ULONG code = ldap_modify_extA(ld_.get(), Text(dn), arrays.Get(), serverControls, nullptr,

@@ -241,11 +241,13 @@ class Site:
         with open(self.env["TALLYNET_INI"], "w") as out:
             out.write(ini + "[Connections]\nDefault=ACCT1\nServers=ACCT1\n[Volumes]\n"
                       f"ACCT1={network}/servers/ACCT1\n")
-        listed = self.tallycmd("balances", "people", "--out", "-")
-        if listed.returncode != 1 or "could not be read whole" not in listed.stderr or \
-                "size limit" not in listed.stderr.lower():
-            raise Failure("under the site's own limits, listing the people must fail in words "
-                          f"with exit 1; got {listed.returncode}:\n{listed.stdout}{listed.stderr}")
+        for words in (["balances", "people", "--out", "-"], ["show", "--context", "people"],
+                      ["deposit", "1", "--context", "people"]):
+            listed = self.tallycmd(*words)
+            if listed.returncode != 1 or "size limit" not in listed.stderr.lower():
+                raise Failure(f"under the site's own limits, tallycmd {' '.join(words)} must "
+                              f"fail in words with exit 1; got {listed.returncode}:\n"
+                              f"{listed.stdout}{listed.stderr}")
         # 3 and 4 on both servers (workstations may read from the consumer).
         for server in (self.provider, self.consumer):
             self.block("limits", server)

@@ -10,9 +10,14 @@
 // Each operation of the client starts with Refresh(), which forgets the entries read before, so
 // that every call sees what others changed; the DNs of names found stay known for the session.
 // Counter additions are made on the server in one modify: the increment of RFC 4525 where the
-// server announces it, otherwise a delete of the value read and an add of the new one, which
-// the server refuses when another writer changed the value in between, and which is then tried
-// again a bounded number of times.
+// server announces it and the post-read control (RFC 4527) that returns the sum it made,
+// otherwise a delete of the value read and an add of the new one, which the server refuses when
+// another writer changed the value in between, and which is then tried again a bounded number
+// of times. Either way the value the change produced is known (Produced()).
+//
+// A site's own entries count by their object classes (ObjectClasses): people are users, its
+// groups of names, unique names and posix groups are groups, its domains containers. A person
+// without the account class gets it (kAccountClass) in the request of its first change.
 #pragma once
 
 #include <cstdint>

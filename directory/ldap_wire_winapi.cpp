@@ -341,7 +341,9 @@ class WinLdapWire final : public LdapWire {
         while (ber_scanf(reply.get(), const_cast<char*>("{a"), &rawName) != LBER_ERROR) {
             TextPtr name(rawName);
             berval** rawValues = nullptr;
-            if (ber_scanf(reply.get(), const_cast<char*>("[V]}"), &rawValues) == LBER_ERROR) {
+            // "V" takes the SET OF values whole, its tag included (Wine hands each format
+            // character to the decoder on its own, so "[V]" would take the tag twice).
+            if (ber_scanf(reply.get(), const_cast<char*>("V}"), &rawValues) == LBER_ERROR) {
                 break;
             }
             BervalsPtr values(rawValues);

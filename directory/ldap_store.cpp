@@ -406,8 +406,11 @@ const LdapStore::Cached* LdapStore::Take(LdapEntry&& read) const {
     const std::string directoryClass =
         DirectoryClassOf(classes, relative->find(',') == std::string::npos);
     const bool user = directoryClass == "tallyUser";
+    // A site's person shows its displayName (else its cn) as its full name; the shipped class
+    // keeps its own fullName alone, so that a user without one shows none.
+    const bool person = user && !HoldsClass(classes, {"tallyUser"});
     std::vector<std::string> uids;
-    std::string shownName;  // a person's displayName, else cn, where it has no fullName
+    std::string shownName;
     for (auto& [attribute, values] : read.attributes) {
         if (!directoryClass.empty() && store::EqualsIgnoreCase(attribute, "objectClass")) {
             record.values.push_back({attribute, directoryClass, 0});
@@ -417,7 +420,7 @@ const LdapStore::Cached* LdapStore::Take(LdapEntry&& read) const {
             uids.insert(uids.end(), values.begin(), values.end());
             continue;
         }
-        if (user && !hasFullName && !values.empty() &&
+        if (person && !hasFullName && !values.empty() &&
             (store::EqualsIgnoreCase(attribute, "displayName") ||
              (shownName.empty() && store::EqualsIgnoreCase(attribute, "cn")))) {
             shownName = values.front();

@@ -13,10 +13,13 @@ namespace {
 constexpr std::size_t kNamedFailures = 10;
 constexpr const char* kMemberAttribute = "Member";
 
-// Drives the log and the disk through one run of changes: the log is opened before the first
-// change that will be recorded, the changes and their records are saved every
-// kChangesPerCommit changes and at the end. Only the first log failure of a run is shown to the
-// operator, so that a log that stays unreachable does not bury them in messages.
+// Drives the log and the disk through one run of changes: the log is made ready before the
+// first change that will be recorded, each change is announced to the host before it is made,
+// and the changes and their records are saved every kChangesPerCommit changes and at the end. A
+// run stops when the log cannot take its records (they wait in the outbox) or the directory
+// stays locked, rather than waiting the whole bound again for every user. Only the first log
+// failure of a run is shown to the operator, so that a log that stays unreachable does not bury
+// them in messages.
 class ChangeRun {
   public:
     ChangeRun(AccountOperationHost& host, BatchOutcome& outcome) : host_(host), outcome_(outcome) {}
@@ -24,25 +27,39 @@ class ChangeRun {
     ChangeRun& operator=(const ChangeRun&) = delete;
     ~ChangeRun() { Commit(); }
 
-    // False when the change must not be made: its record could not follow it.
-    bool ReadyForChange() {
-        if (outcome_.logUnavailable) {
-            return false;
-        }
-        if (!host_.Recording() || logOpen_) {
-            return true;
-        }
-        const LogAppendResult opened = host_.OpenLog();
-        if (!opened.Written()) {
-            outcome_.logUnavailable = true;
-            Report(opened, true);
-            return false;
-        }
-        logOpen_ = true;
-        return true;
+    bool Stopped() const {
+        return outcome_.logUnavailable || outcome_.recordsWaiting > 0 || outcome_.directoryLocked;
     }
 
-    void Changed(const std::string& listedName) {
+    // False when the change must not be made: its record could not follow it.
+    bool ReadyForChange(const std::string& name, const std::string& listedName) {
+        if (Stopped()) {
+            return false;
+        }
+        if (!host_.Recording()) {
+            return true;
+        }
+        if (!logOpen_) {
+            const LogAppendResult opened = host_.OpenLog();
+            if (!opened.Written()) {
+                return Unavailable(opened);
+            }
+            logOpen_ = true;
+        }
+        const LogAppendResult noted = host_.Intend(name, listedName);
+        return noted.Written() || Unavailable(noted);
+    }
+
+    // The outcome of the change announced by ReadyForChange.
+    void Done(const std::string& name, const std::string& listedName, DirStatus status) {
+        if (status != DIR_OK) {
+            if (host_.Recording()) {
+                host_.Refused();
+            }
+            outcome_.failed.push_back({name, status});
+            outcome_.directoryLocked = status == DIR_ERR_LOCKED;
+            return;
+        }
         ++outcome_.changed;
         if (host_.Recording()) {
             host_.Record(listedName);
@@ -54,20 +71,29 @@ class ChangeRun {
     }
 
     void Commit() {
-        if (unsavedChanges_ == 0 && !logOpen_) {
+        if (unsavedChanges_ == 0 && unsavedRecords_ == 0) {
             return;
         }
         const LogAppendResult saved = host_.Commit();
-        if (!saved.Written() && unsavedRecords_ > 0) {
+        if (!saved.Written() && saved.waitingRecords > 0) {
+            Report(saved, false);
+            outcome_.recordsWaiting = saved.waitingRecords;
+            outcome_.outbox = saved.waitingIn;
+        } else if (!saved.Written() && unsavedRecords_ > 0) {
             Report(saved, false);
             outcome_.unrecorded += unsavedRecords_;
         }
         unsavedChanges_ = 0;
         unsavedRecords_ = 0;
-        logOpen_ = false;
     }
 
   private:
+    bool Unavailable(const LogAppendResult& result) {
+        outcome_.logUnavailable = true;
+        Report(result, true);
+        return false;
+    }
+
     void Report(const LogAppendResult& result, bool nothingChanged) {
         if (!reported_) {
             host_.ReportLogFailure(result, nothingChanged);
@@ -83,20 +109,15 @@ class ChangeRun {
     int unsavedRecords_ = 0;
 };
 
-// False when the run has to stop before this user: the log could not be had.
+// False when the run has to stop before the next user.
 bool ChangeInBatch(const std::string& name, const std::string& listedName,
-                   AccountOperationHost& host, ChangeRun& run, BatchOutcome& outcome) {
-    if (!run.ReadyForChange()) {
+                   AccountOperationHost& host, ChangeRun& run) {
+    if (!run.ReadyForChange(name, listedName)) {
         return false;
     }
     host.Announce(name);
-    const DirStatus status = host.Change(name, true);
-    if (status != DIR_OK) {
-        outcome.failed.push_back({name, status});
-        return true;
-    }
-    run.Changed(listedName);
-    return true;
+    run.Done(name, listedName, host.Change(name, true));
+    return !run.Stopped();
 }
 
 bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
@@ -109,7 +130,7 @@ bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
 // Changes the names of one chunk of a user listing, in the order received. Stops early (with
 // DIR_OK) when the run cannot go on.
 DirStatus ChangeListedUsers(DirContextHandle context, DirBuffer* result, AccountOperationHost& host,
-                            ChangeRun& run, BatchOutcome& outcome) {
+                            ChangeRun& run) {
     std::uint32_t count = 0;
     DirStatus status = DirGetObjectCount(context, result, &count);
     if (status != DIR_OK) {
@@ -123,7 +144,7 @@ DirStatus ChangeListedUsers(DirContextHandle context, DirBuffer* result, Account
         if (status != DIR_OK) {
             return status;
         }
-        if (!ChangeInBatch(name, name, host, run, outcome)) {
+        if (!ChangeInBatch(name, name, host, run)) {
             break;
         }
     }
@@ -133,7 +154,7 @@ DirStatus ChangeListedUsers(DirContextHandle context, DirBuffer* result, Account
 // Changes the members held by one chunk of the group's "Member" values. Stops early (with
 // DIR_OK) when the run cannot go on.
 DirStatus ChangeMembers(DirContextHandle context, DirBuffer* result, std::string_view contextName,
-                        AccountOperationHost& host, ChangeRun& run, BatchOutcome& outcome) {
+                        AccountOperationHost& host, ChangeRun& run) {
     std::uint32_t attributeCount = 0;
     DirStatus status = DirGetAttrCount(context, result, &attributeCount);
     if (status != DIR_OK || attributeCount == 0) {
@@ -152,7 +173,7 @@ DirStatus ChangeMembers(DirContextHandle context, DirBuffer* result, std::string
         if (status != DIR_OK) {
             return status;
         }
-        if (!ChangeInBatch(member, ListedNameInContext(member, contextName), host, run, outcome)) {
+        if (!ChangeInBatch(member, ListedNameInContext(member, contextName), host, run)) {
             break;
         }
     }
@@ -187,17 +208,12 @@ std::string ListedNameInContext(std::string_view completeName, std::string_view 
 
 BatchOutcome ApplyToOneUser(const std::string& name, AccountOperationHost& host) {
     BatchOutcome outcome;
-    ChangeRun run(host, outcome);
-    if (!run.ReadyForChange()) {
-        return outcome;
+    {
+        ChangeRun run(host, outcome);
+        if (run.ReadyForChange(name, name)) {
+            run.Done(name, name, host.Change(name, false));
+        }
     }
-    const DirStatus status = host.Change(name, false);
-    if (status != DIR_OK) {
-        outcome.failed.push_back({name, status});
-        return outcome;
-    }
-    run.Changed(name);
-    run.Commit();
     return outcome;
 }
 
@@ -205,7 +221,7 @@ BatchOutcome ApplyToEntries(const std::vector<std::string>& entries, AccountOper
     BatchOutcome outcome;
     ChangeRun run(host, outcome);
     for (const std::string& entry : entries) {
-        if (IsUserEntry(entry) && !ChangeInBatch(entry, entry, host, run, outcome)) {
+        if (IsUserEntry(entry) && !ChangeInBatch(entry, entry, host, run)) {
             break;
         }
     }
@@ -229,7 +245,7 @@ BatchOutcome ApplyToGroupMembers(DirContextHandle context, const std::string& gr
     }
     std::int32_t iteration = DIR_NO_MORE_ITERATIONS;
     bool firstRead = true;
-    while (status == DIR_OK && !outcome.logUnavailable) {
+    while (status == DIR_OK && !run.Stopped()) {
         status = DirRead(context, group.c_str(), DIR_INFO_NAMES_AND_VALUES, 0, request.Get(),
                          &iteration, result.Get());
         if (firstRead && status == DIR_ERR_NO_SUCH_ATTRIBUTE) {
@@ -240,7 +256,7 @@ BatchOutcome ApplyToGroupMembers(DirContextHandle context, const std::string& gr
         }
         firstRead = false;
         if (status == DIR_OK) {
-            status = ChangeMembers(context, result.Get(), contextName, host, run, outcome);
+            status = ChangeMembers(context, result.Get(), contextName, host, run);
         }
         if (iteration == DIR_NO_MORE_ITERATIONS) {
             break;
@@ -264,9 +280,9 @@ BatchOutcome ApplyToContextUsers(DirContextHandle context, AccountOperationHost&
     do {
         status = DirListByClass(context, "", kUserClass, nullptr, &iteration, result.Get());
         if (status == DIR_OK) {
-            status = ChangeListedUsers(context, result.Get(), host, run, outcome);
+            status = ChangeListedUsers(context, result.Get(), host, run);
         }
-    } while (status == DIR_OK && !outcome.logUnavailable && iteration != DIR_NO_MORE_ITERATIONS);
+    } while (status == DIR_OK && !run.Stopped() && iteration != DIR_NO_MORE_ITERATIONS);
     run.Commit();
     outcome.listingStatus = status;
     return outcome;
@@ -322,6 +338,26 @@ std::string BatchProblemMessage(const BatchOutcome& outcome) {
         }
         message += std::to_string(outcome.unrecorded) +
                    " changes were made but are not in the accounting log.";
+    }
+    if (outcome.recordsWaiting > 0) {
+        if (!message.empty()) {
+            message += "\n\n";
+        }
+        message += std::to_string(outcome.recordsWaiting) +
+                   (outcome.recordsWaiting == 1 ? " record of a change that was made waits"
+                                                : " records of changes that were made wait") +
+                   " in " + outcome.outbox +
+                   ", as the accounting log could not be written; they are appended at the next " +
+                   "start. The users after that point were not changed (" +
+                   std::to_string(outcome.changed) + " changed before).";
+    }
+    if (outcome.directoryLocked) {
+        if (!message.empty()) {
+            message += "\n\n";
+        }
+        message += "The directory is locked by another program, so the users after that point " +
+                   std::string("were not changed (") + std::to_string(outcome.changed) +
+                   " changed before).";
     }
     if (outcome.logUnavailable) {
         if (!message.empty()) {

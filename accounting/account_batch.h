@@ -35,12 +35,13 @@ SelectionKind ClassifySelection(std::int32_t selectedCount, bool groupSelected,
 // the list. Members of other contexts keep their complete names.
 std::string ListedNameInContext(std::string_view completeName, std::string_view contextName);
 
-// How the changes of a batch reach the disk: the directory's changes are saved first, then
-// the records of those changes are appended to the log and saved too, so that after a power
-// loss the log never holds a record of a change the directory lost. The log is locked before the
-// first change of a run and stays locked until its records are written, so a change is made
-// only when its record can follow it. Flushing to the disk costs milliseconds, so a batch saves
-// every kChangesPerCommit changes and at its end rather than after each change.
+// How the changes of a batch reach the disk and the log: each change is noted in the writer's
+// outbox before it is made and its record after, so that a change is never made without its
+// record surviving the program (accounting/record_outbox.h). Every kChangesPerCommit changes and
+// at the end the directory's changes are saved to the disk first, then their records are
+// appended to the log and flushed in one short hold of the log's lock, so that after a power
+// loss the log never holds a record of a change the directory lost. The log's lock is never held
+// across a directory call.
 inline constexpr int kChangesPerCommit = 256;
 
 class AccountOperationHost {
@@ -53,14 +54,26 @@ class AccountOperationHost {
     // selection display).
     virtual DirStatus Change(const std::string& name, bool readBalanceFirst) = 0;
     virtual bool Recording() const = 0;
-    // Opens and locks the log for the records of the changes to come (only while recording).
-    // Anything but Written means that no change may be made.
+    // Before the first change of a run (only while recording): makes sure that the records of
+    // the changes to come have somewhere to go, and appends records that an earlier run left
+    // waiting. Anything but Written means that no change may be made.
     virtual LogAppendResult OpenLog() = 0;
+    // Notes the change about to be made to `name`, listed as `listedName`, so that it is known
+    // even if the program is killed while it is made (only while recording). Anything but
+    // Written means that this change must not be made.
+    virtual LogAppendResult Intend(const std::string& name, const std::string& listedName) {
+        (void)name;
+        (void)listedName;
+        return {};
+    }
     // Keeps the record of the change just made, for the next commit.
     virtual void Record(const std::string& listedName) = 0;
+    // The change announced by Intend was refused by the directory: it has no record.
+    virtual void Refused() {}
     // Saves the directory's changes to the disk, then appends the kept records to the log and
-    // saves them too, and releases the log. Returns the log's result (Written when not
-    // recording and the directory's changes were saved).
+    // flushes them. Returns the log's result (Written when not recording and the directory's
+    // changes were saved); records that could not be appended wait in the outbox
+    // (waitingRecords).
     virtual LogAppendResult Commit() = 0;
     // A record could not reach the log: the operator is told at once. `nothingChanged`: it was
     // found before the change it would have recorded, which was therefore not made.
@@ -78,6 +91,13 @@ struct BatchOutcome {
     int changed = 0;                   // changes the directory accepted
     std::vector<FailedChange> failed;  // changes it refused, in the order tried
     int unrecorded = 0;                // accepted changes whose record did not reach the log
+    // Records of accepted changes that wait in the outbox for the log (which stayed locked or
+    // could not be written); the batch stopped there.
+    int recordsWaiting = 0;
+    std::string outbox;  // where they wait
+    // The directory was locked by another program for longer than it waits: the batch stopped
+    // at that change.
+    bool directoryLocked = false;
     // The log could not be opened or locked before a change: that change and every one after it
     // were not made.
     bool logUnavailable = false;

@@ -1,8 +1,75 @@
 #include "accounting/account_changes.h"
 
+#include <filesystem>
+#include <limits>
+#include <system_error>
+
 #include "accounting/account_attributes.h"
 #include "directory/dirclient_setup.h"
+#include "program/session.h"
 #include "program/settings.h"
+
+namespace {
+
+// Stands for "not known" where a value the change would leave cannot be worked out: no 32-bit
+// attribute ever holds it, so such a change is never taken as made.
+constexpr std::int64_t kUnknownValue = std::numeric_limits<std::int64_t>::min();
+
+std::int32_t Clamped(std::int64_t value) {
+    if (value < std::numeric_limits<std::int32_t>::min() ||
+        value > std::numeric_limits<std::int32_t>::max()) {
+        return 0;
+    }
+    return static_cast<std::int32_t>(value);
+}
+
+std::optional<std::int64_t> ReadValue(const std::string& object, const std::string& attribute) {
+    std::int32_t value = 0;
+    const DirStatus status = ReadAccountAttribute(object.c_str(), attribute.c_str(), &value);
+    if (status == DIR_ERR_NO_SUCH_ATTRIBUTE) {
+        return 0;
+    }
+    if (status != DIR_OK) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// The complete name with a leading point, which the directory takes as it is whatever the
+// name context is when the outbox is read again.
+std::string CompleteObjectName(const std::string& name) {
+    char fullName[DIR_MAX_NAME_BYTES] = {};
+    if (DirGetFullName(DirectoryContext, name.c_str(), fullName) != DIR_OK || fullName[0] == '\0') {
+        return name;
+    }
+    return std::string(".") + fullName;
+}
+
+// The settings name the folder at start-up; a program that set its settings by hand (a test, a
+// tool) keeps its outbox in the temporary folder.
+std::filesystem::path OutboxFolder() {
+    if (!gSettings.OutboxFolder.empty()) {
+        return gSettings.OutboxFolder;
+    }
+    std::error_code ignored;
+    return std::filesystem::temp_directory_path(ignored);
+}
+
+}  // namespace
+
+std::chrono::milliseconds LogLockWaitSetting() {
+    return std::chrono::seconds(gSettings.LogLockWaitSeconds >= 1 ? gSettings.LogLockWaitSeconds
+                                                                  : kDefaultLogLockWaitSeconds);
+}
+
+AccountValueReader DirectoryValueReader() {
+    return ReadValue;
+}
+
+OutboxRecovery DeliverWaitingRecords() {
+    return RecoverWaitingRecords(OutboxFolder(), gSettings.LogFilePath, LogLockWaitSetting(),
+                                 DirectoryValueReader());
+}
 
 DirStatus DirectoryAccountHost::Change(const std::string& name, bool readBalanceFirst) {
     if (readBalanceFirst && CurrentOperation == AccountOperation::SetBalance) {
@@ -22,32 +89,100 @@ bool DirectoryAccountHost::Recording() const {
 }
 
 LogAppendResult DirectoryAccountHost::OpenLog() {
-    LogAppendResult result;
-    LockedLog opened = LockedLog::Open(gSettings.LogFilePath, result);
-    if (opened.Held()) {
-        log_.emplace(std::move(opened));
+    if (!outbox_) {
+        std::string error;
+        outbox_ = RecordOutbox::Claim(OutboxFolder(), &error);
+        if (!outbox_) {
+            return {LogAppendStage::Outbox, error};
+        }
     }
-    return result;
+    OutboxRecovery recovery;
+    RecoverOutbox(*outbox_, gSettings.LogFilePath, LogLockWaitSetting(), DirectoryValueReader(),
+                  recovery);
+    const OutboxRecovery others = RecoverWaitingRecords(OutboxFolder(), gSettings.LogFilePath,
+                                                        LogLockWaitSetting(), ReadValue);
+    recovery.appended += others.appended;
+    recovery.waiting += others.waiting;
+    recovery.waitingIn.insert(recovery.waitingIn.end(), others.waitingIn.begin(),
+                              others.waitingIn.end());
+    recovery.doubtful.insert(recovery.doubtful.end(), others.doubtful.begin(),
+                             others.doubtful.end());
+    if (recovery.failure.Written()) {
+        recovery.failure = others.failure;
+    }
+    if (!recovery.doubtful.empty()) {
+        ReportRecovery(OutboxRecoveryMessage(recovery));
+    }
+    if (recovery.waiting > 0) {
+        // The log cannot take what waits: new changes would only wait behind it.
+        LogAppendResult result = recovery.failure;
+        result.waitingRecords = recovery.waiting;
+        result.waitingIn = recovery.waitingIn.front();
+        return result;
+    }
+    return CheckLogWritable(gSettings.LogFilePath);
+}
+
+LogAppendResult DirectoryAccountHost::Intend(const std::string& name,
+                                             const std::string& listedName) {
+    const AccountSchema& schema = gSettings.Schema;
+    const bool limit = CurrentOperation == AccountOperation::SetLimit;
+    IntendedChange change;
+    change.object = CompleteObjectName(name);
+    change.attribute = limit ? schema.LimitAttribute : schema.BalanceAttribute;
+    change.before = ReadValue(name, change.attribute);
+    switch (CurrentOperation) {
+        case AccountOperation::Deposit:
+        case AccountOperation::Charge:
+            change.expected = change.before ? *change.before + OperationAmount : kUnknownValue;
+            break;
+        case AccountOperation::SetBalance:
+            change.expected = OperationAmount;
+            break;
+        case AccountOperation::SetLimit:
+            change.expected = AccountValues.Unlimited != 0 ? 0 : OperationAmount;
+            break;
+    }
+    // The record the change gets if it is made, with the value it leaves.
+    const AccountValuesRecord kept = AccountValues;
+    (limit ? AccountValues.CreditLimit : AccountValues.Balance) = Clamped(change.expected);
+    change.record = ComposeCurrentRecord(listedName, clock_());
+    AccountValues = kept;
+    std::string error;
+    if (!outbox_ || !outbox_->NoteIntent(change, &error)) {
+        return {LogAppendStage::Outbox, error};
+    }
+    return {};
 }
 
 void DirectoryAccountHost::Record(const std::string& listedName) {
-    records_ += ComposeCurrentRecord(listedName, clock_());
+    // A note that cannot reach the outbox file is still kept for the commit; only its
+    // protection against a kill is lost.
+    if (outbox_) {
+        outbox_->NoteRecord(ComposeCurrentRecord(listedName, clock_()), nullptr);
+    }
+}
+
+void DirectoryAccountHost::Refused() {
+    if (outbox_) {
+        outbox_->NoteRefused(nullptr);
+    }
 }
 
 LogAppendResult DirectoryAccountHost::Commit() {
-    std::optional<LockedLog> log = std::move(log_);
-    log_.reset();
-    std::string records = std::move(records_);
-    records_.clear();
     const DirStatus saved = DirClientSaveChanges();
     if (saved != DIR_OK) {
+        if (outbox_) {
+            outbox_->Drop(nullptr);
+        }
         return {LogAppendStage::Withheld, std::to_string(saved)};
     }
-    if (records.empty()) {
+    if (!outbox_) {
         return {};
     }
-    if (!log) {
-        return {LogAppendStage::Write, "the log was not opened"};
+    LogAppendResult result = outbox_->Deliver(gSettings.LogFilePath, LogLockWaitSetting());
+    if (!result.Written()) {
+        result.waitingIn = outbox_->Path().string();
     }
-    return log->Append(records);
+    return result;
 }

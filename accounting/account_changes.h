@@ -1,12 +1,15 @@
 // The account changes of the amount dialog as they really happen: through the directory client
-// on DirectoryContext (ApplyAccountOperation) and into the accounting log at LogFilePath.
+// on DirectoryContext (ApplyAccountOperation), noted in the writer's outbox and from there into
+// the accounting log at LogFilePath.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
 
 #include "accounting/account_batch.h"
+#include "accounting/record_outbox.h"
 #include "accounting/transaction_log.h"
 
 class DirectoryAccountHost : public AccountOperationHost {
@@ -19,13 +22,30 @@ class DirectoryAccountHost : public AccountOperationHost {
     // made leaves the new limit in AccountValues, so that its record carries it.
     DirStatus Change(const std::string& name, bool readBalanceFirst) override;
     bool Recording() const override;
+    // Claims this writer's outbox, appends what earlier runs left waiting in any outbox nobody
+    // holds, and checks that the log can be opened.
     LogAppendResult OpenLog() override;
+    // Reads the value the change moves from and notes the change with the record it gets.
+    LogAppendResult Intend(const std::string& name, const std::string& listedName) override;
     void Record(const std::string& listedName) override;
+    void Refused() override;
     LogAppendResult Commit() override;
     void ReportLogFailure(const LogAppendResult&, bool) override {}
+    // What the operator is told when OpenLog took up an outbox whose change in flight the
+    // directory cannot settle.
+    virtual void ReportRecovery(const std::string& message) { (void)message; }
 
   private:
     Clock clock_;
-    std::optional<LockedLog> log_;
-    std::string records_;
+    std::optional<RecordOutbox> outbox_;
 };
+
+// The bound of every wait for the log's lock (the shared settings' LogLockWait).
+std::chrono::milliseconds LogLockWaitSetting();
+
+// The account values as the directory client reads them now, for settling a change in flight.
+AccountValueReader DirectoryValueReader();
+
+// At the start of the window or tallycmd: appends the records that earlier runs of this
+// workstation left waiting in outboxes nobody holds, and settles their changes in flight.
+OutboxRecovery DeliverWaitingRecords();

@@ -7,15 +7,17 @@
 // the end in one write, unlock, close. The lock makes "find the end, write there" one step for
 // everybody who follows the convention, so records never overwrite each other or interleave.
 //
-// TallyDesk takes the lock before it changes an account and keeps it until the change's record
-// is written: a change is made only when its record can follow it. The wait for the lock is
-// bounded, so a program that holds the log locked for good cannot freeze this one.
+// TallyDesk holds the lock only to write and flush records that are ready; the records of
+// changes on their way wait in the writer's outbox (accounting/record_outbox.h). The wait for
+// the lock is bounded and taken in turn, so a program that holds the log locked for good cannot
+// freeze this one, and none can starve another.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 enum class LogAppendStage {
     Written,   // the whole record is in the log
@@ -24,18 +26,28 @@ enum class LogAppendStage {
     Write,     // the log was opened but the record could not be written or flushed
     Withheld,  // the directory could not save its changes to the disk, so their records were
                // not written either (a record must never outlive the change it reports)
+    Outbox,    // the writer's outbox could not be written, so no change could be made safely
 };
 
 struct LogAppendResult {
+    LogAppendResult() = default;
+    LogAppendResult(LogAppendStage stageMet, std::string text, int waiting = 0)
+        : stage(stageMet), errorText(std::move(text)), waitingRecords(waiting) {}
+
     LogAppendStage stage = LogAppendStage::Written;
     // For a failure: the system's text for the error with its code, as SystemErrorText gives it.
     std::string errorText;
+    // Records that could not be appended now and wait in the writer's outbox for the next
+    // chance (accounting/record_outbox.h).
+    int waitingRecords = 0;
+    std::string waitingIn;  // the outbox they wait in
 
     bool Written() const { return stage == LogAppendStage::Written; }
 };
 
-// How long a writer waits for the log's lock before it gives up and says so.
-inline constexpr std::chrono::milliseconds kLogLockWait{5000};
+// How long a writer waits for the log's lock before it gives up and says so, unless the shared
+// settings give another bound (LogLockWait).
+inline constexpr std::chrono::milliseconds kLogLockWait{30000};
 
 // The log opened for appending and locked for as long as the object lives; unlocked and closed
 // on every way out.
@@ -65,6 +77,10 @@ class LockedLog {
     std::intptr_t handle_ = -1;
     bool locked_ = false;
 };
+
+// Whether the log can be opened for appending (created when absent): Written, or Open with the
+// system's text. Takes no lock.
+LogAppendResult CheckLogWritable(const std::string& logPath);
 
 // Opens the log, appends `record` under the lock, flushes it and closes the log again: no handle
 // stays open between records.

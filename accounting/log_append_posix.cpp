@@ -80,6 +80,15 @@ int OpenOrdinaryFileForAppending(const std::string& path, bool& notAFile) {
 
 }  // namespace
 
+LogAppendResult CheckLogWritable(const std::string& logPath) {
+    const int fd = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return Failed(LogAppendStage::Open);
+    }
+    ::close(fd);
+    return {};
+}
+
 LockedLog LockedLog::Open(const std::string& logPath, LogAppendResult& result,
                           std::chrono::milliseconds wait) {
     LockedLog log;
@@ -91,8 +100,9 @@ LockedLog LockedLog::Open(const std::string& logPath, LogAppendResult& result,
         return log;
     }
     log.handle_ = fd;
+    tally::platform::FileLockQueue queue(fd);
     switch (tally::platform::WaitForLock(
-        logPath, wait, [fd] { return TryLock(fd); }, nullptr)) {
+        logPath, wait, [fd] { return TryLock(fd); }, nullptr, &queue)) {
         case LockAttempt::kTaken:
             log.locked_ = true;
             result = {};

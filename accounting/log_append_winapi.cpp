@@ -66,6 +66,16 @@ HANDLE AsHandle(std::intptr_t handle) {
 
 }  // namespace
 
+LogAppendResult CheckLogWritable(const std::string& logPath) {
+    HANDLE handle = CreateFileA(logPath.c_str(), GENERIC_WRITE, kLogSharing, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return Failed(LogAppendStage::Open);
+    }
+    CloseHandle(handle);
+    return {};
+}
+
 LockedLog LockedLog::Open(const std::string& logPath, LogAppendResult& result,
                           std::chrono::milliseconds wait) {
     LockedLog log;
@@ -76,8 +86,9 @@ LockedLog LockedLog::Open(const std::string& logPath, LogAppendResult& result,
         return log;
     }
     log.handle_ = reinterpret_cast<std::intptr_t>(handle);
+    tally::platform::FileLockQueue queue(reinterpret_cast<std::intptr_t>(handle));
     switch (tally::platform::WaitForLock(
-        logPath, wait, [handle] { return TryLock(handle); }, nullptr)) {
+        logPath, wait, [handle] { return TryLock(handle); }, nullptr, &queue)) {
         case LockAttempt::kTaken:
             log.locked_ = true;
             result = {};

@@ -50,3 +50,16 @@ std::string LogWithheldMessage(std::string_view logPath, std::string_view errorT
                           "the directory could not save the changes to the disk (" +
                               std::string(errorText) + "), so their records were not written.");
 }
+
+std::string LogOutboxFailureMessage(std::string_view errorText) {
+    return "Unable to keep the records of the changes for the accounting log:\n" +
+           std::string(errorText);
+}
+
+std::string LogRecordsWaitingMessage(int count, std::string_view outbox) {
+    return std::to_string(count) +
+           (count == 1 ? " record of a change that was made waits in "
+                       : " records of changes that were made wait in ") +
+           std::string(outbox) + " and " + (count == 1 ? "is" : "are") +
+           " appended to the log at the next start.";
+}

@@ -20,3 +20,9 @@ std::string LogLockedMessage(std::string_view logPath);
 
 // The records of changes that the directory could not save to the disk are not written.
 std::string LogWithheldMessage(std::string_view logPath, std::string_view errorText);
+
+// The outbox of records that wait for the log could not be written, so nothing was changed.
+std::string LogOutboxFailureMessage(std::string_view errorText);
+
+// "<n> record(s) ... wait(s) in <outbox> and are appended to the log at the next start."
+std::string LogRecordsWaitingMessage(int count, std::string_view outbox);

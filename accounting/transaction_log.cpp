@@ -46,7 +46,9 @@ std::string ComposeCurrentRecord(std::string_view listedName, const RecordMoment
     return ComposeTransactionRecord(in);
 }
 
-std::string LogAppendFailureMessage(const LogAppendResult& result, std::string_view logPath) {
+namespace {
+
+std::string FailureOnly(const LogAppendResult& result, std::string_view logPath) {
     switch (result.stage) {
         case LogAppendStage::Open:
             return LogOpenFailureMessage(logPath, result.errorText);
@@ -54,9 +56,21 @@ std::string LogAppendFailureMessage(const LogAppendResult& result, std::string_v
             return LogLockedMessage(logPath);
         case LogAppendStage::Withheld:
             return LogWithheldMessage(logPath, result.errorText);
+        case LogAppendStage::Outbox:
+            return LogOutboxFailureMessage(result.errorText);
         case LogAppendStage::Written:
         case LogAppendStage::Write:
             break;
     }
     return LogWriteFailureMessage(logPath, result.errorText);
+}
+
+}  // namespace
+
+std::string LogAppendFailureMessage(const LogAppendResult& result, std::string_view logPath) {
+    std::string message = FailureOnly(result, logPath);
+    if (result.waitingRecords > 0) {
+        message += "\n" + LogRecordsWaitingMessage(result.waitingRecords, result.waitingIn);
+    }
+    return message;
 }

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "accounting/account_changes.h"
 #include "app/win32/main_dialog.h"
 #include "app/win32/main_window.h"
 #include "app/win32/password_dialog.h"
@@ -33,6 +34,18 @@ void LoadProgramSettings() {
     WindowsPlatformFacts platform;
     ClientNetwork network(DirectoryContext);
     LoadSettings(gSettings, profiles, platform, network);
+}
+
+// Records that an earlier run left waiting in an outbox reach the log before anything else
+// happens; the operator hears what was appended, what still waits and what cannot be settled.
+void TakeUpWaitingRecords() {
+    const OutboxRecovery recovery = DeliverWaitingRecords();
+    const std::string text = OutboxRecoveryMessage(recovery);
+    if (!text.empty()) {
+        const bool problem = recovery.waiting > 0 || !recovery.doubtful.empty();
+        MessageBoxA(nullptr, text.c_str(), problem ? "Error" : "Tallydsk",
+                    MB_OK | (problem ? MB_ICONWARNING : MB_ICONINFORMATION));
+    }
 }
 
 // While a file lock of another program is waited for (a few seconds at most), the windows go on
@@ -96,6 +109,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCom
     OpenDirectoryContext();
     GetTimeZoneInformation(&TimeZoneInfo);
     LoadProgramSettings();
+    TakeUpWaitingRecords();
     if (commandLine != nullptr) {
         ClientNameContext client(DirectoryContext);
         ApplyStartContext(commandLine, client, CurrentContextName);

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <optional>
 #include <thread>
 
 #include "platform/lock_wait.h"
@@ -15,7 +16,29 @@ std::atomic<LockWaitHook> lockWaitHook{nullptr};
 // The first polls come quickly, so that a lock held for one append is had at once; later ones
 // every few milliseconds.
 constexpr std::chrono::microseconds kFirstPause{250};
-constexpr std::chrono::microseconds kLongestPause{8000};
+constexpr std::chrono::microseconds kLongestPause{2000};
+
+// Says that this writer waits for as long as it lives.
+class Waiting {
+  public:
+    explicit Waiting(LockQueue* queue) : queue_(queue) { Join(); }
+    Waiting(const Waiting&) = delete;
+    Waiting& operator=(const Waiting&) = delete;
+    ~Waiting() {
+        if (joined_) {
+            queue_->LeaveWaiters();
+        }
+    }
+    void Join() {
+        if (queue_ && !joined_) {
+            joined_ = queue_->JoinWaiters();
+        }
+    }
+
+  private:
+    LockQueue* queue_;
+    bool joined_ = false;
+};
 
 }  // namespace
 
@@ -24,14 +47,30 @@ LockWaitHook SetLockWaitHook(LockWaitHook hook) {
 }
 
 LockAttempt WaitForLock(const std::filesystem::path& lockFile, std::chrono::milliseconds timeout,
-                        const std::function<LockAttempt()>& attempt, std::string* error) {
+                        const std::function<LockAttempt()>& attempt, std::string* error,
+                        LockQueue* queue) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + timeout;
     std::chrono::microseconds pause = kFirstPause;
+    // Those already waiting go first: until they have had the lock, a newcomer only watches.
+    while (queue && queue->OthersWaiting() && Clock::now() < deadline) {
+        if (LockWaitHook hook = lockWaitHook.load()) {
+            hook();
+        }
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, kLongestPause);
+    }
+    pause = kFirstPause;
+    std::optional<Waiting> waiting;
     for (;;) {
         LockAttempt result = attempt();
         if (result != LockAttempt::kBusy) {
             return result;
+        }
+        if (!waiting) {
+            waiting.emplace(queue);
+        } else {
+            waiting->Join();
         }
         Clock::time_point now = Clock::now();
         if (now >= deadline) {

@@ -19,6 +19,8 @@
 namespace tally::platform {
 
 inline constexpr std::uint64_t kAppendLockOffset = std::uint64_t{1} << 40;
+// The byte a writer holds shared while it waits for the lock byte (platform/lock_wait.h).
+inline constexpr std::uint64_t kWaitingOffset = kAppendLockOffset + 1;
 
 // How long AppendLock::Acquire waits for a lock that another process holds before it gives up.
 inline constexpr std::chrono::milliseconds kDefaultLockWait{5000};

@@ -18,8 +18,10 @@ namespace {
 
 #ifdef F_OFD_SETLK
 constexpr int kLockTry = F_OFD_SETLK;
+constexpr int kLockQuery = F_OFD_GETLK;
 #else
 constexpr int kLockTry = F_SETLK;
+constexpr int kLockQuery = F_GETLK;
 #endif
 
 void Describe(std::string* error, const std::filesystem::path& file, const char* what) {
@@ -28,11 +30,11 @@ void Describe(std::string* error, const std::filesystem::path& file, const char*
     }
 }
 
-struct flock LockRecord(short type) {
+struct flock LockRecord(short type, std::uint64_t offset = kAppendLockOffset) {
     struct flock record {};
     record.l_type = type;
     record.l_whence = SEEK_SET;
-    record.l_start = static_cast<off_t>(kAppendLockOffset);
+    record.l_start = static_cast<off_t>(offset);
     record.l_len = 1;
     record.l_pid = 0;
     return record;
@@ -89,6 +91,28 @@ LockAttempt LockOnce(int fd, const std::filesystem::path& lockFile, std::string*
 
 }  // namespace
 
+bool FileLockQueue::OthersWaiting() {
+    struct flock record = LockRecord(F_WRLCK, kWaitingOffset);
+    return ::fcntl(static_cast<int>(handle_), kLockQuery, &record) == 0 && record.l_type != F_UNLCK;
+}
+
+bool FileLockQueue::JoinWaiters() {
+    struct flock record = LockRecord(F_RDLCK, kWaitingOffset);
+    if (::fcntl(static_cast<int>(handle_), kLockTry, &record) == 0) {
+        return true;
+    }
+    if (errno != EBADF) {
+        return false;
+    }
+    record = LockRecord(F_WRLCK, kWaitingOffset);
+    return ::fcntl(static_cast<int>(handle_), kLockTry, &record) == 0;
+}
+
+void FileLockQueue::LeaveWaiters() {
+    struct flock record = LockRecord(F_UNLCK, kWaitingOffset);
+    ::fcntl(static_cast<int>(handle_), kLockTry, &record);
+}
+
 std::optional<AppendLock> AppendLock::Acquire(const std::filesystem::path& lockFile,
                                               std::string* error, std::chrono::milliseconds timeout,
                                               bool* busy) {
@@ -99,8 +123,9 @@ std::optional<AppendLock> AppendLock::Acquire(const std::filesystem::path& lockF
     if (closer.fd < 0) {
         return std::nullopt;
     }
+    FileLockQueue queue(closer.fd);
     LockAttempt result = WaitForLock(
-        lockFile, timeout, [&] { return LockOnce(closer.fd, lockFile, error); }, error);
+        lockFile, timeout, [&] { return LockOnce(closer.fd, lockFile, error); }, error, &queue);
     if (result != LockAttempt::kTaken) {
         if (busy) {
             *busy = result == LockAttempt::kBusy;

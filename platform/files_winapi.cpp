@@ -52,10 +52,10 @@ struct HandleCloser {
     }
 };
 
-OVERLAPPED LockPosition() {
+OVERLAPPED LockPosition(std::uint64_t offset = kAppendLockOffset) {
     OVERLAPPED position{};
-    position.Offset = static_cast<DWORD>(kAppendLockOffset & 0xFFFFFFFFu);
-    position.OffsetHigh = static_cast<DWORD>(kAppendLockOffset >> 32);
+    position.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
+    position.OffsetHigh = static_cast<DWORD>(offset >> 32);
     return position;
 }
 
@@ -97,6 +97,28 @@ bool WriteAll(HANDLE handle, std::string_view bytes) {
 
 }  // namespace
 
+// Nobody else waits when the waiting byte can be had exclusively for a moment.
+bool FileLockQueue::OthersWaiting() {
+    OVERLAPPED position = LockPosition(kWaitingOffset);
+    if (!LockFileEx(AsHandle(handle_), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                    &position)) {
+        return GetLastError() == ERROR_LOCK_VIOLATION || GetLastError() == ERROR_IO_PENDING;
+    }
+    position = LockPosition(kWaitingOffset);
+    UnlockFileEx(AsHandle(handle_), 0, 1, 0, &position);
+    return false;
+}
+
+bool FileLockQueue::JoinWaiters() {
+    OVERLAPPED position = LockPosition(kWaitingOffset);
+    return LockFileEx(AsHandle(handle_), LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &position) != FALSE;
+}
+
+void FileLockQueue::LeaveWaiters() {
+    OVERLAPPED position = LockPosition(kWaitingOffset);
+    UnlockFileEx(AsHandle(handle_), 0, 1, 0, &position);
+}
+
 std::optional<AppendLock> AppendLock::Acquire(const std::filesystem::path& lockFile,
                                               std::string* error, std::chrono::milliseconds timeout,
                                               bool* busy) {
@@ -107,8 +129,9 @@ std::optional<AppendLock> AppendLock::Acquire(const std::filesystem::path& lockF
     if (closer.handle == INVALID_HANDLE_VALUE) {
         return std::nullopt;
     }
+    FileLockQueue queue(FromHandle(closer.handle));
     LockAttempt result = WaitForLock(
-        lockFile, timeout, [&] { return LockOnce(closer.handle, lockFile, error); }, error);
+        lockFile, timeout, [&] { return LockOnce(closer.handle, lockFile, error); }, error, &queue);
     if (result != LockAttempt::kTaken) {
         if (busy) {
             *busy = result == LockAttempt::kBusy;

@@ -60,6 +60,9 @@ void ReadSharedFormats(Settings& settings, ProfileStore& profiles) {
                                                 "NumericalFormat", kDefaultNumericalFormat);
     settings.LogFormat = profiles.ReadInt(settings.SharedSettingsPath, kPreferencesSection,
                                           "LogFormat", kDefaultLogFormat);
+    const int lockWait = profiles.ReadInt(settings.SharedSettingsPath, kPreferencesSection,
+                                          "LogLockWait", kDefaultLogLockWaitSeconds);
+    settings.LogLockWaitSeconds = lockWait >= 1 ? lockWait : kDefaultLogLockWaitSeconds;
 }
 
 void ReadSchemaKeyword(Settings& settings, ProfileStore& profiles) {
@@ -137,6 +140,10 @@ void LoadSettings(Settings& settings, ProfileStore& profiles, PlatformFacts& pla
     ReadSchemaKeyword(settings, profiles);
     settings.Schema = SelectAccountSchema(settings.SchemaKeyword);
     settings.TempDirectory = platform.TempPath(kPathChars);
+    settings.OutboxFolder = platform.LocalSettingsFolder();
+    if (settings.OutboxFolder.empty()) {
+        settings.OutboxFolder = settings.TempDirectory;
+    }
     settings.LogFilePath = LogFilePathFor(settings.LogServer);
 }
 

@@ -40,6 +40,9 @@ inline constexpr int kNumericalFormatCurrency = 0;  // any other value: Pages
 inline constexpr int kLogFormatReadable = 0;        // any other value: ASCII delimited
 inline constexpr int kDefaultNumericalFormat = 0;
 inline constexpr int kDefaultLogFormat = 1;
+// How long every writer of the log waits for its lock before it gives up, in seconds: the shared
+// file's LogLockWait, so that all writers of one log wait alike. Values below 1 mean the default.
+inline constexpr int kDefaultLogLockWaitSeconds = 30;
 
 // ---------------------------------------------------------------------------------------------
 // Values
@@ -67,12 +70,16 @@ struct Settings {
     // Shared file of the log server.
     int NumericalFormat = kDefaultNumericalFormat;
     int LogFormat = kDefaultLogFormat;
+    int LogLockWaitSeconds = kDefaultLogLockWaitSeconds;
 
     // Derived.
     NetConnectionHandle LogServerConnection = 0;
     std::string SharedSettingsPath;
     std::string LogFilePath;
     std::string TempDirectory;
+    // Where this workstation keeps the records that could not reach the log yet (beside the
+    // local settings file; the temporary folder when there is none).
+    std::string OutboxFolder;
     std::string ReportFilePath;
     int CurrencyDigits = 0;
     std::int32_t AmountScale = 1;
@@ -113,6 +120,8 @@ class PlatformFacts {
     virtual std::string LocaleCurrencyDigits(std::size_t maxChars) = 0;
     virtual std::string LocaleShortDateOrder(std::size_t maxChars) = 0;
     virtual std::string TempPath(std::size_t maxChars) = 0;
+    // The folder the local settings file lives in ("" when there is none).
+    virtual std::string LocalSettingsFolder() { return {}; }
 };
 
 // The server connections of the workstation and the logged-in operator. The real one

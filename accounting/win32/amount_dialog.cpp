@@ -34,6 +34,7 @@ class DialogAccountHost final : public DirectoryAccountHost {
     void ReportLogFailure(const LogAppendResult& result, bool nothingChanged) override {
         ShowLogFailure(dialog_, result, nothingChanged);
     }
+    void ReportRecovery(const std::string& message) override { ShowError(dialog_, message); }
 
   private:
     HWND dialog_;

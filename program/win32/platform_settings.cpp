@@ -47,6 +47,12 @@ std::string WindowsPlatformFacts::LocaleShortDateOrder(std::size_t maxChars) {
     return LocaleItem(LOCALE_IDATE, maxChars);
 }
 
+std::string WindowsPlatformFacts::LocalSettingsFolder() {
+    char folder[MAX_PATH + 1] = {};
+    const UINT length = GetWindowsDirectoryA(folder, sizeof folder);
+    return length == 0 || length >= sizeof folder ? std::string() : std::string(folder, length);
+}
+
 std::string WindowsPlatformFacts::TempPath(std::size_t maxChars) {
     std::vector<char> text(maxChars + 1, '\0');
     const DWORD length = GetTempPathA(static_cast<DWORD>(text.size()), text.data());

@@ -19,4 +19,6 @@ class WindowsPlatformFacts final : public PlatformFacts {
     std::string LocaleCurrencyDigits(std::size_t maxChars) override;
     std::string LocaleShortDateOrder(std::size_t maxChars) override;
     std::string TempPath(std::size_t maxChars) override;
+    // The Windows folder, where the private-profile functions keep tallydsk.ini.
+    std::string LocalSettingsFolder() override;
 };

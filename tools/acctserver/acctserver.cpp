@@ -1,13 +1,18 @@
 // A stand-in for the accounting server: charges print jobs against balances in the directory
 // store and appends one print-job record per job to the accounting log, following the log's
-// append convention (docs/accounting-log.md) exactly as the server does.
+// append convention (docs/accounting-log.md) as a print server does. A job is charged only
+// while its writer holds the log's lock, and its record is written and flushed before the lock
+// is released: no charge without its record, however long another writer keeps the log.
 //
 //   acctserver STORE LOG ATTRIBUTE COST JOBS USER...
 //
 // STORE is the embedded store's folder, or a tallynet.ini whose [Store] names the directory (an
 // LDAP server, say), read as the directory client reads it.
 // Job i charges COST to the balance ATTRIBUTE of USER number i modulo the user count (typeless
-// full names) and then appends its record. Exits 0 when every job was charged and logged.
+// full names) and then appends its record. Exits 0 when every job was charged and logged; a
+// job whose log lock cannot be had within TALLY_LOG_LOCK_WAIT seconds (default 30) is not
+// charged, and the stand-in stops with 1.
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -21,6 +26,8 @@
 #include "platform/files.h"
 
 namespace {
+
+constexpr int kDefaultLockWaitSeconds = 30;
 
 struct Arguments {
     std::string store;
@@ -77,6 +84,39 @@ std::string BalanceOf(tally::store::Store& store, const std::string& user,
                                                                        : values->second.front();
 }
 
+// One job: the log's lock first, then the charge, its record written and flushed, and the lock
+// released. The store's change is flushed before the record, so that after a power loss the
+// log never holds the record of a charge the store lost.
+bool ChargeAndRecord(tally::store::Store& store, const Arguments& arguments,
+                     const std::string& user, long job, std::chrono::milliseconds wait) {
+    std::string error;
+    const auto lock = tally::platform::AppendLock::Acquire(arguments.log, &error, wait);
+    if (!lock) {
+        std::fprintf(stderr, "acctserver: job %ld not charged: %s\n", job, error.c_str());
+        return false;
+    }
+    const tally::store::Status status =
+        store.Modify(user, {{tally::store::ChangeKind::AddValue, arguments.attribute,
+                             std::to_string(-arguments.cost)}});
+    if (status != tally::store::kOk) {
+        const auto& warnings = store.Warnings();
+        std::fprintf(stderr, "acctserver: charging %s failed (%d)%s%s\n", user.c_str(), status,
+                     warnings.empty() ? "" : ": ",
+                     warnings.empty() ? "" : warnings.back().message.c_str());
+        return false;
+    }
+    const std::string record =
+        PrintJobRecord(user, job, arguments.cost, BalanceOf(store, user, arguments.attribute));
+    if (store.Sync() != tally::store::kOk ||
+        !tally::platform::AppendToFile(arguments.log, record, &error) ||
+        !tally::platform::FlushFileToDisk(arguments.log, &error)) {
+        std::fprintf(stderr, "acctserver: job %ld charged but not recorded: %s\n", job,
+                     error.c_str());
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -103,24 +143,14 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
+    const char* waitText = std::getenv("TALLY_LOG_LOCK_WAIT");
+    const std::chrono::seconds wait(waitText != nullptr && std::atoi(waitText) > 0
+                                        ? std::atoi(waitText)
+                                        : kDefaultLockWaitSeconds);
     for (long job = 0; job < arguments.jobs; ++job) {
         const std::string& user =
             arguments.users[static_cast<std::size_t>(job) % arguments.users.size()];
-        const tally::store::Status status =
-            store->Modify(user, {{tally::store::ChangeKind::AddValue, arguments.attribute,
-                                  std::to_string(-arguments.cost)}});
-        if (status != tally::store::kOk) {
-            const auto& warnings = store->Warnings();
-            std::fprintf(stderr, "acctserver: charging %s failed (%d)%s%s\n", user.c_str(), status,
-                         warnings.empty() ? "" : ": ",
-                         warnings.empty() ? "" : warnings.back().message.c_str());
-            return 1;
-        }
-        const std::string record =
-            PrintJobRecord(user, job, arguments.cost, BalanceOf(*store, user, arguments.attribute));
-        std::string error;
-        if (!tally::platform::AppendUnderLock(arguments.log, arguments.log, record, &error)) {
-            std::fprintf(stderr, "acctserver: %s\n", error.c_str());
+        if (!ChargeAndRecord(*store, arguments, user, job, wait)) {
             return 1;
         }
     }

@@ -127,6 +127,11 @@ class CommandAccountHost final : public DirectoryAccountHost {
           plans_(plans),
           planPerChange_(planPerChange) {}
 
+    // The plan is in place before the change is noted, so that the note has its amount.
+    LogAppendResult Intend(const std::string& name, const std::string& listedName) override {
+        UsePlan(plans_[planPerChange_ ? results_.size() : 0]);
+        return DirectoryAccountHost::Intend(name, listedName);
+    }
     DirStatus Change(const std::string& name, bool readBalanceFirst) override {
         UsePlan(plans_[planPerChange_ ? results_.size() : 0]);
         const DirStatus status = DirectoryAccountHost::Change(name, readBalanceFirst);
@@ -144,6 +149,7 @@ class CommandAccountHost final : public DirectoryAccountHost {
         }
         run_.Error(text);
     }
+    void ReportRecovery(const std::string& message) override { run_.Error(message); }
     const std::vector<ChangeResult>& Results() const { return results_; }
 
   private:
@@ -255,7 +261,42 @@ std::string ResultText(const ChangeResult& result, const AmountMode& mode, bool 
 
 bool WentWell(const BatchOutcome& outcome) {
     return outcome.failed.empty() && outcome.unrecorded == 0 && !outcome.logUnavailable &&
-           outcome.listingStatus == DIR_OK;
+           outcome.recordsWaiting == 0 && outcome.listingStatus == DIR_OK;
+}
+
+// Why the lines after the point where a batch stopped were not applied.
+std::string StoppedBatchText(const BatchOutcome& outcome) {
+    if (outcome.directoryLocked) {
+        return "not applied: the batch stopped, as the directory is locked by another program";
+    }
+    if (outcome.recordsWaiting > 0) {
+        return "not applied: the batch stopped, as the accounting log " + gSettings.LogFilePath +
+               " could not take the records (it may be locked by another program)";
+    }
+    return "not applied: the accounting log could not be reached";
+}
+
+// "3, 7, 12-10000": the line numbers in order, runs of consecutive ones as ranges; the first
+// kListedRuns runs, then "...".
+std::string LineList(const std::vector<int>& lines) {
+    constexpr std::size_t kListedRuns = 20;
+    std::string list;
+    std::size_t runs = 0;
+    for (std::size_t i = 0; i < lines.size(); ++runs) {
+        std::size_t last = i;
+        while (last + 1 < lines.size() && lines[last + 1] == lines[last] + 1) {
+            ++last;
+        }
+        if (runs == kListedRuns) {
+            return list + ", ...";
+        }
+        list += (list.empty() ? "" : ", ") + std::to_string(lines[i]);
+        if (last > i) {
+            list += "-" + std::to_string(lines[last]);
+        }
+        i = last + 1;
+    }
+    return list;
 }
 
 // Why `name` cannot be changed as a user ("" when it can).
@@ -479,7 +520,7 @@ int RunFromFile(const Run& run, const AmountMode& mode, const std::string& defau
                 notApplied.push_back(line.line);
             }
         } else {
-            outcomeText = "not applied: the accounting log could not be reached";
+            outcomeText = StoppedBatchText(outcome);
             notApplied.push_back(line.line);
         }
         run.Out(where + outcomeText + "\n");
@@ -487,20 +528,14 @@ int RunFromFile(const Run& run, const AmountMode& mode, const std::string& defau
     run.Out(std::to_string(applied) + " of " + std::to_string(lines.size()) + " lines " +
             (dryRun ? "would be applied; dry run: nothing was changed.\n" : "applied.\n"));
     if (!notApplied.empty()) {
-        std::string list;
-        for (std::size_t i = 0; i < notApplied.size() && i < 20; ++i) {
-            list += (i == 0 ? "" : ", ") + std::to_string(notApplied[i]);
-        }
-        if (notApplied.size() > 20) {
-            list += ", ...";
-        }
+        const std::string list = LineList(notApplied);
         const bool one = notApplied.size() == 1;
         run.Error(std::to_string(notApplied.size()) + (one ? " line of " : " lines of ") +
                   fileName +
                   (dryRun ? " could not be applied"
                    : one  ? " was not applied"
                           : " were not applied") +
-                  ": line " + list);
+                  (one ? ": line " : ": lines ") + list);
     }
     if (!dryRun) {
         const std::string problems = BatchProblemMessage(outcome);

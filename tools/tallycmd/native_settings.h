@@ -55,10 +55,12 @@ class IniProfiles final : public ProfileStore {
 // The locale's currency digits and short date order as given, and the temporary folder.
 class FixedPlatformFacts final : public PlatformFacts {
   public:
-    FixedPlatformFacts(std::string currencyDigits, std::string dateOrder, std::string tempPath)
+    FixedPlatformFacts(std::string currencyDigits, std::string dateOrder, std::string tempPath,
+                       std::string settingsFolder = {})
         : currencyDigits_(std::move(currencyDigits)),
           dateOrder_(std::move(dateOrder)),
-          tempPath_(std::move(tempPath)) {}
+          tempPath_(std::move(tempPath)),
+          settingsFolder_(std::move(settingsFolder)) {}
     std::string LocaleCurrencyDigits(std::size_t maxChars) override {
         return Truncated(currencyDigits_, maxChars);
     }
@@ -66,11 +68,13 @@ class FixedPlatformFacts final : public PlatformFacts {
         return Truncated(dateOrder_, maxChars);
     }
     std::string TempPath(std::size_t maxChars) override { return Truncated(tempPath_, maxChars); }
+    std::string LocalSettingsFolder() override { return settingsFolder_; }
 
   private:
     std::string currencyDigits_;
     std::string dateOrder_;
     std::string tempPath_;
+    std::string settingsFolder_;
 };
 
 }  // namespace tally::tallycmd

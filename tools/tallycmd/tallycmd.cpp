@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 
 #include "directory/dirclient_setup.h"
@@ -152,7 +153,11 @@ bool MakeNativeEnvironment(const CommandLine& line, const directory::ClientConfi
         temp += '/';
     }
     environment.profiles = std::make_unique<IniProfiles>(localFile, volumes, std::move(warn));
-    environment.platform = std::make_unique<FixedPlatformFacts>(digits, order, temp);
+    // The records waiting for the log are kept beside the settings file.
+    const std::string settingsFolder =
+        localFile.empty() ? std::string() : std::filesystem::path(localFile).parent_path().string();
+    environment.platform =
+        std::make_unique<FixedPlatformFacts>(digits, order, temp, settingsFolder);
     environment.clock = std::move(clock);
     environment.localPath = [volumes](const std::string& path) {
         return MapServerPath(path, volumes);
@@ -210,6 +215,18 @@ int RunTallyCmd(const std::vector<std::string>& words, Console& console,
             run.LocalPath(gSettings.LogFilePath);
             run.Error("nothing was changed");
             return kExitBadInput;
+        }
+    }
+    if (ChangesAccounts(line)) {
+        // Records that an earlier run left waiting go to the log before any new change.
+        const OutboxRecovery recovery = DeliverWaitingRecords();
+        const std::string told = OutboxRecoveryMessage(recovery);
+        if (!told.empty()) {
+            run.Error(told);
+        }
+        if (recovery.waiting > 0) {
+            run.Error("nothing was changed");
+            return kExitSomeFailed;
         }
     }
     if (line.startContext && !EnterContext(*line.startContext)) {

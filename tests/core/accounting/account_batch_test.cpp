@@ -117,8 +117,8 @@ TEST(ApplyingToTheSelection, NoChangeIsMadeThatItsRecordCannotFollow) {
     EXPECT_EQ(off.events, (std::vector<std::string>{"announce A", "change (fresh) A", "commit"}));
 }
 
-// The disk is flushed in groups: a commit every kChangesPerCommit changes and one at the end,
-// each taking the log again for the changes that follow.
+// The disk is flushed in groups: a commit every kChangesPerCommit changes and one at the end;
+// the log is made ready once for the whole run.
 TEST(ApplyingToTheSelection, ALongBatchIsSavedInGroups) {
     RecordingHost host;
     std::vector<std::string> users;
@@ -129,7 +129,7 @@ TEST(ApplyingToTheSelection, ALongBatchIsSavedInGroups) {
     const BatchOutcome outcome = ApplyToEntries(users, host);
     EXPECT_EQ(outcome.changed, 2 * kChangesPerCommit + 9);
     EXPECT_EQ(host.commits, 3);
-    EXPECT_EQ(std::count(host.events.begin(), host.events.end(), "open log"), 3);
+    EXPECT_EQ(std::count(host.events.begin(), host.events.end(), "open log"), 1);
     EXPECT_EQ(host.events.back(), "commit");
 
     RecordingHost failing;
@@ -138,6 +138,44 @@ TEST(ApplyingToTheSelection, ALongBatchIsSavedInGroups) {
     EXPECT_EQ(unrecorded.unrecorded, 2 * kChangesPerCommit + 10);
     EXPECT_EQ(failing.shownLogFailures, std::vector<std::string>{"disk full (112)"});
     EXPECT_NE(BatchProblemMessage(unrecorded).find(" changes were made but are not in the "),
+              std::string::npos);
+}
+
+// A batch stops at the first change it cannot go on after, instead of waiting the whole bound
+// again for every user: records that the locked log could not take (they wait in the outbox),
+// or a directory that stays locked.
+TEST(ApplyingToTheSelection, ABatchStopsWhereALockCannotBeHad) {
+    std::vector<std::string> users;
+    for (int i = 0; i < kChangesPerCommit + 50; ++i) {
+        users.push_back("U" + std::to_string(i));
+    }
+    RecordingHost logLocked;
+    logLocked.commitResult = {LogAppendStage::Locked, "locked (33)", kChangesPerCommit};
+    logLocked.commitResult.waitingIn = "/home/op/tallydsk.out";
+    const BatchOutcome waiting = ApplyToEntries(users, logLocked);
+    EXPECT_EQ(waiting.changed, kChangesPerCommit);
+    EXPECT_EQ(waiting.recordsWaiting, kChangesPerCommit);
+    EXPECT_EQ(waiting.unrecorded, 0);
+    EXPECT_EQ(logLocked.commits, 1);
+    EXPECT_EQ(logLocked.shownLogFailures, std::vector<std::string>{"locked (33)"});
+    EXPECT_NE(BatchProblemMessage(waiting).find(std::to_string(kChangesPerCommit) +
+                                                " records of changes that were made wait in "
+                                                "/home/op/tallydsk.out"),
+              std::string::npos)
+        << BatchProblemMessage(waiting);
+
+    RecordingHost storeLocked;
+    storeLocked.refusals["U3"] = DIR_ERR_LOCKED;
+    const BatchOutcome stopped = ApplyToEntries(users, storeLocked);
+    EXPECT_EQ(stopped.changed, 3);
+    EXPECT_TRUE(stopped.directoryLocked);
+    EXPECT_EQ(stopped.failed, (std::vector<FailedChange>{{"U3", DIR_ERR_LOCKED}}));
+    EXPECT_EQ(std::count(storeLocked.events.begin(), storeLocked.events.end(), "change (fresh) U4"),
+              0);
+    EXPECT_EQ(storeLocked.events.back(), "commit");
+    EXPECT_NE(BatchProblemMessage(stopped).find("The directory is locked by another program, so "
+                                                "the users after that point were not changed (3 "
+                                                "changed before)."),
               std::string::npos);
 }
 
@@ -152,7 +190,8 @@ TEST(ApplyingToTheSelection, OneUserIsRecordedOnlyWhenItsChangeWorked) {
     failing.refusals["JSMITH"] = -603;
     EXPECT_EQ(ApplyToOneUser("JSMITH", failing).failed,
               (std::vector<FailedChange>{{"JSMITH", -603}}));
-    EXPECT_EQ(failing.events, (std::vector<std::string>{"open log", "change JSMITH", "commit"}));
+    // Nothing was changed, so there is nothing to save or append.
+    EXPECT_EQ(failing.events, (std::vector<std::string>{"open log", "change JSMITH"}));
     EXPECT_EQ(AccountingErrorMessage(-603), "Accounting error -603!");
     EXPECT_EQ(AccountingErrorMessage(DIR_ERR_LOCKED).rfind("Accounting error -652!\n", 0), 0u);
     // A directory server's refusal and absence say what they mean, not only a number.

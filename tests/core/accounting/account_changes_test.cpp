@@ -62,6 +62,8 @@ class AccountChangesTest : public ::testing::Test {
         gSettings.LogServer = "ACCT1";
         log_ = options_.out / "TEST.LOG";
         gSettings.LogFilePath = log_.string();
+        gSettings.OutboxFolder = options_.out.string();
+        gSettings.LogLockWaitSeconds = 1;
     }
     void TearDown() override {
         gSettings = saved_;
@@ -185,9 +187,9 @@ TEST_F(AccountChangesTest, SetLimitRecordsTheNewLimitAndAFailedUserGetsNoRecord)
     EXPECT_TRUE(LogLines(log_).back().ends_with("\",,,0,0\r")) << LogLines(log_).back();
 }
 
-// Another program holds the log's lock: the change is not made, so the log and the directory
-// still agree, and the wait ends.
-TEST_F(AccountChangesTest, ALockedLogStopsTheChangeBeforeItIsMade) {
+// Another program holds the log's lock past the bound: the change is made, its record waits in
+// the outbox (and the operator hears so), and the next run appends it before its own.
+TEST_F(AccountChangesTest, ARecordTheLockedLogCannotTakeWaitsInTheOutbox) {
     const std::string user = tally::gendir::UserName(options_, 5);
     const std::int32_t before = Balance(user);
     CurrentOperation = AccountOperation::Deposit;
@@ -201,16 +203,27 @@ TEST_F(AccountChangesTest, ALockedLogStopsTheChangeBeforeItIsMade) {
     lock.l_len = 1;
     ASSERT_EQ(::fcntl(holder, F_OFD_SETLK, &lock), 0);  // conflicts even within this process
 
-    DirectoryAccountHost host(FixedMoment);
-    const BatchOutcome outcome = ApplyToOneUser(user, host);
-    EXPECT_TRUE(outcome.logUnavailable);
-    EXPECT_EQ(Balance(user), before);
+    BatchOutcome outcome;
+    {
+        DirectoryAccountHost host(FixedMoment);
+        outcome = ApplyToOneUser(user, host);
+    }
+    EXPECT_EQ(outcome.changed, 1);
+    EXPECT_EQ(outcome.recordsWaiting, 1);
+    EXPECT_EQ(outcome.outbox, (options_.out / "tallydsk.out").string());
+    EXPECT_EQ(Balance(user), before + 40);
     EXPECT_TRUE(LogLines(log_).empty());
+    EXPECT_NE(BatchProblemMessage(outcome).find("1 record of a change that was made waits in "),
+              std::string::npos);
 
     ::close(holder);
+    DirectoryAccountHost host(FixedMoment);
     EXPECT_EQ(ApplyToOneUser(user, host).changed, 1);
-    EXPECT_EQ(Balance(user), before + 40);
-    EXPECT_EQ(LogLines(log_).size(), 1u);
+    EXPECT_EQ(Balance(user), before + 80);
+    const std::vector<std::string> lines = LogLines(log_);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[0].find(",40," + std::to_string(before + 40) + "\r"), std::string::npos);
+    EXPECT_NE(lines[1].find(",40," + std::to_string(before + 80) + "\r"), std::string::npos);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // out exact.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -12,7 +13,9 @@
 #include <chrono>
 #include <fstream>
 #include <map>
+#include <random>
 #include <regex>
+#include <set>
 #include <thread>
 
 #include "accounting/account_batch.h"
@@ -49,6 +52,25 @@ pid_t Spawn(const std::vector<std::string>& arguments) {
     argv.push_back(nullptr);
     pid_t pid = 0;
     return posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0 ? pid : -1;
+}
+
+// Started with its output in `output` (standard output and error), so that a batch's thousands
+// of lines stay out of the test's own.
+pid_t SpawnQuietly(const std::vector<std::string>& arguments, const fs::path& output) {
+    std::vector<char*> argv;
+    for (const std::string& argument : arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    pid_t pid = 0;
+    const int started = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return started == 0 ? pid : -1;
 }
 
 int WaitFor(pid_t pid) {
@@ -205,6 +227,268 @@ TEST(LogConcurrency, TallyDeskAndTheServerAppendAndChargeTogether) {
         std::printf("(no Windows writer: build the Windows build beside this one for it)\n");
     }
     fs::remove_all(options.out);
+}
+
+// What a log says per user: its deposit records (each of 1, with the balance it left) and its
+// print jobs; every line must be one of the two, whole.
+struct LogTally {
+    std::map<std::string, std::vector<long>> deposits;  // user -> balances after, in log order
+    std::map<std::string, long> jobs;
+    long broken = 0;
+};
+
+LogTally TallyLog(const fs::path& log) {
+    // The operator is ADMIN.CORP on the embedded store and whoever bound over LDAP.
+    const std::regex deposit(
+        "\"(U\\d+\\.[A-Z.]+)\",\"Deposit\",\"[^\",]+\",\"\",\"ACCT1\",\"\",\"\","
+        "\"\\d\\d/\\d\\d/\\d{4}\",\"\\d?\\d:\\d\\d\",,,1(?:\\.00)?,(-?\\d+)(?:\\.\\d\\d)?\\r");
+    const std::regex printJob(
+        "\"(U\\d+\\.[A-Z.]+)\",\"Document \\d+\",\"LASER1\",\"PSERV1\",\"QUEUE1\",\"ACCT1\",\"\","
+        "\"07/04/1999\",\"14:05\",1,1,3,-?\\d+\\r");
+    LogTally tally;
+    for (const std::string& line : Lines(log)) {
+        std::smatch match;
+        if (std::regex_match(line, match, deposit)) {
+            tally.deposits[match[1]].push_back(std::stol(match[2]));
+        } else if (std::regex_match(line, match, printJob)) {
+            ++tally.jobs[match[1]];
+        } else if (++tally.broken <= 3) {
+            ADD_FAILURE() << "broken record: " << line;
+        }
+    }
+    return tally;
+}
+
+// A network of `users` users for the tallycmd runs, with the deposit-of-1 CSV file: line i
+// deposits to user i modulo `users`.
+struct CommandNetwork {
+    tally::gendir::Options options;
+    fs::path ini;
+    fs::path log;
+    std::vector<std::string> users;  // complete names
+
+    fs::path WriteCsv(const std::string& name, int lines) const {
+        const fs::path csv = options.out / name;
+        std::ofstream out(csv, std::ios::binary);
+        out << "user,amount\n";
+        for (int i = 0; i < lines; ++i) {
+            out << "." << users[static_cast<std::size_t>(i) % users.size()] << ",1\n";
+        }
+        return csv;
+    }
+    std::vector<std::string> Tallycmd(const char* program, const fs::path& csv) const {
+        return {program, "--ini",   ini.string(), "--currency-digits",
+                "0",     "deposit", "--from",     csv.string()};
+    }
+};
+
+void RestoreTemp(const std::string& temp) {
+    if (temp.empty()) {
+        ::unsetenv("TMPDIR");
+    } else {
+        ::setenv("TMPDIR", temp.c_str(), 1);
+    }
+}
+
+CommandNetwork LayCommandNetwork(const char* name, int users) {
+    CommandNetwork network;
+    network.options.out = fs::temp_directory_path() / name;
+    network.options.schema = fs::path(TALLY_SOURCE_DIR) / "dirstore/schema/tallydesk.ldif";
+    network.options.users = static_cast<std::uint32_t>(users);
+    std::string error;
+    EXPECT_TRUE(tally::gendir::WriteNetwork(network.options, error)) << error;
+    network.ini = network.options.out / "tallynet.ini";
+    network.log = network.options.out / "servers/ACCT1/SYS/SYSTEM/JOBTALLY/JOBTALLY.LOG";
+    for (int i = 0; i < users; ++i) {
+        network.users.push_back(
+            tally::gendir::UserFullName(network.options, static_cast<std::uint32_t>(i)));
+    }
+    // The children keep their outboxes in the network's folder, not in the machine's.
+    ::setenv("TMPDIR", network.options.out.c_str(), 1);
+    return network;
+}
+
+// A tallycmd batch killed at random points, 50 times over (a 2,000-line deposit, the first
+// killed at once, the later ones further in): once a later start has taken up what its outbox
+// held, every deposit the store holds has exactly one record, and no record names a deposit
+// that was not made.
+TEST(KilledBatch, EveryChangeInTheStoreHasExactlyOneRecord) {
+    const char* tallycmd = Environment("TALLY_TALLYCMD");
+    ASSERT_TRUE(tallycmd) << "TALLY_TALLYCMD must be set";
+    constexpr int kBatchUsers = 2000, kKills = 50;
+    const std::string oldTemp = Environment("TMPDIR") ? Environment("TMPDIR") : "";
+    const CommandNetwork network = LayCommandNetwork("tally-killed-batch", kBatchUsers);
+    const fs::path csv = network.WriteCsv("deposit.csv", kBatchUsers);
+    const fs::path output = network.options.out / "tallycmd.out";
+    const auto before = Balances(network.options.out / "directory", network.users);
+
+    // One whole run tells how long a batch takes here; the kills fall anywhere within it.
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_EQ(WaitFor(SpawnQuietly(network.Tallycmd(tallycmd, csv), output)), 0);
+    const auto whole = std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now() - started);
+    std::mt19937 random(16);
+    int killedMidway = 0;
+    for (int kill = 0; kill < kKills; ++kill) {
+        const pid_t pid = SpawnQuietly(network.Tallycmd(tallycmd, csv), output);
+        ASSERT_GT(pid, 0);
+        std::this_thread::sleep_for(std::chrono::microseconds(
+            std::uniform_int_distribution<long>(0, whole.count())(random)));
+        ::kill(pid, SIGKILL);
+        killedMidway += WaitFor(pid) == -1 ? 1 : 0;
+    }
+    // A start with nothing to change takes up what the last kill left.
+    ASSERT_EQ(
+        WaitFor(SpawnQuietly({tallycmd, "--ini", (network.options.out / "tallynet.ini").string(),
+                              "deposit", "0", "." + network.users.front()},
+                             output)),
+        0);
+    // One writer alone: the directory always tells whether its change in flight was made.
+    for (const std::string& line : Lines(output)) {
+        EXPECT_EQ(line.find("cannot tell"), std::string::npos) << line;
+    }
+
+    LogTally tally = TallyLog(network.log);
+    EXPECT_EQ(tally.broken, 0);
+    const auto after = Balances(network.options.out / "directory", network.users);
+    long recorded = 0;
+    for (const std::string& user : network.users) {
+        const std::vector<long>& balances = tally.deposits[user];
+        recorded += static_cast<long>(balances.size());
+        EXPECT_EQ(after.at(user) - before.at(user), static_cast<long>(balances.size())) << user;
+        // Each deposit of 1 leaves another balance: a record written twice repeats one.
+        EXPECT_EQ(std::set<long>(balances.begin(), balances.end()).size(), balances.size()) << user;
+    }
+    std::printf("%d of %d runs killed midway; %ld deposits, each recorded once\n", killedMidway,
+                kKills, recorded);
+    EXPECT_GT(killedMidway, kKills / 2);
+    RestoreTemp(oldTemp);
+    fs::remove_all(network.options.out);
+}
+
+// A busy site on one log: print-server stand-ins charging print jobs and tallycmd CSV batches
+// of deposits on the same 100 users, all at once (and, with a Windows build beside this one, a
+// TallyDesk writer under Wine). Nobody gives up, no record is torn or doubled, every change has
+// its record, and the directory's sums are the log's. `directory`: the embedded store's folder,
+// or the tallynet.ini that names a directory server.
+struct BusySiteSize {
+    int batches;
+    int batchLines;
+    int servers;
+    int jobs;
+};
+
+void PlayBusySite(const CommandNetwork& network, const fs::path& directory,
+                  const BusySiteSize& size) {
+    const char* server = Environment("TALLY_ACCTSERVER");
+    const char* tallycmd = Environment("TALLY_TALLYCMD");
+    ASSERT_TRUE(server && tallycmd) << "TALLY_ACCTSERVER and TALLY_TALLYCMD must be set";
+    const char* windowsWriter = Environment("TALLY_DEPOSIT_WRITER_WIN");
+    const char* wineRun = Environment("TALLY_WINE_RUN");
+    const bool withWine = windowsWriter && fs::exists(windowsWriter) && wineRun &&
+                          std::system("command -v wine >/dev/null 2>&1") == 0;
+    constexpr int kWineRounds = 20, kWineUsers = 10;
+    const long users = static_cast<long>(network.users.size());
+    const auto before = Balances(directory, network.users);
+
+    std::vector<pid_t> running;
+    if (withWine) {
+        std::vector<std::string> arguments = {wineRun, windowsWriter, "Z:" + network.ini.string(),
+                                              "Z:" + network.log.string(),
+                                              std::to_string(kWineRounds)};
+        arguments.insert(arguments.end(), network.users.begin(),
+                         network.users.begin() + kWineUsers);
+        running.push_back(SpawnQuietly(arguments, network.options.out / "wine.out"));
+        // Wine takes seconds to start: the others begin once its first record is in the log.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+        while (!fs::exists(network.log) && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    for (int b = 0; b < size.batches; ++b) {
+        const fs::path csv =
+            network.WriteCsv("batch" + std::to_string(b) + ".csv", size.batchLines);
+        running.push_back(SpawnQuietly(network.Tallycmd(tallycmd, csv),
+                                       network.options.out / ("batch" + std::to_string(b))));
+    }
+    for (int s = 0; s < size.servers; ++s) {
+        std::vector<std::string> arguments = {server,
+                                              directory.string(),
+                                              network.log.string(),
+                                              "Account Balance",
+                                              std::to_string(kJobCost),
+                                              std::to_string(size.jobs)};
+        arguments.insert(arguments.end(), network.users.begin(), network.users.end());
+        running.push_back(
+            SpawnQuietly(arguments, network.options.out / ("server" + std::to_string(s))));
+    }
+    for (pid_t pid : running) {
+        EXPECT_EQ(WaitFor(pid), 0)
+            << "a writer gave up or failed (its output is in " << network.options.out << ")";
+    }
+
+    LogTally tally = TallyLog(network.log);
+    EXPECT_EQ(tally.broken, 0);
+    const auto after = Balances(directory, network.users);
+    const long jobsPerUser = size.servers * size.jobs / users;
+    for (std::size_t u = 0; u < network.users.size(); ++u) {
+        const std::string& user = network.users[u];
+        const long deposits =
+            size.batches * size.batchLines / users + (withWine && u < kWineUsers ? kWineRounds : 0);
+        const std::vector<long>& balances = tally.deposits[user];
+        EXPECT_EQ(static_cast<long>(balances.size()), deposits) << user;
+        EXPECT_EQ(tally.jobs.count(user) ? tally.jobs.at(user) : 0, jobsPerUser) << user;
+        EXPECT_EQ(after.at(user), before.at(user) + deposits - kJobCost * jobsPerUser) << user;
+    }
+    std::printf("%d print-server stand-ins x %d jobs, %d batches x %d lines%s on one log\n",
+                size.servers, size.jobs, size.batches, size.batchLines,
+                withWine ? ", a TallyDesk writer under Wine" : "");
+}
+
+TEST(BusySite, EveryWriterGetsThroughAndEveryChangeIsRecordedOnce) {
+    const std::string oldTemp = Environment("TMPDIR") ? Environment("TMPDIR") : "";
+    const CommandNetwork network = LayCommandNetwork("tally-busy-site", 100);
+    PlayBusySite(network, network.options.out / "directory", {4, 2500, 8, 500});
+    RestoreTemp(oldTemp);
+    if (!::testing::Test::HasFailure()) {
+        fs::remove_all(network.options.out);
+    }
+}
+
+// The same with the directory on one slapd (run under scripts/lib/scratch_slapd.py: ctest's
+// accounting_ldap_busy_site), smaller, as a change over LDAP takes milliseconds.
+TEST(BusySite, OnOneDirectoryServerEveryChangeIsRecordedOnce) {
+    const tally::testing::LdapServer ldap = tally::testing::LdapServer::FromEnvironment();
+    if (!ldap.Available()) {
+        GTEST_SKIP() << "no scratch slapd (TALLY_LDAP_URL is not set)";
+    }
+    const std::string oldTemp = Environment("TMPDIR") ? Environment("TMPDIR") : "";
+    CommandNetwork network = LayCommandNetwork("tally-busy-site-ldap", 100);
+    std::ifstream tree(network.options.out / "directory/directory.ldif", std::ios::binary);
+    const std::string base = ldap.LoadTree("busy-site-" + std::to_string(::getpid()),
+                                           std::string(std::istreambuf_iterator<char>(tree), {}));
+    ASSERT_FALSE(base.empty());
+    std::string otherSections;
+    bool inStore = false;
+    for (const std::string& line : Lines(network.ini)) {
+        if (!line.empty() && line.front() == '[') {
+            inStore = line.rfind("[Store]", 0) == 0;
+        }
+        // Over LDAP the operator is whoever binds, so the ini names no user of its own.
+        if (!inStore && line.rfind("User=", 0) != 0) {
+            otherSections += line + "\n";
+        }
+    }
+    network.ini = network.options.out / "ldap.ini";
+    std::ofstream(network.ini, std::ios::binary)
+        << "[Store]\nKind=ldap\nUrl=" << ldap.url << "\nBase=" << base
+        << "\nBindDN=" << ldap.operatorDn << "\nPasswordFile=Z:" << ldap.passwordFile << "\n"
+        << otherSections;
+    PlayBusySite(network, network.ini, {4, 500, 8, 100});
+    RestoreTemp(oldTemp);
+    if (!::testing::Test::HasFailure()) {
+        fs::remove_all(network.options.out);
+    }
 }
 
 // The same over one slapd (run under scripts/lib/scratch_slapd.py: ctest's

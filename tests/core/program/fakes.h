@@ -78,6 +78,8 @@ class FakePlatform final : public PlatformFacts {
         return dateOrder.substr(0, maxChars);
     }
     std::string TempPath(std::size_t maxChars) override { return temp.substr(0, maxChars); }
+    std::string LocalSettingsFolder() override { return settingsFolder; }
+    std::string settingsFolder;
 };
 
 class FakeNetwork final : public NetworkServices {

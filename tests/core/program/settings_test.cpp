@@ -62,6 +62,30 @@ TEST_F(LoadSettingsTest, ConnectedLogServerIsKeptAndDrivesBothPaths) {
     EXPECT_EQ(settings_.LogFilePath, "\\\\ACCT1\\SYS\\SYSTEM\\JOBTALLY\\JOBTALLY.LOG");
 }
 
+// Every writer of one log waits for its lock as long as the log server's shared file says; the
+// records that wait for the log are kept beside the local settings, else in the temporary folder.
+TEST_F(LoadSettingsTest, TheLogLockBoundIsSharedAndTheOutboxLivesBesideTheSettings) {
+    Local("LogServer", "ACCT1");
+    const struct {
+        const char* stored;
+        int seconds;
+    } bounds[] = {{nullptr, 30}, {"5", 5}, {"120", 120}, {"0", 30}, {"-3", 30}};
+    for (const auto& bound : bounds) {
+        profiles_ = FakeProfiles{};
+        Local("LogServer", "ACCT1");
+        if (bound.stored) {
+            profiles_.Set(kAcct1Shared, "LogLockWait", bound.stored);
+        }
+        Load();
+        EXPECT_EQ(settings_.LogLockWaitSeconds, bound.seconds)
+            << (bound.stored ? bound.stored : "missing");
+    }
+    EXPECT_EQ(settings_.OutboxFolder, "C:\\TEMP\\");
+    platform_.settingsFolder = "C:\\WINDOWS";
+    Load();
+    EXPECT_EQ(settings_.OutboxFolder, "C:\\WINDOWS");
+}
+
 TEST_F(LoadSettingsTest, UnconnectedLogServerFallsBackInMemoryOnly) {
     Local("LogServer", "GONE");
     profiles_.Set(kFs2Shared, "NumericalFormat", "3");

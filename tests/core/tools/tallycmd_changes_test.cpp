@@ -9,6 +9,7 @@
 #include "accounting/amounts.h"
 #include "directory/dirclient_setup.h"
 #include "dirstore/store.h"
+#include "platform/files.h"
 #include "program/session.h"
 #include "program/settings.h"
 #include "program/values.h"
@@ -207,6 +208,77 @@ TEST(TallyCmdChanges, ACsvLineThatCannotBeAppliedIsNamedAndChangesNothing) {
                   "\"07/05/1999\",\"10:30\",,,5.00,20.00\r\n"
                   "\"MJONES.SALES.CORP\",\"Deposit\",\"ADMIN.CORP\",\"\",\"ACCT1\",\"\",\"\","
                   "\"07/05/1999\",\"10:30\",,,2.50,0.00\r\n");
+    }
+}
+
+// A lock held by another program for good: the batch waits for it once, not once per line. With
+// the store locked it stops at the first line and names the lines not done; with the log locked
+// the changes are made, their records wait in the outbox and the exit code says so, and the next
+// start appends them, once.
+TEST(TallyCmdChanges, ABatchStopsAtALockItCannotGetAndNamesWhatWasNotDone) {
+    TempFolder folder("tallycmd-locks");
+    const char* temp = std::getenv("TMPDIR");
+    const std::string oldTemp = temp ? temp : "";
+    ::setenv("TMPDIR", folder.Path().c_str(), 1);  // the outbox of these runs
+    const fs::path file = folder.Path() / "six.csv";
+    WriteBytes(file, "JSMITH,1\nMJONES,1\nJSMITH,1\nMJONES,1\nJSMITH,1\nMJONES,1\n");
+    const struct {
+        const char* what;
+        const char* lockFile;  // in the network's folder
+        const char* outLine2;
+        const char* err;
+    } cases[] = {
+        {"store", "directory/store.lock",
+         ":2: MJONES: not applied: the batch stopped, as the directory is locked by another "
+         "program",
+         "6 lines of $FILE were not applied: lines 1-6"},
+        {"log", "servers/ACCT1/SYS/SYSTEM/JOBTALLY/JOBTALLY.LOG", ":2: MJONES: balance",
+         "6 records of changes that were made wait in "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Network net = SampleNetwork(folder.Path() / c.what);
+        std::ofstream(net.ini.parent_path() / "servers/ACCT1/SYS/PUBLIC/JOBTALLY.INI",
+                      std::ios::app | std::ios::binary)
+            << "LogLockWait=1\r\n";
+        const std::string logBefore = ReadBytes(net.log);
+        const std::vector<std::string> words = {"--ini", net.ini.string(), "deposit", "--from",
+                                                file.string()};
+        std::string error;
+        std::optional<tally::platform::AppendLock> held =
+            tally::platform::AppendLock::Acquire(net.ini.parent_path() / c.lockFile, &error);
+        ASSERT_TRUE(held) << error;
+        const auto started = std::chrono::steady_clock::now();
+        const CmdResult locked = RunCmd(words);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(8));
+        held.reset();
+        EXPECT_EQ(locked.code, 1) << locked.out << locked.err;
+        EXPECT_NE(locked.out.find(file.string() + c.outLine2), std::string::npos) << locked.out;
+        std::string err = c.err;
+        if (const std::size_t at = err.find("$FILE"); at != std::string::npos) {
+            err.replace(at, 5, file.string());
+        }
+        EXPECT_NE(locked.err.find(err), std::string::npos) << locked.err;
+        EXPECT_EQ(ReadBytes(net.log), logBefore);
+
+        // The next start: what waited is appended first, then the batch's own records.
+        const CmdResult next = RunCmd(words);
+        EXPECT_EQ(next.code, 0) << next.out << next.err;
+        const std::string added = ReadBytes(net.log).substr(logBefore.size());
+        const std::size_t waited = std::string(c.what) == "log" ? 6 : 0;
+        EXPECT_EQ(static_cast<std::size_t>(std::count(added.begin(), added.end(), '\n')),
+                  waited + 6);
+        if (waited > 0) {
+            EXPECT_NE(next.err.find("6 transaction records left waiting by an earlier run were "
+                                    "appended to the accounting log."),
+                      std::string::npos)
+                << next.err;
+        }
+    }
+    if (oldTemp.empty()) {
+        ::unsetenv("TMPDIR");
+    } else {
+        ::setenv("TMPDIR", oldTemp.c_str(), 1);
     }
 }
 

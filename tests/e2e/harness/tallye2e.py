@@ -160,6 +160,10 @@ class Prefix:
         self.stop_wineserver()
         if os.path.exists(self.local_ini):
             os.remove(self.local_ini)
+        # Records an earlier scenario left waiting for the log belong to that scenario's network.
+        for name in os.listdir(self.windows_dir):
+            if re.fullmatch(r"tallydsk(\.\d+)?\.out", name, re.IGNORECASE):
+                os.remove(os.path.join(self.windows_dir, name))
 
     def link_servers(self, volumes):
         """dosdevices/unc/<SERVER> -> the folder holding that server's SYS, so that

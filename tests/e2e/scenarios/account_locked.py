@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Another program holds a lock for good: first the accounting log's, then the directory store's.
-A deposit through the real window then changes nothing, the wait ends after a few seconds with a
-message that names the lock, and nothing reaches the log. Once the locks are gone the same
-deposit goes through and is recorded."""
+With the log locked a deposit is made and its record waits in the workstation's outbox: the wait
+ends after the shared settings' LogLockWait with a message that names the lock and the outbox, and
+nothing reaches the log yet. With the store locked the deposit changes nothing, and the waiting
+record is appended first. Once the locks are gone a deposit goes through and is recorded."""
 import fcntl
 import os
 import sys
@@ -43,8 +44,16 @@ def expect_refusal(s, d, text, shot):
     d.wait_gone(box)
 
 
+def shorten_lock_wait(s, seconds):
+    """The shared settings' bound of every wait for the log's lock."""
+    path = s.network.server_file("ACCT1", "SYS", "PUBLIC", "JOBTALLY.INI")
+    with open(path, "ab") as f:
+        f.write(f"LogLockWait={seconds}\r\n".encode())
+
+
 def run(s):
     s.start()
+    shorten_lock_wait(s, 3)
     app = s.launch()
     d = s.driver
     main = s.main_window()
@@ -56,9 +65,11 @@ def run(s):
     held = ForeignLock(log_path)
     deposit_one(s, d, main)
     expect_refusal(s, d, "Unable to write to \\\\ACCT1\\SYS\\SYSTEM\\JOBTALLY\\JOBTALLY.LOG:\n"
-                   "it is locked by another program.\n\nNothing was changed.", "log-locked")
+                   "it is locked by another program.\n1 record of a change that was made waits "
+                   "in C:\\windows\\tallydsk.out and is appended to the log at the next start.",
+                   "log-locked")
     held.release()
-    expect_balance(s, "JSMITH.SALES.CORP", 1500)
+    expect_balance(s, "JSMITH.SALES.CORP", 1600)
     log.expect_unchanged("deposit while the log was locked")
 
     held = ForeignLock(os.path.join(s.network.folder, "directory", "store.lock"))
@@ -67,13 +78,14 @@ def run(s):
                    "The directory is locked by another program. Nothing was changed.",
                    "store-locked")
     held.release()
-    log.expect_unchanged("deposit while the store was locked")
+    log.expect_records("the waiting record, before the deposit the locked store refused",
+                       [delimited("JSMITH.SALES.CORP", "Deposit", "1.00", "16.00")])
 
     deposit_one(s, d, main)
-    wait_for("JSMITH's new balance", lambda: main_lines(d, main) == ("John Smith", "16.00", "0.00"))
-    expect_balance(s, "JSMITH.SALES.CORP", 1600)
+    wait_for("JSMITH's new balance", lambda: main_lines(d, main) == ("John Smith", "17.00", "0.00"))
+    expect_balance(s, "JSMITH.SALES.CORP", 1700)
     log.expect_records("deposit once free", [delimited("JSMITH.SALES.CORP", "Deposit", "1.00",
-                                                       "16.00")])
+                                                       "17.00")])
     d.close(main)
     expect_equal("exit code", s.wait_exit(app), 0)
 

@@ -105,7 +105,9 @@ bool LdapStore::Connect(store::Problem* problem) const {
     LdapOutcome failure;
     std::unique_ptr<LdapWire> wire = ConnectLdap(settings_.endpoint, &failure);
     if (!wire) {
-        lastProblem_ = url + ": the directory server cannot be reached: " + failure.message;
+        lastProblem_ = failure.code == kLdapTlsRefused
+                           ? url + ": " + failure.message + "; the login was not sent"
+                           : url + ": the directory server cannot be reached: " + failure.message;
     } else if (LdapOutcome bound = wire->Bind(settings_.bindDn, settings_.password); !bound.Ok()) {
         // wldap32 connects at the bind: a server that is not there is found only now.
         lastProblem_ =

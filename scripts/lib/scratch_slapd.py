@@ -13,12 +13,17 @@ environment and serves until it is sent SIGTERM or SIGINT.
     TALLY_LDAP_TLS_URL        ldaps://127.0.0.1:PORT of the provider (with --tls; StartTLS works
                               on TALLY_LDAP_URL too), its certificate made for 127.0.0.1
     TALLY_LDAP_CA_FILE        the certificate of the CA that signed it (with --tls)
+    TALLY_LDAP_OTHER_CA_FILE  a CA that signed nothing here, for the tests of an untrusted
+                              certificate (with --tls); the certificate holds 127.0.0.1 only, so
+                              ldaps://localhost:PORT is a name that does not match it
     TALLY_LDAP_SUFFIX         the database's suffix; the tree of --ldif is loaded below it
     TALLY_LDAP_ADMIN_DN       the database's root DN
     TALLY_LDAP_OPERATOR_DN    a login that may change the account attributes (group operators)
     TALLY_LDAP_READER_DN      a login that may only read
     TALLY_LDAP_PASSWORD_FILE  a file (mode 600) holding the password of all three logins
     TALLY_LDAP_WRONG_PASSWORD_FILE  the same with another password
+    TALLY_LDAP_SILENT_PORT    a loopback port that takes connections and never answers (for the
+                              tests of the timeout)
     TALLY_LDAP_SLAPD_PID      the provider's pid (a test may stop it to see the server go away)
     TALLY_LDAP_LOG            the provider's log (with --stats: one line per operation and
                               per attribute changed, "MOD attr=accountBalance")
@@ -95,7 +100,8 @@ def module_folder():
 
 
 def make_certificates(folder):
-    """A CA and a server certificate for 127.0.0.1 signed by it; (ca, certificate, key)."""
+    """A CA and a server certificate for 127.0.0.1 signed by it, and a CA that signed nothing;
+    (ca, certificate, key, other ca)."""
     ca_key, ca = os.path.join(folder, "ca.key"), os.path.join(folder, "ca.pem")
     key, request = os.path.join(folder, "server.key"), os.path.join(folder, "server.csr")
     certificate, extensions = os.path.join(folder, "server.pem"), os.path.join(folder, "san.cnf")
@@ -104,14 +110,17 @@ def make_certificates(folder):
         raise Failure("--tls needs openssl")
     run([openssl, "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", ca_key, "-out", ca,
          "-days", "2", "-subj", "/CN=TallyDesk scratch CA"], "making the CA")
+    other_key, other = os.path.join(folder, "other-ca.key"), os.path.join(folder, "other-ca.pem")
+    run([openssl, "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", other_key, "-out",
+         other, "-days", "2", "-subj", "/CN=TallyDesk unrelated CA"], "making the other CA")
     run([openssl, "req", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", request,
          "-subj", "/CN=127.0.0.1"], "making the server's key")
     with open(extensions, "w") as out:
-        out.write("subjectAltName=IP:127.0.0.1,DNS:localhost\n")
+        out.write("subjectAltName=IP:127.0.0.1\n")
     run([openssl, "x509", "-req", "-in", request, "-CA", ca, "-CAkey", ca_key,
          "-CAcreateserial", "-out", certificate, "-days", "2", "-extfile", extensions],
         "signing the server's certificate")
-    return ca, certificate, key
+    return ca, certificate, key, other
 
 
 def config_ldif(folder, admin_dn, password, provider, consumer_of, tls=None):
@@ -333,8 +342,13 @@ def main():
         provider.load(tree)
         provider.start(tool_password, stats=options.stats)
         servers.append(provider)
+        # Connections to it complete in the kernel's backlog; nothing is ever read or sent.
+        silent = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        silent.bind(("127.0.0.1", 0))
+        silent.listen(16)
         env = dict(os.environ)
         env.update({
+            "TALLY_LDAP_SILENT_PORT": str(silent.getsockname()[1]),
             "TALLY_LDAP_URL": provider.url,
             "TALLY_LDAP_SUFFIX": SUFFIX,
             "TALLY_LDAP_ADMIN_DN": f"cn=admin,{SUFFIX}",
@@ -348,6 +362,7 @@ def main():
         if provider.tls:
             env["TALLY_LDAP_TLS_URL"] = provider.tls_url
             env["TALLY_LDAP_CA_FILE"] = provider.tls[0]
+            env["TALLY_LDAP_OTHER_CA_FILE"] = provider.tls[3]
         if options.consumer:
             consumer = Server(scratch, "consumer", password, consumer_of=provider.url)
             consumer.start(tool_password)

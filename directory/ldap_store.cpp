@@ -108,14 +108,7 @@ bool LdapStore::Connect(store::Problem* problem) const {
         lastProblem_ = failure.code == kLdapTlsRefused
                            ? url + ": " + failure.message + "; the login was not sent"
                            : url + ": the directory server cannot be reached: " + failure.message;
-    } else if (LdapOutcome bound = wire->Bind(settings_.bindDn, settings_.password); !bound.Ok()) {
-        // wldap32 connects at the bind: a server that is not there is found only now.
-        lastProblem_ =
-            bound.ConnectionLost()
-                ? url + ": the directory server cannot be reached: " + bound.message
-                : url + ": the directory server refused the login as " +
-                      (settings_.bindDn.empty() ? std::string("anonymous") : settings_.bindDn) +
-                      ": " + bound.message;
+    } else if (!Login(*wire)) {
         wire.reset();
     }
     if (!wire) {
@@ -127,6 +120,54 @@ bool LdapStore::Connect(store::Problem* problem) const {
     }
     wire_ = std::move(wire);
     return true;
+}
+
+bool LdapStore::Login(LdapWire& wire) const {
+    const std::string& url = settings_.endpoint.url;
+    const std::string who = settings_.bindDn.empty() ? std::string("anonymous") : settings_.bindDn;
+    if (settings_.bindDn.empty()) {
+        return Bound(wire.Bind("", {}), who);
+    }
+    std::string refusal;
+    for (int attempt = 1;; ++attempt) {
+        SecretBuffer password;
+        std::string problem;
+        if (!settings_.password || !settings_.password(password, refusal, problem)) {
+            lastProblem_ = problem.empty() ? url + ": no password was given for " + who : problem;
+            return false;
+        }
+        // Never sent: a server may take an empty password as an unauthenticated bind, which
+        // would log the operator in as nobody.
+        if (password.Empty()) {
+            lastProblem_ = url + ": the login as " + who + " was not sent: the password is empty";
+        } else {
+            const LdapOutcome bound = wire.Bind(settings_.bindDn, password.View());
+            password.Wipe();
+            if (Bound(bound, who)) {
+                return true;
+            }
+            if (bound.code != kLdapInvalidCredentials) {
+                return false;
+            }
+        }
+        if (attempt >= settings_.loginTries) {
+            return false;
+        }
+        refusal = lastProblem_;
+    }
+}
+
+bool LdapStore::Bound(const LdapOutcome& bound, const std::string& who) const {
+    if (bound.Ok()) {
+        return true;
+    }
+    const std::string& url = settings_.endpoint.url;
+    // wldap32 connects at the bind: a server that is not there is found only now.
+    lastProblem_ =
+        bound.ConnectionLost()
+            ? url + ": the directory server cannot be reached: " + bound.message
+            : url + ": the directory server refused the login as " + who + ": " + bound.message;
+    return false;
 }
 
 bool LdapStore::LoadSchema(store::Problem* problem) {

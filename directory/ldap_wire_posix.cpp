@@ -1,10 +1,13 @@
 // The LDAP operations over OpenLDAP's client library (libldap).
 #define LDAP_DEPRECATED 0
 #include <ldap.h>
+#include <malloc.h>
 #include <sys/socket.h>
 
 #include <chrono>
 #include <condition_variable>
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -12,6 +15,7 @@
 
 #include "directory/ldap_tls.h"
 #include "directory/ldap_wire.h"
+#include "directory/secret_buffer.h"
 
 namespace tally::directory {
 namespace {
@@ -270,6 +274,43 @@ class OpenLdapWire final : public LdapWire {
     timeval timeout_;
 };
 
+// libldap copies the bind password into the request it encodes and frees that without wiping
+// it; with these, everything liblber and libldap free is wiped first, so that no copy of the
+// password outlives the bind in freed memory.
+void* LibraryMalloc(ber_len_t size, void*) {
+    return std::malloc(size);
+}
+void* LibraryCalloc(ber_len_t count, ber_len_t size, void*) {
+    return std::calloc(count, size);
+}
+void LibraryFree(void* block, void*) {
+    if (block != nullptr) {
+        WipeBytes(block, malloc_usable_size(block));
+        std::free(block);
+    }
+}
+void* LibraryRealloc(void* block, ber_len_t size, void*) {
+    if (block == nullptr) {
+        return std::malloc(size);
+    }
+    const std::size_t had = malloc_usable_size(block);
+    void* moved = std::malloc(size == 0 ? 1 : size);
+    if (moved != nullptr) {
+        std::memcpy(moved, block, std::min<std::size_t>(had, size));
+        LibraryFree(block, nullptr);
+    }
+    return moved;
+}
+
+void WipeWhatTheLibraryFrees() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        static BerMemoryFunctions functions{LibraryMalloc, LibraryCalloc, LibraryRealloc,
+                                            LibraryFree};
+        ber_set_option(nullptr, LBER_OPT_MEMORY_FNS, &functions);
+    });
+}
+
 // libldap says why TLS failed only in its log ("TLS: peer cert untrusted or revoked", "TLS:
 // hostname (...) does not match ..."); its result is "Can't contact LDAP server" whatever the
 // reason. So its log is taken in, by the thread that connects, only while it connects.
@@ -405,6 +446,7 @@ ldap_conncb kWatchNewSocket{WatchNewSocket, ForgetSocket, nullptr};
 }  // namespace
 
 std::unique_ptr<LdapWire> ConnectLdap(const LdapEndpoint& endpoint, LdapOutcome* failure) {
+    WipeWhatTheLibraryFrees();
     LDAP* raw = nullptr;
     int code = ldap_initialize(&raw, endpoint.url.c_str());
     LdapPtr ld(raw);

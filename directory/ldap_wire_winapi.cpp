@@ -263,7 +263,7 @@ class WinLdapWire final : public LdapWire {
             return Outcome(ld_.get(), code);
         }
         if (messageId == static_cast<ULONG>(-1)) {
-            return Outcome(ld_.get(), LdapGetLastError());
+            return Unsent();
         }
         LDAPMessage* raw = nullptr;
         l_timeval limit = timeout_;
@@ -277,7 +277,7 @@ class WinLdapWire final : public LdapWire {
                 {}};
         }
         if (got == static_cast<ULONG>(-1) || !result) {
-            return Outcome(ld_.get(), LdapGetLastError());
+            return Unsent();
         }
         ULONG resultCode = 0;
         char* words = nullptr;
@@ -286,6 +286,10 @@ class WinLdapWire final : public LdapWire {
                                   nullptr, FALSE);
         TextPtr ownedWords(words);
         std::unique_ptr<char*, ReferralsFree> ownedReferrals(referrals);
+        if (code == LDAP_LOCAL_ERROR || resultCode == LDAP_LOCAL_ERROR) {
+            // No answer from the server: Wine's wldap32 tells a failed connection so.
+            return Outcome(nullptr, LDAP_SERVER_DOWN);
+        }
         if (code != LDAP_SUCCESS) {
             return Outcome(ld_.get(), code);
         }
@@ -295,6 +299,11 @@ class WinLdapWire final : public LdapWire {
         }
         return outcome;
     }
+
+    // A request that could not be sent or whose answer could not be read: the connection
+    // failed (wldap32 connects at the first request; Wine's tells a server that is not there
+    // by a socket error such as WSAENOTCONN in LdapGetLastError).
+    static LdapOutcome Unsent() { return Outcome(nullptr, LDAP_SERVER_DOWN); }
 
     LdapEntry ReadEntry(LDAPMessage* entry) {
         LdapEntry read;

@@ -22,6 +22,10 @@ environment and serves until it is sent SIGTERM or SIGINT.
     TALLY_LDAP_READER_DN      a login that may only read
     TALLY_LDAP_PASSWORD_FILE  a file (mode 600) holding the password of all three logins
     TALLY_LDAP_WRONG_PASSWORD_FILE  the same with another password
+    TALLY_LDAP_SCAN_DN        a login of its own password, which nothing but a login uses (for
+    TALLY_LDAP_SCAN_PASSWORD_FILE  the tests that look for the password in memory)
+    TALLY_LDAP_BAD_PASSWORD_FILES  password files to be refused, ':'-separated: an empty one,
+                              one readable by the group, a FIFO
     TALLY_LDAP_SILENT_PORT    a loopback port that takes connections and never answers (for the
                               tests of the timeout)
     TALLY_LDAP_SLAPD_PID      the provider's pid (a test may stop it to see the server go away)
@@ -193,7 +197,7 @@ olcSpCheckpoint: 100 1
     return text
 
 
-def top_ldif(password):
+def top_ldif(password, scan_password):
     return f"""dn: {SUFFIX}
 objectClass: dcObject
 objectClass: organization
@@ -211,6 +215,12 @@ objectClass: organizationalRole
 objectClass: simpleSecurityObject
 cn: reader
 userPassword: {password}
+
+dn: cn=scan,{SUFFIX}
+objectClass: organizationalRole
+objectClass: simpleSecurityObject
+cn: scan
+userPassword: {scan_password}
 
 dn: cn=operators,{SUFFIX}
 objectClass: groupOfNames
@@ -324,6 +334,21 @@ def main():
                              os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)
         with os.fdopen(descriptor, "w") as out:
             out.write("not-" + password + "\n")
+        scan_password = secrets.token_hex(16)
+        scan_file = os.path.join(scratch, "password.scan")
+        descriptor = os.open(scan_file, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)
+        with os.fdopen(descriptor, "w") as out:
+            out.write(scan_password + "\n")
+        bad = []
+        for name, mode, text in (("password.empty", 0o600, "\r\n"),
+                                 ("password.group", 0o640, password + "\n")):
+            bad.append(os.path.join(scratch, name))
+            descriptor = os.open(bad[-1], os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)
+            with os.fdopen(descriptor, "w") as out:
+                out.write(text)
+            os.chmod(bad[-1], mode)
+        bad.append(os.path.join(scratch, "password.fifo"))
+        os.mkfifo(bad[-1], 0o600)
         # ldap tools read the whole file as the password: keep one without the line end.
         tool_password = os.path.join(scratch, "password.tools")
         descriptor = os.open(tool_password, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)
@@ -332,7 +357,7 @@ def main():
 
         tree = os.path.join(scratch, "tree.ldif")
         with open(tree, "w") as out:
-            out.write(top_ldif(password))
+            out.write(top_ldif(password, scan_password))
             if options.ldif:
                 with open(options.ldif, encoding="utf-8") as source:
                     out.write("\n" + below_suffix(source.read()))
@@ -356,6 +381,9 @@ def main():
             "TALLY_LDAP_READER_DN": f"cn=reader,{SUFFIX}",
             "TALLY_LDAP_PASSWORD_FILE": password_file,
             "TALLY_LDAP_WRONG_PASSWORD_FILE": os.path.join(scratch, "password.wrong"),
+            "TALLY_LDAP_SCAN_DN": f"cn=scan,{SUFFIX}",
+            "TALLY_LDAP_SCAN_PASSWORD_FILE": scan_file,
+            "TALLY_LDAP_BAD_PASSWORD_FILES": ":".join(bad),
             "TALLY_LDAP_SLAPD_PID": str(provider.process.pid),
             "TALLY_LDAP_LOG": os.path.join(provider.folder, "slapd.log"),
         })

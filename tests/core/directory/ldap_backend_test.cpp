@@ -12,6 +12,7 @@
 #include "directory/dirclient_state.h"
 #include "directory/ldap_store.h"
 #include "ldap_server.h"
+#include "memory_scan.h"
 
 namespace tally::testing {
 namespace {
@@ -46,6 +47,18 @@ class LdapBackendTest : public ::testing::Test {
     std::string name;
     std::filesystem::path folder;
 };
+
+// The lines of the server's log (scratch_slapd.py --stats) that record a bind as `dn`.
+std::size_t BindsLogged(const std::string& dn) {
+    std::ifstream log(LdapServer::Env("TALLY_LDAP_LOG"));
+    std::size_t binds = 0;
+    for (std::string line; std::getline(log, line);) {
+        if (line.find("BIND dn=\"" + dn + "\"") != std::string::npos) {
+            ++binds;
+        }
+    }
+    return binds;
+}
 
 // Each name as typed (a typeless name: "\\" and "\." stand for a backslash and a point), and
 // its RDN as written in the tree loaded (RFC 4514 escapes).
@@ -197,10 +210,11 @@ TEST_F(LdapBackendTest, AServerThatCannotBeUsedIsAClearProblemAtStart) {
     std::ofstream(open, std::ios::binary) << password << "\n";
     std::filesystem::permissions(open, std::filesystem::perms::others_read,
                                  std::filesystem::perm_options::add);
-    const struct {
+    struct Case {
         std::string store;
         const char* problem;
-    } cases[] = {
+    };
+    std::vector<Case> cases = {
         {server.StoreSection(base, server.operatorDn), nullptr},
         {"[Store]\nKind=ldap\nUrl=ldap://127.0.0.1:1\nBase=" + base + "\n",
          "ldap://127.0.0.1:1: the directory server cannot be reached"},
@@ -223,8 +237,28 @@ TEST_F(LdapBackendTest, AServerThatCannotBeUsedIsAClearProblemAtStart) {
         {"[Store]\nKind=ldap\nUrl=http://" + server.url.substr(7) + "\n",
          "must begin with ldap:// or ldaps://"},
     };
+    // Password files refused before any bind: an empty first line (CR LF alone), a folder, a
+    // FIFO (which would block an ordinary open for ever), one the group may read.
+    const std::string bad = LdapServer::Env("TALLY_LDAP_BAD_PASSWORD_FILES");
+    const std::string empty = bad.substr(0, bad.find(':'));
+    const std::string group = bad.substr(empty.size() + 1, bad.rfind(':') - empty.size() - 1);
+    const std::string fifo = bad.substr(bad.rfind(':') + 1);
+    LdapServer withFile = server;
+    for (const auto& [file, problem] : std::vector<std::pair<std::string, const char*>>{
+             {empty, "holds no password (its first line is empty)"},
+             {folder.string(), "is not a regular file (a folder)"},
+             {fifo, "is not a regular file (a pipe"},
+#ifndef _WIN32
+             // Under Wine the file's access list shows the owner's and the world's bits only.
+             {group, "others may read or change it (mode 0640)"},
+#endif
+         }) {
+        withFile.passwordFile = LdapServer::OnThisSystem(file);
+        cases.push_back({withFile.StoreSection(base, server.operatorDn), problem});
+    }
     for (const auto& c : cases) {
         SCOPED_TRACE(c.store);
+        const std::size_t bindsBefore = BindsLogged(server.operatorDn);
         DirClientLoadConfig(WriteIni(c.store).c_str());
         const std::int32_t loggedIn = DirIsLoggedIn();
         const std::string problem = DirClientLastProblem();
@@ -234,9 +268,38 @@ TEST_F(LdapBackendTest, AServerThatCannotBeUsedIsAClearProblemAtStart) {
             EXPECT_EQ(loggedIn, 0);
             EXPECT_NE(problem.find(c.problem), std::string::npos) << problem;
             EXPECT_EQ(problem.find(password), std::string::npos) << "the password shows";
+            if (problem.find("[Store] PasswordFile") != std::string::npos) {
+                EXPECT_EQ(BindsLogged(server.operatorDn), bindsBefore) << "a bind was sent";
+            }
         }
         DirClientReset();
     }
+}
+
+// After the login, the password is nowhere in the process's memory: not in the client's
+// buffers, not in the strings of the configuration, not in what the LDAP library freed.
+TEST_F(LdapBackendTest, ThePasswordIsNotInMemoryAfterTheLogin) {
+    const std::string scanDn = LdapServer::Env("TALLY_LDAP_SCAN_DN");
+    if (scanDn.empty()) {
+        GTEST_SKIP() << "no login of its own (scratch_slapd.py)";
+    }
+    LdapServer scanning = server;
+    scanning.passwordFile =
+        LdapServer::OnThisSystem(LdapServer::Env("TALLY_LDAP_SCAN_PASSWORD_FILE"));
+    const std::string base = server.LoadTree(
+        name,
+        "dn: o=CORP\nobjectClass: organization\no: CORP\n\n"
+        "dn: cn=JSMITH,o=CORP\nobjectClass: tallyUser\ncn: JSMITH\naccountBalance: 3\n");
+    ASSERT_TRUE(DirClientLoadConfig(WriteIni(scanning.StoreSection(base, scanDn), "CORP").c_str()));
+    ASSERT_EQ(DirIsLoggedIn(), 1) << DirClientLastProblem();
+    std::int32_t balance = 0;
+    ASSERT_EQ(CallReadAccountAttribute(DirCreateContext(), "JSMITH", "Account Balance", &balance),
+              DIR_OK);
+
+    directory::SecretBuffer password;
+    std::string problem;
+    ASSERT_TRUE(directory::ReadOwnerOnlyFile(scanning.passwordFile, password, problem)) << problem;
+    EXPECT_EQ(MemoryScan(password.View()).Count(), 0) << "copies of the password in memory";
 }
 
 // Writers on connections of their own change the same counters at once; with the server's
@@ -333,18 +396,6 @@ TEST_F(LdapBackendTest, ALargeContextListsAsTheEmbeddedStoreListsIt) {
     EXPECT_GT(listings[0].calls, 1);
     EXPECT_EQ(listings[1].names, listings[0].names);
     EXPECT_EQ(listings[1].calls, listings[0].calls);
-}
-
-// The lines of the server's log (scratch_slapd.py --stats) that record a bind as `dn`.
-std::size_t BindsLogged(const std::string& dn) {
-    std::ifstream log(LdapServer::Env("TALLY_LDAP_LOG"));
-    std::size_t binds = 0;
-    for (std::string line; std::getline(log, line);) {
-        if (line.find("BIND dn=\"" + dn + "\"") != std::string::npos) {
-            ++binds;
-        }
-    }
-    return binds;
 }
 
 // ldaps:// and StartTLS with the server's certificate and name checked, in both builds: a

@@ -51,9 +51,10 @@ struct LdapServer {
     bool Available() const { return !url.empty(); }
 
     std::string Password() const {
-        std::string line, problem;
+        directory::SecretBuffer line;
+        std::string problem;
         EXPECT_TRUE(directory::ReadOwnerOnlyFile(passwordFile, line, problem)) << problem;
-        return line;
+        return std::string(line.View());
     }
 
     // tallynet.ini's [Store] for this server, logged in as `bindDn`, "[Root]" at `base`.

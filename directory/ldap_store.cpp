@@ -50,6 +50,17 @@ store::Status StatusOf(const LdapOutcome& outcome) {
     }
 }
 
+// "ldap://provider:389" of a referral "ldap://provider:389/cn=...,dc=..." (the server, not the
+// entry); "another server" when the referral names none.
+std::string ServerOf(const std::string& referral) {
+    if (referral.empty()) {
+        return "another server";
+    }
+    const std::size_t scheme = referral.find("://");
+    const std::size_t path = referral.find('/', scheme == std::string::npos ? 0 : scheme + 3);
+    return referral.substr(0, path);
+}
+
 bool SameRdn(const store::Rdn& a, const store::Rdn& b) {
     return store::EqualsIgnoreCase(a.type, b.type) && store::EqualsIgnoreCase(a.value, b.value);
 }
@@ -263,9 +274,18 @@ LdapOutcome LdapStore::Write(const std::string& dn, const std::vector<LdapMod>& 
 }
 
 store::Status LdapStore::Failed(const LdapOutcome& outcome, const std::string& what) const {
-    lastProblem_ = settings_.endpoint.url + ": " + what + ": " + outcome.message;
-    warnings_.assign(1, store::Problem{settings_.endpoint.url, 0, lastProblem_});
-    return StatusOf(outcome);
+    const std::string& url = settings_.endpoint.url;
+    if (outcome.code == kLdapReferral) {
+        lastProblem_ = url + " is a read-only copy; changes go to " + ServerOf(outcome.referral);
+    } else if (outcome.code == kLdapUnwillingToPerform &&
+               outcome.message.find("shadow context") != std::string::npos) {
+        lastProblem_ = url + " is a read-only copy and names no server that takes changes (" +
+                       what + ": " + outcome.message + ")";
+    } else {
+        lastProblem_ = url + ": " + what + ": " + outcome.message;
+    }
+    warnings_.assign(1, store::Problem{url, 0, lastProblem_});
+    return outcome.code == kLdapReferral ? store::kNoAccess : StatusOf(outcome);
 }
 
 std::optional<std::string> LdapStore::RelativeDn(std::string_view dn) const {

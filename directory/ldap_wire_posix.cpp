@@ -91,6 +91,14 @@ LdapOutcome Outcome(LDAP* ld, int code, const char* serverText = nullptr) {
             outcome.message += " (" + words + ")";
         }
     }
+    char** urls = nullptr;
+    if (code == LDAP_REFERRAL && ld != nullptr &&
+        ldap_get_option(ld, LDAP_OPT_REFERRAL_URLS, &urls) == LDAP_OPT_SUCCESS && urls != nullptr) {
+        if (urls[0] != nullptr) {
+            outcome.referral = urls[0];
+        }
+        ber_memvfree(reinterpret_cast<void**>(urls));
+    }
     return outcome;
 }
 

@@ -185,7 +185,8 @@ olcLimits: {{0}}users size.prtotal=unlimited size.pr=1000 size.soft=1000 size.ha
     if consumer_of:
         text += (f'olcSyncrepl: rid=001 provider={consumer_of} bindmethod=simple '
                  f'binddn="{admin_dn}" credentials={password} searchbase="{SUFFIX}" '
-                 'type=refreshAndPersist retry="1 +" timeout=3\n')
+                 'type=refreshAndPersist retry="1 +" timeout=3\n'
+                 f'olcUpdateRef: {consumer_of}\n')
     if provider:
         text += f"""
 dn: olcOverlay=syncprov,olcDatabase={{1}}mdb,cn=config

@@ -523,6 +523,11 @@ TEST_F(LdapBackendTest, ChangesMadeOnTheProviderAreReadOnTheConsumer) {
                                     &balance),
                   step.status)
             << DirClientLastProblem();
+        if (step.status == DIR_ERR_NO_ACCESS) {
+            // The consumer refers changes to its provider (olcUpdateRef): the message says so.
+            EXPECT_EQ(DirClientLastProblem(),
+                      consumerUrl + " is a read-only copy; changes go to " + server.url);
+        }
         DirClientReset();
         // The consumer has it within a few seconds (refreshAndPersist); a new tree's base may
         // not be there yet at the first look.

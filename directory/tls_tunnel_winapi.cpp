@@ -471,6 +471,10 @@ LdapOutcome CheckCertificate(const CERT_CONTEXT* cert, const std::string& host,
     if (errors & (CERT_TRUST_IS_NOT_TIME_VALID | CERT_TRUST_IS_NOT_TIME_NESTED)) {
         return Refused(TlsRefusal::NotValidNow, "");
     }
+    if ((errors & ~(CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN)) == 0 &&
+        errors != 0) {
+        return Refused(TlsRefusal::NotTrusted, "");
+    }
     if (errors != 0) {
         char words[96];
         std::snprintf(words, sizeof words,

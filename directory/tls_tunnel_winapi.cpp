@@ -97,6 +97,9 @@ class Credentials {
         settings.dwVersion = SCHANNEL_CRED_VERSION;
         // The certificate is checked here, after the handshake, against CACertFile as well.
         settings.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
+        // TLS 1.2: Schannel hands TLS 1.3's messages after the handshake (session tickets)
+        // back to the caller as renegotiations, which the tunnel does not carry out.
+        settings.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
         held_ = AcquireCredentialsHandleA(nullptr, const_cast<char*>(UNISP_NAME_A),
                                           SECPKG_CRED_OUTBOUND, nullptr, &settings, nullptr,
                                           nullptr, &handle_, nullptr) == SEC_E_OK;
@@ -547,7 +550,7 @@ class TlsSession {
             SECURITY_STATUS status = InitializeSecurityContextA(
                 credentials_.Get(), first ? nullptr : context_.Get(),
                 const_cast<char*>(host.c_str()), wanted, 0, 0, first ? nullptr : &inDesc, 0,
-                first ? context_.ForNew() : nullptr, &outDesc, &got, nullptr);
+                first ? context_.ForNew() : context_.Get(), &outDesc, &got, nullptr);
             if (first) {
                 context_.Held();
                 first = false;

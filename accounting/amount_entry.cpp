@@ -16,32 +16,33 @@ EntryPlan Apply(std::int32_t amount, UnlimitedChange unlimited = UnlimitedChange
     return {EntryAction::Apply, amount, unlimited};
 }
 
+// An account holds -2147483647 to 2147483647 units, the range the refusal names: the smallest
+// 32-bit value has no opposite, so neither charging it nor keeping it as a balance or limit
+// could be undone by the opposite operation.
+bool OutsideAccountRange(const AmountReading& amount) {
+    return amount.status == AmountStatus::OutOfRange ||
+           amount.units == std::numeric_limits<std::int32_t>::min();
+}
+
 // Deposit and charge: an empty field or an amount of 0 means there is nothing to add.
 EntryPlan PlanAddition(std::string_view rawText, const AmountReading& amount, bool negate) {
     if (rawText.empty()) {
         return NothingToDo();
     }
-    if (amount.status == AmountStatus::OutOfRange) {
+    if (OutsideAccountRange(amount)) {
         return Refuse();
     }
     if (amount.units == 0) {
         return NothingToDo();
     }
-    if (!negate) {
-        return Apply(amount.units);
-    }
-    // The smallest 32-bit value has no positive counterpart: charging it cannot be stored.
-    if (amount.units == std::numeric_limits<std::int32_t>::min()) {
-        return Refuse();
-    }
-    return Apply(-amount.units);
+    return Apply(negate ? -amount.units : amount.units);
 }
 
 EntryPlan PlanSetBalance(std::string_view rawText, const AmountReading& amount) {
     if (rawText.empty()) {
         return NothingToDo();
     }
-    if (amount.status == AmountStatus::OutOfRange) {
+    if (OutsideAccountRange(amount)) {
         return Refuse();
     }
     return Apply(amount.units);
@@ -56,7 +57,7 @@ EntryPlan PlanSetLimit(std::string_view rawText, const AmountReading& amount,
     if (rawText.empty()) {
         return NothingToDo();
     }
-    if (amount.status == AmountStatus::OutOfRange) {
+    if (OutsideAccountRange(amount)) {
         return Refuse();
     }
     return Apply(amount.units, UnlimitedChange::Clear);

@@ -36,10 +36,6 @@ std::int32_t ScaleOf(const AmountMode& mode) {
     return mode.amountScale > 0 ? mode.amountScale : 1;
 }
 
-bool InDecimalMode(const AmountMode& mode) {
-    return mode.decimal && mode.currencyDigits > 0;
-}
-
 // ---------------------------------------------------------------------------------------------
 // Integer mode
 // ---------------------------------------------------------------------------------------------

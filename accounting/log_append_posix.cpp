@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "accounting/log_append.h"
@@ -55,14 +56,38 @@ LogAppendResult Failed(LogAppendStage stage) {
     return {stage, SystemErrorText()};
 }
 
+constexpr const char* kNotAFile = "it is not an ordinary file (a pipe or a device)";
+
+// Opened without waiting (a pipe in the log's place that nobody reads would hold the open for
+// ever), then kept only when it is an ordinary file, and from then on written with waiting.
+int OpenOrdinaryFileForAppending(const std::string& path, bool& notAFile) {
+    notAFile = false;
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (fd < 0) {
+        notAFile = errno == ENXIO;  // a pipe without a reader
+        return -1;
+    }
+    struct stat info {};
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || flags < 0 ||
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        notAFile = true;
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 }  // namespace
 
 LockedLog LockedLog::Open(const std::string& logPath, LogAppendResult& result,
                           std::chrono::milliseconds wait) {
     LockedLog log;
-    int fd = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    bool notAFile = false;
+    const int fd = OpenOrdinaryFileForAppending(logPath, notAFile);
     if (fd < 0) {
-        result = Failed(LogAppendStage::Open);
+        result = notAFile ? LogAppendResult{LogAppendStage::Open, kNotAFile}
+                          : Failed(LogAppendStage::Open);
         return log;
     }
     log.handle_ = fd;

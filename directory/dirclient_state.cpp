@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <charconv>
 
 #include "directory/dirclient_setup.h"
 #include "directory/ldap_store.h"
@@ -91,6 +92,14 @@ std::unique_ptr<store::Store> OpenConfiguredStore(const ClientConfig& config,
     settings.increment = ldap.increment;
     settings.pageSize = ldap.pageSize;
     const std::string iniFile = config.iniFile.string();
+    for (auto [configured, used] :
+         {std::pair{&ldap.userClasses, &settings.classes.users},
+          std::pair{&ldap.groupClasses, &settings.classes.groups},
+          std::pair{&ldap.containerClasses, &settings.classes.containers}}) {
+        if (!configured->empty()) {
+            *used = *configured;
+        }
+    }
     if (!ldap.passwordFile.empty()) {
         // Read again for each bind, and checked again: nothing of it stays in memory between.
         settings.password = [iniFile, file = ldap.passwordFile](
@@ -179,6 +188,29 @@ DirStatus DirClientSaveChanges() {
 
 const char* DirClientLastProblem() {
     return TheClientState().lastProblem.c_str();
+}
+
+bool DirClientProducedNumber(const char* attributeName, std::int32_t* value) {
+    ClientState& state = TheClientState();
+    if (attributeName == nullptr || value == nullptr || !state.store) {
+        return false;
+    }
+    const tally::store::AttributeDef* definition = state.store->Attribute(attributeName);
+    if (definition == nullptr) {
+        return false;
+    }
+    auto produced = state.produced.find(definition->name);
+    if (produced == state.produced.end() || produced->second.size() != 1) {
+        return false;
+    }
+    const std::string& text = produced->second.front();
+    std::int32_t number = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+    if (error != std::errc() || end != text.data() + text.size()) {
+        return false;
+    }
+    *value = number;
+    return true;
 }
 
 const ClientConfig& DirClientConfig() {

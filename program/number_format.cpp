@@ -10,6 +10,8 @@ std::int32_t ScaleOf(const AmountMode& mode) {
     return mode.amountScale > 0 ? mode.amountScale : 1;
 }
 
+}  // namespace
+
 bool InDecimalMode(const AmountMode& mode) {
     return mode.decimal && mode.currencyDigits > 0;
 }
@@ -21,7 +23,12 @@ std::string PadLeft(std::string text, std::size_t width) {
     return text;
 }
 
-}  // namespace
+std::string PadRight(std::string text, std::size_t width) {
+    if (text.size() < width) {
+        text.append(width - text.size(), ' ');
+    }
+    return text;
+}
 
 AmountMode MakeAmountMode(bool currencyFormat, int currencyDigits) {
     AmountMode mode;
@@ -46,7 +53,7 @@ AmountMode CurrentAmountMode() {
 }
 
 bool AmountsInDecimal(const Settings& settings) {
-    return AmountModeOf(settings).decimal;
+    return InDecimalMode(AmountModeOf(settings));
 }
 
 std::string FixedPointText(double value, int digits) {

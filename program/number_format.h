@@ -35,6 +35,14 @@ AmountMode AmountModeOf(const Settings& settings);
 AmountMode CurrentAmountMode();
 bool AmountsInDecimal(const Settings& settings);
 
+// The one rule of decimal mode: the Currency format with at least one currency digit. Amounts
+// typed and shown, and the costs the reports read from the log, follow it alike.
+bool InDecimalMode(const AmountMode& mode);
+
+// Right- or left-aligned in `width` characters; a longer text is kept whole.
+std::string PadLeft(std::string text, std::size_t width);
+std::string PadRight(std::string text, std::size_t width);
+
 // "%ld" in integer mode; in decimal mode the amount in displayed units with currencyDigits
 // decimals ("-1.50" for -150 with two digits). The decimal point is always ".".
 std::string AmountText(std::int32_t units, const AmountMode& mode);

@@ -66,6 +66,35 @@ bool ReadGroupMembers(const std::string& group, std::vector<std::string>& member
     return true;
 }
 
+std::string FullNameOf(const std::string& name) {
+    char fullName[DIR_MAX_NAME_BYTES] = {};
+    if (DirGetFullName(DirectoryContext, name.c_str(), fullName) != DIR_OK) {
+        return {};
+    }
+    return fullName;
+}
+
+bool ReadMemberFullNames(const std::string& group, std::vector<std::string>& fullNames) {
+    if (!ReadGroupMembers(group, fullNames)) {
+        return false;
+    }
+    for (std::string& member : fullNames) {
+        std::string fullName = FullNameOf(member);
+        if (!fullName.empty()) {
+            member = std::move(fullName);
+        }
+    }
+    return true;
+}
+
+NameContextAtRoot::NameContextAtRoot() {
+    DirSetContextValue(DirectoryContext, DIR_CTX_NAME_CONTEXT, DIR_ROOT_NAME);
+}
+
+NameContextAtRoot::~NameContextAtRoot() {
+    DirSetContextValue(DirectoryContext, DIR_CTX_NAME_CONTEXT, CurrentContextName.c_str());
+}
+
 GroupMembership::GroupMembership(std::string groupFullName, DirBuffer* compareBuffer)
     : group_(std::move(groupFullName)), compareBuffer_(compareBuffer) {
     std::vector<std::string> members;

@@ -34,7 +34,7 @@ LogReader::~LogReader() {
 
 bool LogReader::Open(const std::string& path) {
     Close();
-    file_ = std::fopen(path.c_str(), "rb");
+    file_ = platform::OpenRegularFileForReading(path, kind_);
     if (file_ == nullptr) {
         return false;
     }
@@ -44,6 +44,11 @@ bool LogReader::Open(const std::string& path) {
     begin_ = end_ = 0;
     atEnd_ = false;
     return true;
+}
+
+std::string LogReader::OpenFailure(const std::string& path) const {
+    const std::string notAFile = platform::NotAFileMessage(path, kind_, "a log");
+    return notAFile.empty() ? "Error opening " + path : notAFile;
 }
 
 void LogReader::Close() {

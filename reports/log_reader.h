@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/regular_file.h"
+
 namespace tally::reports {
 
 class LogReader {
@@ -23,8 +25,11 @@ class LogReader {
     ~LogReader();
 
     // Opens `path` for reading without line-end translation and takes its length. False when the
-    // file cannot be opened.
+    // file cannot be opened or is no ordinary file (a folder, a pipe nobody writes: never waited
+    // on); OpenFailure then says which.
     bool Open(const std::string& path);
+    // "Error opening <path>", or "<path> is a folder, not a log" and the like.
+    std::string OpenFailure(const std::string& path) const;
 
     // The next line, line end included, or false at the end of the file. A read error counts as
     // the end. The view stays valid until the next call.
@@ -34,13 +39,13 @@ class LogReader {
     // grew meanwhile. A log that was empty at open counts as read whole (100).
     int PercentRead() const;
 
-    std::uint64_t LengthAtOpen() const { return length_; }
     void Close();
 
   private:
     bool Fill();
 
     std::FILE* file_ = nullptr;
+    platform::FileKind kind_ = platform::FileKind::Missing;
     std::uint64_t length_ = 0;
     std::uint64_t consumed_ = 0;
     std::vector<char> buffer_;

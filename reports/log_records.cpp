@@ -9,8 +9,6 @@
 namespace tally::reports {
 namespace {
 
-constexpr std::size_t kPagesField = 11;
-constexpr std::size_t kCostField = 12;
 constexpr std::size_t kReadablePagesColumn = 58;
 constexpr std::size_t kReadablePagesWidth = 4;
 constexpr std::size_t kReadableCostColumn = 63;
@@ -162,13 +160,9 @@ double ReadDecimalRule(std::string_view text) {
     return negative ? -value : value;
 }
 
-bool CostsInDecimal(const AmountMode& mode) {
-    return mode.decimal && mode.currencyDigits > 0;
-}
-
 Cost ReadCost(std::string_view text, const AmountMode& mode) {
     Cost cost;
-    if (CostsInDecimal(mode)) {
+    if (InDecimalMode(mode)) {
         cost.decimal = ReadDecimalRule(text);
     } else {
         cost.whole = ReadIntegerRule(text);
@@ -177,39 +171,30 @@ Cost ReadCost(std::string_view text, const AmountMode& mode) {
 }
 
 std::string CostText(const Cost& cost, const AmountMode& mode) {
-    return CostsInDecimal(mode) ? FixedPointText(cost.decimal, mode.currencyDigits)
-                                : std::to_string(cost.whole);
+    return InDecimalMode(mode) ? FixedPointText(cost.decimal, mode.currencyDigits)
+                               : std::to_string(cost.whole);
 }
 
 bool IsTransactionRecord(const DelimitedFields& fields) {
-    for (std::size_t number = 1; number <= fields.Count(); ++number) {
-        const std::string_view raw = fields.Raw(number);
-        if (raw.size() < 2 || raw[0] != '"') {
-            continue;
-        }
-        const std::string_view after = raw.substr(1);
-        switch (after.front()) {  // a first letter spares the comparisons at most fields
-            case 'D':
-                if (after.starts_with("Deposit\"")) {
-                    return true;
-                }
-                break;
-            case 'S':
-                if (after.starts_with("SetLimit\"") || after.starts_with("SetBal\"")) {
-                    return true;
-                }
-                break;
-            case 'C':
-                if (after.starts_with("Charge")) {
-                    return true;
-                }
-                break;
-            default:
-                break;
-        }
-    }
+    // Every writer of a transaction record leaves fields 10 and 11 empty, whatever the tag or the
+    // charge reason in field 2; a print job always has its copies and pages there. The tags are
+    // no test: a document title, printer, queue or client code may well begin with one.
     return fields.Count() >= kPagesField && fields.Raw(kPagesField - 1).empty() &&
            fields.Raw(kPagesField).empty();
+}
+
+std::int64_t SaturatingAdd(std::int64_t sum, std::int64_t value) {
+    std::int64_t result = 0;
+    if (__builtin_add_overflow(sum, value, &result)) {
+        return value > 0 ? std::numeric_limits<std::int64_t>::max()
+                         : std::numeric_limits<std::int64_t>::min();
+    }
+    return result;
+}
+
+void Cost::Add(const Cost& other) {
+    whole = SaturatingAdd(whole, other.whole);
+    decimal += other.decimal;
 }
 
 PagesAndCost ReadableColumns(std::string_view line, const AmountMode& mode) {
@@ -223,7 +208,7 @@ PagesAndCost ReadableColumns(std::string_view line, const AmountMode& mode) {
 
 PagesAndCost DelimitedPagesAndCost(const DelimitedFields& fields, const AmountMode& mode) {
     PagesAndCost out;
-    if (fields.Count() < kPagesField) {
+    if (fields.Count() < kPagesField || IsTransactionRecord(fields)) {
         return out;
     }
     out.pages = ReadIntegerRule(fields.Raw(kPagesField));
@@ -242,20 +227,6 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
 bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() &&
            EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
-}
-
-std::string PadLeft(std::string text, std::size_t width) {
-    if (text.size() < width) {
-        text.insert(0, width - text.size(), ' ');
-    }
-    return text;
-}
-
-std::string PadRight(std::string text, std::size_t width) {
-    if (text.size() < width) {
-        text.append(width - text.size(), ' ');
-    }
-    return text;
 }
 
 }  // namespace tally::reports

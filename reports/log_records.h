@@ -22,6 +22,13 @@
 namespace tally::reports {
 
 inline constexpr std::size_t kPrintJobFields = 12;
+inline constexpr std::size_t kDateField = 8;
+inline constexpr std::size_t kPagesField = 11;
+inline constexpr std::size_t kCostField = 12;
+
+// One padding rule for every report's columns (program/number_format.h).
+using ::PadLeft;
+using ::PadRight;
 
 // The first fields of an ASCII delimited line, as written (quotes included) and as text (the
 // quotes of a quoted field removed, with "" standing for one quote inside).
@@ -57,20 +64,19 @@ std::int64_t ReadIntegerRule(std::string_view text);
 // fraction, an optional exponent; "." whatever the C locale says. Nothing convertible reads 0.
 double ReadDecimalRule(std::string_view text);
 
-// Reports read and sum costs in the number format's mode (program/number_format.h): as integers
-// in integer mode, as decimal numbers in decimal mode. Costs in the log are the numbers written
-// there: they are never divided by the amount scale.
-bool CostsInDecimal(const AmountMode& mode);
+// Reports read and sum costs in the number format's mode (InDecimalMode, program/number_format.h):
+// as integers in integer mode, as decimal numbers in decimal mode. Costs in the log are the
+// numbers written there: they are never divided by the amount scale.
+
+// sum + value, held at the largest or smallest 64-bit value instead of passing it.
+std::int64_t SaturatingAdd(std::int64_t sum, std::int64_t value);
 
 // A cost or a total of costs in the mode in force.
 struct Cost {
     std::int64_t whole = 0;  // integer mode
     double decimal = 0.0;    // decimal mode
 
-    void Add(const Cost& other) {
-        whole += other.whole;
-        decimal += other.decimal;
-    }
+    void Add(const Cost& other);  // the whole part saturates
 };
 
 Cost ReadCost(std::string_view text, const AmountMode& mode);
@@ -79,10 +85,9 @@ Cost ReadCost(std::string_view text, const AmountMode& mode);
 // locale.
 std::string CostText(const Cost& cost, const AmountMode& mode);
 
-// A transaction record of an account change, whatever its charge reason, told from a print job
-// by its fields: one of them is an operation tag in quotes ("Deposit", "SetLimit", "SetBal") or
-// a quoted text that begins with Charge, or fields 10 and 11 are empty (where a transaction
-// record has nothing and a print job has its copies and pages).
+// A transaction record of an account change, told from a print job by what every writer of one
+// writes: fields 10 and 11 are empty (where a print job has its copies and pages). Both reports
+// pass over such a record; a tag word in a print job's title, printer or queue changes nothing.
 bool IsTransactionRecord(const DelimitedFields& fields);
 
 // Pages and cost of a Readable line: the integer in columns 58-61, and when that is not 0 the
@@ -93,7 +98,8 @@ struct PagesAndCost {
 };
 PagesAndCost ReadableColumns(std::string_view line, const AmountMode& mode);
 
-// Pages (field 11) and, when they are not 0, cost (field 12) of an ASCII delimited line.
+// Pages (field 11) and, when they are not 0, cost (field 12) of an ASCII delimited line; nothing
+// for a transaction record.
 PagesAndCost DelimitedPagesAndCost(const DelimitedFields& fields, const AmountMode& mode);
 
 // ASCII case folding as the reports compare names: A-Z as a-z, every other byte as it is.
@@ -102,9 +108,5 @@ inline char FoldCase(char c) {
 }
 bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix);
-
-// Right- or left-aligned in `width` characters; a longer text is kept whole.
-std::string PadLeft(std::string text, std::size_t width);
-std::string PadRight(std::string text, std::size_t width);
 
 }  // namespace tally::reports

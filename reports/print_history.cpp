@@ -47,12 +47,14 @@ bool PrintHistory::IsMember(std::string_view firstField) {
 
 void PrintHistory::Count(const PagesAndCost& found) {
     if (found.pages != 0) {
-        totalPages_ += found.pages;
+        lastAdded_ = found;
+        totalPages_ = SaturatingAdd(totalPages_, found.pages);
         totalCost_.Add(found.cost);
     }
 }
 
 bool PrintHistory::Take(std::string_view line) {
+    lastAdded_ = {};
     const bool quoted = !line.empty() && line.front() == '"';
     const bool readableName =
         line.size() > comparedLength_ && line[comparedLength_] == ' ' &&
@@ -76,7 +78,8 @@ std::string PrintHistory::Totals() const {
 }
 
 bool HistoryProgress::Update(int percentRead) {
-    if (percentRead % 10 == 0 && percentRead > shown_) {
+    // A log that was empty at open reads as 100 after every line: 100 is the most shown.
+    if (percentRead % 10 == 0 && percentRead > shown_ && shown_ < 100) {
         shown_ += 10;
         return true;
     }

@@ -40,6 +40,8 @@ class PrintHistory {
     // "\r\nTotal pages: <n>\r\nTotal cost: <cost>\r\n"
     std::string Totals() const;
 
+    // What the last line taken added to the totals (nothing for a line that adds nothing).
+    const PagesAndCost& LastAdded() const { return lastAdded_; }
     std::int64_t TotalPages() const { return totalPages_; }
     const Cost& TotalCost() const { return totalCost_; }
     const std::string& FullName() const { return fullName_; }
@@ -57,6 +59,7 @@ class PrintHistory {
     MembershipTest isMember_;
     NameIndex answers_{NameIndex::Case::Exact};  // a name met in the log -> 1 member, 0 not
     DelimitedFields fields_;
+    PagesAndCost lastAdded_;
     std::int64_t totalPages_ = 0;
     Cost totalCost_;
 };

@@ -6,9 +6,6 @@
 namespace tally::reports {
 namespace {
 
-constexpr std::size_t kDateField = 8;
-constexpr std::size_t kPagesField = 11;
-constexpr std::size_t kCostField = 12;
 constexpr std::size_t kDateChars = 11;
 constexpr std::size_t kIntegerCostWidth = 6;
 constexpr std::size_t kDecimalCostWidth = 8;
@@ -93,35 +90,48 @@ void PrintStatistics::Take(std::string_view line) {
         return;
     }
     const Cost cost = ReadCost(fields_.Raw(kCostField), mode_);
-    row->pages += pages;
+    row->pages = SaturatingAdd(row->pages, pages);
     row->cost.Add(cost);
-    totalPages_ += pages;
+    totalPages_ = SaturatingAdd(totalPages_, pages);
     totalCost_.Add(cost);
 }
 
 std::string PrintStatistics::Report() const {
+    // The Pages and Cost columns have their usual widths; a sum too wide for one widens the
+    // column, its heading and its hyphen runs alike, so the columns stay aligned.
+    const std::vector<const Row*> sorted = SortedRows();
+    std::size_t pagesWidth = kPagesWidth;
+    std::size_t costWidth = InDecimalMode(mode_) ? kDecimalCostWidth : kIntegerCostWidth;
+    const std::size_t usualCostWidth = costWidth;
+    auto widen = [&](std::int64_t pages, const Cost& cost) {
+        pagesWidth = std::max(pagesWidth, std::to_string(pages).size());
+        costWidth = std::max(costWidth, CostText(cost, mode_).size());
+    };
+    for (const Row* r : sorted) {
+        widen(r->pages, r->cost);
+    }
+    widen(totalPages_, totalCost_);
     const std::size_t nameWidth = longestName_ + 2;
-    const std::size_t costWidth = CostsInDecimal(mode_) ? kDecimalCostWidth : kIntegerCostWidth;
-    auto heads = [&](std::string name, const char* pages, const char* cost) {
-        return PadRight(std::move(name), nameWidth) + " " + PadLeft(pages, kPagesWidth) + "  " +
-               PadLeft(cost, costWidth) + "\r\n";
+    auto line = [&](std::string name, std::string pages, std::string cost) {
+        return PadRight(std::move(name), nameWidth) + " " + PadLeft(std::move(pages), pagesWidth) +
+               "  " + PadLeft(std::move(cost), costWidth) + "\r\n";
+    };
+    auto hyphens = [&](std::size_t usual, std::size_t usualWidth, std::size_t width) {
+        return std::string(usual + (width - usualWidth), '-');
     };
     auto row = [&](const std::string& name, std::int64_t pages, const Cost& cost) {
-        const std::string costText = CostText(cost, mode_);
-        return PadRight(name, nameWidth) + " " + PadLeft(std::to_string(pages), kPagesWidth) +
-               "  " +
-               PadLeft(costText, CostsInDecimal(mode_) ? kDecimalCostWidth : kIntegerCostWidth) +
-               "\r\n";
+        return line(name, std::to_string(pages), CostText(cost, mode_));
     };
-    const std::string hyphens(longestName_, '-');
+    const std::string nameHyphens(longestName_, '-');
+    const std::string pagesHyphens = hyphens(5, kPagesWidth, pagesWidth);
 
     std::string out = title_ + " print totals: " + firstDate_ + " to " + lastDate_ + "\r\n\r\n";
-    out += heads(category_.name, "Pages", "Cost");
-    out += heads(hyphens, "-----", "----");
-    for (const Row* r : SortedRows()) {
+    out += line(category_.name, "Pages", "Cost");
+    out += line(nameHyphens, pagesHyphens, hyphens(4, usualCostWidth, costWidth));
+    for (const Row* r : sorted) {
         out += row(r->name, r->pages, r->cost);
     }
-    out += heads(hyphens, "-----", "------");
+    out += line(nameHyphens, pagesHyphens, hyphens(6, usualCostWidth, costWidth));
     out += row("Totals", totalPages_, totalCost_);
     return out;
 }
@@ -138,6 +148,8 @@ std::vector<const PrintStatistics::Row*> PrintStatistics::SortedRows() const {
 }
 
 bool StatisticsProgress::Update(int percentRead) {
+    // A log that grows while it is read would pass its length at open: 100 is the most shown.
+    percentRead = std::min(percentRead, 100);
     if (percentRead > shown_) {
         shown_ = percentRead;
         return true;

@@ -49,8 +49,6 @@ class PrintStatistics {
     std::string Report() const;
 
     const std::string& Title() const { return title_; }
-    const std::string& FirstDate() const { return firstDate_; }
-    const std::string& LastDate() const { return lastDate_; }
     std::int64_t TotalPages() const { return totalPages_; }
     const Cost& TotalCost() const { return totalCost_; }
 

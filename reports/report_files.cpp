@@ -1,6 +1,8 @@
 #include "reports/report_files.h"
 
 #include <array>
+#include <cerrno>
+#include <cstring>
 
 #include "reports/log_records.h"
 
@@ -12,7 +14,9 @@ constexpr const char* kSeparator = "\\";
 #else
 constexpr const char* kSeparator = "/";
 #endif
-constexpr std::array<std::string_view, 4> kDevices = {"CON", "PRN", "AUX", "NUL"};
+// CONIN$ and CONOUT$ name the console's input and output on every Windows.
+constexpr std::array<std::string_view, 6> kDevices = {"CON", "PRN",    "AUX",
+                                                      "NUL", "CONIN$", "CONOUT$"};
 constexpr std::array<std::string_view, 2> kNumberedDevices = {"COM", "LPT"};
 
 bool IsForbidden(char c) {
@@ -60,7 +64,10 @@ std::string SafeReportName(std::string_view name) {
 }
 
 ReportFile::ReportFile(ReportFile&& other) noexcept
-    : file_(other.file_), path_(std::move(other.path_)), failed_(other.failed_) {
+    : file_(other.file_),
+      path_(std::move(other.path_)),
+      failed_(other.failed_),
+      reason_(std::move(other.reason_)) {
     other.file_ = nullptr;
 }
 
@@ -70,6 +77,7 @@ ReportFile& ReportFile::operator=(ReportFile&& other) noexcept {
         file_ = other.file_;
         path_ = std::move(other.path_);
         failed_ = other.failed_;
+        reason_ = std::move(other.reason_);
         other.file_ = nullptr;
     }
     return *this;
@@ -83,8 +91,9 @@ bool ReportFile::Write(std::string_view bytes) {
     if (file_ == nullptr || failed_) {
         return false;
     }
+    errno = 0;
     if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
-        failed_ = true;
+        Fail();
     }
     return !failed_;
 }
@@ -93,9 +102,34 @@ bool ReportFile::Close() {
     if (file_ == nullptr) {
         return !failed_;
     }
-    const bool closed = std::fclose(file_) == 0;
+    errno = 0;
+    // A full disk often shows only here, when the last buffered bytes go out.
+    if (std::fflush(file_) != 0) {
+        Fail();
+    }
+    if (std::fclose(file_) != 0) {
+        Fail();
+    }
     file_ = nullptr;
-    return closed && !failed_;
+    return !failed_;
+}
+
+void ReportFile::Fail() {
+    if (!failed_) {
+        reason_ = errno != 0 ? std::strerror(errno) : "the file could not be written";
+    }
+    failed_ = true;
+}
+
+std::string ReportFile::WriteFailureMessage() const {
+    return "Error writing " + path_ + ": " + reason_;
+}
+
+ReportFile ReportFile::CreateAt(const std::string& path) {
+    ReportFile report;
+    report.path_ = path;
+    report.file_ = std::fopen(path.c_str(), "wb");
+    return report;
 }
 
 ReportFile ReportFile::Create(std::string_view name, std::string_view extension,

@@ -5,7 +5,8 @@
 // directory and the log, so they are made safe before they reach the file system: every
 // character that cannot stand in a Windows file name (\ / : * ? " < > | and the control
 // characters) becomes an underscore, and a name that Windows reserves for a device (CON, PRN,
-// AUX, NUL, COM1-COM9, LPT1-LPT9, in any case, also before a point) gets an underscore after it.
+// AUX, NUL, CONIN$, CONOUT$, COM1-COM9, LPT1-LPT9, in any case, also before a point) gets an
+// underscore after it.
 // Ordinary names stay as they are.
 #pragma once
 
@@ -33,17 +34,25 @@ class ReportFile {
     bool Write(std::string_view bytes);
     // Closes the file; false when anything could not be written.
     bool Close();
+    bool Failed() const { return failed_; }
+    // "Error writing <path>: <the system's reason>", once a write or the close failed.
+    std::string WriteFailureMessage() const;
 
     // Creates or empties the report "<name><extension>" in the current directory, else
     // "<tempDirectory>\<name>.txt". `name` is made safe first. When both fail, the returned file
     // is not open and `secondPath` names the path that was tried last.
     static ReportFile Create(std::string_view name, std::string_view extension,
                              const std::string& tempDirectory, std::string& secondPath);
+    // Creates or empties the file at `path`, as given.
+    static ReportFile CreateAt(const std::string& path);
 
   private:
+    void Fail();
+
     std::FILE* file_ = nullptr;
     std::string path_;
     bool failed_ = false;
+    std::string reason_;  // the system's words for the first failure
 };
 
 }  // namespace tally::reports

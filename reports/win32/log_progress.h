@@ -11,8 +11,6 @@
 #include <string>
 #include <string_view>
 
-#include "reports/log_reader.h"
-
 namespace tally::reports {
 
 // Shows the reading's progress in the dialog's status text and bar.
@@ -22,45 +20,35 @@ void ShowReadingProgress(HWND dialog, const char* statusPrefix, int shown);
 // of the program. True when posted messages wait as well.
 bool AnswerWaitingMessages(HWND dialog);
 
-enum class SliceEnd {
-    EndOfLog,  // every line was read
-    Yielded,   // the continue command was posted behind waiting messages
-    Stopped,   // something answered meanwhile ended the run (Cancel, the close box)
-};
-
-// Reads lines and hands each to `take`, then lets `progress` (HistoryProgress or
-// StatisticsProgress) see the percentage read. `running()` tells whether the run still goes on
-// after waiting messages were answered.
-template <typename Take, typename Progress, typename Running>
-SliceEnd ReadLogSlice(HWND dialog, LogReader& reader, Take&& take, Progress& progress,
-                      const char* statusPrefix, int continueCommand, Running&& running) {
-    // Asking for waiting messages costs a round trip to the window system, so it is done once a
-    // slice of this length has passed, often enough to answer Cancel and repaints at once.
+// Runs one slice of a report run (HistoryRun or StatisticsRun): lines are read until about 25 ms
+// have passed, whatever a line costs (a group's line may cost a directory compare), then the
+// progress is shown and whatever waits is answered. True at the end of the log. False otherwise:
+// then either the continue command was posted behind other waiting messages, or `running()`
+// answers false because Cancel or the close box ended the run meanwhile.
+template <typename ReportRun, typename Running>
+bool ReadLogSlice(HWND dialog, ReportRun& run, const char* statusPrefix, int continueCommand,
+                  Running&& running) {
     constexpr DWORD kSliceMilliseconds = 25;
-    constexpr unsigned kLinesBetweenClockChecks = 256;
-    DWORD sliceStart = GetTickCount();
-    unsigned lines = 0;
-    std::string_view line;
-    while (reader.NextLine(line)) {
-        take(line);
-        if (progress.Update(reader.PercentRead())) {
-            ShowReadingProgress(dialog, statusPrefix, progress.Shown());
+    for (;;) {
+        const DWORD sliceStart = GetTickCount();
+        const int shownBefore = run.Progress();
+        const bool atEnd = run.ReadSlice(
+            [sliceStart] { return GetTickCount() - sliceStart >= kSliceMilliseconds; });
+        if (run.Progress() != shownBefore) {
+            ShowReadingProgress(dialog, statusPrefix, run.Progress());
         }
-        if (++lines % kLinesBetweenClockChecks != 0 ||
-            GetTickCount() - sliceStart < kSliceMilliseconds) {
-            continue;
+        if (atEnd) {
+            return true;
         }
         const bool postedWaiting = AnswerWaitingMessages(dialog);
         if (!running()) {
-            return SliceEnd::Stopped;
+            return false;
         }
         if (postedWaiting) {
             PostMessageA(dialog, WM_COMMAND, continueCommand, 0);
-            return SliceEnd::Yielded;
+            return false;
         }
-        sliceStart = GetTickCount();
     }
-    return SliceEnd::EndOfLog;
 }
 
 }  // namespace tally::reports

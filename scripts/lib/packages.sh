@@ -27,6 +27,10 @@ TALLY_PACKAGES=(
     libldap-dev
     openssl
     python3
+    dpkg-dev
+    lintian
+    unzip
+    man-db
 )
 
 tally_missing_packages() {

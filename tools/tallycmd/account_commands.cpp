@@ -2,10 +2,8 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <fstream>
 #include <limits>
 #include <map>
-#include <sstream>
 
 #include "accounting/account_attributes.h"
 #include "accounting/account_batch.h"
@@ -402,17 +400,6 @@ PlannedChange CheckLine(const CsvRecord& record, const AmountMode& mode,
     return change;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return false;
-    }
-    std::ostringstream contents;
-    contents << in.rdbuf();
-    text = contents.str();
-    return !in.bad();
-}
-
 int RunFromFile(const Run& run, const AmountMode& mode, const std::string& defaultReason) {
     const std::string& fileName = *run.line.csvFile;
     const std::optional<std::string> path = run.LocalPath(fileName);
@@ -420,8 +407,9 @@ int RunFromFile(const Run& run, const AmountMode& mode, const std::string& defau
     if (!path) {
         return kExitBadInput;
     }
-    if (!ReadWholeFile(*path, text)) {
-        run.Error("cannot read " + fileName + "; nothing was changed");
+    std::string unreadable;
+    if (!ReadCsvFile(*path, text, unreadable)) {
+        run.Error(unreadable + "; nothing was changed");
         return kExitBadInput;
     }
     const CsvContents contents = ReadCsv(text);

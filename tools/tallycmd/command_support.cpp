@@ -101,64 +101,21 @@ bool EnterContext(const std::string& context) {
     return ApplyStartContext(context, client, CurrentContextName);
 }
 
-ReportOutput::ReportOutput(ReportOutput&& other) noexcept
-    : report_(std::move(other.report_)),
-      file_(other.file_),
-      console_(other.console_),
-      failed_(other.failed_),
-      path_(std::move(other.path_)) {
-    other.file_ = nullptr;
-    other.console_ = nullptr;
-}
-
-ReportOutput& ReportOutput::operator=(ReportOutput&& other) noexcept {
-    if (this != &other) {
-        Close();
-        report_ = std::move(other.report_);
-        file_ = other.file_;
-        console_ = other.console_;
-        failed_ = other.failed_;
-        path_ = std::move(other.path_);
-        other.file_ = nullptr;
-        other.console_ = nullptr;
-    }
-    return *this;
-}
-
-ReportOutput::~ReportOutput() {
-    Close();
-}
-
-void ReportOutput::Close() {
-    if (report_.IsOpen() && !report_.Close()) {
-        failed_ = true;
-    }
-    if (file_ != nullptr) {
-        if (std::fclose(file_) != 0) {
-            failed_ = true;
-        }
-        file_ = nullptr;
-    }
-}
-
-bool ReportOutput::Open(const Run& run, std::string_view name, std::string_view extension) {
-    Close();
-    failed_ = false;
-    console_ = nullptr;
-    const std::optional<std::string>& out = run.line.outFile;
+bool ReportOutput::Create(std::string_view name, std::string_view extension, std::string& failure) {
+    const std::optional<std::string>& out = run_.line.outFile;
     if (out && *out == "-") {
-        console_ = &run.console.out;
+        console_ = &run_.console.out;
         return true;
     }
     if (out) {
-        const std::optional<std::string> local = run.LocalPath(*out);
+        const std::optional<std::string> local = run_.LocalPath(*out);
         if (!local) {
+            failure.clear();  // LocalPath said why
             return false;
         }
-        path_ = *local;
-        file_ = std::fopen(path_.c_str(), "wb");
-        if (file_ == nullptr) {
-            run.Error("Error creating " + path_);
+        report_ = reports::ReportFile::CreateAt(*local);
+        if (!report_.IsOpen()) {
+            failure = "Error creating " + *local;
             return false;
         }
         return true;
@@ -167,26 +124,23 @@ bool ReportOutput::Open(const Run& run, std::string_view name, std::string_view 
     std::string secondPath;
     if (extension == ".csv") {
         const std::string safe = reports::SafeReportName(name);
-        path_ = safe + ".csv";
-        file_ = std::fopen(path_.c_str(), "wb");
-        if (file_ == nullptr) {
+        report_ = reports::ReportFile::CreateAt(safe + ".csv");
+        if (!report_.IsOpen()) {
 #ifdef _WIN32
-            path_ = gSettings.TempDirectory + "\\" + safe + ".csv";
+            secondPath = gSettings.TempDirectory + "\\" + safe + ".csv";
 #else
-            path_ = gSettings.TempDirectory + "/" + safe + ".csv";
+            secondPath = gSettings.TempDirectory + "/" + safe + ".csv";
 #endif
-            secondPath = path_;
-            file_ = std::fopen(path_.c_str(), "wb");
+            report_ = reports::ReportFile::CreateAt(secondPath);
         }
     } else {
         report_ = reports::ReportFile::Create(name, extension, gSettings.TempDirectory, secondPath);
-        path_ = report_.Path();
     }
-    if (file_ == nullptr && !report_.IsOpen()) {
-        run.Error("Error creating " + secondPath);
+    if (!report_.IsOpen()) {
+        failure = "Error creating " + secondPath;
         return false;
     }
-    gSettings.ReportFilePath = path_;
+    gSettings.ReportFilePath = report_.Path();
     return true;
 }
 
@@ -195,29 +149,19 @@ void ReportOutput::Write(std::string_view bytes) {
         console_->Write(bytes);
         return;
     }
-    if (report_.IsOpen()) {
-        failed_ = !report_.Write(bytes) || failed_;
-        return;
-    }
-    if (file_ == nullptr || failed_ || bytes.empty()) {
-        return;
-    }
-    if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
-        failed_ = true;
-    }
+    report_.Write(bytes);
 }
 
-bool ReportOutput::Finish(const Run& run) {
+bool ReportOutput::Finish(std::string& failure) {
     if (console_ != nullptr) {
         console_ = nullptr;
         return true;
     }
-    Close();
-    if (failed_) {
-        run.Error("Error writing " + path_ + ": the report is incomplete");
+    if (!report_.Close()) {
+        failure = report_.WriteFailureMessage();
         return false;
     }
-    run.Out(path_ + "\n");
+    run_.Out(report_.Path() + "\n");
     return true;
 }
 

@@ -9,6 +9,7 @@
 
 #include "directory/dirclient.h"
 #include "reports/report_files.h"
+#include "reports/report_runs.h"
 #include "tools/tallycmd/tallycmd.h"
 
 namespace tally::tallycmd {
@@ -40,32 +41,25 @@ const char* KindText(ObjectKind kind);
 bool EnterContext(const std::string& context);
 
 // A report's output: a file of its own (closed on every way out) or standard output.
-class ReportOutput {
+class ReportOutput final : public reports::ReportSink {
   public:
-    ReportOutput() = default;
+    explicit ReportOutput(const Run& run) : run_(run) {}
     ReportOutput(const ReportOutput&) = delete;
     ReportOutput& operator=(const ReportOutput&) = delete;
-    ReportOutput(ReportOutput&& other) noexcept;
-    ReportOutput& operator=(ReportOutput&& other) noexcept;
-    ~ReportOutput();
 
     // --out FILE (mapped), --out - (standard output), else the window's name: "<name>
-    // <extension>" in the current folder, else in the temporary folder. False after saying what
-    // could not be created.
-    bool Open(const Run& run, std::string_view name, std::string_view extension);
-    void Write(std::string_view bytes);
-    // False after saying that the report could not be written whole. Prints the file's path on
-    // standard output when it was a file.
-    bool Finish(const Run& run);
+    // <extension>" in the current folder, else in the temporary folder (a CSV file keeps its
+    // extension there). False with the message in `failure` (empty when already told).
+    bool Create(std::string_view name, std::string_view extension, std::string& failure) override;
+    void Write(std::string_view bytes) override;
+    // False with "Error writing <path>: <reason>" when the report could not be written whole.
+    // Prints the file's path on standard output when it was a file.
+    bool Finish(std::string& failure) override;
 
   private:
-    void Close();
-
-    reports::ReportFile report_;   // the window's file name and fallback
-    std::FILE* file_ = nullptr;    // --out FILE, or a CSV file
+    const Run& run_;
+    reports::ReportFile report_;
     TextSink* console_ = nullptr;  // standard output, for --out -
-    bool failed_ = false;
-    std::string path_;
 };
 
 // Shows "Reading <what>: N%" on standard error while a terminal watches, and clears it at the

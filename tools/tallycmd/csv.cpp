@@ -1,5 +1,9 @@
 #include "tools/tallycmd/csv.h"
 
+#include <cstdio>
+
+#include "platform/regular_file.h"
+
 namespace tally::tallycmd {
 namespace {
 
@@ -28,6 +32,12 @@ bool ReadRecord(std::string_view text, std::size_t& at, int& line, CsvRecord& re
     };
     while (at < text.size()) {
         const char c = text[at];
+        if (c == '\0') {
+            // A name would end at the NUL, and the line would reach another user.
+            problem = "field " + std::to_string(record.fields.size() + 1) + " holds a NUL byte";
+            skipRestOfLine();
+            return false;
+        }
         if (inQuotes) {
             ++at;
             if (c == '"') {
@@ -116,34 +126,33 @@ CsvContents ReadCsv(std::string_view text) {
     return contents;
 }
 
-std::string CsvField(std::string_view text) {
-    const bool needsQuotes = text.find_first_of(",\"\r\n") != std::string_view::npos ||
-                             (!text.empty() && (text.front() == ' ' || text.back() == ' ' ||
-                                                text.front() == '\t' || text.back() == '\t'));
-    if (!needsQuotes) {
-        return std::string(text);
-    }
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '"') {
-            out += '"';
+bool ReadCsvFile(const std::string& path, std::string& text, std::string& problem) {
+    platform::FileKind kind = platform::FileKind::Missing;
+    std::FILE* file = platform::OpenRegularFileForReading(path, kind);
+    if (file == nullptr) {
+        problem = platform::NotAFileMessage(path, kind, "a CSV file");
+        if (problem.empty()) {
+            problem = "cannot read " + path;
         }
-        out += c;
+        return false;
     }
-    out += '"';
-    return out;
-}
-
-std::string CsvRow(const std::vector<std::string>& fields) {
-    std::string out;
-    for (std::size_t i = 0; i < fields.size(); ++i) {
-        if (i > 0) {
-            out += ',';
-        }
-        out += CsvField(fields[i]);
+    text.clear();
+    char buffer[65536];
+    std::size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+        text.append(buffer, got);
     }
-    out += "\r\n";
-    return out;
+    const bool readError = std::ferror(file) != 0;
+    std::fclose(file);
+    if (readError) {
+        problem = "cannot read " + path;
+        return false;
+    }
+    if (text.find('\r') != std::string::npos && text.find('\n') == std::string::npos) {
+        problem = path + " ends its lines with CR alone; save it with CR LF or LF line ends";
+        return false;
+    }
+    return true;
 }
 
 }  // namespace tally::tallycmd

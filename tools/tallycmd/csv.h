@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "reports/csv_rows.h"
+
 namespace tally::tallycmd {
 
 struct CsvRecord {
@@ -29,11 +31,13 @@ struct CsvContents {
 };
 CsvContents ReadCsv(std::string_view text);
 
-// One field as written: in quotes when it holds a comma, a quote, a line break or blanks at
-// either end, with quotes doubled; as it is otherwise.
-std::string CsvField(std::string_view text);
+// Reads the whole file at `path` for ReadCsv. False with `problem` when it is a folder, a pipe or a
+// device (never waited on), cannot be read, or ends its lines with CR alone (it would read as one
+// line).
+bool ReadCsvFile(const std::string& path, std::string& text, std::string& problem);
 
-// The fields joined by commas, ended by CR LF.
-std::string CsvRow(const std::vector<std::string>& fields);
+// Writing rows: reports/csv_rows.h.
+using reports::CsvField;
+using reports::CsvRow;
 
 }  // namespace tally::tallycmd

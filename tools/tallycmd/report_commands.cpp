@@ -4,88 +4,48 @@
 #include <memory>
 #include <new>
 
-#include "accounting/account_attributes.h"
 #include "browse/object_list.h"
-#include "directory/buffer_owner.h"
 #include "program/list_entries.h"
 #include "program/number_format.h"
 #include "program/session.h"
 #include "program/settings.h"
 #include "program/values.h"
-#include "reports/account_balances.h"
-#include "reports/group_members.h"
-#include "reports/log_reader.h"
-#include "reports/print_history.h"
-#include "reports/print_statistics.h"
-#include "tools/tallycmd/csv.h"
+#include "reports/report_runs.h"
 
 namespace tally::tallycmd {
 namespace {
 
-using reports::Cost;
-using reports::CostText;
-using reports::LogReader;
+using reports::ReportLayout;
 
-// Puts the directory's name context back when a group's history ends, however it ends.
-class NameContextAtRoot {
-  public:
-    NameContextAtRoot() {
-        DirSetContextValue(DirectoryContext, DIR_CTX_NAME_CONTEXT, DIR_ROOT_NAME);
-    }
-    NameContextAtRoot(const NameContextAtRoot&) = delete;
-    NameContextAtRoot& operator=(const NameContextAtRoot&) = delete;
-    ~NameContextAtRoot() {
-        DirSetContextValue(DirectoryContext, DIR_CTX_NAME_CONTEXT, CurrentContextName.c_str());
-    }
-};
-
-// Opens the log for a report; false after the window's message.
-bool OpenLog(const Run& run, const std::string& path, LogReader& reader) {
-    const std::optional<std::string> local = run.LocalPath(path);
-    if (!local) {
-        return false;
-    }
-    if (!reader.Open(*local)) {
-        run.Error("Error opening " + *local);
-        return false;
-    }
-    return true;
+ReportLayout LayoutOf(const Run& run) {
+    return run.line.csv ? ReportLayout::Csv : ReportLayout::Text;
 }
 
-// Reads every line into `take`, showing the progress the dialog would show.
-template <typename Take, typename Progress>
-void ReadLog(const Run& run, LogReader& reader, Take&& take, Progress& progress,
-             const std::string& what) {
+// Tells a failure (an empty one was told already) and gives the exit status.
+int Failed(const Run& run, const std::string& failure) {
+    if (!failure.empty()) {
+        run.Error(failure);
+    }
+    return kExitBadInput;
+}
+
+// Reads a run's log to its end, showing the progress the dialog would show.
+template <typename ReportRun>
+void ReadToEnd(const Run& run, ReportRun& report, const std::string& what) {
     ProgressLine line(run, what);
-    std::string_view text;
     if (!run.console.showProgress) {
-        while (reader.NextLine(text)) {
-            take(text);
-        }
+        report.ReadSlice({});
         return;
     }
+    int shown = 0;
     line.Show(0);
-    while (reader.NextLine(text)) {
-        take(text);
-        if (progress.Update(reader.PercentRead())) {
-            line.Show(progress.Shown());
+    report.ReadSlice([&] {
+        if (report.Progress() != shown) {
+            shown = report.Progress();
+            line.Show(shown);
         }
-    }
-}
-
-std::string FullNameOf(const std::string& name) {
-    char fullName[DIR_MAX_NAME_BYTES] = {};
-    if (DirGetFullName(DirectoryContext, name.c_str(), fullName) != DIR_OK) {
-        return {};
-    }
-    return fullName;
-}
-
-std::string WithoutLineEnd(std::string_view line) {
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
-        line.remove_suffix(1);
-    }
-    return std::string(line);
+        return false;
+    });
 }
 
 int HistoryRun(const Run& run) {
@@ -104,66 +64,18 @@ int HistoryRun(const Run& run) {
     SelectedCount = 1;
     SelectionText = subject.substr(0, kSelectionTextChars);
     GroupSelected = kind == ObjectKind::Group;
-
-    LogReader log;
-    if (!OpenLog(run, gSettings.LogFilePath, log)) {
+    const std::optional<std::string> log = run.LocalPath(gSettings.LogFilePath);
+    if (!log) {
         return kExitBadInput;
     }
-    ReportOutput output;
-    if (!output.Open(run, SelectionText, run.line.csv ? ".csv" : ".txt")) {
-        return kExitBadInput;
+    ReportOutput output(run);
+    reports::HistoryRun history(
+        {SelectionText, GroupSelected, *log, CurrentAmountMode(), LayoutOf(run)}, output);
+    if (!history.Start()) {
+        return Failed(run, history.Failure());
     }
-    const std::string fullName = FullNameOf(SelectionText);
-    std::unique_ptr<DirBufferOwner> compareBuffer;
-    std::unique_ptr<NameContextAtRoot> atRoot;
-    std::unique_ptr<reports::GroupMembership> membership;
-    reports::PrintHistory::MembershipTest isMember;
-    if (GroupSelected) {
-        compareBuffer = std::make_unique<DirBufferOwner>(DIR_BUFFER_SIZE);
-        if (!compareBuffer->Ok()) {
-            run.Error("Unable to allocate DS buffer");
-            return kExitBadInput;
-        }
-        // Full names in the log are understood from the root of the tree while the run lasts.
-        atRoot = std::make_unique<NameContextAtRoot>();
-        membership = std::make_unique<reports::GroupMembership>(
-            fullName.empty() ? SelectionText : fullName, compareBuffer->Get());
-        reports::GroupMembership* members = membership.get();
-        isMember = [members](const std::string& name) { return members->Contains(name); };
-    }
-    const AmountMode mode = CurrentAmountMode();
-    reports::PrintHistory history({SelectionText, fullName, GroupSelected}, mode,
-                                  std::move(isMember));
-    reports::HistoryProgress progress;
-    if (run.line.csv) {
-        output.Write(CsvRow({"Pages", "Cost", "Record"}));
-        ReadLog(
-            run, log,
-            [&](std::string_view line) {
-                const std::int64_t pages = history.TotalPages();
-                const Cost cost = history.TotalCost();
-                if (history.Take(line)) {
-                    Cost added;
-                    added.whole = history.TotalCost().whole - cost.whole;
-                    added.decimal = history.TotalCost().decimal - cost.decimal;
-                    output.Write(CsvRow({std::to_string(history.TotalPages() - pages),
-                                         CostText(added, mode), WithoutLineEnd(line)}));
-                }
-            },
-            progress, "JOBTALLY.LOG");
-    } else {
-        output.Write(history.Header());
-        ReadLog(
-            run, log,
-            [&](std::string_view line) {
-                if (history.Take(line)) {
-                    output.Write(line);
-                }
-            },
-            progress, "JOBTALLY.LOG");
-        output.Write(history.Totals());
-    }
-    return output.Finish(run) ? kExitDone : kExitBadInput;
+    ReadToEnd(run, history, "JOBTALLY.LOG");
+    return history.Finish() ? kExitDone : Failed(run, history.Failure());
 }
 
 reports::StatisticsCategory CategoryOf(const std::string& word) {
@@ -190,53 +102,37 @@ int StatsRun(const Run& run) {
         return kExitBadInput;
     }
     const bool groupMode = choice.category == "group";
-    const reports::StatisticsCategory category = CategoryOf(choice.category);
-    const AmountMode mode = CurrentAmountMode();
-    const std::string title = groupMode ? choice.group : std::string(category.name);
-    reports::PrintStatistics statistics(category, title, groupMode, mode);
+    const std::optional<std::string> log =
+        run.LocalPath(run.line.logFile.value_or(gSettings.LogFilePath));
+    if (!log) {
+        return kExitBadInput;
+    }
     if (groupMode) {
         SelectionText = choice.group;
-        std::vector<std::string> members;
-        if (!reports::ReadGroupMembers(choice.group, members)) {
+    }
+    ReportOutput output(run);
+    reports::StatisticsRun statistics({CategoryOf(choice.category), groupMode, choice.group, *log,
+                                       CurrentAmountMode(), LayoutOf(run)},
+                                      output);
+    if (!statistics.OpenLog()) {
+        return Failed(run, statistics.Failure());
+    }
+    switch (statistics.ReadMembers()) {
+        case reports::StatisticsRun::Members::Read:
+            break;
+        case reports::StatisticsRun::Members::Unreadable:
             run.Error("group " + choice.group + ": cannot be read in " + CurrentContextName + " (" +
                       (KindOfObject(choice.group) == ObjectKind::Missing
                            ? std::string("no such group")
                            : std::string("not a group")) +
                       "); nothing was written");
             return kExitBadInput;
-        }
-        for (const std::string& member : members) {
-            char fullName[DIR_MAX_NAME_BYTES] = {};
-            DirGetFullName(DirectoryContext, member.c_str(), fullName);
-            statistics.AddMember(fullName);
-        }
-        if (statistics.RowCount() == 0) {
+        case reports::StatisticsRun::Members::NoMembers:
             run.Error("No members in group! (" + choice.group + "); nothing was written");
             return kExitBadInput;
-        }
     }
-    LogReader log;
-    if (!OpenLog(run, run.line.logFile.value_or(gSettings.LogFilePath), log)) {
-        return kExitBadInput;
-    }
-    reports::StatisticsProgress progress;
-    ReadLog(
-        run, log, [&](std::string_view line) { statistics.Take(line); }, progress, "log file");
-    log.Close();
-    ReportOutput output;
-    if (!output.Open(run, statistics.Title(), run.line.csv ? ".csv" : ".txt")) {
-        return kExitBadInput;
-    }
-    if (run.line.csv) {
-        output.Write(CsvRow({category.name, "Pages", "Cost"}));
-        for (const reports::PrintStatistics::Row* row : statistics.SortedRows()) {
-            output.Write(
-                CsvRow({row->name, std::to_string(row->pages), CostText(row->cost, mode)}));
-        }
-    } else {
-        output.Write(statistics.Report());
-    }
-    return output.Finish(run) ? kExitDone : kExitBadInput;
+    ReadToEnd(run, statistics, "log file");
+    return statistics.Finish() ? kExitDone : Failed(run, statistics.Failure());
 }
 
 // MainList's entries as the window lists them: its list box sorts them, case ignored.
@@ -264,29 +160,16 @@ int BalancesRun(const Run& run) {
         return kExitBadInput;
     }
     SortedEntries list;
-    FillObjectList(list, kUserClass);
-    const AmountMode mode = CurrentAmountMode();
-    ReportOutput output;
-    if (!output.Open(run, reports::BalancesBaseName(CurrentContextName),
-                     run.line.csv ? ".csv" : ".TXT")) {
-        return kExitBadInput;
+    if (const DirStatus listed = FillObjectList(list, kUserClass); listed != DIR_OK) {
+        run.Error(ListingFailureMessage(listed) + " No report was written.");
+        return kExitSomeFailed;
     }
-    if (run.line.csv) {
-        output.Write(CsvRow({"User", "Balance", "Error"}));
-        for (const std::string& entry : list.entries) {
-            if (!IsUserEntry(entry)) {
-                continue;
-            }
-            const reports::BalanceReading reading = reports::ReadBalanceOf(entry);
-            output.Write(CsvRow({entry, reading.read ? AmountText(reading.balance, mode) : "",
-                                 reading.read ? "" : std::to_string(reading.status)}));
-        }
-    } else {
-        output.Write(reports::AccountBalancesReport(CurrentContextName, list.entries,
-                                                    static_cast<std::size_t>(MaxUserNameLength),
-                                                    mode, reports::ReadBalanceOf));
-    }
-    return output.Finish(run) ? kExitDone : kExitBadInput;
+    ReportOutput output(run);
+    reports::BalancesRun balances(
+        {CurrentContextName, std::move(list.entries), static_cast<std::size_t>(MaxUserNameLength),
+         CurrentAmountMode(), LayoutOf(run)},
+        output);
+    return balances.Write() ? kExitDone : Failed(run, balances.Failure());
 }
 
 // Holding a group's answers or a log's keys takes memory as the log goes on; running out ends

@@ -64,6 +64,10 @@ INSTANTIATE_TEST_SUITE_P(
         EntryCase{kSetBalance, "abc", false, Apply(0)},
         EntryCase{kSetBalance, "-20", false, Apply(-20)},
         EntryCase{kSetBalance, "-2147483649", false, Refused()},
+        // The refusal names -2147483647 as the smallest amount: the check agrees with it.
+        EntryCase{kSetBalance, "-2147483648", false, Refused()},
+        EntryCase{kDeposit, "-2147483648", false, Refused()},
+        EntryCase{kSetLimit, "-2147483648", false, Refused()},
         // Set limit: the box wins over the field, whatever it holds.
         EntryCase{kSetLimit, "", true, Apply(0, kSet)},
         EntryCase{kSetLimit, "75", true, Apply(75, kSet)},

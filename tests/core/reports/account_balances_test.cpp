@@ -57,6 +57,8 @@ TEST(ReportFilesTest, NamesFromTheDirectoryCannotEscapeOrOpenADevice) {
         {"COM0", "COM0"},
         {"NUL .x", "NUL_ .x"},
         {"CONSOLE", "CONSOLE"},
+        {"CONOUT$", "CONOUT$_"},
+        {"conin$.x", "conin$_.x"},
         {"* (All users in this context)", "_ (All users in this context)"},
         {"", "_"},
     };

@@ -2,7 +2,8 @@
 // of lines, each user's totals in the statistics equal that user's own history, and the
 // statistics' grand totals equal the sum of every history. The log is the generator's, with
 // printer and queue names holding commas inside their quotes, empty fields and transaction
-// records with the operator's own charge reasons among the print jobs.
+// records with the operator's own charge reasons among the print jobs; to it come print jobs
+// whose title, printer, queue or client code holds one of the transaction records' tag words.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -31,6 +32,23 @@ TEST(ReportsCrossCheck, StatisticsByUserEqualEachUsersHistory) {
         }
     }
     ASSERT_GT(lines.size(), 20000u);
+    // Print jobs of the log's own users whose texts hold a tag word: a print job all the same.
+    const char* const kTagWordJobs[] = {
+        "\",\"Chargeback "
+        "list\",\"LASER1\",\"PS1\",\"Q1\",\"ACCT1\",\"C1\",\"d\",\"t\",1,4,0.20\r\n",
+        "\",\"Deposit "
+        "form\",\"Deposit\",\"PS1\",\"SetBal\",\"ACCT1\",\"C1\",\"d\",\"t\",1,3,0.15\r\n",
+        "\",\"Doc\",\"LASER1\",\"PS1\",\"Q1\",\"ACCT1\",\"SetLimit\",\"d\",\"t\",2,5,0.25\r\n",
+        "\",\"Charge\",\"Charge\",\"PS1\",\"Q1\",\"ACCT1\",\"C1\",\"d\",\"t\",1,7,0.35\r\n",
+    };
+    const std::size_t original = lines.size();
+    for (std::size_t i = 0; i < original; i += 997) {
+        const std::string& line = lines[i];
+        const std::string user = line.substr(0, line.find('"', 1));  // the opening quote and name
+        for (const char* job : kTagWordJobs) {
+            lines.push_back(user + job);
+        }
+    }
 
     const AmountMode mode = MakeAmountMode(true, 2);
     PrintStatistics statistics(kByUser, "User", false, mode);

@@ -69,12 +69,38 @@ TEST(TransactionTestTest, EveryTransactionRecordIsToldApartFromAPrintJob) {
         // A charge reason of the operator's own: fields 10 and 11 are empty all the same.
         {"\"JS.S\",\"Refund\",\"ADMIN\",\"\",\"A1\",\"\",\"\",\"d\",\"t\",,,5,6\r\n", true},
         {"\"JS.S\",\"Doc\",\"LASER\",\"PS\",\"Q\",\"A1\",\"C\",\"d\",\"t\",1,3,12\r\n", false},
+        // Print jobs whose title, printer, queue or client code holds a tag word stay print jobs.
+        {"\"JS.S\",\"Chargeback list\",\"LASER\",\"PS\",\"Q\",\"A1\",\"C\",\"d\",\"t\",1,3,12\r\n",
+         false},
+        {"\"JS.S\",\"Deposit "
+         "form\",\"Deposit\",\"PS\",\"SetBal\",\"A1\",\"SetLimit\",\"d\",\"t\",1,"
+         "3,12\r\n",
+         false},
+        {"\"JS.S\",\"Charge\",\"LASER\",\"PS\",\"Q\",\"A1\",\"C\",\"d\",\"t\",1,3,12\r\n", false},
     };
     for (const auto& c : cases) {
         DelimitedFields fields;
         fields.Split(c.line);
         EXPECT_EQ(IsTransactionRecord(fields), c.transaction) << c.line;
     }
+}
+
+TEST(NumberRulesTest, SumsHoldAtThe64BitLimitsInsteadOfWrapping) {
+    constexpr std::int64_t kMax = INT64_MAX;
+    constexpr std::int64_t kMin = INT64_MIN;
+    const struct {
+        std::int64_t sum, value, result;
+    } cases[] = {
+        {1, 2, 3},        {kMax - 1, 1, kMax},   {kMax, 1, kMax},  {kMax, kMax, kMax},
+        {kMin, -1, kMin}, {kMin + 5, -10, kMin}, {kMax, kMin, -1},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(SaturatingAdd(c.sum, c.value), c.result) << c.sum << " + " << c.value;
+    }
+    Cost cost{kMax - 3, 0.0};
+    cost.Add({10, 0.5});
+    EXPECT_EQ(cost.whole, kMax);
+    EXPECT_DOUBLE_EQ(cost.decimal, 0.5);
 }
 
 TEST(ReadableColumnsTest, PagesAndCostComeFromTheirColumns) {

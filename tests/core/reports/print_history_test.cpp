@@ -124,6 +124,12 @@ TEST(HistoryProgressTest, RisesByTenOnlyOnExactMultiples) {
         shown.push_back(progress.Shown());
     }
     EXPECT_EQ(shown, (std::vector<int>{0, 10, 10, 20, 20, 30, 40, 50, 60, 70}));
+    // A log empty at open reads as 100 after every line: the shown value stops at 100.
+    HistoryProgress grown;
+    for (int line = 0; line < 25; ++line) {
+        grown.Update(100);
+    }
+    EXPECT_EQ(grown.Shown(), 100);
 }
 
 }  // namespace

@@ -82,11 +82,31 @@ TEST(PrintStatisticsTest, NoRowLimitAndKeysAreKeptWhole) {
     EXPECT_EQ(stats.Rows().back().name, longKey);
 }
 
-TEST(StatisticsProgressTest, ShowsEveryPercentReached) {
+TEST(PrintStatisticsTest, SumsTooWideForTheirColumnsWidenThemWithTheirHeadingsAndHyphens) {
+    PrintStatistics stats(kByPrinter, "Printer", false, MakeAmountMode(true, 2));
+    stats.Take(Job("A", "LASER1", "d1", "17999326", "2082199.25"));
+    EXPECT_EQ(stats.Report(),
+              "Printer print totals: d1 to \r\n\r\n"
+              "Printer      Pages        Cost\r\n"
+              "-------    -------      ------\r\n"
+              "LASER1    17999326  2082199.25\r\n"
+              "-------    -------    --------\r\n"
+              "Totals    17999326  2082199.25\r\n");
+    // Page counts near the 64-bit limit hold there instead of wrapping to a negative sum.
+    PrintStatistics huge(kByPrinter, "Printer", false, IntegerAmountMode());
+    huge.Take(Job("A", "LASER1", "d", "9223372036854775000", "9223372036854775000"));
+    huge.Take(Job("A", "LASER1", "d", "9223372036854775000", "9223372036854775000"));
+    EXPECT_EQ(huge.TotalPages(), INT64_MAX);
+    EXPECT_EQ(huge.Rows().front().cost.whole, INT64_MAX);
+}
+
+TEST(StatisticsProgressTest, ShowsEveryPercentReachedAndNeverMoreThan100) {
     StatisticsProgress progress;
     EXPECT_TRUE(progress.Update(3));
     EXPECT_FALSE(progress.Update(3));
     EXPECT_TRUE(progress.Update(100));
+    EXPECT_EQ(progress.Shown(), 100);
+    EXPECT_FALSE(progress.Update(150));  // a log that grew while it was read
     EXPECT_EQ(progress.Shown(), 100);
 }
 

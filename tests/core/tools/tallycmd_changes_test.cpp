@@ -1,6 +1,8 @@
 // tallycmd's account changes against the window's: a CSV deposit of 10,000 lines leaves the same
 // store and log as the amount dialog's deposit to the same users; a command line or a CSV line
 // that cannot be applied changes nothing and is named; a dry run changes nothing at all.
+#include <sys/stat.h>
+
 #include <algorithm>
 
 #include "accounting/account_changes.h"
@@ -42,6 +44,10 @@ TEST(TallyCmdChanges, ACommandLineChangesAndRecordsOrIsRefusedWhole) {
     TempFolder folder("tallycmd-changes");
     const fs::path headerOnly = folder.Path() / "header-only.csv";
     WriteBytes(headerOnly, "user,amount\r\n\r\n");
+    const fs::path crOnly = folder.Path() / "cr-only.csv";
+    WriteBytes(crOnly, "user,amount\rJSMITH,5\r");
+    const fs::path pipe = folder.Path() / "pipe.csv";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);  // nobody writes it: tallycmd must not wait
     struct Case {
         std::vector<std::string> words;
         int code;
@@ -67,6 +73,10 @@ TEST(TallyCmdChanges, ACommandLineChangesAndRecordsOrIsRefusedWhole) {
         {{"deposit", "12,50", "JSMITH"}, 2, 0, "\"12,50\" is not a number", ""},
         {{"set-balance", "99999999", "JSMITH"}, 2, 0, "does not fit an account", ""},
         {{"charge", "-21474836.48", "JSMITH"}, 2, 0, "does not fit an account", ""},
+        {{"set-balance", "-21474836.48", "JSMITH"}, 2, 0, "between -21474836.47 and", ""},
+        {{"deposit", "--from", crOnly.string()}, 2, 0, "ends its lines with CR alone", ""},
+        {{"deposit", "--from", folder.Path().string()}, 2, 0, "is a folder, not a CSV file", ""},
+        {{"deposit", "--from", pipe.string()}, 2, 0, "is not an ordinary file", ""},
         {{"deposit", "5", "JSMITH", "NOBODY"}, 2, 0, "user NOBODY: no such user in SALES.CORP", ""},
         {{"deposit", "5", "SALESTEAM"}, 2, 0, "user SALESTEAM: is a group, not a user", ""},
         {{"deposit", "5", "--group", "JSMITH"}, 2, 0, "group JSMITH: is a user, not a group", ""},
@@ -118,23 +128,36 @@ TEST(TallyCmdChanges, ACommandLineChangesAndRecordsOrIsRefusedWhole) {
     }
 }
 
+TEST(TallyCmdChanges, APipeInTheLogsPlaceIsRefusedWithoutWaiting) {
+    TempFolder folder("tallycmd-log-pipe");
+    const Network net = SampleNetwork(folder.Path() / "net");
+    fs::remove(net.log);
+    ASSERT_EQ(::mkfifo(net.log.c_str(), 0600), 0);  // nobody reads it
+    const std::string storeBefore = Exported(net.ini.parent_path() / "directory");
+    const CmdResult result = RunCmd({"--ini", net.ini.string(), "deposit", "5", "JSMITH"});
+    EXPECT_NE(result.code, 0) << result.out << result.err;
+    EXPECT_NE(result.err.find("not an ordinary file"), std::string::npos) << result.err;
+    EXPECT_EQ(Exported(net.ini.parent_path() / "directory"), storeBefore);
+}
+
 TEST(TallyCmdChanges, ACsvLineThatCannotBeAppliedIsNamedAndChangesNothing) {
     TempFolder folder("tallycmd-csv-lines");
     const std::string csv =
-        "user,amount,reason\r\n"  // 1: a header
-        "JSMITH,5.00\r\n"         // 2
-        "NOBODY,5.00\r\n"         // 3
-        "MJONES,abc\r\n"          // 4
-        "MJONES,99999999\r\n"     // 5
-        "MJONES\r\n"              // 6
-        "MJONES,1,x,y\r\n"        // 7
-        "SALESTEAM,1\r\n"         // 8
-        "MJONES,1,Toner\r\n"      // 9
-        "MJONES,1x\"\r\n"         // 10
-        "\r\n"                    // 11
-        " \"MJONES\" ,2.50\r\n"   // 12: a quote after a blank is text
-        "\"MJONES\",2.50\r\n"     // 13
-        "JSMITH,0\r\n";           // 14
+        "user,amount,reason\r\n"                   // 1: a header
+        "JSMITH,5.00\r\n"                          // 2
+        "NOBODY,5.00\r\n"                          // 3
+        "MJONES,abc\r\n"                           // 4
+        "MJONES,99999999\r\n"                      // 5
+        "MJONES\r\n"                               // 6
+        "MJONES,1,x,y\r\n"                         // 7
+        "SALESTEAM,1\r\n"                          // 8
+        "MJONES,1,Toner\r\n"                       // 9
+        "MJONES,1x\"\r\n"                          // 10
+        "\r\n"                                     // 11
+        " \"MJONES\" ,2.50\r\n"                    // 12: a quote after a blank is text
+        "\"MJONES\",2.50\r\n"                      // 13
+        "JSMITH,0\r\n" +                           // 14
+        std::string("JSMITH\0EVIL,1.00\r\n", 18);  // 15: never JSMITH's
     const std::vector<std::pair<int, const char*>> expected = {
         {2, "JSMITH: balance 20.00"},
         {3, "NOBODY: not applied: no such user in SALES.CORP"},
@@ -148,6 +171,7 @@ TEST(TallyCmdChanges, ACsvLineThatCannotBeAppliedIsNamedAndChangesNothing) {
         {12, "-: not applied: a quote inside field 1"},
         {13, "MJONES: balance 0.00"},
         {14, "JSMITH: nothing to change"},
+        {15, "-: not applied: field 1 holds a NUL byte"},
     };
     for (const bool dryRun : {true, false}) {
         const Network net = SampleNetwork(folder.Path() / (dryRun ? "dry" : "real"));
@@ -171,7 +195,7 @@ TEST(TallyCmdChanges, ACsvLineThatCannotBeAppliedIsNamedAndChangesNothing) {
             }
             EXPECT_NE(result.out.find(want), std::string::npos) << want << "\n" << result.out;
         }
-        EXPECT_NE(result.err.find("9 lines of " + file.string()), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find("10 lines of " + file.string()), std::string::npos) << result.err;
         if (dryRun) {
             EXPECT_EQ(ReadBytes(net.log), logBefore);
             EXPECT_EQ(ReadBytes(net.journal), journalBefore);

@@ -1,21 +1,19 @@
 // tallycmd's reports against the window's: byte for byte the golden files the end-to-end
-// scenarios check the dialogs against, on the sample network; and on a generated network, the
-// same bytes as the core run the dialogs make, for every kind of statistics, a user's and a
-// group's history and a context's balances.
-#include <algorithm>
+// scenarios check the dialogs' files against, on the sample network; on a generated network, the
+// same bytes as the report runs driven slice by slice as the window drives them, for every kind
+// of statistics, a user's and a group's history and a context's balances; and every way a report
+// fails is told and ends with a non-zero exit.
+#include <sys/stat.h>
 
-#include "accounting/account_attributes.h"
+#include <algorithm>
+#include <cstring>
+
 #include "browse/object_list.h"
-#include "directory/buffer_owner.h"
 #include "directory/dirclient_setup.h"
 #include "program/session.h"
 #include "program/settings.h"
 #include "program/values.h"
-#include "reports/account_balances.h"
-#include "reports/group_members.h"
-#include "reports/log_reader.h"
-#include "reports/print_history.h"
-#include "reports/print_statistics.h"
+#include "reports/report_runs.h"
 #include "tests/core/tools/tallycmd_fixture.h"
 #include "tools/gendir/gendir_lib.h"
 
@@ -112,54 +110,38 @@ TEST(TallyCmdReports, CsvHasOneHeaderRowAndTheReportsNumbersUnpadded) {
     }
 }
 
-// The dialogs' core runs, as history_dialog.cpp, statistics_run.cpp and balances_report.cpp make
-// them, with the directory client on the network.
-class DialogCore {
+// The report runs as the window drives them: one slice after another (here of one line each,
+// the smallest a slice can be), into a report of their own, with the directory client on the
+// network. tallycmd drives the same runs to the end; any difference is the front ends'.
+class WindowDrive {
   public:
-    explicit DialogCore(const fs::path& ini, const fs::path& log) : log_(log.string()) {
+    explicit WindowDrive(const fs::path& ini, const fs::path& log) : log_(log.string()) {
         DirClientLoadConfig(ini.string().c_str());
         OpenDirectoryContext();
         gSettings = Settings{};
         gSettings.Schema = SelectAccountSchema(kStandardSchemaKeyword);
     }
-    ~DialogCore() { DirFreeContext(DirectoryContext); }
+    ~WindowDrive() { DirFreeContext(DirectoryContext); }
 
     std::string Statistics(reports::StatisticsCategory category, const std::string& group) {
-        reports::PrintStatistics statistics(category, group.empty() ? category.name : group,
-                                            !group.empty(), mode_);
-        if (!group.empty()) {
-            std::vector<std::string> members;
-            reports::ReadGroupMembers(group, members);
-            for (const std::string& member : members) {
-                char fullName[DIR_MAX_NAME_BYTES] = {};
-                DirGetFullName(DirectoryContext, member.c_str(), fullName);
-                statistics.AddMember(fullName);
-            }
+        Sink sink;
+        reports::StatisticsRun run({category, !group.empty(), group, log_, mode_}, sink);
+        EXPECT_TRUE(run.OpenLog()) << run.Failure();
+        EXPECT_EQ(run.ReadMembers(), reports::StatisticsRun::Members::Read);
+        while (!run.ReadSlice(OneLine)) {
         }
-        ForEachLine([&](std::string_view line) { statistics.Take(line); });
-        return statistics.Report();
+        EXPECT_TRUE(run.Finish()) << run.Failure();
+        return sink.text;
     }
 
     std::string History(const std::string& name, bool group) {
-        char fullName[DIR_MAX_NAME_BYTES] = {};
-        DirGetFullName(DirectoryContext, name.c_str(), fullName);
-        DirBufferOwner buffer(DIR_BUFFER_SIZE);
-        if (group) {
-            DirSetContextValue(DirectoryContext, DIR_CTX_NAME_CONTEXT, DIR_ROOT_NAME);
+        Sink sink;
+        reports::HistoryRun run({name, group, log_, mode_}, sink);
+        EXPECT_TRUE(run.Start()) << run.Failure();
+        while (!run.ReadSlice(OneLine)) {
         }
-        const reports::GroupMembership membership(fullName, buffer.Get());
-        reports::PrintHistory::MembershipTest isMember;
-        if (group) {
-            isMember = [&](const std::string& member) { return membership.Contains(member); };
-        }
-        reports::PrintHistory history({name, fullName, group}, mode_, isMember);
-        std::string out = history.Header();
-        ForEachLine([&](std::string_view line) {
-            if (history.Take(line)) {
-                out += line;
-            }
-        });
-        return out + history.Totals();
+        EXPECT_TRUE(run.Finish()) << run.Failure();
+        return sink.text;
     }
 
     std::string Balances(const std::string& context) {
@@ -173,33 +155,27 @@ class DialogCore {
         FillObjectList(list, kUserClass);
         // MainList sorts its entries; generated names sort the same with or without case.
         std::sort(list.entries.begin(), list.entries.end());
-        return reports::AccountBalancesReport(
-            context, list.entries, static_cast<std::size_t>(MaxUserNameLength), mode_,
-            [](const std::string& user) {
-                std::int32_t balance = 0;
-                const DirStatus status = ReadAccountAttribute(
-                    user.c_str(), gSettings.Schema.BalanceAttribute.c_str(), &balance);
-                return reports::BalanceReading{
-                    status == DIR_OK || status == DIR_ERR_NO_SUCH_ATTRIBUTE, balance, status};
-            });
+        Sink sink;
+        reports::BalancesRun run(
+            {context, list.entries, static_cast<std::size_t>(MaxUserNameLength), mode_}, sink);
+        EXPECT_TRUE(run.Write()) << run.Failure();
+        return sink.text;
     }
 
   private:
-    template <typename Take>
-    void ForEachLine(Take&& take) {
-        reports::LogReader reader;
-        ASSERT_TRUE(reader.Open(log_));
-        std::string_view line;
-        while (reader.NextLine(line)) {
-            take(line);
-        }
-    }
+    struct Sink final : reports::ReportSink {
+        bool Create(std::string_view, std::string_view, std::string&) override { return true; }
+        void Write(std::string_view bytes) override { text += bytes; }
+        bool Finish(std::string&) override { return true; }
+        std::string text;
+    };
+    static bool OneLine() { return true; }
 
     std::string log_;
     AmountMode mode_ = MakeAmountMode(true, 2);
 };
 
-TEST(TallyCmdReports, OnAGeneratedLogEveryReportIsTheDialogsCoreRun) {
+TEST(TallyCmdReports, OnAGeneratedLogEveryReportIsTheWindowsSlicedRun) {
     TempFolder folder("tallycmd-generated");
     gendir::Options options;
     options.out = folder.Path() / "net";
@@ -218,34 +194,90 @@ TEST(TallyCmdReports, OnAGeneratedLogEveryReportIsTheDialogsCoreRun) {
 
     struct Case {
         std::vector<std::string> words;
-        std::function<std::string(DialogCore&)> core;
+        std::function<std::string(WindowDrive&)> core;
     };
     using namespace reports;
     const std::vector<Case> cases = {
-        {{"stats"}, [](DialogCore& c) { return c.Statistics(kByUser, ""); }},
+        {{"stats"}, [](WindowDrive& c) { return c.Statistics(kByUser, ""); }},
         {{"stats", "--by", "server"},
-         [](DialogCore& c) { return c.Statistics(kByPrintServer, ""); }},
-        {{"stats", "--by", "printer"}, [](DialogCore& c) { return c.Statistics(kByPrinter, ""); }},
-        {{"stats", "--by", "queue"}, [](DialogCore& c) { return c.Statistics(kByQueue, ""); }},
+         [](WindowDrive& c) { return c.Statistics(kByPrintServer, ""); }},
+        {{"stats", "--by", "printer"}, [](WindowDrive& c) { return c.Statistics(kByPrinter, ""); }},
+        {{"stats", "--by", "queue"}, [](WindowDrive& c) { return c.Statistics(kByQueue, ""); }},
         {{"stats", "--by", "client-code"},
-         [](DialogCore& c) { return c.Statistics(kByClientCode, ""); }},
+         [](WindowDrive& c) { return c.Statistics(kByClientCode, ""); }},
         {{"stats", "--by", "group:" + group},
-         [&](DialogCore& c) { return c.Statistics(kByUser, group); }},
-        {{"history", user}, [&](DialogCore& c) { return c.History(user, false); }},
-        {{"history", group}, [&](DialogCore& c) { return c.History(group, true); }},
-        {{"balances"}, [&](DialogCore& c) { return c.Balances(gendir::ContextName(options, 0)); }},
+         [&](WindowDrive& c) { return c.Statistics(kByUser, group); }},
+        {{"history", user}, [&](WindowDrive& c) { return c.History(user, false); }},
+        {{"history", group}, [&](WindowDrive& c) { return c.History(group, true); }},
+        {{"balances"}, [&](WindowDrive& c) { return c.Balances(gendir::ContextName(options, 0)); }},
         {{"balances", gendir::ContextName(options, 2)},
-         [&](DialogCore& c) { return c.Balances(gendir::ContextName(options, 2)); }},
+         [&](WindowDrive& c) { return c.Balances(gendir::ContextName(options, 2)); }},
     };
     for (const Case& c : cases) {
         std::vector<std::string> words = {"--ini", ini.string(), "--out", "-"};
         words.insert(words.end(), c.words.begin(), c.words.end());
         const CmdResult result = RunCmd(words);
         ASSERT_EQ(result.code, 0) << ::testing::PrintToString(c.words) << ": " << result.err;
-        DialogCore core(ini, log);
+        WindowDrive core(ini, log);
         const std::string expected = c.core(core);
         EXPECT_GT(std::count(expected.begin(), expected.end(), '\n'), 5);
         EXPECT_EQ(result.out, expected) << ::testing::PrintToString(c.words);
+    }
+}
+
+TEST(TallyCmdReports, AMemberWhoseFullNameCannotBeReadKeepsTheDirectorysName) {
+    TempFolder folder("tallycmd-member-names");
+    const fs::path net = folder.Path() / "net";
+    LaySampleNetwork(net);
+    // A member left behind by a deleted user, whose name is too long to be read relative to
+    // SALES.CORP: DirGetFullName fails for it.
+    const std::string gone = "GONE" + std::string(236, 'X');
+    const fs::path ldif = net / "directory/directory.ldif";
+    std::string directory = ReadBytes(ldif);
+    const std::string last = "member: cn=GHALL,ou=WEST,ou=SALES,o=CORP\n";
+    ASSERT_NE(directory.find(last), std::string::npos);
+    directory.insert(directory.find(last) + last.size(),
+                     "member: cn=" + gone + ",ou=GONE,o=CORP\n");
+    WriteBytes(ldif, directory);
+    const CmdResult result = RunCmd({"--ini", (net / "tallynet.ini").string(), "stats", "--by",
+                                     "group:SALESTEAM", "--csv", "--out", "-"});
+    ASSERT_EQ(result.code, 0) << result.err;
+    EXPECT_NE(result.out.find("\r\n" + gone + ".GONE.CORP,0,0.00\r\n"), std::string::npos)
+        << result.out;
+    EXPECT_EQ(result.out.find("\r\n,0,0.00\r\n"), std::string::npos) << "an empty row";
+}
+
+TEST(TallyCmdReports, AReportThatCannotBeReadOrWrittenWholeIsToldAndExitsNonZero) {
+    TempFolder folder("tallycmd-report-failures");
+    const fs::path net = folder.Path() / "net";
+    LaySampleNetwork(net);
+    const std::string ini = (net / "tallynet.ini").string();
+    const fs::path pipe = folder.Path() / "PIPE.LOG";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);  // nobody writes it: tallycmd must not wait
+    const std::string logFolder = (folder.Path() / "LOGS").string();
+    fs::create_directories(logFolder);
+    const std::string noSpace = "Error writing /dev/full: " + std::string(std::strerror(ENOSPC));
+    struct Case {
+        std::vector<std::string> words;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {{"stats", "--log", logFolder}, logFolder + " is a folder, not a log"},
+        {{"stats", "--log", pipe.string()}, pipe.string() + " is not an ordinary file"},
+        // /dev/full takes every file's creation and refuses its bytes, as a full disk does.
+        {{"stats", "--out", "/dev/full"}, noSpace},
+        {{"history", "JSMITH", "--out", "/dev/full"}, noSpace},
+        {{"history", "SALESTEAM", "--csv", "--out", "/dev/full"}, noSpace},
+        {{"balances", "--out", "/dev/full"}, noSpace},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> words = {"--ini", ini};
+        words.insert(words.end(), c.words.begin(), c.words.end());
+        const CmdResult result = RunCmd(words);
+        const std::string what = ::testing::PrintToString(c.words);
+        EXPECT_EQ(result.code, kExitBadInput) << what << "\n" << result.out << result.err;
+        EXPECT_NE(result.err.find(c.message), std::string::npos) << what << "\n" << result.err;
+        EXPECT_EQ(result.out, "") << what << ": no report path is printed";
     }
 }
 

@@ -3,9 +3,9 @@
 (both layouts, a transaction record listed but not counted, a printer name holding a comma) and
 a group's (a member in another tree, the group read from the root of the tree), each compared
 line by line with the expected file and seen open in the viewer. The log missing gives "Error
-opening ...". Cancel in the middle of a long group run opens nothing, leaves the file without
-totals and puts the directory's name context back. Screenshots of the progress dialog part way
-and of an opened report."""
+opening ...", a folder in its place "... is a folder, not a log". Cancel in the middle of a long
+group run opens nothing, leaves the file without totals and puts the directory's name context
+back. Screenshots of the progress dialog part way and of an opened report."""
 import os
 import sys
 
@@ -60,6 +60,16 @@ def run(s):
     d.click(box, 1)
     d.wait_gone(box)
     no_viewer(d)
+    # A folder where the log should be: named as what it is, not read as an empty log.
+    os.mkdir(log_path)
+    d.click(main, PRINT_HISTORY)
+    box = d.find(title="Error!", cls="#32770", visible=True, timeout=20)
+    expect_equal("message", d.msgbox_text(box),
+                 "\\\\ACCT1\\SYS\\SYSTEM\\JOBTALLY\\JOBTALLY.LOG is a folder, not a log")
+    d.click(box, 1)
+    d.wait_gone(box)
+    no_viewer(d)
+    os.rmdir(log_path)
     os.rename(log_path + ".away", log_path)
 
     # A long log of users written relative to a context (a leading point), which a group's run

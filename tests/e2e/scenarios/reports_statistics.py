@@ -2,7 +2,8 @@
 """The Printing Statistics dialog through the real window: its controls and first choices;
 reports by user, by printer and by a group's members from JOBTALLY.LOG; a report from another
 log picked in the open-file dialog, which starts in that log's folder at the next choice; a
-real click on Cancel during a long log, which writes and opens nothing; "View all balances" in
+real click on Cancel during a long log, which writes and opens nothing; the log missing, told
+over the run's dialog, already captioned "User print totals"; "View all balances" in
 Currency and, with FS2 as the log server, in Pages. Every report is compared line by line with
 the expected file and seen open in notepad. Screenshots of the dialog and of an opened report."""
 import os
@@ -118,6 +119,21 @@ def run(s):
     pick_log(s, d, stats, "OTHER.LOG")
     close_viewer(d, wait_viewer(d, "User.txt"))
     expect_report(s, "User.txt", "User-other.txt")
+
+    # No log: "Error opening ..." over the run's dialog, captioned for the run before it showed.
+    os.rename(log_path, log_path + ".away")
+    d.click(stats, JOBTALLY_LOG)
+    d.click(stats, USERS)
+    d.click(stats, CREATE)
+    box = d.find(title="Error!", cls="#32770", visible=True, timeout=20)
+    expect_equal("message", d.msgbox_text(box),
+                 "Error opening \\\\ACCT1\\SYS\\SYSTEM\\JOBTALLY\\JOBTALLY.LOG")
+    d.find(title="User print totals", cls="#32770", visible=True, timeout=5)
+    s.screenshot("error-opening")
+    d.click(box, 1)
+    d.wait_gone(box)
+    no_viewer(d)
+    os.rename(log_path + ".away", log_path)
 
     # A long log: Cancel part way writes and opens nothing.
     os.remove(report_path(s, "User.txt"))

@@ -2,7 +2,8 @@
 # tallycmd.exe under Wine on a fresh sample network, with the window's own Windows code for the
 # profiles, the locale and the clock: each report equals the golden file the end-to-end scenarios
 # hold the dialogs to, on standard output and under the window's file name; a deposit reaches the
-# store and, through \\ACCT1\SYS\..., the log; bad input changes nothing and exits 2.
+# store and, through \\ACCT1\SYS\..., the log; a report for CONOUT$ gets a safe name; a folder as
+# the log and other bad input change nothing and exit 2.
 #
 #   tallycmd_wine.sh TALLYCMD_EXE SOURCE_DIR WORK_DIR
 set -euo pipefail
@@ -55,6 +56,27 @@ if [[ $(tallycmd history JSMITH | tr -d '\r') == JSMITH.txt ]] &&
     pass "history JSMITH writes JSMITH.txt"
 else
     fail "history JSMITH writes JSMITH.txt"
+fi
+
+# A report named after a console device is written under a safe name in the current folder.
+if [[ $(tallycmd history 'CONOUT$' 2>/dev/null | tr -d '\r') == 'CONOUT$_.txt' ]] &&
+    [[ -f "$work/CONOUT\$_.txt" ]]; then
+    pass "history CONOUT\$ writes CONOUT\$_.txt"
+else
+    fail "history CONOUT\$ writes CONOUT\$_.txt"
+fi
+
+# A folder given as the log is named as what it is, and nothing is written.
+mkdir -p "$work/LOGS"
+set +e
+tallycmd stats --log "$(tally_windows_path "$work/LOGS")" >"$work/out" 2>"$work/err"
+code=$?
+set -e
+if [[ $code -eq 2 ]] && grep -q 'is a folder, not a log' "$work/err"; then
+    pass "a folder as the log exits 2, named"
+else
+    fail "a folder as the log exits 2, named (exit $code)"
+    cat "$work/err"
 fi
 
 # Bad input: exit code 2, the store and the log as they were.

@@ -305,6 +305,8 @@ TEST_F(LdapBackendTest, ThePasswordIsNotInMemoryAfterTheLogin) {
     std::string problem;
     ASSERT_TRUE(directory::ReadOwnerOnlyFile(scanning.passwordFile, password, problem)) << problem;
     EXPECT_EQ(MemoryScan(password.View()).Count(), 0) << "copies of the password in memory";
+}
+
 // A site's own tree: people named by uid, groups of the three kinds a site keeps, containers
 // of its own classes. Its people hold accounts (the first change adds the auxiliary class), its
 // groups list their members, and the operator is the person the connection is bound as.

@@ -294,14 +294,17 @@ namespace {
 // words (which name the entry and the reason); "" for the other statuses.
 std::string DirectoryServerMeaning(DirStatus status) {
     std::string meaning;
-    if (status == DIR_ERR_NO_ACCESS) {
+    const char* words = DirClientLastProblem();
+    if (status == DIR_ERR_NO_ACCESS && words != nullptr &&
+        std::string_view(words).find(" is a read-only copy") != std::string_view::npos) {
+        meaning = "The directory server takes no changes:";  // a replica; the words say where
+    } else if (status == DIR_ERR_NO_ACCESS) {
         meaning = "The directory refused the change: this login may not change these accounts.";
     } else if (status == DIR_ERR_UNAVAILABLE) {
         meaning = "The directory server could not be reached, or went away.";
     } else {
         return meaning;
     }
-    const char* words = DirClientLastProblem();
     if (words != nullptr && *words != '\0') {
         meaning += "\n" + std::string(words);
     }

@@ -302,6 +302,19 @@ int IniFile::Line(std::string_view sectionName, std::string_view key) const {
     return found == section->second.end() ? 0 : found->second;
 }
 
+bool KeepFirstLine(SecretBuffer& bytes, std::size_t read) {
+    const std::string_view text(bytes.Data(), std::min(read, bytes.Capacity()));
+    std::size_t end = text.find('\n');
+    if (end == std::string_view::npos) {
+        end = text.size();
+    }
+    if (end > 0 && text[end - 1] == '\r') {
+        --end;
+    }
+    bytes.SetSize(end);
+    return end > 0;
+}
+
 std::filesystem::path ConfiguredPath(std::string_view text, const std::filesystem::path& base) {
     std::string written(text);
 #ifndef _WIN32

@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "directory/secret_buffer.h"
+
 namespace tally::directory {
 
 // One INI file as read: sections of key=value pairs, names compared without regard to case.
@@ -91,12 +93,18 @@ std::filesystem::path DefaultConfigPath();
 // The folder of the running program (platform-specific, *_posix.cpp / *_winapi.cpp).
 std::filesystem::path RunningProgramFolder();
 
-// The first line of a file that only its owner may read (a password). False with the reason in
-// `problem` when the file cannot be read or when others may read it (group or world permission
-// bits natively; an access entry for anyone but the owner, SYSTEM and Administrators on
-// Windows). Platform-specific, like RunningProgramFolder.
-bool ReadOwnerOnlyFile(const std::filesystem::path& file, std::string& firstLine,
+// The first line of a file that only its owner may read (a password), read straight into
+// `firstLine`. False with the reason in `problem` when the file cannot be read, is not a
+// regular file (a folder, a pipe: refused before it is opened for reading, so that nothing
+// blocks), holds an empty first line, or when others may read it: group or world permission
+// bits natively and under Wine (whose access lists do not show the group's bits, so the Unix
+// side is asked), an access entry for anyone but the owner, SYSTEM and Administrators on
+// Windows. Platform-specific, like RunningProgramFolder.
+bool ReadOwnerOnlyFile(const std::filesystem::path& file, SecretBuffer& firstLine,
                        std::string& problem);
+
+// The first line of `bytes` (up to LF or CR LF) made the secret; false when it is empty.
+bool KeepFirstLine(SecretBuffer& bytes, std::size_t read);
 
 // A path written in the file, made usable here: backslashes become separators, and on systems
 // without drive letters "X:\..." is taken from the root, as Wine shows the Unix tree on Z:.

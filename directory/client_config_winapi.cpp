@@ -3,7 +3,6 @@
 // After <windows.h>, which it needs.
 #include <aclapi.h>
 
-#include <fstream>
 #include <memory>
 #include <vector>
 
@@ -52,26 +51,27 @@ std::filesystem::path RunningProgramFolder() {
     }
 }
 
-bool ReadOwnerOnlyFile(const std::filesystem::path& file, std::string& firstLine,
-                       std::string& problem) {
+namespace {
+
+struct HandleClose {
+    void operator()(void* handle) const { CloseHandle(handle); }
+};
+
+// Anybody but the owner, SYSTEM and the Administrators who may read the file, in words; empty
+// when nobody may.
+std::string OthersWhoMayRead(HANDLE file) {
     PSID owner = nullptr;
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    std::string name = file.string();
-    DWORD error = GetNamedSecurityInfoA(name.c_str(), SE_FILE_OBJECT,
-                                        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                        &owner, nullptr, &dacl, nullptr, &descriptor);
+    DWORD error = GetSecurityInfo(file, SE_FILE_OBJECT,
+                                  OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                                  nullptr, &dacl, nullptr, &descriptor);
     std::unique_ptr<void, LocalFree_> held(descriptor);
     if (error != ERROR_SUCCESS) {
-        problem = name + ": cannot be read (its permissions could not be read, error " +
-                  std::to_string(error) + ")";
-        return false;
+        return "its permissions could not be read (error " + std::to_string(error) + ")";
     }
     if (dacl == nullptr) {
-        problem = name +
-                  ": everybody may read it (it has no access list); a password file "
-                  "must be its owner's alone";
-        return false;
+        return "everybody may read it (it has no access list)";
     }
     const DWORD reading = FILE_READ_DATA | GENERIC_READ | GENERIC_ALL;
     for (DWORD i = 0; i < dacl->AceCount; ++i) {
@@ -89,19 +89,79 @@ bool ReadOwnerOnlyFile(const std::filesystem::path& file, std::string& firstLine
             IsSystemOrAdministrators(sid)) {
             continue;
         }
-        problem = name +
-                  ": others may read it; a password file must be its owner's alone "
-                  "(on Linux under Wine: chmod 600)";
+        return "others may read it";
+    }
+    return {};
+}
+
+}  // namespace
+
+bool ReadOwnerOnlyFile(const std::filesystem::path& file, SecretBuffer& firstLine,
+                       std::string& problem) {
+    const std::string name = file.string();
+    // A folder is told by its attributes; a pipe (Wine shows a FIFO as one) has none, and is
+    // opened for overlapped reading, which does not wait for a writer, only to be told apart.
+    const DWORD attributes = GetFileAttributesA(name.c_str());
+    const bool folder =
+        attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (folder) {
+        problem = name + ": is not a regular file (a folder); a password file must be a plain file";
         return false;
     }
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
+    std::unique_ptr<void, HandleClose> opened(CreateFileA(name.c_str(), GENERIC_READ | READ_CONTROL,
+                                                          FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                                          FILE_FLAG_OVERLAPPED, nullptr));
+    if (opened.get() == INVALID_HANDLE_VALUE) {
+        opened.release();
         problem = name + ": cannot be read";
         return false;
     }
-    std::getline(in, firstLine);
-    if (!firstLine.empty() && firstLine.back() == '\r') {
-        firstLine.pop_back();
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+        GetFileType(opened.get()) != FILE_TYPE_DISK) {
+        problem =
+            name + ": is not a regular file (" +
+            ((attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+                 ? "a folder"
+                 : "a pipe or device") +
+            "); a password file must be a plain file";
+        return false;
+    }
+    if (std::string others = OthersWhoMayRead(opened.get()); !others.empty()) {
+        problem = name + ": " + others +
+                  "; a password file must be its owner's alone (on Linux under Wine: chmod 600)";
+        return false;
+    }
+    std::size_t read = 0;
+    while (read < firstLine.Capacity()) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(read);
+        DWORD got = 0;
+        if (!ReadFile(opened.get(), firstLine.Data() + read,
+                      static_cast<DWORD>(firstLine.Capacity() - read), nullptr, &at) &&
+            GetLastError() != ERROR_IO_PENDING) {
+            if (GetLastError() == ERROR_HANDLE_EOF) {
+                break;
+            }
+            firstLine.Wipe();
+            problem = name + ": cannot be read";
+            return false;
+        }
+        if (!GetOverlappedResult(opened.get(), &at, &got, TRUE)) {
+            if (GetLastError() == ERROR_HANDLE_EOF) {
+                break;
+            }
+            firstLine.Wipe();
+            problem = name + ": cannot be read";
+            return false;
+        }
+        if (got == 0) {
+            break;
+        }
+        read += got;
+    }
+    if (!KeepFirstLine(firstLine, read)) {
+        problem = name + ": holds no password (its first line is empty)";
+        return false;
     }
     return true;
 }

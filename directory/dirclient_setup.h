@@ -41,9 +41,14 @@ DirStatus DirClientSaveChanges();
 bool DirClientProducedNumber(const char* attributeName, std::int32_t* value);
 
 // Asks for the directory server's password when tallynet.ini names a BindDN without a
-// PasswordFile: `server` is the URL, `bindDn` the name logged in as; false when the operator
-// gave none. Kept across DirClientReset(). Without a prompt such a configuration is a problem.
-using DirPasswordPrompt = bool (*)(const char* server, const char* bindDn, std::string& password);
+// PasswordFile: `server` is the URL, `bindDn` the name logged in as, `refusal` the server's
+// refusal of the password typed before ("" at the first try; the login has three). The password
+// goes into `password` (room for `capacity` bytes and the NUL), typed straight into the buffer
+// that the bind uses and then wipes. False when the operator gave none. Asked again when a lost
+// connection is made anew, since the password is not kept. Kept across DirClientReset().
+// Without a prompt such a configuration is a problem.
+using DirPasswordPrompt = bool (*)(const char* server, const char* bindDn, const char* refusal,
+                                   char* password, std::size_t capacity);
 void DirClientSetPasswordPrompt(DirPasswordPrompt prompt);
 
 // The configuration in force, loading it when nothing has yet.

@@ -1,6 +1,7 @@
 #include "directory/dirclient_state.h"
 
 #include <algorithm>
+#include <cstring>
 #include <charconv>
 
 #include "directory/dirclient_setup.h"
@@ -60,6 +61,9 @@ store::Store* CurrentStore() {
 
 namespace {
 
+// The typed password may be refused twice: a typing error does not end the program.
+constexpr int kPromptedLoginTries = 3;
+
 DirPasswordPrompt& PasswordPrompt() {
     static DirPasswordPrompt prompt = nullptr;
     return prompt;
@@ -87,6 +91,7 @@ std::unique_ptr<store::Store> OpenConfiguredStore(const ClientConfig& config,
     settings.bindDn = ldap.bindDn;
     settings.increment = ldap.increment;
     settings.pageSize = ldap.pageSize;
+    const std::string iniFile = config.iniFile.string();
     for (auto [configured, used] :
          {std::pair{&ldap.userClasses, &settings.classes.users},
           std::pair{&ldap.groupClasses, &settings.classes.groups},
@@ -96,22 +101,34 @@ std::unique_ptr<store::Store> OpenConfiguredStore(const ClientConfig& config,
         }
     }
     if (!ldap.passwordFile.empty()) {
-        if (!ReadOwnerOnlyFile(ldap.passwordFile, settings.password, problem)) {
-            problem = config.iniFile.string() + ": [Store] PasswordFile " + problem;
-            return nullptr;
-        }
+        // Read again for each bind, and checked again: nothing of it stays in memory between.
+        settings.password = [iniFile, file = ldap.passwordFile](
+                                SecretBuffer& password, const std::string&, std::string& why) {
+            if (ReadOwnerOnlyFile(file, password, why)) {
+                return true;
+            }
+            why = iniFile + ": [Store] PasswordFile " + why;
+            return false;
+        };
     } else if (!ldap.bindDn.empty()) {
-        DirPasswordPrompt prompt = PasswordPrompt();
-        if (prompt == nullptr ||
-            !prompt(ldap.url.c_str(), ldap.bindDn.c_str(), settings.password)) {
-            problem = config.iniFile.string() + ": [Store] BindDN " + ldap.bindDn +
-                      " has no PasswordFile and no password was given";
-            return nullptr;
-        }
+        settings.loginTries = kPromptedLoginTries;
+        settings.password = [iniFile, url = ldap.url, bindDn = ldap.bindDn](
+                                SecretBuffer& password, const std::string& refusal,
+                                std::string& why) {
+            DirPasswordPrompt prompt = PasswordPrompt();
+            if (prompt == nullptr || !prompt(url.c_str(), bindDn.c_str(), refusal.c_str(),
+                                             password.Data(), password.Capacity())) {
+                why = iniFile + ": [Store] BindDN " + bindDn +
+                      " has no PasswordFile and no password was given" +
+                      (refusal.empty() ? "" : " (" + refusal + ")");
+                return false;
+            }
+            password.SetSize(std::strlen(password.Data()));
+            return true;
+        };
     }
     store::Problem opened;
     auto server = LdapStore::Open(settings, &opened);
-    std::fill(settings.password.begin(), settings.password.end(), '\0');
     if (!server) {
         problem = opened.message;
     }

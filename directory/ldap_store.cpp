@@ -50,6 +50,17 @@ store::Status StatusOf(const LdapOutcome& outcome) {
     }
 }
 
+// "ldap://provider:389" of a referral "ldap://provider:389/cn=...,dc=..." (the server, not the
+// entry); "another server" when the referral names none.
+std::string ServerOf(const std::string& referral) {
+    if (referral.empty()) {
+        return "another server";
+    }
+    const std::size_t scheme = referral.find("://");
+    const std::size_t path = referral.find('/', scheme == std::string::npos ? 0 : scheme + 3);
+    return referral.substr(0, path);
+}
+
 bool SameRdn(const store::Rdn& a, const store::Rdn& b) {
     return store::EqualsIgnoreCase(a.type, b.type) && store::EqualsIgnoreCase(a.value, b.value);
 }
@@ -107,15 +118,10 @@ bool LdapStore::Connect(store::Problem* problem) const {
     LdapOutcome failure;
     std::unique_ptr<LdapWire> wire = ConnectLdap(settings_.endpoint, &failure);
     if (!wire) {
-        lastProblem_ = url + ": the directory server cannot be reached: " + failure.message;
-    } else if (LdapOutcome bound = wire->Bind(settings_.bindDn, settings_.password); !bound.Ok()) {
-        // wldap32 connects at the bind: a server that is not there is found only now.
-        lastProblem_ =
-            bound.ConnectionLost()
-                ? url + ": the directory server cannot be reached: " + bound.message
-                : url + ": the directory server refused the login as " +
-                      (settings_.bindDn.empty() ? std::string("anonymous") : settings_.bindDn) +
-                      ": " + bound.message;
+        lastProblem_ = failure.code == kLdapTlsRefused
+                           ? url + ": " + failure.message + "; the login was not sent"
+                           : url + ": the directory server cannot be reached: " + failure.message;
+    } else if (!Login(*wire)) {
         wire.reset();
     }
     if (!wire) {
@@ -127,6 +133,54 @@ bool LdapStore::Connect(store::Problem* problem) const {
     }
     wire_ = std::move(wire);
     return true;
+}
+
+bool LdapStore::Login(LdapWire& wire) const {
+    const std::string& url = settings_.endpoint.url;
+    const std::string who = settings_.bindDn.empty() ? std::string("anonymous") : settings_.bindDn;
+    if (settings_.bindDn.empty()) {
+        return Bound(wire.Bind("", {}), who);
+    }
+    std::string refusal;
+    for (int attempt = 1;; ++attempt) {
+        SecretBuffer password;
+        std::string problem;
+        if (!settings_.password || !settings_.password(password, refusal, problem)) {
+            lastProblem_ = problem.empty() ? url + ": no password was given for " + who : problem;
+            return false;
+        }
+        // Never sent: a server may take an empty password as an unauthenticated bind, which
+        // would log the operator in as nobody.
+        if (password.Empty()) {
+            lastProblem_ = url + ": the login as " + who + " was not sent: the password is empty";
+        } else {
+            const LdapOutcome bound = wire.Bind(settings_.bindDn, password.View());
+            password.Wipe();
+            if (Bound(bound, who)) {
+                return true;
+            }
+            if (bound.code != kLdapInvalidCredentials) {
+                return false;
+            }
+        }
+        if (attempt >= settings_.loginTries) {
+            return false;
+        }
+        refusal = lastProblem_;
+    }
+}
+
+bool LdapStore::Bound(const LdapOutcome& bound, const std::string& who) const {
+    if (bound.Ok()) {
+        return true;
+    }
+    const std::string& url = settings_.endpoint.url;
+    // wldap32 connects at the bind: a server that is not there is found only now.
+    lastProblem_ =
+        bound.ConnectionLost()
+            ? url + ": the directory server cannot be reached: " + bound.message
+            : url + ": the directory server refused the login as " + who + ": " + bound.message;
+    return false;
 }
 
 bool LdapStore::LoadSchema(store::Problem* problem) {
@@ -266,9 +320,18 @@ LdapOutcome LdapStore::Write(const std::string& dn, const std::vector<LdapMod>& 
 }
 
 store::Status LdapStore::Failed(const LdapOutcome& outcome, const std::string& what) const {
-    lastProblem_ = settings_.endpoint.url + ": " + what + ": " + outcome.message;
-    warnings_.assign(1, store::Problem{settings_.endpoint.url, 0, lastProblem_});
-    return StatusOf(outcome);
+    const std::string& url = settings_.endpoint.url;
+    if (outcome.code == kLdapReferral) {
+        lastProblem_ = url + " is a read-only copy; changes go to " + ServerOf(outcome.referral);
+    } else if (outcome.code == kLdapUnwillingToPerform &&
+               outcome.message.find("shadow context") != std::string::npos) {
+        lastProblem_ = url + " is a read-only copy and names no server that takes changes (" +
+                       what + ": " + outcome.message + ")";
+    } else {
+        lastProblem_ = url + ": " + what + ": " + outcome.message;
+    }
+    warnings_.assign(1, store::Problem{url, 0, lastProblem_});
+    return outcome.code == kLdapReferral ? store::kNoAccess : StatusOf(outcome);
 }
 
 std::optional<std::string> LdapStore::RelativeDn(std::string_view dn) const {

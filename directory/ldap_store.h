@@ -21,6 +21,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -30,12 +31,18 @@
 #include <vector>
 
 #include "directory/ldap_wire.h"
+#include "directory/secret_buffer.h"
 #include "dirstore/names.h"
 #include "dirstore/schema.h"
 #include "dirstore/store.h"
 
 namespace tally::directory {
 
+// Fills in the bind password each time the store binds: at the start and after a lost
+// connection. `refusal` is the server's refusal of the try before ("" on the first). False with
+// the reason in `problem` when there is none (cancelled, a file that cannot be used).
+using PasswordSource =
+    std::function<bool(SecretBuffer& password, const std::string& refusal, std::string& problem)>;
 // The object classes by which a site's entries are recognised as the directory's users, groups
 // and containers, whatever else they are ([Store] UserClasses, GroupClasses, ContainerClasses).
 struct ObjectClasses {
@@ -54,7 +61,10 @@ struct LdapSettings {
     ObjectClasses classes;
     std::string base;  // the DN of "[Root]"
     std::string bindDn;
-    std::string password;
+    // The password is not kept: it is asked for (read from its file, typed) for each bind and
+    // wiped as soon as the bind is made.
+    PasswordSource password;
+    int loginTries = 1;     // binds refused for the password before the login fails
     bool increment = true;  // use RFC 4525 when the server announces it
     std::uint32_t pageSize = 500;
     int changeAttempts = 40;  // tries of a counter change that meets another writer's
@@ -109,6 +119,10 @@ class LdapStore final : public store::Store {
 
     explicit LdapStore(LdapSettings settings);
     bool Connect(store::Problem* problem) const;
+    // Binds on a new connection, asking the password source again after a refusal, up to
+    // loginTries; the reason in lastProblem_ when it fails.
+    bool Login(LdapWire& wire) const;
+    bool Bound(const LdapOutcome& bound, const std::string& who) const;
     bool LoadSchema(store::Problem* problem);
     void LearnIdentity();
     // Runs a read on the connection, reconnecting once when it was lost.

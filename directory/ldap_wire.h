@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -19,6 +20,7 @@ namespace tally::directory {
 enum LdapCode : int {
     kLdapSuccess = 0,
     kLdapTimeLimitExceeded = 3,
+    kLdapReferral = 10,
     kLdapSizeLimitExceeded = 4,
     kLdapAdminLimitExceeded = 11,  // slapd: a page size above the login's size.pr
     kLdapUnavailableCriticalExtension = 12,
@@ -43,11 +45,19 @@ enum LdapCode : int {
     kLdapServerDown = 81,  // the connection is gone (both libraries)
     kLdapTimeout = 85,
     kLdapConnectError = 91,
+    // The client's own: TLS was refused (the certificate, its name, the CA file); nothing was
+    // sent over the connection, the password least of all.
+    kLdapTlsRefused = -1001,
 };
 
 struct LdapOutcome {
+    LdapOutcome() = default;
+    LdapOutcome(int resultCode, std::string text, std::string referredTo = {})
+        : code(resultCode), message(std::move(text)), referral(std::move(referredTo)) {}
+
     int code = kLdapSuccess;
-    std::string message;  // the library's text for the code, and the server's own words
+    std::string message;   // the library's text for the code, and the server's own words
+    std::string referral;  // with kLdapReferral: where the server sends the request instead
 
     bool Ok() const { return code == kLdapSuccess; }
     // The connection is unusable: the server went away or could not be reached in time.
@@ -86,8 +96,9 @@ class LdapWire {
   public:
     virtual ~LdapWire() = default;
 
-    // A simple bind; an empty name binds anonymously.
-    virtual LdapOutcome Bind(const std::string& dn, const std::string& password) = 0;
+    // A simple bind; an empty name binds anonymously. The password is used in place: no copy
+    // of it is kept.
+    virtual LdapOutcome Bind(const std::string& dn, std::string_view password) = 0;
 
     // Calls `take` for every entry found. `pageSize` > 0 asks for the results in pages of that
     // many entries with the Paged Results control (RFC 2696).
@@ -115,8 +126,9 @@ class LdapWire {
     virtual LdapOutcome Delete(const std::string& dn) = 0;
 };
 
-// Connects (and starts TLS when asked); the bind is the caller's next step. Null with the
-// reason in `failure` when the server cannot be reached.
+// Connects (and starts TLS when asked, with the server's certificate and name checked); the bind
+// is the caller's next step. Null with the reason in `failure` when the server cannot be reached
+// or TLS is refused (kLdapTlsRefused, the reason in words).
 std::unique_ptr<LdapWire> ConnectLdap(const LdapEndpoint& endpoint, LdapOutcome* failure);
 
 }  // namespace tally::directory

@@ -1,11 +1,21 @@
 // The LDAP operations over OpenLDAP's client library (libldap).
 #define LDAP_DEPRECATED 0
 #include <ldap.h>
+#include <malloc.h>
+#include <sys/socket.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <thread>
 
+#include "directory/ldap_tls.h"
 #include "directory/ldap_wire.h"
+#include "directory/secret_buffer.h"
 
 namespace tally::directory {
 namespace {
@@ -92,6 +102,14 @@ LdapOutcome Outcome(LDAP* ld, int code, const char* serverText = nullptr) {
             outcome.message += " (" + words + ")";
         }
     }
+    char** urls = nullptr;
+    if (code == LDAP_REFERRAL && ld != nullptr &&
+        ldap_get_option(ld, LDAP_OPT_REFERRAL_URLS, &urls) == LDAP_OPT_SUCCESS && urls != nullptr) {
+        if (urls[0] != nullptr) {
+            outcome.referral = urls[0];
+        }
+        ber_memvfree(reinterpret_cast<void**>(urls));
+    }
     return outcome;
 }
 
@@ -153,7 +171,7 @@ class OpenLdapWire final : public LdapWire {
     OpenLdapWire(LdapPtr ld, int timeoutSeconds)
         : ld_(std::move(ld)), timeout_{timeoutSeconds, 0} {}
 
-    LdapOutcome Bind(const std::string& dn, const std::string& password) override {
+    LdapOutcome Bind(const std::string& dn, std::string_view password) override {
         berval credentials{static_cast<ber_len_t>(password.size()),
                            const_cast<char*>(password.data())};
         int code = ldap_sasl_bind_s(ld_.get(), dn.c_str(), LDAP_SASL_SIMPLE, &credentials, nullptr,
@@ -371,9 +389,179 @@ class OpenLdapWire final : public LdapWire {
     timeval timeout_;
 };
 
+// libldap copies the bind password into the request it encodes and frees that without wiping
+// it; with these, everything liblber and libldap free is wiped first, so that no copy of the
+// password outlives the bind in freed memory.
+void* LibraryMalloc(ber_len_t size, void*) {
+    return std::malloc(size);
+}
+void* LibraryCalloc(ber_len_t count, ber_len_t size, void*) {
+    return std::calloc(count, size);
+}
+void LibraryFree(void* block, void*) {
+    if (block != nullptr) {
+        WipeBytes(block, malloc_usable_size(block));
+        std::free(block);
+    }
+}
+void* LibraryRealloc(void* block, ber_len_t size, void*) {
+    if (block == nullptr) {
+        return std::malloc(size);
+    }
+    const std::size_t had = malloc_usable_size(block);
+    void* moved = std::malloc(size == 0 ? 1 : size);
+    if (moved != nullptr) {
+        std::memcpy(moved, block, std::min<std::size_t>(had, size));
+        LibraryFree(block, nullptr);
+    }
+    return moved;
+}
+
+void WipeWhatTheLibraryFrees() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        static BerMemoryFunctions functions{LibraryMalloc, LibraryCalloc, LibraryRealloc,
+                                            LibraryFree};
+        ber_set_option(nullptr, LBER_OPT_MEMORY_FNS, &functions);
+    });
+}
+
+// libldap says why TLS failed only in its log ("TLS: peer cert untrusted or revoked", "TLS:
+// hostname (...) does not match ..."); its result is "Can't contact LDAP server" whatever the
+// reason. So its log is taken in, by the thread that connects, only while it connects.
+thread_local std::string* libraryLog = nullptr;
+
+void KeepLibraryLine(const char* line) {
+    if (libraryLog != nullptr && line != nullptr) {
+        libraryLog->append(line);
+    }
+}
+
+class LibraryLogCapture {
+  public:
+    LibraryLogCapture() {
+        static std::once_flag once;
+        std::call_once(once, [] {
+            ber_set_option(nullptr, LBER_OPT_LOG_PRINT_FN,
+                           reinterpret_cast<const void*>(&KeepLibraryLine));
+            // The "none" level: only the messages libldap writes whatever the level (errors).
+            int level = 0x8000;
+            ldap_set_option(nullptr, LDAP_OPT_DEBUG_LEVEL, &level);
+        });
+        libraryLog = &text_;
+    }
+    ~LibraryLogCapture() { libraryLog = nullptr; }
+    LibraryLogCapture(const LibraryLogCapture&) = delete;
+    LibraryLogCapture& operator=(const LibraryLogCapture&) = delete;
+    const std::string& Text() const { return text_; }
+
+  private:
+    std::string text_;
+};
+
+// The line of libldap's log that begins with `marker`, without its end.
+std::string LineWith(const std::string& log, const char* marker) {
+    const std::size_t at = log.find(marker);
+    if (at == std::string::npos) {
+        return {};
+    }
+    std::string line = log.substr(at, log.find('\n', at) - at);
+    while (!line.empty() && (line.back() == '.' || line.back() == ' ')) {
+        line.pop_back();
+    }
+    return line;
+}
+
+// A failed connection whose log tells a TLS refusal, in words; code 0 when
+// the log tells none (the server could not be reached at all).
+LdapOutcome TlsRefusalOf(const std::string& log) {
+    struct Sign {
+        const char* marker;
+        TlsRefusal refusal;
+    };
+    static const Sign kSigns[] = {
+        {"TLS: hostname", TlsRefusal::NameMismatch},
+        {"TLS: could not use CA certificate file", TlsRefusal::CaFileUnusable},
+        {"TLS: peer cert untrusted", TlsRefusal::NotTrusted},
+        {"certificate verify failed", TlsRefusal::NotTrusted},
+        {"expired", TlsRefusal::NotValidNow},
+        // GnuTLS has no words for the code libldap's own chain check fails with.
+        {"TLS: can't connect: (unknown error code)", TlsRefusal::NotTrusted},
+        {"TLS:", TlsRefusal::Failed},
+    };
+    for (const Sign& sign : kSigns) {
+        std::string line = LineWith(log, sign.marker);
+        if (!line.empty()) {
+            if (line.rfind("TLS: ", 0) == 0) {
+                line.erase(0, 5);
+            }
+            if (sign.refusal == TlsRefusal::NotTrusted) {
+                line.clear();  // the library's words add nothing here
+            }
+            return LdapOutcome{kLdapTlsRefused, TlsRefusalText(sign.refusal, line)};
+        }
+    }
+    return LdapOutcome{kLdapSuccess, {}};
+}
+
+// libldap bounds the TCP connect and each awaited answer by the timeouts set, but reads the TLS
+// handshake on a blocking socket (retrying for ever when the socket has a read timeout): a
+// server that takes the connection and says nothing would hold the start for ever. So while
+// ConnectLdap runs, a watchdog shuts the socket down once the Timeout has passed; the
+// handshake then fails instead.
+class ConnectWatchdog {
+  public:
+    explicit ConnectWatchdog(int seconds)
+        : thread_([this, seconds] {
+              std::unique_lock<std::mutex> lock(mutex_);
+              if (!wake_.wait_for(lock, std::chrono::seconds(seconds), [this] { return done_; }) &&
+                  socket_ >= 0) {
+                  shutdown(socket_, SHUT_RDWR);
+              }
+          }) {}
+    ~ConnectWatchdog() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            done_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+    ConnectWatchdog(const ConnectWatchdog&) = delete;
+    ConnectWatchdog& operator=(const ConnectWatchdog&) = delete;
+    void Watch(int socket) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        socket_ = socket;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool done_ = false;
+    int socket_ = -1;
+    std::thread thread_;
+};
+
+// The watchdog of the connection this thread is making (libldap calls back on it).
+thread_local ConnectWatchdog* connecting = nullptr;
+
+int WatchNewSocket(LDAP*, Sockbuf* sb, LDAPURLDesc*, sockaddr*, ldap_conncb*) {
+    ber_socket_t fd = -1;
+    if (connecting != nullptr && ber_sockbuf_ctrl(sb, LBER_SB_OPT_GET_FD, &fd) == 1 && fd >= 0) {
+        connecting->Watch(fd);
+    }
+    return 0;
+}
+
+void ForgetSocket(LDAP*, Sockbuf*, ldap_conncb*) {}
+
+// libldap keeps a pointer to it for the connection's life: one for all, without state.
+ldap_conncb kWatchNewSocket{WatchNewSocket, ForgetSocket, nullptr};
+
 }  // namespace
 
 std::unique_ptr<LdapWire> ConnectLdap(const LdapEndpoint& endpoint, LdapOutcome* failure) {
+    WipeWhatTheLibraryFrees();
     LDAP* raw = nullptr;
     int code = ldap_initialize(&raw, endpoint.url.c_str());
     LdapPtr ld(raw);
@@ -388,27 +576,40 @@ std::unique_ptr<LdapWire> ConnectLdap(const LdapEndpoint& endpoint, LdapOutcome*
     timeval limit{endpoint.timeoutSeconds, 0};
     ldap_set_option(ld.get(), LDAP_OPT_NETWORK_TIMEOUT, &limit);
     ldap_set_option(ld.get(), LDAP_OPT_TIMEOUT, &limit);
+    ldap_set_option(ld.get(), LDAP_OPT_CONNECT_CB, &kWatchNewSocket);
+    const bool tls = endpoint.startTls || endpoint.url.rfind("ldaps://", 0) == 0;
     if (!endpoint.caFile.empty()) {
+        std::vector<std::string> certificates;
+        std::string problem;
+        if (tls && !ReadCaCertificates(endpoint.caFile, certificates, problem)) {
+            *failure =
+                LdapOutcome{kLdapTlsRefused, TlsRefusalText(TlsRefusal::CaFileUnusable, problem)};
+            return nullptr;
+        }
         ldap_set_option(ld.get(), LDAP_OPT_X_TLS_CACERTFILE, endpoint.caFile.c_str());
     }
     int require = endpoint.verifyServer ? LDAP_OPT_X_TLS_DEMAND : LDAP_OPT_X_TLS_NEVER;
     ldap_set_option(ld.get(), LDAP_OPT_X_TLS_REQUIRE_CERT, &require);
     int fresh = 0;
     ldap_set_option(ld.get(), LDAP_OPT_X_TLS_NEWCTX, &fresh);
-    if (endpoint.startTls) {
-        code = ldap_start_tls_s(ld.get(), nullptr, nullptr);
-        if (code != LDAP_SUCCESS) {
+    LibraryLogCapture log;
+    ConnectWatchdog watchdog(endpoint.timeoutSeconds);
+    connecting = &watchdog;
+    // libldap connects lazily; connect now so that an unreachable server is told at once.
+    code =
+        endpoint.startTls ? ldap_start_tls_s(ld.get(), nullptr, nullptr) : ldap_connect(ld.get());
+    connecting = nullptr;
+    if (code != LDAP_SUCCESS) {
+        LdapOutcome refusal = tls ? TlsRefusalOf(log.Text()) : LdapOutcome{};
+        if (refusal.code == kLdapTlsRefused) {
+            *failure = refusal;
+        } else {
             *failure = Outcome(ld.get(), code);
-            failure->message = "StartTLS failed: " + failure->message;
-            return nullptr;
+            if (endpoint.startTls) {
+                failure->message = "StartTLS failed: " + failure->message;
+            }
         }
-    } else {
-        // libldap connects lazily; connect now so that an unreachable server is told at once.
-        code = ldap_connect(ld.get());
-        if (code != LDAP_SUCCESS) {
-            *failure = Outcome(ld.get(), code);
-            return nullptr;
-        }
+        return nullptr;
     }
     return std::make_unique<OpenLdapWire>(std::move(ld), endpoint.timeoutSeconds);
 }

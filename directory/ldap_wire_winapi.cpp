@@ -1,4 +1,5 @@
 // The LDAP operations over the system's LDAP library, wldap32 (ANSI entry points).
+#include <winsock2.h>
 #include <windows.h>
 
 // After <windows.h>, which they need; winber.h after winldap.h, which defines BerElement.
@@ -9,8 +10,11 @@
 
 #include <cstring>
 #include <memory>
+#include <string_view>
+#include <vector>
 
 #include "directory/ldap_wire.h"
+#include "directory/tls_tunnel.h"
 
 namespace tally::directory {
 namespace {
@@ -33,6 +37,10 @@ struct MemFree {
     void operator()(char* text) const { ldap_memfreeA(text); }
 };
 using TextPtr = std::unique_ptr<char, MemFree>;
+
+struct ReferralsFree {
+    void operator()(char** urls) const { ldap_value_freeA(urls); }
+};
 
 struct ValuesFree {
     void operator()(berval** values) const { ldap_value_free_len(values); }
@@ -149,13 +157,19 @@ class ModArrays {
 
 class WinLdapWire final : public LdapWire {
   public:
-    WinLdapWire(LdapPtr ld, int timeoutSeconds)
-        : ld_(std::move(ld)), timeout_{static_cast<LONG>(timeoutSeconds), 0} {}
+    WinLdapWire(std::unique_ptr<TlsTunnel> tunnel, LdapPtr ld, int timeoutSeconds)
+        : tunnel_(std::move(tunnel)),
+          ld_(std::move(ld)),
+          timeout_{static_cast<LONG>(timeoutSeconds), 0} {}
 
-    LdapOutcome Bind(const std::string& dn, const std::string& password) override {
-        ULONG code = ldap_simple_bind_sA(ld_.get(), dn.empty() ? nullptr : Text(dn),
-                                         dn.empty() ? nullptr : Text(password));
-        return Outcome(ld_.get(), code);
+    LdapOutcome Bind(const std::string& dn, std::string_view password) override {
+        // The entry point takes a NUL-terminated password: one copy, wiped at once.
+        std::vector<char> terminated(password.begin(), password.end());
+        terminated.push_back('\0');
+        const ULONG messageId = ldap_simple_bindA(ld_.get(), dn.empty() ? nullptr : Text(dn),
+                                                  dn.empty() ? nullptr : terminated.data());
+        SecureZeroMemory(terminated.data(), terminated.size());
+        return Await(LDAP_SUCCESS, messageId);
     }
 
     LdapOutcome Search(const std::string& base, LdapScope scope, const std::string& filter,
@@ -235,8 +249,10 @@ class WinLdapWire final : public LdapWire {
 
     LdapOutcome Modify(const std::string& dn, const std::vector<LdapMod>& mods) override {
         ModArrays arrays(mods);
-        return Outcome(ld_.get(),
-                       ldap_modify_ext_sA(ld_.get(), Text(dn), arrays.Get(), nullptr, nullptr));
+        ULONG messageId = 0;
+        ULONG code =
+            ldap_modify_extA(ld_.get(), Text(dn), arrays.Get(), nullptr, nullptr, &messageId);
+        return Await(code, messageId);
     }
 
     LdapOutcome ModifyAndRead(const std::string& dn, const std::vector<LdapMod>& mods,
@@ -317,15 +333,67 @@ class WinLdapWire final : public LdapWire {
 
     LdapOutcome Add(const std::string& dn, const std::vector<LdapMod>& attributes) override {
         ModArrays arrays(attributes);
-        return Outcome(ld_.get(),
-                       ldap_add_ext_sA(ld_.get(), Text(dn), arrays.Get(), nullptr, nullptr));
+        ULONG messageId = 0;
+        ULONG code = ldap_add_extA(ld_.get(), Text(dn), arrays.Get(), nullptr, nullptr, &messageId);
+        return Await(code, messageId);
     }
 
     LdapOutcome Delete(const std::string& dn) override {
-        return Outcome(ld_.get(), ldap_delete_ext_sA(ld_.get(), Text(dn), nullptr, nullptr));
+        ULONG messageId = 0;
+        ULONG code = ldap_delete_extA(ld_.get(), Text(dn), nullptr, nullptr, &messageId);
+        return Await(code, messageId);
     }
 
   private:
+    // The answer to request `messageId` (sent with `code`), awaited for the Timeout at most:
+    // the synchronous entry points of wldap32 wait for ever on a server that went silent.
+    LdapOutcome Await(ULONG code, ULONG messageId) {
+        if (code != LDAP_SUCCESS) {
+            return Outcome(ld_.get(), code);
+        }
+        if (messageId == static_cast<ULONG>(-1)) {
+            return Unsent();
+        }
+        LDAPMessage* raw = nullptr;
+        l_timeval limit = timeout_;
+        const ULONG got = ldap_result(ld_.get(), messageId, LDAP_MSG_ALL, &limit, &raw);
+        MessagePtr result(raw);
+        if (got == 0) {
+            ldap_abandon(ld_.get(), messageId);
+            return LdapOutcome{
+                kLdapTimeout,
+                "Timed out (no answer within " + std::to_string(timeout_.tv_sec) + " seconds)",
+                {}};
+        }
+        if (got == static_cast<ULONG>(-1) || !result) {
+            return Unsent();
+        }
+        ULONG resultCode = 0;
+        char* words = nullptr;
+        char** referrals = nullptr;
+        code = ldap_parse_resultA(ld_.get(), result.get(), &resultCode, nullptr, &words, &referrals,
+                                  nullptr, FALSE);
+        TextPtr ownedWords(words);
+        std::unique_ptr<char*, ReferralsFree> ownedReferrals(referrals);
+        if (code == LDAP_LOCAL_ERROR || resultCode == LDAP_LOCAL_ERROR) {
+            // No answer from the server: Wine's wldap32 tells a failed connection so.
+            return Outcome(nullptr, LDAP_SERVER_DOWN);
+        }
+        if (code != LDAP_SUCCESS) {
+            return Outcome(ld_.get(), code);
+        }
+        LdapOutcome outcome = Outcome(nullptr, resultCode, words != nullptr ? words : "");
+        if (referrals != nullptr && referrals[0] != nullptr) {
+            outcome.referral = referrals[0];
+        }
+        return outcome;
+    }
+
+    // A request that could not be sent or whose answer could not be read: the connection
+    // failed (wldap32 connects at the first request; Wine's tells a server that is not there
+    // by a socket error such as WSAENOTCONN in LdapGetLastError).
+    static LdapOutcome Unsent() { return Outcome(nullptr, LDAP_SERVER_DOWN); }
+
     // The control's value is a SearchResultEntry without its tag: the DN, then a sequence of
     // (type, set of values).
     static LdapEntry ReadPostReadEntry(berval& encoded) {
@@ -377,6 +445,7 @@ class WinLdapWire final : public LdapWire {
         return read;
     }
 
+    std::unique_ptr<TlsTunnel> tunnel_;  // after ld_ in destruction: the library closes first
     LdapPtr ld_;
     l_timeval timeout_;
 };
@@ -410,6 +479,21 @@ bool SplitUrl(const std::string& url, bool& secure, std::string& host, ULONG& po
     return !host.empty();
 }
 
+// The local port of the library's socket, by which the TLS tunnel knows its connection.
+bool LibrarySocketPort(LDAP* ld, unsigned short& port) {
+    SOCKET socket = 0;
+    if (ldap_get_option(ld, LDAP_OPT_DESC, &socket) != LDAP_SUCCESS) {
+        return false;
+    }
+    sockaddr_in address{};
+    int length = sizeof address;
+    if (getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        return false;
+    }
+    port = ntohs(address.sin_port);
+    return true;
+}
+
 }  // namespace
 
 std::unique_ptr<LdapWire> ConnectLdap(const LdapEndpoint& endpoint, LdapOutcome* failure) {
@@ -420,7 +504,20 @@ std::unique_ptr<LdapWire> ConnectLdap(const LdapEndpoint& endpoint, LdapOutcome*
         *failure = Outcome(nullptr, LDAP_PARAM_ERROR, "the URL cannot be used");
         return nullptr;
     }
-    LdapPtr ld(secure ? ldap_sslinitA(Text(host), port, 1) : ldap_initA(Text(host), port));
+    // TLS is never left to wldap32, which (as Wine provides it) checks no certificate: the
+    // tunnel checks it, and the library speaks plain LDAP to the tunnel's loopback port.
+    std::unique_ptr<TlsTunnel> tunnel;
+    if (secure || endpoint.startTls) {
+        TlsTunnelEndpoint tls{host, static_cast<unsigned short>(port), endpoint.startTls,
+                              endpoint.caFile, endpoint.timeoutSeconds};
+        tunnel = OpenTlsTunnel(tls, failure);
+        if (!tunnel) {
+            return nullptr;
+        }
+        host = "127.0.0.1";
+        port = tunnel->LocalPort();
+    }
+    LdapPtr ld(ldap_initA(Text(host), port));
     if (!ld) {
         *failure = Outcome(nullptr, LdapGetLastError(), "the connection could not be set up");
         return nullptr;
@@ -436,16 +533,16 @@ std::unique_ptr<LdapWire> ConnectLdap(const LdapEndpoint& endpoint, LdapOutcome*
         *failure = Outcome(ld.get(), code);
         return nullptr;
     }
-    if (endpoint.startTls) {
-        ULONG serverCode = 0;
-        code = ldap_start_tls_sA(ld.get(), &serverCode, nullptr, nullptr, nullptr);
-        if (code != LDAP_SUCCESS) {
-            *failure = Outcome(ld.get(), code);
-            failure->message = "StartTLS failed: " + failure->message;
+    if (tunnel) {
+        // Wine's wldap32 does not tell its socket (0: the tunnel takes the first connection).
+        unsigned short libraryPort = 0;
+        LibrarySocketPort(ld.get(), libraryPort);
+        if (LdapOutcome started = tunnel->Start(libraryPort); !started.Ok()) {
+            *failure = started;
             return nullptr;
         }
     }
-    return std::make_unique<WinLdapWire>(std::move(ld), endpoint.timeoutSeconds);
+    return std::make_unique<WinLdapWire>(std::move(tunnel), std::move(ld), endpoint.timeoutSeconds);
 }
 
 }  // namespace tally::directory

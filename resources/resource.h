@@ -40,6 +40,7 @@
 /* DirectoryPassword: the directory server's password, asked for at start */
 #define IDC_PASSWORD_LOGIN 620
 #define IDC_PASSWORD 621
+#define IDC_PASSWORD_REFUSAL 622
 
 /* ContextList (its current-context line is IDC_CONTEXT), GroupList */
 #define IDC_CONTEXT_LIST 500

@@ -1,6 +1,7 @@
 #include "app/win32/password_dialog.h"
 
-#include <vector>
+#include <algorithm>
+#include <string>
 
 #include "program/win32/main_windows.h"
 #include "resources/resource.h"
@@ -12,7 +13,9 @@ constexpr int kMostPasswordChars = 256;
 struct PasswordRequest {
     const char* server;
     const char* bindDn;
-    std::string* password;
+    const char* refusal;
+    char* password;
+    std::size_t capacity;
 };
 
 }  // namespace
@@ -24,7 +27,9 @@ INT_PTR CALLBACK PasswordDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
         const std::string login = "Log in to the directory server " + std::string(request->server) +
                                   " as " + request->bindDn + ".";
         SetDlgItemTextA(dialog, IDC_PASSWORD_LOGIN, login.c_str());
-        SendDlgItemMessageA(dialog, IDC_PASSWORD, EM_LIMITTEXT, kMostPasswordChars, 0);
+        SetDlgItemTextA(dialog, IDC_PASSWORD_REFUSAL, request->refusal);
+        SendDlgItemMessageA(dialog, IDC_PASSWORD, EM_LIMITTEXT,
+                            std::min<std::size_t>(kMostPasswordChars, request->capacity), 0);
         return TRUE;
     }
     if (message != WM_COMMAND) {
@@ -33,11 +38,9 @@ INT_PTR CALLBACK PasswordDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
     const int command = LOWORD(wParam);
     if (command == IDOK) {
         auto* request = reinterpret_cast<PasswordRequest*>(GetWindowLongPtrA(dialog, DWLP_USER));
-        std::vector<char> typed(kMostPasswordChars + 1, '\0');
-        const UINT length =
-            GetDlgItemTextA(dialog, IDC_PASSWORD, typed.data(), static_cast<int>(typed.size()));
-        request->password->assign(typed.data(), length);
-        SecureZeroMemory(typed.data(), typed.size());
+        // Straight into the caller's buffer, the one the bind uses and then wipes.
+        GetDlgItemTextA(dialog, IDC_PASSWORD, request->password,
+                        static_cast<int>(request->capacity + 1));
         SetDlgItemTextA(dialog, IDC_PASSWORD, "");
         EndDialog(dialog, IDOK);
         return TRUE;
@@ -50,8 +53,9 @@ INT_PTR CALLBACK PasswordDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
     return FALSE;
 }
 
-bool AskDirectoryPassword(const char* server, const char* bindDn, std::string& password) {
-    PasswordRequest request{server, bindDn, &password};
+bool AskDirectoryPassword(const char* server, const char* bindDn, const char* refusal,
+                          char* password, std::size_t capacity) {
+    PasswordRequest request{server, bindDn, refusal != nullptr ? refusal : "", password, capacity};
     return DialogBoxParamA(ProgramInstance, "DirectoryPassword", nullptr, PasswordDialogProc,
                            reinterpret_cast<LPARAM>(&request)) == IDOK;
 }

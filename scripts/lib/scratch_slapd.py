@@ -13,6 +13,9 @@ environment and serves until it is sent SIGTERM or SIGINT.
     TALLY_LDAP_TLS_URL        ldaps://127.0.0.1:PORT of the provider (with --tls; StartTLS works
                               on TALLY_LDAP_URL too), its certificate made for 127.0.0.1
     TALLY_LDAP_CA_FILE        the certificate of the CA that signed it (with --tls)
+    TALLY_LDAP_OTHER_CA_FILE  a CA that signed nothing here, for the tests of an untrusted
+                              certificate (with --tls); the certificate holds 127.0.0.1 only, so
+                              ldaps://localhost:PORT is a name that does not match it
     TALLY_LDAP_SUFFIX         the database's suffix; the tree of --ldif is loaded below it
     TALLY_LDAP_ADMIN_DN       the database's root DN
     TALLY_LDAP_OPERATOR_DN    a login that may change the account attributes (group operators);
@@ -20,6 +23,12 @@ environment and serves until it is sent SIGTERM or SIGINT.
     TALLY_LDAP_READER_DN      a login that may only read
     TALLY_LDAP_PASSWORD_FILE  a file (mode 600) holding the password of all three logins
     TALLY_LDAP_WRONG_PASSWORD_FILE  the same with another password
+    TALLY_LDAP_SCAN_DN        a login of its own password, which nothing but a login uses (for
+    TALLY_LDAP_SCAN_PASSWORD_FILE  the tests that look for the password in memory)
+    TALLY_LDAP_BAD_PASSWORD_FILES  password files to be refused, ':'-separated: an empty one,
+                              one readable by the group, a FIFO
+    TALLY_LDAP_SILENT_PORT    a loopback port that takes connections and never answers (for the
+                              tests of the timeout)
     TALLY_LDAP_SLAPD_PID      the provider's pid (a test may stop it to see the server go away)
     TALLY_LDAP_LOG            the provider's log (with --stats: one line per operation and
                               per attribute changed, "MOD attr=accountBalance")
@@ -96,7 +105,8 @@ def module_folder():
 
 
 def make_certificates(folder):
-    """A CA and a server certificate for 127.0.0.1 signed by it; (ca, certificate, key)."""
+    """A CA and a server certificate for 127.0.0.1 signed by it, and a CA that signed nothing;
+    (ca, certificate, key, other ca)."""
     ca_key, ca = os.path.join(folder, "ca.key"), os.path.join(folder, "ca.pem")
     key, request = os.path.join(folder, "server.key"), os.path.join(folder, "server.csr")
     certificate, extensions = os.path.join(folder, "server.pem"), os.path.join(folder, "san.cnf")
@@ -105,14 +115,17 @@ def make_certificates(folder):
         raise Failure("--tls needs openssl")
     run([openssl, "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", ca_key, "-out", ca,
          "-days", "2", "-subj", "/CN=TallyDesk scratch CA"], "making the CA")
+    other_key, other = os.path.join(folder, "other-ca.key"), os.path.join(folder, "other-ca.pem")
+    run([openssl, "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", other_key, "-out",
+         other, "-days", "2", "-subj", "/CN=TallyDesk unrelated CA"], "making the other CA")
     run([openssl, "req", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", request,
          "-subj", "/CN=127.0.0.1"], "making the server's key")
     with open(extensions, "w") as out:
-        out.write("subjectAltName=IP:127.0.0.1,DNS:localhost\n")
+        out.write("subjectAltName=IP:127.0.0.1\n")
     run([openssl, "x509", "-req", "-in", request, "-CA", ca, "-CAkey", ca_key,
          "-CAcreateserial", "-out", certificate, "-days", "2", "-extfile", extensions],
         "signing the server's certificate")
-    return ca, certificate, key
+    return ca, certificate, key, other
 
 
 def config_ldif(folder, admin_dn, password, provider, consumer_of, tls=None):
@@ -181,7 +194,8 @@ olcLimits: {{0}}users size.prtotal=unlimited size.pr=1000 size.soft=1000 size.ha
     if consumer_of:
         text += (f'olcSyncrepl: rid=001 provider={consumer_of} bindmethod=simple '
                  f'binddn="{admin_dn}" credentials={password} searchbase="{SUFFIX}" '
-                 'type=refreshAndPersist retry="1 +" timeout=3\n')
+                 'type=refreshAndPersist retry="1 +" timeout=3\n'
+                 f'olcUpdateRef: {consumer_of}\n')
     if provider:
         text += f"""
 dn: olcOverlay=syncprov,olcDatabase={{1}}mdb,cn=config
@@ -193,7 +207,7 @@ olcSpCheckpoint: 100 1
     return text
 
 
-def top_ldif(password, operator_dn=None):
+def top_ldif(password, scan_password, operator_dn=None):
     return f"""dn: {SUFFIX}
 objectClass: dcObject
 objectClass: organization
@@ -211,6 +225,12 @@ objectClass: organizationalRole
 objectClass: simpleSecurityObject
 cn: reader
 userPassword: {password}
+
+dn: cn=scan,{SUFFIX}
+objectClass: organizationalRole
+objectClass: simpleSecurityObject
+cn: scan
+userPassword: {scan_password}
 
 dn: cn=operators,{SUFFIX}
 objectClass: groupOfNames
@@ -337,6 +357,21 @@ def main():
                              os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)
         with os.fdopen(descriptor, "w") as out:
             out.write("not-" + password + "\n")
+        scan_password = secrets.token_hex(16)
+        scan_file = os.path.join(scratch, "password.scan")
+        descriptor = os.open(scan_file, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)
+        with os.fdopen(descriptor, "w") as out:
+            out.write(scan_password + "\n")
+        bad = []
+        for name, mode, text in (("password.empty", 0o600, "\r\n"),
+                                 ("password.group", 0o640, password + "\n")):
+            bad.append(os.path.join(scratch, name))
+            descriptor = os.open(bad[-1], os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)
+            with os.fdopen(descriptor, "w") as out:
+                out.write(text)
+            os.chmod(bad[-1], mode)
+        bad.append(os.path.join(scratch, "password.fifo"))
+        os.mkfifo(bad[-1], 0o600)
         # ldap tools read the whole file as the password: keep one without the line end.
         tool_password = os.path.join(scratch, "password.tools")
         descriptor = os.open(tool_password, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)
@@ -346,7 +381,7 @@ def main():
         operator_dn = f"{options.operator},{SUFFIX}" if options.operator else f"cn=operator,{SUFFIX}"
         tree = os.path.join(scratch, "tree.ldif")
         with open(tree, "w") as out:
-            out.write(top_ldif(password, operator_dn))
+            out.write(top_ldif(password, scan_password, operator_dn))
             if options.ldif:
                 with open(options.ldif, encoding="utf-8") as source:
                     text = below_suffix(source.read())
@@ -359,8 +394,13 @@ def main():
         provider.load(tree)
         provider.start(tool_password, stats=options.stats)
         servers.append(provider)
+        # Connections to it complete in the kernel's backlog; nothing is ever read or sent.
+        silent = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        silent.bind(("127.0.0.1", 0))
+        silent.listen(16)
         env = dict(os.environ)
         env.update({
+            "TALLY_LDAP_SILENT_PORT": str(silent.getsockname()[1]),
             "TALLY_LDAP_URL": provider.url,
             "TALLY_LDAP_SUFFIX": SUFFIX,
             "TALLY_LDAP_ADMIN_DN": f"cn=admin,{SUFFIX}",
@@ -368,12 +408,16 @@ def main():
             "TALLY_LDAP_READER_DN": f"cn=reader,{SUFFIX}",
             "TALLY_LDAP_PASSWORD_FILE": password_file,
             "TALLY_LDAP_WRONG_PASSWORD_FILE": os.path.join(scratch, "password.wrong"),
+            "TALLY_LDAP_SCAN_DN": f"cn=scan,{SUFFIX}",
+            "TALLY_LDAP_SCAN_PASSWORD_FILE": scan_file,
+            "TALLY_LDAP_BAD_PASSWORD_FILES": ":".join(bad),
             "TALLY_LDAP_SLAPD_PID": str(provider.process.pid),
             "TALLY_LDAP_LOG": os.path.join(provider.folder, "slapd.log"),
         })
         if provider.tls:
             env["TALLY_LDAP_TLS_URL"] = provider.tls_url
             env["TALLY_LDAP_CA_FILE"] = provider.tls[0]
+            env["TALLY_LDAP_OTHER_CA_FILE"] = provider.tls[3]
         if options.consumer:
             consumer = Server(scratch, "consumer", password, consumer_of=provider.url)
             consumer.start(tool_password)

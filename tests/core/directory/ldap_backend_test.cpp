@@ -13,6 +13,7 @@
 #include "directory/dirclient_state.h"
 #include "directory/ldap_store.h"
 #include "ldap_server.h"
+#include "memory_scan.h"
 
 namespace tally::testing {
 namespace {
@@ -51,6 +52,18 @@ class LdapBackendTest : public ::testing::Test {
     std::string name;
     std::filesystem::path folder;
 };
+
+// The lines of the server's log (scratch_slapd.py --stats) that record a bind as `dn`.
+std::size_t BindsLogged(const std::string& dn) {
+    std::ifstream log(LdapServer::Env("TALLY_LDAP_LOG"));
+    std::size_t binds = 0;
+    for (std::string line; std::getline(log, line);) {
+        if (line.find("BIND dn=\"" + dn + "\"") != std::string::npos) {
+            ++binds;
+        }
+    }
+    return binds;
+}
 
 // Each name as typed (a typeless name: "\\" and "\." stand for a backslash and a point), and
 // its RDN as written in the tree loaded (RFC 4514 escapes).
@@ -202,10 +215,11 @@ TEST_F(LdapBackendTest, AServerThatCannotBeUsedIsAClearProblemAtStart) {
     std::ofstream(open, std::ios::binary) << password << "\n";
     std::filesystem::permissions(open, std::filesystem::perms::others_read,
                                  std::filesystem::perm_options::add);
-    const struct {
+    struct Case {
         std::string store;
         const char* problem;
-    } cases[] = {
+    };
+    std::vector<Case> cases = {
         {server.StoreSection(base, server.operatorDn), nullptr},
         {"[Store]\nKind=ldap\nUrl=ldap://127.0.0.1:1\nBase=" + base + "\n",
          "ldap://127.0.0.1:1: the directory server cannot be reached"},
@@ -228,8 +242,28 @@ TEST_F(LdapBackendTest, AServerThatCannotBeUsedIsAClearProblemAtStart) {
         {"[Store]\nKind=ldap\nUrl=http://" + server.url.substr(7) + "\n",
          "must begin with ldap:// or ldaps://"},
     };
+    // Password files refused before any bind: an empty first line (CR LF alone), a folder, a
+    // FIFO (which would block an ordinary open for ever), one the group may read.
+    const std::string bad = LdapServer::Env("TALLY_LDAP_BAD_PASSWORD_FILES");
+    const std::string empty = bad.substr(0, bad.find(':'));
+    const std::string group = bad.substr(empty.size() + 1, bad.rfind(':') - empty.size() - 1);
+    const std::string fifo = bad.substr(bad.rfind(':') + 1);
+    LdapServer withFile = server;
+    for (const auto& [file, problem] : std::vector<std::pair<std::string, const char*>>{
+             {empty, "holds no password (its first line is empty)"},
+             {folder.string(), "is not a regular file (a folder)"},
+             {fifo, "is not a regular file (a pipe"},
+#ifndef _WIN32
+             // Under Wine the file's access list shows the owner's and the world's bits only.
+             {group, "others may read or change it (mode 0640)"},
+#endif
+         }) {
+        withFile.passwordFile = LdapServer::OnThisSystem(file);
+        cases.push_back({withFile.StoreSection(base, server.operatorDn), problem});
+    }
     for (const auto& c : cases) {
         SCOPED_TRACE(c.store);
+        const std::size_t bindsBefore = BindsLogged(server.operatorDn);
         DirClientLoadConfig(WriteIni(c.store).c_str());
         const std::int32_t loggedIn = DirIsLoggedIn();
         const std::string problem = DirClientLastProblem();
@@ -239,9 +273,38 @@ TEST_F(LdapBackendTest, AServerThatCannotBeUsedIsAClearProblemAtStart) {
             EXPECT_EQ(loggedIn, 0);
             EXPECT_NE(problem.find(c.problem), std::string::npos) << problem;
             EXPECT_EQ(problem.find(password), std::string::npos) << "the password shows";
+            if (problem.find("[Store] PasswordFile") != std::string::npos) {
+                EXPECT_EQ(BindsLogged(server.operatorDn), bindsBefore) << "a bind was sent";
+            }
         }
         DirClientReset();
     }
+}
+
+// After the login, the password is nowhere in the process's memory: not in the client's
+// buffers, not in the strings of the configuration, not in what the LDAP library freed.
+TEST_F(LdapBackendTest, ThePasswordIsNotInMemoryAfterTheLogin) {
+    const std::string scanDn = LdapServer::Env("TALLY_LDAP_SCAN_DN");
+    if (scanDn.empty()) {
+        GTEST_SKIP() << "no login of its own (scratch_slapd.py)";
+    }
+    LdapServer scanning = server;
+    scanning.passwordFile =
+        LdapServer::OnThisSystem(LdapServer::Env("TALLY_LDAP_SCAN_PASSWORD_FILE"));
+    const std::string base = server.LoadTree(
+        name,
+        "dn: o=CORP\nobjectClass: organization\no: CORP\n\n"
+        "dn: cn=JSMITH,o=CORP\nobjectClass: tallyUser\ncn: JSMITH\naccountBalance: 3\n");
+    ASSERT_TRUE(DirClientLoadConfig(WriteIni(scanning.StoreSection(base, scanDn), "CORP").c_str()));
+    ASSERT_EQ(DirIsLoggedIn(), 1) << DirClientLastProblem();
+    std::int32_t balance = 0;
+    ASSERT_EQ(CallReadAccountAttribute(DirCreateContext(), "JSMITH", "Account Balance", &balance),
+              DIR_OK);
+
+    directory::SecretBuffer password;
+    std::string problem;
+    ASSERT_TRUE(directory::ReadOwnerOnlyFile(scanning.passwordFile, password, problem)) << problem;
+    EXPECT_EQ(MemoryScan(password.View()).Count(), 0) << "copies of the password in memory";
 }
 
 // A site's own tree: people named by uid, groups of the three kinds a site keeps, containers
@@ -444,24 +507,28 @@ TEST_F(LdapBackendTest, ALargeContextListsAsTheEmbeddedStoreListsIt) {
     EXPECT_EQ(listings[1].calls, listings[0].calls);
 }
 
-// ldaps:// and StartTLS, with the server's certificate checked against the CACertFile named;
-// without it (the system's CAs do not know the scratch CA) the connection is refused. Natively
-// only: wldap32 trusts the system's certificate store and has no CACertFile.
+// ldaps:// and StartTLS with the server's certificate and name checked, in both builds: a
+// certificate from CACertFile's authority is taken; one from an authority nobody trusts, one
+// made out to another name, and a CA file that cannot be used are each refused in words before
+// the bind, so that the server never sees the login.
 TEST_F(LdapBackendTest, TlsConnectionsCheckTheServersCertificate) {
-#ifdef _WIN32
-    GTEST_SKIP() << "wldap32 takes its CAs from the system's store";
-#endif
     const std::string tlsUrl = LdapServer::Env("TALLY_LDAP_TLS_URL");
-    const std::string ca = LdapServer::Env("TALLY_LDAP_CA_FILE");
     if (tlsUrl.empty()) {
         GTEST_SKIP() << "no TLS (scratch_slapd.py --tls)";
     }
+    const std::string ca = LdapServer::OnThisSystem(LdapServer::Env("TALLY_LDAP_CA_FILE"));
+    const std::string otherCa =
+        LdapServer::OnThisSystem(LdapServer::Env("TALLY_LDAP_OTHER_CA_FILE"));
+    const std::filesystem::path notPem = folder / "not-a-certificate.pem";
+    std::ofstream(notPem) << "just text\n";
     const std::string base = server.LoadTree(
         name,
         "dn: o=CORP\nobjectClass: organization\no: CORP\n\n"
         "dn: cn=JSMITH,o=CORP\nobjectClass: tallyUser\ncn: JSMITH\naccountBalance: 10\n");
     LdapServer overTls = server;
     overTls.url = tlsUrl;
+    LdapServer wrongName = server;  // the certificate holds 127.0.0.1 only
+    wrongName.url = "ldaps://localhost" + tlsUrl.substr(tlsUrl.rfind(':'));
     const struct {
         std::string store;
         const char* problem;
@@ -469,25 +536,65 @@ TEST_F(LdapBackendTest, TlsConnectionsCheckTheServersCertificate) {
         {overTls.StoreSection(base, server.readerDn, "CACertFile=" + ca + "\n"), nullptr},
         {server.StoreSection(base, server.readerDn, "StartTLS=yes\nCACertFile=" + ca + "\n"),
          nullptr},
-        {overTls.StoreSection(base, server.readerDn), "the directory server cannot be reached"},
-        {server.StoreSection(base, server.readerDn, "StartTLS=yes\n"), "StartTLS failed"},
+        {overTls.StoreSection(base, server.readerDn), "certificate is not trusted"},
+        {overTls.StoreSection(base, server.readerDn, "CACertFile=" + otherCa + "\n"),
+         "certificate is not trusted"},
+        {server.StoreSection(base, server.readerDn, "StartTLS=yes\nCACertFile=" + otherCa + "\n"),
+         "certificate is not trusted"},
+        {wrongName.StoreSection(base, server.readerDn, "CACertFile=" + ca + "\n"),
+         "does not match the name in [Store] Url"},
+        {overTls.StoreSection(base, server.readerDn, "CACertFile=" + ca + ".missing\n"),
+         ".missing cannot be read"},
+        {overTls.StoreSection(base, server.readerDn, "CACertFile=" + notPem.string() + "\n"),
+         "holds no PEM certificate"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.store);
+        const std::size_t bindsBefore = BindsLogged(server.readerDn);
+        const auto started = std::chrono::steady_clock::now();
         ASSERT_TRUE(DirClientLoadConfig(WriteIni(c.store, "CORP").c_str()));
         const std::int32_t loggedIn = DirIsLoggedIn();
         const std::string problem = DirClientLastProblem();
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
         if (c.problem == nullptr) {
             ASSERT_EQ(loggedIn, 1) << problem;
+            // Reads after the schema's, which is large: no answer may be left waiting.
             std::int32_t balance = 0;
             EXPECT_EQ(
                 CallReadAccountAttribute(DirCreateContext(), "JSMITH", "Account Balance", &balance),
                 DIR_OK);
             EXPECT_EQ(balance, 10);
+            EXPECT_EQ(ListByClass(DirCreateContext(), "User").names,
+                      std::vector<std::string>{"JSMITH"});
         } else {
             EXPECT_EQ(loggedIn, 0);
             EXPECT_NE(problem.find(c.problem), std::string::npos) << problem;
+            EXPECT_NE(problem.find("the login was not sent"), std::string::npos) << problem;
+            DirClientReset();
+            EXPECT_EQ(BindsLogged(server.readerDn), bindsBefore) << "the bind reached the server";
         }
+        DirClientReset();
+    }
+}
+
+// A server that takes the connection and then says nothing: the start gives up after the
+// Timeout, over plain LDAP and over TLS, instead of waiting for ever.
+TEST_F(LdapBackendTest, ASilentServerIsGivenUpAfterTheTimeout) {
+    const std::string silent = LdapServer::Env("TALLY_LDAP_SILENT_PORT");
+    if (silent.empty()) {
+        GTEST_SKIP() << "no silent port (scratch_slapd.py)";
+    }
+    for (const char* scheme : {"ldap", "ldaps"}) {
+        SCOPED_TRACE(scheme);
+        const auto started = std::chrono::steady_clock::now();
+        ASSERT_TRUE(DirClientLoadConfig(WriteIni(std::string("[Store]\nKind=ldap\nUrl=") + scheme +
+                                                 "://127.0.0.1:" + silent + "\nTimeout=2\n")
+                                            .c_str()));
+        EXPECT_EQ(DirIsLoggedIn(), 0);
+        const auto took = std::chrono::steady_clock::now() - started;
+        EXPECT_LT(took, std::chrono::seconds(12)) << DirClientLastProblem();
+        EXPECT_NE(std::string(DirClientLastProblem()).find("127.0.0.1:" + silent),
+                  std::string::npos);
         DirClientReset();
     }
 }
@@ -525,6 +632,11 @@ TEST_F(LdapBackendTest, ChangesMadeOnTheProviderAreReadOnTheConsumer) {
                                     &balance),
                   step.status)
             << DirClientLastProblem();
+        if (step.status == DIR_ERR_NO_ACCESS) {
+            // The consumer refers changes to its provider (olcUpdateRef): the message says so.
+            EXPECT_EQ(DirClientLastProblem(),
+                      consumerUrl + " is a read-only copy; changes go to " + server.url);
+        }
         DirClientReset();
         // The consumer has it within a few seconds (refreshAndPersist); a new tree's base may
         // not be there yet at the first look.

@@ -32,24 +32,29 @@ struct LdapServer {
         const char* value = std::getenv(name);
         return value != nullptr ? value : "";
     }
-    static LdapServer FromEnvironment() {
-        LdapServer server{Env("TALLY_LDAP_URL"),       Env("TALLY_LDAP_SUFFIX"),
-                          Env("TALLY_LDAP_ADMIN_DN"),  Env("TALLY_LDAP_OPERATOR_DN"),
-                          Env("TALLY_LDAP_READER_DN"), Env("TALLY_LDAP_PASSWORD_FILE")};
+    // A path the scratch server's script wrote, as this program sees it: under Wine the Unix
+    // tree is drive Z:.
+    static std::string OnThisSystem(std::string path) {
 #ifdef _WIN32
-        // Under Wine the Unix tree is drive Z:.
-        if (!server.passwordFile.empty() && server.passwordFile.front() == '/') {
-            server.passwordFile = "Z:" + server.passwordFile;
+        if (!path.empty() && path.front() == '/') {
+            path = "Z:" + path;
         }
 #endif
-        return server;
+        return path;
+    }
+    static LdapServer FromEnvironment() {
+        return LdapServer{
+            Env("TALLY_LDAP_URL"),       Env("TALLY_LDAP_SUFFIX"),
+            Env("TALLY_LDAP_ADMIN_DN"),  Env("TALLY_LDAP_OPERATOR_DN"),
+            Env("TALLY_LDAP_READER_DN"), OnThisSystem(Env("TALLY_LDAP_PASSWORD_FILE"))};
     }
     bool Available() const { return !url.empty(); }
 
     std::string Password() const {
-        std::string line, problem;
+        directory::SecretBuffer line;
+        std::string problem;
         EXPECT_TRUE(directory::ReadOwnerOnlyFile(passwordFile, line, problem)) << problem;
-        return line;
+        return std::string(line.View());
     }
 
     // tallynet.ini's [Store] for this server, logged in as `bindDn`, "[Root]" at `base`.

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """The directory on a slapd, tallynet.ini naming a login without a PasswordFile: TallyDesk asks
 for the password at start ("Directory Server Login", the server and login named, the field
-hidden). The right password opens the main window on the server's tree; a wrong one and Cancel
-each give "Not logged into Directory Services!" with the client's reason, which never holds the
+hidden). The right password opens the main window on the server's tree. A wrong one brings the
+prompt back with the server's refusal under the field, three times at most; then, and after
+Cancel, "Not logged into Directory Services!" with the client's reason, which never holds the
 password. Run without a scratch slapd, the scenario starts one for itself (scratch_slapd.py)."""
 import os
 import sys
@@ -20,10 +21,32 @@ from tallye2e import ScenarioFailure, expect_equal  # noqa: E402
 
 IDC_PASSWORD_LOGIN = 620
 IDC_PASSWORD = 621
+IDC_PASSWORD_REFUSAL = 622
 ES_PASSWORD = 0x20
 
 
-def ask(s, answer):
+def answer(s, reply, refusal=None, picture=None):
+    """Waits for the password dialog and answers it: a password, or None for Cancel. With
+    `refusal`, the dialog must show the server's refusal of the password typed before."""
+    d = s.driver
+    dialog = d.find(title="Directory Server Login", cls="#32770", visible=True, timeout=20)
+    shown = d.text(dialog, IDC_PASSWORD_REFUSAL)
+    if refusal is None:
+        expect_equal("the refusal line", shown, "")
+    elif refusal not in shown:
+        raise ScenarioFailure(f"the prompt does not show the refusal {refusal!r}: {shown!r}")
+    if picture:
+        s.screenshot(picture)
+    if reply is None:
+        d.click(dialog, 2)
+    else:
+        d.set_text(dialog, IDC_PASSWORD, reply)
+        d.click(dialog, 1)
+    # The next prompt is a new dialog: wait until this one has gone.
+    d.wait_gone(dialog, timeout=20)
+
+
+def ask(s, answer_text):
     """Starts TallyDesk, waits for the password dialog and answers it: a password, or None for
     Cancel. Returns the running program."""
     app = s.launch()
@@ -36,13 +59,9 @@ def ask(s, answer):
     style, _ = d.style(dialog, IDC_PASSWORD)
     if not style & ES_PASSWORD:
         raise ScenarioFailure("the password field shows what is typed")
-    if answer is not None and not s.screenshot_taken:
+    if answer_text is not None and not s.screenshot_taken:
         s.screenshot("prompt")
-    if answer is None:
-        d.click(dialog, 2)
-    else:
-        d.set_text(dialog, IDC_PASSWORD, answer)
-        d.click(dialog, 1)
+    answer(s, answer_text)
     return app
 
 
@@ -76,8 +95,19 @@ def run(s):
     s.driver.syscommand(main, "close")
     expect_equal("exit code", s.wait_exit(app), 0)
 
+    # A typing error: the prompt comes back with the server's words, and the right password
+    # still logs in.
+    refused = "refused the login as " + s.network.ldap.operator
     app = ask(s, "not-" + password)
-    expect_not_logged_in(s, app, "refused the login as " + s.network.ldap.operator, password)
+    answer(s, password, refusal=refused, picture="refusal")
+    main = s.main_window()
+    s.driver.syscommand(main, "close")
+    expect_equal("exit code", s.wait_exit(app), 0)
+
+    app = ask(s, "not-" + password)
+    answer(s, "still-not-" + password, refusal=refused)
+    answer(s, "never-" + password, refusal=refused)
+    expect_not_logged_in(s, app, refused, password)
     app = ask(s, None)
     expect_not_logged_in(s, app, "no password was given", password)
 

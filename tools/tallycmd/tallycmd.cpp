@@ -78,6 +78,10 @@ int Dispatch(const Run& run) {
             return RunStats(run);
         case Command::Balances:
             return RunBalances(run);
+        case Command::Trend:
+            return RunTrend(run);
+        case Command::Audit:
+            return RunAudit(run);
         case Command::None:
             break;
     }

@@ -7,9 +7,9 @@
 namespace tally::reports {
 namespace {
 
-constexpr int kChartWidth = 640;
-constexpr int kLabelWidth = 190;
-constexpr int kValueWidth = 90;
+constexpr int kBarRoom = 300;
+constexpr int kValueWidth = 80;
+constexpr double kLabelCharWidth = 8.2;
 constexpr int kBarHeight = 18;
 constexpr int kBarGap = 6;
 constexpr std::size_t kLabelChars = 26;
@@ -23,7 +23,7 @@ p.heading { margin: 0 0 1rem; color: #333; }
 figure { margin: 1rem 0; }
 figcaption { font-weight: 600; margin-bottom: .25rem; }
 svg.chart { width: 100%; height: auto; display: block; }
-svg.chart text { font: 12px system-ui, sans-serif; fill: #111; }
+svg.chart text { font: 13px system-ui, sans-serif; fill: #111; }
 .wide { overflow-x: auto; }
 table { border-collapse: collapse; width: 100%; font-variant-numeric: tabular-nums; }
 th, td { border-bottom: 1px solid #999; padding: .2rem .5rem; text-align: right; }
@@ -54,33 +54,59 @@ std::string ShortLabel(const std::string& label) {
     return label.size() <= kLabelChars ? label : label.substr(0, kLabelChars - 1) + "\u2026";
 }
 
-std::string Chart(const HtmlChart& chart) {
+// The bars' scale: the largest row but "Other", which would dwarf the rest; a bar beyond it is
+// drawn to the end of the room and broken there, its number beside it as on every bar.
+double ScaleOf(const HtmlChart& chart) {
     double largest = 0.0;
-    for (const HtmlRow& row : chart.rows) {
-        largest = std::max(largest, chart.byCost ? row.cost : static_cast<double>(row.pages));
+    double other = 0.0;
+    for (std::size_t i = 0; i < chart.rows.size(); ++i) {
+        const HtmlRow& row = chart.rows[i];
+        const double value = chart.byCost ? row.cost : static_cast<double>(row.pages);
+        const bool isOther = i + 1 == chart.rows.size() && i > 0 && row.label == "Other";
+        double& kept = isOther ? other : largest;
+        kept = std::max(kept, value);
     }
+    return largest > 0.0 ? largest : other;
+}
+
+std::string Chart(const HtmlChart& chart) {
+    const double scale = ScaleOf(chart);
+    std::size_t longest = 4;
+    for (const HtmlRow& row : chart.rows) {
+        longest = std::max(longest, std::min(row.label.size(), kLabelChars));
+    }
+    const int labelWidth = static_cast<int>(static_cast<double>(longest) * kLabelCharWidth) + 12;
+    const int width = labelWidth + kBarRoom + kValueWidth;
     const int height = static_cast<int>(chart.rows.size()) * (kBarHeight + kBarGap) + kBarGap;
-    const int room = kChartWidth - kLabelWidth - kValueWidth;
     std::string out = "<figure>\n<figcaption>" + HtmlEscaped(chart.caption) + "</figcaption>\n";
-    out += "<svg class=\"chart\" role=\"img\" viewBox=\"0 0 " + std::to_string(kChartWidth) + " " +
+    out += "<svg class=\"chart\" role=\"img\" viewBox=\"0 0 " + std::to_string(width) + " " +
            std::to_string(height) + "\" aria-label=\"" + HtmlEscaped(chart.caption) + "\">\n";
     int y = kBarGap;
     for (const HtmlRow& row : chart.rows) {
         const double value = chart.byCost ? row.cost : static_cast<double>(row.pages);
-        const double length = largest > 0 && value > 0 ? room * value / largest : 0.0;
+        const bool broken = scale > 0 && value > scale;
+        const double length =
+            scale > 0 && value > 0 ? kBarRoom * std::min(value, scale) / scale : 0.0;
         const std::string shown = chart.byCost ? row.costText : std::to_string(row.pages);
         const std::string middle = std::to_string(y + kBarHeight / 2 + 4);
         out += "<g class=\"bar-row\"><title>" + HtmlEscaped(row.label) + ": " + HtmlEscaped(shown) +
                "</title>";
-        out += "<text x=\"" + std::to_string(kLabelWidth - 6) + "\" y=\"" + middle +
+        out += "<text x=\"" + std::to_string(labelWidth - 6) + "\" y=\"" + middle +
                "\" text-anchor=\"end\">" + HtmlEscaped(ShortLabel(row.label)) + "</text>";
-        out += "<rect class=\"bar\" x=\"" + std::to_string(kLabelWidth) + "\" y=\"" +
+        out += "<rect class=\"bar\" x=\"" + std::to_string(labelWidth) + "\" y=\"" +
                std::to_string(y) + "\" width=\"" + Number(length) + "\" height=\"" +
                std::to_string(kBarHeight) + "\" fill=\"url(#" +
                (chart.byCost ? "costFill" : "pagesFill") +
                ")\" stroke=\"#111\" stroke-width=\"1\"" + " data-label=\"" +
                HtmlEscaped(row.label) + "\" data-value=\"" + HtmlEscaped(shown) + "\"/>";
-        out += "<text x=\"" + Number(kLabelWidth + length + 4) + "\" y=\"" + middle + "\">" +
+        if (broken) {
+            const int x = labelWidth + kBarRoom - 14;
+            out += "<path class=\"break\" d=\"M" + std::to_string(x) + " " +
+                   std::to_string(y + kBarHeight + 2) + " l6 -" + std::to_string(kBarHeight + 4) +
+                   " m4 0 l-6 " + std::to_string(kBarHeight + 4) +
+                   "\" stroke=\"#fff\" stroke-width=\"3\" fill=\"none\"/>";
+        }
+        out += "<text x=\"" + Number(labelWidth + length + 4) + "\" y=\"" + middle + "\">" +
                HtmlEscaped(shown) + "</text></g>\n";
         y += kBarHeight + kBarGap;
     }

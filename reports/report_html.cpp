@@ -29,6 +29,7 @@ table { border-collapse: collapse; width: 100%; font-variant-numeric: tabular-nu
 th, td { border-bottom: 1px solid #999; padding: .2rem .5rem; text-align: right; }
 th:first-child, td:first-child { text-align: left; word-break: break-word; }
 thead th { border-bottom: 2px solid #111; }
+thead th:nth-child(4) { text-align: left; }
 tfoot td { border-top: 2px solid #111; font-weight: 600; }
 td.record { font-family: ui-monospace, monospace; font-size: 12px; text-align: left;
             white-space: pre; }
@@ -79,8 +80,10 @@ std::string Chart(const HtmlChart& chart) {
     const int width = labelWidth + kBarRoom + kValueWidth;
     const int height = static_cast<int>(chart.rows.size()) * (kBarHeight + kBarGap) + kBarGap;
     std::string out = "<figure>\n<figcaption>" + HtmlEscaped(chart.caption) + "</figcaption>\n";
+    // At most a little larger than drawn: a chart of two short rows should not fill a screen.
     out += "<svg class=\"chart\" role=\"img\" viewBox=\"0 0 " + std::to_string(width) + " " +
-           std::to_string(height) + "\" aria-label=\"" + HtmlEscaped(chart.caption) + "\">\n";
+           std::to_string(height) + "\" style=\"max-width:" + std::to_string(width * 3 / 2) +
+           "px\" aria-label=\"" + HtmlEscaped(chart.caption) + "\">\n";
     int y = kBarGap;
     for (const HtmlRow& row : chart.rows) {
         const double value = chart.byCost ? row.cost : static_cast<double>(row.pages);

@@ -132,7 +132,7 @@ def main():
                                       "--until", "1999-12-31"], "top"),
             ("trend-month", ["trend", "--by", "month"], "all"),
             ("trend-week", ["trend", "--by", "week", "--since", "1999-11-01"], "all"),
-            ("history-user", ["history", "U00004", "--since", "1999-12-01"], "months"),
+            ("history-user", ["history", "U00005", "--since", "1999-12-01"], "months"),
         ]
         for name, words, charts in reports:
             page = os.path.join(work, name + ".html")

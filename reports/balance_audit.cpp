@@ -87,14 +87,22 @@ std::string UnitsText(std::int64_t units, const AmountMode& mode) {
 }  // namespace
 
 BalanceAudit::BalanceAudit(std::vector<AuditedUser> users, AmountMode mode)
-    : users_(std::move(users)), mode_(mode), found_(users_.size()) {
+    : users_(std::move(users)),
+      mode_(mode),
+      implied_(users_.size(), kNoRecord),
+      recordEnd_(users_.size()),
+      linesSince_(users_.size()),
+      wanted_(users_.size()) {
     for (std::uint32_t i = 0; i < users_.size(); ++i) {
         std::string_view fullName = users_[i].fullName;
         if (!fullName.empty() && fullName.front() == '.') {
             fullName.remove_prefix(1);  // a complete name as typed; the log has none of the point
         }
         byFullName_.Insert(fullName, i);
-        byListedName_.Insert(FirstPart(users_[i].name).substr(0, kReadableNameColumns), i);
+        byFullNameFolded_.Insert(fullName, i);
+        const std::string_view listed = FirstPart(users_[i].name).substr(0, kReadableNameColumns);
+        byListedName_.Insert(listed, i);
+        byListedNameFolded_.Insert(listed, i);
     }
 }
 
@@ -106,36 +114,56 @@ std::int64_t BalanceAudit::Units(const Cost& cost) const {
 }
 
 void BalanceAudit::Record(std::uint32_t user, std::int64_t balance) {
-    LogBalance& found = found_[user];
-    found.recorded = true;
-    found.implied = balance;
-    found.linesSince.clear();
+    implied_[user] = balance;
+    recordEnd_[user] = lineEnd_;
 }
 
-void BalanceAudit::Deduct(std::uint32_t user, const Cost& cost, std::string_view line) {
-    LogBalance& found = found_[user];
-    if (!found.recorded) {
-        return;  // before any balance the log states: nothing to deduct from
+LogBalance BalanceAudit::Of(std::size_t user) const {
+    LogBalance found;
+    found.recorded = implied_[user] != kNoRecord;
+    found.implied = found.recorded ? implied_[user] : 0;
+    found.recordEnd = recordEnd_[user];
+    found.linesSince = linesSince_[user];
+    return found;
+}
+
+void BalanceAudit::Deduct(std::uint32_t user, const Cost& cost) {
+    if (implied_[user] != kNoRecord) {  // before any balance the log states, nothing to deduct from
+        implied_[user] -= Units(cost);
     }
-    found.implied -= Units(cost);
-    found.linesSince.emplace_back(WithoutLineEnd(line));
 }
 
-void BalanceAudit::Take(std::string_view line) {
+std::uint32_t BalanceAudit::UserOf(std::string_view line) const {
+    auto find = [](const NameIndex& exact, const NameIndex& folded, std::string_view name) {
+        const std::uint32_t user = exact.Find(name);
+        return user != NameIndex::kMissing ? user : folded.Find(name);
+    };
     if (!line.empty() && line.front() == '"') {
         const std::string_view rest = line.substr(1);
-        const std::uint32_t user = byFullName_.Find(rest.substr(0, rest.find('"')));
-        if (user != NameIndex::kMissing) {
-            TakeDelimited(user, line);
-        }
-        return;
+        return find(byFullName_, byFullNameFolded_, rest.substr(0, rest.find('"')));
     }
     const std::string_view name = ReadableUser(line);
-    if (!name.empty()) {
-        const std::uint32_t user = byListedName_.Find(name);
-        if (user != NameIndex::kMissing) {
-            TakeReadable(user, line);
-        }
+    return name.empty() ? NameIndex::kMissing : find(byListedName_, byListedNameFolded_, name);
+}
+
+void BalanceAudit::Take(std::string_view line, std::uint64_t offset) {
+    const std::uint32_t user = UserOf(line);
+    if (user == NameIndex::kMissing) {
+        return;
+    }
+    lineEnd_ = offset + line.size();
+    if (line.front() == '"') {
+        TakeDelimited(user, line);
+    } else {
+        TakeReadable(user, line);
+    }
+}
+
+void BalanceAudit::TakeSince(std::string_view line, std::uint64_t offset) {
+    const std::uint32_t user = UserOf(line);
+    if (user != NameIndex::kMissing && wanted_[user] && implied_[user] != kNoRecord &&
+        offset >= recordEnd_[user]) {
+        linesSince_[user].emplace_back(WithoutLineEnd(line));
     }
 }
 
@@ -149,7 +177,7 @@ void BalanceAudit::TakeDelimited(std::uint32_t user, std::string_view line) {
         Record(user, Units(ReadCost(FieldAfterCost(fields_, line), mode_)));
         return;
     }
-    Deduct(user, DelimitedPagesAndCost(fields_, mode_).cost, line);
+    Deduct(user, DelimitedPagesAndCost(fields_, mode_).cost);
 }
 
 void BalanceAudit::TakeReadable(std::uint32_t user, std::string_view line) {
@@ -170,7 +198,7 @@ void BalanceAudit::TakeReadable(std::uint32_t user, std::string_view line) {
         }
         return;
     }
-    Deduct(user, ReadableColumns(line, mode_).cost, line);
+    Deduct(user, ReadableColumns(line, mode_).cost);
 }
 
 AuditSummary Summarize(const std::vector<AuditLine>& lines) {
@@ -228,7 +256,7 @@ std::string AuditReport(std::string_view subject, const std::vector<AuditLine>& 
                 out += row(line.user, DirectoryText(line.directory, mode),
                            UnitsText(line.log.implied, mode), DifferenceText(line, mode));
                 out += "    " + std::to_string(line.log.linesSince.size()) +
-                       " print jobs since the last record\r\n";
+                       " lines of the log since its last record:\r\n";
                 for (const std::string& since : line.log.linesSince) {
                     out += "    " + since + "\r\n";
                 }

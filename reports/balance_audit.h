@@ -31,8 +31,9 @@ struct AuditedUser {
 
 // What the log says of one user.
 struct LogBalance {
-    bool recorded = false;     // a deposit, charge or set balance was found
-    std::int64_t implied = 0;  // stored units: the last record's balance less the jobs after it
+    bool recorded = false;        // a deposit, charge or set balance was found
+    std::int64_t implied = 0;     // stored units: the last record's balance less the jobs after it
+    std::uint64_t recordEnd = 0;  // where the line after that record begins in the log
     std::vector<std::string> linesSince;  // the user's lines after that record, without line ends
 };
 
@@ -40,24 +41,42 @@ class BalanceAudit {
   public:
     BalanceAudit(std::vector<AuditedUser> users, AmountMode mode);
 
-    // Reads one line of the log.
-    void Take(std::string_view line);
+    // Reads one line of the log, which begins `offset` bytes into it.
+    void Take(std::string_view line, std::uint64_t offset);
+
+    // A second reading, for the users of `wanted` only: their lines after their last record are
+    // kept in linesSince. (The first reading keeps no lines: most users agree, and a million
+    // lines copied to be dropped again would cost more than reading the log twice.)
+    void Want(std::size_t user) { wanted_[user] = true; }
+    void TakeSince(std::string_view line, std::uint64_t offset);
 
     const std::vector<AuditedUser>& Users() const { return users_; }
-    const LogBalance& Of(std::size_t user) const { return found_[user]; }
+    LogBalance Of(std::size_t user) const;
 
   private:
+    std::uint32_t UserOf(std::string_view line) const;
     void TakeDelimited(std::uint32_t user, std::string_view line);
     void TakeReadable(std::uint32_t user, std::string_view line);
     void Record(std::uint32_t user, std::int64_t balance);
-    void Deduct(std::uint32_t user, const Cost& cost, std::string_view line);
+    void Deduct(std::uint32_t user, const Cost& cost);
     std::int64_t Units(const Cost& cost) const;
 
     std::vector<AuditedUser> users_;
     AmountMode mode_;
-    std::vector<LogBalance> found_;
-    NameIndex byFullName_{NameIndex::Case::Ignored};
-    NameIndex byListedName_{NameIndex::Case::Ignored};  // cut to 10 characters
+    // What is touched for every line is kept small and apart, so that it stays in the cache: the
+    // running balance per user (kNoRecord until a record states one).
+    static constexpr std::int64_t kNoRecord = INT64_MIN;
+    std::vector<std::int64_t> implied_;
+    std::vector<std::uint64_t> recordEnd_;
+    std::vector<std::vector<std::string>> linesSince_;
+    std::vector<bool> wanted_;
+    std::uint64_t lineEnd_ = 0;  // of the line being read
+    // Names as the directory spells them are found byte for byte, which is quicker; the folded
+    // indexes find the same names written in another case.
+    NameIndex byFullName_{NameIndex::Case::Exact};
+    NameIndex byFullNameFolded_{NameIndex::Case::Ignored};
+    NameIndex byListedName_{NameIndex::Case::Exact};  // cut to 10 characters
+    NameIndex byListedNameFolded_{NameIndex::Case::Ignored};
     DelimitedFields fields_;
 };
 

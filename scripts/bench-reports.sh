@@ -196,13 +196,19 @@ fi
 audit_log=$audit_net/servers/ACCT1/SYS/SYSTEM/JOBTALLY/JOBTALLY.LOG
 cmd_balances=$(best "$tallycmd" --ini "$audit_net/tallynet.ini" balances --out -)
 read_log=$(best cat "$audit_log")
+# A report's own reading of the log: the trend, which parses every line and totals by month.
+report_read=$(best "$tallycmd" --ini "$audit_net/tallynet.ini" trend --by month --out -)
 cmd_audit=$(best "$tallycmd" --ini "$audit_net/tallynet.ini" audit --out -)
 base=$(awk -v a="$cmd_balances" -v b="$read_log" 'BEGIN { printf "%.3f", a + b }')
-printf '%-34s %8s %10s\n' "" seconds "x base"
+report_base=$(awk -v a="$cmd_balances" -v b="$report_read" 'BEGIN { printf "%.3f", a + b }')
+printf '%-34s %8s %10s %10s\n' "" seconds "x base" "x base 2"
 printf '%-34s %8s\n' "tallycmd balances" "$cmd_balances"
 printf '%-34s %8s\n' "one reading of the log (cat)" "$read_log"
-printf '%-34s %8s %10s\n' "base: the two together" "$base" "1.00"
-printf '%-34s %8s %10s\n' "tallycmd audit" "$cmd_audit" "$(ratio "$cmd_audit" "$base")"
+printf '%-34s %8s\n' "a report's reading (trend)" "$report_read"
+printf '%-34s %8s %10s\n' "base: balances + cat" "$base" "1.00"
+printf '%-34s %8s %10s %10s\n' "base 2: balances + trend" "$report_base" "" "1.00"
+printf '%-34s %8s %10s %10s\n' "tallycmd audit" "$cmd_audit" "$(ratio "$cmd_audit" "$base")" \
+    "$(ratio "$cmd_audit" "$report_base")"
 
 if [[ $wine -eq 1 ]]; then
     echo "== the dialogs under Wine (from the click to the report file complete)"

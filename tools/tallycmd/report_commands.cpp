@@ -360,8 +360,10 @@ int AuditRun(const Run& run) {
         ProgressLine progress(run, "JOBTALLY.LOG");
         int shown = -1;
         std::string_view line;
+        std::uint64_t offset = 0;
         while (log.NextLine(line)) {
-            audit.Take(line);
+            audit.Take(line, offset);
+            offset += line.size();
             if (run.console.showProgress && log.PercentRead() / 10 != shown) {
                 shown = log.PercentRead() / 10;
                 progress.Show(std::min(shown * 10, 100));
@@ -369,11 +371,31 @@ int AuditRun(const Run& run) {
         }
     }
     log.Close();
+    std::vector<reports::BalanceReading> balances;
+    balances.reserve(audit.Users().size());
+    bool anyDiffer = false;
+    for (std::size_t i = 0; i < audit.Users().size(); ++i) {
+        balances.push_back(reports::ReadBalanceOf(audit.Users()[i].name));
+        const reports::AuditLine line{{}, balances.back(), audit.Of(i)};
+        if (line.log.recorded && !line.Agrees()) {
+            audit.Want(i);
+            anyDiffer = true;
+        }
+    }
+    // The lines since each differing user's last record, from a second reading of the log.
+    if (anyDiffer && log.Open(*logPath)) {
+        std::string_view line;
+        std::uint64_t offset = 0;
+        while (log.NextLine(line)) {
+            audit.TakeSince(line, offset);
+            offset += line.size();
+        }
+        log.Close();
+    }
     std::vector<reports::AuditLine> lines;
     lines.reserve(audit.Users().size());
     for (std::size_t i = 0; i < audit.Users().size(); ++i) {
-        const reports::AuditedUser& user = audit.Users()[i];
-        lines.push_back({user.name, reports::ReadBalanceOf(user.name), audit.Of(i)});
+        lines.push_back({audit.Users()[i].name, balances[i], audit.Of(i)});
     }
     ReportOutput output(run);
     std::string failure;

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "directory/buffer_owner.h"
+#include "directory/dirclient_setup.h"
 #include "program/session.h"
 #include "program/settings.h"
 
@@ -180,8 +181,11 @@ DirStatus WriteAccountAttribute(const char* objectName, const char* attributeNam
     return ModifyOneValue(request, objectName, attributeName, syntax, value, changeType);
 }
 
-// Without a buffer nothing was asked of the directory, so the balance is left as it was; any
-// answer of the directory, refusal included, is followed by reading the balance back.
+// Without a buffer nothing was asked of the directory, so the balance is left as it was. After
+// a change the balance is the one that change produced, as the directory hands it back: a read
+// made afterwards could already hold another writer's change, and the record would then carry
+// a balance that this change never left. Only when the directory cannot tell (and after a
+// refusal) is the balance read back.
 DirStatus AdjustBalance(const char* objectName, std::int32_t amount, std::int32_t* balance) {
     const char* attribute = gSettings.Schema.BalanceAttribute.c_str();
     DirStatus status = kNoBuffer;
@@ -193,7 +197,9 @@ DirStatus AdjustBalance(const char* objectName, std::int32_t amount, std::int32_
         status = ModifyOneValue(request, objectName, attribute, SYN_COUNTER, &amount,
                                 DIR_CHANGE_ADD_VALUE);
     }
-    ReadAccountAttribute(objectName, attribute, balance);
+    if (status != DIR_OK || !DirClientProducedNumber(attribute, balance)) {
+        ReadAccountAttribute(objectName, attribute, balance);
+    }
     return status;
 }
 

@@ -338,6 +338,11 @@ std::string BatchProblemMessage(const BatchOutcome& outcome) {
         message += "The list of users could not be read to its end (" +
                    std::to_string(outcome.listingStatus) +
                    "); the users after that point were not changed.";
+        // The directory's own words say why (a server's size limit, say), so the operator
+        // knows what to ask the administrator for.
+        if (const std::string why = DirClientLastProblem(); !why.empty()) {
+            message += "\n" + why;
+        }
     }
     return message;
 }

@@ -3,10 +3,8 @@
 
 #include <string>
 
-inline constexpr int kVersionMajor = 4;
-inline constexpr int kVersionMinor = 2;
-inline constexpr int kVersionRevision = 5;
-inline constexpr char kVersionRelease = 'f';
+#include "program/version.h"
 
-// "TallyDesk 4.25f (32 bit)": each number one hexadecimal digit.
-std::string AboutVersionText();
+// "TallyDesk 4.25f (32 bit)": each number one hexadecimal digit, then the release letter; the
+// build's own version unless another is given.
+std::string AboutVersionText(const ProgramVersion& version = BuildVersion());

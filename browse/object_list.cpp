@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "directory/buffer_owner.h"
+#include "directory/dirclient_setup.h"
 #include "program/session.h"
 
 namespace {
@@ -14,19 +15,20 @@ bool Is(const char* className, const char* wanted) {
 }
 
 // One class's objects of the current context, taken chunk by chunk until the client says no
-// more follow. A failing call ends the listing with what was added so far.
-void ListClass(ObjectListSink& list, const char* className) {
+// more follow. A failing call ends the listing with what was added so far, and says so.
+DirStatus ListClass(ObjectListSink& list, const char* className) {
     DirBufferOwner result(DIR_BUFFER_SIZE);
     if (!result.Ok()) {
-        return;
+        return DIR_ERR_NO_MEMORY;
     }
     const bool users = Is(className, kUserClass);
     const bool groups = Is(className, kGroupClass);
     std::int32_t iteration = DIR_NO_MORE_ITERATIONS;
     do {
-        if (DirListByClass(DirectoryContext, "", className, nullptr, &iteration, result.Get()) !=
-            DIR_OK) {
-            return;
+        const DirStatus status =
+            DirListByClass(DirectoryContext, "", className, nullptr, &iteration, result.Get());
+        if (status != DIR_OK) {
+            return status;
         }
         std::uint32_t count = 0;
         DirGetObjectCount(DirectoryContext, result.Get(), &count);
@@ -49,11 +51,12 @@ void ListClass(ObjectListSink& list, const char* className) {
             list.Add(entry);
         }
     } while (iteration != DIR_NO_MORE_ITERATIONS);
+    return DIR_OK;
 }
 
 }  // namespace
 
-void FillObjectList(ObjectListSink& list, const char* className) {
+DirStatus FillObjectList(ObjectListSink& list, const char* className) {
     const bool users = Is(className, kUserClass);
     const bool units = Is(className, kUnitClass);
     if (users || units) {
@@ -62,12 +65,14 @@ void FillObjectList(ObjectListSink& list, const char* className) {
     if (users) {
         MaxUserNameLength = 0;
     }
-    ListClass(list, className);
+    DirStatus status = ListClass(list, className);
+    if (users || units) {
+        const DirStatus more = FillObjectList(list, users ? kGroupClass : kOrganizationClass);
+        status = status != DIR_OK ? status : more;
+    }
     if (users) {
-        FillObjectList(list, kGroupClass);
         list.Add(kAllUsersEntry);
     } else if (units) {
-        FillObjectList(list, kOrganizationClass);
         if (CurrentContextName != DIR_ROOT_NAME) {
             list.Add(kParentEntry);
         }
@@ -75,4 +80,15 @@ void FillObjectList(ObjectListSink& list, const char* className) {
     if (users || units) {
         list.SelectFirst();
     }
+    return status;
+}
+
+std::string ListingFailureMessage(DirStatus status) {
+    std::string message = "The list of " + CurrentContextName + " could not be read whole (" +
+                          std::to_string(status) + ")";
+    const std::string problem = DirClientLastProblem();
+    if (!problem.empty()) {
+        message += ":\n" + problem;
+    }
+    return message + "\nThe entries shown are not all there are.";
 }

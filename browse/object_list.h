@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "directory/dirclient.h"
 #include "program/list_entries.h"
 #include "program/values.h"
 
@@ -20,5 +21,11 @@ class ObjectListSink {
 
 // Lists the current context's objects of `className` into `list`: "User" also lists the groups
 // and adds the all-users entry; "Organizational Unit" also lists the organizations and adds the
-// parent entry below the root; "Group" alone only adds. A listing that fails keeps what it had.
-void FillObjectList(ObjectListSink& list, const char* className);
+// parent entry below the root; "Group" alone only adds. A listing that fails keeps what it had
+// and its status is returned (DIR_OK when every listing ran to its end), so that a list the
+// directory refused or cut short is never shown as if it were whole.
+DirStatus FillObjectList(ObjectListSink& list, const char* className);
+
+// What the operator is told when FillObjectList returned `status`: the context, the status and
+// the directory client's own words (its last problem) where it has any.
+std::string ListingFailureMessage(DirStatus status);

@@ -19,6 +19,7 @@
 #include "directory/dirclient_results.h"
 #include "directory/dirclient_state.h"
 #include "directory/dirclient_values.h"
+#include "directory/ldap_store.h"
 
 using namespace tally::directory;
 namespace store = tally::store;
@@ -425,10 +426,32 @@ void WriteText(std::string_view text, char* out) {
 std::int32_t DirIsLoggedIn() {
     try {
         const ClientConfig& config = LoadedConfig();
-        if (!config.problems.empty() || config.loginUser.empty()) {
+        if (!config.problems.empty()) {
             return 0;
         }
-        return CurrentStore() != nullptr ? 1 : 0;
+        if (config.kind != StoreKind::Ldap && config.loginUser.empty()) {
+            return 0;
+        }
+        store::Store* directory = CurrentStore();
+        if (directory == nullptr) {
+            return 0;
+        }
+        const auto* server = dynamic_cast<const LdapStore*>(directory);
+        const std::string bound = server != nullptr ? server->BoundName() : std::string();
+        if (bound.empty()) {
+            return config.loginUser.empty() ? 0 : 1;  // [Login] User is all there is to go by
+        }
+        std::string_view named = config.loginUser;
+        if (!named.empty() && named.front() == '.') {
+            named.remove_prefix(1);
+        }
+        if (!named.empty() && !store::EqualsIgnoreCase(named, bound)) {
+            NoteProblem(config.iniFile.string() + ": [Login] User=" + config.loginUser +
+                        " names someone else than the login to the directory server, " +
+                        server->BoundDn() + " (" + bound + "); leave User out or name " + bound);
+            return 0;
+        }
+        return 1;
     } catch (const std::exception& error) {
         NoteProblem(std::string("the directory client failed: ") + error.what());
         return 0;
@@ -525,8 +548,12 @@ DirStatus DirGetLoginName(DirContextHandle context, char* name) {
             return DIR_ERR_NOT_LOGGED_IN;
         }
         // The complete name, so that it still means the same object after the context moved.
+        // Over a directory server that is the login the server knows, not what the ini says.
         std::string login = LoadedConfig().loginUser;
-        if (store::Store* directory = CurrentStore()) {
+        if (const auto* server = dynamic_cast<const LdapStore*>(CurrentStore());
+            server != nullptr && !server->BoundName().empty()) {
+            login = server->BoundName();
+        } else if (store::Store* directory = CurrentStore()) {
             std::optional<std::string> written = AsWrittenName(login);
             if (const store::Entry* entry = written ? directory->Find(*written) : nullptr) {
                 login = entry->name;
@@ -810,6 +837,7 @@ DirStatus DirModifyObject(DirContextHandle context, const char* objectName,
         if (iterationHandle != nullptr) {
             *iterationHandle = DIR_NO_MORE_ITERATIONS;
         }
+        TheClientState().produced.clear();
         std::vector<RequestRecord> records;
         if (!IsLiveBuffer(changes) || changes->use != BufferUse::Request ||
             changes->requestKind != DIR_REQ_MODIFY || !ParseRequest(*changes, records)) {
@@ -865,7 +893,12 @@ DirStatus DirModifyObject(DirContextHandle context, const char* objectName,
         if (storeChanges.empty()) {
             return DIR_OK;
         }
-        return ChangeStatus(*directory, directory->Modify(entry->name, storeChanges));
+        const DirStatus status =
+            ChangeStatus(*directory, directory->Modify(entry->name, storeChanges));
+        if (status == DIR_OK) {
+            TheClientState().produced = directory->Produced();
+        }
+        return status;
     });
 }
 

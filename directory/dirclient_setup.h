@@ -2,6 +2,7 @@
 // particular tallynet.ini or a store of their own, and to read why the client refuses to work.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -32,6 +33,12 @@ const char* DirClientLastProblem();
 // DIR_OK also when there was nothing to save; the failure's status otherwise. Over an LDAP
 // server there is nothing to do: the server made each change durable before it answered.
 DirStatus DirClientSaveChanges();
+
+// The number that the last DirModifyObject of this client left in `attributeName` (a counter or
+// an integer) of the object it changed: as that very change produced it, whatever other
+// programs changed since. False when that modify failed or did not change the attribute, or
+// when the directory could not tell; the caller then has only a fresh read to go by.
+bool DirClientProducedNumber(const char* attributeName, std::int32_t* value);
 
 // Asks for the directory server's password when tallynet.ini names a BindDN without a
 // PasswordFile: `server` is the URL, `bindDn` the name logged in as; false when the operator

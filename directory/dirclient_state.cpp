@@ -1,6 +1,7 @@
 #include "directory/dirclient_state.h"
 
 #include <algorithm>
+#include <charconv>
 
 #include "directory/dirclient_setup.h"
 #include "directory/ldap_store.h"
@@ -86,6 +87,14 @@ std::unique_ptr<store::Store> OpenConfiguredStore(const ClientConfig& config,
     settings.bindDn = ldap.bindDn;
     settings.increment = ldap.increment;
     settings.pageSize = ldap.pageSize;
+    for (auto [configured, used] :
+         {std::pair{&ldap.userClasses, &settings.classes.users},
+          std::pair{&ldap.groupClasses, &settings.classes.groups},
+          std::pair{&ldap.containerClasses, &settings.classes.containers}}) {
+        if (!configured->empty()) {
+            *used = *configured;
+        }
+    }
     if (!ldap.passwordFile.empty()) {
         if (!ReadOwnerOnlyFile(ldap.passwordFile, settings.password, problem)) {
             problem = config.iniFile.string() + ": [Store] PasswordFile " + problem;
@@ -162,6 +171,29 @@ DirStatus DirClientSaveChanges() {
 
 const char* DirClientLastProblem() {
     return TheClientState().lastProblem.c_str();
+}
+
+bool DirClientProducedNumber(const char* attributeName, std::int32_t* value) {
+    ClientState& state = TheClientState();
+    if (attributeName == nullptr || value == nullptr || !state.store) {
+        return false;
+    }
+    const tally::store::AttributeDef* definition = state.store->Attribute(attributeName);
+    if (definition == nullptr) {
+        return false;
+    }
+    auto produced = state.produced.find(definition->name);
+    if (produced == state.produced.end() || produced->second.size() != 1) {
+        return false;
+    }
+    const std::string& text = produced->second.front();
+    std::int32_t number = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+    if (error != std::errc() || end != text.data() + text.size()) {
+        return false;
+    }
+    *value = number;
+    return true;
 }
 
 const ClientConfig& DirClientConfig() {

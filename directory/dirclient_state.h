@@ -42,6 +42,8 @@ struct ClientState {
     std::map<DirContextHandle, Context> contexts;
     DirContextHandle nextContext = 1;
     std::set<DirBuffer*> buffers;
+    // What the last DirModifyObject produced (store::Store::Produced), empty after a failure.
+    store::AttributeMap produced;
 };
 
 ClientState& TheClientState();

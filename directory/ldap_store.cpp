@@ -83,7 +83,8 @@ std::string EscapeFilterValue(std::string_view value) {
     return out;
 }
 
-LdapStore::LdapStore(LdapSettings settings) : settings_(std::move(settings)) {}
+LdapStore::LdapStore(LdapSettings settings)
+    : settings_(std::move(settings)), pageSize_(settings_.pageSize) {}
 
 LdapStore::~LdapStore() = default;
 
@@ -97,6 +98,7 @@ std::unique_ptr<LdapStore> LdapStore::Open(const LdapSettings& settings, store::
     if (!opened->Connect(problem) || !opened->LoadSchema(problem)) {
         return nullptr;
     }
+    opened->LearnIdentity();
     return opened;
 }
 
@@ -143,14 +145,19 @@ bool LdapStore::LoadSchema(store::Problem* problem) {
     }
     std::string subschema = "cn=Subschema";
     bool increment = false;
+    bool postRead = false;
     for (const auto& [attribute, values] : found.front().attributes) {
         if (store::EqualsIgnoreCase(attribute, "subschemaSubentry") && !values.empty()) {
             subschema = values.front();
         } else if (store::EqualsIgnoreCase(attribute, "supportedFeatures")) {
             increment = std::find(values.begin(), values.end(), kIncrementFeature) != values.end();
+        } else if (store::EqualsIgnoreCase(attribute, "supportedControl")) {
+            postRead = std::find(values.begin(), values.end(), kPostReadControl) != values.end();
         }
     }
-    useIncrement_ = settings_.increment && increment;
+    // The increment is used only where the server also returns the value it produced; without
+    // that, delete-and-add writes a value the client knows.
+    useIncrement_ = settings_.increment && increment && postRead;
 
     found.clear();
     outcome = Read(subschema, LdapScope::Base, "(objectClass=subschema)", 0, found,
@@ -168,6 +175,14 @@ bool LdapStore::LoadSchema(store::Problem* problem) {
                 store::WriteLdifLine(text, attribute, value);
                 ++own;
             }
+        }
+    }
+    for (const auto& [attribute, values] : found.front().attributes) {
+        if (store::EqualsIgnoreCase(attribute, "objectClasses")) {
+            const std::string named = std::string("NAME '") + kAccountClass + "'";
+            serverHasAccountClass_ = std::any_of(
+                values.begin(), values.end(),
+                [&](const std::string& value) { return value.find(named) != std::string::npos; });
         }
     }
     if (own == 0) {
@@ -189,6 +204,35 @@ bool LdapStore::LoadSchema(store::Problem* problem) {
     return true;
 }
 
+void LdapStore::LearnIdentity() {
+    std::string dn = settings_.bindDn;
+    std::string authzId;
+    if (wire_ && wire_->WhoAmI(authzId).Ok()) {
+        // A simple bind is named "dn:<DN>"; anything else ("u:...") names no entry.
+        dn = authzId.rfind("dn:", 0) == 0 ? authzId.substr(3) : std::string();
+    }
+    if (dn.empty()) {
+        return;
+    }
+    // The entry as the server spells its name; a login without an entry (a database's root
+    // DN) keeps the DN it was given.
+    std::vector<LdapEntry> found;
+    if (Read(dn, LdapScope::Base, "(objectClass=*)", 0, found, {"1.1"}).Ok() && found.size() == 1 &&
+        !found.front().dn.empty()) {
+        dn = found.front().dn;
+    }
+    std::vector<store::Rdn> rdns;
+    if (!store::ParseDn(dn, rdns, nullptr) || rdns.empty()) {
+        return;
+    }
+    boundDn_ = dn;
+    if (std::optional<std::string> relative = RelativeDn(dn); relative && !relative->empty()) {
+        rdns.clear();
+        store::ParseDn(*relative, rdns, nullptr);
+    }
+    boundName_ = store::TypelessFromRdns(rdns);
+}
+
 LdapOutcome LdapStore::Read(const std::string& base, LdapScope scope, const std::string& filter,
                             std::uint32_t pageSize, std::vector<LdapEntry>& found,
                             const std::vector<std::string>& attributes) const {
@@ -208,11 +252,13 @@ LdapOutcome LdapStore::Read(const std::string& base, LdapScope scope, const std:
     return outcome;
 }
 
-LdapOutcome LdapStore::Write(const std::string& dn, const std::vector<LdapMod>& mods) const {
+LdapOutcome LdapStore::Write(const std::string& dn, const std::vector<LdapMod>& mods,
+                             const std::vector<std::string>& readBack, LdapEntry* after) const {
     if (!wire_ && !Connect(nullptr)) {
         return LdapOutcome{kLdapServerDown, lastProblem_};
     }
-    LdapOutcome outcome = wire_->Modify(dn, mods);
+    LdapOutcome outcome = after != nullptr ? wire_->ModifyAndRead(dn, mods, readBack, *after)
+                                           : wire_->Modify(dn, mods);
     if (outcome.ConnectionLost()) {
         wire_.reset();
     }
@@ -250,18 +296,15 @@ std::string LdapStore::WholeDn(std::string_view relative) const {
     return std::string(relative) + "," + settings_.base;
 }
 
-// Which naming attributes a name's leaf may stand for: the top of the tree holds the classes
-// without containment (Organization: o), everything below the others (cn, ou), as the schema
-// says.
-std::string LdapStore::NamingFilter(bool top, std::string_view leaf) const {
-    std::vector<std::string> types;
+// Which naming attributes a name's leaf may stand for: those of the directory's own classes,
+// and those a site names its people, groups and containers by. The entry found is then the one
+// whose RDN holds the leaf, whichever attribute that is.
+std::string LdapStore::NamingFilter(std::string_view leaf) const {
+    std::vector<std::string> types{"cn", "uid", "ou", "o", "dc"};
     for (const store::ClassDef& definition : schema_.Classes()) {
-        const bool livesAtTop = definition.itemLists[store::kContainment].empty();
         const store::AttributeDef* naming = schema_.NamingAttribute(definition);
-        if (naming == nullptr || livesAtTop != top) {
-            continue;
-        }
-        if (std::none_of(types.begin(), types.end(), [&](const std::string& known) {
+        if (naming != nullptr &&
+            std::none_of(types.begin(), types.end(), [&](const std::string& known) {
                 return store::EqualsIgnoreCase(known, naming->ldapName);
             })) {
             types.push_back(naming->ldapName);
@@ -272,7 +315,74 @@ std::string LdapStore::NamingFilter(bool top, std::string_view leaf) const {
     for (const std::string& type : types) {
         filter += "(" + type + "=" + value + ")";
     }
-    return types.size() == 1 ? filter : "(|" + filter + ")";
+    return "(|" + filter + ")";
+}
+
+namespace {
+
+bool HoldsClass(const std::vector<std::string>& classes, const std::vector<std::string>& wanted) {
+    return std::any_of(classes.begin(), classes.end(), [&](const std::string& held) {
+        return std::any_of(wanted.begin(), wanted.end(), [&](const std::string& one) {
+            return store::EqualsIgnoreCase(held, one);
+        });
+    });
+}
+
+// A uniqueMember value may carry the member's unique id after a "#" (RFC 4519); the DN is what
+// names the member.
+std::string WithoutUniqueId(const std::string& value) {
+    const std::size_t mark = value.rfind("'B");
+    const std::size_t hash = value.rfind("#'");
+    return mark != std::string::npos && hash != std::string::npos && hash < mark &&
+                   mark + 2 == value.size()
+               ? value.substr(0, hash)
+               : value;
+}
+
+}  // namespace
+
+std::string LdapStore::DirectoryClassOf(const std::vector<std::string>& classes, bool top) const {
+    const ObjectClasses& known = settings_.classes;
+    if (HoldsClass(classes, known.users)) {
+        return "tallyUser";
+    }
+    if (HoldsClass(classes, known.groups)) {
+        return "tallyGroup";
+    }
+    if (HoldsClass(classes, known.containers)) {
+        if (HoldsClass(classes, {"organizationalUnit"})) {
+            return "organizationalUnit";
+        }
+        if (HoldsClass(classes, {"organization"})) {
+            return "organization";
+        }
+        // A domain (dc=...) is an organization at the top and a unit below it, where the
+        // directory's containment puts each.
+        return top ? "organization" : "organizationalUnit";
+    }
+    return {};
+}
+
+std::vector<std::string> LdapStore::EntriesByUid(const std::vector<std::string>& uids) const {
+    constexpr std::size_t kPerSearch = 100;
+    std::vector<std::string> dns;
+    for (std::size_t first = 0; first < uids.size(); first += kPerSearch) {
+        std::string filter;
+        for (std::size_t i = first; i < std::min(uids.size(), first + kPerSearch); ++i) {
+            filter += "(uid=" + EscapeFilterValue(uids[i]) + ")";
+        }
+        std::vector<LdapEntry> found;
+        LdapOutcome outcome =
+            Read(settings_.base, LdapScope::Subtree, "(|" + filter + ")", 0, found, {"1.1"});
+        if (!outcome.Ok()) {
+            lookupFailure_ = Failed(outcome, "looking up the members' uids");
+            continue;
+        }
+        for (LdapEntry& entry : found) {
+            dns.push_back(std::move(entry.dn));
+        }
+    }
+    return dns;
 }
 
 const LdapStore::Cached* LdapStore::Take(LdapEntry&& read) const {
@@ -283,7 +393,44 @@ const LdapStore::Cached* LdapStore::Take(LdapEntry&& read) const {
     store::LdifRecord record;
     record.kind = store::RecordKind::Content;
     record.dn = *relative;
+    // A site's entries stand for the directory's classes by their object classes: a person is
+    // a User, a groupOfNames a Group, a domain a container.
+    std::vector<std::string> classes;
+    bool hasFullName = false;
+    for (const auto& [attribute, values] : read.attributes) {
+        if (store::EqualsIgnoreCase(attribute, "objectClass")) {
+            classes.insert(classes.end(), values.begin(), values.end());
+        }
+        hasFullName = hasFullName || store::EqualsIgnoreCase(attribute, "fullName");
+    }
+    const std::string directoryClass =
+        DirectoryClassOf(classes, relative->find(',') == std::string::npos);
+    const bool user = directoryClass == "tallyUser";
+    // A site's person shows its displayName (else its cn) as its full name; the shipped class
+    // keeps its own fullName alone, so that a user without one shows none.
+    const bool person = user && !HoldsClass(classes, {"tallyUser"});
+    std::vector<std::string> uids;
+    std::string shownName;
     for (auto& [attribute, values] : read.attributes) {
+        if (!directoryClass.empty() && store::EqualsIgnoreCase(attribute, "objectClass")) {
+            record.values.push_back({attribute, directoryClass, 0});
+            continue;
+        }
+        if (store::EqualsIgnoreCase(attribute, "memberUid")) {
+            uids.insert(uids.end(), values.begin(), values.end());
+            continue;
+        }
+        if (person && !hasFullName && !values.empty() &&
+            (store::EqualsIgnoreCase(attribute, "displayName") ||
+             (shownName.empty() && store::EqualsIgnoreCase(attribute, "cn")))) {
+            shownName = values.front();
+        }
+        if (store::EqualsIgnoreCase(attribute, "uniqueMember")) {
+            attribute = "member";
+            for (std::string& value : values) {
+                value = WithoutUniqueId(value);
+            }
+        }
         const store::AttributeDef* definition = schema_.AttributeByLdapName(attribute);
         for (std::string& value : values) {
             if (definition != nullptr && definition->syntax == kDistinguishedName) {
@@ -294,7 +441,27 @@ const LdapStore::Cached* LdapStore::Take(LdapEntry&& read) const {
             record.values.push_back({attribute, std::move(value), 0});
         }
     }
+    if (!uids.empty()) {
+        for (const std::string& dn : EntriesByUid(uids)) {
+            if (std::optional<std::string> inside = RelativeDn(dn)) {
+                record.values.push_back({"member", std::move(*inside), 0});
+            }
+        }
+    }
+    if (!shownName.empty()) {
+        record.values.push_back({"fullName", shownName, 0});
+    }
+    // A member named twice (by member and uniqueMember, or by DN and uid) is one member.
+    std::set<std::string, store::CaseInsensitiveLess> members;
+    record.values.erase(std::remove_if(record.values.begin(), record.values.end(),
+                                       [&](const store::LdifValue& value) {
+                                           return store::EqualsIgnoreCase(value.attribute,
+                                                                          "member") &&
+                                                  !members.insert(value.value).second;
+                                       }),
+                        record.values.end());
     Cached cached;
+    cached.lacksAccountClass = user && !HoldsClass(classes, {"tallyUser", kAccountClass});
     std::string normalDn, error;
     if (!store::EntryFromRecord(schema_, record, cached.entry, normalDn, nullptr, &error)) {
         return nullptr;  // not an entry of this directory (another kind of object)
@@ -351,7 +518,7 @@ const LdapStore::Cached* LdapStore::Lookup(std::string_view fullName, bool fresh
         parentDn = container->dn;
     }
     LdapOutcome outcome =
-        Read(parentDn, LdapScope::OneLevel, NamingFilter(parent.empty(), parts.front()), 0, found);
+        Read(parentDn, LdapScope::OneLevel, NamingFilter(parts.front()), 0, found);
     if (!outcome.Ok()) {
         if (outcome.code == kLdapNoSuchObject) {
             absent_.insert(name);
@@ -399,11 +566,23 @@ std::vector<const store::Entry*> LdapStore::Children(std::string_view container)
         dn = cached->dn;
     }
     std::vector<LdapEntry> found;
-    LdapOutcome outcome =
-        Read(dn, LdapScope::OneLevel, "(objectClass=*)", settings_.pageSize, found);
+    LdapOutcome outcome = Read(dn, LdapScope::OneLevel, "(objectClass=*)", pageSize_, found);
+    // A server refuses a page larger than the login may ask for ("illegal pagedResults page
+    // size") before it sends anything; smaller pages then do, and stay in use for the session.
+    while (outcome.code == kLdapAdminLimitExceeded && found.empty() && pageSize_ > 1) {
+        pageSize_ /= 2;
+        outcome = Read(dn, LdapScope::OneLevel, "(objectClass=*)", pageSize_, found);
+    }
     if (!outcome.Ok()) {
         if (outcome.code != kLdapNoSuchObject) {
-            lookupFailure_ = Failed(outcome, "listing " + (dn.empty() ? "[Root]" : dn));
+            std::string what = "listing " + (dn.empty() ? "[Root]" : dn);
+            if (outcome.code == kLdapSizeLimitExceeded || outcome.code == kLdapAdminLimitExceeded) {
+                what +=
+                    " was cut short by the server's limits for this login (olcLimits: it "
+                    "needs size.prtotal=unlimited and a size.pr of at least 1; "
+                    "docs/directory-client.md)";
+            }
+            lookupFailure_ = Failed(outcome, what);
         }
         return {};
     }
@@ -473,6 +652,7 @@ std::string LdapStore::DnOf(std::string_view fullName) const {
 
 store::Status LdapStore::Modify(std::string_view fullName,
                                 const std::vector<store::Change>& changes) {
+    produced_.clear();
     const std::string name(fullName);
     const store::DnOfName dnOf = [this](std::string_view value) { return RelativeDnOf(value); };
     for (int attempt = 0;; ++attempt) {
@@ -532,8 +712,31 @@ store::Status LdapStore::Modify(std::string_view fullName,
                 }
             }
         }
-        const LdapOutcome outcome = Write(cached->dn, request);
+        // A person gets the account class in the same request as its first account value.
+        const bool addsClass = cached->lacksAccountClass;
+        if (addsClass) {
+            if (!serverHasAccountClass_) {
+                lastProblem_ = settings_.endpoint.url + ": " + cached->dn +
+                               " cannot hold an account: the server's schema has no " +
+                               kAccountClass + " class; load dirstore/schema/tallydesk.ldif";
+                warnings_.assign(1, store::Problem{settings_.endpoint.url, 0, lastProblem_});
+                return store::kIllegalAttribute;
+            }
+            request.insert(request.begin(), {LdapModOp::Add, "objectClass", {kAccountClass}});
+        }
+        // An increment's result is known only to the server, which returns it with the change
+        // (the post-read control); every other change writes the values `working` holds.
+        std::vector<std::string> readBack;
+        for (const LdapMod& mod : request) {
+            if (mod.op == LdapModOp::Increment) {
+                readBack.push_back(mod.attribute);
+            }
+        }
+        LdapEntry after;
+        const LdapOutcome outcome =
+            Write(cached->dn, request, readBack, readBack.empty() ? nullptr : &after);
         if (outcome.Ok()) {
+            TakeProduced(changes, working, readBack, after);
             entries_[name].stale = true;
             return store::kOk;
         }
@@ -542,13 +745,46 @@ store::Status LdapStore::Modify(std::string_view fullName,
         const bool overtaken = outcome.code == kLdapNoSuchAttribute ||
                                outcome.code == kLdapTypeOrValueExists ||
                                (startedCounter && outcome.code == kLdapConstraintViolation);
-        if (counted && overtaken && attempt + 1 < settings_.changeAttempts) {
+        // (Another writer may also have given a person the account class first.)
+        if ((counted || addsClass) && overtaken && attempt + 1 < settings_.changeAttempts) {
             if (!useIncrement_) {
                 PauseBeforeAttempt(attempt);
             }
             continue;
         }
         return Failed(outcome, "changing " + cached->dn);
+    }
+}
+
+void LdapStore::TakeProduced(const std::vector<store::Change>& changes, const store::Entry& working,
+                             const std::vector<std::string>& readBack, const LdapEntry& after) {
+    for (const store::Change& change : changes) {
+        const store::AttributeDef* definition = schema_.Attribute(change.attribute);
+        if (definition == nullptr || produced_.count(definition->name) != 0) {
+            continue;
+        }
+        const bool incremented =
+            std::any_of(readBack.begin(), readBack.end(), [&](const std::string& attribute) {
+                return store::EqualsIgnoreCase(attribute, definition->ldapName);
+            });
+        if (!incremented) {
+            auto held = working.attributes.find(definition->name);
+            produced_[definition->name] =
+                held != working.attributes.end() ? held->second : std::vector<std::string>{};
+            continue;
+        }
+        for (const auto& [attribute, values] : after.attributes) {
+            if (!store::EqualsIgnoreCase(attribute, definition->ldapName)) {
+                continue;
+            }
+            std::vector<std::string>& taken = produced_[definition->name];
+            for (const std::string& value : values) {
+                std::string stored;
+                if (store::StoredValueOf(schema_, *definition, value, stored) == store::kOk) {
+                    taken.push_back(std::move(stored));
+                }
+            }
+        }
     }
 }
 

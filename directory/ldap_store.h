@@ -10,9 +10,14 @@
 // Each operation of the client starts with Refresh(), which forgets the entries read before, so
 // that every call sees what others changed; the DNs of names found stay known for the session.
 // Counter additions are made on the server in one modify: the increment of RFC 4525 where the
-// server announces it, otherwise a delete of the value read and an add of the new one, which
-// the server refuses when another writer changed the value in between, and which is then tried
-// again a bounded number of times.
+// server announces it and the post-read control (RFC 4527) that returns the sum it made,
+// otherwise a delete of the value read and an add of the new one, which the server refuses when
+// another writer changed the value in between, and which is then tried again a bounded number
+// of times. Either way the value the change produced is known (Produced()).
+//
+// A site's own entries count by their object classes (ObjectClasses): people are users, its
+// groups of names, unique names and posix groups are groups, its domains containers. A person
+// without the account class gets it (kAccountClass) in the request of its first change.
 #pragma once
 
 #include <cstdint>
@@ -31,8 +36,22 @@
 
 namespace tally::directory {
 
+// The object classes by which a site's entries are recognised as the directory's users, groups
+// and containers, whatever else they are ([Store] UserClasses, GroupClasses, ContainerClasses).
+struct ObjectClasses {
+    std::vector<std::string> users{"inetOrgPerson", "person", "organizationalPerson", "tallyUser"};
+    std::vector<std::string> groups{"groupOfNames", "groupOfUniqueNames", "posixGroup",
+                                    "tallyGroup"};
+    std::vector<std::string> containers{"organizationalUnit", "organization", "domain", "dcObject"};
+};
+
+// The auxiliary class that lets any entry hold the account attributes; the first change to a
+// user without it (or the shipped structural tallyUser) adds it in the same modify.
+inline constexpr const char* kAccountClass = "tallyAccount";
+
 struct LdapSettings {
     LdapEndpoint endpoint;
+    ObjectClasses classes;
     std::string base;  // the DN of "[Root]"
     std::string bindDn;
     std::string password;
@@ -71,6 +90,12 @@ class LdapStore final : public store::Store {
     bool UsesIncrement() const { return useIncrement_; }
     // The DN that a typeless full name has, or would have (for names not in the directory).
     std::string DnOf(std::string_view fullName) const;
+    // Who the connection is bound as, as the server says (the "Who am I?" operation, else the
+    // BindDN as the server spells its entry): the DN ("" when anonymous) and its typeless name,
+    // the RDN values below the base leaf first (or, for a login outside the base, the values of
+    // the whole DN), so that the log names the login that made each change.
+    const std::string& BoundDn() const { return boundDn_; }
+    const std::string& BoundName() const { return boundName_; }
     // The latest refusal or failure, as the server or the library put it ("" when none).
     const std::string& LastProblem() const { return lastProblem_; }
 
@@ -79,23 +104,37 @@ class LdapStore final : public store::Store {
         store::Entry entry;
         std::string dn;  // the whole DN, base included
         bool stale = false;
+        bool lacksAccountClass = false;  // a user entry that cannot hold the account attributes
     };
 
     explicit LdapStore(LdapSettings settings);
     bool Connect(store::Problem* problem) const;
     bool LoadSchema(store::Problem* problem);
+    void LearnIdentity();
     // Runs a read on the connection, reconnecting once when it was lost.
     LdapOutcome Read(const std::string& base, LdapScope scope, const std::string& filter,
                      std::uint32_t pageSize, std::vector<LdapEntry>& found,
                      const std::vector<std::string>& attributes = {"*"}) const;
-    // Sends one modify request; never sent twice, as the first may have been carried out.
-    LdapOutcome Write(const std::string& dn, const std::vector<LdapMod>& mods) const;
+    // Sends one modify request; never sent twice, as the first may have been carried out. With
+    // `after`, the request carries the post-read control for the attributes `readBack`.
+    LdapOutcome Write(const std::string& dn, const std::vector<LdapMod>& mods,
+                      const std::vector<std::string>& readBack = {},
+                      LdapEntry* after = nullptr) const;
+    // Fills produced_ after a change that succeeded: what the server returned for increments,
+    // the values written for everything else.
+    void TakeProduced(const std::vector<store::Change>& changes, const store::Entry& working,
+                      const std::vector<std::string>& readBack, const LdapEntry& after);
     std::string RelativeDnOf(std::string_view fullName) const;
     const Cached* Take(LdapEntry&& read) const;
     const Cached* Lookup(std::string_view fullName, bool fresh) const;
     std::optional<std::string> RelativeDn(std::string_view dn) const;
     std::string WholeDn(std::string_view relative) const;
-    std::string NamingFilter(bool top, std::string_view leaf) const;
+    std::string NamingFilter(std::string_view leaf) const;
+    // The directory class (its LDAP name) that an entry of these object classes stands for, or
+    // "" when the schema's own mapping is to be used; `top`: the entry lies right below the base.
+    std::string DirectoryClassOf(const std::vector<std::string>& classes, bool top) const;
+    // The DNs of the entries below the base whose uid is one of `uids` (posixGroup members).
+    std::vector<std::string> EntriesByUid(const std::vector<std::string>& uids) const;
     store::Status Failed(const LdapOutcome& outcome, const std::string& what) const;
 
     LdapSettings settings_;
@@ -103,6 +142,10 @@ class LdapStore final : public store::Store {
     store::Schema schema_;
     mutable std::unique_ptr<LdapWire> wire_;
     bool useIncrement_ = false;
+    mutable std::uint32_t pageSize_;  // PageSize, or less where the server refused it
+    bool serverHasAccountClass_ = false;
+    std::string boundDn_;
+    std::string boundName_;
     mutable std::map<std::string, Cached, store::CaseInsensitiveLess> entries_;
     mutable std::set<std::string, store::CaseInsensitiveLess> absent_;
     mutable std::map<std::string, std::string, store::CaseInsensitiveLess> dns_;

@@ -20,6 +20,8 @@ enum LdapCode : int {
     kLdapSuccess = 0,
     kLdapTimeLimitExceeded = 3,
     kLdapSizeLimitExceeded = 4,
+    kLdapAdminLimitExceeded = 11,  // slapd: a page size above the login's size.pr
+    kLdapUnavailableCriticalExtension = 12,
     kLdapCompareFalse = 5,
     kLdapCompareTrue = 6,
     kLdapNoSuchAttribute = 16,
@@ -54,7 +56,10 @@ struct LdapOutcome {
     }
 };
 
-enum class LdapScope { Base, OneLevel };
+enum class LdapScope { Base, OneLevel, Subtree };
+
+inline constexpr const char* kPostReadControl = "1.3.6.1.1.13.2";           // RFC 4527
+inline constexpr const char* kWhoAmIOperation = "1.3.6.1.4.1.4203.1.11.3";  // RFC 4532
 
 struct LdapEntry {
     std::string dn;
@@ -92,6 +97,19 @@ class LdapWire {
 
     // One modify request: all of its changes apply or none (RFC 4511, 4.6).
     virtual LdapOutcome Modify(const std::string& dn, const std::vector<LdapMod>& mods) = 0;
+
+    // The same modify with the Post-Read control (RFC 4527): `after` receives the entry's
+    // `readBack` attributes as this change left them, whatever other writers do next. Only for a
+    // server that lists the control (kPostReadControl) among its supportedControl; the control
+    // is marked critical, so a server that cannot honour it refuses the change instead of
+    // making it silently without the values.
+    virtual LdapOutcome ModifyAndRead(const std::string& dn, const std::vector<LdapMod>& mods,
+                                      const std::vector<std::string>& readBack,
+                                      LdapEntry& after) = 0;
+
+    // Who the connection is bound as, by the "Who am I?" operation (RFC 4532): "dn:<DN>" for a
+    // simple bind, "u:<name>" for some SASL logins, "" when anonymous.
+    virtual LdapOutcome WhoAmI(std::string& authzId) = 0;
 
     virtual LdapOutcome Add(const std::string& dn, const std::vector<LdapMod>& attributes) = 0;
     virtual LdapOutcome Delete(const std::string& dn) = 0;

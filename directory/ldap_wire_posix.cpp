@@ -21,6 +21,17 @@ struct BerFree {
 };
 using BerPtr = std::unique_ptr<BerElement, BerFree>;
 
+// A BER element that owns its buffer (made by ber_alloc_t or ber_init).
+struct BerBufferFree {
+    void operator()(BerElement* ber) const { ber_free(ber, 1); }
+};
+using BerBufferPtr = std::unique_ptr<BerElement, BerBufferFree>;
+
+struct BervalFree {
+    void operator()(berval* value) const { ber_bvfree(value); }
+};
+using BervalPtr = std::unique_ptr<berval, BervalFree>;
+
 struct MemFree {
     void operator()(char* text) const { ldap_memfree(text); }
 };
@@ -158,7 +169,9 @@ class OpenLdapWire final : public LdapWire {
             names.push_back(const_cast<char*>(attribute.c_str()));
         }
         names.push_back(nullptr);
-        const int ldapScope = scope == LdapScope::Base ? LDAP_SCOPE_BASE : LDAP_SCOPE_ONELEVEL;
+        const int ldapScope = scope == LdapScope::Base       ? LDAP_SCOPE_BASE
+                              : scope == LdapScope::OneLevel ? LDAP_SCOPE_ONELEVEL
+                                                             : LDAP_SCOPE_SUBTREE;
         berval cookie{0, nullptr};
         std::string cookieBytes;
         while (true) {
@@ -228,6 +241,75 @@ class OpenLdapWire final : public LdapWire {
                        ldap_modify_ext_s(ld_.get(), dn.c_str(), arrays.Get(), nullptr, nullptr));
     }
 
+    LdapOutcome ModifyAndRead(const std::string& dn, const std::vector<LdapMod>& mods,
+                              const std::vector<std::string>& readBack, LdapEntry& after) override {
+        after = LdapEntry{};
+        // The control's value is the list of attributes to return (an AttributeSelection).
+        std::vector<char*> names;
+        for (const std::string& name : readBack) {
+            names.push_back(const_cast<char*>(name.c_str()));
+        }
+        names.push_back(nullptr);
+        BerBufferPtr request(ber_alloc_t(LBER_USE_DER));
+        berval value{0, nullptr};
+        if (!request || ber_printf(request.get(), "{v}", names.data()) == -1 ||
+            ber_flatten2(request.get(), &value, 0) == -1) {
+            return Outcome(ld_.get(), LDAP_ENCODING_ERROR);
+        }
+        LDAPControl control{const_cast<char*>(kPostReadControl), value, 1};
+        LDAPControl* serverControls[2] = {&control, nullptr};
+        ModArrays arrays(mods);
+        int messageId = 0;
+        int code = ldap_modify_ext(ld_.get(), dn.c_str(), arrays.Get(), serverControls, nullptr,
+                                   &messageId);
+        if (code != LDAP_SUCCESS) {
+            return Outcome(ld_.get(), code);
+        }
+        LDAPMessage* raw = nullptr;
+        timeval limit = timeout_;
+        code = ldap_result(ld_.get(), messageId, LDAP_MSG_ALL, &limit, &raw);
+        MessagePtr result(raw);
+        if (code == 0) {
+            // No answer in time: the change may still be made, so it is not sent again.
+            ldap_abandon_ext(ld_.get(), messageId, nullptr, nullptr);
+            return Outcome(ld_.get(), LDAP_TIMEOUT);
+        }
+        if (code < 0) {
+            int failure = LDAP_SERVER_DOWN;
+            ldap_get_option(ld_.get(), LDAP_OPT_RESULT_CODE, &failure);
+            return Outcome(ld_.get(), failure);
+        }
+        int resultCode = LDAP_SUCCESS;
+        char* rawText = nullptr;
+        LDAPControl** rawControls = nullptr;
+        code = ldap_parse_result(ld_.get(), result.get(), &resultCode, nullptr, &rawText, nullptr,
+                                 &rawControls, 0);
+        TextPtr text(rawText);
+        ControlsPtr controls(rawControls);
+        if (code != LDAP_SUCCESS) {
+            return Outcome(ld_.get(), code);
+        }
+        if (resultCode != LDAP_SUCCESS) {
+            return Outcome(ld_.get(), resultCode,
+                           rawText != nullptr && *rawText ? rawText : nullptr);
+        }
+        if (LDAPControl* response = ldap_control_find(kPostReadControl, controls.get(), nullptr)) {
+            after = ReadPostReadEntry(response->ldctl_value);
+        }
+        return {};
+    }
+
+    LdapOutcome WhoAmI(std::string& authzId) override {
+        authzId.clear();
+        berval* raw = nullptr;
+        const int code = ldap_whoami_s(ld_.get(), &raw, nullptr, nullptr);
+        BervalPtr identity(raw);
+        if (code == LDAP_SUCCESS && identity && identity->bv_val != nullptr) {
+            authzId.assign(identity->bv_val, identity->bv_len);
+        }
+        return Outcome(ld_.get(), code);
+    }
+
     LdapOutcome Add(const std::string& dn, const std::vector<LdapMod>& attributes) override {
         ModArrays arrays(attributes);
         return Outcome(ld_.get(),
@@ -239,6 +321,31 @@ class OpenLdapWire final : public LdapWire {
     }
 
   private:
+    // The control's value is a SearchResultEntry without its tag: the DN, then a sequence of
+    // (type, set of values).
+    static LdapEntry ReadPostReadEntry(berval& encoded) {
+        LdapEntry read;
+        BerBufferPtr reply(ber_init(&encoded));
+        berval part{0, nullptr};
+        if (!reply || ber_scanf(reply.get(), "{m{", &part) == LBER_ERROR) {
+            return read;
+        }
+        read.dn.assign(part.bv_val == nullptr ? "" : part.bv_val, part.bv_len);
+        while (ber_scanf(reply.get(), "{m", &part) != LBER_ERROR) {
+            BerVarray values = nullptr;
+            if (ber_scanf(reply.get(), "[W]", &values) == LBER_ERROR) {
+                break;
+            }
+            std::vector<std::string> texts;
+            for (BerVarray value = values; value != nullptr && value->bv_val != nullptr; ++value) {
+                texts.emplace_back(value->bv_val, value->bv_len);
+            }
+            ber_bvarray_free(values);
+            read.attributes.emplace_back(std::string(part.bv_val, part.bv_len), std::move(texts));
+        }
+        return read;
+    }
+
     LdapEntry ReadEntry(LDAPMessage* entry) {
         LdapEntry read;
         if (char* dn = ldap_get_dn(ld_.get(), entry)) {

@@ -54,6 +54,17 @@ struct BervalFree {
 };
 using BervalPtr = std::unique_ptr<berval, BervalFree>;
 
+// A BER element that owns its buffer (made by ber_alloc_t or ber_init).
+struct BerBufferFree {
+    void operator()(BerElement* ber) const { ber_free(ber, 1); }
+};
+using BerBufferPtr = std::unique_ptr<BerElement, BerBufferFree>;
+
+struct BervalsFree {
+    void operator()(berval** values) const { ber_bvecfree(values); }
+};
+using BervalsPtr = std::unique_ptr<berval*, BervalsFree>;
+
 struct UnbindLdap {
     void operator()(LDAP* ld) const { ldap_unbind(ld); }
 };
@@ -155,7 +166,9 @@ class WinLdapWire final : public LdapWire {
             names.push_back(Text(attribute));
         }
         names.push_back(nullptr);
-        const ULONG ldapScope = scope == LdapScope::Base ? LDAP_SCOPE_BASE : LDAP_SCOPE_ONELEVEL;
+        const ULONG ldapScope = scope == LdapScope::Base       ? LDAP_SCOPE_BASE
+                                : scope == LdapScope::OneLevel ? LDAP_SCOPE_ONELEVEL
+                                                               : LDAP_SCOPE_SUBTREE;
         std::string cookieBytes;
         bool first = true;
         while (true) {
@@ -226,6 +239,82 @@ class WinLdapWire final : public LdapWire {
                        ldap_modify_ext_sA(ld_.get(), Text(dn), arrays.Get(), nullptr, nullptr));
     }
 
+    LdapOutcome ModifyAndRead(const std::string& dn, const std::vector<LdapMod>& mods,
+                              const std::vector<std::string>& readBack, LdapEntry& after) override {
+        after = LdapEntry{};
+        // The control's value is the list of attributes to return (an AttributeSelection).
+        std::vector<char*> names;
+        for (const std::string& name : readBack) {
+            names.push_back(Text(name));
+        }
+        names.push_back(nullptr);
+        BerBufferPtr request(ber_alloc_t(LBER_USE_DER));
+        berval* flat = nullptr;
+        if (!request || ber_printf(request.get(), const_cast<char*>("{v}"), names.data()) == -1 ||
+            ber_flatten(request.get(), &flat) == -1 || flat == nullptr) {
+            return Outcome(ld_.get(), LDAP_ENCODING_ERROR);
+        }
+        BervalPtr value(flat);
+        LDAPControlA postRead{const_cast<char*>(kPostReadControl), *value, TRUE};
+        LDAPControlA* serverControls[2] = {&postRead, nullptr};
+        ModArrays arrays(mods);
+        ULONG messageId = 0;
+        ULONG code = ldap_modify_extA(ld_.get(), Text(dn), arrays.Get(), serverControls, nullptr,
+                                      &messageId);
+        if (code != LDAP_SUCCESS) {
+            return Outcome(ld_.get(), code);
+        }
+        LDAPMessage* raw = nullptr;
+        l_timeval limit = timeout_;
+        code = ldap_result(ld_.get(), messageId, LDAP_MSG_ALL, &limit, &raw);
+        MessagePtr result(raw);
+        if (code == 0) {
+            // No answer in time: the change may still be made, so it is not sent again.
+            ldap_abandon(ld_.get(), messageId);
+            return Outcome(ld_.get(), LDAP_TIMEOUT);
+        }
+        if (code == static_cast<ULONG>(-1) || raw == nullptr) {
+            return Outcome(ld_.get(), LdapGetLastError());
+        }
+        ULONG resultCode = LDAP_SUCCESS;
+        char* rawText = nullptr;
+        LDAPControlA** rawControls = nullptr;
+        code = ldap_parse_resultA(ld_.get(), result.get(), &resultCode, nullptr, &rawText, nullptr,
+                                  &rawControls, FALSE);
+        TextPtr text(rawText);
+        ControlsPtr controls(rawControls);
+        if (code != LDAP_SUCCESS) {
+            return Outcome(ld_.get(), code);
+        }
+        if (resultCode != LDAP_SUCCESS) {
+            return Outcome(ld_.get(), resultCode,
+                           rawText != nullptr && *rawText ? rawText : nullptr);
+        }
+        for (LDAPControlA** control = controls.get(); control != nullptr && *control != nullptr;
+             ++control) {
+            if (std::strcmp((*control)->ldctl_oid, kPostReadControl) == 0) {
+                after = ReadPostReadEntry((*control)->ldctl_value);
+                break;
+            }
+        }
+        return {};
+    }
+
+    LdapOutcome WhoAmI(std::string& authzId) override {
+        authzId.clear();
+        char* rawOid = nullptr;
+        berval* rawIdentity = nullptr;
+        const ULONG code =
+            ldap_extended_operation_sA(ld_.get(), const_cast<char*>(kWhoAmIOperation), nullptr,
+                                       nullptr, nullptr, &rawOid, &rawIdentity);
+        TextPtr oid(rawOid);
+        BervalPtr identity(rawIdentity);
+        if (code == LDAP_SUCCESS && identity && identity->bv_val != nullptr) {
+            authzId.assign(identity->bv_val, identity->bv_len);
+        }
+        return Outcome(ld_.get(), code);
+    }
+
     LdapOutcome Add(const std::string& dn, const std::vector<LdapMod>& attributes) override {
         ModArrays arrays(attributes);
         return Outcome(ld_.get(),
@@ -237,6 +326,36 @@ class WinLdapWire final : public LdapWire {
     }
 
   private:
+    // The control's value is a SearchResultEntry without its tag: the DN, then a sequence of
+    // (type, set of values).
+    static LdapEntry ReadPostReadEntry(berval& encoded) {
+        LdapEntry read;
+        BerBufferPtr reply(ber_init(&encoded));
+        char* rawDn = nullptr;
+        if (!reply || ber_scanf(reply.get(), const_cast<char*>("{a{"), &rawDn) == LBER_ERROR) {
+            return read;
+        }
+        TextPtr dn(rawDn);
+        read.dn = rawDn != nullptr ? rawDn : "";
+        char* rawName = nullptr;
+        while (ber_scanf(reply.get(), const_cast<char*>("{a"), &rawName) != LBER_ERROR) {
+            TextPtr name(rawName);
+            berval** rawValues = nullptr;
+            // "V" takes the SET OF values whole, its tag included (Wine hands each format
+            // character to the decoder on its own, so "[V]" would take the tag twice).
+            if (ber_scanf(reply.get(), const_cast<char*>("V}"), &rawValues) == LBER_ERROR) {
+                break;
+            }
+            BervalsPtr values(rawValues);
+            std::vector<std::string> texts;
+            for (berval** value = rawValues; value != nullptr && *value != nullptr; ++value) {
+                texts.emplace_back((*value)->bv_val, (*value)->bv_len);
+            }
+            read.attributes.emplace_back(rawName != nullptr ? rawName : "", std::move(texts));
+        }
+        return read;
+    }
+
     LdapEntry ReadEntry(LDAPMessage* entry) {
         LdapEntry read;
         if (char* dn = ldap_get_dnA(ld_.get(), entry)) {

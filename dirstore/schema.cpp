@@ -207,6 +207,11 @@ bool Schema::LoadText(std::string_view text, const std::filesystem::path& file, 
         if (def.ldapName.empty()) {
             return Fail(problem, file, value->line, "object class without NAME");
         }
+        if (fields.count("AUXILIARY") > 0) {
+            // An auxiliary class only lets an entry of another class hold its attributes (the
+            // account attributes on a site's own people); no directory object is of it.
+            continue;
+        }
         def.name = FirstOf(fields, "X-NDS-NAME");
         if (def.name.empty()) {
             def.name = def.ldapName;

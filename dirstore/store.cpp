@@ -665,6 +665,7 @@ Status FolderStore::Sync() {
 Status FolderStore::Modify(std::string_view name, const std::vector<Change>& changes) {
     // Callers pass the name of an entry of this view, which catching up may replace.
     const std::string fullName(name);
+    produced_.clear();
     std::optional<platform::AppendLock> lock;
     Status status = LockAndCatchUp(lock);
     if (status != kOk) {
@@ -691,6 +692,13 @@ Status FolderStore::Modify(std::string_view name, const std::vector<Change>& cha
     record.mods = std::move(mods);
     status = AppendRecord(FormatLdifRecord(record));
     if (status == kOk) {
+        // Still under the lock: these are the values this change produced.
+        for (const Change& change : changes) {
+            const AttributeDef* def = schema_.Attribute(change.attribute);
+            auto held = working.entry.attributes.find(def->name);
+            produced_[def->name] =
+                held != working.entry.attributes.end() ? held->second : std::vector<std::string>{};
+        }
         found->second = std::move(working);
     }
     return status;

@@ -145,6 +145,16 @@ class Store {
     // server that could not be asked); kOk when "nothing" meant that there is nothing. A store
     // that holds its entries in memory always knows, hence the default.
     virtual Status LookupFailure() const { return kOk; }
+
+    // The values that the last Modify() which succeeded left in the attributes it changed, as
+    // that change produced them: taken while the store's lock was still held, or returned by
+    // the server with the change itself, so another writer's change made just after is not in
+    // them. An attribute whose value the store could not learn is absent; every Modify() starts
+    // afresh. Reading the entry again instead would show whatever was written last.
+    const AttributeMap& Produced() const { return produced_; }
+
+  protected:
+    AttributeMap produced_;
 };
 
 // The current view of the store in `folder` (its snapshot with the journal applied) as LDIF

@@ -97,7 +97,7 @@ if [[ $ldap -eq 1 ]]; then
     echo "== Starting a private slapd with the sample network's tree"
     rm -rf "$run_dir/slapd"
     python3 "$here/lib/scratch_slapd.py" --keep "$run_dir/slapd" \
-        --ldif "$network/directory/directory.ldif" --wait >"$run_dir/slapd.env" &
+        --ldif "$network/directory/directory.ldif" --operator cn=ADMIN,o=CORP --wait >"$run_dir/slapd.env" &
     slapd_pid=$!
     for _ in $(seq 1 200); do
         grep -q '^TALLY_LDAP_URL=' "$run_dir/slapd.env" 2>/dev/null && break

@@ -7,6 +7,8 @@
 #      run of every fuzz target over its checked-in seeds (fuzz/<area>/corpus/<target>/)
 #   3. Windows build (MinGW-w64): its tests under Wine (ctest's emulator)
 #   4. the end-to-end scenarios (tests/e2e) under Wine on Xvfb displays of their own
+#   5. package: scripts/package.sh twice, the same bytes; the zip under Wine, the .deb installed
+#      and removed again (tests/package/package_test.sh; needs root)
 # The LDAP tests (directory_client_ldap, ldap_concurrency, ...) each start a private slapd on the
 # loopback (scripts/lib/scratch_slapd.py) and stop it; here one is started first, once the
 # packages are there, so that a slapd that cannot start fails the run loudly, and
@@ -14,7 +16,7 @@
 # Every run gets a fresh Wine prefix and temporary folder, removed at the end. Exits non-zero on
 # any failure; the last line reads "N passed, N failed".
 #
-#   scripts/test.sh [--only checks|native|sanitize|windows|e2e]...
+#   scripts/test.sh [--only checks|native|sanitize|windows|e2e|package]...
 #
 # Environment: TALLY_TEST_BUILD_ROOT (default <repo>/build/test) holds the three build folders,
 # kept between runs so that builds are incremental; TALLY_FUZZ_SECONDS (default 5) per target.
@@ -31,7 +33,7 @@ only=()
 while [[ $# -gt 0 ]]; do
     case $1 in
         --only) only+=("$2"); shift 2 ;;
-        -h | --help) sed -n '2,17p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; exit 0 ;;
+        -h | --help) sed -n '2,19p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; exit 0 ;;
         *) echo "test.sh: unknown argument $1" >&2; exit 2 ;;
     esac
 done
@@ -178,7 +180,7 @@ fi
 # The Win32 tests and the end-to-end The Win32 tests and the end-to-end
 # scenarios make windows: they get a display of this run's own, and a run without one is a
 # failed run, not a run of windows that were never made.
-if (wanted windows || wanted e2e) && [[ -z "${DISPLAY:-}" ]]; then
+if (wanted windows || wanted e2e || wanted package) && [[ -z "${DISPLAY:-}" ]]; then
     if ! tally_start_xvfb; then
         fail_step "starting Xvfb (the Windows tests and the scenarios need a display)"
         echo "$passed passed, $failed failed"
@@ -254,6 +256,24 @@ if wanted e2e && [[ $win_built -eq 1 ]]; then
     stage "End-to-end scenarios (screenshots in $root/win/e2e-screenshots)"
     bash "$here/wine-prefix.sh" "$TALLY_E2E_WINEPREFIX"
     run_ctest e2e "$root/win" -L e2e
+fi
+
+if wanted package; then
+    stage "Packages: packed twice, the same bytes; the zip under Wine, the .deb installed"
+    # The stages' own builds are packed when they are there, so nothing is built twice.
+    package_args=(--build-root "$root/package")
+    [[ -f $root/win/CMakeCache.txt ]] && package_args+=(--win-build "$root/win")
+    [[ -f $root/native/CMakeCache.txt ]] && package_args+=(--native-build "$root/native")
+    bash "$repo/tests/package/package_test.sh" "$work/package" "$root/package-screenshots" \
+        "${package_args[@]}" | tee "$work/package.log"
+    read -r p _ f _ < <(tail -n 1 "$work/package.log")
+    if [[ $p =~ ^[0-9]+$ && $f =~ ^[0-9]+$ ]]; then
+        passed=$((passed + p))
+        failed=$((failed + f))
+        [[ $f -eq 0 ]] || failures+=("package: see the FAILED lines above")
+    else
+        fail_step "package: the test gave no counts"
+    fi
 fi
 
 elapsed=$(( $(date +%s) - started ))

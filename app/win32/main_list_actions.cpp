@@ -24,7 +24,7 @@ POINT PointerOf(LPARAM pointer) {
 }  // namespace
 
 void FillMainList() {
-    FillObjectList(MainList, kUserClass);
+    FillObjectList(MainList, kUserClass, MainWindow);
 }
 
 // A stored action outside the four would name another command (Exit, Preferences), so only the

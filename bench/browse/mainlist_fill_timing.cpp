@@ -53,7 +53,7 @@ bool TimeFill(std::uint32_t users) {
         LARGE_INTEGER start{};
         LARGE_INTEGER end{};
         QueryPerformanceCounter(&start);
-        FillObjectList(list, kUserClass);
+        FillObjectList(list, kUserClass, nullptr);
         QueryPerformanceCounter(&end);
         times.push_back(Milliseconds(start, end, frequency));
         entries = SendMessageA(list, LB_GETCOUNT, 0, 0);

@@ -119,7 +119,7 @@ int main(int argc, char** argv) {
     const std::string operatorDn = Env("TALLY_LDAP_OPERATOR_DN");
     const std::string passwordFile = Env("TALLY_LDAP_PASSWORD_FILE");
 
-    // gendir's tallynet.ini with the server as its [Store].
+    // gendir's tallynet.ini with the server as its [Store], without its [Login] User.
     std::string others;
     {
         std::ifstream in(network / "tallynet.ini");
@@ -128,7 +128,8 @@ int main(int argc, char** argv) {
             if (!line.empty() && line.front() == '[') {
                 inStore = line.rfind("[Store]", 0) == 0;
             }
-            if (!inStore) {
+            // The operator is whoever the server says is bound; gendir's User names another.
+            if (!inStore && line.rfind("User=", 0) != 0) {
                 others += line + "\n";
             }
         }

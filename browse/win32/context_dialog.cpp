@@ -14,7 +14,7 @@ namespace {
 // The dialog's own list and line, and the main dialog's context line, after every move.
 void ShowContext(HWND dialog) {
     HWND list = GetDlgItem(dialog, IDC_CONTEXT_LIST);
-    FillObjectList(list, kUnitClass);
+    FillObjectList(list, kUnitClass, dialog);
     SetDlgItemTextA(dialog, IDC_CONTEXT, CurrentContextName.c_str());
     SetFocus(list);
 }

@@ -30,7 +30,7 @@ INT_PTR CALLBACK GroupListDialogProc(HWND dialog, UINT message, WPARAM wParam, L
         case WM_INITDIALOG: {
             CentreDialog(dialog);
             HWND list = GetDlgItem(dialog, IDC_GROUP_LIST);
-            FillObjectList(list, kGroupClass);
+            FillObjectList(list, kGroupClass, dialog);
             SetFocus(list);
             return FALSE;
         }

@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "program/win32/dialog_support.h"
+
 ListBoxEntries::ListBoxEntries(HWND list) : list_(list) {
     SendMessageA(list_, WM_SETREDRAW, FALSE, 0);
 }
@@ -47,7 +49,14 @@ std::string ListBoxSelection::CurrentText() const {
     return ListBoxText(list_, static_cast<int>(SendMessageA(list_, message, 0, 0)));
 }
 
-void FillObjectList(HWND list, const char* className) {
-    ListBoxEntries entries(list);
-    FillObjectList(entries, className);
+DirStatus FillObjectList(HWND list, const char* className, HWND owner) {
+    DirStatus status = DIR_OK;
+    {
+        ListBoxEntries entries(list);  // repaints the list as it goes
+        status = FillObjectList(entries, className);
+    }
+    if (status != DIR_OK) {
+        ShowError(owner, ListingFailureMessage(status));
+    }
+    return status;
 }

@@ -39,5 +39,6 @@ class ListBoxSelection final : public SelectionList {
 // A list box accepting several selected entries.
 bool IsMultipleSelectionList(HWND list);
 
-// FillObjectList on a list box.
-void FillObjectList(HWND list, const char* className);
+// FillObjectList on a list box; a listing that failed is shown to the operator in an error box
+// owned by `owner` (ListingFailureMessage). Returns the listing's status.
+DirStatus FillObjectList(HWND list, const char* className, HWND owner);

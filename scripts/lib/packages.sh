@@ -28,6 +28,10 @@ TALLY_PACKAGES=(
     openssl
     python3
     chromium
+    dpkg-dev
+    lintian
+    unzip
+    man-db
 )
 
 tally_missing_packages() {

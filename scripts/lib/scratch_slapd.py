@@ -2,7 +2,7 @@
 """A private OpenLDAP slapd on the loopback with TallyDesk's schema, for the tests, the benchmark
 and `scripts/run.sh --ldap`; optionally a second one that replicates it (syncrepl).
 
-    scratch_slapd.py [--ldif FILE] [--consumer] [--tls] [--stats] [--keep DIR] [--wait] -- COMMAND
+    scratch_slapd.py [--ldif FILE [--operator RDN]] [--consumer] [--tls] [--stats] [--keep DIR] [--wait] -- COMMAND
 
 Starts the server(s) in a fresh folder, runs COMMAND with the environment below, stops the
 server(s) by their pid and exits with COMMAND's status. With --wait and no COMMAND it prints the
@@ -15,7 +15,8 @@ environment and serves until it is sent SIGTERM or SIGINT.
     TALLY_LDAP_CA_FILE        the certificate of the CA that signed it (with --tls)
     TALLY_LDAP_SUFFIX         the database's suffix; the tree of --ldif is loaded below it
     TALLY_LDAP_ADMIN_DN       the database's root DN
-    TALLY_LDAP_OPERATOR_DN    a login that may change the account attributes (group operators)
+    TALLY_LDAP_OPERATOR_DN    a login that may change the account attributes (group operators);
+                              with --operator RDN, that entry of the --ldif tree
     TALLY_LDAP_READER_DN      a login that may only read
     TALLY_LDAP_PASSWORD_FILE  a file (mode 600) holding the password of all three logins
     TALLY_LDAP_WRONG_PASSWORD_FILE  the same with another password
@@ -138,6 +139,12 @@ cn: schema
 
 include: file:///etc/ldap/schema/core.ldif
 
+include: file:///etc/ldap/schema/cosine.ldif
+
+include: file:///etc/ldap/schema/inetorgperson.ldif
+
+include: file:///etc/ldap/schema/nis.ldif
+
 include: file://{SCHEMA}
 
 dn: olcDatabase={{-1}}frontend,cn=config
@@ -162,11 +169,13 @@ olcDbNoSync: TRUE
 olcRootDN: {admin_dn}
 olcRootPW: {password}
 olcDbIndex: objectClass eq
-olcDbIndex: cn,ou,o eq
+olcDbIndex: cn,ou,o,uid,dc eq
+olcDbIndex: member,uniqueMember,memberUid eq
 olcDbIndex: entryCSN,entryUUID eq
 olcAccess: {{0}}to attrs=userPassword by anonymous auth by * none
-olcAccess: {{1}}to attrs={ACCOUNT_ATTRIBUTES} by group.exact="cn=operators,{SUFFIX}" write by users read by * none
-olcAccess: {{2}}to * by users read by * none
+olcAccess: {{1}}to attrs=objectClass val=tallyAccount by group.exact="cn=operators,{SUFFIX}" write by users read by * none
+olcAccess: {{2}}to attrs={ACCOUNT_ATTRIBUTES} by group.exact="cn=operators,{SUFFIX}" write by users read by * none
+olcAccess: {{3}}to * by users read by * none
 olcLimits: {{0}}users size.prtotal=unlimited size.pr=1000 size.soft=1000 size.hard=unlimited
 """
     if consumer_of:
@@ -184,7 +193,7 @@ olcSpCheckpoint: 100 1
     return text
 
 
-def top_ldif(password):
+def top_ldif(password, operator_dn=None):
     return f"""dn: {SUFFIX}
 objectClass: dcObject
 objectClass: organization
@@ -206,7 +215,7 @@ userPassword: {password}
 dn: cn=operators,{SUFFIX}
 objectClass: groupOfNames
 cn: operators
-member: cn=operator,{SUFFIX}
+member: {operator_dn or f"cn=operator,{SUFFIX}"}
 """
 
 
@@ -219,6 +228,17 @@ def below_suffix(ldif_text):
             line = f"{line},{SUFFIX}"
         out.append(line)
     return "\n".join(out)
+
+
+def with_login(ldif_text, dn, password):
+    """The records of an LDIF with the entry DN given a password, so that it can log in."""
+    records = ldif_text.split("\n\n")
+    for i, record in enumerate(records):
+        if record.strip().lower().startswith(f"dn: {dn.lower()}\n"):
+            records[i] = (record.rstrip("\n") +
+                          f"\nobjectClass: simpleSecurityObject\nuserPassword: {password}")
+            return "\n\n".join(records)
+    raise Failure(f"--operator {dn}: no such entry in the tree")
 
 
 class Server:
@@ -277,6 +297,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--ldif", help="a tree to load below the suffix (its top is [Root])")
+    parser.add_argument("--operator", help="the RDN (below the suffix) of the --ldif tree's entry "
+                        "that logs in as the operator, instead of cn=operator")
     parser.add_argument("--consumer", action="store_true",
                         help="also start a consumer that replicates the server")
     parser.add_argument("--tls", action="store_true",
@@ -321,12 +343,16 @@ def main():
         with os.fdopen(descriptor, "w") as out:
             out.write(password)
 
+        operator_dn = f"{options.operator},{SUFFIX}" if options.operator else f"cn=operator,{SUFFIX}"
         tree = os.path.join(scratch, "tree.ldif")
         with open(tree, "w") as out:
-            out.write(top_ldif(password))
+            out.write(top_ldif(password, operator_dn))
             if options.ldif:
                 with open(options.ldif, encoding="utf-8") as source:
-                    out.write("\n" + below_suffix(source.read()))
+                    text = below_suffix(source.read())
+                if options.operator:
+                    text = with_login(text, operator_dn, password)
+                out.write("\n" + text)
 
         provider = Server(scratch, "provider", password, provider=options.consumer,
                           tls=options.tls)
@@ -338,7 +364,7 @@ def main():
             "TALLY_LDAP_URL": provider.url,
             "TALLY_LDAP_SUFFIX": SUFFIX,
             "TALLY_LDAP_ADMIN_DN": f"cn=admin,{SUFFIX}",
-            "TALLY_LDAP_OPERATOR_DN": f"cn=operator,{SUFFIX}",
+            "TALLY_LDAP_OPERATOR_DN": operator_dn,
             "TALLY_LDAP_READER_DN": f"cn=reader,{SUFFIX}",
             "TALLY_LDAP_PASSWORD_FILE": password_file,
             "TALLY_LDAP_WRONG_PASSWORD_FILE": os.path.join(scratch, "password.wrong"),

@@ -41,8 +41,9 @@ struct OptionRule {
     std::uint32_t commands;  // the commands that take the option
 };
 
-constexpr std::array<OptionRule, 22> kOptions = {{
+constexpr std::array<OptionRule, 23> kOptions = {{
     {"--help", false, kEvery},
+    {"--version", false, kEvery},
     {"--ini", true, kEvery},
     {"--settings", true, kEvery},
     {"--currency-digits", true, kEvery},
@@ -96,6 +97,8 @@ bool IsOptionWord(std::string_view word) {
 void Apply(std::string_view name, const std::string& value, CommandLine& line) {
     if (name == "--help" || name == "-h") {
         line.help = true;
+    } else if (name == "--version") {
+        line.version = true;
     } else if (name == "--ini") {
         line.iniFile = value;
     } else if (name == "--settings") {
@@ -298,7 +301,7 @@ bool ParseCommandLine(const std::vector<std::string>& words, CommandLine& line,
         options.push_back(name);
         Apply(name, value, line);
     }
-    if (line.help) {
+    if (line.help || line.version) {
         return true;
     }
     for (const std::string& name : options) {

@@ -32,6 +32,7 @@ inline constexpr int kExitBadInput = 2;
 struct CommandLine {
     Command command = Command::None;
     bool help = false;
+    bool version = false;  // --version
 
     // Every command.
     std::optional<std::string> iniFile;         // --ini
@@ -71,6 +72,9 @@ std::string_view CommandName(Command command);
 
 // The text of --help: the overview for None, the command's own page otherwise.
 std::string HelpText(Command command);
+
+// The line of --version: "tallycmd (TallyDesk) 4.25f+12.g1a2b3c4".
+std::string VersionText();
 
 // "usage: ..." lines of the command, for a mistake.
 std::string UsageText(Command command);

@@ -1,6 +1,8 @@
 // The --help pages. docs/tallycmd.md says the same at more length.
 #include "tools/tallycmd/command_line.h"
 
+#include "program/version.h"
+
 namespace tally::tallycmd {
 namespace {
 
@@ -16,7 +18,8 @@ constexpr const char* kCommonOptions =
     "                         $TALLYCMD_CURRENCY_DIGITS, else 2)\n"
     "  --date-order N         the locale's short date order, 0 M/D/Y, 1 D/M/Y, 2 Y/M/D\n"
     "                         (native build only; default: $TALLYCMD_DATE_ORDER, else 0)\n"
-    "  --help                 this page\n";
+    "  --help                 this page\n"
+    "  --version              the version of tallycmd\n";
 
 constexpr const char* kExitCodes =
     "Exit codes:\n"
@@ -103,6 +106,10 @@ constexpr const char* kPeriodOptions =
     "                         printer; the default file name ends in .html\n";
 
 }  // namespace
+
+std::string VersionText() {
+    return "tallycmd (TallyDesk) " + std::string(BuildVersion().text) + "\n";
+}
 
 std::string UsageText(Command command) {
     switch (command) {

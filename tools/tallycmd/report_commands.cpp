@@ -248,7 +248,10 @@ int BalancesRun(const Run& run) {
         return kExitBadInput;
     }
     SortedEntries list;
-    FillObjectList(list, kUserClass);
+    if (const DirStatus listed = FillObjectList(list, kUserClass); listed != DIR_OK) {
+        run.Error(ListingFailureMessage(listed) + " No report was written.");
+        return kExitSomeFailed;
+    }
     ReportOutput output(run);
     reports::BalancesRun balances(
         {CurrentContextName, std::move(list.entries), static_cast<std::size_t>(MaxUserNameLength),

@@ -182,6 +182,10 @@ int RunTallyCmd(const std::vector<std::string>& words, Console& console,
         console.out.Write(HelpText(line.command));
         return kExitDone;
     }
+    if (line.version) {
+        console.out.Write(VersionText());
+        return kExitDone;
+    }
     const std::string ini = line.iniFile ? *line.iniFile : directory::DefaultConfigPath().string();
     DirClientLoadConfig(ini.c_str());
     NetInitLibrary(nullptr, nullptr);

@@ -4,9 +4,14 @@
 // that the Windows writer under Wine and the native one meet the accounting server's stand-in.
 //
 //   deposit_writer TALLYNET_INI LOG ROUNDS USER...
+//
+// TALLY_DEPOSIT_PAUSE_MS (optional) pauses between rounds, as an operator does between changes,
+// so that a run of thousands of rounds leaves the other writers their turn at the log.
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "accounting/account_attributes.h"
@@ -28,6 +33,8 @@ int main(int argc, char** argv) {
     StartDepositOfOne(argv[2]);
 
     const long rounds = std::strtol(argv[3], nullptr, 10);
+    const char* pauseText = std::getenv("TALLY_DEPOSIT_PAUSE_MS");
+    const std::chrono::milliseconds pause(pauseText ? std::strtol(pauseText, nullptr, 10) : 0);
     const std::vector<std::string> users(argv + 4, argv + argc);
     DirectoryAccountHost host([] { return RecordMoment{{1999, 7, 4}, "14:05"}; });
     for (long round = 0; round < rounds; ++round) {
@@ -37,6 +44,9 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "deposit_writer: %s\n(directory client: %s)\n", problems.c_str(),
                          DirClientLastProblem());
             return 1;
+        }
+        if (pause.count() > 0) {
+            std::this_thread::sleep_for(pause);
         }
     }
     return 0;

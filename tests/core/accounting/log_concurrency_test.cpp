@@ -400,9 +400,8 @@ TEST(ServerLoss, ChangesMadeBeforeTheServerWentAreRecordedAndTheRestFail) {
     fs::remove_all(folder);
     fs::create_directories(folder);
     const fs::path ini = folder / "tallynet.ini";
-    std::ofstream(ini, std::ios::binary)
-        << ldap.StoreSection(base, ldap.operatorDn, "Timeout=2\n")
-        << "[Login]\nUser=ADMIN.CORP\nContext=CORP\n[Connections]\nDefault=ACCT1\n";
+    std::ofstream(ini, std::ios::binary) << ldap.StoreSection(base, ldap.operatorDn, "Timeout=2\n")
+                                         << "[Login]\nContext=CORP\n[Connections]\nDefault=ACCT1\n";
     ASSERT_TRUE(DirClientLoadConfig(ini.string().c_str()));
     ASSERT_EQ(DirIsLoggedIn(), 1) << DirClientLastProblem();
     const fs::path log = folder / "DEPOSITS.LOG";

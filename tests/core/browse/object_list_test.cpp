@@ -113,11 +113,20 @@ TEST_F(ObjectListTest, ALargeContextListsCompletely) {
     EXPECT_EQ(MaxUserNameLength, 26);
 }
 
-TEST_F(ObjectListTest, AFailingListingKeepsTheFixedEntries) {
+TEST_F(ObjectListTest, AFailingListingKeepsTheFixedEntriesAndSaysSo) {
+    RecordingList whole;
+    EXPECT_EQ(FillObjectList(whole, kUserClass), DIR_OK);
     store_->failRefresh = true;
     RecordingList list;
-    FillObjectList(list, kUserClass);
+    const DirStatus status = FillObjectList(list, kUserClass);
     EXPECT_EQ(list.entries, (std::vector<std::string>{kAllUsersEntry}));
+    // A list that is not whole is never passed off as one: the status and the words for it.
+    ASSERT_NE(status, DIR_OK);
+    const std::string message = ListingFailureMessage(status);
+    EXPECT_NE(message.find("The list of " + CurrentContextName + " could not be read whole (" +
+                           std::to_string(status) + ")"),
+              std::string::npos)
+        << message;
 }
 
 TEST_F(ObjectListTest, ContainersWithTheParentEntryBelowTheRootOnly) {

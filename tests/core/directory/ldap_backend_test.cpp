@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "callers.h"
+#include "directory/dirclient_setup.h"
 #include "directory/dirclient_state.h"
 #include "directory/ldap_store.h"
 #include "ldap_server.h"
@@ -34,11 +35,15 @@ class LdapBackendTest : public ::testing::Test {
         std::filesystem::remove_all(folder);
     }
 
-    // A tallynet.ini with `store` as its [Store], logged in to `context`.
+    // A tallynet.ini with `store` as its [Store], logged in to `context`. Over a server the
+    // login is whoever the connection is bound as, so [Login] names a User only for the
+    // embedded store.
     std::string WriteIni(const std::string& store, const char* context = "SALES.CORP") {
         const std::filesystem::path ini = folder / "tallynet.ini";
+        const bool overServer = store.find("Kind=ldap") != std::string::npos;
         std::ofstream(ini, std::ios::binary)
-            << store << "[Login]\nUser=ADMIN.CORP\nContext=" << context << "\n";
+            << store << "[Login]\n"
+            << (overServer ? "" : "User=ADMIN.CORP\n") << "Context=" << context << "\n";
         return ini.string();
     }
 
@@ -234,6 +239,110 @@ TEST_F(LdapBackendTest, AServerThatCannotBeUsedIsAClearProblemAtStart) {
             EXPECT_EQ(loggedIn, 0);
             EXPECT_NE(problem.find(c.problem), std::string::npos) << problem;
             EXPECT_EQ(problem.find(password), std::string::npos) << "the password shows";
+        }
+        DirClientReset();
+    }
+}
+
+// A site's own tree: people named by uid, groups of the three kinds a site keeps, containers
+// of its own classes. Its people hold accounts (the first change adds the auxiliary class), its
+// groups list their members, and the operator is the person the connection is bound as.
+TEST_F(LdapBackendTest, ASitesOwnPeopleGroupsAndLoginsAreTheDirectorys) {
+    const std::string password = server.Password();
+    const std::string base = store::FormatRdn({"ou", name}) + "," + server.suffix;
+    const std::string tree =
+        "dn: ou=people\nobjectClass: organizationalUnit\nou: people\n\n"
+        "dn: uid=jsmith,ou=people\nobjectClass: inetOrgPerson\nuid: jsmith\ncn: John Smith\n"
+        "sn: Smith\ndisplayName: Johnny Smith\n\n"
+        "dn: uid=mjones,ou=people\nobjectClass: inetOrgPerson\nuid: mjones\ncn: Mary Jones\n"
+        "sn: Jones\nuserPassword: " +
+        password +
+        "\n\n"
+        "dn: cn=old,ou=people\nobjectClass: tallyUser\ncn: old\naccountBalance: 5\n\n"
+        "dn: ou=groups\nobjectClass: organizationalUnit\nou: groups\n\n"
+        "dn: cn=staff,ou=groups\nobjectClass: groupOfNames\ncn: staff\n"
+        "member: uid=jsmith,ou=people\n\n"
+        "dn: cn=unique,ou=groups\nobjectClass: groupOfUniqueNames\ncn: unique\n"
+        "uniqueMember: uid=mjones,ou=people," +
+        base + "#'0101'B\n\n" +
+        "dn: cn=posix,ou=groups\nobjectClass: posixGroup\ncn: posix\ngidNumber: 100\n"
+        "memberUid: jsmith\nmemberUid: mjones\nmemberUid: gone\n\n"
+        "dn: dc=dept\nobjectClass: domain\ndc: dept\n";
+    ASSERT_EQ(server.LoadTree(name, tree), base);
+    // A page larger than the server allows (its size.pr is 1000) is made smaller on its own.
+    ASSERT_TRUE(DirClientLoadConfig(
+        WriteIni(server.StoreSection(base, server.operatorDn, "PageSize=100000\n"), "[Root]")
+            .c_str()));
+    ASSERT_EQ(DirIsLoggedIn(), 1) << DirClientLastProblem();
+    DirContextHandle context = DirCreateContext();
+    EXPECT_EQ(ListByClass(context, "Organizational Unit").names,
+              (std::vector<std::string>{"groups", "people"}));
+    EXPECT_EQ(ListByClass(context, "Organization").names, std::vector<std::string>{"dept"});
+    ASSERT_EQ(SetNameContext(context, "people"), DIR_OK) << DirClientLastProblem();
+    EXPECT_EQ(ListByClass(context, "User").names,
+              (std::vector<std::string>{"jsmith", "mjones", "old"}));
+    const struct {
+        const char* group;
+        std::vector<std::string> members;
+    } groups[] = {{"staff.groups", {"jsmith.people"}},
+                  {"unique.groups", {"mjones.people"}},
+                  {"posix.groups", {"jsmith.people", "mjones.people"}}};
+    for (const auto& g : groups) {
+        SCOPED_TRACE(g.group);
+        Members members = ReadMembers(context, (std::string(".") + g.group).c_str());
+        ASSERT_EQ(members.status, DIR_OK) << DirClientLastProblem();
+        std::sort(members.names.begin(), members.names.end());
+        EXPECT_EQ(members.names, g.members);
+        EXPECT_EQ(CallIsGroupMember(context, (std::string(".") + g.group).c_str(),
+                                    g.members.front().c_str()),
+                  1);
+    }
+    char fullName[DIR_MAX_NAME_BYTES] = {};
+    ASSERT_EQ(CallReadAccountAttribute(context, "jsmith", "Full Name", fullName), DIR_OK);
+    EXPECT_STREQ(fullName, "Johnny Smith");
+    // Two deposits to a person without an account, and one to the shipped class: the first
+    // gives the person the auxiliary class, and each balance is the one its change produced.
+    for (const auto& [user, after] :
+         {std::pair{"jsmith", 3}, std::pair{"jsmith", 6}, std::pair{"old", 8}}) {
+        std::int32_t amount = 3;
+        ASSERT_EQ(CallWriteAccountAttribute(context, user, "Account Balance", SYN_COUNTER, &amount,
+                                            DIR_CHANGE_ADD_VALUE),
+                  DIR_OK)
+            << DirClientLastProblem();
+        std::int32_t produced = 0;
+        ASSERT_TRUE(DirClientProducedNumber("Account Balance", &produced)) << user;
+        EXPECT_EQ(produced, after) << user;
+    }
+    std::vector<std::string> classes;
+    server.Admin()->Search(
+        "uid=jsmith,ou=people," + base, directory::LdapScope::Base, "(objectClass=*)",
+        {"objectClass"}, 0,
+        [&](directory::LdapEntry&& entry) { classes = entry.attributes.front().second; });
+    EXPECT_NE(std::find(classes.begin(), classes.end(), "tallyAccount"), classes.end());
+    DirClientReset();
+
+    // Logged in as a person of the tree: the log's operator is that person, and an ini that
+    // names someone else is refused at start, naming both.
+    const std::string mjones = "uid=mjones,ou=people," + base;
+    const std::filesystem::path ini = folder / "tallynet.ini";
+    for (const char* login :
+         {"", "User=mjones.people\n", "User=MJONES.PEOPLE\n", "User=jsmith.people\n"}) {
+        SCOPED_TRACE(login);
+        std::ofstream(ini, std::ios::binary) << server.StoreSection(base, mjones) << "[Login]\n"
+                                             << login << "Context=people\n";
+        ASSERT_TRUE(DirClientLoadConfig(ini.string().c_str()));
+        if (std::string(login).find("jsmith") != std::string::npos) {
+            EXPECT_EQ(DirIsLoggedIn(), 0);
+            const std::string problem = DirClientLastProblem();
+            for (const std::string& named :
+                 {std::string("User=jsmith.people"), mjones, std::string("(mjones.people)")}) {
+                EXPECT_NE(problem.find(named), std::string::npos) << problem;
+            }
+        } else {
+            ASSERT_EQ(DirIsLoggedIn(), 1) << DirClientLastProblem();
+            char bound[DIR_MAX_NAME_BYTES] = {};
+            ASSERT_EQ(DirGetLoginName(DirCreateContext(), bound), DIR_OK);
+            EXPECT_STREQ(bound, "mjones.people");
         }
         DirClientReset();
     }

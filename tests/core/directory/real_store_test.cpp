@@ -108,9 +108,11 @@ class RealStoreTest : public ::testing::Test {
                 base, server.operatorDn,
                 backend == Backend::LdapDeleteAdd ? "Increment=no\nPageSize=2\n" : "");
         }
+        // Over a server the login is whoever the connection is bound as; the ini names no User.
         std::ofstream(folder / "tallynet.ini", std::ios::binary)
-            << storeSection
-            << "[Login]\nUser=ADMIN.CORP\nContext=SALES.CORP\n[Connections]\nDefault=ACCT1\n";
+            << storeSection << "[Login]\n"
+            << (backend == Backend::Folder ? "User=ADMIN.CORP\n" : "")
+            << "Context=SALES.CORP\n[Connections]\nDefault=ACCT1\n";
         ini = (folder / "tallynet.ini").string();
     }
 

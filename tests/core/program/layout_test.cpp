@@ -41,7 +41,21 @@ TEST(Layout, DialogIsCentredOverTheClientArea) {
 }
 
 TEST(About, VersionTextHasOneHexDigitPerNumber) {
-    EXPECT_EQ(AboutVersionText(), "TallyDesk 4.25f (32 bit)");
+    struct Case {
+        ProgramVersion version;
+        const char* text;
+    };
+    const Case cases[] = {
+        {{4, 2, 5, 'f', 0, "4.25f"}, "TallyDesk 4.25f (32 bit)"},
+        {{4, 2, 5, 'f', 12, "4.25f+12.g1a2b3c4"}, "TallyDesk 4.25f (32 bit)"},  // build not shown
+        {{15, 10, 0, 'a', 0, "F.A0a"}, "TallyDesk F.A0a (32 bit)"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(AboutVersionText(c.version), c.text) << c.version.text;
+    }
+    // The box shows the release the whole version text begins with.
+    const std::string release(BuildVersion().text.substr(0, 5));
+    EXPECT_EQ(AboutVersionText(), "TallyDesk " + release + " (32 bit)");
 }
 
 }  // namespace

@@ -22,6 +22,8 @@ TEST(TallyCmdCommandLine, EveryMistakeIsNamedBeforeAnythingIsTouched) {
         {{"charge", "--from=term.csv", "--dry-run", "--reason", "Toner"}, ""},
         {{"stats", "--by", "group:SALESTEAM", "--csv", "--out", "-"}, ""},
         {{"--ini", "x.ini", "balances", "SALES.CORP"}, ""},
+        {{"--version"}, ""},
+        {{"stats", "--version", "--by", "colour"}, ""},  // the version, nothing else is read
         {{}, "no command given"},
         {{"depsit", "5", "JSMITH"}, "unknown command 'depsit'"},
         {{"deposit", "JSMITH"}, "name a user"},  // the amount took JSMITH's place
@@ -62,6 +64,8 @@ TEST(TallyCmdCommandLine, EveryMistakeIsNamedBeforeAnythingIsTouched) {
     ASSERT_TRUE(ParseCommandLine({"help", "stats"}, line, error));
     EXPECT_TRUE(line.help);
     EXPECT_EQ(line.command, Command::Stats);
+    ASSERT_TRUE(ParseCommandLine({"--version"}, line, error));
+    EXPECT_TRUE(line.version);
 }
 
 TEST(TallyCmdCommandLine, EveryCommandHasAHelpPageThatNamesItsExitCodes) {

@@ -288,6 +288,14 @@ class LdapDirectory:
                 line = f"{line},{self.base}"
             lines.append(line)
         self.ldapmodify(["-a"], "\n".join(lines) + "\n")
+        # The network's ADMIN logs in as itself and is one of the server's operators, so the
+        # records name ADMIN.CORP because that is who the server knows is logged in.
+        self.operator = f"cn=ADMIN,o=CORP,{self.base}"
+        self.ldapmodify([], f"dn: {self.operator}\nchangetype: modify\n"
+                            "add: objectClass\nobjectClass: simpleSecurityObject\n-\n"
+                            f"add: userPassword\nuserPassword: {password}\n-\n\n"
+                            f"dn: cn=operators,{env['TALLY_LDAP_SUFFIX']}\nchangetype: modify\n"
+                            f"add: member\nmember: {self.operator}\n-\n")
         self.names = {}
         with open(os.path.join(folder, "directory", "schema.ldif"), encoding="utf-8") as f:
             for ldap_name, own in re.findall(r"NAME '([^']+)'.*?X-NDS-NAME '([^']+)'", f.read()):

@@ -61,15 +61,34 @@ bool PrintHistory::Take(std::string_view line) {
         EqualsIgnoringCase(line.substr(0, comparedLength_),
                            std::string_view(workingName_).substr(0, comparedLength_));
     if (readableName || (!quoted && IsMember(FirstField(line)))) {
+        if (!InPeriod(ReadableDate(line))) {
+            return false;
+        }
         Count(ReadableColumns(line, mode_));
         return true;
     }
     if (StartsWithIgnoringCase(line, quotedName_) || (quoted && IsMember(FirstField(line)))) {
-        fields_.Split(line);
+        const std::size_t count = fields_.Split(line);
+        if (cut_ &&
+            !InPeriod(count >= kDateField ? fields_.Text(kDateField) : std::string_view())) {
+            return false;
+        }
         Count(DelimitedPagesAndCost(fields_, mode_));
         return true;
     }
     return false;
+}
+
+bool PrintHistory::InPeriod(std::string_view date) {
+    if (!cut_) {
+        return true;
+    }
+    const std::optional<CalendarDay> day = ReadLogDate(date, cut_->dateOrder);
+    if (!day) {
+        ++unreadableDates_;
+        return false;
+    }
+    return cut_->period.Contains(*day);
 }
 
 std::string PrintHistory::Totals() const {

@@ -10,11 +10,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "reports/log_records.h"
 #include "reports/name_index.h"
+#include "reports/report_periods.h"
 
 namespace tally::reports {
 
@@ -34,6 +36,11 @@ class PrintHistory {
 
     // "   <full name> Print History\r\n"
     std::string Header() const;
+    // From now on only lines dated inside the cut's period belong to the history.
+    void CutToPeriod(const PeriodCut& cut) { cut_ = cut; }
+    // The subject's lines left out because their date could not be read (with a period only).
+    std::uint64_t UnreadableDates() const { return unreadableDates_; }
+
     // Whether `line` belongs to the history (the caller copies it as it is); its pages and cost
     // are added to the totals when it is a print job.
     bool Take(std::string_view line);
@@ -48,6 +55,7 @@ class PrintHistory {
 
   private:
     bool IsMember(std::string_view firstField);
+    bool InPeriod(std::string_view date);
     void Count(const PagesAndCost& found);
 
     std::string fullName_;            // F
@@ -62,6 +70,8 @@ class PrintHistory {
     PagesAndCost lastAdded_;
     std::int64_t totalPages_ = 0;
     Cost totalCost_;
+    std::optional<PeriodCut> cut_;
+    std::uint64_t unreadableDates_ = 0;
 };
 
 // The shown percentage of a history run: it rises by ten, and only on a line that ends at an

@@ -71,6 +71,20 @@ void PrintStatistics::Take(std::string_view line) {
     if (IsTransactionRecord(fields_)) {
         return;
     }
+    if (cut_) {
+        if (count < kDateField) {
+            return;  // no date: in no period, and no print job either
+        }
+        const std::optional<CalendarDay> day =
+            ReadLogDate(fields_.Text(kDateField), cut_->dateOrder);
+        if (!day) {
+            ++unreadableDates_;
+            return;
+        }
+        if (!cut_->period.Contains(*day)) {
+            return;
+        }
+    }
     if (count >= kDateField) {
         TakeDate(fields_.Text(kDateField));
     }

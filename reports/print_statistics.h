@@ -8,12 +8,14 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "reports/log_records.h"
 #include "reports/name_index.h"
+#include "reports/report_periods.h"
 
 namespace tally::reports {
 
@@ -40,6 +42,12 @@ class PrintStatistics {
     // A row for a member of the group, made before the log is read.
     void AddMember(const std::string& fullName);
     std::size_t RowCount() const { return rows_.size(); }
+
+    // From now on only print jobs dated inside the cut's period count, and only their dates head
+    // the report.
+    void CutToPeriod(const PeriodCut& cut) { cut_ = cut; }
+    // Lines that would have counted but whose date could not be read (with a period only).
+    std::uint64_t UnreadableDates() const { return unreadableDates_; }
 
     // Counts one line of the log.
     void Take(std::string_view line);
@@ -80,6 +88,8 @@ class PrintStatistics {
     std::int64_t totalPages_ = 0;
     Cost totalCost_;
     DelimitedFields fields_;
+    std::optional<PeriodCut> cut_;
+    std::uint64_t unreadableDates_ = 0;
 };
 
 // The shown percentage of a statistics run: every whole percent a line end reaches.

@@ -1,5 +1,7 @@
 #include "reports/report_runs.h"
 
+#include <map>
+
 #include "program/list_entries.h"
 #include "reports/csv_rows.h"
 
@@ -14,7 +16,51 @@ std::string WithoutLineEnd(std::string_view line) {
 }
 
 std::string_view ExtensionOf(ReportLayout layout, std::string_view textExtension) {
-    return layout == ReportLayout::Csv ? std::string_view(".csv") : textExtension;
+    switch (layout) {
+        case ReportLayout::Csv:
+            return ".csv";
+        case ReportLayout::Html:
+            return ".html";
+        case ReportLayout::Text:
+            break;
+    }
+    return textExtension;
+}
+
+HtmlRow RowOf(std::string label, std::int64_t pages, const Cost& cost, const AmountMode& mode) {
+    return {std::move(label), pages, CostText(cost, mode),
+            InDecimalMode(mode) ? cost.decimal : static_cast<double>(cost.whole)};
+}
+
+std::string OtherCostText(const AmountMode& mode) {
+    return CostText(Cost{}, mode);
+}
+
+// Sums the cost texts of "Other" again once its cost is known.
+std::vector<HtmlRow> Top(const std::vector<HtmlRow>& rows, bool byCost, const AmountMode& mode) {
+    constexpr std::size_t kTopRows = 20;
+    std::vector<HtmlRow> top = TopRows(rows, kTopRows, byCost, OtherCostText(mode));
+    if (rows.size() > kTopRows) {
+        HtmlRow& other = top.back();
+        Cost sum;
+        if (InDecimalMode(mode)) {
+            sum.decimal = other.cost;
+        } else {
+            sum.whole = static_cast<std::int64_t>(other.cost);
+        }
+        other.costText = CostText(sum, mode);
+    }
+    return top;
+}
+
+// The line's date as the log writes it: field 8 of a delimited line, the date column of a
+// Readable one.
+std::string DateOfLine(std::string_view line) {
+    if (!line.empty() && line.front() == '"') {
+        DelimitedFields fields;
+        return fields.Split(line) >= kDateField ? std::string(fields.Text(kDateField)) : "";
+    }
+    return std::string(ReadableDate(line));
 }
 
 // Reads lines into `take` and lets `progress` see each line's percentage, until the end of the
@@ -113,9 +159,12 @@ bool HistoryRun::Start() {
     }
     history_.emplace(HistorySubject{request_.selectionText, fullName, request_.group},
                      request_.mode, std::move(isMember));
+    if (request_.cut) {
+        history_->CutToPeriod(*request_.cut);
+    }
     if (request_.layout == ReportLayout::Csv) {
         sink_.Write(CsvRow({"Pages", "Cost", "Record"}));
-    } else {
+    } else if (request_.layout == ReportLayout::Text) {
         sink_.Write(history_->Header());
     }
     return true;
@@ -126,6 +175,10 @@ void HistoryRun::Copy(std::string_view line) {
         const PagesAndCost& added = history_->LastAdded();
         sink_.Write(CsvRow({std::to_string(added.pages), CostText(added.cost, request_.mode),
                             WithoutLineEnd(line)}));
+    } else if (request_.layout == ReportLayout::Html) {
+        const PagesAndCost& added = history_->LastAdded();
+        page_.rows.push_back(RowOf(DateOfLine(line), added.pages, added.cost, request_.mode));
+        page_.records.push_back(WithoutLineEnd(line));
     } else {
         sink_.Write(line);  // as read, line end included
     }
@@ -146,11 +199,43 @@ bool HistoryRun::Finish() {
     if (history_ && request_.layout == ReportLayout::Text) {
         sink_.Write(history_->Totals());
     }
+    if (history_ && request_.layout == ReportLayout::Html) {
+        WritePage();
+    }
     return Stop();
+}
+
+void HistoryRun::WritePage() {
+    const std::string fullName = history_->FullName();
+    page_.title = fullName + " Print History";
+    page_.heading = std::to_string(page_.rows.size()) + " lines of the log";
+    page_.keyName = "Date";
+    page_.totals = RowOf("Totals", history_->TotalPages(), history_->TotalCost(), request_.mode);
+    // The chart: pages per month of the lines listed, in order of the months.
+    std::map<std::int32_t, HtmlRow> months;
+    for (const HtmlRow& row : page_.rows) {
+        const std::optional<CalendarDay> day = ReadLogDate(row.label, request_.dateOrder);
+        const std::int32_t key = day ? day->year * 100 + day->month : 0;
+        HtmlRow& month = months[key];
+        if (month.label.empty()) {
+            month.label = day ? IsoDateText(*day).substr(0, 7) : "Date unreadable";
+        }
+        month.pages += row.pages;
+        month.cost += row.cost;
+    }
+    HtmlChart chart{"Pages by month", false, {}};
+    for (auto& [key, month] : months) {
+        chart.rows.push_back(month);
+    }
+    page_.charts.push_back(std::move(chart));
+    sink_.Write(HtmlReport(page_));
 }
 
 bool HistoryRun::Stop() {
     Release();
+    if (history_) {
+        unreadableDates_ = history_->UnreadableDates();
+    }
     history_.reset();
     if (!reportOpen_) {
         return failure_.empty();
@@ -168,7 +253,11 @@ StatisticsRun::StatisticsRun(StatisticsRequest request, ReportSink& sink)
       sink_(sink),
       statistics_(request_.category,
                   request_.groupMode ? request_.group : std::string(request_.category.name),
-                  request_.groupMode, request_.mode) {}
+                  request_.groupMode, request_.mode) {
+    if (request_.cut) {
+        statistics_.CutToPeriod(*request_.cut);
+    }
+}
 
 bool StatisticsRun::OpenLog() {
     if (!log_.Open(request_.logPath)) {
@@ -208,8 +297,75 @@ bool StatisticsRun::Finish() {
             sink_.Write(CsvRow(
                 {row->name, std::to_string(row->pages), CostText(row->cost, request_.mode)}));
         }
+    } else if (request_.layout == ReportLayout::Html) {
+        HtmlPage page;
+        page.title = Title() + " print totals";
+        const std::string report = statistics_.Report();
+        page.heading = report.substr(0, report.find('\r'));
+        page.keyName = request_.category.name;
+        for (const PrintStatistics::Row* row : statistics_.SortedRows()) {
+            page.rows.push_back(RowOf(row->name, row->pages, row->cost, request_.mode));
+        }
+        page.totals =
+            RowOf("Totals", statistics_.TotalPages(), statistics_.TotalCost(), request_.mode);
+        page.charts.push_back({"Most pages", false, Top(page.rows, false, request_.mode)});
+        page.charts.push_back({"Highest cost", true, Top(page.rows, true, request_.mode)});
+        sink_.Write(HtmlReport(page));
     } else {
         sink_.Write(statistics_.Report());
+    }
+    return sink_.Finish(failure_);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Trend
+// ---------------------------------------------------------------------------------------------
+
+TrendRun::TrendRun(TrendRequest request, ReportSink& sink)
+    : request_(std::move(request)),
+      sink_(sink),
+      trend_(request_.step, request_.cut, request_.mode) {}
+
+bool TrendRun::OpenLog() {
+    if (!log_.Open(request_.logPath)) {
+        failure_ = log_.OpenFailure(request_.logPath);
+        return false;
+    }
+    return true;
+}
+
+bool TrendRun::ReadSlice(const SliceOver& sliceOver) {
+    return ReadLines(log_, progress_, sliceOver,
+                     [this](std::string_view line) { trend_.Take(line); });
+}
+
+bool TrendRun::Finish() {
+    log_.Close();
+    if (!sink_.Create("Trend", ExtensionOf(request_.layout, ".txt"), failure_)) {
+        return false;
+    }
+    const std::vector<PrintTrend::Row> rows = trend_.Rows();
+    if (request_.layout == ReportLayout::Csv) {
+        sink_.Write(CsvRow({trend_.StepName(), "Pages", "Cost"}));
+        for (const PrintTrend::Row& row : rows) {
+            sink_.Write(
+                CsvRow({row.label, std::to_string(row.pages), CostText(row.cost, request_.mode)}));
+        }
+    } else if (request_.layout == ReportLayout::Html) {
+        HtmlPage page;
+        page.title = "Print totals by " + trend_.StepWord();
+        const std::string report = trend_.Report();
+        page.heading = report.substr(0, report.find('\r'));
+        page.keyName = trend_.StepName();
+        for (const PrintTrend::Row& row : rows) {
+            page.rows.push_back(RowOf(row.label, row.pages, row.cost, request_.mode));
+        }
+        page.totals = RowOf("Totals", trend_.TotalPages(), trend_.TotalCost(), request_.mode);
+        page.charts.push_back({"Pages", false, page.rows});
+        page.charts.push_back({"Cost", true, page.rows});
+        sink_.Write(HtmlReport(page));
+    } else {
+        sink_.Write(trend_.Report());
     }
     return sink_.Finish(failure_);
 }
@@ -221,7 +377,29 @@ bool StatisticsRun::Finish() {
 BalancesRun::BalancesRun(BalancesRequest request, ReportSink& sink, ReadBalance read)
     : request_(std::move(request)), sink_(sink), read_(std::move(read)) {}
 
+void BalancesRun::KeepOnlyBelow(std::int32_t below) {
+    // Each balance is read once: the report is written from the readings kept here.
+    auto readings = std::make_shared<std::vector<BalanceReading>>();
+    std::vector<std::string> kept;
+    for (const std::string& entry : request_.entries) {
+        if (!IsUserEntry(entry)) {
+            continue;
+        }
+        const BalanceReading reading = read_(entry);
+        if (reading.read && reading.balance < below) {
+            kept.push_back(entry);
+            readings->push_back(reading);
+        }
+    }
+    request_.entries = std::move(kept);
+    auto next = std::make_shared<std::size_t>(0);
+    read_ = [readings, next](const std::string&) { return (*readings)[(*next)++]; };
+}
+
 bool BalancesRun::Write() {
+    if (request_.below) {
+        KeepOnlyBelow(*request_.below);
+    }
     if (!sink_.Create(BalancesBaseName(request_.contextName), ExtensionOf(request_.layout, ".TXT"),
                       failure_)) {
         return false;

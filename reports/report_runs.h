@@ -20,6 +20,8 @@
 #include "reports/log_reader.h"
 #include "reports/print_history.h"
 #include "reports/print_statistics.h"
+#include "reports/print_trend.h"
+#include "reports/report_html.h"
 #include "reports/report_files.h"
 
 namespace tally::reports {
@@ -57,6 +59,7 @@ class ReportFileSink final : public ReportSink {
 enum class ReportLayout {
     Text,  // the report as the window writes it
     Csv,   // one header row, then one row per line or name, numbers unpadded
+    Html,  // one page: the table and bar charts
 };
 
 // Asked after every line read: true ends the slice (the window's time is up). A slice also ends
@@ -69,6 +72,8 @@ struct HistoryRequest {
     std::string logPath;
     AmountMode mode;
     ReportLayout layout = ReportLayout::Text;
+    std::optional<PeriodCut> cut = std::nullopt;  // only the lines of a period
+    int dateOrder = 0;  // the log's dates, for the HTML page's chart by month
 };
 
 // The print history: Start, ReadSlice until it answers true, Finish; or Stop part-way.
@@ -94,10 +99,15 @@ class HistoryRun {
     // when those could not be written.
     bool Stop();
     const std::string& Failure() const { return failure_; }
+    // With a period: the subject's lines whose date could not be read, so were left out.
+    std::uint64_t UnreadableDates() const {
+        return history_ ? history_->UnreadableDates() : unreadableDates_;
+    }
 
   private:
     bool Fail(std::string message);
     void Release();
+    void WritePage();
     void Copy(std::string_view line);
 
     HistoryRequest request_;
@@ -110,6 +120,8 @@ class HistoryRun {
     std::optional<PrintHistory> history_;
     HistoryProgress progress_;
     std::string failure_;
+    std::uint64_t unreadableDates_ = 0;
+    HtmlPage page_;  // the HTML layout's rows, written at the end
 };
 
 struct StatisticsRequest {
@@ -119,6 +131,7 @@ struct StatisticsRequest {
     std::string logPath;
     AmountMode mode;
     ReportLayout layout = ReportLayout::Text;
+    std::optional<PeriodCut> cut = std::nullopt;  // only the print jobs of a period
 };
 
 // The printing statistics: OpenLog, ReadMembers (group mode), ReadSlice until it answers true,
@@ -153,12 +166,43 @@ class StatisticsRun {
     std::string failure_;
 };
 
+struct TrendRequest {
+    TrendStep step = TrendStep::Month;
+    std::string logPath;
+    AmountMode mode;
+    ReportLayout layout = ReportLayout::Text;
+    PeriodCut cut;  // the date order, and the period when it has ends
+};
+
+// Pages and cost per day, week or month: OpenLog, ReadSlice until it answers true, Finish.
+class TrendRun {
+  public:
+    TrendRun(TrendRequest request, ReportSink& sink);
+    bool OpenLog();
+    bool ReadSlice(const SliceOver& sliceOver);
+    int Progress() const { return progress_.Shown(); }
+    bool Finish();
+    const std::string& Failure() const { return failure_; }
+    const PrintTrend& Trend() const { return trend_; }
+
+  private:
+    TrendRequest request_;
+    ReportSink& sink_;
+    LogReader log_;
+    PrintTrend trend_;
+    StatisticsProgress progress_;
+    std::string failure_;
+};
+
 struct BalancesRequest {
     std::string contextName;
     std::vector<std::string> entries;  // MainList's entries, in the list's order
     std::size_t maxUserNameLength = 0;
     AmountMode mode;
     ReportLayout layout = ReportLayout::Text;
+    // Only the users whose balance is under it (stored units); a balance that cannot be read is
+    // under nothing.
+    std::optional<std::int32_t> below = std::nullopt;
 };
 
 // The balances list: one call writes it.
@@ -171,6 +215,8 @@ class BalancesRun {
     const std::string& Failure() const { return failure_; }
 
   private:
+    void KeepOnlyBelow(std::int32_t below);
+
     BalancesRequest request_;
     ReportSink& sink_;
     ReadBalance read_;

@@ -3,7 +3,9 @@
 # history and the printing statistics by the core natively, by tallycmd (start-up included) and by
 # the real dialogs under Wine, set beside mawk doing the same selection and totals and beside wc -l
 # reading the file; the statistics at 10k, 100k and 1M lines; the balances list of a 10,000-user
-# context beside 10,000 single balance reads. Prints every time (best of three) and the ratios.
+# context beside 10,000 single balance reads; tallycmd's trend by month and statistics of a period
+# beside mawk; the audit of a 10,000-user context beside its balances report plus one reading of
+# the log. Prints every time (best of three) and the ratios.
 #
 #   scripts/bench-reports.sh [--lines N] [--no-wine]
 #
@@ -101,6 +103,26 @@ mawk_stats() {
         END { for (k in pages) printf "%s %d %.2f\n", k, pages[k], cost[k] }' "$2" | sort >/dev/null
 }
 
+# mawk doing the trend's work: print jobs only, pages and cost per month of the date in field 8
+# (month/day/year), in the months' order.
+mawk_trend() {
+    mawk -F, '
+        index($0, ",") == 0 || ($10 == "" && $11 == "") || NF < 12 { next }
+        { d = $8; gsub(/"/, "", d); m = substr(d, 7, 4) "-" substr(d, 1, 2)
+          if ($11 + 0 > 0) { pages[m] += $11; cost[m] += $12 } }
+        END { for (m in pages) printf "%s %d %.2f\n", m, pages[m], cost[m] }' "$1" | sort >/dev/null
+}
+# mawk doing the work of stats with a period: the print jobs dated from $2 to $3 (YYYYMMDD),
+# totalled per user, sorted.
+mawk_period_stats() {
+    mawk -F, -v since="$2" -v until="$3" '
+        index($0, ",") == 0 || ($10 == "" && $11 == "") || NF < 12 { next }
+        { d = $8; gsub(/"/, "", d); day = substr(d, 7, 4) substr(d, 1, 2) substr(d, 4, 2)
+          if (day < since || day > until) next
+          k = $1; gsub(/"/, "", k); if ($11 + 0 > 0) { pages[k] += $11; cost[k] += $12 } }
+        END { for (k in pages) printf "%s %d %.2f\n", k, pages[k], cost[k] }' "$1" | sort >/dev/null
+}
+
 echo "== $lines lines, $(du -h "$log" | cut -f1), user $full"
 wc_time=$(best wc -l "$log")
 mawk_hist=$(best mawk_history)
@@ -133,6 +155,22 @@ printf '%-34s %8s %10s %10s\n' "core statistics by printer" "$core_printer" \
     "$(ratio "$core_printer" "$mawk_printer")" "$(ratio "$core_printer" "$wc_time")"
 echo "group history / user history: $(ratio "$core_group" "$core_hist")"
 
+echo "== tallycmd trend and a period's statistics (start-up included) beside mawk"
+mawk_month=$(best mawk_trend "$log")
+cmd_month=$(best "$tallycmd" --ini "$net/tallynet.ini" trend --by month --out -)
+mawk_period=$(best mawk_period_stats "$log" 20000101 20000331)
+cmd_period=$(best "$tallycmd" --ini "$net/tallynet.ini" stats --since 2000-01-01 \
+    --until 2000-03-31 --out -)
+printf '%-34s %8s %10s %10s\n' "" seconds "x mawk" "x wc -l"
+printf '%-34s %8s %10s %10s\n' "mawk trend by month" "$mawk_month" "1.00" \
+    "$(ratio "$mawk_month" "$wc_time")"
+printf '%-34s %8s %10s %10s\n' "tallycmd trend --by month" "$cmd_month" \
+    "$(ratio "$cmd_month" "$mawk_month")" "$(ratio "$cmd_month" "$wc_time")"
+printf '%-34s %8s %10s %10s\n' "mawk statistics of a quarter" "$mawk_period" "1.00" \
+    "$(ratio "$mawk_period" "$wc_time")"
+printf '%-34s %8s %10s %10s\n' "tallycmd stats --since --until" "$cmd_period" \
+    "$(ratio "$cmd_period" "$mawk_period")" "$(ratio "$cmd_period" "$wc_time")"
+
 echo "== growth of the statistics by user (core)"
 for n in 10000 100000 1000000; do
     if [[ $n -le $lines ]]; then
@@ -148,6 +186,29 @@ if [[ ! -f $big/tallynet.ini ]]; then
     "$gendir" --out "$big" --users 10000 --contexts 1 >/dev/null
 fi
 "$timing" balances "$big/tallynet.ini" SALES.CORP
+
+echo "== audit of a 10,000-user context against a log of $lines lines"
+audit_net=$bench/net-audit-10000-$lines
+if [[ ! -f $audit_net/tallynet.ini ]]; then
+    "$gendir" --out "$audit_net" --users 10000 --contexts 1 --log-lines "$lines" \
+        --balances log >/dev/null
+fi
+audit_log=$audit_net/servers/ACCT1/SYS/SYSTEM/JOBTALLY/JOBTALLY.LOG
+cmd_balances=$(best "$tallycmd" --ini "$audit_net/tallynet.ini" balances --out -)
+read_log=$(best cat "$audit_log")
+# A report's own reading of the log: the trend, which parses every line and totals by month.
+report_read=$(best "$tallycmd" --ini "$audit_net/tallynet.ini" trend --by month --out -)
+cmd_audit=$(best "$tallycmd" --ini "$audit_net/tallynet.ini" audit --out -)
+base=$(awk -v a="$cmd_balances" -v b="$read_log" 'BEGIN { printf "%.3f", a + b }')
+report_base=$(awk -v a="$cmd_balances" -v b="$report_read" 'BEGIN { printf "%.3f", a + b }')
+printf '%-34s %8s %10s %10s\n' "" seconds "x base" "x base 2"
+printf '%-34s %8s\n' "tallycmd balances" "$cmd_balances"
+printf '%-34s %8s\n' "one reading of the log (cat)" "$read_log"
+printf '%-34s %8s\n' "a report's reading (trend)" "$report_read"
+printf '%-34s %8s %10s\n' "base: balances + cat" "$base" "1.00"
+printf '%-34s %8s %10s %10s\n' "base 2: balances + trend" "$report_base" "" "1.00"
+printf '%-34s %8s %10s %10s\n' "tallycmd audit" "$cmd_audit" "$(ratio "$cmd_audit" "$base")" \
+    "$(ratio "$cmd_audit" "$report_base")"
 
 if [[ $wine -eq 1 ]]; then
     echo "== the dialogs under Wine (from the click to the report file complete)"

@@ -27,6 +27,7 @@ TALLY_PACKAGES=(
     libldap-dev
     openssl
     python3
+    chromium
     dpkg-dev
     lintian
     unzip

@@ -70,19 +70,28 @@ std::string UserDn(const Options& options, std::uint32_t index) {
     return "cn=" + UserName(options, index) + "," + ContextDn(options, index % options.contexts);
 }
 
-void AppendUser(std::string& out, const Options& options, std::uint32_t index, Random& random) {
+// `implied`: the balance the log implies, written instead of a drawn one (the draws are made
+// all the same, so that the rest of the tree stays as it is).
+void AppendUser(std::string& out, const Options& options, std::uint32_t index, Random& random,
+                std::optional<std::int64_t> implied) {
     Appendf(out, "dn: %s\nobjectClass: tallyUser\ncn: %s\n", UserDn(options, index).c_str(),
             UserName(options, index).c_str());
     // One user in twenty has no account and no full name, as accounts that were never set up.
     if (random.Percent(5)) {
+        if (implied) {
+            Appendf(out, "accountBalance: %lld\n", static_cast<long long>(*implied));
+        }
         out += '\n';
         return;
     }
     Appendf(out, "fullName: %s %s\n", kGivenNames[random.Next() % kGivenNames.size()],
             kSurnames[random.Next() % kSurnames.size()]);
-    if (!random.Percent(5)) {
-        Appendf(out, "accountBalance: %lld\n",
-                static_cast<long long>(random.Between(-5000, 20000)));
+    const bool hasBalance = !random.Percent(5);
+    const long long drawn = hasBalance ? static_cast<long long>(random.Between(-5000, 20000)) : 0;
+    if (implied) {
+        Appendf(out, "accountBalance: %lld\n", static_cast<long long>(*implied));
+    } else if (hasBalance) {
+        Appendf(out, "accountBalance: %lld\n", drawn);
     }
     Appendf(out, "minimumAccountBalance: %lld\nallowUnlimitedCredit: %s\n",
             static_cast<long long>(random.Between(-20, 0) * 100),
@@ -220,7 +229,7 @@ class LogWriter {
           mode_(options.amounts == Amounts::Pages ? IntegerAmountMode() : MakeAmountMode(true, 2)),
           linesPerDay_(std::max<std::uint64_t>(200, (std::uint64_t{options.logLines} + 364) / 365)),
           day_(kFirstDay),
-          dayText_(RecordDateText(kFirstDay, 0)) {
+          dayText_(RecordDateText(kFirstDay, options.dateOrder)) {
         for (std::uint32_t c = 0; c < options.contexts; ++c) {
             contextSuffixes_.push_back("." + ContextName(options, c));
         }
@@ -230,6 +239,7 @@ class LogWriter {
             printerBounds_[p] = total;
         }
         balances_.resize(options.users);
+        recorded_.resize(options.users);
         for (std::int64_t& balance : balances_) {
             balance = Units(random_.Between(-200, 1000) * kCentsPerPageUnit);
         }
@@ -238,6 +248,7 @@ class LogWriter {
     void AppendLine(std::string& out, std::uint64_t line) {
         SetClock(line);
         auto user = static_cast<std::uint32_t>(random_.Next() % options_.users);
+        current_ = user;
         name_ = UserName(options_, user);
         fullName_ = name_ + contextSuffixes_[user % options_.contexts];
         const bool readable = random_.Percent(10);
@@ -248,6 +259,11 @@ class LogWriter {
         }
     }
 
+    // The balance the log implies for `user` so far, when a record has stated one.
+    std::optional<std::int64_t> ImpliedBalance(std::uint32_t user) const {
+        return recorded_[user] ? std::optional<std::int64_t>(balances_[user]) : std::nullopt;
+    }
+
   private:
     // The date moves on every linesPerDay_ lines; the time runs through the day, so that the
     // log is in order as a real one is.
@@ -255,7 +271,7 @@ class LogWriter {
         const std::uint64_t dayIndex = line / linesPerDay_;
         for (; shownDay_ < dayIndex; ++shownDay_) {
             day_ = NextDay(day_);
-            dayText_ = RecordDateText(day_, 0);
+            dayText_ = RecordDateText(day_, options_.dateOrder);
         }
         const auto minute =
             static_cast<int>(kFirstMinute + static_cast<std::int64_t>(line % linesPerDay_ *
@@ -389,6 +405,10 @@ class LogWriter {
             record.creditLimit = static_cast<std::int32_t>(Units(-random_.Between(0, 10) * 500));
         }
         balance = Bounded(balance + amount);
+        if (record.operation != AccountOperation::SetLimit) {
+            recorded_[current_] = true;
+        }
+        record.dateOrder = options_.dateOrder;
         record.operationAmount = static_cast<std::int32_t>(amount);
         record.balanceAfter = static_cast<std::int32_t>(balance);
         out += ComposeTransactionRecord(record);
@@ -405,6 +425,8 @@ class LogWriter {
     std::vector<std::string> contextSuffixes_;
     std::array<std::uint32_t, kPrinters.size()> printerBounds_{};
     std::vector<std::int64_t> balances_;
+    std::vector<bool> recorded_;
+    std::uint32_t current_ = 0;
     std::string name_;
     std::string fullName_;
 };
@@ -468,7 +490,8 @@ bool IsReplaceable(const std::filesystem::path& out, std::string& error) {
 
 std::string Usage() {
     return "usage: gendir --out DIR --users N [--contexts C] [--groups G] [--members M]\n"
-           "              [--log-lines L] [--amounts currency|pages] [--seed S] [--schema FILE]\n";
+           "              [--log-lines L] [--amounts currency|pages] [--balances random|log]\n"
+           "              [--date-order N] [--seed S] [--schema FILE]\n";
 }
 
 std::string HelpText() {
@@ -485,6 +508,9 @@ std::string HelpText() {
            "                  records in both layouts (a million take about a second)\n"
            "  --amounts A     the log's amounts: currency, \"12.50\" (the default), or pages,\n"
            "                  whole numbers; ACCT1's NumericalFormat says the same\n"
+           "  --balances B    the directory's balances: random (the default), or log, the\n"
+           "                  balances the log implies, so that an audit finds them all agreed\n"
+           "  --date-order N  the log's dates: 0 M/D/Y (the default), 1 D/M/Y, 2 Y/M/D\n"
            "  --seed S        the seed of every choice (default 1); the log has its own stream,\n"
            "                  so L does not change the tree\n"
            "  --schema FILE   the schema copied into the store (default: the source tree's)\n"
@@ -516,6 +542,21 @@ bool ParseArguments(const std::vector<std::string_view>& args, Options& options,
                 error = "--amounts: '" + std::string(text) + "' is neither currency nor pages";
                 return false;
             }
+        } else if (option == "--balances") {
+            if (text == "random") {
+                options.balancesFromLog = false;
+            } else if (text == "log") {
+                options.balancesFromLog = true;
+            } else {
+                error = "--balances: '" + std::string(text) + "' is neither random nor log";
+                return false;
+            }
+        } else if (option == "--date-order") {
+            if (text != "0" && text != "1" && text != "2") {
+                error = "--date-order: '" + std::string(text) + "' is not 0, 1 or 2";
+                return false;
+            }
+            options.dateOrder = text[0] - '0';
         } else if (option == "--seed") {
             if (!ParseCount(option, text, UINT64_MAX, options.seed, error)) {
                 return false;
@@ -586,6 +627,24 @@ std::string GroupName(const Options& options, std::uint32_t index) {
     return name;
 }
 
+// Every user's balance at the end of the log, when a record states one.
+std::vector<std::optional<std::int64_t>> LogImpliedBalances(const Options& options) {
+    std::vector<std::optional<std::int64_t>> implied(options.users);
+    if (options.users == 0 || options.contexts == 0) {
+        return implied;
+    }
+    LogWriter writer(options);
+    std::string line;
+    for (std::uint64_t l = 0; l < options.logLines; ++l) {
+        line.clear();
+        writer.AppendLine(line, l);
+    }
+    for (std::uint32_t u = 0; u < options.users; ++u) {
+        implied[u] = writer.ImpliedBalance(u);
+    }
+    return implied;
+}
+
 std::string DirectoryLdif(const Options& options) {
     std::string out;
     out.reserve(160 * (static_cast<std::size_t>(options.users) + 16) +
@@ -601,9 +660,12 @@ std::string DirectoryLdif(const Options& options) {
         Appendf(out, "dn: %s\nobjectClass: organizationalUnit\nou: %s\n\n", dn.c_str(),
                 dn.substr(3, dn.find(',') - 3).c_str());
     }
+    const std::vector<std::optional<std::int64_t>> implied =
+        options.balancesFromLog ? LogImpliedBalances(options)
+                                : std::vector<std::optional<std::int64_t>>(options.users);
     Random random(options.seed ^ kTreeStream);
     for (std::uint32_t u = 0; u < options.users; ++u) {
-        AppendUser(out, options, u, random);
+        AppendUser(out, options, u, random, implied[u]);
     }
     for (std::uint32_t g = 0; g < options.groups; ++g) {
         AppendGroup(out, options, g, random);

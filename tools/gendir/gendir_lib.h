@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,6 +27,11 @@ struct Options {
     std::uint32_t logLines = 0;    // records in ACCT1's JOBTALLY.LOG
     std::uint64_t seed = 1;
     Amounts amounts = Amounts::Currency;
+    // The directory's balances: drawn at random, or those the log implies (the balance after
+    // each user's last deposit, charge or set balance, less the print jobs after it), so that an
+    // audit of balances against the log finds them all in agreement.
+    bool balancesFromLog = false;
+    int dateOrder = 0;  // the log's dates: 0 month/day/year, 1 day/month/year, 2 year/month/day
 };
 
 // Reads the command line (argv[0] is skipped). On a mistake returns false with a message that
@@ -40,6 +46,10 @@ std::string ContextName(const Options& options, std::uint32_t index);   // "SALE
 std::string UserName(const Options& options, std::uint32_t index);      // "U00042"
 std::string UserFullName(const Options& options, std::uint32_t index);  // "U00042.SALES.CORP"
 std::string GroupName(const Options& options, std::uint32_t index);     // "G0007"
+
+// Every user's balance as the whole log implies it: the balance after the user's last deposit,
+// charge or set balance, less the print jobs after it; nullopt for a user without such a record.
+std::vector<std::optional<std::int64_t>> LogImpliedBalances(const Options& options);
 
 // The file contents, separately for tests and benchmarks that want them in memory.
 std::string DirectoryLdif(const Options& options);

@@ -11,7 +11,7 @@ struct CommandWord {
     std::string_view name;
 };
 
-constexpr std::array<CommandWord, 8> kCommands = {{
+constexpr std::array<CommandWord, 10> kCommands = {{
     {Command::Deposit, "deposit"},
     {Command::Charge, "charge"},
     {Command::SetBalance, "set-balance"},
@@ -20,6 +20,8 @@ constexpr std::array<CommandWord, 8> kCommands = {{
     {Command::History, "history"},
     {Command::Stats, "stats"},
     {Command::Balances, "balances"},
+    {Command::Trend, "trend"},
+    {Command::Audit, "audit"},
 }};
 
 constexpr std::uint32_t Bit(Command command) {
@@ -28,9 +30,10 @@ constexpr std::uint32_t Bit(Command command) {
 constexpr std::uint32_t kEvery = 0xFFFFFFFFu;
 constexpr std::uint32_t kChanges = Bit(Command::Deposit) | Bit(Command::Charge) |
                                    Bit(Command::SetBalance) | Bit(Command::SetLimit);
-constexpr std::uint32_t kTargets = kChanges | Bit(Command::Show);
-constexpr std::uint32_t kReports =
-    Bit(Command::History) | Bit(Command::Stats) | Bit(Command::Balances);
+constexpr std::uint32_t kTargets = kChanges | Bit(Command::Show) | Bit(Command::Audit);
+constexpr std::uint32_t kPeriodReports =
+    Bit(Command::History) | Bit(Command::Stats) | Bit(Command::Trend);
+constexpr std::uint32_t kReports = kPeriodReports | Bit(Command::Balances) | Bit(Command::Audit);
 
 struct OptionRule {
     std::string_view name;
@@ -38,7 +41,7 @@ struct OptionRule {
     std::uint32_t commands;  // the commands that take the option
 };
 
-constexpr std::array<OptionRule, 18> kOptions = {{
+constexpr std::array<OptionRule, 23> kOptions = {{
     {"--help", false, kEvery},
     {"--version", false, kEvery},
     {"--ini", true, kEvery},
@@ -52,8 +55,13 @@ constexpr std::array<OptionRule, 18> kOptions = {{
     {"--dry-run", false, kChanges},
     {"--reason", true, Bit(Command::Charge)},
     {"--unlimited", false, Bit(Command::SetLimit)},
-    {"--by", true, Bit(Command::Stats)},
-    {"--log", true, Bit(Command::Stats)},
+    {"--by", true, Bit(Command::Stats) | Bit(Command::Trend)},
+    {"--log", true, Bit(Command::Stats) | Bit(Command::Trend)},
+    {"--html", false, kPeriodReports},
+    {"--since", true, kPeriodReports},
+    {"--until", true, kPeriodReports},
+    {"--period", true, kPeriodReports},
+    {"--below", true, Bit(Command::Balances)},
     {"--out", true, kReports},
     {"--csv", false, kReports | Bit(Command::Show)},
     {"-h", false, kEvery},
@@ -121,6 +129,16 @@ void Apply(std::string_view name, const std::string& value, CommandLine& line) {
         line.outFile = value;
     } else if (name == "--csv") {
         line.csv = true;
+    } else if (name == "--html") {
+        line.html = true;
+    } else if (name == "--since") {
+        line.since = value;
+    } else if (name == "--until") {
+        line.until = value;
+    } else if (name == "--period") {
+        line.period = value;
+    } else if (name == "--below") {
+        line.below = value;
     }
 }
 
@@ -190,12 +208,17 @@ bool CheckWords(CommandLine& line, std::vector<std::string> words, std::string& 
             line.subject = words.front();
             return true;
         case Command::Stats:
+        case Command::Trend:
             if (!words.empty()) {
-                return Fail(error, "'" + words.front() +
-                                       "' is not an option of stats (choose the totals with "
-                                       "--by)");
+                return Fail(error, "'" + words.front() + "' is not an option of " +
+                                       std::string(CommandName(line.command)) +
+                                       " (choose the totals with --by)");
             }
             return true;
+        case Command::Audit:
+            line.users = std::move(words);
+            return line.users.empty() && !line.group && !line.context ? true
+                                                                      : CheckTarget(line, error);
         case Command::Balances:
             if (words.size() > 1) {
                 return Fail(error, "one context only ('" + words[1] + "' is one too many)");
@@ -243,7 +266,7 @@ bool ParseCommandLine(const std::vector<std::string>& words, CommandLine& line,
                 if (line.command == Command::None) {
                     return Fail(error, "unknown command '" + word +
                                            "' (deposit, charge, set-balance, set-limit, show, "
-                                           "history, stats, balances)");
+                                           "history, stats, balances, trend, audit)");
                 }
                 continue;
             }
@@ -293,6 +316,19 @@ bool ParseCommandLine(const std::vector<std::string>& words, CommandLine& line,
     }
     if (!CheckWords(line, std::move(positional), error)) {
         return false;
+    }
+    if (line.csv && line.html) {
+        return Fail(error, "--csv and --html: choose one");
+    }
+    if (line.period && (line.since || line.until)) {
+        return Fail(error, "--period cannot be given beside --since or --until");
+    }
+    if (line.command == Command::Trend) {
+        const std::string by = line.by.value_or("");
+        if (by != "day" && by != "week" && by != "month") {
+            return Fail(error, "trend needs --by day, --by week or --by month");
+        }
+        return true;
     }
     if (line.command == Command::Stats && line.by) {
         StatisticsChoiceText choice;

@@ -20,6 +20,8 @@ enum class Command {
     History,
     Stats,
     Balances,
+    Trend,
+    Audit,
 };
 
 // Exit codes, the same for every command.
@@ -55,6 +57,11 @@ struct CommandLine {
     std::optional<std::string> logFile;  // --log (stats)
     std::optional<std::string> outFile;  // --out ("-": standard output)
     bool csv = false;                    // --csv
+    bool html = false;                   // --html (stats, history, trend)
+    std::optional<std::string> since;    // --since (history, stats, trend)
+    std::optional<std::string> until;    // --until
+    std::optional<std::string> period;   // --period
+    std::optional<std::string> below;    // --below (balances)
 };
 
 // False with `error` naming the word at fault when the words are not a command line.

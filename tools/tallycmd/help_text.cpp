@@ -70,6 +70,8 @@ constexpr const char* kOverview =
     "  stats --by user|server|printer|queue|client-code|group:NAME\n"
     "                                 the printing statistics\n"
     "  balances [CONTEXT]             every balance of a context\n"
+    "  trend --by day|week|month      pages and cost per day, week or month\n"
+    "  audit [TARGET]                 each balance beside the one the log implies\n"
     "\n"
     "'tallycmd COMMAND --help' tells more about each command.\n"
     "\n";
@@ -93,6 +95,16 @@ constexpr const char* kReportOutput =
     "                         ends in .csv\n"
     "The path of the file written is printed on standard output. On a terminal the reading\n"
     "of the log shows its progress on standard error.\n";
+
+constexpr const char* kPeriodOptions =
+    "  --since DATE           only the lines dated DATE (YYYY-MM-DD) or later\n"
+    "  --until DATE           only the lines dated DATE or earlier\n"
+    "  --period NAME          this-month, last-month, this-year or last-year\n"
+    "                         (a line's date is read in the locale's short date order, as the\n"
+    "                         records are written; lines whose date cannot be read are left\n"
+    "                         out and counted on standard error)\n"
+    "  --html                 one HTML page: the table and a bar chart, for a browser or a\n"
+    "                         printer; the default file name ends in .html\n";
 
 }  // namespace
 
@@ -118,12 +130,20 @@ std::string UsageText(Command command) {
         case Command::Show:
             return "usage: tallycmd show (USER... | --group NAME | --context CONTEXT) [--csv]\n";
         case Command::History:
-            return "usage: tallycmd history USER|GROUP [--out FILE|-] [--csv]\n";
+            return "usage: tallycmd history USER|GROUP [PERIOD] [--out FILE|-] [--csv|--html]\n";
         case Command::Stats:
             return "usage: tallycmd stats [--by user|server|printer|queue|client-code|"
-                   "group:NAME] [--log FILE] [--out FILE|-] [--csv]\n";
+                   "group:NAME] [--log FILE] [PERIOD]\n                      [--out FILE|-] "
+                   "[--csv|--html]\n";
         case Command::Balances:
-            return "usage: tallycmd balances [CONTEXT] [--out FILE|-] [--csv]\n";
+            return "usage: tallycmd balances [CONTEXT] [--below AMOUNT] [--out FILE|-] [--csv]\n";
+        case Command::Trend:
+            return "usage: tallycmd trend --by day|week|month [--log FILE] [PERIOD] [--out "
+                   "FILE|-]\n"
+                   "                      [--csv|--html]\n";
+        case Command::Audit:
+            return "usage: tallycmd audit [USER... | --group NAME | --context CONTEXT] "
+                   "[--out FILE|-] [--csv]\n";
     }
     return {};
 }
@@ -173,7 +193,7 @@ std::string HelpText(Command command) {
                    "that\nbelongs to it, then the total pages and cost, in the file USER.txt or "
                    "GROUP.txt,\nas the window's Print History writes it. A group's members are "
                    "found wherever\nthey live. CSV: pages,cost,record for each line.\n\n" +
-                   kReportOutput + "\n" + kCommonOptions + "\n" + kExitCodes;
+                   kPeriodOptions + kReportOutput + "\n" + kCommonOptions + "\n" + kExitCodes;
         case Command::Stats:
             return UsageText(command) +
                    "\nThe printing statistics of the accounting log: pages and cost totalled by\n"
@@ -183,14 +203,32 @@ std::string HelpText(Command command) {
                    "Statistics writes it.\nCSV: name,pages,cost for each row (no totals row).\n"
                    "\n  --log FILE             read FILE instead of the log server's "
                    "JOBTALLY.LOG\n" +
-                   kReportOutput + "\n" + kCommonOptions + "\n" + kExitCodes;
+                   kPeriodOptions + kReportOutput + "\n" + kCommonOptions + "\n" + kExitCodes;
         case Command::Balances:
             return UsageText(command) +
                    "\nEvery user of CONTEXT (default: the current context) with the balance the\n"
                    "directory holds, in the file named after the context's first part "
                    "(SALES.TXT\nfor SALES.CORP), as the window's \"View all balances\" writes "
-                   "it.\nCSV: user,balance,error.\n\n" +
+                   "it.\nCSV: user,balance,error.\n\n"
+                   "  --below AMOUNT         only the users whose balance is under AMOUNT\n" +
                    kReportOutput + "\n" + kCommonOptions + "\n" + kExitCodes;
+        case Command::Trend:
+            return UsageText(command) +
+                   "\nPages and cost of the print jobs the statistics count, per day, per week "
+                   "(from\nMonday) or per month, in Trend.txt. CSV: period,pages,cost.\n\n"
+                   "  --log FILE             read FILE instead of the log server's "
+                   "JOBTALLY.LOG\n" +
+                   kPeriodOptions + kReportOutput + "\n" + kCommonOptions + "\n" + kExitCodes;
+        case Command::Audit:
+            return UsageText(command) +
+                   "\nEach user's balance in the directory beside the balance the accounting "
+                   "log\nimplies: the balance after the user's last deposit, charge or set "
+                   "balance,\nless the cost of every print job after it. Users whose two "
+                   "differ come first,\nwith the log's lines since that record; users without "
+                   "any such record are\nlisted apart. Without a target: every user of the "
+                   "current context.\nCSV: user,directory,log,difference,state.\n"
+                   "Exit code 0 when every balance agrees, 1 when any differs.\n\n" +
+                   kTargets + kReportOutput + "\n" + kCommonOptions + "\n" + kExitCodes;
     }
     return {};
 }

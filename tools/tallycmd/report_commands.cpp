@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 #include <new>
+#include <tuple>
 
 #include "browse/object_list.h"
 #include "program/list_entries.h"
@@ -10,6 +11,11 @@
 #include "program/session.h"
 #include "program/settings.h"
 #include "program/values.h"
+#include "accounting/amounts.h"
+#include "tools/tallycmd/account_commands.h"
+#include "reports/balance_audit.h"
+#include "reports/group_members.h"
+#include "reports/report_periods.h"
 #include "reports/report_runs.h"
 
 namespace tally::tallycmd {
@@ -18,6 +24,9 @@ namespace {
 using reports::ReportLayout;
 
 ReportLayout LayoutOf(const Run& run) {
+    if (run.line.html) {
+        return ReportLayout::Html;
+    }
     return run.line.csv ? ReportLayout::Csv : ReportLayout::Text;
 }
 
@@ -48,7 +57,63 @@ void ReadToEnd(const Run& run, ReportRun& report, const std::string& what) {
     });
 }
 
+// The period of --since/--until/--period; nullopt in `cut` when none was given. False after
+// saying what is wrong.
+bool PeriodOf(const Run& run, std::optional<reports::PeriodCut>& cut) {
+    const CommandLine& line = run.line;
+    cut.reset();
+    if (!line.since && !line.until && !line.period) {
+        return true;
+    }
+    reports::PeriodCut made;
+    made.dateOrder = gSettings.DateOrder;
+    if (line.period) {
+        const RecordMoment now = run.environment.clock();
+        const std::optional<reports::DatePeriod> named = reports::NamedPeriod(
+            *line.period, reports::CalendarDay{now.date.year, now.date.month, now.date.day});
+        if (!named) {
+            run.Error("--period " + *line.period +
+                      ": choose this-month, last-month, this-year or last-year");
+            return false;
+        }
+        made.period = *named;
+    }
+    for (const auto& [name, text, end] : {std::tuple{"--since", &line.since, &made.period.since},
+                                          std::tuple{"--until", &line.until, &made.period.until}}) {
+        if (!*text) {
+            continue;
+        }
+        *end = reports::ReadIsoDate(**text);
+        if (!*end) {
+            run.Error(std::string(name) + " " + **text +
+                      ": not a date; write it as YYYY-MM-DD, such as 2026-01-31");
+            return false;
+        }
+    }
+    if (made.period.since && made.period.until &&
+        made.period.until->Key() < made.period.since->Key()) {
+        run.Error("--until " + *line.until + " lies before --since " + *line.since);
+        return false;
+    }
+    cut = made;
+    return true;
+}
+
+// Says how many lines were left out of a period for a date that could not be read.
+void TellUnreadableDates(const Run& run, std::uint64_t count) {
+    if (count > 0) {
+        run.Error(std::to_string(count) + (count == 1 ? " line was" : " lines were") +
+                  " left out of the period: " + (count == 1 ? "its" : "their") +
+                  " date could not be read in the date order " +
+                  std::to_string(gSettings.DateOrder));
+    }
+}
+
 int HistoryRun(const Run& run) {
+    std::optional<reports::PeriodCut> cut;
+    if (!PeriodOf(run, cut)) {
+        return kExitBadInput;
+    }
     const std::string& subject = run.line.subject;
     DirStatus status = DIR_OK;
     const ObjectKind kind = KindOfObject(subject, &status);
@@ -69,13 +134,16 @@ int HistoryRun(const Run& run) {
         return kExitBadInput;
     }
     ReportOutput output(run);
-    reports::HistoryRun history(
-        {SelectionText, GroupSelected, *log, CurrentAmountMode(), LayoutOf(run)}, output);
+    reports::HistoryRun history({SelectionText, GroupSelected, *log, CurrentAmountMode(),
+                                 LayoutOf(run), cut, gSettings.DateOrder},
+                                output);
     if (!history.Start()) {
         return Failed(run, history.Failure());
     }
     ReadToEnd(run, history, "JOBTALLY.LOG");
-    return history.Finish() ? kExitDone : Failed(run, history.Failure());
+    const bool finished = history.Finish();
+    TellUnreadableDates(run, history.UnreadableDates());
+    return finished ? kExitDone : Failed(run, history.Failure());
 }
 
 reports::StatisticsCategory CategoryOf(const std::string& word) {
@@ -95,6 +163,10 @@ reports::StatisticsCategory CategoryOf(const std::string& word) {
 }
 
 int StatsRun(const Run& run) {
+    std::optional<reports::PeriodCut> cut;
+    if (!PeriodOf(run, cut)) {
+        return kExitBadInput;
+    }
     StatisticsChoiceText choice{"user", ""};
     std::string error;
     if (run.line.by && !ParseStatisticsChoice(*run.line.by, choice, error)) {
@@ -112,7 +184,7 @@ int StatsRun(const Run& run) {
     }
     ReportOutput output(run);
     reports::StatisticsRun statistics({CategoryOf(choice.category), groupMode, choice.group, *log,
-                                       CurrentAmountMode(), LayoutOf(run)},
+                                       CurrentAmountMode(), LayoutOf(run), cut},
                                       output);
     if (!statistics.OpenLog()) {
         return Failed(run, statistics.Failure());
@@ -132,7 +204,9 @@ int StatsRun(const Run& run) {
             return kExitBadInput;
     }
     ReadToEnd(run, statistics, "log file");
-    return statistics.Finish() ? kExitDone : Failed(run, statistics.Failure());
+    const bool finished = statistics.Finish();
+    TellUnreadableDates(run, statistics.Statistics().UnreadableDates());
+    return finished ? kExitDone : Failed(run, statistics.Failure());
 }
 
 // MainList's entries as the window lists them: its list box sorts them, case ignored.
@@ -154,6 +228,20 @@ class SortedEntries final : public ObjectListSink {
 };
 
 int BalancesRun(const Run& run) {
+    std::optional<std::int32_t> below;
+    if (run.line.below) {
+        const AmountMode mode = CurrentAmountMode();
+        std::string problem = AmountSyntaxProblem(*run.line.below, mode);
+        const AmountReading amount = ReadAmount(*run.line.below, mode);
+        if (problem.empty() && amount.status != AmountStatus::Read) {
+            problem = "the amount does not fit an account";
+        }
+        if (!problem.empty()) {
+            run.Error("--below " + *run.line.below + ": " + problem);
+            return kExitBadInput;
+        }
+        below = amount.units;
+    }
     if (!run.line.subject.empty() && !EnterContext(run.line.subject)) {
         run.Error("context " + run.line.subject +
                   ": no such container (give its complete name, such as SALES.CORP, or [Root])");
@@ -167,9 +255,168 @@ int BalancesRun(const Run& run) {
     ReportOutput output(run);
     reports::BalancesRun balances(
         {CurrentContextName, std::move(list.entries), static_cast<std::size_t>(MaxUserNameLength),
-         CurrentAmountMode(), LayoutOf(run)},
+         CurrentAmountMode(), LayoutOf(run), below},
         output);
     return balances.Write() ? kExitDone : Failed(run, balances.Failure());
+}
+
+int TrendRun(const Run& run) {
+    std::optional<reports::PeriodCut> cut;
+    if (!PeriodOf(run, cut)) {
+        return kExitBadInput;
+    }
+    if (!cut) {
+        cut = reports::PeriodCut{{}, gSettings.DateOrder};
+    }
+    const std::string& by = *run.line.by;
+    const reports::TrendStep step = by == "day"    ? reports::TrendStep::Day
+                                    : by == "week" ? reports::TrendStep::Week
+                                                   : reports::TrendStep::Month;
+    const std::optional<std::string> log =
+        run.LocalPath(run.line.logFile.value_or(gSettings.LogFilePath));
+    if (!log) {
+        return kExitBadInput;
+    }
+    ReportOutput output(run);
+    reports::TrendRun trend({step, *log, CurrentAmountMode(), LayoutOf(run), *cut}, output);
+    if (!trend.OpenLog()) {
+        return Failed(run, trend.Failure());
+    }
+    ReadToEnd(run, trend, "log file");
+    const bool finished = trend.Finish();
+    TellUnreadableDates(run, trend.Trend().UnreadableDates());
+    return finished ? kExitDone : Failed(run, trend.Failure());
+}
+
+// The users an audit reaches, as the account commands' targets reach them; false after saying
+// which name is wrong.
+bool AuditedUsers(const Run& run, std::vector<reports::AuditedUser>& users, std::string& subject) {
+    const CommandLine& line = run.line;
+    auto add = [&users](const std::string& name) {
+        const std::string fullName = reports::FullNameOf(name);
+        users.push_back({name, fullName.empty() ? name : fullName});
+    };
+    if (line.group) {
+        std::vector<std::string> members;
+        if (KindOfObject(*line.group) != ObjectKind::Group ||
+            !reports::ReadGroupMembers(*line.group, members)) {
+            run.Error("group " + *line.group + ": no such group in " + CurrentContextName);
+            return false;
+        }
+        subject = *line.group;
+        for (const std::string& member : members) {
+            add("." + member);  // complete names, wherever the member lives
+        }
+        return true;
+    }
+    if (!line.users.empty()) {
+        bool good = true;
+        for (const std::string& user : line.users) {
+            if (KindOfObject(user) != ObjectKind::User) {
+                run.Error("user " + user + ": no such user in " + CurrentContextName);
+                good = false;
+            }
+        }
+        if (!good) {
+            return false;
+        }
+        subject = CurrentContextName;
+        for (const std::string& user : line.users) {
+            add(user);
+        }
+        return true;
+    }
+    if (line.context && !EnterContext(*line.context)) {
+        run.Error("context " + *line.context +
+                  ": no such container (give its complete name, such as SALES.CORP, or [Root])");
+        return false;
+    }
+    subject = CurrentContextName;
+    SortedEntries list;
+    FillObjectList(list, kUserClass);
+    for (const std::string& entry : list.entries) {
+        if (IsUserEntry(entry)) {
+            add(entry);
+        }
+    }
+    return true;
+}
+
+int AuditRun(const Run& run) {
+    std::vector<reports::AuditedUser> users;
+    std::string subject;
+    if (!AuditedUsers(run, users, subject)) {
+        return kExitBadInput;
+    }
+    const std::optional<std::string> logPath = run.LocalPath(gSettings.LogFilePath);
+    if (!logPath) {
+        return kExitBadInput;
+    }
+    reports::LogReader log;
+    if (!log.Open(*logPath)) {
+        run.Error(log.OpenFailure(*logPath));
+        return kExitBadInput;
+    }
+    const AmountMode mode = CurrentAmountMode();
+    reports::BalanceAudit audit(std::move(users), mode);
+    {
+        ProgressLine progress(run, "JOBTALLY.LOG");
+        int shown = -1;
+        std::string_view line;
+        std::uint64_t offset = 0;
+        while (log.NextLine(line)) {
+            audit.Take(line, offset);
+            offset += line.size();
+            if (run.console.showProgress && log.PercentRead() / 10 != shown) {
+                shown = log.PercentRead() / 10;
+                progress.Show(std::min(shown * 10, 100));
+            }
+        }
+    }
+    log.Close();
+    std::vector<reports::BalanceReading> balances;
+    balances.reserve(audit.Users().size());
+    bool anyDiffer = false;
+    for (std::size_t i = 0; i < audit.Users().size(); ++i) {
+        balances.push_back(reports::ReadBalanceOf(audit.Users()[i].name));
+        const reports::AuditLine line{{}, balances.back(), audit.Of(i)};
+        if (line.log.recorded && !line.Agrees()) {
+            audit.Want(i);
+            anyDiffer = true;
+        }
+    }
+    // The lines since each differing user's last record, from a second reading of the log.
+    if (anyDiffer && log.Open(*logPath)) {
+        std::string_view line;
+        std::uint64_t offset = 0;
+        while (log.NextLine(line)) {
+            audit.TakeSince(line, offset);
+            offset += line.size();
+        }
+        log.Close();
+    }
+    std::vector<reports::AuditLine> lines;
+    lines.reserve(audit.Users().size());
+    for (std::size_t i = 0; i < audit.Users().size(); ++i) {
+        lines.push_back({audit.Users()[i].name, balances[i], audit.Of(i)});
+    }
+    ReportOutput output(run);
+    std::string failure;
+    if (!output.Create("Audit", run.line.csv ? ".csv" : ".txt", failure)) {
+        return Failed(run, failure);
+    }
+    output.Write(run.line.csv ? reports::AuditCsv(lines, mode)
+                              : reports::AuditReport(subject, lines, mode));
+    if (!output.Finish(failure)) {
+        return Failed(run, failure);
+    }
+    const reports::AuditSummary summary = reports::Summarize(lines);
+    if (summary.differing > 0) {
+        run.Error(std::to_string(summary.differing) + " of " + std::to_string(lines.size()) +
+                  " balances differ from the log");
+        return kExitSomeFailed;
+    }
+    return kExitDone;
 }
 
 // Holding a group's answers or a log's keys takes memory as the log goes on; running out ends
@@ -196,6 +443,14 @@ int RunStats(const Run& run) {
 
 int RunBalances(const Run& run) {
     return WithinMemory(run, BalancesRun);
+}
+
+int RunTrend(const Run& run) {
+    return WithinMemory(run, TrendRun);
+}
+
+int RunAudit(const Run& run) {
+    return WithinMemory(run, AuditRun);
 }
 
 }  // namespace tally::tallycmd

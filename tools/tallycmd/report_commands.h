@@ -9,5 +9,8 @@ namespace tally::tallycmd {
 int RunHistory(const Run& run);
 int RunStats(const Run& run);
 int RunBalances(const Run& run);
+int RunTrend(const Run& run);
+// The audit of balances against the log: exit 0 when every balance agrees, 1 when any differs.
+int RunAudit(const Run& run);
 
 }  // namespace tally::tallycmd

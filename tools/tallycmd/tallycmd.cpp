@@ -79,6 +79,10 @@ int Dispatch(const Run& run) {
             return RunStats(run);
         case Command::Balances:
             return RunBalances(run);
+        case Command::Trend:
+            return RunTrend(run);
+        case Command::Audit:
+            return RunAudit(run);
         case Command::None:
             break;
     }

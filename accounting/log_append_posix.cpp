@@ -81,9 +81,11 @@ int OpenOrdinaryFileForAppending(const std::string& path, bool& notAFile) {
 }  // namespace
 
 LogAppendResult CheckLogWritable(const std::string& logPath) {
-    const int fd = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    bool notAFile = false;
+    const int fd = OpenOrdinaryFileForAppending(logPath, notAFile);
     if (fd < 0) {
-        return Failed(LogAppendStage::Open);
+        return notAFile ? LogAppendResult{LogAppendStage::Open, kNotAFile}
+                        : Failed(LogAppendStage::Open);
     }
     ::close(fd);
     return {};

@@ -261,6 +261,17 @@ def with_login(ldif_text, dn, password):
     raise Failure(f"--operator {dn}: no such entry in the tree")
 
 
+def stop_process(process):
+    """Ends a server this script started: politely, then for good after ten seconds."""
+    if process and process.poll() is None:
+        os.kill(process.pid, signal.SIGTERM)
+        try:
+            process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            os.kill(process.pid, signal.SIGKILL)
+            process.wait()
+
+
 class Server:
     def __init__(self, scratch, name, password, provider=False, consumer_of=None, tls=False):
         self.folder = os.path.join(scratch, name)
@@ -303,13 +314,7 @@ class Server:
         raise Failure(f"slapd at {self.url} did not answer within 10 seconds")
 
     def stop(self):
-        if self.process and self.process.poll() is None:
-            os.kill(self.process.pid, signal.SIGTERM)
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                os.kill(self.process.pid, signal.SIGKILL)
-                self.process.wait()
+        stop_process(self.process)
         self.process = None
 
 

@@ -24,7 +24,8 @@ import time
 # The scratch server script's helpers: finding the OpenLDAP programs, running them, a free port.
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts",
                                 "lib"))
-from scratch_slapd import Failure, find_program, free_port, module_folder, run  # noqa: E402
+from scratch_slapd import (Failure, find_program, free_port, module_folder, run,  # noqa: E402
+                           stop_process)
 
 SKIP = 77
 ROOT_DN = "cn=admin"
@@ -196,13 +197,7 @@ class Slapd:
         raise Failure("slapd did not answer within 10 seconds")
 
     def stop(self):
-        if self.process and self.process.poll() is None:
-            os.kill(self.process.pid, signal.SIGTERM)
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                os.kill(self.process.pid, signal.SIGKILL)
-                self.process.wait()
+        stop_process(self.process)
         self.process = None
 
     def modify(self, ldif_path):

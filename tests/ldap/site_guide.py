@@ -19,7 +19,6 @@ import os
 import re
 import secrets
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
@@ -28,7 +27,8 @@ import urllib.parse
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "scripts", "lib"))
-from scratch_slapd import Failure, find_program, free_port, module_folder, run  # noqa: E402
+from scratch_slapd import (Failure, find_program, free_port, module_folder, run,  # noqa: E402
+                           stop_process)
 
 SKIP = 77
 SUFFIX = "dc=uni,dc=example"
@@ -155,13 +155,7 @@ class Server:
         raise Failure(f"slapd at {self.url} did not answer within 10 seconds")
 
     def stop(self):
-        if self.process and self.process.poll() is None:
-            os.kill(self.process.pid, signal.SIGTERM)
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                os.kill(self.process.pid, signal.SIGKILL)
-                self.process.wait()
+        stop_process(self.process)
 
 
 def guide_blocks(source_dir):

@@ -29,6 +29,12 @@ void DirClientUseStore(tally::directory::ClientConfig config,
 // value the directory holds in a form its syntax cannot have.
 const char* DirClientLastProblem();
 
+// True when that problem is the directory server's connection: the server could not be
+// reached, or its TLS connection was refused before the login was sent (a certificate not
+// trusted, expired or made out to another name, a CA file that cannot be used). Nothing was
+// asked of the server then; the configuration itself may be sound.
+bool DirClientServerUnreachable();
+
 // Saves every change this client made so far to the disk (the store's journal is flushed).
 // DIR_OK also when there was nothing to save; the failure's status otherwise. Over an LDAP
 // server there is nothing to do: the server made each change durable before it answered.

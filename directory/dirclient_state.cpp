@@ -16,6 +16,7 @@ ClientState& TheClientState() {
 
 void NoteProblem(std::string problem) {
     TheClientState().lastProblem = std::move(problem);
+    TheClientState().lastProblemUnreachable = false;
 }
 
 const ClientConfig& LoadedConfig() {
@@ -40,10 +41,12 @@ store::Store* CurrentStore() {
             return nullptr;
         }
         std::string problem;
-        state.store = OpenConfiguredStore(config, problem);
+        bool unreachable = false;
+        state.store = OpenConfiguredStore(config, problem, &unreachable);
         if (!state.store) {
             NoteProblem(problem.empty() ? config.storeFolder.string() + ": cannot be opened"
                                         : problem);
+            state.lastProblemUnreachable = unreachable;
             return nullptr;
         }
     }
@@ -71,8 +74,8 @@ DirPasswordPrompt& PasswordPrompt() {
 
 }  // namespace
 
-std::unique_ptr<store::Store> OpenConfiguredStore(const ClientConfig& config,
-                                                  std::string& problem) {
+std::unique_ptr<store::Store> OpenConfiguredStore(const ClientConfig& config, std::string& problem,
+                                                  bool* unreachable) {
     if (config.kind != StoreKind::Ldap) {
         store::Problem opened;
         auto folder = store::Store::Open(config.storeFolder, &opened);
@@ -128,7 +131,7 @@ std::unique_ptr<store::Store> OpenConfiguredStore(const ClientConfig& config,
         };
     }
     store::Problem opened;
-    auto server = LdapStore::Open(settings, &opened);
+    auto server = LdapStore::Open(settings, &opened, unreachable);
     if (!server) {
         problem = opened.message;
     }
@@ -188,6 +191,10 @@ DirStatus DirClientSaveChanges() {
 
 const char* DirClientLastProblem() {
     return TheClientState().lastProblem.c_str();
+}
+
+bool DirClientServerUnreachable() {
+    return TheClientState().lastProblemUnreachable;
 }
 
 bool DirClientProducedNumber(const char* attributeName, std::int32_t* value) {

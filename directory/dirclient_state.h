@@ -39,6 +39,7 @@ struct ClientState {
     bool storeTried = false;
     std::unique_ptr<store::Store> store;
     std::string lastProblem;
+    bool lastProblemUnreachable = false;  // lastProblem is a server not reached or its TLS refused
     std::map<DirContextHandle, Context> contexts;
     DirContextHandle nextContext = 1;
     std::set<DirBuffer*> buffers;
@@ -56,7 +57,9 @@ store::Store* CurrentStore();
 
 // The store the configuration names: the embedded store's folder, or the LDAP server (its
 // password read from the PasswordFile or asked for through the prompt set with
-// DirClientSetPasswordPrompt). Null with the reason in `problem`.
-std::unique_ptr<store::Store> OpenConfiguredStore(const ClientConfig& config, std::string& problem);
+// DirClientSetPasswordPrompt). Null with the reason in `problem`, and `unreachable` (when given)
+// set when the server could not be reached or its TLS connection was refused.
+std::unique_ptr<store::Store> OpenConfiguredStore(const ClientConfig& config, std::string& problem,
+                                                  bool* unreachable = nullptr);
 
 }  // namespace tally::directory

@@ -99,7 +99,8 @@ LdapStore::LdapStore(LdapSettings settings)
 
 LdapStore::~LdapStore() = default;
 
-std::unique_ptr<LdapStore> LdapStore::Open(const LdapSettings& settings, store::Problem* problem) {
+std::unique_ptr<LdapStore> LdapStore::Open(const LdapSettings& settings, store::Problem* problem,
+                                           bool* unreachable) {
     std::unique_ptr<LdapStore> opened(new LdapStore(settings));
     std::string error;
     if (!settings.base.empty() && !store::ParseDn(settings.base, opened->baseRdns_, &error)) {
@@ -107,6 +108,9 @@ std::unique_ptr<LdapStore> LdapStore::Open(const LdapSettings& settings, store::
         return nullptr;
     }
     if (!opened->Connect(problem) || !opened->LoadSchema(problem)) {
+        if (unreachable != nullptr) {
+            *unreachable = opened->unreachable_;
+        }
         return nullptr;
     }
     opened->LearnIdentity();
@@ -117,6 +121,7 @@ bool LdapStore::Connect(store::Problem* problem) const {
     const std::string& url = settings_.endpoint.url;
     LdapOutcome failure;
     std::unique_ptr<LdapWire> wire = ConnectLdap(settings_.endpoint, &failure);
+    unreachable_ = !wire;
     if (!wire) {
         lastProblem_ = failure.code == kLdapTlsRefused
                            ? url + ": " + failure.message + "; the login was not sent"
@@ -176,6 +181,7 @@ bool LdapStore::Bound(const LdapOutcome& bound, const std::string& who) const {
     }
     const std::string& url = settings_.endpoint.url;
     // wldap32 connects at the bind: a server that is not there is found only now.
+    unreachable_ = bound.ConnectionLost();
     lastProblem_ =
         bound.ConnectionLost()
             ? url + ": the directory server cannot be reached: " + bound.message

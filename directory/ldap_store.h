@@ -76,8 +76,11 @@ std::string EscapeFilterValue(std::string_view value);
 class LdapStore final : public store::Store {
   public:
     // Connects, binds, reads the root DSE and the schema. Null with the reason in `problem`
-    // (naming the server) when any of it fails.
-    static std::unique_ptr<LdapStore> Open(const LdapSettings& settings, store::Problem* problem);
+    // (naming the server) when any of it fails; `unreachable`, when given, tells whether the
+    // server could not be reached or its TLS connection was refused (its certificate, its name
+    // or the CA file), as against a refused login or a server without the schema.
+    static std::unique_ptr<LdapStore> Open(const LdapSettings& settings, store::Problem* problem,
+                                           bool* unreachable = nullptr);
     ~LdapStore() override;
 
     store::Status Refresh() override;
@@ -165,6 +168,7 @@ class LdapStore final : public store::Store {
     mutable std::map<std::string, std::string, store::CaseInsensitiveLess> dns_;
     mutable store::Status lookupFailure_ = store::kOk;
     mutable std::string lastProblem_;
+    mutable bool unreachable_ = false;  // the latest Connect found no server or refused its TLS
     mutable std::vector<store::Problem> warnings_;
 };
 

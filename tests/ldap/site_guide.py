@@ -7,9 +7,11 @@ site's size limit), a groupOfNames of operators, a replicator, and a consumer th
 Every block of the guide marked "# guide: NAME" runs as written; only what names the example
 site's servers (ldapi:///, ldap://ldap.uni.example) and the password are put in. Between the
 steps the test checks what an administrator would see: before the limits, listing the people is
-an error in words (exit 1), not a short list; after the last step tallycmd lists them all,
+an error in words (exit 1), not a short list; each certificate the workstation cannot check
+ends tallycmd in words (exit 1); after the last step tallycmd, over StartTLS, lists them all,
 deposits to a person who had no account and to the members of a group, the records name the
-bound operator with the balances their changes produced, and the consumer has the changes.
+bound operator with the balances their changes produced, and the consumer has the changes and
+refers a deposit made through it to the provider.
 
     site_guide.py --source-dir DIR --tallycmd PATH [--keep]
 """
@@ -27,8 +29,8 @@ import urllib.parse
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "scripts", "lib"))
-from scratch_slapd import (Failure, find_program, free_port, module_folder, run,  # noqa: E402
-                           stop_process)
+from scratch_slapd import (Failure, find_program, free_port, make_certificates,  # noqa: E402
+                           module_folder, run, stop_process)
 
 SKIP = 77
 SUFFIX = "dc=uni,dc=example"
@@ -168,7 +170,8 @@ def guide_blocks(source_dir):
         match = re.match(r"[#;] guide: (.+)$", first)
         if match:
             blocks[match.group(1).strip()] = rest
-    wanted = {"schema", "access", "limits", "indexes", "password", "tallynet.ini", "check"}
+    wanted = {"schema", "access", "limits", "indexes", "password", "tallynet.ini", "tls",
+              "tls client", "check"}
     if not wanted <= blocks.keys():
         raise Failure(f"the guide lacks the blocks {sorted(wanted - blocks.keys())}")
     return blocks
@@ -187,6 +190,20 @@ class Site:
         self.env["PATH"] = os.path.dirname(os.path.abspath(options.tallycmd)) + os.pathsep + \
             self.env["PATH"]
         self.env["TALLYNET_INI"] = os.path.join(self.work, "tallynet.ini")
+        self.certificates = os.path.join(scratch, "tls")
+        self.network = os.path.join(scratch, "network")
+
+    def write_ini(self, store_lines="", url=None, bind_dn=None):
+        """The guide's tallynet.ini with `store_lines` added to [Store], on `url` (the provider
+        by default) as `bind_dn` (ops1 by default)."""
+        ini = self.blocks["tallynet.ini"].replace("ldap://ldap.uni.example",
+                                                  url or self.provider.url)
+        ini = ini.replace("[Store]\n", "[Store]\n" + store_lines, 1)
+        if bind_dn:
+            ini = re.sub(r"^BindDN=.*$", f"BindDN={bind_dn}", ini, flags=re.M)
+        with open(self.env["TALLYNET_INI"], "w") as out:
+            out.write(ini + "[Connections]\nDefault=ACCT1\nServers=ACCT1\n[Volumes]\n"
+                      f"ACCT1={self.network}/servers/ACCT1\n")
 
     def block(self, name, server=None, cwd=None, expect_ok=True):
         """Runs the guide's block NAME as written, on `server` (the provider by default)."""
@@ -194,6 +211,7 @@ class Site:
         text = text.replace("ldapi:///", (server or self.provider).socket)
         text = text.replace("ldap://ldap.uni.example", self.provider.url)
         text = text.replace("'PASSWORD'", f"'{self.password}'")
+        text = text.replace("/etc/ldap/tls/", self.certificates + "/")
         result = subprocess.run(["bash", "-e", "-c", text], cwd=cwd or self.work, env=self.env,
                                 capture_output=True, text=True, timeout=300)
         if expect_ok and result.returncode != 0:
@@ -221,7 +239,7 @@ class Site:
         self.consumer.start()
 
         # A workstation that knows the log server: the sample network's servers.
-        network = os.path.join(self.scratch, "network")
+        network = self.network
         run(["bash", os.path.join(self.options.source_dir, "tools", "samplenet", "lay.sh"),
              network], "laying the sample network")
 
@@ -231,10 +249,7 @@ class Site:
         self.block("access")
         # 6 and 7 now, to see what the site's own limits do to TallyDesk.
         self.block("password")
-        ini = self.blocks["tallynet.ini"].replace("ldap://ldap.uni.example", self.provider.url)
-        with open(self.env["TALLYNET_INI"], "w") as out:
-            out.write(ini + "[Connections]\nDefault=ACCT1\nServers=ACCT1\n[Volumes]\n"
-                      f"ACCT1={network}/servers/ACCT1\n")
+        self.write_ini()
         for words in (["balances", "people", "--out", "-"], ["show", "--context", "people"],
                       ["deposit", "1", "--context", "people"]):
             listed = self.tallycmd(*words)
@@ -248,7 +263,9 @@ class Site:
             self.block("indexes", server)
             server.stop()  # the guide's restart, after which the new limit comes first
             server.start()
-        # 8: the checks, as the guide gives them.
+        # 8: TLS; the checks then run over it.
+        self.check_tls()
+        # 9: the checks, as the guide gives them.
         self.log = os.path.join(network, "servers", "ACCT1", "SYS", "SYSTEM", "JOBTALLY",
                                 "JOBTALLY.LOG")
         self.log_start = os.path.getsize(self.log)
@@ -258,7 +275,46 @@ class Site:
                 raise Failure(f"the balances list lacks {uid}:\n{checked.stdout}")
         self.check_records()
         self.check_entries()
+        self.check_consumer_refers_changes()
         print("site_guide: the guide's steps hold on a fresh site")
+
+    def check_tls(self):
+        """The guide's TLS step on the provider and the workstation; before the good lines, each
+        certificate the client cannot check (another authority's, another name's, a CA file that
+        is not there) ends tallycmd in words with exit 1."""
+        os.makedirs(self.certificates)
+        ca, _, _, other = make_certificates(self.certificates)
+        self.block("tls")
+        shutil.copy(ca, os.path.join(self.work, "site-ca.pem"))
+        client = self.blocks["tls client"]
+        port = self.provider.url.rsplit(":", 1)[1]
+        refusals = [
+            (client.replace("site-ca.pem", other), None, "certificate is not trusted"),
+            (client, f"ldap://localhost:{port}", "does not match the name in [Store] Url"),
+            (client.replace("site-ca.pem", "gone-ca.pem"), None, "gone-ca.pem cannot be read"),
+        ]
+        for lines, url, words in refusals:
+            self.write_ini(lines, url)
+            refused = self.tallycmd("balances", "people", "--out", "-")
+            if refused.returncode != 1 or words not in refused.stderr or \
+                    "the login was not sent" not in refused.stderr:
+                raise Failure(f"tallycmd over TLS with\n{lines}on {url or self.provider.url} "
+                              f"must say '{words}' and exit 1; got {refused.returncode}:\n"
+                              f"{refused.stdout}{refused.stderr}")
+        self.write_ini(client)
+
+    def check_consumer_refers_changes(self):
+        """A deposit through the consumer is refused in words that name the provider, exit 1,
+        and writes no record. (The consumer holds no passwords: its root logs in.)"""
+        self.write_ini(url=self.consumer.url, bind_dn=f"cn=admin,{SUFFIX}")
+        size = os.path.getsize(self.log)
+        refused = self.tallycmd("deposit", "1", "jsmith")
+        words = f"{self.consumer.url} is a read-only copy; changes go to {self.provider.url}"
+        if refused.returncode != 1 or words not in refused.stderr:
+            raise Failure(f"a deposit through the consumer must say '{words}' and exit 1; got "
+                          f"{refused.returncode}:\n{refused.stdout}{refused.stderr}")
+        if os.path.getsize(self.log) != size:
+            raise Failure("a deposit the consumer refused wrote a record")
 
     def check_records(self):
         """The records the checks wrote: the bound operator, the balances the changes produced

@@ -26,8 +26,9 @@ constexpr const char* kExitCodes =
     "  0  done (also when there was nothing to change)\n"
     "  1  some changes failed: the directory refused a user's change, the accounting log\n"
     "     could not be reached or records wait in the outbox for it (appended at the next\n"
-    "     start), a lock could not be had (the run stopped there), or lines of a --from file\n"
-    "     could not be applied (the other lines were applied)\n"
+    "     start), a lock could not be had (the run stopped there), lines of a --from file\n"
+    "     could not be applied (the other lines were applied), or the directory server\n"
+    "     could not be reached or its TLS certificate was refused (nothing was changed)\n"
     "  2  bad usage or input, and nothing was changed: a mistake on the command line, an\n"
     "     amount that is no number or does not fit, an unknown user, group or context, a\n"
     "     tallynet.ini the directory client refuses, a file that cannot be read or written\n";

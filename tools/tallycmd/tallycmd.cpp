@@ -197,7 +197,9 @@ int RunTallyCmd(const std::vector<std::string>& words, Console& console,
     if (DirIsLoggedIn() == 0) {
         console.err.Write("tallycmd: " + NotLoggedInMessage(DirClientLastProblem()) +
                           "\n(tallynet.ini: " + ini + ")\n");
-        return kExitBadInput;
+        // A server that is not there or whose certificate is refused is a failure of the run,
+        // as a log that cannot be reached is; the command line and the file may be right.
+        return DirClientServerUnreachable() ? kExitSomeFailed : kExitBadInput;
     }
     RunEnvironment environment;
     if (!makeEnvironment(line, DirClientConfig(), environment, error)) {

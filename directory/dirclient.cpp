@@ -76,6 +76,15 @@ std::optional<std::string> ResolveName(store::Store& directory, std::string_view
             }
         }
     }
+    // A directory server's login may live outside the tree the client shows (a service
+    // account beside the base, the database's root): its name, all its RDN values, is complete
+    // in itself and means that login whatever the context, as DirGetLoginName gave it.
+    if (const auto* server = dynamic_cast<const LdapStore*>(&directory); server != nullptr) {
+        const std::string_view named = name.substr(!name.empty() && name.front() == '.' ? 1 : 0);
+        if (!server->BoundName().empty() && store::EqualsIgnoreCase(named, server->BoundName())) {
+            return server->BoundName();
+        }
+    }
     return relative;
 }
 

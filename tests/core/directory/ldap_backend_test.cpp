@@ -384,17 +384,26 @@ TEST_F(LdapBackendTest, ASitesOwnPeopleGroupsAndLoginsAreTheDirectorys) {
     EXPECT_NE(std::find(classes.begin(), classes.end(), "tallyAccount"), classes.end());
     DirClientReset();
 
-    // Logged in as a person of the tree: the log's operator is that person, and an ini that
-    // names someone else is refused at start, naming both.
+    // Logged in as a person of the tree or as a login outside the base: the log's operator is
+    // that login, named the same by DirGetFullName (the record's full-name field) from any
+    // context; an ini that names someone else is refused at start, naming both.
     const std::string mjones = "uid=mjones,ou=people," + base;
     const std::filesystem::path ini = folder / "tallynet.ini";
-    for (const char* login :
-         {"", "User=mjones.people\n", "User=MJONES.PEOPLE\n", "User=jsmith.people\n"}) {
-        SCOPED_TRACE(login);
-        std::ofstream(ini, std::ios::binary) << server.StoreSection(base, mjones) << "[Login]\n"
+    const struct {
+        std::string bindDn;
+        const char* login;
+        const char* operatorName;  // null: refused
+    } logins[] = {{mjones, "", "mjones.people"},
+                  {mjones, "User=mjones.people\n", "mjones.people"},
+                  {mjones, "User=MJONES.PEOPLE\n", "mjones.people"},
+                  {mjones, "User=jsmith.people\n", nullptr},
+                  {server.operatorDn, "", "operator.tally.test"}};
+    for (const auto& [bindDn, login, operatorName] : logins) {
+        SCOPED_TRACE(bindDn + " " + login);
+        std::ofstream(ini, std::ios::binary) << server.StoreSection(base, bindDn) << "[Login]\n"
                                              << login << "Context=people\n";
         ASSERT_TRUE(DirClientLoadConfig(ini.string().c_str()));
-        if (std::string(login).find("jsmith") != std::string::npos) {
+        if (operatorName == nullptr) {
             EXPECT_EQ(DirIsLoggedIn(), 0);
             const std::string problem = DirClientLastProblem();
             for (const std::string& named :
@@ -404,8 +413,15 @@ TEST_F(LdapBackendTest, ASitesOwnPeopleGroupsAndLoginsAreTheDirectorys) {
         } else {
             ASSERT_EQ(DirIsLoggedIn(), 1) << DirClientLastProblem();
             char bound[DIR_MAX_NAME_BYTES] = {};
-            ASSERT_EQ(DirGetLoginName(DirCreateContext(), bound), DIR_OK);
-            EXPECT_STREQ(bound, "mjones.people");
+            DirContextHandle people = DirCreateContext();
+            ASSERT_EQ(SetNameContext(people, "people"), DIR_OK) << DirClientLastProblem();
+            ASSERT_EQ(DirGetLoginName(people, bound), DIR_OK);
+            EXPECT_STREQ(bound, operatorName);
+            for (const std::string& asked : {std::string(bound), "." + std::string(bound)}) {
+                char full[DIR_MAX_NAME_BYTES] = {};
+                ASSERT_EQ(DirGetFullName(people, asked.c_str(), full), DIR_OK) << asked;
+                EXPECT_STREQ(full, operatorName) << asked;
+            }
         }
         DirClientReset();
     }

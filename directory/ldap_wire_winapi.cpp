@@ -275,36 +275,12 @@ class WinLdapWire final : public LdapWire {
         LDAPControlA* serverControls[2] = {&postRead, nullptr};
         ModArrays arrays(mods);
         ULONG messageId = 0;
-        ULONG code = ldap_modify_extA(ld_.get(), Text(dn), arrays.Get(), serverControls, nullptr,
-                                      &messageId);
-        if (code != LDAP_SUCCESS) {
-            return Outcome(ld_.get(), code);
-        }
-        LDAPMessage* raw = nullptr;
-        l_timeval limit = timeout_;
-        code = ldap_result(ld_.get(), messageId, LDAP_MSG_ALL, &limit, &raw);
-        MessagePtr result(raw);
-        if (code == 0) {
-            // No answer in time: the change may still be made, so it is not sent again.
-            ldap_abandon(ld_.get(), messageId);
-            return Outcome(ld_.get(), LDAP_TIMEOUT);
-        }
-        if (code == static_cast<ULONG>(-1) || raw == nullptr) {
-            return Outcome(ld_.get(), LdapGetLastError());
-        }
-        ULONG resultCode = LDAP_SUCCESS;
-        char* rawText = nullptr;
-        LDAPControlA** rawControls = nullptr;
-        code = ldap_parse_resultA(ld_.get(), result.get(), &resultCode, nullptr, &rawText, nullptr,
-                                  &rawControls, FALSE);
-        TextPtr text(rawText);
-        ControlsPtr controls(rawControls);
-        if (code != LDAP_SUCCESS) {
-            return Outcome(ld_.get(), code);
-        }
-        if (resultCode != LDAP_SUCCESS) {
-            return Outcome(ld_.get(), resultCode,
-                           rawText != nullptr && *rawText ? rawText : nullptr);
+        const ULONG code = ldap_modify_extA(ld_.get(), Text(dn), arrays.Get(), serverControls,
+                                            nullptr, &messageId);
+        ControlsPtr controls;
+        LdapOutcome outcome = Await(code, messageId, &controls);
+        if (!outcome.Ok()) {
+            return outcome;
         }
         for (LDAPControlA** control = controls.get(); control != nullptr && *control != nullptr;
              ++control) {
@@ -313,7 +289,7 @@ class WinLdapWire final : public LdapWire {
                 break;
             }
         }
-        return {};
+        return outcome;
     }
 
     LdapOutcome WhoAmI(std::string& authzId) override {
@@ -347,7 +323,8 @@ class WinLdapWire final : public LdapWire {
   private:
     // The answer to request `messageId` (sent with `code`), awaited for the Timeout at most:
     // the synchronous entry points of wldap32 wait for ever on a server that went silent.
-    LdapOutcome Await(ULONG code, ULONG messageId) {
+    // `controls`, where given, receives the answer's controls (a post-read entry, say).
+    LdapOutcome Await(ULONG code, ULONG messageId, ControlsPtr* controls = nullptr) {
         if (code != LDAP_SUCCESS) {
             return Outcome(ld_.get(), code);
         }
@@ -371,8 +348,13 @@ class WinLdapWire final : public LdapWire {
         ULONG resultCode = 0;
         char* words = nullptr;
         char** referrals = nullptr;
+        LDAPControlA** rawControls = nullptr;
         code = ldap_parse_resultA(ld_.get(), result.get(), &resultCode, nullptr, &words, &referrals,
-                                  nullptr, FALSE);
+                                  controls != nullptr ? &rawControls : nullptr, FALSE);
+        ControlsPtr ownedControls(rawControls);
+        if (controls != nullptr) {
+            *controls = std::move(ownedControls);
+        }
         TextPtr ownedWords(words);
         std::unique_ptr<char*, ReferralsFree> ownedReferrals(referrals);
         if (code == LDAP_LOCAL_ERROR || resultCode == LDAP_LOCAL_ERROR) {

@@ -24,6 +24,20 @@
 
 namespace tally::testing {
 
+// AddressSanitizer reserves terabytes of read-write shadow memory; reading it all would take
+// hours and says nothing about the program's own copies.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kMemoryScanPossible = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kMemoryScanPossible = false;
+#else
+inline constexpr bool kMemoryScanPossible = true;
+#endif
+#else
+inline constexpr bool kMemoryScanPossible = true;
+#endif
+
 class MemoryScan {
   public:
     explicit MemoryScan(std::string_view wanted) : wanted_(wanted), chunk_(kChunk) {}

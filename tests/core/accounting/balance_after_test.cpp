@@ -16,6 +16,7 @@
 
 #include "directory/client_config.h"
 #include "dirstore/store.h"
+#include "tests/core/accounting/child_processes.h"
 #include "tests/core/directory/ldap_server.h"
 #include "tools/gendir/gendir_lib.h"
 
@@ -24,29 +25,11 @@ extern char** environ;
 namespace {
 
 namespace fs = std::filesystem;
+using tally::testing::Environment;
+using tally::testing::Spawn;
+using tally::testing::WaitFor;
 
 constexpr int kWriters = 4;
-
-const char* Environment(const char* name) {
-    const char* value = std::getenv(name);
-    return value && *value ? value : nullptr;
-}
-
-pid_t Spawn(const std::vector<std::string>& arguments) {
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments) {
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    }
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    return posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0 ? pid : -1;
-}
-
-int WaitFor(pid_t pid) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 // Runs the writers on `ini` (each `rounds` deposits of 1 to `user`) and checks the balances the
 // log's records carry against `start`.

@@ -24,6 +24,7 @@
 #include "directory/dirclient_setup.h"
 #include "directory/dirclient_state.h"
 #include "dirstore/store.h"
+#include "tests/core/accounting/child_processes.h"
 #include "tests/core/accounting/deposit_session.h"
 #include "tests/core/directory/ldap_server.h"
 #include "tools/gendir/gendir_lib.h"
@@ -33,26 +34,14 @@ extern char** environ;
 namespace {
 
 namespace fs = std::filesystem;
+using tally::testing::Environment;
+using tally::testing::Spawn;
+using tally::testing::WaitFor;
 
 constexpr int kUsers = 4;
 constexpr int kServerJobs = 1500;    // per stand-in server, cost 3 each
 constexpr int kDepositRounds = 300;  // per TallyDesk writer, 1 to each user per round
 constexpr int kJobCost = 3;
-
-const char* Environment(const char* name) {
-    const char* value = std::getenv(name);
-    return value && *value ? value : nullptr;
-}
-
-pid_t Spawn(const std::vector<std::string>& arguments) {
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments) {
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    }
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    return posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0 ? pid : -1;
-}
 
 // Started with its output in `output` (standard output and error), so that a batch's thousands
 // of lines stay out of the test's own.
@@ -71,12 +60,6 @@ pid_t SpawnQuietly(const std::vector<std::string>& arguments, const fs::path& ou
     const int started = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     return started == 0 ? pid : -1;
-}
-
-int WaitFor(pid_t pid) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 std::vector<std::string> Lines(const fs::path& file) {

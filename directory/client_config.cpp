@@ -302,7 +302,7 @@ int IniFile::Line(std::string_view sectionName, std::string_view key) const {
     return found == section->second.end() ? 0 : found->second;
 }
 
-bool KeepFirstLine(SecretBuffer& bytes, std::size_t read) {
+bool KeepFirstLine(ldap::SecretBuffer& bytes, std::size_t read) {
     const std::string_view text(bytes.Data(), std::min(read, bytes.Capacity()));
     std::size_t end = text.find('\n');
     if (end == std::string_view::npos) {

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "directory/secret_buffer.h"
+#include "ldapstore/secret_buffer.h"
 
 namespace tally::directory {
 
@@ -100,11 +100,11 @@ std::filesystem::path RunningProgramFolder();
 // bits natively and under Wine (whose access lists do not show the group's bits, so the Unix
 // side is asked), an access entry for anyone but the owner, SYSTEM and Administrators on
 // Windows. Platform-specific, like RunningProgramFolder.
-bool ReadOwnerOnlyFile(const std::filesystem::path& file, SecretBuffer& firstLine,
+bool ReadOwnerOnlyFile(const std::filesystem::path& file, ldap::SecretBuffer& firstLine,
                        std::string& problem);
 
 // The first line of `bytes` (up to LF or CR LF) made the secret; false when it is empty.
-bool KeepFirstLine(SecretBuffer& bytes, std::size_t read);
+bool KeepFirstLine(ldap::SecretBuffer& bytes, std::size_t read);
 
 // A path written in the file, made usable here: backslashes become separators, and on systems
 // without drive letters "X:\..." is taken from the root, as Wine shows the Unix tree on Z:.

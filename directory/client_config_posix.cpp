@@ -31,7 +31,7 @@ struct Descriptor {
 
 }  // namespace
 
-bool ReadOwnerOnlyFile(const std::filesystem::path& file, SecretBuffer& firstLine,
+bool ReadOwnerOnlyFile(const std::filesystem::path& file, ldap::SecretBuffer& firstLine,
                        std::string& problem) {
     // Opened without waiting (a FIFO would block an ordinary open until a writer came), then
     // judged by what was opened, so that nothing can be swapped in between.

@@ -96,7 +96,7 @@ std::string OthersWhoMayRead(HANDLE file) {
 
 }  // namespace
 
-bool ReadOwnerOnlyFile(const std::filesystem::path& file, SecretBuffer& firstLine,
+bool ReadOwnerOnlyFile(const std::filesystem::path& file, ldap::SecretBuffer& firstLine,
                        std::string& problem) {
     const std::string name = file.string();
     // A folder is told by its attributes; a pipe (Wine shows a FIFO as one) has none, and is

@@ -19,7 +19,7 @@
 #include "directory/dirclient_results.h"
 #include "directory/dirclient_state.h"
 #include "directory/dirclient_values.h"
-#include "directory/ldap_store.h"
+#include "ldapstore/ldap_store.h"
 
 using namespace tally::directory;
 namespace store = tally::store;
@@ -79,7 +79,8 @@ std::optional<std::string> ResolveName(store::Store& directory, std::string_view
     // A directory server's login may live outside the tree the client shows (a service
     // account beside the base, the database's root): its name, all its RDN values, is complete
     // in itself and means that login whatever the context, as DirGetLoginName gave it.
-    if (const auto* server = dynamic_cast<const LdapStore*>(&directory); server != nullptr) {
+    if (const auto* server = dynamic_cast<const tally::ldap::LdapStore*>(&directory);
+        server != nullptr) {
         const std::string_view named = name.substr(!name.empty() && name.front() == '.' ? 1 : 0);
         if (!server->BoundName().empty() && store::EqualsIgnoreCase(named, server->BoundName())) {
             return server->BoundName();
@@ -445,7 +446,7 @@ std::int32_t DirIsLoggedIn() {
         if (directory == nullptr) {
             return 0;
         }
-        const auto* server = dynamic_cast<const LdapStore*>(directory);
+        const auto* server = dynamic_cast<const tally::ldap::LdapStore*>(directory);
         const std::string bound = server != nullptr ? server->BoundName() : std::string();
         if (bound.empty()) {
             return config.loginUser.empty() ? 0 : 1;  // [Login] User is all there is to go by
@@ -559,7 +560,7 @@ DirStatus DirGetLoginName(DirContextHandle context, char* name) {
         // The complete name, so that it still means the same object after the context moved.
         // Over a directory server that is the login the server knows, not what the ini says.
         std::string login = LoadedConfig().loginUser;
-        if (const auto* server = dynamic_cast<const LdapStore*>(CurrentStore());
+        if (const auto* server = dynamic_cast<const tally::ldap::LdapStore*>(CurrentStore());
             server != nullptr && !server->BoundName().empty()) {
             login = server->BoundName();
         } else if (store::Store* directory = CurrentStore()) {

@@ -5,7 +5,7 @@
 #include <charconv>
 
 #include "directory/dirclient_setup.h"
-#include "directory/ldap_store.h"
+#include "ldapstore/ldap_store.h"
 
 namespace tally::directory {
 
@@ -85,7 +85,7 @@ std::unique_ptr<store::Store> OpenConfiguredStore(const ClientConfig& config, st
         return folder;
     }
     const LdapConfig& ldap = config.ldap;
-    LdapSettings settings;
+    ldap::LdapSettings settings;
     settings.endpoint.url = ldap.url;
     settings.endpoint.startTls = ldap.startTls;
     settings.endpoint.caFile = ldap.caCertFile.string();
@@ -105,8 +105,9 @@ std::unique_ptr<store::Store> OpenConfiguredStore(const ClientConfig& config, st
     }
     if (!ldap.passwordFile.empty()) {
         // Read again for each bind, and checked again: nothing of it stays in memory between.
-        settings.password = [iniFile, file = ldap.passwordFile](
-                                SecretBuffer& password, const std::string&, std::string& why) {
+        settings.password = [iniFile, file = ldap.passwordFile](ldap::SecretBuffer& password,
+                                                                const std::string&,
+                                                                std::string& why) {
             if (ReadOwnerOnlyFile(file, password, why)) {
                 return true;
             }
@@ -116,7 +117,7 @@ std::unique_ptr<store::Store> OpenConfiguredStore(const ClientConfig& config, st
     } else if (!ldap.bindDn.empty()) {
         settings.loginTries = kPromptedLoginTries;
         settings.password = [iniFile, url = ldap.url, bindDn = ldap.bindDn](
-                                SecretBuffer& password, const std::string& refusal,
+                                ldap::SecretBuffer& password, const std::string& refusal,
                                 std::string& why) {
             DirPasswordPrompt prompt = PasswordPrompt();
             if (prompt == nullptr || !prompt(url.c_str(), bindDn.c_str(), refusal.c_str(),
@@ -131,7 +132,7 @@ std::unique_ptr<store::Store> OpenConfiguredStore(const ClientConfig& config, st
         };
     }
     store::Problem opened;
-    auto server = LdapStore::Open(settings, &opened, unreachable);
+    auto server = ldap::LdapStore::Open(settings, &opened, unreachable);
     if (!server) {
         problem = opened.message;
     }

@@ -15,6 +15,7 @@ import sys
 LAYERS = [
     ["platform", "resources"],
     ["dirstore"],
+    ["ldapstore"],
     ["directory"],
     ["program"],
     ["accounting"],

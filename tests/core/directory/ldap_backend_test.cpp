@@ -11,7 +11,7 @@
 #include "callers.h"
 #include "directory/dirclient_setup.h"
 #include "directory/dirclient_state.h"
-#include "directory/ldap_store.h"
+#include "ldapstore/ldap_store.h"
 #include "ldap_server.h"
 #include "memory_scan.h"
 
@@ -127,8 +127,8 @@ TEST_F(LdapBackendTest, HostileNamesAreEscapedInEveryFilterAndDn) {
     for (const HostileName& hostile : kHostileNames) {
         std::vector<std::string> balances;
         auto outcome = admin->Search(std::string(hostile.rdn) + ",ou=SALES,o=CORP," + base,
-                                     directory::LdapScope::Base, "(objectClass=*)",
-                                     {"accountBalance"}, 0, [&](directory::LdapEntry&& entry) {
+                                     ldap::LdapScope::Base, "(objectClass=*)", {"accountBalance"},
+                                     0, [&](ldap::LdapEntry&& entry) {
                                          for (auto& [attribute, values] : entry.attributes) {
                                              balances = values;
                                          }
@@ -154,7 +154,7 @@ TEST_F(LdapBackendTest, FilterValuesEscapeWhatRfc4515Names) {
         {"\xc3\xa9t\xc3\xa9", "\xc3\xa9t\xc3\xa9"},  // UTF-8 goes as it is
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(directory::EscapeFilterValue(c.value), c.escaped);
+        EXPECT_EQ(ldap::EscapeFilterValue(c.value), c.escaped);
     }
 }
 
@@ -304,7 +304,7 @@ TEST_F(LdapBackendTest, ThePasswordIsNotInMemoryAfterTheLogin) {
     ASSERT_EQ(CallReadAccountAttribute(DirCreateContext(), "JSMITH", "Account Balance", &balance),
               DIR_OK);
 
-    directory::SecretBuffer password;
+    ldap::SecretBuffer password;
     std::string problem;
     ASSERT_TRUE(directory::ReadOwnerOnlyFile(scanning.passwordFile, password, problem)) << problem;
     EXPECT_EQ(MemoryScan(password.View()).Count(), 0) << "copies of the password in memory";
@@ -381,9 +381,8 @@ TEST_F(LdapBackendTest, ASitesOwnPeopleGroupsAndLoginsAreTheDirectorys) {
     }
     std::vector<std::string> classes;
     server.Admin()->Search(
-        "uid=jsmith,ou=people," + base, directory::LdapScope::Base, "(objectClass=*)",
-        {"objectClass"}, 0,
-        [&](directory::LdapEntry&& entry) { classes = entry.attributes.front().second; });
+        "uid=jsmith,ou=people," + base, ldap::LdapScope::Base, "(objectClass=*)", {"objectClass"},
+        0, [&](ldap::LdapEntry&& entry) { classes = entry.attributes.front().second; });
     EXPECT_NE(std::find(classes.begin(), classes.end(), "tallyAccount"), classes.end());
     DirClientReset();
 

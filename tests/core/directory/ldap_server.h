@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "directory/client_config.h"
-#include "directory/ldap_wire.h"
+#include "ldapstore/ldap_wire.h"
 #include "dirstore/ldif.h"
 #include "dirstore/names.h"
 
@@ -51,7 +51,7 @@ struct LdapServer {
     bool Available() const { return !url.empty(); }
 
     std::string Password() const {
-        directory::SecretBuffer line;
+        ldap::SecretBuffer line;
         std::string problem;
         EXPECT_TRUE(directory::ReadOwnerOnlyFile(passwordFile, line, problem)) << problem;
         return std::string(line.View());
@@ -65,14 +65,14 @@ struct LdapServer {
     }
 
     // A connection bound as the database's administrator.
-    std::unique_ptr<directory::LdapWire> Admin() const {
-        directory::LdapEndpoint endpoint;
+    std::unique_ptr<ldap::LdapWire> Admin() const {
+        ldap::LdapEndpoint endpoint;
         endpoint.url = url;
-        directory::LdapOutcome failure;
-        auto wire = directory::ConnectLdap(endpoint, &failure);
+        ldap::LdapOutcome failure;
+        auto wire = ldap::ConnectLdap(endpoint, &failure);
         EXPECT_TRUE(wire) << failure.message;
         if (wire) {
-            directory::LdapOutcome bound = wire->Bind(adminDn, Password());
+            ldap::LdapOutcome bound = wire->Bind(adminDn, Password());
             EXPECT_TRUE(bound.Ok()) << bound.message;
         }
         return wire;
@@ -81,13 +81,13 @@ struct LdapServer {
     // Adds the entries of `ldif` (DNs and member values relative to the top of the directory)
     // below a new entry ou=`name` under the suffix; returns that entry's DN, the tree's base.
     std::string LoadTree(const std::string& name, std::string_view ldif) const {
-        using directory::LdapModOp;
+        using ldap::LdapModOp;
         auto wire = Admin();
         if (!wire) {
             return {};
         }
         const std::string base = store::FormatRdn({"ou", name}) + "," + suffix;
-        directory::LdapOutcome added =
+        ldap::LdapOutcome added =
             wire->Add(base, {{LdapModOp::Add, "objectClass", {"organizationalUnit"}},
                              {LdapModOp::Add, "ou", {name}}});
         EXPECT_TRUE(added.Ok()) << base << ": " << added.message;
@@ -95,7 +95,7 @@ struct LdapServer {
         store::Problem problem;
         EXPECT_TRUE(store::ParseLdif(ldif, "tree", 1, records, &problem)) << problem.Describe();
         for (const store::LdifRecord& record : records) {
-            std::vector<directory::LdapMod> attributes;
+            std::vector<ldap::LdapMod> attributes;
             for (const store::LdifValue& value : record.values) {
                 std::string text = value.value;
                 if (store::EqualsIgnoreCase(value.attribute, "member")) {
@@ -110,7 +110,7 @@ struct LdapServer {
                     same->values.push_back(text);
                 }
             }
-            directory::LdapOutcome outcome = wire->Add(record.dn + "," + base, attributes);
+            ldap::LdapOutcome outcome = wire->Add(record.dn + "," + base, attributes);
             EXPECT_TRUE(outcome.Ok()) << record.dn << ": " << outcome.message;
         }
         return base;

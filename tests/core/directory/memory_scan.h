@@ -20,7 +20,7 @@
 #include <string_view>
 #include <vector>
 
-#include "directory/secret_buffer.h"
+#include "ldapstore/secret_buffer.h"
 
 namespace tally::testing {
 
@@ -41,7 +41,7 @@ inline constexpr bool kMemoryScanPossible = true;
 class MemoryScan {
   public:
     explicit MemoryScan(std::string_view wanted) : wanted_(wanted), chunk_(kChunk) {}
-    ~MemoryScan() { directory::WipeBytes(chunk_.data(), chunk_.size()); }
+    ~MemoryScan() { ldap::WipeBytes(chunk_.data(), chunk_.size()); }
 
     // The number of places holding the bytes, outside `wanted` itself.
     int Count() {
@@ -124,7 +124,7 @@ class MemoryScan {
                 break;
             }
         }
-        directory::WipeBytes(chunk_.data(), chunk_.size());
+        ldap::WipeBytes(chunk_.data(), chunk_.size());
         return found;
     }
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "directory/client_config.h"
-#include "directory/ldap_tls.h"
-#include "directory/secret_buffer.h"
+#include "ldapstore/ldap_tls.h"
+#include "ldapstore/secret_buffer.h"
 
 namespace tally::testing {
 namespace {
@@ -39,8 +39,7 @@ TEST(CaFileTest, ItsCertificatesAreFoundOrTheFileIsRefusedInWords) {
         std::ofstream(file, std::ios::binary) << c.text;
         std::vector<std::string> blocks;
         std::string problem;
-        EXPECT_EQ(directory::ReadCaCertificates(file.string(), blocks, problem),
-                  c.certificates > 0);
+        EXPECT_EQ(ldap::ReadCaCertificates(file.string(), blocks, problem), c.certificates > 0);
         EXPECT_EQ(blocks.size(), c.certificates);
         if (c.problem != nullptr) {
             EXPECT_EQ(problem, file.string() + " " + c.problem);
@@ -48,8 +47,8 @@ TEST(CaFileTest, ItsCertificatesAreFoundOrTheFileIsRefusedInWords) {
     }
     std::vector<std::string> blocks;
     std::string problem;
-    EXPECT_FALSE(directory::ReadCaCertificates((folder / "none.pem").string(), blocks, problem));
-    EXPECT_NE(directory::TlsRefusalText(directory::TlsRefusal::CaFileUnusable, problem)
+    EXPECT_FALSE(ldap::ReadCaCertificates((folder / "none.pem").string(), blocks, problem));
+    EXPECT_NE(ldap::TlsRefusalText(ldap::TlsRefusal::CaFileUnusable, problem)
                   .find("none.pem cannot be read; name a PEM file"),
               std::string::npos);
     std::filesystem::remove_all(folder);
@@ -67,12 +66,12 @@ TEST(SecretBufferTest, TheFirstLineIsKeptAndEverythingElseWiped) {
         {"\r\n", false, ""},
         {"\nafter an empty first line", false, ""},
         {"", false, ""},
-        {std::string(directory::SecretBuffer::kCapacity + 10, 'x'), true,
-         std::string(directory::SecretBuffer::kCapacity, 'x')},
+        {std::string(ldap::SecretBuffer::kCapacity + 10, 'x'), true,
+         std::string(ldap::SecretBuffer::kCapacity, 'x')},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.bytes.substr(0, 30));
-        directory::SecretBuffer buffer;
+        ldap::SecretBuffer buffer;
         const std::size_t read = std::min(c.bytes.size(), buffer.Capacity());
         std::copy(c.bytes.begin(), c.bytes.begin() + static_cast<std::ptrdiff_t>(read),
                   buffer.Data());

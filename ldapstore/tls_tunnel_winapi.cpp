@@ -20,10 +20,10 @@
 #include <utility>
 #include <vector>
 
-#include "directory/ldap_tls.h"
-#include "directory/tls_tunnel.h"
+#include "ldapstore/ldap_tls.h"
+#include "ldapstore/tls_tunnel.h"
 
-namespace tally::directory {
+namespace tally::ldap {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -871,4 +871,4 @@ std::unique_ptr<TlsTunnel> OpenTlsTunnel(const TlsTunnelEndpoint& endpoint, Ldap
                                           std::move(session), port, endpoint.timeoutSeconds);
 }
 
-}  // namespace tally::directory
+}  // namespace tally::ldap

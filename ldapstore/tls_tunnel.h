@@ -13,9 +13,9 @@
 #include <memory>
 #include <string>
 
-#include "directory/ldap_wire.h"
+#include "ldapstore/ldap_wire.h"
 
-namespace tally::directory {
+namespace tally::ldap {
 
 struct TlsTunnelEndpoint {
     std::string host;
@@ -45,4 +45,4 @@ class TlsTunnel {
 // server that cannot be reached).
 std::unique_ptr<TlsTunnel> OpenTlsTunnel(const TlsTunnelEndpoint& endpoint, LdapOutcome* failure);
 
-}  // namespace tally::directory
+}  // namespace tally::ldap

@@ -13,11 +13,11 @@
 #include <mutex>
 #include <thread>
 
-#include "directory/ldap_tls.h"
-#include "directory/ldap_wire.h"
-#include "directory/secret_buffer.h"
+#include "ldapstore/ldap_tls.h"
+#include "ldapstore/ldap_wire.h"
+#include "ldapstore/secret_buffer.h"
 
-namespace tally::directory {
+namespace tally::ldap {
 namespace {
 
 // Owners of what libldap hands out, each released the way the library says.
@@ -614,4 +614,4 @@ std::unique_ptr<LdapWire> ConnectLdap(const LdapEndpoint& endpoint, LdapOutcome*
     return std::make_unique<OpenLdapWire>(std::move(ld), endpoint.timeoutSeconds);
 }
 
-}  // namespace tally::directory
+}  // namespace tally::ldap

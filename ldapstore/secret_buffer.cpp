@@ -1,9 +1,9 @@
-#include "directory/secret_buffer.h"
+#include "ldapstore/secret_buffer.h"
 
 #include <algorithm>
 #include <new>
 
-namespace tally::directory {
+namespace tally::ldap {
 
 void WipeBytes(void* data, std::size_t size) {
     volatile unsigned char* bytes = static_cast<volatile unsigned char*>(data);
@@ -30,4 +30,4 @@ void SecretBuffer::Wipe() {
     size_ = 0;
 }
 
-}  // namespace tally::directory
+}  // namespace tally::ldap

@@ -30,13 +30,13 @@
 #include <string_view>
 #include <vector>
 
-#include "directory/ldap_wire.h"
-#include "directory/secret_buffer.h"
+#include "ldapstore/ldap_wire.h"
+#include "ldapstore/secret_buffer.h"
 #include "dirstore/names.h"
 #include "dirstore/schema.h"
 #include "dirstore/store.h"
 
-namespace tally::directory {
+namespace tally::ldap {
 
 // Fills in the bind password each time the store binds: at the start and after a lost
 // connection. `refusal` is the server's refusal of the try before ("" on the first). False with
@@ -172,4 +172,4 @@ class LdapStore final : public store::Store {
     mutable std::vector<store::Problem> warnings_;
 };
 
-}  // namespace tally::directory
+}  // namespace tally::ldap

@@ -1,9 +1,9 @@
-#include "directory/ldap_tls.h"
+#include "ldapstore/ldap_tls.h"
 
 #include <fstream>
 #include <sstream>
 
-namespace tally::directory {
+namespace tally::ldap {
 
 std::string TlsRefusalText(TlsRefusal refusal, const std::string& detail) {
     const std::string more = detail.empty() ? std::string() : " (" + detail + ")";
@@ -60,4 +60,4 @@ bool ReadCaCertificates(const std::string& file, std::vector<std::string>& pemBl
     return true;
 }
 
-}  // namespace tally::directory
+}  // namespace tally::ldap

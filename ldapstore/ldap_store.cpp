@@ -1,4 +1,4 @@
-#include "directory/ldap_store.h"
+#include "ldapstore/ldap_store.h"
 
 #include <algorithm>
 #include <chrono>
@@ -7,7 +7,7 @@
 #include "dirstore/entry_mapping.h"
 #include "dirstore/ldif.h"
 
-namespace tally::directory {
+namespace tally::ldap {
 namespace {
 
 namespace store = tally::store;
@@ -916,4 +916,4 @@ store::Status LdapStore::AddEntry(const store::Entry& entry) {
     return store::kOk;
 }
 
-}  // namespace tally::directory
+}  // namespace tally::ldap

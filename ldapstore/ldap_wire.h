@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-namespace tally::directory {
+namespace tally::ldap {
 
 // LDAP result codes that the client tells apart (RFC 4511, and the client libraries' own).
 enum LdapCode : int {
@@ -131,4 +131,4 @@ class LdapWire {
 // or TLS is refused (kLdapTlsRefused, the reason in words).
 std::unique_ptr<LdapWire> ConnectLdap(const LdapEndpoint& endpoint, LdapOutcome* failure);
 
-}  // namespace tally::directory
+}  // namespace tally::ldap

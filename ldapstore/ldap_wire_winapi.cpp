@@ -13,10 +13,10 @@
 #include <string_view>
 #include <vector>
 
-#include "directory/ldap_wire.h"
-#include "directory/tls_tunnel.h"
+#include "ldapstore/ldap_wire.h"
+#include "ldapstore/tls_tunnel.h"
 
-namespace tally::directory {
+namespace tally::ldap {
 namespace {
 
 // wldap32 has no name for the increment modification (RFC 4525); its value goes on the wire as
@@ -527,4 +527,4 @@ std::unique_ptr<LdapWire> ConnectLdap(const LdapEndpoint& endpoint, LdapOutcome*
     return std::make_unique<WinLdapWire>(std::move(tunnel), std::move(ld), endpoint.timeoutSeconds);
 }
 
-}  // namespace tally::directory
+}  // namespace tally::ldap

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace tally::directory {
+namespace tally::ldap {
 
 enum class TlsRefusal {
     NotTrusted,      // no trusted authority issued the certificate
@@ -25,4 +25,4 @@ std::string TlsRefusalText(TlsRefusal refusal, const std::string& detail);
 bool ReadCaCertificates(const std::string& file, std::vector<std::string>& pemBlocks,
                         std::string& problem);
 
-}  // namespace tally::directory
+}  // namespace tally::ldap

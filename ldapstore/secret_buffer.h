@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string_view>
 
-namespace tally::directory {
+namespace tally::ldap {
 
 // Overwrites `size` bytes in a way the compiler may not leave out.
 void WipeBytes(void* data, std::size_t size);
@@ -33,4 +33,4 @@ class SecretBuffer {
     std::size_t size_ = 0;
 };
 
-}  // namespace tally::directory
+}  // namespace tally::ldap

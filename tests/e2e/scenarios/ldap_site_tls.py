@@ -112,6 +112,8 @@ def change_context(s, d, main, path):
 
 
 def enter(s, d, dialog, amount):
+    # Typed only once the dialog is the active window: keys sent earlier go to the main window.
+    assert d.foreground(dialog), "could not bring the amount dialog to the front"
     s.display.type_text(amount)
     wait_for("the typed amount", lambda: d.text(dialog, AMOUNT) == amount)
     s.display.keys("Return")

@@ -3,6 +3,7 @@
 // After <windows.h>, which it needs.
 #include <aclapi.h>
 
+#include <cstdio>
 #include <memory>
 #include <vector>
 
@@ -56,6 +57,45 @@ namespace {
 struct HandleClose {
     void operator()(void* handle) const { CloseHandle(handle); }
 };
+
+// The Linux metadata Windows keeps for a file (FILE_STAT_LX_INFORMATION, information class 70
+// of NtQueryInformationFile): a file system that holds a Unix mode for the file reports it here
+// (NTFS for files Linux programs made under WSL, an SMB share of a Unix server that passes the
+// modes on). The mingw headers have neither the class nor the structure.
+struct FileStatLx {
+    LARGE_INTEGER fileId, creationTime, lastAccessTime, lastWriteTime, changeTime;
+    LARGE_INTEGER allocationSize, endOfFile;
+    ULONG fileAttributes, reparseTag, numberOfLinks;
+    ACCESS_MASK effectiveAccess;
+    ULONG lxFlags, lxUid, lxGid, lxMode, lxDeviceIdMajor, lxDeviceIdMinor;
+};
+constexpr int kFileStatLxInformation = 70;
+constexpr ULONG kLxHasMode = 0x4;
+
+using QueryInformationFile = LONG(WINAPI*)(HANDLE, void* ioStatus, void* information, ULONG length,
+                                           int informationClass);
+
+// "others may read or change it (mode 0640)" when the file system reports a Unix mode that
+// gives the group or the world any right; empty when it reports none, or a mode of the owner's
+// alone. Under Wine 8 the class is not answered (the access list is then all there is).
+std::string OthersByUnixMode(HANDLE file) {
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    auto query = ntdll == nullptr ? nullptr
+                                  : reinterpret_cast<QueryInformationFile>(reinterpret_cast<void*>(
+                                        GetProcAddress(ntdll, "NtQueryInformationFile")));
+    if (query == nullptr) {
+        return {};
+    }
+    FileStatLx status{};
+    ULONG_PTR ioStatus[2] = {};
+    if (query(file, ioStatus, &status, sizeof status, kFileStatLxInformation) < 0 ||
+        (status.lxFlags & kLxHasMode) == 0 || (status.lxMode & 077) == 0) {
+        return {};
+    }
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.lxMode & 07777));
+    return std::string("others may read or change it (mode ") + mode + ")";
+}
 
 // Anybody but the owner, SYSTEM and the Administrators who may read the file, in words; empty
 // when nobody may.
@@ -126,7 +166,11 @@ bool ReadOwnerOnlyFile(const std::filesystem::path& file, ldap::SecretBuffer& fi
             "); a password file must be a plain file";
         return false;
     }
-    if (std::string others = OthersWhoMayRead(opened.get()); !others.empty()) {
+    std::string others = OthersByUnixMode(opened.get());
+    if (others.empty()) {
+        others = OthersWhoMayRead(opened.get());
+    }
+    if (!others.empty()) {
         problem = name + ": " + others +
                   "; a password file must be its owner's alone (on Linux under Wine: chmod 600)";
         return false;

@@ -444,65 +444,39 @@ class LibraryLogCapture {
         std::call_once(once, [] {
             ber_set_option(nullptr, LBER_OPT_LOG_PRINT_FN,
                            reinterpret_cast<const void*>(&KeepLibraryLine));
-            // The "none" level: only the messages libldap writes whatever the level (errors).
-            int level = 0x8000;
-            ldap_set_option(nullptr, LDAP_OPT_DEBUG_LEVEL, &level);
+            SetLevel(kErrorsOnly);
         });
         libraryLog = &text_;
+        // GnuTLS's verification status (what tells an expired certificate from one nobody
+        // vouches for) is written at the trace level: traced while some thread connects.
+        std::lock_guard<std::mutex> lock(LevelMutex());
+        if (connecting_++ == 0) {
+            SetLevel(kErrorsOnly | kTrace);
+        }
     }
-    ~LibraryLogCapture() { libraryLog = nullptr; }
+    ~LibraryLogCapture() {
+        libraryLog = nullptr;
+        std::lock_guard<std::mutex> lock(LevelMutex());
+        if (--connecting_ == 0) {
+            SetLevel(kErrorsOnly);
+        }
+    }
     LibraryLogCapture(const LibraryLogCapture&) = delete;
     LibraryLogCapture& operator=(const LibraryLogCapture&) = delete;
     const std::string& Text() const { return text_; }
 
   private:
+    // The "none" level: only the messages libldap writes whatever the level (errors).
+    static constexpr int kErrorsOnly = 0x8000;
+    static constexpr int kTrace = 0x1;
+    static void SetLevel(int level) { ldap_set_option(nullptr, LDAP_OPT_DEBUG_LEVEL, &level); }
+    static std::mutex& LevelMutex() {
+        static std::mutex mutex;
+        return mutex;
+    }
+    static inline int connecting_ = 0;
     std::string text_;
 };
-
-// The line of libldap's log that begins with `marker`, without its end.
-std::string LineWith(const std::string& log, const char* marker) {
-    const std::size_t at = log.find(marker);
-    if (at == std::string::npos) {
-        return {};
-    }
-    std::string line = log.substr(at, log.find('\n', at) - at);
-    while (!line.empty() && (line.back() == '.' || line.back() == ' ')) {
-        line.pop_back();
-    }
-    return line;
-}
-
-// A failed connection whose log tells a TLS refusal, in words; code 0 when
-// the log tells none (the server could not be reached at all).
-LdapOutcome TlsRefusalOf(const std::string& log) {
-    struct Sign {
-        const char* marker;
-        TlsRefusal refusal;
-    };
-    static const Sign kSigns[] = {
-        {"TLS: hostname", TlsRefusal::NameMismatch},
-        {"TLS: could not use CA certificate file", TlsRefusal::CaFileUnusable},
-        {"TLS: peer cert untrusted", TlsRefusal::NotTrusted},
-        {"certificate verify failed", TlsRefusal::NotTrusted},
-        {"expired", TlsRefusal::NotValidNow},
-        // GnuTLS has no words for the code libldap's own chain check fails with.
-        {"TLS: can't connect: (unknown error code)", TlsRefusal::NotTrusted},
-        {"TLS:", TlsRefusal::Failed},
-    };
-    for (const Sign& sign : kSigns) {
-        std::string line = LineWith(log, sign.marker);
-        if (!line.empty()) {
-            if (line.rfind("TLS: ", 0) == 0) {
-                line.erase(0, 5);
-            }
-            if (sign.refusal == TlsRefusal::NotTrusted) {
-                line.clear();  // the library's words add nothing here
-            }
-            return LdapOutcome{kLdapTlsRefused, TlsRefusalText(sign.refusal, line)};
-        }
-    }
-    return LdapOutcome{kLdapSuccess, {}};
-}
 
 // libldap bounds the TCP connect and each awaited answer by the timeouts set, but reads the TLS
 // handshake on a blocking socket (retrying for ever when the socket has a read timeout): a
@@ -600,9 +574,9 @@ std::unique_ptr<LdapWire> ConnectLdap(const LdapEndpoint& endpoint, LdapOutcome*
         endpoint.startTls ? ldap_start_tls_s(ld.get(), nullptr, nullptr) : ldap_connect(ld.get());
     connecting = nullptr;
     if (code != LDAP_SUCCESS) {
-        LdapOutcome refusal = tls ? TlsRefusalOf(log.Text()) : LdapOutcome{};
-        if (refusal.code == kLdapTlsRefused) {
-            *failure = refusal;
+        std::string refusal;
+        if (tls && TlsRefusalInLibraryLog(log.Text(), refusal)) {
+            *failure = LdapOutcome{kLdapTlsRefused, refusal};
         } else {
             *failure = Outcome(ld.get(), code);
             if (endpoint.startTls) {

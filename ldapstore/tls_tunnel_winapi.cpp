@@ -437,6 +437,20 @@ bool IsIn(HCERTSTORE store, const CERT_CONTEXT* cert) {
     return found != nullptr;
 }
 
+// Which way the server's own certificate is out of its dates: the chain's status says only that
+// some certificate of it is not valid today.
+TlsRefusal RefusalOfDates(const CERT_CONTEXT* cert) {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    if (CompareFileTime(&now, &cert->pCertInfo->NotBefore) < 0) {
+        return TlsRefusal::NotYetValid;
+    }
+    if (CompareFileTime(&now, &cert->pCertInfo->NotAfter) > 0) {
+        return TlsRefusal::Expired;
+    }
+    return TlsRefusal::NotValidNow;  // an authority of its chain is the one out of its dates
+}
+
 // The server's certificate checked as a browser checks a web server's: a chain to an authority
 // of the system's store or of CACertFile, valid today, for server use, made out to `host`.
 LdapOutcome CheckCertificate(const CERT_CONTEXT* cert, const std::string& host,
@@ -471,11 +485,13 @@ LdapOutcome CheckCertificate(const CERT_CONTEXT* cert, const std::string& host,
     if (rootFromCaFile) {
         errors &= ~CERT_TRUST_IS_UNTRUSTED_ROOT;
     }
-    if (errors & (CERT_TRUST_IS_NOT_TIME_VALID | CERT_TRUST_IS_NOT_TIME_NESTED)) {
-        return Refused(TlsRefusal::NotValidNow, "");
+    // A certificate nobody vouches for is refused as such, whatever its dates say.
+    const DWORD unvouched = CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN;
+    const DWORD outOfDates = CERT_TRUST_IS_NOT_TIME_VALID | CERT_TRUST_IS_NOT_TIME_NESTED;
+    if ((errors & outOfDates) != 0 && (errors & unvouched) == 0) {
+        return Refused(RefusalOfDates(cert), "");
     }
-    if ((errors & ~(CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN)) == 0 &&
-        errors != 0) {
+    if ((errors & ~(unvouched | outOfDates)) == 0 && errors != 0) {
         return Refused(TlsRefusal::NotTrusted, "");
     }
     if (errors != 0) {
@@ -508,7 +524,7 @@ LdapOutcome CheckCertificate(const CERT_CONTEXT* cert, const std::string& host,
         case CERT_E_CN_NO_MATCH:
             return CheckName(cert, host);
         case CERT_E_EXPIRED:
-            return Refused(TlsRefusal::NotValidNow, "");
+            return Refused(RefusalOfDates(cert), "");
         case CERT_E_UNTRUSTEDROOT:
         case CERT_E_CHAINING:
             return Refused(TlsRefusal::NotTrusted, "");

@@ -16,6 +16,10 @@ environment and serves until it is sent SIGTERM or SIGINT.
     TALLY_LDAP_OTHER_CA_FILE  a CA that signed nothing here, for the tests of an untrusted
                               certificate (with --tls); the certificate holds 127.0.0.1 only, so
                               ldaps://localhost:PORT is a name that does not match it
+    TALLY_LDAP_EXPIRED_TLS_URL  ldaps://127.0.0.1:PORT of a TLS server whose certificate, from
+                              the same CA and for 127.0.0.1, expired in 2020 (with --tls); it
+                              makes the handshake and nothing else, so no login reaches anyone
+    TALLY_LDAP_FUTURE_TLS_URL   the same with a certificate valid only from 2090 on
     TALLY_LDAP_SUFFIX         the database's suffix; the tree of --ldif is loaded below it
     TALLY_LDAP_ADMIN_DN       the database's root DN
     TALLY_LDAP_OPERATOR_DN    a login that may change the account attributes (group operators);
@@ -27,6 +31,8 @@ environment and serves until it is sent SIGTERM or SIGINT.
     TALLY_LDAP_SCAN_PASSWORD_FILE  the tests that look for the password in memory)
     TALLY_LDAP_BAD_PASSWORD_FILES  password files to be refused, ':'-separated: an empty one,
                               one readable by the group, a FIFO
+    TALLY_LDAP_MODE_PASSWORD_FILES  the password in files of each mode, ':'-separated MODE=FILE
+                              (0600, 0400, 0640, 0660, 0604, 0644, 0606), for the owner-only rule
     TALLY_LDAP_SILENT_PORT    a loopback port that takes connections and never answers (for the
                               tests of the timeout)
     TALLY_LDAP_SLAPD_PID      the provider's pid (a test may stop it to see the server go away)
@@ -46,9 +52,11 @@ import secrets
 import shutil
 import signal
 import socket
+import ssl
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 SKIP = 77
@@ -126,6 +134,59 @@ def make_certificates(folder):
          "-CAcreateserial", "-out", certificate, "-days", "2", "-extfile", extensions],
         "signing the server's certificate")
     return ca, certificate, key, other
+
+
+def make_dated_certificate(folder, name, request, start, end):
+    """A certificate for 127.0.0.1 from the CA of make_certificates() valid only from START to
+    END (YYYYMMDDHHMMSSZ): `openssl x509 -req` cannot set dates in the past, `openssl ca` can."""
+    openssl = find_program("openssl")
+    database = os.path.join(folder, f"{name}-db")
+    os.makedirs(database)
+    open(os.path.join(database, "index.txt"), "w").close()
+    with open(os.path.join(database, "serial"), "w") as out:
+        out.write(f"{secrets.randbits(60):016X}\n")
+    config = os.path.join(database, "ca.cnf")
+    with open(config, "w") as out:
+        out.write(f"[ca]\ndefault_ca = scratch\n[scratch]\ndatabase = {database}/index.txt\n"
+                  f"new_certs_dir = {database}\nserial = {database}/serial\n"
+                  "default_md = sha256\npolicy = anything\nunique_subject = no\n"
+                  "[anything]\ncommonName = supplied\n"
+                  "[server]\nsubjectAltName = IP:127.0.0.1\n")
+    certificate = os.path.join(folder, f"{name}.pem")
+    run([openssl, "ca", "-batch", "-config", config, "-cert", os.path.join(folder, "ca.pem"),
+         "-keyfile", os.path.join(folder, "ca.key"), "-in", request, "-out", certificate,
+         "-startdate", start, "-enddate", end, "-extensions", "server", "-notext"],
+        f"signing the {name} certificate")
+    return certificate
+
+
+class HandshakeOnlyServer:
+    """A TLS listener on the loopback that offers CERTIFICATE, makes the handshake a client
+    agrees to and then closes: enough for a client to judge the certificate, and never anything
+    a login could be sent to."""
+
+    def __init__(self, certificate, key):
+        self.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        self.context.load_cert_chain(certificate, key)
+        self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(16)
+        self.url = f"ldaps://127.0.0.1:{self.listener.getsockname()[1]}"
+        threading.Thread(target=self.serve, daemon=True).start()
+
+    def serve(self):
+        while True:
+            try:
+                connection, _ = self.listener.accept()
+            except OSError:
+                return
+            with connection:
+                connection.settimeout(10)
+                try:
+                    with self.context.wrap_socket(connection, server_side=True):
+                        pass
+                except (OSError, ssl.SSLError):
+                    pass  # the client refused the certificate, as it should
 
 
 def config_ldif(folder, admin_dn, password, provider, consumer_of, tls=None):
@@ -255,8 +316,13 @@ def with_login(ldif_text, dn, password):
     records = ldif_text.split("\n\n")
     for i, record in enumerate(records):
         if record.strip().lower().startswith(f"dn: {dn.lower()}\n"):
-            records[i] = (record.rstrip("\n") +
-                          f"\nobjectClass: simpleSecurityObject\nuserPassword: {password}")
+            # slapadd takes the classes of an entry from adjacent lines only: the added class
+            # goes right after the entry's own.
+            lines = record.rstrip("\n").split("\n")
+            last = max(n for n, line in enumerate(lines)
+                       if line.lower().startswith("objectclass:"))
+            lines.insert(last + 1, "objectClass: simpleSecurityObject")
+            records[i] = "\n".join(lines) + f"\nuserPassword: {password}"
             return "\n\n".join(records)
     raise Failure(f"--operator {dn}: no such entry in the tree")
 
@@ -375,6 +441,14 @@ def main():
             with os.fdopen(descriptor, "w") as out:
                 out.write(text)
             os.chmod(bad[-1], mode)
+        moded = []
+        for mode in (0o600, 0o400, 0o640, 0o660, 0o604, 0o644, 0o606):
+            moded.append(f"{mode:04o}=" + os.path.join(scratch, f"password.{mode:04o}"))
+            path = moded[-1].split("=", 1)[1]
+            descriptor = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)
+            with os.fdopen(descriptor, "w") as out:
+                out.write(password + "\n")
+            os.chmod(path, mode)
         bad.append(os.path.join(scratch, "password.fifo"))
         os.mkfifo(bad[-1], 0o600)
         # ldap tools read the whole file as the password: keep one without the line end.
@@ -416,6 +490,7 @@ def main():
             "TALLY_LDAP_SCAN_DN": f"cn=scan,{SUFFIX}",
             "TALLY_LDAP_SCAN_PASSWORD_FILE": scan_file,
             "TALLY_LDAP_BAD_PASSWORD_FILES": ":".join(bad),
+            "TALLY_LDAP_MODE_PASSWORD_FILES": ":".join(moded),
             "TALLY_LDAP_SLAPD_PID": str(provider.process.pid),
             "TALLY_LDAP_LOG": os.path.join(provider.folder, "slapd.log"),
         })
@@ -423,6 +498,12 @@ def main():
             env["TALLY_LDAP_TLS_URL"] = provider.tls_url
             env["TALLY_LDAP_CA_FILE"] = provider.tls[0]
             env["TALLY_LDAP_OTHER_CA_FILE"] = provider.tls[3]
+            request = os.path.join(provider.folder, "server.csr")
+            for variable, name, start, end in (
+                    ("TALLY_LDAP_EXPIRED_TLS_URL", "expired", "20200101000000Z", "20200201000000Z"),
+                    ("TALLY_LDAP_FUTURE_TLS_URL", "future", "20900101000000Z", "20900201000000Z")):
+                dated = make_dated_certificate(provider.folder, name, request, start, end)
+                env[variable] = HandshakeOnlyServer(dated, provider.tls[2]).url
         if options.consumer:
             consumer = Server(scratch, "consumer", password, consumer_of=provider.url)
             consumer.start(tool_password)

@@ -547,6 +547,10 @@ TEST_F(LdapBackendTest, TlsConnectionsCheckTheServersCertificate) {
     overTls.url = tlsUrl;
     LdapServer wrongName = server;  // the certificate holds 127.0.0.1 only
     wrongName.url = "ldaps://localhost" + tlsUrl.substr(tlsUrl.rfind(':'));
+    LdapServer expired = server;  // the same authority and name, out of its dates
+    expired.url = LdapServer::Env("TALLY_LDAP_EXPIRED_TLS_URL");
+    LdapServer future = server;
+    future.url = LdapServer::Env("TALLY_LDAP_FUTURE_TLS_URL");
     const struct {
         std::string store;
         const char* problem;
@@ -561,6 +565,12 @@ TEST_F(LdapBackendTest, TlsConnectionsCheckTheServersCertificate) {
          "certificate is not trusted"},
         {wrongName.StoreSection(base, server.readerDn, "CACertFile=" + ca + "\n"),
          "does not match the name in [Store] Url"},
+        {expired.StoreSection(base, server.readerDn, "CACertFile=" + ca + "\n"),
+         "the server's certificate has expired; the server needs a current certificate"},
+        {future.StoreSection(base, server.readerDn, "CACertFile=" + ca + "\n"),
+         "the server's certificate is not valid yet"},
+        {expired.StoreSection(base, server.readerDn, "CACertFile=" + otherCa + "\n"),
+         "certificate is not trusted"},
         {overTls.StoreSection(base, server.readerDn, "CACertFile=" + ca + ".missing\n"),
          ".missing cannot be read"},
         {overTls.StoreSection(base, server.readerDn, "CACertFile=" + notPem.string() + "\n"),

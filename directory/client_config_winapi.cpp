@@ -3,8 +3,12 @@
 // After <windows.h>, which it needs.
 #include <aclapi.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "directory/client_config.h"
@@ -58,6 +62,10 @@ struct HandleClose {
     void operator()(void* handle) const { CloseHandle(handle); }
 };
 
+struct HeapFree_ {
+    void operator()(char* memory) const { HeapFree(GetProcessHeap(), 0, memory); }
+};
+
 // The Linux metadata Windows keeps for a file (FILE_STAT_LX_INFORMATION, information class 70
 // of NtQueryInformationFile): a file system that holds a Unix mode for the file reports it here
 // (NTFS for files Linux programs made under WSL, an SMB share of a Unix server that passes the
@@ -75,26 +83,102 @@ constexpr ULONG kLxHasMode = 0x4;
 using QueryInformationFile = LONG(WINAPI*)(HANDLE, void* ioStatus, void* information, ULONG length,
                                            int informationClass);
 
-// "others may read or change it (mode 0640)" when the file system reports a Unix mode that
-// gives the group or the world any right; empty when it reports none, or a mode of the owner's
-// alone. Under Wine 8 the class is not answered (the access list is then all there is).
-std::string OthersByUnixMode(HANDLE file) {
+// The Unix mode as the file system reports it through class 70; none when it reports none.
+std::optional<unsigned> ModeFromFileSystem(HANDLE file) {
     HMODULE ntdll = GetModuleHandleA("ntdll.dll");
     auto query = ntdll == nullptr ? nullptr
                                   : reinterpret_cast<QueryInformationFile>(reinterpret_cast<void*>(
                                         GetProcAddress(ntdll, "NtQueryInformationFile")));
     if (query == nullptr) {
-        return {};
+        return std::nullopt;
     }
     FileStatLx status{};
     ULONG_PTR ioStatus[2] = {};
     if (query(file, ioStatus, &status, sizeof status, kFileStatLxInformation) < 0 ||
-        (status.lxFlags & kLxHasMode) == 0 || (status.lxMode & 077) == 0) {
+        (status.lxFlags & kLxHasMode) == 0) {
+        return std::nullopt;
+    }
+    return status.lxMode;
+}
+
+// Wine on Linux shows a Windows program a Unix file's owner and world bits only (in its access
+// list) and answers no query for the mode, so a file only the group may read would pass. The
+// program is a Linux process there all the same: the host's own stat(2), asked of the kernel
+// directly for the file's Unix name, tells the whole mode. Only where ntdll says that it is
+// Wine on a Linux host, and only in the x86-64 build, whose system call numbers these are; a
+// Windows system never comes here.
+struct LinuxStat {  // struct stat of x86-64 Linux
+    std::uint64_t device, inode, links;
+    std::uint32_t mode, uid, gid, padding;
+    std::uint64_t specialDevice;
+    std::int64_t size, blockSize, blocks;
+    std::uint64_t times[6];
+    std::int64_t reserved[3];
+};
+using WineHostVersion = void(CDECL*)(const char** sysname, const char** release);
+using WineUnixFileName = char*(CDECL*)(const wchar_t* dosName);
+
+std::optional<unsigned> ModeFromWineHost(const std::string& name) {
+#if defined(__x86_64__)
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
+    if (ntdll == nullptr || kernel32 == nullptr) {
+        return std::nullopt;
+    }
+    auto hostVersion = reinterpret_cast<WineHostVersion>(
+        reinterpret_cast<void*>(GetProcAddress(ntdll, "wine_get_host_version")));
+    auto unixFileName = reinterpret_cast<WineUnixFileName>(
+        reinterpret_cast<void*>(GetProcAddress(kernel32, "wine_get_unix_file_name")));
+    const char* system = nullptr;
+    const char* release = nullptr;
+    if (hostVersion == nullptr || unixFileName == nullptr) {
+        return std::nullopt;
+    }
+    hostVersion(&system, &release);
+    if (system == nullptr || std::string_view(system) != "Linux") {
+        return std::nullopt;
+    }
+    std::wstring wide(name.size() + 1, L'\0');
+    const int length = MultiByteToWideChar(CP_ACP, 0, name.c_str(), -1, wide.data(),
+                                           static_cast<int>(wide.size()));
+    if (length <= 0) {
+        return std::nullopt;
+    }
+    std::unique_ptr<char, HeapFree_> unixName(unixFileName(wide.c_str()));
+    if (!unixName) {
+        return std::nullopt;
+    }
+    constexpr long kLinuxStat = 4;
+    LinuxStat status{};
+    long result = 0;
+    asm volatile("syscall"
+                 : "=a"(result)
+                 : "a"(kLinuxStat), "D"(unixName.get()), "S"(&status)
+                 : "rcx", "r11", "memory");
+    if (result != 0) {
+        return std::nullopt;
+    }
+    return status.mode;
+#else
+    (void)name;
+    return std::nullopt;
+#endif
+}
+
+// "others may read or change it (mode 0640)" when the file's Unix mode, where one can be
+// learned, gives the group or the world any right; empty when none can be learned, or for a
+// mode of the owner's alone (the access list decides then).
+std::string OthersByUnixMode(HANDLE file, const std::string& name) {
+    std::optional<unsigned> mode = ModeFromFileSystem(file);
+    if (!mode) {
+        mode = ModeFromWineHost(name);
+    }
+    if (!mode || (*mode & 077) == 0) {
         return {};
     }
-    char mode[8];
-    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.lxMode & 07777));
-    return std::string("others may read or change it (mode ") + mode + ")";
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", *mode & 07777);
+    return std::string("others may read or change it (mode ") + text + ")";
 }
 
 // Anybody but the owner, SYSTEM and the Administrators who may read the file, in words; empty
@@ -166,7 +250,7 @@ bool ReadOwnerOnlyFile(const std::filesystem::path& file, ldap::SecretBuffer& fi
             "); a password file must be a plain file";
         return false;
     }
-    std::string others = OthersByUnixMode(opened.get());
+    std::string others = OthersByUnixMode(opened.get(), name);
     if (others.empty()) {
         others = OthersWhoMayRead(opened.get());
     }

@@ -253,10 +253,7 @@ TEST_F(LdapBackendTest, AServerThatCannotBeUsedIsAClearProblemAtStart) {
              {empty, "holds no password (its first line is empty)"},
              {folder.string(), "is not a regular file (a folder)"},
              {fifo, "is not a regular file (a pipe"},
-#ifndef _WIN32
-             // Under Wine the file's access list shows the owner's and the world's bits only.
              {group, "others may read or change it (mode 0640)"},
-#endif
          }) {
         withFile.passwordFile = LdapServer::OnThisSystem(file);
         cases.push_back({withFile.StoreSection(base, server.operatorDn), problem});

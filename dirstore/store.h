@@ -121,8 +121,9 @@ class Store {
     // containers beside ten thousand users cost what the containers cost.
     virtual std::vector<const Entry*> ChildrenOfClass(std::string_view container,
                                                       std::string_view className) const;
-    // How many immediate subordinates `container` has (Children().size()); a server counts
-    // them without reading them.
+    // How many immediate subordinates `container` has (Children().size()), for the listings'
+    // object information, which no caller reads; a server gives 0 rather than send every entry
+    // below each container listed.
     virtual std::size_t SubordinateCount(std::string_view container) const {
         return Children(container).size();
     }

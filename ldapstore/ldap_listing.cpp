@@ -1,7 +1,7 @@
 // The listings of a directory on a server: a container's entries one level down, all of them or
-// those of one directory class, and their count. A class is asked of the server by a filter on
-// the object classes that stand for it, so that listing the containers beside ten thousand
-// users, or the groups beside them, never fetches the users.
+// those of one directory class. A class is asked of the server by a filter on the object
+// classes that stand for it, so that listing the containers beside ten thousand users, or the
+// groups beside them, never fetches the users.
 #include <algorithm>
 
 #include "dirstore/names.h"
@@ -24,14 +24,13 @@ std::optional<std::string> LdapStore::ContainerDn(std::string_view container) co
 }
 
 bool LdapStore::SearchOneLevel(const std::string& dn, const std::string& filter,
-                               const std::vector<std::string>& attributes,
                                std::vector<LdapEntry>& found) const {
-    LdapOutcome outcome = Read(dn, LdapScope::OneLevel, filter, pageSize_, found, attributes);
+    LdapOutcome outcome = Read(dn, LdapScope::OneLevel, filter, pageSize_, found);
     // A server refuses a page larger than the login may ask for ("illegal pagedResults page
     // size") before it sends anything; smaller pages then do, and stay in use for the session.
     while (outcome.code == kLdapAdminLimitExceeded && found.empty() && pageSize_ > 1) {
         pageSize_ /= 2;
-        outcome = Read(dn, LdapScope::OneLevel, filter, pageSize_, found, attributes);
+        outcome = Read(dn, LdapScope::OneLevel, filter, pageSize_, found);
     }
     if (outcome.Ok()) {
         return true;
@@ -54,7 +53,7 @@ std::vector<const store::Entry*> LdapStore::ListBelow(std::string_view container
                                                       const std::string& filter) const {
     const std::optional<std::string> dn = ContainerDn(container);
     std::vector<LdapEntry> found;
-    if (!dn || !SearchOneLevel(*dn, filter, {"*"}, found)) {
+    if (!dn || !SearchOneLevel(*dn, filter, found)) {
         return {};
     }
     std::vector<std::pair<std::string, const store::Entry*>> children;
@@ -101,22 +100,17 @@ std::string AnyOfClasses(std::vector<std::string> classes) {
 std::string LdapStore::ClassFilter(std::string_view className) const {
     const ObjectClasses& site = settings_.classes;
     std::vector<std::string> classes;
-    const bool any = className.empty();
-    if (any || store::EqualsIgnoreCase(className, "User")) {
-        classes.insert(classes.end(), site.users.begin(), site.users.end());
-    }
-    if (any || store::EqualsIgnoreCase(className, "Group")) {
-        classes.insert(classes.end(), site.groups.begin(), site.groups.end());
-    }
-    // A domain is either container, by where it stands; the entries taken say which.
-    if (any || store::EqualsIgnoreCase(className, "Organizational Unit") ||
-        store::EqualsIgnoreCase(className, "Organization")) {
-        classes.insert(classes.end(), site.containers.begin(), site.containers.end());
+    if (store::EqualsIgnoreCase(className, "User")) {
+        classes = site.users;
+    } else if (store::EqualsIgnoreCase(className, "Group")) {
+        classes = site.groups;
+    } else if (store::EqualsIgnoreCase(className, "Organizational Unit") ||
+               store::EqualsIgnoreCase(className, "Organization")) {
+        // A domain is either, by where it stands; the entries taken say which.
+        classes = site.containers;
     }
     for (const store::ClassDef& definition : schema_.Classes()) {
-        // Every entry is a "top"; alone it makes nothing the directory's.
-        if (any ? !store::EqualsIgnoreCase(definition.ldapName, "top")
-                : store::EqualsIgnoreCase(definition.name, className)) {
+        if (store::EqualsIgnoreCase(definition.name, className)) {
             classes.push_back(definition.ldapName);
         }
     }
@@ -139,17 +133,6 @@ std::vector<const store::Entry*> LdapStore::ChildrenOfClass(std::string_view con
                                   }),
                    children.end());
     return children;
-}
-
-std::size_t LdapStore::SubordinateCount(std::string_view container) const {
-    const std::optional<std::string> dn = ContainerDn(container);
-    std::vector<LdapEntry> found;
-    // The entries of any class of the directory, as Children() takes them; a server's other
-    // entries (its logins, say) are not the directory's.
-    if (!dn || !SearchOneLevel(*dn, ClassFilter(""), {"1.1"}, found)) {
-        return 0;
-    }
-    return found.size();
 }
 
 }  // namespace tally::ldap

@@ -90,8 +90,8 @@ class LdapStore final : public store::Store {
     // server sends those entries alone (ldap_listing.cpp).
     std::vector<const store::Entry*> ChildrenOfClass(std::string_view container,
                                                      std::string_view className) const override;
-    // The entries one level down counted by their DNs alone, none of them read.
-    std::size_t SubordinateCount(std::string_view container) const override;
+    // Not counted: a server would send every entry below each container listed for it.
+    std::size_t SubordinateCount(std::string_view) const override { return 0; }
     const store::AttributeDef* Attribute(std::string_view name) const override;
     const std::vector<store::AttributeDef>& Attributes() const override;
     const store::ClassDef* ObjectClass(std::string_view name) const override;
@@ -165,15 +165,13 @@ class LdapStore final : public store::Store {
     // A one-level search below `dn` in pages, the page made smaller where the server refuses
     // its size; a failure is noted in lookupFailure_ and lastProblem_.
     bool SearchOneLevel(const std::string& dn, const std::string& filter,
-                        const std::vector<std::string>& attributes,
                         std::vector<LdapEntry>& found) const;
     // The entries one level below `container` that `filter` finds, in name order.
     std::vector<const store::Entry*> ListBelow(std::string_view container,
                                                const std::string& filter) const;
     // The filter on the object classes by which an entry is of the directory class
     // `className`: the site's classes for users, groups or containers and the schema's own
-    // class of that name; "" when no class of the server stands for it. For "" itself, the
-    // classes of every entry the directory shows.
+    // class of that name; "" when no class of the server stands for it.
     std::string ClassFilter(std::string_view className) const;
 
     LdapSettings settings_;

@@ -112,7 +112,8 @@ class ClassListingLdapTest : public ::testing::Test {
         const bool overServer = store.find("Kind=ldap") != std::string::npos;
         std::ofstream(ini, std::ios::binary)
             << store << "[Login]\n"
-            << (overServer ? "" : "User=ADMIN.CORP\n") << "Context=[Root]\n";
+            << (overServer ? "" : "User=ADMIN.CORP\n") << "Context=[Root]\n"
+            << "[Connections]\nDefault=ACCT1\n";
         ASSERT_TRUE(DirClientLoadConfig(ini.string().c_str()));
         ASSERT_EQ(DirIsLoggedIn(), 1) << DirClientLastProblem();
     }
@@ -296,6 +297,33 @@ TEST_F(ClassListingLdapTest, TheServerSendsOnlyTheClassAskedFor) {
     }
     EXPECT_EQ(usersSent, kBigUsers);
     EXPECT_EQ(groupsSent, 2);
+
+    // The file servers (the Preferences' list) are found by walking the containers: each
+    // container is asked for its servers and its containers, never for its users.
+    const std::streamoff scan =
+        static_cast<std::streamoff>(std::filesystem::file_size(ServerLog()));
+    NetConnectionHandle connection = 0;
+    ASSERT_EQ(NetGetDefaultConnection(&connection), 0);
+    std::vector<std::string> servers;
+    std::int32_t id = -1;
+    char found[NET_MAX_SERVER_NAME_BYTES];
+    while (NetScanObjects(connection, "*", NET_OT_FILE_SERVER, &id, found, nullptr, nullptr,
+                          nullptr, nullptr) == 0 &&
+           servers.size() < 5) {
+        servers.emplace_back(found);
+    }
+    EXPECT_EQ(servers, std::vector<std::string>{"ACCT1"});
+    int sent = 0;
+    for (const Search& search : SearchesLogged(scan, 54)) {
+        if (search.scope == "1") {
+            EXPECT_NE(search.filter, "(objectClass=*)") << search.base;
+            sent += search.entries;
+        }
+    }
+    // Two calls (ACCT1, then the end), each a walk of the nine containers that sends ACCT1
+    // once and each of the eight containers below the top twice (once for each container
+    // class asked for).
+    EXPECT_EQ(sent, 2 * 17);
 }
 
 }  // namespace

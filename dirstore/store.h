@@ -118,7 +118,9 @@ class Store {
     // The immediate subordinates of `container` whose directory class is `className` ("User",
     // "Group", "Organizational Unit", ...), in name order: Children() of that class. A store
     // that can ask for one class alone (a server, by a filter) never fetches the others, so the
-    // containers beside ten thousand users cost what the containers cost.
+    // containers beside ten thousand users cost what the containers cost. Only the entries'
+    // names and classes count: a server sends nothing else for a listing (Find() reads an
+    // entry whole).
     virtual std::vector<const Entry*> ChildrenOfClass(std::string_view container,
                                                       std::string_view className) const;
     // How many immediate subordinates `container` has (Children().size()), for the listings'

@@ -24,13 +24,14 @@ std::optional<std::string> LdapStore::ContainerDn(std::string_view container) co
 }
 
 bool LdapStore::SearchOneLevel(const std::string& dn, const std::string& filter,
+                               const std::vector<std::string>& attributes,
                                std::vector<LdapEntry>& found) const {
-    LdapOutcome outcome = Read(dn, LdapScope::OneLevel, filter, pageSize_, found);
+    LdapOutcome outcome = Read(dn, LdapScope::OneLevel, filter, pageSize_, found, attributes);
     // A server refuses a page larger than the login may ask for ("illegal pagedResults page
     // size") before it sends anything; smaller pages then do, and stay in use for the session.
     while (outcome.code == kLdapAdminLimitExceeded && found.empty() && pageSize_ > 1) {
         pageSize_ /= 2;
-        outcome = Read(dn, LdapScope::OneLevel, filter, pageSize_, found);
+        outcome = Read(dn, LdapScope::OneLevel, filter, pageSize_, found, attributes);
     }
     if (outcome.Ok()) {
         return true;
@@ -50,16 +51,20 @@ bool LdapStore::SearchOneLevel(const std::string& dn, const std::string& filter,
 }
 
 std::vector<const store::Entry*> LdapStore::ListBelow(std::string_view container,
-                                                      const std::string& filter) const {
+                                                      const std::string& filter,
+                                                      bool namesOnly) const {
     const std::optional<std::string> dn = ContainerDn(container);
     std::vector<LdapEntry> found;
-    if (!dn || !SearchOneLevel(*dn, filter, found)) {
+    const std::vector<std::string> attributes{namesOnly ? "objectClass" : "*"};
+    if (!dn || !SearchOneLevel(*dn, filter, attributes, found)) {
         return {};
     }
     std::vector<std::pair<std::string, const store::Entry*>> children;
     children.reserve(found.size());
     for (LdapEntry& read : found) {
         if (const Cached* taken = Take(std::move(read))) {
+            // An entry read without its values is read again, whole, when it is looked up.
+            entries_[taken->entry.name].stale = namesOnly;
             children.emplace_back(store::LeafName(taken->entry.name), &taken->entry);
         }
     }
@@ -75,7 +80,7 @@ std::vector<const store::Entry*> LdapStore::ListBelow(std::string_view container
 }
 
 std::vector<const store::Entry*> LdapStore::Children(std::string_view container) const {
-    return ListBelow(container, "(objectClass=*)");
+    return ListBelow(container, "(objectClass=*)", false);
 }
 
 namespace {
@@ -125,7 +130,9 @@ std::vector<const store::Entry*> LdapStore::ChildrenOfClass(std::string_view con
     }
     // The filter finds every entry of the class, and perhaps a few more: an entry of several
     // kinds (a person that is also a group) is the one its classes make it, as in Children().
-    std::vector<const store::Entry*> children = ListBelow(container, filter);
+    // Only the names and classes are asked for: under Wine each value the library hands over
+    // costs more than the server's search.
+    std::vector<const store::Entry*> children = ListBelow(container, filter, true);
     children.erase(std::remove_if(children.begin(), children.end(),
                                   [&](const store::Entry* child) {
                                       return !store::EqualsIgnoreCase(child->objectClass,

@@ -165,10 +165,12 @@ class LdapStore final : public store::Store {
     // A one-level search below `dn` in pages, the page made smaller where the server refuses
     // its size; a failure is noted in lookupFailure_ and lastProblem_.
     bool SearchOneLevel(const std::string& dn, const std::string& filter,
+                        const std::vector<std::string>& attributes,
                         std::vector<LdapEntry>& found) const;
-    // The entries one level below `container` that `filter` finds, in name order.
+    // The entries one level below `container` that `filter` finds, in name order; with
+    // `namesOnly` read without their values (and so marked stale in the cache).
     std::vector<const store::Entry*> ListBelow(std::string_view container,
-                                               const std::string& filter) const;
+                                               const std::string& filter, bool namesOnly) const;
     // The filter on the object classes by which an entry is of the directory class
     // `className`: the site's classes for users, groups or containers and the schema's own
     // class of that name; "" when no class of the server stands for it.

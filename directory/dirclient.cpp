@@ -996,7 +996,12 @@ DirStatus DirListByClass(DirContextHandle context, const char* container, const 
                     parent = entry->name;
                 }
                 std::vector<ListedObject> objects;
-                const std::vector<const store::Entry*> children = directory->Children(parent);
+                // A class asked for is asked of the store, which a server answers with those
+                // entries alone.
+                const bool anyClass = className == nullptr || *className == '\0';
+                const std::vector<const store::Entry*> children =
+                    anyClass ? directory->Children(parent)
+                             : directory->ChildrenOfClass(parent, className);
                 if (children.empty() && directory->LookupFailure() != store::kOk) {
                     return NotFound(*directory);
                 }
@@ -1013,7 +1018,7 @@ DirStatus DirListByClass(DirContextHandle context, const char* container, const 
                     ListedObject object{std::string(leaf), child->objectClass, 0};
                     if (IsContainer(*child)) {
                         object.subordinateCount =
-                            static_cast<std::uint32_t>(directory->Children(child->name).size());
+                            static_cast<std::uint32_t>(directory->SubordinateCount(child->name));
                     }
                     objects.push_back(std::move(object));
                 }

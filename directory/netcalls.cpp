@@ -41,18 +41,19 @@ void CopyServerName(const std::string& name, char* out) {
     out[length] = '\0';
 }
 
-// Every file server of the directory, by name, each name once.
+// Every file server of the directory, by name, each name once. Each container is asked for its
+// servers and its containers alone: over a server its users are never fetched.
 std::vector<std::string> DirectoryServers(const store::Store& directory) {
     std::vector<std::string> servers;
     std::vector<std::string> containers{""};
     while (!containers.empty()) {
         std::string container = std::move(containers.back());
         containers.pop_back();
-        for (const store::Entry* child : directory.Children(container)) {
-            if (SameName(child->objectClass, "NCP Server")) {
-                servers.emplace_back(LeafOf(child->name));
-            } else if (SameName(child->objectClass, "Organization") ||
-                       SameName(child->objectClass, "Organizational Unit")) {
+        for (const store::Entry* child : directory.ChildrenOfClass(container, "NCP Server")) {
+            servers.emplace_back(LeafOf(child->name));
+        }
+        for (const char* kind : {"Organization", "Organizational Unit"}) {
+            for (const store::Entry* child : directory.ChildrenOfClass(container, kind)) {
                 containers.push_back(child->name);
             }
         }

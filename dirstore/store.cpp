@@ -970,6 +970,17 @@ Status FolderStore::Compact() {
 
 }  // namespace
 
+std::vector<const Entry*> Store::ChildrenOfClass(std::string_view container,
+                                                 std::string_view className) const {
+    std::vector<const Entry*> children = Children(container);
+    children.erase(std::remove_if(children.begin(), children.end(),
+                                  [&](const Entry* child) {
+                                      return !EqualsIgnoreCase(child->objectClass, className);
+                                  }),
+                   children.end());
+    return children;
+}
+
 std::unique_ptr<Store> Store::Open(const std::filesystem::path& folder, Problem* problem,
                                    std::chrono::milliseconds lockWait) {
     auto store = std::make_unique<FolderStore>(folder, lockWait);

@@ -115,6 +115,20 @@ class Store {
     virtual const Entry* Find(std::string_view fullName) const = 0;
     // Immediate subordinates of a container ("" is the top of the tree), in name order.
     virtual std::vector<const Entry*> Children(std::string_view container) const = 0;
+    // The immediate subordinates of `container` whose directory class is `className` ("User",
+    // "Group", "Organizational Unit", ...), in name order: Children() of that class. A store
+    // that can ask for one class alone (a server, by a filter) never fetches the others, so the
+    // containers beside ten thousand users cost what the containers cost. Only the entries'
+    // names and classes count: a server sends nothing else for a listing (Find() reads an
+    // entry whole).
+    virtual std::vector<const Entry*> ChildrenOfClass(std::string_view container,
+                                                      std::string_view className) const;
+    // How many immediate subordinates `container` has (Children().size()), for the listings'
+    // object information, which no caller reads; a server gives 0 rather than send every entry
+    // below each container listed.
+    virtual std::size_t SubordinateCount(std::string_view container) const {
+        return Children(container).size();
+    }
 
     virtual const AttributeDef* Attribute(std::string_view name) const = 0;
     virtual const std::vector<AttributeDef>& Attributes() const = 0;

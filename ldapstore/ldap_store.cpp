@@ -624,55 +624,6 @@ const store::Entry* LdapStore::Find(std::string_view fullName) const {
     return cached != nullptr ? &cached->entry : nullptr;
 }
 
-std::vector<const store::Entry*> LdapStore::Children(std::string_view container) const {
-    lookupFailure_ = store::kOk;
-    std::string dn = settings_.base;
-    if (!container.empty()) {
-        const Cached* cached = Lookup(container, false);
-        if (cached == nullptr) {
-            return {};
-        }
-        dn = cached->dn;
-    }
-    std::vector<LdapEntry> found;
-    LdapOutcome outcome = Read(dn, LdapScope::OneLevel, "(objectClass=*)", pageSize_, found);
-    // A server refuses a page larger than the login may ask for ("illegal pagedResults page
-    // size") before it sends anything; smaller pages then do, and stay in use for the session.
-    while (outcome.code == kLdapAdminLimitExceeded && found.empty() && pageSize_ > 1) {
-        pageSize_ /= 2;
-        outcome = Read(dn, LdapScope::OneLevel, "(objectClass=*)", pageSize_, found);
-    }
-    if (!outcome.Ok()) {
-        if (outcome.code != kLdapNoSuchObject) {
-            std::string what = "listing " + (dn.empty() ? "[Root]" : dn);
-            if (outcome.code == kLdapSizeLimitExceeded || outcome.code == kLdapAdminLimitExceeded) {
-                what +=
-                    " was cut short by the server's limits for this login (olcLimits: it "
-                    "needs size.prtotal=unlimited and a size.pr of at least 1; "
-                    "docs/directory-client.md)";
-            }
-            lookupFailure_ = Failed(outcome, what);
-        }
-        return {};
-    }
-    std::vector<std::pair<std::string, const store::Entry*>> children;
-    children.reserve(found.size());
-    for (LdapEntry& read : found) {
-        if (const Cached* taken = Take(std::move(read))) {
-            children.emplace_back(store::LeafName(taken->entry.name), &taken->entry);
-        }
-    }
-    std::sort(children.begin(), children.end(), [](const auto& a, const auto& b) {
-        return store::CaseInsensitiveLess()(a.first, b.first);
-    });
-    std::vector<const store::Entry*> out;
-    out.reserve(children.size());
-    for (const auto& child : children) {
-        out.push_back(child.second);
-    }
-    return out;
-}
-
 const store::AttributeDef* LdapStore::Attribute(std::string_view name) const {
     return schema_.Attribute(name);
 }

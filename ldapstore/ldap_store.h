@@ -86,6 +86,12 @@ class LdapStore final : public store::Store {
     store::Status Refresh() override;
     const store::Entry* Find(std::string_view fullName) const override;
     std::vector<const store::Entry*> Children(std::string_view container) const override;
+    // One level down with a filter on the LDAP classes that stand for `className`, so that the
+    // server sends those entries alone (ldap_listing.cpp).
+    std::vector<const store::Entry*> ChildrenOfClass(std::string_view container,
+                                                     std::string_view className) const override;
+    // Not counted: a server would send every entry below each container listed for it.
+    std::size_t SubordinateCount(std::string_view) const override { return 0; }
     const store::AttributeDef* Attribute(std::string_view name) const override;
     const std::vector<store::AttributeDef>& Attributes() const override;
     const store::ClassDef* ObjectClass(std::string_view name) const override;
@@ -153,6 +159,22 @@ class LdapStore final : public store::Store {
     // The DNs of the entries below the base whose uid is one of `uids` (posixGroup members).
     std::vector<std::string> EntriesByUid(const std::vector<std::string>& uids) const;
     store::Status Failed(const LdapOutcome& outcome, const std::string& what) const;
+    // Listings (ldap_listing.cpp). The DN of a container ("" is the base), or nothing with
+    // lookupFailure_ telling why.
+    std::optional<std::string> ContainerDn(std::string_view container) const;
+    // A one-level search below `dn` in pages, the page made smaller where the server refuses
+    // its size; a failure is noted in lookupFailure_ and lastProblem_.
+    bool SearchOneLevel(const std::string& dn, const std::string& filter,
+                        const std::vector<std::string>& attributes,
+                        std::vector<LdapEntry>& found) const;
+    // The entries one level below `container` that `filter` finds, in name order; with
+    // `namesOnly` read without their values (and so marked stale in the cache).
+    std::vector<const store::Entry*> ListBelow(std::string_view container,
+                                               const std::string& filter, bool namesOnly) const;
+    // The filter on the object classes by which an entry is of the directory class
+    // `className`: the site's classes for users, groups or containers and the schema's own
+    // class of that name; "" when no class of the server stands for it.
+    std::string ClassFilter(std::string_view className) const;
 
     LdapSettings settings_;
     std::vector<store::Rdn> baseRdns_;

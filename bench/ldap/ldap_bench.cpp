@@ -4,6 +4,8 @@
 //     (one ldapmodify for all changes, so that neither pays for connecting per change; and one
 //     ldapmodify per change, as a site's scripts would run it);
 //   - listing the 10,000-user context in the program's 4096-byte chunks (Paged Results below);
+//   - the window's two lists: MainList of the context (users, then groups) and the Select
+//     Context list at the context's parent, through FillObjectList as the window fills them;
 //   - a deposit to all 10,000 users of the context (store plus log) against 10,000 times one
 //     change through the client plus one log append.
 //
@@ -24,6 +26,8 @@
 
 #include "accounting/account_batch.h"
 #include "accounting/account_changes.h"
+#include "browse/context_navigation.h"
+#include "browse/object_list.h"
 #include "directory/dirclient.h"
 #include "directory/dirclient_setup.h"
 #include "platform/files.h"
@@ -104,6 +108,30 @@ std::uint32_t ListUsers() {
         total += count;
     } while (handle != DIR_NO_MORE_ITERATIONS);
     return total;
+}
+
+// The entries of a list without a window.
+class CountingSink final : public ObjectListSink {
+  public:
+    void Clear() override { entries = 0; }
+    void Add(const std::string&) override { ++entries; }
+    void SelectFirst() override {}
+    std::size_t entries = 0;
+};
+
+// The best of three fills of a list of `className` in the current context: seconds, entries.
+std::pair<double, std::size_t> TimeFill(const char* className) {
+    double best = 1e9;
+    CountingSink sink;
+    for (int round = 0; round < 3; ++round) {
+        const Clock::time_point start = Clock::now();
+        if (FillObjectList(sink, className) != DIR_OK) {
+            std::fprintf(stderr, "ldap_bench: %s\n", ListingFailureMessage(DIR_OK).c_str());
+            std::exit(1);
+        }
+        best = std::min(best, Seconds(start));
+    }
+    return {best, sink.entries};
 }
 
 }  // namespace
@@ -215,7 +243,23 @@ int main(int argc, char** argv) {
     std::printf("listing the context: %u users in %.1f ms (%.1f us per user)\n\n", listed,
                 best * 1e3, best * 1e6 / listed);
 
-    // 3. A deposit to every user of the context, against its parts.
+    // 3. The window's lists: MainList at the start, and Select Context opened at the parent.
+    const std::string context = CurrentContextName;
+    const auto [mainList, mainEntries] = TimeFill(kUserClass);
+    MoveToContextOfEntry(kParentEntry);
+    const std::string parent = CurrentContextName;
+    const auto [select, selectEntries] = TimeFill(kUnitClass);
+    MoveToContextOfEntry(context.substr(0, context.find('.')));
+    if (CurrentContextName != context) {
+        std::fprintf(stderr, "ldap_bench: could not go back to %s\n", context.c_str());
+        return 1;
+    }
+    std::printf("MainList of %s: %zu entries in %.1f ms\n", context.c_str(), mainEntries,
+                mainList * 1e3);
+    std::printf("Select Context at %s: %zu entries in %.1f ms   (goal 300 ms: %.2f of it)\n\n",
+                parent.c_str(), selectEntries, select * 1e3, select / 0.3);
+
+    // 4. A deposit to every user of the context, against its parts.
     DirectoryAccountHost host([] { return RecordMoment{{1999, 7, 4}, "14:05"}; });
     start = Clock::now();
     const BatchOutcome outcome = ApplyToContextUsers(DirectoryContext, host);

@@ -769,6 +769,15 @@ const std::map<std::string, Command>& commands() {
           [](const Args& a) {
               return listItems(control(parseWindow(a.at(0, "window")), a.at(1, "id")));
           }}},
+        {"count",
+         {"count HWND ID  -> how many items a list box or combo box holds",
+          {},
+          [](const Args& a) {
+              HWND c = control(parseWindow(a.at(0, "window")), a.at(1, "id"));
+              const bool lb = listKind(c) == ListKind::ListBox;
+              return one(
+                  std::to_string(sendOrFail(c, lb ? LB_GETCOUNT : CB_GETCOUNT, 0, 0, "GETCOUNT")));
+          }}},
         {"selection",
          {"selection HWND ID  -> the selected item indexes, one a line",
           {},

@@ -505,6 +505,9 @@ class Driver:
     def items(self, window, control_id):
         return self.call("items", window, control_id)
 
+    def count(self, window, control_id):
+        return int(self.one("count", window, control_id))
+
     def selection(self, window, control_id):
         return [int(v) for v in self.call("selection", window, control_id)]
 

@@ -35,6 +35,25 @@ std::optional<std::int64_t> ReadValue(const std::string& object, const std::stri
     return value;
 }
 
+// The value the change moves from, as the batch saw it last (its listing, or the result of an
+// earlier change in the same run) rather than read once more for every user. It only ever goes
+// into the outbox's note of the change in flight, which a later start settles by reading the
+// account: a value that others changed meanwhile then matches neither end and the change is
+// told as doubtful; the record of a change that is made carries the value the directory
+// returned with it.
+std::optional<std::int64_t> KnownValue(const std::string& object, const std::string& attribute) {
+    std::int32_t value = 0;
+    const DirStatus status =
+        DirClientKnownNumber(DirectoryContext, object.c_str(), attribute.c_str(), &value);
+    if (status == DIR_ERR_NO_SUCH_ATTRIBUTE) {
+        return 0;
+    }
+    if (status != DIR_OK) {
+        return std::nullopt;
+    }
+    return value;
+}
+
 // The complete name with a leading point, which the directory takes as it is whatever the
 // name context is when the outbox is read again.
 std::string CompleteObjectName(const std::string& name) {
@@ -130,7 +149,7 @@ LogAppendResult DirectoryAccountHost::Intend(const std::string& name,
     IntendedChange change;
     change.object = CompleteObjectName(name);
     change.attribute = limit ? schema.LimitAttribute : schema.BalanceAttribute;
-    change.before = ReadValue(name, change.attribute);
+    change.before = KnownValue(name, change.attribute);
     switch (CurrentOperation) {
         case AccountOperation::Deposit:
         case AccountOperation::Charge:

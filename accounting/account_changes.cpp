@@ -108,6 +108,9 @@ bool DirectoryAccountHost::Recording() const {
 }
 
 LogAppendResult DirectoryAccountHost::OpenLog() {
+    if (inDoubt_) {
+        SettleChangeInDoubt();
+    }
     if (!outbox_) {
         std::string error;
         outbox_ = RecordOutbox::Claim(OutboxFolder(), &error);
@@ -171,7 +174,32 @@ LogAppendResult DirectoryAccountHost::Intend(const std::string& name,
     if (!outbox_ || !outbox_->NoteIntent(change, &error)) {
         return {LogAppendStage::Outbox, error};
     }
+    lastIntent_ = std::move(change);
     return {};
+}
+
+void DirectoryAccountHost::SettleChangeInDoubt() {
+    inDoubt_ = false;
+    if (!outbox_ || !lastIntent_) {
+        return;
+    }
+    const IntendedChange& change = *lastIntent_;
+    switch (JudgeInFlight(change, ReadValue(change.object, change.attribute))) {
+        case InFlightVerdict::Made:
+            outbox_->NoteRecord(change.record, nullptr);
+            return;
+        case InFlightVerdict::NotMade:
+            outbox_->NoteRefused(nullptr);
+            return;
+        case InFlightVerdict::Unknown: {
+            OutboxRecovery told;
+            told.doubtful.push_back(
+                change.record.substr(0, change.record.find_last_not_of("\r\n") + 1));
+            ReportRecovery(OutboxRecoveryMessage(told));
+            outbox_->NoteRefused(nullptr);
+            return;
+        }
+    }
 }
 
 void DirectoryAccountHost::Record(const std::string& listedName) {
@@ -183,6 +211,10 @@ void DirectoryAccountHost::Record(const std::string& listedName) {
 }
 
 void DirectoryAccountHost::Refused() {
+    if (DirClientChangeInDoubt() && lastIntent_) {
+        inDoubt_ = true;
+        return;
+    }
     if (outbox_) {
         outbox_->NoteRefused(nullptr);
     }
@@ -199,9 +231,14 @@ LogAppendResult DirectoryAccountHost::Commit() {
     if (!outbox_) {
         return {};
     }
+    const bool emptied = outbox_->WaitingCount() > 0;
     LogAppendResult result = outbox_->Deliver(gSettings.LogFilePath, LogLockWaitSetting());
     if (!result.Written()) {
         result.waitingIn = outbox_->Path().string();
+    } else if (emptied && inDoubt_) {
+        // Delivering emptied the outbox: the change in doubt is noted again, so that whoever
+        // takes the outbox up next settles it.
+        outbox_->NoteIntent(*lastIntent_, nullptr);
     }
     return result;
 }

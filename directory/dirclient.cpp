@@ -1332,3 +1332,8 @@ void DirClientLookUpNames(DirContextHandle context, const std::vector<std::strin
         return DIR_OK;
     });
 }
+
+bool DirClientChangeInDoubt() {
+    const auto* server = dynamic_cast<const tally::ldap::LdapStore*>(TheClientState().store.get());
+    return server != nullptr && server->ChangeInDoubt();
+}

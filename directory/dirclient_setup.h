@@ -61,6 +61,12 @@ DirStatus DirClientKnownNumber(DirContextHandle context, const char* objectName,
 // find missing; nothing is reported here.
 void DirClientLookUpNames(DirContextHandle context, const std::vector<std::string>& names);
 
+// True when the last DirModifyObject failed without telling whether it was made: a directory
+// server's answer was lost with the connection, and the entry could not settle it (the server
+// stayed away, or others changed the value meanwhile). Its record must neither be written nor
+// dropped yet: a later read of the account decides.
+bool DirClientChangeInDoubt();
+
 // Asks for the directory server's password when tallynet.ini names a BindDN without a
 // PasswordFile: `server` is the URL, `bindDn` the name logged in as, `refusal` the server's
 // refusal of the password typed before ("" at the first try; the login has three). The password

@@ -16,6 +16,13 @@ constexpr const char* kIncrementFeature = "1.3.6.1.1.14";  // RFC 4525
 constexpr std::uint32_t kDistinguishedName = 1;
 constexpr std::uint32_t kCounter = 22;
 
+// The server is not there, went silent, or says it cannot serve now (busy, still starting):
+// worth trying again after a pause, on a new connection.
+bool Transient(const LdapOutcome& outcome) {
+    return outcome.ConnectionLost() || outcome.code == kLdapBusy ||
+           outcome.code == kLdapUnavailable;
+}
+
 store::Status StatusOf(const LdapOutcome& outcome) {
     switch (outcome.code) {
         case kLdapSuccess:
@@ -180,12 +187,12 @@ bool LdapStore::Bound(const LdapOutcome& bound, const std::string& who) const {
         return true;
     }
     const std::string& url = settings_.endpoint.url;
-    // wldap32 connects at the bind: a server that is not there is found only now.
-    unreachable_ = bound.ConnectionLost();
-    lastProblem_ =
-        bound.ConnectionLost()
-            ? url + ": the directory server cannot be reached: " + bound.message
-            : url + ": the directory server refused the login as " + who + ": " + bound.message;
+    // wldap32 connects at the bind: a server that is not there is found only now. A server
+    // still starting (or too busy) says so, and is tried again like one not there.
+    unreachable_ = Transient(bound);
+    lastProblem_ = unreachable_ ? url + ": the directory server cannot be reached: " + bound.message
+                                : url + ": the directory server refused the login as " + who +
+                                      ": " + bound.message;
     return false;
 }
 
@@ -327,19 +334,25 @@ LdapOutcome LdapStore::Read(const std::string& base, LdapScope scope, const std:
                             const std::vector<std::string>& attributes) const {
     auto collect = [&found](LdapEntry&& entry) { found.push_back(std::move(entry)); };
     std::optional<Clock::time_point> deadline;
+    std::chrono::milliseconds pause{100};
     for (;;) {
         if (!Reconnect(deadline)) {
             return LdapOutcome{kLdapServerDown, lastProblem_};
         }
         found.clear();
         LdapOutcome outcome = wire_->Search(base, scope, filter, attributes, pageSize, collect);
-        if (!outcome.ConnectionLost()) {
+        if (!Transient(outcome)) {
             return outcome;
         }
         wire_.reset();  // a read may be asked again on a new connection
         if (!deadline) {
             deadline = RetryDeadline();
         }
+        if (Clock::now() + pause > *deadline) {
+            return outcome;
+        }
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::milliseconds(2000));
     }
 }
 
@@ -860,6 +873,7 @@ std::string LdapStore::DnOf(std::string_view fullName) const {
 store::Status LdapStore::Modify(std::string_view fullName,
                                 const std::vector<store::Change>& changes) {
     produced_.clear();
+    changeInDoubt_ = false;
     const std::string name(fullName);
     const store::DnOfName dnOf = [this](std::string_view value) { return RelativeDnOf(value); };
     // A change that was not made because its connection went is sent again this many times.
@@ -952,6 +966,13 @@ store::Status LdapStore::Modify(std::string_view fullName,
             KeepProduced(name, working, readBack, addsClass);
             return store::kOk;
         }
+        if ((outcome.code == kLdapBusy || outcome.code == kLdapUnavailable) &&
+            ++resent <= kMostResent) {
+            // The server answered that it made nothing: the same change, a little later.
+            std::this_thread::sleep_for(std::chrono::milliseconds(500 * resent));
+            --attempt;
+            continue;
+        }
         if (sent && outcome.ConnectionLost()) {
             // The server may have made the change before the connection went: it is sent again
             // only once the entry shows that it was not made.
@@ -975,6 +996,7 @@ store::Status LdapStore::Modify(std::string_view fullName,
                                   : "; the server did not come back within [Store] RetrySeconds, "
                                     "so whether the change was made cannot be told";
             warnings_.assign(1, store::Problem{settings_.endpoint.url, 0, lastProblem_});
+            changeInDoubt_ = true;
             return store::kUnavailable;
         }
         // Another writer changed the value read, or started the counter first (the server

@@ -126,6 +126,9 @@ class LdapStore final : public store::Store {
     // the whole DN), so that the log names the login that made each change.
     const std::string& BoundDn() const { return boundDn_; }
     const std::string& BoundName() const { return boundName_; }
+    // Whether the last Modify() failed in a way that leaves open whether the server made it (its
+    // answer was lost, and the entry could not tell): its record waits for a later look.
+    bool ChangeInDoubt() const { return changeInDoubt_; }
     // The latest refusal or failure, as the server or the library put it ("" when none).
     const std::string& LastProblem() const { return lastProblem_; }
 
@@ -213,6 +216,7 @@ class LdapStore final : public store::Store {
     mutable std::string lastProblem_;
     mutable bool unreachable_ = false;  // the latest Connect found no server or refused its TLS
     mutable bool gaveUp_ = false;       // the server stayed away for a whole retry
+    bool changeInDoubt_ = false;
     mutable std::vector<store::Problem> warnings_;
 };
 

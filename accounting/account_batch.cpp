@@ -172,12 +172,23 @@ DirStatus ChangeMembers(DirContextHandle context, DirBuffer* result, std::string
     if (status != DIR_OK) {
         return status;
     }
+    std::vector<std::string> members;
     for (std::uint32_t i = 0; i < valueCount; ++i) {
         char member[DIR_MAX_NAME_BYTES] = {};
         status = DirGetAttrValue(context, result, syntax, member);
         if (status != DIR_OK) {
             return status;
         }
+        members.emplace_back(member);
+    }
+    // The members are complete names (a leading point says so): looked up together, so that a
+    // directory server is not asked for each of them on its own.
+    std::vector<std::string> complete;
+    for (const std::string& member : members) {
+        complete.push_back("." + member);
+    }
+    DirClientLookUpNames(context, complete);
+    for (const std::string& member : members) {
         ChangeInBatch(member, ListedNameInContext(member, contextName), host, run);
     }
     return DIR_OK;

@@ -279,11 +279,14 @@ void RestoreTemp(const std::string& temp) {
     }
 }
 
-CommandNetwork LayCommandNetwork(const char* name, int users) {
+// `groupMembers`: with a group G0001 of that many members.
+CommandNetwork LayCommandNetwork(const char* name, int users, int groupMembers = 0) {
     CommandNetwork network;
     network.options.out = fs::temp_directory_path() / name;
     network.options.schema = fs::path(TALLY_SOURCE_DIR) / "dirstore/schema/tallydesk.ldif";
     network.options.users = static_cast<std::uint32_t>(users);
+    network.options.groups = groupMembers > 0 ? 1 : 0;
+    network.options.members = static_cast<std::uint32_t>(groupMembers);
     std::string error;
     EXPECT_TRUE(tally::gendir::WriteNetwork(network.options, error)) << error;
     network.ini = network.options.out / "tallynet.ini";
@@ -544,7 +547,8 @@ long ServerModifies(const fs::path& log, std::uintmax_t from) {
 
 // A batch over a directory server costs about one request per change, whatever the target: the
 // modify that carries the post-read control. Names, DNs and the values a change starts from
-// come from the batch's listing (a context) or from a few searches for all of a file's users,
+// come from the batch's listing (a context) or from a few searches for all of a file's users
+// or a group's members,
 // and nothing is read again after a change. Counted in the server's own log (ctest's
 // accounting_ldap_round_trips runs this under scratch_slapd.py --stats).
 TEST(RoundTrips, ABatchOverADirectoryServerCostsAboutOneOperationPerChange) {
@@ -558,7 +562,7 @@ TEST(RoundTrips, ABatchOverADirectoryServerCostsAboutOneOperationPerChange) {
     constexpr int kBatchUsers = 200;
     constexpr double kMostPerChange = 1.3;
     const std::string oldTemp = Environment("TMPDIR") ? Environment("TMPDIR") : "";
-    CommandNetwork network = LayCommandNetwork("tally-round-trips-ldap", kBatchUsers);
+    CommandNetwork network = LayCommandNetwork("tally-round-trips-ldap", kBatchUsers, kBatchUsers);
     ASSERT_TRUE(PointAtServer(network, ldap, "round-trips"));
     const fs::path csv = network.WriteCsv("deposit.csv", kBatchUsers);
     // The same file as the users' names relative to the workstation's context, as a site
@@ -587,6 +591,10 @@ TEST(RoundTrips, ABatchOverADirectoryServerCostsAboutOneOperationPerChange) {
          kBatchUsers},
         {"all users of a context",
          {tallycmd, "--ini", ini, "--currency-digits", "0", "deposit", "1", "--context", context},
+         kBatchUsers},
+        {"all members of a group",
+         {tallycmd, "--ini", ini, "--in", context, "--currency-digits", "0", "deposit", "1",
+          "--group", tally::gendir::GroupName(network.options, 0)},
          kBatchUsers},
     };
     const fs::path output = network.options.out / "tallycmd.out";

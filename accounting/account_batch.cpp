@@ -28,8 +28,12 @@ class ChangeRun {
     ~ChangeRun() { Commit(); }
 
     bool Stopped() const {
-        return outcome_.logUnavailable || outcome_.recordsWaiting > 0 || outcome_.directoryLocked;
+        return outcome_.logUnavailable || outcome_.recordsWaiting > 0 || outcome_.directoryLocked ||
+               outcome_.serverAway;
     }
+
+    // A user the run did not reach because it stopped before it.
+    void NotDone(const std::string& name) { outcome_.notDone.push_back(name); }
 
     // False when the change must not be made: its record could not follow it.
     bool ReadyForChange(const std::string& name, const std::string& listedName) {
@@ -58,6 +62,7 @@ class ChangeRun {
             }
             outcome_.failed.push_back({name, status});
             outcome_.directoryLocked = status == DIR_ERR_LOCKED;
+            outcome_.serverAway = status == DIR_ERR_UNAVAILABLE;
             return;
         }
         ++outcome_.changed;
@@ -109,10 +114,12 @@ class ChangeRun {
     int unsavedRecords_ = 0;
 };
 
-// False when the run has to stop before the next user.
+// False when the run has to stop before the next user. A user it does not reach is noted as not
+// done; the callers go on through their lists (already read) so that every such user is named.
 bool ChangeInBatch(const std::string& name, const std::string& listedName,
                    AccountOperationHost& host, ChangeRun& run) {
     if (!run.ReadyForChange(name, listedName)) {
+        run.NotDone(name);
         return false;
     }
     host.Announce(name);
@@ -144,9 +151,7 @@ DirStatus ChangeListedUsers(DirContextHandle context, DirBuffer* result, Account
         if (status != DIR_OK) {
             return status;
         }
-        if (!ChangeInBatch(name, name, host, run)) {
-            break;
-        }
+        ChangeInBatch(name, name, host, run);
     }
     return DIR_OK;
 }
@@ -167,15 +172,24 @@ DirStatus ChangeMembers(DirContextHandle context, DirBuffer* result, std::string
     if (status != DIR_OK) {
         return status;
     }
+    std::vector<std::string> members;
     for (std::uint32_t i = 0; i < valueCount; ++i) {
         char member[DIR_MAX_NAME_BYTES] = {};
         status = DirGetAttrValue(context, result, syntax, member);
         if (status != DIR_OK) {
             return status;
         }
-        if (!ChangeInBatch(member, ListedNameInContext(member, contextName), host, run)) {
-            break;
-        }
+        members.emplace_back(member);
+    }
+    // The members are complete names (a leading point says so): looked up together, so that a
+    // directory server is not asked for each of them on its own.
+    std::vector<std::string> complete;
+    for (const std::string& member : members) {
+        complete.push_back("." + member);
+    }
+    DirClientLookUpNames(context, complete);
+    for (const std::string& member : members) {
+        ChangeInBatch(member, ListedNameInContext(member, contextName), host, run);
     }
     return DIR_OK;
 }
@@ -221,8 +235,8 @@ BatchOutcome ApplyToEntries(const std::vector<std::string>& entries, AccountOper
     BatchOutcome outcome;
     ChangeRun run(host, outcome);
     for (const std::string& entry : entries) {
-        if (IsUserEntry(entry) && !ChangeInBatch(entry, entry, host, run)) {
-            break;
+        if (IsUserEntry(entry)) {
+            ChangeInBatch(entry, entry, host, run);
         }
     }
     run.Commit();
@@ -245,7 +259,7 @@ BatchOutcome ApplyToGroupMembers(DirContextHandle context, const std::string& gr
     }
     std::int32_t iteration = DIR_NO_MORE_ITERATIONS;
     bool firstRead = true;
-    while (status == DIR_OK && !run.Stopped()) {
+    while (status == DIR_OK) {
         status = DirRead(context, group.c_str(), DIR_INFO_NAMES_AND_VALUES, 0, request.Get(),
                          &iteration, result.Get());
         if (firstRead && status == DIR_ERR_NO_SUCH_ATTRIBUTE) {
@@ -282,7 +296,7 @@ BatchOutcome ApplyToContextUsers(DirContextHandle context, AccountOperationHost&
         if (status == DIR_OK) {
             status = ChangeListedUsers(context, result.Get(), host, run);
         }
-    } while (status == DIR_OK && !run.Stopped() && iteration != DIR_NO_MORE_ITERATIONS);
+    } while (status == DIR_OK && iteration != DIR_NO_MORE_ITERATIONS);
     run.Commit();
     outcome.listingStatus = status;
     return outcome;
@@ -353,6 +367,20 @@ std::string BatchProblemMessage(const BatchOutcome& outcome) {
                    ", as the accounting log could not be written; they are appended at the next " +
                    "start. The users after that point were not changed (" +
                    std::to_string(outcome.changed) + " changed before).";
+    }
+    if (outcome.serverAway) {
+        if (!message.empty()) {
+            message += "\n\n";
+        }
+        message += "The directory server stayed away, so the batch stopped there (" +
+                   std::to_string(outcome.changed) + " changed before). Not changed:";
+        const std::size_t named = std::min(outcome.notDone.size(), kNamedFailures);
+        for (std::size_t i = 0; i < named; ++i) {
+            message += "\n" + outcome.notDone[i];
+        }
+        if (outcome.notDone.size() > named) {
+            message += "\nand " + std::to_string(outcome.notDone.size() - named) + " more";
+        }
     }
     if (outcome.directoryLocked) {
         if (!message.empty()) {

@@ -98,6 +98,12 @@ struct BatchOutcome {
     // The directory was locked by another program for longer than it waits: the batch stopped
     // at that change.
     bool directoryLocked = false;
+    // The directory server could not be reached (or stayed silent) for as long as the client
+    // tries it again ([Store] RetrySeconds): the batch stopped at that change rather than wait
+    // as long again for every user after it.
+    bool serverAway = false;
+    // The users a batch that stopped did not change (named as the batch names them), in order.
+    std::vector<std::string> notDone;
     // The log could not be opened or locked before a change: that change and every one after it
     // were not made.
     bool logUnavailable = false;

@@ -35,6 +35,25 @@ std::optional<std::int64_t> ReadValue(const std::string& object, const std::stri
     return value;
 }
 
+// The value the change moves from, as the batch saw it last (its listing, or the result of an
+// earlier change in the same run) rather than read once more for every user. It only ever goes
+// into the outbox's note of the change in flight, which a later start settles by reading the
+// account: a value that others changed meanwhile then matches neither end and the change is
+// told as doubtful; the record of a change that is made carries the value the directory
+// returned with it.
+std::optional<std::int64_t> KnownValue(const std::string& object, const std::string& attribute) {
+    std::int32_t value = 0;
+    const DirStatus status =
+        DirClientKnownNumber(DirectoryContext, object.c_str(), attribute.c_str(), &value);
+    if (status == DIR_ERR_NO_SUCH_ATTRIBUTE) {
+        return 0;
+    }
+    if (status != DIR_OK) {
+        return std::nullopt;
+    }
+    return value;
+}
+
 // The complete name with a leading point, which the directory takes as it is whatever the
 // name context is when the outbox is read again.
 std::string CompleteObjectName(const std::string& name) {
@@ -89,6 +108,9 @@ bool DirectoryAccountHost::Recording() const {
 }
 
 LogAppendResult DirectoryAccountHost::OpenLog() {
+    if (inDoubt_) {
+        SettleChangeInDoubt();
+    }
     if (!outbox_) {
         std::string error;
         outbox_ = RecordOutbox::Claim(OutboxFolder(), &error);
@@ -130,7 +152,7 @@ LogAppendResult DirectoryAccountHost::Intend(const std::string& name,
     IntendedChange change;
     change.object = CompleteObjectName(name);
     change.attribute = limit ? schema.LimitAttribute : schema.BalanceAttribute;
-    change.before = ReadValue(name, change.attribute);
+    change.before = KnownValue(name, change.attribute);
     switch (CurrentOperation) {
         case AccountOperation::Deposit:
         case AccountOperation::Charge:
@@ -152,7 +174,32 @@ LogAppendResult DirectoryAccountHost::Intend(const std::string& name,
     if (!outbox_ || !outbox_->NoteIntent(change, &error)) {
         return {LogAppendStage::Outbox, error};
     }
+    lastIntent_ = std::move(change);
     return {};
+}
+
+void DirectoryAccountHost::SettleChangeInDoubt() {
+    inDoubt_ = false;
+    if (!outbox_ || !lastIntent_) {
+        return;
+    }
+    const IntendedChange& change = *lastIntent_;
+    switch (JudgeInFlight(change, ReadValue(change.object, change.attribute))) {
+        case InFlightVerdict::Made:
+            outbox_->NoteRecord(change.record, nullptr);
+            return;
+        case InFlightVerdict::NotMade:
+            outbox_->NoteRefused(nullptr);
+            return;
+        case InFlightVerdict::Unknown: {
+            OutboxRecovery told;
+            told.doubtful.push_back(
+                change.record.substr(0, change.record.find_last_not_of("\r\n") + 1));
+            ReportRecovery(OutboxRecoveryMessage(told));
+            outbox_->NoteRefused(nullptr);
+            return;
+        }
+    }
 }
 
 void DirectoryAccountHost::Record(const std::string& listedName) {
@@ -164,6 +211,10 @@ void DirectoryAccountHost::Record(const std::string& listedName) {
 }
 
 void DirectoryAccountHost::Refused() {
+    if (DirClientChangeInDoubt() && lastIntent_) {
+        inDoubt_ = true;
+        return;
+    }
     if (outbox_) {
         outbox_->NoteRefused(nullptr);
     }
@@ -180,9 +231,14 @@ LogAppendResult DirectoryAccountHost::Commit() {
     if (!outbox_) {
         return {};
     }
+    const bool emptied = outbox_->WaitingCount() > 0;
     LogAppendResult result = outbox_->Deliver(gSettings.LogFilePath, LogLockWaitSetting());
     if (!result.Written()) {
         result.waitingIn = outbox_->Path().string();
+    } else if (emptied && inDoubt_) {
+        // Delivering emptied the outbox: the change in doubt is noted again, so that whoever
+        // takes the outbox up next settles it.
+        outbox_->NoteIntent(*lastIntent_, nullptr);
     }
     return result;
 }

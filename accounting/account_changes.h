@@ -28,6 +28,8 @@ class DirectoryAccountHost : public AccountOperationHost {
     // Reads the value the change moves from and notes the change with the record it gets.
     LogAppendResult Intend(const std::string& name, const std::string& listedName) override;
     void Record(const std::string& listedName) override;
+    // A change whose fate the directory cannot tell (a server's answer lost) is left in flight
+    // in the outbox instead: a later read of the account settles it.
     void Refused() override;
     LogAppendResult Commit() override;
     void ReportLogFailure(const LogAppendResult&, bool) override {}
@@ -36,8 +38,16 @@ class DirectoryAccountHost : public AccountOperationHost {
     virtual void ReportRecovery(const std::string& message) { (void)message; }
 
   private:
+    // The change the directory could not say was made or not (DirClientChangeInDoubt) is
+    // settled by reading the account before the next run's changes.
+    void SettleChangeInDoubt();
+
     Clock clock_;
     std::optional<RecordOutbox> outbox_;
+    std::optional<IntendedChange> lastIntent_;
+    // The last change's fate is open: its note stays in the outbox, neither recorded nor
+    // refused, for the next run (or the next start) to settle.
+    bool inDoubt_ = false;
 };
 
 // The bound of every wait for the log's lock (the shared settings' LogLockWait).

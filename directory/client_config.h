@@ -60,6 +60,7 @@ struct LdapConfig {
     bool increment = true;               // use the increment of RFC 4525 where announced
     std::uint32_t pageSize = 500;        // entries per page of a listing
     int timeoutSeconds = 10;             // to connect, and for each operation
+    int retrySeconds = 30;               // how long a lost server is tried again in a call
     // The object classes that make a site's entry a user, a group or a container ([Store]
     // UserClasses, GroupClasses, ContainerClasses, comma-separated); empty: the defaults of
     // ldap_store.h (persons, groupOfNames and the like, organizational units and domains).

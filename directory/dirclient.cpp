@@ -6,6 +6,8 @@
 // out wait in the context's iteration table under the handle the caller holds.
 #include "directory/dirclient.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstring>
 #include <exception>
 #include <new>
@@ -17,8 +19,10 @@
 #include "directory/buffer_bytes.h"
 #include "directory/dirclient_names.h"
 #include "directory/dirclient_results.h"
+#include "directory/dirclient_setup.h"
 #include "directory/dirclient_state.h"
 #include "directory/dirclient_values.h"
+#include "dirstore/entry_mapping.h"
 #include "ldapstore/ldap_store.h"
 
 using namespace tally::directory;
@@ -58,6 +62,16 @@ bool IsContainer(const store::Entry& entry) {
            SameName(entry.objectClass, "Organizational Unit");
 }
 
+// The entry a name stands for as far as its name, class and place go. A server's store answers
+// from what this session has seen of it, without asking again; the embedded store holds
+// everything in memory anyway.
+const store::Entry* KnownEntry(store::Store& directory, std::string_view name) {
+    if (const auto* server = dynamic_cast<const tally::ldap::LdapStore*>(&directory)) {
+        return server->FindKnown(name);
+    }
+    return directory.Find(name);
+}
+
 // The object a name means in this context. The name is taken relative to the name context
 // first; a complete name that the program kept from earlier (the login name, a group's member)
 // is taken as written when the relative reading names nothing.
@@ -65,13 +79,13 @@ std::optional<std::string> ResolveName(store::Store& directory, std::string_view
                                        const Context& context) {
     std::optional<std::string> relative = CompleteName(name, context.nameContext);
     if (relative) {
-        if (const store::Entry* entry = directory.Find(*relative)) {
+        if (const store::Entry* entry = KnownEntry(directory, *relative)) {
             return entry->name;
         }
     }
     if (!name.empty() && name.front() != '.' && name.back() != '.') {
         if (std::optional<std::string> written = AsWrittenName(name)) {
-            if (const store::Entry* entry = directory.Find(*written)) {
+            if (const store::Entry* entry = KnownEntry(directory, *written)) {
                 return entry->name;
             }
         }
@@ -113,12 +127,19 @@ DirStatus ChangeStatus(const store::Store& directory, store::Status status) {
     return static_cast<DirStatus>(status);
 }
 
-const store::Entry* FindObject(store::Store& directory, const char* name, const Context& context) {
+// `currentValues`: the caller shows or compares the entry's values, which must be those the
+// directory holds now; else the entry this session knows will do (a change is checked by the
+// server itself, and a name or class does not change under a batch).
+const store::Entry* FindObject(store::Store& directory, const char* name, const Context& context,
+                               bool currentValues = true) {
     if (name == nullptr) {
         return nullptr;
     }
     std::optional<std::string> complete = ResolveName(directory, name, context);
-    return complete ? directory.Find(*complete) : nullptr;
+    if (!complete) {
+        return nullptr;
+    }
+    return currentValues ? directory.Find(*complete) : KnownEntry(directory, *complete);
 }
 
 std::uint32_t SyntaxOf(const store::Store& directory, std::string_view attribute,
@@ -738,7 +759,14 @@ DirStatus DirRead(DirContextHandle context, const char* objectName, std::uint32_
                 if (ready != DIR_OK) {
                     return ready;
                 }
-                const store::Entry* entry = FindObject(*directory, objectName, found);
+                // Only the class asked for (what kind of object is this?): what the session
+                // knows of the entry is enough.
+                const bool classOnly =
+                    allAttrs == 0 && !wanted.empty() &&
+                    std::all_of(wanted.begin(), wanted.end(), [](const std::string& attribute) {
+                        return SameName(attribute, store::kObjectClassAttribute);
+                    });
+                const store::Entry* entry = FindObject(*directory, objectName, found, !classOnly);
                 if (entry == nullptr) {
                     return NotFound(*directory);
                 }
@@ -857,7 +885,7 @@ DirStatus DirModifyObject(DirContextHandle context, const char* objectName,
         if (directory == nullptr) {
             return DIR_ERR_STORE;
         }
-        const store::Entry* entry = FindObject(*directory, objectName, *found);
+        const store::Entry* entry = FindObject(*directory, objectName, *found, false);
         if (entry == nullptr) {
             return NotFound(*directory);
         }
@@ -989,7 +1017,7 @@ DirStatus DirListByClass(DirContextHandle context, const char* container, const 
                 if (container == nullptr || *container == '\0') {
                     parent = IsRootName(found.nameContext) ? std::string() : found.nameContext;
                 } else {
-                    const store::Entry* entry = FindObject(*directory, container, found);
+                    const store::Entry* entry = FindObject(*directory, container, found, false);
                     if (entry == nullptr) {
                         return NotFound(*directory);
                     }
@@ -1249,4 +1277,68 @@ DirStatus DirGetClassItem(DirContextHandle context, DirBuffer* result, char* ite
     --result->valuesLeft;
     WriteText(name, itemName);
     return DIR_OK;
+}
+
+// ---- what this session knows ---------------------------------------------------------------
+
+DirStatus DirClientKnownNumber(DirContextHandle context, const char* objectName,
+                               const char* attributeName, std::int32_t* value) {
+    return Guarded([&]() -> DirStatus {
+        Context* found = FindContext(context);
+        if (found == nullptr) {
+            return DIR_ERR_BAD_CONTEXT;
+        }
+        if (objectName == nullptr || attributeName == nullptr || value == nullptr) {
+            return DIR_ERR_BAD_BUFFER;
+        }
+        store::Store* directory = CurrentStore();
+        if (directory == nullptr) {
+            return DIR_ERR_STORE;
+        }
+        const store::Entry* entry = FindObject(*directory, objectName, *found, false);
+        if (entry == nullptr) {
+            return NotFound(*directory);
+        }
+        const store::AttributeDef* definition = directory->Attribute(attributeName);
+        if (definition == nullptr) {
+            return DIR_ERR_NO_SUCH_ATTRIBUTE;
+        }
+        auto held = entry->attributes.find(definition->name);
+        if (held == entry->attributes.end() || held->second.empty()) {
+            return DIR_ERR_NO_SUCH_ATTRIBUTE;
+        }
+        const std::string& text = held->second.front();
+        std::int32_t number = 0;
+        auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+        if (error != std::errc() || end != text.data() + text.size()) {
+            return DIR_ERR_BAD_SYNTAX;
+        }
+        *value = number;
+        return DIR_OK;
+    });
+}
+
+void DirClientLookUpNames(DirContextHandle context, const std::vector<std::string>& names) {
+    Guarded([&]() -> DirStatus {
+        Context* found = FindContext(context);
+        store::Store* directory = found != nullptr ? CurrentStore() : nullptr;
+        const auto* server = dynamic_cast<const tally::ldap::LdapStore*>(directory);
+        if (server == nullptr) {
+            return DIR_OK;  // the embedded store holds everything in memory
+        }
+        std::vector<std::string> complete;
+        complete.reserve(names.size());
+        for (const std::string& name : names) {
+            if (std::optional<std::string> one = CompleteName(name, found->nameContext)) {
+                complete.push_back(std::move(*one));
+            }
+        }
+        server->LookUpAll(complete);
+        return DIR_OK;
+    });
+}
+
+bool DirClientChangeInDoubt() {
+    const auto* server = dynamic_cast<const tally::ldap::LdapStore*>(TheClientState().store.get());
+    return server != nullptr && server->ChangeInDoubt();
 }

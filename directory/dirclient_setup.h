@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "directory/client_config.h"
 #include "directory/dirclient.h"
@@ -45,6 +46,26 @@ DirStatus DirClientSaveChanges();
 // programs changed since. False when that modify failed or did not change the attribute, or
 // when the directory could not tell; the caller then has only a fresh read to go by.
 bool DirClientProducedNumber(const char* attributeName, std::int32_t* value);
+
+// The number `attributeName` of `objectName` (named as DirRead names it, in `context`) held when
+// this session last saw the object: in a listing, a read or the result of this client's own
+// change; the directory is asked only when the session has not seen it. For the value a change
+// starts from, which a batch has just listed. DIR_ERR_NO_SUCH_ATTRIBUTE when the object holds
+// no such value; over the embedded store the value is the store's own, as DirRead gives it.
+DirStatus DirClientKnownNumber(DirContextHandle context, const char* objectName,
+                               const char* attributeName, std::int32_t* value);
+
+// Looks up many names of `context` at once where the directory is on a server (a few searches
+// for all of them rather than one or more per name), so that the calls that follow on these
+// names ask nothing more of the server. Names that are no object are left for those calls to
+// find missing; nothing is reported here.
+void DirClientLookUpNames(DirContextHandle context, const std::vector<std::string>& names);
+
+// True when the last DirModifyObject failed without telling whether it was made: a directory
+// server's answer was lost with the connection, and the entry could not settle it (the server
+// stayed away, or others changed the value meanwhile). Its record must neither be written nor
+// dropped yet: a later read of the account decides.
+bool DirClientChangeInDoubt();
 
 // Asks for the directory server's password when tallynet.ini names a BindDN without a
 // PasswordFile: `server` is the URL, `bindDn` the name logged in as, `refusal` the server's

@@ -16,7 +16,7 @@ std::optional<std::string> LdapStore::ContainerDn(std::string_view container) co
     if (container.empty()) {
         return settings_.base;
     }
-    const Cached* cached = Lookup(container, false);
+    const Cached* cached = Lookup(container, Fresh::Session);
     if (cached == nullptr) {
         return std::nullopt;
     }
@@ -53,6 +53,9 @@ bool LdapStore::SearchOneLevel(const std::string& dn, const std::string& filter,
 std::vector<const store::Entry*> LdapStore::ListBelow(std::string_view container,
                                                       const std::string& filter,
                                                       bool namesOnly) const {
+    // A listing is a new look at the directory: names found missing before are looked for
+    // again (the entries it lists are known at once).
+    absent_.clear();
     const std::optional<std::string> dn = ContainerDn(container);
     std::vector<LdapEntry> found;
     const std::vector<std::string> attributes{namesOnly ? "objectClass" : "*"};
@@ -130,9 +133,12 @@ std::vector<const store::Entry*> LdapStore::ChildrenOfClass(std::string_view con
     }
     // The filter finds every entry of the class, and perhaps a few more: an entry of several
     // kinds (a person that is also a group) is the one its classes make it, as in Children().
-    // Only the names and classes are asked for: under Wine each value the library hands over
-    // costs more than the server's search.
-    std::vector<const store::Entry*> children = ListBelow(container, filter, true);
+    // Users are read whole: a batch over them takes each account's value from this listing
+    // instead of one more read per user. Of containers and groups only the names and classes
+    // are asked for: under Wine each value the library hands over costs more than the
+    // server's search.
+    const bool namesOnly = !store::EqualsIgnoreCase(className, "User");
+    std::vector<const store::Entry*> children = ListBelow(container, filter, namesOnly);
     children.erase(std::remove_if(children.begin(), children.end(),
                                   [&](const store::Entry* child) {
                                       return !store::EqualsIgnoreCase(child->objectClass,

@@ -16,6 +16,13 @@ constexpr const char* kIncrementFeature = "1.3.6.1.1.14";  // RFC 4525
 constexpr std::uint32_t kDistinguishedName = 1;
 constexpr std::uint32_t kCounter = 22;
 
+// The server is not there, went silent, or says it cannot serve now (busy, still starting):
+// worth trying again after a pause, on a new connection.
+bool Transient(const LdapOutcome& outcome) {
+    return outcome.ConnectionLost() || outcome.code == kLdapBusy ||
+           outcome.code == kLdapUnavailable;
+}
+
 store::Status StatusOf(const LdapOutcome& outcome) {
     switch (outcome.code) {
         case kLdapSuccess:
@@ -180,12 +187,12 @@ bool LdapStore::Bound(const LdapOutcome& bound, const std::string& who) const {
         return true;
     }
     const std::string& url = settings_.endpoint.url;
-    // wldap32 connects at the bind: a server that is not there is found only now.
-    unreachable_ = bound.ConnectionLost();
-    lastProblem_ =
-        bound.ConnectionLost()
-            ? url + ": the directory server cannot be reached: " + bound.message
-            : url + ": the directory server refused the login as " + who + ": " + bound.message;
+    // wldap32 connects at the bind: a server that is not there is found only now. A server
+    // still starting (or too busy) says so, and is tried again like one not there.
+    unreachable_ = Transient(bound);
+    lastProblem_ = unreachable_ ? url + ": the directory server cannot be reached: " + bound.message
+                                : url + ": the directory server refused the login as " + who +
+                                      ": " + bound.message;
     return false;
 }
 
@@ -293,36 +300,117 @@ void LdapStore::LearnIdentity() {
     boundName_ = store::TypelessFromRdns(rdns);
 }
 
+LdapStore::Clock::time_point LdapStore::RetryDeadline() const {
+    return Clock::now() + std::chrono::seconds(settings_.retrySeconds);
+}
+
+bool LdapStore::Reconnect(std::optional<Clock::time_point>& deadline) const {
+    if (wire_) {
+        return true;
+    }
+    if (!deadline) {
+        deadline = RetryDeadline();
+    }
+    // Once the server stayed away for a whole retry, the next calls try it once each: a batch
+    // has stopped by then, and the window waits one Timeout per action, not the retry again.
+    std::chrono::milliseconds pause{100};
+    for (;;) {
+        if (Connect(nullptr)) {
+            gaveUp_ = false;
+            return true;
+        }
+        // A refused login or certificate does not mend itself by waiting.
+        if (!unreachable_ || gaveUp_ || Clock::now() + pause > *deadline) {
+            gaveUp_ = gaveUp_ || unreachable_;
+            return false;
+        }
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::milliseconds(2000));
+    }
+}
+
 LdapOutcome LdapStore::Read(const std::string& base, LdapScope scope, const std::string& filter,
                             std::uint32_t pageSize, std::vector<LdapEntry>& found,
                             const std::vector<std::string>& attributes) const {
     auto collect = [&found](LdapEntry&& entry) { found.push_back(std::move(entry)); };
-    LdapOutcome outcome;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        if (!wire_ && !Connect(nullptr)) {
+    std::optional<Clock::time_point> deadline;
+    std::chrono::milliseconds pause{100};
+    for (;;) {
+        if (!Reconnect(deadline)) {
             return LdapOutcome{kLdapServerDown, lastProblem_};
         }
         found.clear();
-        outcome = wire_->Search(base, scope, filter, attributes, pageSize, collect);
-        if (!outcome.ConnectionLost()) {
+        LdapOutcome outcome = wire_->Search(base, scope, filter, attributes, pageSize, collect);
+        if (!Transient(outcome)) {
             return outcome;
         }
         wire_.reset();  // a read may be asked again on a new connection
+        if (!deadline) {
+            deadline = RetryDeadline();
+        }
+        if (Clock::now() + pause > *deadline) {
+            return outcome;
+        }
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::milliseconds(2000));
     }
-    return outcome;
 }
 
 LdapOutcome LdapStore::Write(const std::string& dn, const std::vector<LdapMod>& mods,
-                             const std::vector<std::string>& readBack, LdapEntry* after) const {
-    if (!wire_ && !Connect(nullptr)) {
+                             const std::vector<std::string>& readBack, LdapEntry* after,
+                             bool* sent) const {
+    *sent = false;
+    std::optional<Clock::time_point> deadline;
+    if (!Reconnect(deadline)) {
         return LdapOutcome{kLdapServerDown, lastProblem_};
     }
+    *sent = true;
     LdapOutcome outcome = after != nullptr ? wire_->ModifyAndRead(dn, mods, readBack, *after)
                                            : wire_->Modify(dn, mods);
     if (outcome.ConnectionLost()) {
         wire_.reset();
     }
     return outcome;
+}
+
+LdapStore::LostChange LdapStore::SettleLostChange(const std::string& name,
+                                                  const store::Entry& before,
+                                                  const store::Entry& planned,
+                                                  const std::vector<store::Change>& changes) {
+    std::optional<Clock::time_point> deadline = RetryDeadline();
+    if (!Reconnect(deadline)) {
+        return LostChange::Unknown;
+    }
+    const Cached* now = Lookup(name, Fresh::Server);
+    if (now == nullptr) {
+        return LostChange::Unknown;
+    }
+    bool asPlanned = true;
+    bool asBefore = true;
+    for (const store::Change& change : changes) {
+        const store::AttributeDef* definition = schema_.Attribute(change.attribute);
+        if (definition == nullptr) {
+            return LostChange::Unknown;
+        }
+        auto valuesIn = [&](const store::Entry& entry) {
+            auto held = entry.attributes.find(definition->name);
+            return held != entry.attributes.end() ? held->second : std::vector<std::string>{};
+        };
+        const std::vector<std::string> held = valuesIn(now->entry);
+        asPlanned = asPlanned && held == valuesIn(planned);
+        asBefore = asBefore && held == valuesIn(before);
+    }
+    if (asPlanned && !asBefore) {
+        produced_.clear();
+        for (const store::Change& change : changes) {
+            const store::AttributeDef* definition = schema_.Attribute(change.attribute);
+            auto held = now->entry.attributes.find(definition->name);
+            produced_[definition->name] =
+                held != now->entry.attributes.end() ? held->second : std::vector<std::string>{};
+        }
+        return LostChange::Made;
+    }
+    return asBefore && !asPlanned ? LostChange::NotMade : LostChange::Unknown;
 }
 
 store::Status LdapStore::Failed(const LdapOutcome& outcome, const std::string& what) const {
@@ -540,16 +628,18 @@ const LdapStore::Cached* LdapStore::Take(LdapEntry&& read) const {
     dns_[name] = cached.dn;
     absent_.erase(name);
     Cached& slot = entries_[name];
+    cached.call = call_;
     slot = std::move(cached);  // in place: entries handed out before stay where they are
     return &slot;
 }
 
-const LdapStore::Cached* LdapStore::Lookup(std::string_view fullName, bool fresh) const {
+const LdapStore::Cached* LdapStore::Lookup(std::string_view fullName, Fresh fresh) const {
     lookupFailure_ = store::kOk;
     const std::string name(fullName);
-    if (!fresh) {
+    if (fresh != Fresh::Server) {
         auto cached = entries_.find(name);
-        if (cached != entries_.end() && !cached->second.stale) {
+        if (cached != entries_.end() && !cached->second.stale &&
+            (fresh == Fresh::Session || cached->second.call == call_)) {
             return &cached->second;
         }
         if (absent_.count(name) != 0) {
@@ -573,11 +663,14 @@ const LdapStore::Cached* LdapStore::Lookup(std::string_view fullName, bool fresh
             return nullptr;
         }
         dns_.erase(name);  // gone, or renamed: look for it from its container
+        if (auto seen = entries_.find(name); seen != entries_.end()) {
+            seen->second.stale = true;  // kept in place: a caller of this call may hold it
+        }
     }
     const std::string parent = store::ParentName(name);
     std::string parentDn = settings_.base;
     if (!parent.empty()) {
-        const Cached* container = Lookup(parent, false);
+        const Cached* container = Lookup(parent, Fresh::Session);
         if (container == nullptr) {
             if (lookupFailure_ == store::kOk) {
                 absent_.insert(name);
@@ -613,15 +706,70 @@ const LdapStore::Cached* LdapStore::Lookup(std::string_view fullName, bool fresh
 }
 
 store::Status LdapStore::Refresh() {
-    entries_.clear();
-    absent_.clear();
+    ++call_;
     lookupFailure_ = store::kOk;
     return store::kOk;
 }
 
 const store::Entry* LdapStore::Find(std::string_view fullName) const {
-    const Cached* cached = Lookup(fullName, false);
+    const Cached* cached = Lookup(fullName, Fresh::Call);
     return cached != nullptr ? &cached->entry : nullptr;
+}
+
+const store::Entry* LdapStore::FindKnown(std::string_view fullName) const {
+    const Cached* cached = Lookup(fullName, Fresh::Session);
+    return cached != nullptr ? &cached->entry : nullptr;
+}
+
+void LdapStore::LookUpAll(const std::vector<std::string>& fullNames) const {
+    // A filter of this many names (five naming attributes each) stays well inside what a server
+    // takes in one request.
+    constexpr std::size_t kNamesPerSearch = 64;
+    std::map<std::string, std::vector<std::string>, store::CaseInsensitiveLess> byContainer;
+    std::set<std::string, store::CaseInsensitiveLess> asked;
+    for (const std::string& name : fullNames) {
+        std::vector<std::string> parts;
+        if (!store::SplitTypeless(name, parts) || !asked.insert(name).second) {
+            continue;
+        }
+        if (auto seen = entries_.find(name); seen != entries_.end() && !seen->second.stale) {
+            continue;
+        }
+        byContainer[store::ParentName(name)].push_back(parts.front());
+    }
+    for (const auto& [parent, leaves] : byContainer) {
+        std::string parentDn = settings_.base;
+        if (!parent.empty()) {
+            const Cached* container = Lookup(parent, Fresh::Session);
+            if (container == nullptr) {
+                continue;
+            }
+            parentDn = container->dn;
+        }
+        for (std::size_t first = 0; first < leaves.size(); first += kNamesPerSearch) {
+            const std::size_t end = std::min(leaves.size(), first + kNamesPerSearch);
+            std::set<std::string, store::CaseInsensitiveLess> wanted(
+                leaves.begin() + static_cast<std::ptrdiff_t>(first),
+                leaves.begin() + static_cast<std::ptrdiff_t>(end));
+            std::string filter;
+            for (const std::string& leaf : wanted) {
+                filter += NamingFilter(leaf);
+            }
+            std::vector<LdapEntry> found;
+            if (!Read(parentDn, LdapScope::OneLevel, "(|" + filter + ")", 0, found).Ok()) {
+                continue;  // each name is then looked up on its own when it is asked for
+            }
+            for (LdapEntry& read : found) {
+                // Only an entry whose own RDN is one of the names counts, as in Lookup.
+                std::vector<store::Rdn> rdns;
+                if (store::ParseDn(read.dn, rdns, nullptr) && !rdns.empty() &&
+                    wanted.count(rdns.front().value) != 0) {
+                    Take(std::move(read));
+                }
+            }
+        }
+    }
+    lookupFailure_ = store::kOk;
 }
 
 const store::AttributeDef* LdapStore::Attribute(std::string_view name) const {
@@ -644,7 +792,7 @@ const std::vector<store::ClassDef>& LdapStore::Classes() const {
 // class would name it; above, the tree is named as it is built (a leaf by cn, the top by o, the
 // rest by ou), as the embedded store does.
 std::string LdapStore::RelativeDnOf(std::string_view fullName) const {
-    if (const Cached* cached = Lookup(fullName, false)) {
+    if (const Cached* cached = Lookup(fullName, Fresh::Session)) {
         return RelativeDn(cached->dn).value_or(std::string());
     }
     std::vector<std::string> parts;
@@ -654,7 +802,7 @@ std::string LdapStore::RelativeDnOf(std::string_view fullName) const {
         if (i > 0) {
             std::vector<std::string> rest(parts.begin() + static_cast<std::ptrdiff_t>(i),
                                           parts.end());
-            if (const Cached* container = Lookup(store::JoinTypeless(rest), false)) {
+            if (const Cached* container = Lookup(store::JoinTypeless(rest), Fresh::Session)) {
                 std::string dn = store::FormatDn(rdns);
                 std::string above = RelativeDn(container->dn).value_or(std::string());
                 return above.empty() ? dn : dn + "," + above;
@@ -673,10 +821,14 @@ std::string LdapStore::DnOf(std::string_view fullName) const {
 store::Status LdapStore::Modify(std::string_view fullName,
                                 const std::vector<store::Change>& changes) {
     produced_.clear();
+    changeInDoubt_ = false;
     const std::string name(fullName);
     const store::DnOfName dnOf = [this](std::string_view value) { return RelativeDnOf(value); };
+    // A change that was not made because its connection went is sent again this many times.
+    constexpr int kMostResent = 3;
+    int resent = 0;
     for (int attempt = 0;; ++attempt) {
-        const Cached* cached = Lookup(name, attempt > 0);
+        const Cached* cached = Lookup(name, attempt > 0 ? Fresh::Server : Fresh::Session);
         if (cached == nullptr) {
             return lookupFailure_ != store::kOk ? lookupFailure_ : store::kNoSuchEntry;
         }
@@ -753,20 +905,58 @@ store::Status LdapStore::Modify(std::string_view fullName,
             }
         }
         LdapEntry after;
+        bool sent = false;
+        const std::string dn = cached->dn;
         const LdapOutcome outcome =
-            Write(cached->dn, request, readBack, readBack.empty() ? nullptr : &after);
+            Write(dn, request, readBack, readBack.empty() ? nullptr : &after, &sent);
         if (outcome.Ok()) {
             TakeProduced(changes, working, readBack, after);
-            entries_[name].stale = true;
+            KeepProduced(name, working, readBack, addsClass);
             return store::kOk;
+        }
+        if ((outcome.code == kLdapBusy || outcome.code == kLdapUnavailable) &&
+            ++resent <= kMostResent) {
+            // The server answered that it made nothing: the same change, a little later.
+            std::this_thread::sleep_for(std::chrono::milliseconds(500 * resent));
+            --attempt;
+            continue;
+        }
+        if (sent && outcome.ConnectionLost()) {
+            // The server may have made the change before the connection went: it is sent again
+            // only once the entry shows that it was not made.
+            const store::Entry before = cached->entry;  // the slot is read anew below
+            switch (SettleLostChange(name, before, working, changes)) {
+                case LostChange::Made:
+                    KeepProduced(name, working, {}, addsClass);
+                    return store::kOk;
+                case LostChange::NotMade:
+                    if (++resent <= kMostResent) {
+                        --attempt;  // not a meeting with another writer: the same try again
+                        continue;
+                    }
+                    return Failed(outcome, "changing " + dn);  // it was not made
+                case LostChange::Unknown:
+                    break;
+            }
+            Failed(outcome, "changing " + dn);
+            lastProblem_ += wire_ ? "; whether the change was made cannot be told (the account "
+                                    "changed otherwise meanwhile)"
+                                  : "; the server did not come back within [Store] RetrySeconds, "
+                                    "so whether the change was made cannot be told";
+            warnings_.assign(1, store::Problem{settings_.endpoint.url, 0, lastProblem_});
+            changeInDoubt_ = true;
+            return store::kUnavailable;
         }
         // Another writer changed the value read, or started the counter first (the server
         // refuses a second value of a single-valued attribute as a constraint violation).
         const bool overtaken = outcome.code == kLdapNoSuchAttribute ||
                                outcome.code == kLdapTypeOrValueExists ||
                                (startedCounter && outcome.code == kLdapConstraintViolation);
-        // (Another writer may also have given a person the account class first.)
-        if ((counted || addsClass) && overtaken && attempt + 1 < settings_.changeAttempts) {
+        // (Another writer may also have given a person the account class first.) An entry seen
+        // in an earlier call may have gone or moved since: it is looked for again, once.
+        const bool moved = outcome.code == kLdapNoSuchObject && attempt == 0;
+        if (((counted || addsClass) && overtaken && attempt + 1 < settings_.changeAttempts) ||
+            moved) {
             if (!useIncrement_) {
                 PauseBeforeAttempt(attempt);
             }
@@ -774,6 +964,27 @@ store::Status LdapStore::Modify(std::string_view fullName,
         }
         return Failed(outcome, "changing " + cached->dn);
     }
+}
+
+void LdapStore::KeepProduced(const std::string& name, const store::Entry& working,
+                             const std::vector<std::string>& readBack, bool addedClass) {
+    auto seen = entries_.find(name);
+    if (seen == entries_.end()) {
+        return;
+    }
+    Cached& cached = seen->second;
+    cached.entry.attributes = working.attributes;
+    for (const auto& [attribute, values] : produced_) {
+        cached.entry.attributes[attribute] = values;
+    }
+    // An increment whose result the server did not return leaves a value nobody knows.
+    for (const std::string& attribute : readBack) {
+        const store::AttributeDef* definition = schema_.AttributeByLdapName(attribute);
+        auto held = definition != nullptr ? produced_.find(definition->name) : produced_.end();
+        cached.stale = cached.stale || held == produced_.end() || held->second.empty();
+    }
+    cached.lacksAccountClass = cached.lacksAccountClass && !addedClass;
+    cached.call = call_;
 }
 
 void LdapStore::TakeProduced(const std::vector<store::Change>& changes, const store::Entry& working,
@@ -822,7 +1033,7 @@ store::Status LdapStore::AddEntry(const store::Entry& entry) {
     std::string dn = store::FormatRdn({naming->ldapName, parts.front()});
     const std::string parent = store::ParentName(entry.name);
     if (!parent.empty()) {
-        const Cached* container = Lookup(parent, false);
+        const Cached* container = Lookup(parent, Fresh::Session);
         if (container == nullptr) {
             return lookupFailure_ != store::kOk ? lookupFailure_ : store::kNoSuchEntry;
         }

@@ -7,8 +7,13 @@
 // dirstore/entry_mapping.h, the same functions the embedded store reads its LDIF with. The
 // configured base DN is "[Root]": typeless names are the RDN values below it, leaf first.
 //
-// Each operation of the client starts with Refresh(), which forgets the entries read before, so
-// that every call sees what others changed; the DNs of names found stay known for the session.
+// Each operation of the client starts with Refresh(), which begins a new call: Find() and
+// Children() read afresh what others may have changed since the call before, while FindKnown()
+// answers from what this session has seen already (a listing, a read, the result of its own
+// change), so that a batch does not ask the server again for names, DNs and classes it knows.
+// A change planned on an entry seen earlier is still safe: the server refuses it when the entry
+// is no longer what was seen (a counter's old value gone, a second first value, a vanished DN),
+// and the change is then planned again on a fresh read.
 // Counter additions are made on the server in one modify: the increment of RFC 4525 where the
 // server announces it and the post-read control (RFC 4527) that returns the sum it made,
 // otherwise a delete of the value read and an add of the new one, which the server refuses when
@@ -20,6 +25,7 @@
 // without the account class gets it (kAccountClass) in the request of its first change.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -68,6 +74,10 @@ struct LdapSettings {
     bool increment = true;  // use RFC 4525 when the server announces it
     std::uint32_t pageSize = 500;
     int changeAttempts = 40;  // tries of a counter change that meets another writer's
+    // How long a connection that was lost (or a server that went silent) is tried again, with
+    // growing pauses, before the operation fails: a restart of the server costs a pause, not
+    // the change.
+    int retrySeconds = 30;
 };
 
 // A value as an LDAP filter may hold it (RFC 4515): "*", "(", ")", "\" and NUL escaped.
@@ -85,6 +95,13 @@ class LdapStore final : public store::Store {
 
     store::Status Refresh() override;
     const store::Entry* Find(std::string_view fullName) const override;
+    // The entry as this session last saw it, read from the server only when it has not seen it
+    // yet: for a name, a class or a DN, and for the value a change starts from (whose change
+    // the server then checks itself).
+    const store::Entry* FindKnown(std::string_view fullName) const;
+    // Looks up many names at once, a few searches for all of them (names of one container in
+    // chunks of one OR-filter each), so that FindKnown() then answers them without asking.
+    void LookUpAll(const std::vector<std::string>& fullNames) const;
     std::vector<const store::Entry*> Children(std::string_view container) const override;
     // One level down with a filter on the LDAP classes that stand for `className`, so that the
     // server sends those entries alone (ldap_listing.cpp).
@@ -115,6 +132,9 @@ class LdapStore final : public store::Store {
     // the whole DN), so that the log names the login that made each change.
     const std::string& BoundDn() const { return boundDn_; }
     const std::string& BoundName() const { return boundName_; }
+    // Whether the last Modify() failed in a way that leaves open whether the server made it (its
+    // answer was lost, and the entry could not tell): its record waits for a later look.
+    bool ChangeInDoubt() const { return changeInDoubt_; }
     // The latest refusal or failure, as the server or the library put it ("" when none).
     const std::string& LastProblem() const { return lastProblem_; }
 
@@ -124,7 +144,11 @@ class LdapStore final : public store::Store {
         std::string dn;  // the whole DN, base included
         bool stale = false;
         bool lacksAccountClass = false;  // a user entry that cannot hold the account attributes
+        std::uint64_t call = 0;          // the client call (Refresh) in which it was read
     };
+    // How recent an entry must be: as this session knows it, as read in this client call, or
+    // read from the server now.
+    enum class Fresh { Session, Call, Server };
 
     explicit LdapStore(LdapSettings settings);
     bool Connect(store::Problem* problem) const;
@@ -134,22 +158,39 @@ class LdapStore final : public store::Store {
     bool Bound(const LdapOutcome& bound, const std::string& who) const;
     bool LoadSchema(store::Problem* problem);
     void LearnIdentity();
-    // Runs a read on the connection, reconnecting once when it was lost.
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point RetryDeadline() const;
+    // Makes the connection anew when there is none, trying again with growing pauses until
+    // `deadline` (set to RetryDeadline() when unset) while the server cannot be reached.
+    bool Reconnect(std::optional<Clock::time_point>& deadline) const;
+    // Runs a read on the connection, on a new one when it was lost, until the retry ends.
     LdapOutcome Read(const std::string& base, LdapScope scope, const std::string& filter,
                      std::uint32_t pageSize, std::vector<LdapEntry>& found,
                      const std::vector<std::string>& attributes = {"*"}) const;
-    // Sends one modify request; never sent twice, as the first may have been carried out. With
-    // `after`, the request carries the post-read control for the attributes `readBack`.
+    // Sends one modify request, once: `sent` tells whether it left (a lost answer then leaves
+    // its fate open). With `after`, the request carries the post-read control for the
+    // attributes `readBack`.
     LdapOutcome Write(const std::string& dn, const std::vector<LdapMod>& mods,
-                      const std::vector<std::string>& readBack = {},
-                      LdapEntry* after = nullptr) const;
+                      const std::vector<std::string>& readBack, LdapEntry* after, bool* sent) const;
+    // A change whose answer was lost with the connection: once the server is back, the entry
+    // tells whether it was made (its attributes hold what the change planned and not what they
+    // held before), not made (the other way round), or neither (others changed it too, or the
+    // server stayed away).
+    enum class LostChange { Made, NotMade, Unknown };
+    LostChange SettleLostChange(const std::string& name, const store::Entry& before,
+                                const store::Entry& planned,
+                                const std::vector<store::Change>& changes);
     // Fills produced_ after a change that succeeded: what the server returned for increments,
     // the values written for everything else.
     void TakeProduced(const std::vector<store::Change>& changes, const store::Entry& working,
                       const std::vector<std::string>& readBack, const LdapEntry& after);
+    // Keeps what a change that succeeded left in the session's entry, so that the next change
+    // starts from it without reading it again.
+    void KeepProduced(const std::string& name, const store::Entry& working,
+                      const std::vector<std::string>& readBack, bool addedClass);
     std::string RelativeDnOf(std::string_view fullName) const;
     const Cached* Take(LdapEntry&& read) const;
-    const Cached* Lookup(std::string_view fullName, bool fresh) const;
+    const Cached* Lookup(std::string_view fullName, Fresh fresh) const;
     std::optional<std::string> RelativeDn(std::string_view dn) const;
     std::string WholeDn(std::string_view relative) const;
     std::string NamingFilter(std::string_view leaf) const;
@@ -185,12 +226,19 @@ class LdapStore final : public store::Store {
     bool serverHasAccountClass_ = false;
     std::string boundDn_;
     std::string boundName_;
+    // Entries are kept for the session (and stay where they are: pointers handed out stay
+    // good); call_ counts the client's calls, so that Find() knows what is older than this one.
     mutable std::map<std::string, Cached, store::CaseInsensitiveLess> entries_;
+    std::uint64_t call_ = 1;
+    // Names found missing, kept until the next listing: a name that is none (the relative
+    // reading of a complete name, say) is not looked for again at every call.
     mutable std::set<std::string, store::CaseInsensitiveLess> absent_;
     mutable std::map<std::string, std::string, store::CaseInsensitiveLess> dns_;
     mutable store::Status lookupFailure_ = store::kOk;
     mutable std::string lastProblem_;
     mutable bool unreachable_ = false;  // the latest Connect found no server or refused its TLS
+    mutable bool gaveUp_ = false;       // the server stayed away for a whole retry
+    bool changeInDoubt_ = false;
     mutable std::vector<store::Problem> warnings_;
 };
 

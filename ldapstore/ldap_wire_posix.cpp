@@ -2,6 +2,7 @@
 #define LDAP_DEPRECATED 0
 #include <ldap.h>
 #include <malloc.h>
+#include <signal.h>
 #include <sys/socket.h>
 
 #include <chrono>
@@ -534,8 +535,30 @@ ldap_conncb kWatchNewSocket{WatchNewSocket, ForgetSocket, nullptr};
 
 }  // namespace
 
+namespace {
+
+// libldap writes to its socket without MSG_NOSIGNAL: a request sent just as the server goes
+// away would end the whole program with SIGPIPE instead of failing with "Can't contact LDAP
+// server", which the store rides out. A handler the program set itself is left alone.
+void IgnoreBrokenPipes() {
+    static const bool done = [] {
+        struct sigaction current {};
+        if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+            struct sigaction ignore {};
+            ignore.sa_handler = SIG_IGN;
+            sigemptyset(&ignore.sa_mask);
+            sigaction(SIGPIPE, &ignore, nullptr);
+        }
+        return true;
+    }();
+    (void)done;
+}
+
+}  // namespace
+
 std::unique_ptr<LdapWire> ConnectLdap(const LdapEndpoint& endpoint, LdapOutcome* failure) {
     WipeWhatTheLibraryFrees();
+    IgnoreBrokenPipes();
     LDAP* raw = nullptr;
     int code = ldap_initialize(&raw, endpoint.url.c_str());
     LdapPtr ld(raw);

@@ -2,7 +2,7 @@
 """A private OpenLDAP slapd on the loopback with TallyDesk's schema, for the tests, the benchmark
 and `scripts/run.sh --ldap`; optionally a second one that replicates it (syncrepl).
 
-    scratch_slapd.py [--ldif FILE [--operator RDN]] [--consumer] [--tls] [--stats] [--keep DIR] [--wait] -- COMMAND
+    scratch_slapd.py [--ldif FILE [--operator RDN]] [--consumer] [--tls] [--stats] [--restartable SECONDS] [--keep DIR] [--wait] -- COMMAND
 
 Starts the server(s) in a fresh folder, runs COMMAND with the environment below, stops the
 server(s) by their pid and exits with COMMAND's status. With --wait and no COMMAND it prints the
@@ -36,6 +36,9 @@ environment and serves until it is sent SIGTERM or SIGINT.
     TALLY_LDAP_SILENT_PORT    a loopback port that takes connections and never answers (for the
                               tests of the timeout)
     TALLY_LDAP_SLAPD_PID      the provider's pid (a test may stop it to see the server go away)
+    TALLY_LDAP_RESTART_PID    with --restartable: this script's pid; SIGUSR1 to it kills the
+                              provider (SIGKILL) and starts it again on the same port and data
+                              SECONDS later (TALLY_LDAP_SLAPD_PID then names the old one)
     TALLY_LDAP_LOG            the provider's log (with --stats: one line per operation and
                               per attribute changed, "MOD attr=accountBalance")
 
@@ -359,8 +362,8 @@ class Server:
         run([find_program("slapadd"), "-q", "-F", self.config, "-b", SUFFIX, "-l", ldif_path],
             f"slapadd of {ldif_path}")
 
-    def start(self, password_file, stats=False):
-        log = open(os.path.join(self.folder, "slapd.log"), "w")
+    def start(self, password_file, stats=False, again=False):
+        log = open(os.path.join(self.folder, "slapd.log"), "a" if again else "w")
         # -d keeps slapd in the foreground, so the pid held is the server's own; "stats" logs
         # every operation to it.
         self.process = subprocess.Popen(
@@ -396,6 +399,8 @@ def main():
                         help="also serve ldaps:// and StartTLS with a certificate made here")
     parser.add_argument("--stats", action="store_true",
                         help="log every operation of the provider (TALLY_LDAP_LOG)")
+    parser.add_argument("--restartable", type=float, metavar="SECONDS",
+                        help="on SIGUSR1, kill the provider and start it again SECONDS later")
     parser.add_argument("--keep", help="use this folder and keep it (for a look at slapd.log)")
     parser.add_argument("--wait", action="store_true", help="serve until stopped")
     parser.add_argument("command", nargs=argparse.REMAINDER)
@@ -494,6 +499,15 @@ def main():
             "TALLY_LDAP_SLAPD_PID": str(provider.process.pid),
             "TALLY_LDAP_LOG": os.path.join(provider.folder, "slapd.log"),
         })
+        if options.restartable is not None:
+            def restart(*_):
+                provider.process.kill()
+                provider.process.wait()
+                time.sleep(options.restartable)
+                provider.start(tool_password, stats=options.stats, again=True)
+
+            signal.signal(signal.SIGUSR1, restart)
+            env["TALLY_LDAP_RESTART_PID"] = str(os.getpid())
         if provider.tls:
             env["TALLY_LDAP_TLS_URL"] = provider.tls_url
             env["TALLY_LDAP_CA_FILE"] = provider.tls[0]

@@ -11,6 +11,7 @@
 #include "accounting/amount_entry.h"
 #include "accounting/amounts.h"
 #include "accounting/transaction_log.h"
+#include "directory/dirclient_setup.h"
 #include "browse/selection.h"
 #include "program/list_entries.h"
 #include "program/session.h"
@@ -266,6 +267,10 @@ bool WentWell(const BatchOutcome& outcome) {
 
 // Why the lines after the point where a batch stopped were not applied.
 std::string StoppedBatchText(const BatchOutcome& outcome) {
+    if (outcome.serverAway) {
+        return "not applied: the batch stopped, as the directory server stayed away ([Store] "
+               "RetrySeconds)";
+    }
     if (outcome.directoryLocked) {
         return "not applied: the batch stopped, as the directory is locked by another program";
     }
@@ -324,6 +329,7 @@ std::string UserProblem(const std::string& name) {
 bool CheckTarget(const Run& run) {
     const CommandLine& line = run.line;
     bool good = true;
+    DirClientLookUpNames(DirectoryContext, line.users);
     for (const std::string& user : line.users) {
         const std::string problem = UserProblem(user);
         if (!problem.empty()) {
@@ -381,6 +387,13 @@ int ReportOutcome(const Run& run, const BatchOutcome& outcome,
     const AmountMode mode = CurrentAmountMode();
     for (const ChangeResult& result : results) {
         run.Out(result.name + ": " + ResultText(result, mode, dryRun) + "\n");
+    }
+    // The users a batch stopped by the server's absence did not reach, each by name, so that a
+    // script can run them again.
+    if (outcome.serverAway) {
+        for (const std::string& name : outcome.notDone) {
+            run.Out(name + ": " + StoppedBatchText(outcome) + "\n");
+        }
     }
     if (dryRun) {
         run.Out("Dry run: nothing was changed.\n");
@@ -458,6 +471,15 @@ int RunFromFile(const Run& run, const AmountMode& mode, const std::string& defau
     for (const CsvProblem& problem : contents.problems) {
         lines.push_back({problem.line, "", {}, "", problem.what});
     }
+    // The file's users are looked up together first, so that checking each line asks the
+    // directory nothing more.
+    std::vector<std::string> named;
+    for (const CsvRecord& record : contents.records) {
+        if (!record.fields.empty()) {
+            named.push_back(Trimmed(record.fields.front()));
+        }
+    }
+    DirClientLookUpNames(DirectoryContext, named);
     bool first = true;
     for (const CsvRecord& record : contents.records) {
         const bool header =

@@ -179,6 +179,47 @@ TEST(ApplyingToTheSelection, ABatchStopsWhereALockCannotBeHad) {
               std::string::npos);
 }
 
+// Whatever stops a batch, every user after the stop is named as not done, in order, and no
+// change is tried for any of them; a server that stayed away is said so, with the first names.
+TEST(ApplyingToTheSelection, AStoppedBatchNamesEveryUserItDidNotReach) {
+    const struct {
+        DirStatus refusal;
+        bool serverAway;
+        bool directoryLocked;
+    } cases[] = {
+        {DIR_ERR_UNAVAILABLE, true, false},
+        {DIR_ERR_LOCKED, false, true},
+        {DIR_ERR_NO_ACCESS, false, false},  // one user's refusal: the batch goes on
+    };
+    std::vector<std::string> users;
+    for (int i = 0; i < 40; ++i) {
+        users.push_back("U" + std::to_string(i));
+    }
+    for (const auto& one : cases) {
+        RecordingHost host;
+        host.refusals["U5"] = one.refusal;
+        const BatchOutcome outcome = ApplyToEntries(users, host);
+        const bool stops = one.serverAway || one.directoryLocked;
+        EXPECT_EQ(outcome.serverAway, one.serverAway) << one.refusal;
+        EXPECT_EQ(outcome.directoryLocked, one.directoryLocked) << one.refusal;
+        EXPECT_EQ(outcome.changed, stops ? 5 : 39) << one.refusal;
+        EXPECT_EQ(outcome.notDone, stops ? std::vector<std::string>(users.begin() + 6, users.end())
+                                         : std::vector<std::string>{})
+            << one.refusal;
+        EXPECT_EQ(std::count(host.events.begin(), host.events.end(), "change (fresh) U6"),
+                  stops ? 0 : 1)
+            << one.refusal;
+        const std::string message = BatchProblemMessage(outcome);
+        EXPECT_EQ(message.find("The directory server stayed away, so the batch stopped there (5 "
+                               "changed before). Not changed:\nU6\nU7\n") != std::string::npos,
+                  one.serverAway)
+            << message;
+        if (one.serverAway) {
+            EXPECT_NE(message.find("\nU15\nand 24 more"), std::string::npos) << message;
+        }
+    }
+}
+
 TEST(ApplyingToTheSelection, OneUserIsRecordedOnlyWhenItsChangeWorked) {
     RecordingHost host;
     EXPECT_TRUE(ApplyToOneUser("JSMITH", host).failed.empty());

@@ -2,6 +2,7 @@
 
 #include "directory/buffer_owner.h"
 #include "directory/dirclient_setup.h"
+#include "dirstore/names.h"
 
 #include <algorithm>
 #include <cctype>
@@ -151,6 +152,9 @@ DirStatus ChangeListedUsers(DirContextHandle context, DirBuffer* result, Account
         if (status != DIR_OK) {
             return status;
         }
+        if (!tally::store::EqualsIgnoreCase(info.baseClass, kUserClass)) {
+            continue;
+        }
         ChangeInBatch(name, name, host, run);
     }
     return DIR_OK;
@@ -292,7 +296,9 @@ BatchOutcome ApplyToContextUsers(DirContextHandle context, AccountOperationHost&
     std::int32_t iteration = DIR_NO_MORE_ITERATIONS;
     DirStatus status = DIR_OK;
     do {
-        status = DirListByClass(context, "", kUserClass, nullptr, &iteration, result.Get());
+        // Every entry of the context, read whole, and the users taken from it: over a server
+        // the accounts' values then come with the listing, not with one more read per user.
+        status = DirListByClass(context, "", nullptr, nullptr, &iteration, result.Get());
         if (status == DIR_OK) {
             status = ChangeListedUsers(context, result.Get(), host, run);
         }

@@ -133,12 +133,10 @@ std::vector<const store::Entry*> LdapStore::ChildrenOfClass(std::string_view con
     }
     // The filter finds every entry of the class, and perhaps a few more: an entry of several
     // kinds (a person that is also a group) is the one its classes make it, as in Children().
-    // Users are read whole: a batch over them takes each account's value from this listing
-    // instead of one more read per user. Of containers and groups only the names and classes
-    // are asked for: under Wine each value the library hands over costs more than the
-    // server's search.
-    const bool namesOnly = !store::EqualsIgnoreCase(className, "User");
-    std::vector<const store::Entry*> children = ListBelow(container, filter, namesOnly);
+    // Only the names and classes are asked for: under Wine each value the library hands over
+    // costs more than the server's search. (A batch over a context's users lists them whole,
+    // with Children(), to take each account's value from the listing.)
+    std::vector<const store::Entry*> children = ListBelow(container, filter, true);
     children.erase(std::remove_if(children.begin(), children.end(),
                                   [&](const store::Entry* child) {
                                       return !store::EqualsIgnoreCase(child->objectClass,

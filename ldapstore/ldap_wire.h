@@ -44,6 +44,7 @@ enum LdapCode : int {
     kLdapAlreadyExists = 68,
     kLdapServerDown = 81,  // the connection is gone (both libraries)
     kLdapTimeout = 85,
+    kLdapFilterError = 87,
     kLdapConnectError = 91,
     // The client's own: TLS was refused (the certificate, its name, the CA file); nothing was
     // sent over the connection, the password least of all.

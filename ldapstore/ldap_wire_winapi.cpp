@@ -28,11 +28,6 @@ struct MessageFree {
 };
 using MessagePtr = std::unique_ptr<LDAPMessage, MessageFree>;
 
-struct BerFree {
-    void operator()(BerElement* ber) const { ber_free(ber, 0); }
-};
-using BerPtr = std::unique_ptr<BerElement, BerFree>;
-
 struct MemFree {
     void operator()(char* text) const { ldap_memfreeA(text); }
 };
@@ -41,16 +36,6 @@ using TextPtr = std::unique_ptr<char, MemFree>;
 struct ReferralsFree {
     void operator()(char** urls) const { ldap_value_freeA(urls); }
 };
-
-struct ValuesFree {
-    void operator()(berval** values) const { ldap_value_free_len(values); }
-};
-using ValuesPtr = std::unique_ptr<berval*, ValuesFree>;
-
-struct ControlFree {
-    void operator()(LDAPControlA* control) const { ldap_control_freeA(control); }
-};
-using ControlPtr = std::unique_ptr<LDAPControlA, ControlFree>;
 
 struct ControlsFree {
     void operator()(LDAPControlA** controls) const { ldap_controls_freeA(controls); }
@@ -175,76 +160,7 @@ class WinLdapWire final : public LdapWire {
     LdapOutcome Search(const std::string& base, LdapScope scope, const std::string& filter,
                        const std::vector<std::string>& attributes, std::uint32_t pageSize,
                        const std::function<void(LdapEntry&&)>& take) override {
-        std::vector<char*> names;
-        for (const std::string& attribute : attributes) {
-            names.push_back(Text(attribute));
-        }
-        names.push_back(nullptr);
-        const ULONG ldapScope = scope == LdapScope::Base       ? LDAP_SCOPE_BASE
-                                : scope == LdapScope::OneLevel ? LDAP_SCOPE_ONELEVEL
-                                                               : LDAP_SCOPE_SUBTREE;
-        std::string cookieBytes;
-        bool first = true;
-        while (true) {
-            ControlPtr pageControl;
-            LDAPControlA* serverControls[2] = {nullptr, nullptr};
-            if (pageSize > 0) {
-                berval cookie{static_cast<ULONG>(cookieBytes.size()), cookieBytes.data()};
-                LDAPControlA* made = nullptr;
-                ULONG code = ldap_create_page_controlA(ld_.get(), pageSize,
-                                                       first ? nullptr : &cookie, 1, &made);
-                if (code != LDAP_SUCCESS) {
-                    return Outcome(ld_.get(), code);
-                }
-                pageControl.reset(made);
-                serverControls[0] = made;
-            }
-            first = false;
-            LDAPMessage* raw = nullptr;
-            l_timeval limit = timeout_;
-            ULONG code =
-                ldap_search_ext_sA(ld_.get(), Text(base), ldapScope, Text(filter), names.data(), 0,
-                                   serverControls, nullptr, &limit, 0, &raw);
-            MessagePtr result(raw);
-            if (code != LDAP_SUCCESS) {
-                return Outcome(ld_.get(), code);
-            }
-            for (LDAPMessage* entry = ldap_first_entry(ld_.get(), result.get()); entry != nullptr;
-                 entry = ldap_next_entry(ld_.get(), entry)) {
-                take(ReadEntry(entry));
-            }
-            if (pageSize == 0) {
-                return {};
-            }
-            ULONG resultCode = LDAP_SUCCESS;
-            LDAPControlA** rawControls = nullptr;
-            code = ldap_parse_resultA(ld_.get(), result.get(), &resultCode, nullptr, nullptr,
-                                      nullptr, &rawControls, FALSE);
-            ControlsPtr controls(rawControls);
-            if (code != LDAP_SUCCESS) {
-                return Outcome(ld_.get(), code);
-            }
-            if (resultCode != LDAP_SUCCESS) {
-                return Outcome(ld_.get(), resultCode);
-            }
-            if (controls == nullptr) {
-                return {};  // the server sent everything at once
-            }
-            ULONG estimate = 0;
-            berval* next = nullptr;
-            code = ldap_parse_page_controlA(ld_.get(), controls.get(), &estimate, &next);
-            BervalPtr owned(next);
-            if (code == LDAP_CONTROL_NOT_FOUND) {
-                return {};
-            }
-            if (code != LDAP_SUCCESS) {
-                return Outcome(ld_.get(), code);
-            }
-            if (next == nullptr || next->bv_len == 0) {
-                return {};
-            }
-            cookieBytes.assign(next->bv_val, next->bv_len);
-        }
+        return SearchThroughRelay(base, scope, filter, attributes, pageSize, take);
     }
 
     LdapOutcome Modify(const std::string& dn, const std::vector<LdapMod>& mods) override {
@@ -321,6 +237,39 @@ class WinLdapWire final : public LdapWire {
     }
 
   private:
+    // Searches are read by the relay itself on the library's connection (tls_tunnel.h), a page
+    // at a time: wldap32 under Wine costs dozens of wineserver calls for every entry.
+    LdapOutcome SearchThroughRelay(const std::string& base, LdapScope scope,
+                                   const std::string& filter,
+                                   const std::vector<std::string>& attributes,
+                                   std::uint32_t pageSize,
+                                   const std::function<void(LdapEntry&&)>& take) {
+        SearchRequest request{
+            base, scope, filter, attributes, static_cast<int>(timeout_.tv_sec), pageSize, {}};
+        while (true) {
+            std::vector<LdapEntry> entries;
+            SearchAnswer done;
+            if (LdapOutcome ran = tunnel_->RunSearch(request, entries, done); !ran.Ok()) {
+                return ran.code == kLdapFilterError
+                           ? Outcome(nullptr, LDAP_FILTER_ERROR, ran.message.c_str())
+                           : ran;
+            }
+            for (LdapEntry& entry : entries) {
+                take(std::move(entry));
+            }
+            if (done.resultCode != LDAP_SUCCESS) {
+                LdapOutcome outcome =
+                    Outcome(nullptr, static_cast<ULONG>(done.resultCode), done.diagnostic.c_str());
+                outcome.referral = done.referral;
+                return outcome;
+            }
+            if (pageSize == 0 || !done.pageCookie || done.pageCookie->empty()) {
+                return {};
+            }
+            request.cookie = *done.pageCookie;
+        }
+    }
+
     // The answer to request `messageId` (sent with `code`), awaited for the Timeout at most:
     // the synchronous entry points of wldap32 wait for ever on a server that went silent.
     // `controls`, where given, receives the answer's controls (a post-read entry, say).
@@ -406,27 +355,6 @@ class WinLdapWire final : public LdapWire {
         return read;
     }
 
-    LdapEntry ReadEntry(LDAPMessage* entry) {
-        LdapEntry read;
-        if (char* dn = ldap_get_dnA(ld_.get(), entry)) {
-            TextPtr owned(dn);
-            read.dn = dn;
-        }
-        BerElement* rawBer = nullptr;
-        for (char* name = ldap_first_attributeA(ld_.get(), entry, &rawBer); name != nullptr;
-             name = ldap_next_attributeA(ld_.get(), entry, rawBer)) {
-            TextPtr ownedName(name);
-            std::vector<std::string> values;
-            ValuesPtr held(ldap_get_values_lenA(ld_.get(), entry, name));
-            for (berval** value = held.get(); value != nullptr && *value != nullptr; ++value) {
-                values.emplace_back((*value)->bv_val, (*value)->bv_len);
-            }
-            read.attributes.emplace_back(name, std::move(values));
-        }
-        BerPtr ber(rawBer);
-        return read;
-    }
-
     std::unique_ptr<TlsTunnel> tunnel_;  // after ld_ in destruction: the library closes first
     LdapPtr ld_;
     l_timeval timeout_;
@@ -487,18 +415,20 @@ std::unique_ptr<LdapWire> ConnectLdap(const LdapEndpoint& endpoint, LdapOutcome*
         return nullptr;
     }
     // TLS is never left to wldap32, which (as Wine provides it) checks no certificate: the
-    // tunnel checks it, and the library speaks plain LDAP to the tunnel's loopback port.
-    std::unique_ptr<TlsTunnel> tunnel;
-    if (secure || endpoint.startTls) {
-        TlsTunnelEndpoint tls{host, static_cast<unsigned short>(port), endpoint.startTls,
-                              endpoint.caFile, endpoint.timeoutSeconds};
-        tunnel = OpenTlsTunnel(tls, failure);
-        if (!tunnel) {
-            return nullptr;
-        }
-        host = "127.0.0.1";
-        port = tunnel->LocalPort();
+    // tunnel checks it, and the library speaks plain LDAP to the tunnel's loopback port. A
+    // plain connection goes through the same relay, which reads the searches itself.
+    TlsTunnelEndpoint relay{host,
+                            static_cast<unsigned short>(port),
+                            secure || endpoint.startTls,
+                            endpoint.startTls,
+                            endpoint.caFile,
+                            endpoint.timeoutSeconds};
+    std::unique_ptr<TlsTunnel> tunnel = OpenTlsTunnel(relay, failure);
+    if (!tunnel) {
+        return nullptr;
     }
+    host = "127.0.0.1";
+    port = tunnel->LocalPort();
     LdapPtr ld(ldap_initA(Text(host), port));
     if (!ld) {
         *failure = Outcome(nullptr, LdapGetLastError(), "the connection could not be set up");
@@ -515,14 +445,12 @@ std::unique_ptr<LdapWire> ConnectLdap(const LdapEndpoint& endpoint, LdapOutcome*
         *failure = Outcome(ld.get(), code);
         return nullptr;
     }
-    if (tunnel) {
-        // Wine's wldap32 does not tell its socket (0: the tunnel takes the first connection).
-        unsigned short libraryPort = 0;
-        LibrarySocketPort(ld.get(), libraryPort);
-        if (LdapOutcome started = tunnel->Start(libraryPort); !started.Ok()) {
-            *failure = started;
-            return nullptr;
-        }
+    // Wine's wldap32 does not tell its socket (0: the tunnel takes the first connection).
+    unsigned short libraryPort = 0;
+    LibrarySocketPort(ld.get(), libraryPort);
+    if (LdapOutcome started = tunnel->Start(libraryPort); !started.Ok()) {
+        *failure = started;
+        return nullptr;
     }
     return std::make_unique<WinLdapWire>(std::move(tunnel), std::move(ld), endpoint.timeoutSeconds);
 }

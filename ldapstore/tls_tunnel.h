@@ -7,12 +7,19 @@
 // plain LDAP to a private loopback port whose bytes a thread carries over the TLS connection.
 // Nothing reaches the server, the bind least of all, before the check has passed.
 //
+// A plain ldap:// connection goes through the same relay, without TLS: so that the wire can read
+// search results itself on the one connection (ldap_protocol.h) while wldap32 waits for
+// nothing, instead of through wldap32, which under Wine costs dozens of wineserver calls for
+// every entry. The server sees one connection and one bind either way.
+//
 // Implemented for Windows only (tls_tunnel_winapi.cpp); the native wire has libldap check.
 #pragma once
 
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "ldapstore/ldap_protocol.h"
 #include "ldapstore/ldap_wire.h"
 
 namespace tally::ldap {
@@ -20,6 +27,7 @@ namespace tally::ldap {
 struct TlsTunnelEndpoint {
     std::string host;
     unsigned short port = 0;
+    bool tls = true;          // false: a plain relay, nothing checked
     bool startTls = false;    // ask for StartTLS in plain LDAP first (else TLS from the start)
     std::string caFile;       // extra authorities to trust; empty: the system's only
     int timeoutSeconds = 10;  // to connect, for the handshake, and for each answer awaited
@@ -38,11 +46,19 @@ class TlsTunnel {
     // is refused. Even unchecked, such a race can only make the connection fail: the library
     // speaks to this tunnel alone, so its bind never reaches the other program.
     virtual LdapOutcome Start(unsigned short clientPort) = 0;
+
+    // One search request sent and answered on the server connection by the relay itself, for
+    // a caller whose library waits for no answer meanwhile: the entries found, in order, and
+    // the final result in `done`. The outcome is not Ok only when the connection failed or the
+    // server stayed silent for the Timeout (or its answer cannot be read): the connection is
+    // then closed for the library too, which finds it lost at its next request.
+    virtual LdapOutcome RunSearch(const SearchRequest& request, std::vector<LdapEntry>& entries,
+                                  SearchAnswer& done) = 0;
 };
 
-// Connects to the server, sets up TLS and checks the certificate. Null with the reason in
-// `failure` (kLdapTlsRefused for a refused certificate or CA file, the connection codes for a
-// server that cannot be reached).
+// Connects to the server, sets up TLS and checks the certificate (with `endpoint.tls`). Null with
+// the reason in `failure` (kLdapTlsRefused for a refused certificate or CA file, the connection
+// codes for a server that cannot be reached).
 std::unique_ptr<TlsTunnel> OpenTlsTunnel(const TlsTunnelEndpoint& endpoint, LdapOutcome* failure);
 
 }  // namespace tally::ldap

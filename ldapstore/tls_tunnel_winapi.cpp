@@ -1,5 +1,6 @@
 // TLS to the directory server over Schannel, the certificate checked with the system's chain
-// engine, and the thread that carries wldap32's plain LDAP over it (tls_tunnel.h).
+// engine, and the thread that carries wldap32's plain LDAP over it, or over a plain connection
+// (tls_tunnel.h); and the searches the relay runs itself on that connection.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
@@ -15,11 +16,15 @@
 #include <cctype>
 #include <chrono>
 #include <cstring>
+#include <mutex>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "ldapstore/ldap_protocol.h"
 #include "ldapstore/ldap_tls.h"
 #include "ldapstore/tls_tunnel.h"
 
@@ -224,41 +229,6 @@ LdapOutcome ConnectTcp(const TlsTunnelEndpoint& endpoint, Socket& connected) {
 }
 
 // ------------------------------------------------------------------------------- StartTLS
-
-// One BER element: its tag and its contents.
-bool ReadElement(std::string_view& data, unsigned char& tag, std::string_view& contents) {
-    if (data.size() < 2) {
-        return false;
-    }
-    tag = static_cast<unsigned char>(data[0]);
-    std::size_t length = static_cast<unsigned char>(data[1]);
-    std::size_t header = 2;
-    if (length & 0x80) {
-        const std::size_t bytes = length & 0x7f;
-        if (bytes == 0 || bytes > 4 || data.size() < 2 + bytes) {
-            return false;
-        }
-        length = 0;
-        for (std::size_t i = 0; i < bytes; ++i) {
-            length = (length << 8) | static_cast<unsigned char>(data[2 + i]);
-        }
-        header += bytes;
-    }
-    if (data.size() < header + length) {
-        return false;
-    }
-    contents = data.substr(header, length);
-    data.remove_prefix(header + length);
-    return true;
-}
-
-// The length of the first whole BER element of `data`, or 0 while it has not all arrived.
-std::size_t WholeElement(std::string_view data) {
-    std::string_view rest = data;
-    unsigned char tag = 0;
-    std::string_view contents;
-    return ReadElement(rest, tag, contents) ? data.size() - rest.size() : 0;
-}
 
 // Asks for StartTLS (RFC 4511, 4.14) before anything else is sent; the answer's result code and
 // the server's words.
@@ -698,6 +668,7 @@ unsigned short PortOf(const sockaddr_storage& address) {
 
 class WinTlsTunnel final : public TlsTunnel {
   public:
+    // A null `session` relays the bytes as they are (a plain ldap:// connection).
     WinTlsTunnel(Socket server, Socket listener, std::unique_ptr<TlsSession> session,
                  unsigned short localPort, int timeoutSeconds)
         : server_(std::move(server)),
@@ -721,7 +692,64 @@ class WinTlsTunnel final : public TlsTunnel {
             if (TakeClient()) {
                 Carry();
             }
+            std::lock_guard<std::mutex> lock(io_);
+            Close();
         });
+        return {};
+    }
+
+    LdapOutcome RunSearch(const SearchRequest& request, std::vector<LdapEntry>& entries,
+                          SearchAnswer& done) override {
+        std::string problem;
+        const std::int32_t messageId = nextMessageId_--;
+        std::optional<std::string> encoded = EncodeSearchRequest(messageId, request, &problem);
+        if (!encoded) {
+            return Failure(kLdapFilterError, problem);
+        }
+        std::lock_guard<std::mutex> lock(io_);
+        if (closed_) {
+            return Failure(kLdapServerDown, "Can't contact LDAP server");
+        }
+        if (!ToServer(encoded->data(), encoded->size(), Clock::now() + timeout_)) {
+            return Lost("Can't contact LDAP server");
+        }
+        std::string incoming;
+        std::size_t at = 0;
+        while (true) {
+            const std::size_t size = WholeElement(std::string_view(incoming).substr(at));
+            if (size == 0) {
+                incoming.erase(0, at);
+                at = 0;
+                if (const LdapOutcome got = FromServerWithin(incoming); !got.Ok()) {
+                    return got;
+                }
+                continue;
+            }
+            const std::string_view message = std::string_view(incoming).substr(at, size);
+            at += size;
+            SearchAnswer answer;
+            if (!ParseSearchAnswer(message, answer)) {
+                return Lost("Can't contact LDAP server (the server's answer cannot be read)");
+            }
+            if (answer.messageId != messageId) {
+                // The late answer to a request the library gave up on: it is the library's.
+                if (!SendAll(client_.Get(), message.data(), message.size(),
+                             Clock::now() + timeout_)) {
+                    return Lost("Can't contact LDAP server");
+                }
+            } else if (answer.kind == SearchAnswer::Kind::Entry) {
+                entries.push_back(std::move(answer.entry));
+            } else if (answer.kind == SearchAnswer::Kind::Done) {
+                done = std::move(answer);
+                break;
+            }
+        }
+        // Nothing else is awaited; whatever followed belongs to the library.
+        const std::string_view rest = std::string_view(incoming).substr(at);
+        if (!rest.empty() &&
+            !SendAll(client_.Get(), rest.data(), rest.size(), Clock::now() + timeout_)) {
+            return Lost("Can't contact LDAP server");
+        }
         return {};
     }
 
@@ -746,7 +774,11 @@ class WinTlsTunnel final : public TlsTunnel {
         if (!accepted.Valid() || (clientPort_ != 0 && PortOf(peer) != clientPort_)) {
             return false;
         }
+        std::lock_guard<std::mutex> lock(io_);
         client_ = std::move(accepted);
+        if (!session_) {
+            return true;
+        }
         std::string early;
         return session_->TakeEarlyData(early) &&
                (early.empty() ||
@@ -755,27 +787,30 @@ class WinTlsTunnel final : public TlsTunnel {
 
     // Carries bytes both ways until either side closes or the server leaves a request
     // unanswered for the Timeout; then both sockets close, and the library's call in
-    // progress fails as with a lost connection instead of waiting for ever.
+    // progress fails as with a lost connection instead of waiting for ever. A search the relay
+    // runs itself holds the connection meanwhile and may take what select saw arrive, so the
+    // sockets are asked again once the connection is held.
     void Carry() {
         std::vector<char> chunk(65536);
         bool awaitingServer = false;
         Clock::time_point lastRequest{};
         while (!stop_) {
-            fd_set readable;
-            FD_ZERO(&readable);
-            FD_SET(client_.Get(), &readable);
-            FD_SET(server_.Get(), &readable);
-            timeval tick{0, 200000};
-            const int ready = select(0, &readable, nullptr, nullptr, &tick);
+            if (Readable(timeval{0, 200000}) < 0) {
+                break;
+            }
+            std::lock_guard<std::mutex> lock(io_);
+            if (closed_) {
+                break;
+            }
+            const int ready = Readable(timeval{0, 0});
             if (ready < 0) {
                 break;
             }
-            if (ready > 0 && FD_ISSET(client_.Get(), &readable)) {
+            if ((ready & kClientReady) != 0) {
                 const int got =
                     recv(client_.Get(), chunk.data(), static_cast<int>(chunk.size()), 0);
-                if (got <= 0 ||
-                    !session_->Send(server_.Get(), chunk.data(), static_cast<std::size_t>(got),
-                                    Clock::now() + timeout_)) {
+                if (got <= 0 || !ToServer(chunk.data(), static_cast<std::size_t>(got),
+                                          Clock::now() + timeout_)) {
                     break;
                 }
                 if (!awaitingServer) {
@@ -783,12 +818,11 @@ class WinTlsTunnel final : public TlsTunnel {
                     lastRequest = Clock::now();
                 }
             }
-            if (ready > 0 && FD_ISSET(server_.Get(), &readable)) {
+            if ((ready & kServerReady) != 0) {
                 const int got =
                     recv(server_.Get(), chunk.data(), static_cast<int>(chunk.size()), 0);
                 std::string plain;
-                if (got <= 0 ||
-                    !session_->Receive(chunk.data(), static_cast<std::size_t>(got), plain)) {
+                if (got <= 0 || !FromServer(chunk.data(), static_cast<std::size_t>(got), plain)) {
                     break;
                 }
                 awaitingServer = false;
@@ -801,8 +835,69 @@ class WinTlsTunnel final : public TlsTunnel {
                 break;
             }
         }
-        shutdown(client_.Get(), SD_BOTH);
-        shutdown(server_.Get(), SD_BOTH);
+    }
+
+    static constexpr int kClientReady = 1;
+    static constexpr int kServerReady = 2;
+
+    // Which sockets have something to read, waiting `wait` at most; -1 on failure.
+    int Readable(timeval wait) {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(client_.Get(), &readable);
+        FD_SET(server_.Get(), &readable);
+        if (select(0, &readable, nullptr, nullptr, &wait) < 0) {
+            return -1;
+        }
+        return (FD_ISSET(client_.Get(), &readable) ? kClientReady : 0) |
+               (FD_ISSET(server_.Get(), &readable) ? kServerReady : 0);
+    }
+
+    bool ToServer(const char* data, std::size_t size, Clock::time_point limit) {
+        return session_ ? session_->Send(server_.Get(), data, size, limit)
+                        : SendAll(server_.Get(), data, size, limit);
+    }
+
+    bool FromServer(const char* data, std::size_t size, std::string& plain) {
+        if (!session_) {
+            plain.append(data, size);
+            return true;
+        }
+        return session_->Receive(data, size, plain);
+    }
+
+    // Appends what the server sends next, waiting the Timeout at most.
+    LdapOutcome FromServerWithin(std::string& plain) {
+        if (!WaitFor(server_.Get(), false, Clock::now() + timeout_)) {
+            return Lost(LdapOutcome{
+                kLdapTimeout,
+                "Timed out (no answer within " +
+                    std::to_string(
+                        std::chrono::duration_cast<std::chrono::seconds>(timeout_).count()) +
+                    " seconds)"});
+        }
+        char chunk[65536];
+        const int got = recv(server_.Get(), chunk, sizeof chunk, 0);
+        if (got <= 0 || !FromServer(chunk, static_cast<std::size_t>(got), plain)) {
+            return Lost("Can't contact LDAP server");
+        }
+        return {};
+    }
+
+    // The connection cannot be used any more: closed for the library as well, so that its next
+    // request fails as lost instead of reading what was meant for the relay.
+    LdapOutcome Lost(LdapOutcome outcome) {
+        Close();
+        return outcome;
+    }
+    LdapOutcome Lost(const char* words) { return Lost(Failure(kLdapServerDown, words)); }
+
+    void Close() {
+        if (!closed_) {
+            closed_ = true;
+            shutdown(client_.Get(), SD_BOTH);
+            shutdown(server_.Get(), SD_BOTH);
+        }
     }
 
     WinsockUser winsock_;
@@ -814,6 +909,11 @@ class WinTlsTunnel final : public TlsTunnel {
     unsigned short clientPort_ = 0;
     Clock::duration timeout_;
     std::atomic<bool> stop_{false};
+    // Held by the carrier while it moves bytes and by a search the relay runs itself.
+    std::mutex io_;
+    bool closed_ = false;
+    // The relay's own requests count down from the top, far from the library's, which count up.
+    std::int32_t nextMessageId_ = 0x7fffffff;
     std::thread carrier_;
 };
 
@@ -837,6 +937,29 @@ bool ListenOnLoopback(Socket& listener, unsigned short& port) {
     return true;
 }
 
+// TLS on the connected `server`, StartTLS first where asked, and the certificate checked.
+LdapOutcome SecureConnection(const TlsTunnelEndpoint& endpoint, SOCKET server, HCERTSTORE caStore,
+                             std::unique_ptr<TlsSession>& session) {
+    const auto limit = Clock::now() + std::chrono::seconds(endpoint.timeoutSeconds);
+    if (endpoint.startTls) {
+        if (LdapOutcome started = RequestStartTls(server, limit); !started.Ok()) {
+            return started;
+        }
+    }
+    session = std::make_unique<TlsSession>();
+    if (LdapOutcome shaken = session->Handshake(server, endpoint.host, limit); !shaken.Ok()) {
+        return shaken;
+    }
+    CertPtr cert = session->ServerCertificate();
+    if (!cert) {
+        return Refused(TlsRefusal::NotTrusted, "the server sent no certificate");
+    }
+    if (LdapOutcome checked = CheckCertificate(cert.get(), endpoint.host, caStore); !checked.Ok()) {
+        return checked;
+    }
+    return {};
+}
+
 }  // namespace
 
 std::unique_ptr<TlsTunnel> OpenTlsTunnel(const TlsTunnelEndpoint& endpoint, LdapOutcome* failure) {
@@ -853,34 +976,20 @@ std::unique_ptr<TlsTunnel> OpenTlsTunnel(const TlsTunnelEndpoint& endpoint, Ldap
         *failure = connected;
         return nullptr;
     }
-    const auto limit = Clock::now() + std::chrono::seconds(endpoint.timeoutSeconds);
-    if (endpoint.startTls) {
-        if (LdapOutcome started = RequestStartTls(server.Get(), limit); !started.Ok()) {
-            *failure = started;
+    std::unique_ptr<TlsSession> session;
+    if (endpoint.tls) {
+        if (LdapOutcome secured = SecureConnection(endpoint, server.Get(), caStore.get(), session);
+            !secured.Ok()) {
+            *failure = secured;
             return nullptr;
         }
-    }
-    auto session = std::make_unique<TlsSession>();
-    if (LdapOutcome shaken = session->Handshake(server.Get(), endpoint.host, limit); !shaken.Ok()) {
-        *failure = shaken;
-        return nullptr;
-    }
-    CertPtr cert = session->ServerCertificate();
-    if (!cert) {
-        *failure = Refused(TlsRefusal::NotTrusted, "the server sent no certificate");
-        return nullptr;
-    }
-    if (LdapOutcome checked = CheckCertificate(cert.get(), endpoint.host, caStore.get());
-        !checked.Ok()) {
-        *failure = checked;
-        return nullptr;
     }
     Socket listener;
     unsigned short port = 0;
     if (!ListenOnLoopback(listener, port)) {
         *failure = Failure(kLdapConnectError,
                            "Can't contact LDAP server (no loopback port for "
-                           "the TLS tunnel)");
+                           "the relay)");
         return nullptr;
     }
     return std::make_unique<WinTlsTunnel>(std::move(server), std::move(listener),

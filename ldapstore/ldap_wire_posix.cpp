@@ -521,6 +521,10 @@ class ConnectWatchdog {
 thread_local ConnectWatchdog* connecting = nullptr;
 
 int WatchNewSocket(LDAP*, Sockbuf* sb, LDAPURLDesc*, sockaddr*, ldap_conncb*) {
+    // libldap reads each message's header and its body with a read of its own, and polls before
+    // each: two or three system calls for every entry of a listing and every answer to a
+    // change. Read ahead over the socket (below TLS, where there is TLS) takes what has arrived.
+    ber_sockbuf_add_io(sb, &ber_sockbuf_io_readahead, LBER_SBIOD_LEVEL_PROVIDER + 1, nullptr);
     ber_socket_t fd = -1;
     if (connecting != nullptr && ber_sockbuf_ctrl(sb, LBER_SB_OPT_GET_FD, &fd) == 1 && fd >= 0) {
         connecting->Watch(fd);

@@ -96,6 +96,17 @@ DirStatus ModifyOneValue(const DirBufferOwner& request, const char* objectName,
     return DirModifyObject(DirectoryContext, objectName, nullptr, 0, request.Get());
 }
 
+// After a change of the balance: the balance that change left, as the directory hands it back.
+// A read made afterwards could already hold another writer's change, and the record would then
+// carry a balance that this change never left. Only when the directory cannot tell (and after a
+// refusal) is the balance read back.
+void TakeProducedBalance(const char* objectName, DirStatus status, std::int32_t* balance) {
+    const char* attribute = gSettings.Schema.BalanceAttribute.c_str();
+    if (status != DIR_OK || !DirClientProducedNumber(attribute, balance)) {
+        ReadAccountAttribute(objectName, attribute, balance);
+    }
+}
+
 // Brings the stored balance to zero by subtracting `balance`. The most negative balance has no
 // 32-bit opposite, so it is taken away in two additions that each fit the counter.
 DirStatus SubtractBalance(const char* objectName, std::int32_t balance) {
@@ -181,11 +192,7 @@ DirStatus WriteAccountAttribute(const char* objectName, const char* attributeNam
     return ModifyOneValue(request, objectName, attributeName, syntax, value, changeType);
 }
 
-// Without a buffer nothing was asked of the directory, so the balance is left as it was. After
-// a change the balance is the one that change produced, as the directory hands it back: a read
-// made afterwards could already hold another writer's change, and the record would then carry
-// a balance that this change never left. Only when the directory cannot tell (and after a
-// refusal) is the balance read back.
+// Without a buffer nothing was asked of the directory, so the balance is left as it was.
 DirStatus AdjustBalance(const char* objectName, std::int32_t amount, std::int32_t* balance) {
     const char* attribute = gSettings.Schema.BalanceAttribute.c_str();
     DirStatus status = kNoBuffer;
@@ -197,8 +204,35 @@ DirStatus AdjustBalance(const char* objectName, std::int32_t amount, std::int32_
         status = ModifyOneValue(request, objectName, attribute, SYN_COUNTER, &amount,
                                 DIR_CHANGE_ADD_VALUE);
     }
-    if (status != DIR_OK || !DirClientProducedNumber(attribute, balance)) {
-        ReadAccountAttribute(objectName, attribute, balance);
+    TakeProducedBalance(objectName, status, balance);
+    return status;
+}
+
+bool SendsAhead(AccountOperation operation) {
+    return operation == AccountOperation::Deposit || operation == AccountOperation::Charge;
+}
+
+DirStatus SendAccountOperation(const char* objectName) {
+    if (!SendsAhead(CurrentOperation)) {
+        return kUnknownOperation;
+    }
+    DirBufferOwner request(DIR_BUFFER_SIZE);
+    if (!request.Ok()) {
+        return kNoBuffer;
+    }
+    DirInitBuffer(DirectoryContext, DIR_REQ_MODIFY, request.Get());
+    DirPutChange(DirectoryContext, request.Get(), DIR_CHANGE_ADD_VALUE,
+                 gSettings.Schema.BalanceAttribute.c_str());
+    DirPutAttrValue(DirectoryContext, request.Get(), SYN_COUNTER, &OperationAmount);
+    return DirClientSendModify(DirectoryContext, objectName, request.Get());
+}
+
+DirStatus TakeAccountOperation(const char* objectName) {
+    const DirStatus status = DirClientTakeModify();
+    // A change that failed gets no record, so its balance is not read back: with a server gone
+    // away, that read would cost a timeout for each change still on its way.
+    if (status == DIR_OK) {
+        TakeProducedBalance(objectName, status, &AccountValues.Balance);
     }
     return status;
 }

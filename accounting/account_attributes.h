@@ -23,3 +23,13 @@ DirStatus AdjustBalance(const char* objectName, std::int32_t amount, std::int32_
 
 // Applies CurrentOperation with OperationAmount and AccountValues to one user.
 DirStatus ApplyAccountOperation(const char* objectName);
+
+// A deposit or charge sent ahead of its answer (DirClientSendModify): the increment of
+// OperationAmount to the user's balance. DIR_OK when it is on its way (its outcome to be taken
+// by TakeAccountOperation), else why it was not sent. Only these two operations go ahead: the
+// others read or write more than one value.
+bool SendsAhead(AccountOperation operation);
+DirStatus SendAccountOperation(const char* objectName);
+// The outcome of the oldest deposit or charge sent ahead, the balance it left in
+// AccountValues.Balance (read back from `objectName` when the directory cannot tell).
+DirStatus TakeAccountOperation(const char* objectName);

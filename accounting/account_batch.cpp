@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <deque>
 #include <limits>
 
 namespace {
@@ -21,12 +22,55 @@ constexpr const char* kMemberAttribute = "Member";
 // stays locked, rather than waiting the whole bound again for every user. Only the first log
 // failure of a run is shown to the operator, so that a log that stays unreachable does not bury
 // them in messages.
+//
+// Where the host sends changes ahead, up to its ChangesAhead() are on their way at once; their
+// outcomes are taken in the order sent, so records keep the batch's order. A user met again
+// while a change to it is on its way waits for that change first (its note in the outbox starts
+// from the value the first change left), and the run commits only when nothing is on its way,
+// so that emptying the outbox never drops the note of a change whose outcome is still to come.
 class ChangeRun {
   public:
-    ChangeRun(AccountOperationHost& host, BatchOutcome& outcome) : host_(host), outcome_(outcome) {}
+    ChangeRun(AccountOperationHost& host, BatchOutcome& outcome)
+        : host_(host), outcome_(outcome), ahead_(std::max(1, host.ChangesAhead())) {}
     ChangeRun(const ChangeRun&) = delete;
     ChangeRun& operator=(const ChangeRun&) = delete;
-    ~ChangeRun() { Commit(); }
+    ~ChangeRun() { Finish(); }
+
+    bool SendsAhead() const { return ahead_ > 1; }
+
+    // One change of the batch, sent ahead of the outcomes of those before it. False when the
+    // run has to stop before the next user.
+    bool SendAhead(const std::string& name, const std::string& listedName) {
+        if (unsavedChanges_ >= kChangesPerCommit ||
+            std::any_of(onItsWay_.begin(), onItsWay_.end(),
+                        [&](const OnItsWay& sent) { return SameUser(sent.name, name); })) {
+            TakeAll();
+        }
+        while (static_cast<int>(onItsWay_.size()) >= ahead_) {
+            TakeOldest();
+        }
+        if (!ReadyForChange(name, listedName)) {
+            NotDone(name);
+            return false;
+        }
+        host_.Announce(name);
+        host_.Send(name);
+        onItsWay_.push_back({name, listedName});
+        return !Stopped();
+    }
+
+    // The end of the run: every change still on its way taken, everything committed.
+    void Finish() {
+        TakeAll();
+        Commit();
+    }
+
+    // Takes the outcome of every change still on its way.
+    void TakeAll() {
+        while (!onItsWay_.empty()) {
+            TakeOldest();
+        }
+    }
 
     bool Stopped() const {
         return outcome_.logUnavailable || outcome_.recordsWaiting > 0 || outcome_.directoryLocked ||
@@ -71,7 +115,7 @@ class ChangeRun {
             host_.Record(listedName);
             ++unsavedRecords_;
         }
-        if (++unsavedChanges_ >= kChangesPerCommit) {
+        if (++unsavedChanges_ >= kChangesPerCommit && onItsWay_.empty()) {
             Commit();
         }
     }
@@ -94,6 +138,21 @@ class ChangeRun {
     }
 
   private:
+    struct OnItsWay {
+        std::string name;
+        std::string listedName;
+    };
+
+    void TakeOldest() {
+        const OnItsWay sent = std::move(onItsWay_.front());
+        onItsWay_.pop_front();
+        Done(sent.name, sent.listedName, host_.Take(sent.name));
+    }
+
+    static bool SameUser(std::string_view a, std::string_view b) {
+        return tally::store::EqualsIgnoreCase(a, b);
+    }
+
     bool Unavailable(const LogAppendResult& result) {
         outcome_.logUnavailable = true;
         Report(result, true);
@@ -113,12 +172,17 @@ class ChangeRun {
     bool reported_ = false;
     int unsavedChanges_ = 0;
     int unsavedRecords_ = 0;
+    int ahead_;
+    std::deque<OnItsWay> onItsWay_;
 };
 
 // False when the run has to stop before the next user. A user it does not reach is noted as not
 // done; the callers go on through their lists (already read) so that every such user is named.
 bool ChangeInBatch(const std::string& name, const std::string& listedName,
                    AccountOperationHost& host, ChangeRun& run) {
+    if (run.SendsAhead()) {
+        return run.SendAhead(name, listedName);
+    }
     if (!run.ReadyForChange(name, listedName)) {
         run.NotDone(name);
         return false;
@@ -243,7 +307,7 @@ BatchOutcome ApplyToEntries(const std::vector<std::string>& entries, AccountOper
             ChangeInBatch(entry, entry, host, run);
         }
     }
-    run.Commit();
+    run.Finish();
     return outcome;
 }
 
@@ -280,7 +344,7 @@ BatchOutcome ApplyToGroupMembers(DirContextHandle context, const std::string& gr
             break;
         }
     }
-    run.Commit();
+    run.Finish();
     outcome.listingStatus = status;
     return outcome;
 }
@@ -303,7 +367,7 @@ BatchOutcome ApplyToContextUsers(DirContextHandle context, AccountOperationHost&
             status = ChangeListedUsers(context, result.Get(), host, run);
         }
     } while (status == DIR_OK && iteration != DIR_NO_MORE_ITERATIONS);
-    run.Commit();
+    run.Finish();
     outcome.listingStatus = status;
     return outcome;
 }

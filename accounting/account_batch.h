@@ -1,15 +1,18 @@
 // Applying the current operation to what the operator selected: one user, the users of a multiple
 // selection, the members of a group, or every user of the current context.
 //
-// Every user that a change reaches is handled alike, one after the other: the dialog says whose
-// account is being changed, the change is made, and a change that succeeded is recorded in the
-// accounting log when recording is on. A change that failed gets no record; the operator learns
+// Every user that a change reaches is handled alike, in order: the dialog says whose account is
+// being changed, the change is made, and a change that succeeded is recorded in the accounting
+// log when recording is on. Where the host can send changes ahead (a directory server's
+// deposits and charges), several are on their way at once and their outcomes are taken, and
+// recorded, in the batch's order. A change that failed gets no record; the operator learns
 // which changes failed in one message once the batch has ended, and the batch goes on meanwhile.
 // What this needs of the directory, the log and the dialog comes through AccountOperationHost,
 // so that the rules can be exercised without any of them.
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,11 +40,11 @@ std::string ListedNameInContext(std::string_view completeName, std::string_view 
 
 // How the changes of a batch reach the disk and the log: each change is noted in the writer's
 // outbox before it is made and its record after, so that a change is never made without its
-// record surviving the program (accounting/record_outbox.h). Every kChangesPerCommit changes and
-// at the end the directory's changes are saved to the disk first, then their records are
-// appended to the log and flushed in one short hold of the log's lock, so that after a power
-// loss the log never holds a record of a change the directory lost. The log's lock is never held
-// across a directory call.
+// record surviving the program (accounting/record_outbox.h). Every kChangesPerCommit changes
+// (once those on their way are taken) and at the end the directory's changes are saved to the disk
+// first, then their records are appended to the log and flushed in one short hold of the log's
+// lock, so that after a power loss the log never holds a record of a change the directory lost. The
+// log's lock is never held across a directory call.
 inline constexpr int kChangesPerCommit = 256;
 
 class AccountOperationHost {
@@ -53,6 +56,20 @@ class AccountOperationHost {
     // it replaces from the directory just before the change (a single user's comes from the
     // selection display).
     virtual DirStatus Change(const std::string& name, bool readBalanceFirst) = 0;
+    // Changes sent ahead of their answers: how many may be on their way at once (1: each is
+    // made by Change). Send starts the change to `name`; Take ends the oldest change started,
+    // whose user is `name`, with its outcome (also when it could not even be sent) and the
+    // values it left in AccountValues.
+    virtual int ChangesAhead() const { return 1; }
+    virtual void Send(const std::string& name) { sent_.push_back(Change(name, true)); }
+    virtual DirStatus Take(const std::string& name) {
+        (void)name;
+        const DirStatus status = sent_.empty() ? DIR_ERR_BAD_BUFFER : sent_.front();
+        if (!sent_.empty()) {
+            sent_.pop_front();
+        }
+        return status;
+    }
     virtual bool Recording() const = 0;
     // Before the first change of a run (only while recording): makes sure that the records of
     // the changes to come have somewhere to go, and appends records that an earlier run left
@@ -78,6 +95,9 @@ class AccountOperationHost {
     // A record could not reach the log: the operator is told at once. `nothingChanged`: it was
     // found before the change it would have recorded, which was therefore not made.
     virtual void ReportLogFailure(const LogAppendResult& result, bool nothingChanged) = 0;
+
+  private:
+    std::deque<DirStatus> sent_;  // outcomes of changes made by the default Send
 };
 
 struct FailedChange {

@@ -107,9 +107,27 @@ bool DirectoryAccountHost::Recording() const {
     return gSettings.RecordingEnabled;
 }
 
+int DirectoryAccountHost::ChangesAhead() const {
+    return SendsAhead(CurrentOperation) ? DirClientChangesAhead() : 1;
+}
+
+void DirectoryAccountHost::Send(const std::string& name) {
+    sent_.push_back(SendAccountOperation(name.c_str()));
+}
+
+DirStatus DirectoryAccountHost::Take(const std::string& name) {
+    if (sent_.empty()) {
+        return DIR_ERR_BAD_BUFFER;
+    }
+    const DirStatus sent = sent_.front();
+    sent_.pop_front();
+    // A change that could not be sent has that for its outcome; the directory has none to take.
+    return sent == DIR_OK ? TakeAccountOperation(name.c_str()) : sent;
+}
+
 LogAppendResult DirectoryAccountHost::OpenLog() {
-    if (inDoubt_) {
-        SettleChangeInDoubt();
+    if (!inDoubt_.empty()) {
+        SettleChangesInDoubt();
     }
     if (!outbox_) {
         std::string error;
@@ -168,54 +186,87 @@ LogAppendResult DirectoryAccountHost::Intend(const std::string& name,
     // The record the change gets if it is made, with the value it leaves.
     const AccountValuesRecord kept = AccountValues;
     (limit ? AccountValues.CreditLimit : AccountValues.Balance) = Clamped(change.expected);
-    change.record = ComposeCurrentRecord(listedName, clock_());
+    const RecordMoment moment = clock_();
+    change.record = ComposeCurrentRecord(listedName, moment);
     AccountValues = kept;
     std::string error;
     if (!outbox_ || !outbox_->NoteIntent(change, &error)) {
         return {LogAppendStage::Outbox, error};
     }
-    lastIntent_ = std::move(change);
+    open_.push_back({std::move(change), moment});
     return {};
 }
 
-void DirectoryAccountHost::SettleChangeInDoubt() {
-    inDoubt_ = false;
-    if (!outbox_ || !lastIntent_) {
-        return;
-    }
-    const IntendedChange& change = *lastIntent_;
-    switch (JudgeInFlight(change, ReadValue(change.object, change.attribute))) {
-        case InFlightVerdict::Made:
-            outbox_->NoteRecord(change.record, nullptr);
-            return;
-        case InFlightVerdict::NotMade:
-            outbox_->NoteRefused(nullptr);
-            return;
-        case InFlightVerdict::Unknown: {
-            OutboxRecovery told;
-            told.doubtful.push_back(
-                change.record.substr(0, change.record.find_last_not_of("\r\n") + 1));
-            ReportRecovery(OutboxRecoveryMessage(told));
-            outbox_->NoteRefused(nullptr);
-            return;
+void DirectoryAccountHost::SettleChangesInDoubt() {
+    OutboxRecovery told;
+    for (const IntendedChange& change : inDoubt_) {
+        if (!outbox_) {
+            break;
         }
+        switch (JudgeInFlight(change, ReadValue(change.object, change.attribute))) {
+            case InFlightVerdict::Made:
+                outbox_->NoteRecord(change.record, nullptr);
+                break;
+            case InFlightVerdict::NotMade:
+                outbox_->NoteRefused(nullptr);
+                break;
+            case InFlightVerdict::Unknown:
+                told.doubtful.push_back(
+                    change.record.substr(0, change.record.find_last_not_of("\r\n") + 1));
+                outbox_->NoteRefused(nullptr);
+                break;
+        }
+    }
+    inDoubt_.clear();
+    if (!told.doubtful.empty()) {
+        ReportRecovery(OutboxRecoveryMessage(told));
     }
 }
 
+bool DirectoryAccountHost::SettledInTurn() {
+    if (open_.empty()) {
+        return true;  // noted without an outbox: nothing to settle
+    }
+    // The outbox settles its open notes oldest first, so once one is in doubt, every later one
+    // waits behind it (made or not) for the read that settles them all in order.
+    if (inDoubt_.empty()) {
+        open_.pop_front();
+        return true;
+    }
+    inDoubt_.push_back(std::move(open_.front().change));
+    open_.pop_front();
+    return false;
+}
+
 void DirectoryAccountHost::Record(const std::string& listedName) {
+    const RecordMoment moment = clock_();
+    // A deposit or charge that left the balance its note expected, in the same minute, has the
+    // record its note carries already.
+    std::string record;
+    if (!open_.empty()) {
+        const OpenNote& note = open_.front();
+        if (SendsAhead(CurrentOperation) && note.change.expected == AccountValues.Balance &&
+            note.moment.timeText == moment.timeText && note.moment.date.day == moment.date.day &&
+            note.moment.date.month == moment.date.month &&
+            note.moment.date.year == moment.date.year) {
+            record = note.change.record;
+        }
+    }
     // A note that cannot reach the outbox file is still kept for the commit; only its
     // protection against a kill is lost.
-    if (outbox_) {
-        outbox_->NoteRecord(ComposeCurrentRecord(listedName, clock_()), nullptr);
+    if (SettledInTurn() && outbox_) {
+        outbox_->NoteRecord(record.empty() ? ComposeCurrentRecord(listedName, moment) : record,
+                            nullptr);
     }
 }
 
 void DirectoryAccountHost::Refused() {
-    if (DirClientChangeInDoubt() && lastIntent_) {
-        inDoubt_ = true;
+    if (DirClientChangeInDoubt() && !open_.empty()) {
+        inDoubt_.push_back(std::move(open_.front().change));
+        open_.pop_front();
         return;
     }
-    if (outbox_) {
+    if (SettledInTurn() && outbox_) {
         outbox_->NoteRefused(nullptr);
     }
 }
@@ -235,10 +286,12 @@ LogAppendResult DirectoryAccountHost::Commit() {
     LogAppendResult result = outbox_->Deliver(gSettings.LogFilePath, LogLockWaitSetting());
     if (!result.Written()) {
         result.waitingIn = outbox_->Path().string();
-    } else if (emptied && inDoubt_) {
-        // Delivering emptied the outbox: the change in doubt is noted again, so that whoever
-        // takes the outbox up next settles it.
-        outbox_->NoteIntent(*lastIntent_, nullptr);
+    } else if (emptied) {
+        // Delivering emptied the outbox: the changes in doubt are noted again, so that whoever
+        // takes the outbox up next settles them.
+        for (const IntendedChange& change : inDoubt_) {
+            outbox_->NoteIntent(change, nullptr);
+        }
     }
     return result;
 }

@@ -4,9 +4,11 @@
 #pragma once
 
 #include <chrono>
+#include <deque>
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "accounting/account_batch.h"
 #include "accounting/record_outbox.h"
@@ -21,6 +23,11 @@ class DirectoryAccountHost : public AccountOperationHost {
     // Set Balance of a batch reads the balance it replaces first; a Set Credit Limit that was
     // made leaves the new limit in AccountValues, so that its record carries it.
     DirStatus Change(const std::string& name, bool readBalanceFirst) override;
+    // Deposits and charges go ahead of their answers where the directory can send them so
+    // (a server's); everything else is made one change at a time.
+    int ChangesAhead() const override;
+    void Send(const std::string& name) override;
+    DirStatus Take(const std::string& name) override;
     bool Recording() const override;
     // Claims this writer's outbox, appends what earlier runs left waiting in any outbox nobody
     // holds, and checks that the log can be opened.
@@ -38,16 +45,26 @@ class DirectoryAccountHost : public AccountOperationHost {
     virtual void ReportRecovery(const std::string& message) { (void)message; }
 
   private:
-    // The change the directory could not say was made or not (DirClientChangeInDoubt) is
-    // settled by reading the account before the next run's changes.
-    void SettleChangeInDoubt();
+    // The changes the directory could not say were made or not (DirClientChangeInDoubt) are
+    // settled by reading the accounts before the next run's changes.
+    void SettleChangesInDoubt();
+    // Settles the oldest open note; false when a change before it is in doubt, so that it
+    // joins those in doubt (the outbox settles its notes in order).
+    bool SettledInTurn();
 
     Clock clock_;
     std::optional<RecordOutbox> outbox_;
-    std::optional<IntendedChange> lastIntent_;
-    // The last change's fate is open: its note stays in the outbox, neither recorded nor
-    // refused, for the next run (or the next start) to settle.
-    bool inDoubt_ = false;
+    // Changes noted in the outbox whose outcome is still to come, oldest first, with the moment
+    // their records were composed for.
+    struct OpenNote {
+        IntendedChange change;
+        RecordMoment moment;
+    };
+    std::deque<OpenNote> open_;
+    // Changes whose fate is open: their notes stay in the outbox, neither recorded nor refused,
+    // for the next run (or the next start) to settle.
+    std::vector<IntendedChange> inDoubt_;
+    std::deque<DirStatus> sent_;  // how each change sent ahead left (DIR_OK: on its way)
 };
 
 // The bound of every wait for the log's lock (the shared settings' LogLockWait).

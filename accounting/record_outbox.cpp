@@ -28,13 +28,21 @@ fs::path OutboxFile(const fs::path& folder, int number) {
 // Fields are separated by tabs and entries by line feeds; a record has neither (its control
 // characters are blanks), but a directory name may, so every field is written with control
 // characters and "%" as %XX.
+bool NeedsEscape(char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || c == '%' || byte == 0x7F;
+}
+
 std::string Escaped(std::string_view text) {
+    if (std::none_of(text.begin(), text.end(), NeedsEscape)) {
+        return std::string(text);
+    }
     static const char kHex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(text.size());
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || c == '%' || byte == 0x7F) {
+        if (NeedsEscape(c)) {
             out += '%';
             out += kHex[byte >> 4];
             out += kHex[byte & 0xF];
@@ -113,6 +121,11 @@ std::string Plural(std::size_t count, const char* one, const char* many) {
 
 OutboxContents ParseOutbox(std::string_view text) {
     OutboxContents contents;
+    auto settleOldest = [&contents] {
+        if (!contents.inFlight.empty()) {
+            contents.inFlight.erase(contents.inFlight.begin());
+        }
+    };
     std::size_t start = 0;
     while (start < text.size()) {
         const std::size_t end = text.find('\n', start);
@@ -134,15 +147,15 @@ OutboxContents ParseOutbox(std::string_view text) {
             change.record = Unescaped(fields[5]) + std::string(kLineEnd);
             if (expected) {
                 change.expected = *expected;
-                contents.inFlight = std::move(change);
+                contents.inFlight.push_back(std::move(change));
                 continue;
             }
         } else if (kind == kRecord && fields.size() == 2) {
             contents.records.push_back(Unescaped(fields[1]) + std::string(kLineEnd));
-            contents.inFlight.reset();
+            settleOldest();
             continue;
         } else if (kind == kRefused && fields.size() == 1) {
-            contents.inFlight.reset();
+            settleOldest();
             continue;
         } else if (kind == kDelivered && fields.size() == 1) {
             contents.records.clear();
@@ -319,10 +332,12 @@ void RecoverOutbox(RecordOutbox& outbox, const std::string& logPath, std::chrono
             noted = outbox.NoteDelivered(&error);
         }
     }
-    if (contents.inFlight && noted) {
+    for (const IntendedChange& change : contents.inFlight) {
+        if (!noted) {
+            break;
+        }
         // The verdict is kept before anything is appended: asked again later, the directory
         // might answer otherwise, as other writers go on changing the account.
-        const IntendedChange& change = *contents.inFlight;
         switch (JudgeInFlight(change, reader(change.object, change.attribute))) {
             case InFlightVerdict::Made:
                 noted = outbox.NoteRecord(change.record, &error);

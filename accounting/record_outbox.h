@@ -41,8 +41,11 @@ struct IntendedChange {
 
 // What an outbox file holds, read back.
 struct OutboxContents {
-    std::vector<std::string> records;        // records of changes that were made, in order
-    std::optional<IntendedChange> inFlight;  // a change noted but neither made nor refused
+    std::vector<std::string> records;  // records of changes that were made, in order
+    // Changes noted but neither made nor refused, in the order noted. A record or a refusal
+    // settles the oldest change still open: a batch that sends changes ahead takes their
+    // outcomes in the order it noted them.
+    std::vector<IntendedChange> inFlight;
     // The records before the first delivery note were being appended to the log, which was no
     // longer than this then: they may be in it from there on.
     std::optional<std::uint64_t> sentFrom;

@@ -195,6 +195,8 @@ void ReadStoreSection(const IniFile& ini, const std::string& fileName,
         static_cast<int>(ReadCount(ini, fileName, "Timeout", 10, 1, 600, config.problems));
     ldap.retrySeconds =
         static_cast<int>(ReadCount(ini, fileName, "RetrySeconds", 30, 0, 3600, config.problems));
+    ldap.changesInFlight =
+        static_cast<int>(ReadCount(ini, fileName, "ChangesInFlight", 32, 1, 1024, config.problems));
     ldap.userClasses = SplitList(ini.Value("Store", "UserClasses").value_or(""));
     ldap.groupClasses = SplitList(ini.Value("Store", "GroupClasses").value_or(""));
     ldap.containerClasses = SplitList(ini.Value("Store", "ContainerClasses").value_or(""));

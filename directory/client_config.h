@@ -61,6 +61,7 @@ struct LdapConfig {
     std::uint32_t pageSize = 500;        // entries per page of a listing
     int timeoutSeconds = 10;             // to connect, and for each operation
     int retrySeconds = 30;               // how long a lost server is tried again in a call
+    int changesInFlight = 32;            // changes of a batch on their way at once
     // The object classes that make a site's entry a user, a group or a container ([Store]
     // UserClasses, GroupClasses, ContainerClasses, comma-separated); empty: the defaults of
     // ldap_store.h (persons, groupOfNames and the like, organizational units and domains).

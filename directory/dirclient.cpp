@@ -864,6 +864,70 @@ DirStatus DirReadClassDefs(DirContextHandle context, std::uint32_t /*infoType*/,
     });
 }
 
+namespace {
+
+// The changes of a modify request buffer as the store takes them, for the object they go to
+// (`entryName`, its complete name); an empty list when there is nothing to change.
+DirStatus StoreChangesOf(Context& found, store::Store* store, const char* objectName,
+                         DirBuffer* changes, std::string& entryName,
+                         std::vector<store::Change>& storeChanges) {
+    std::vector<RequestRecord> records;
+    if (!IsLiveBuffer(changes) || changes->use != BufferUse::Request ||
+        changes->requestKind != DIR_REQ_MODIFY || !ParseRequest(*changes, records)) {
+        return DIR_ERR_BAD_BUFFER;
+    }
+    if (store == nullptr) {
+        return DIR_ERR_STORE;
+    }
+    store::Store& directory = *store;
+    const store::Entry* entry = FindObject(directory, objectName, found, false);
+    if (entry == nullptr) {
+        return NotFound(directory);
+    }
+    entryName = entry->name;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const RequestRecord& change = records[i];
+        if (change.tag != RequestTag::Change) {
+            return DIR_ERR_BAD_BUFFER;
+        }
+        const RequestRecord* value = nullptr;
+        if (i + 1 < records.size() && records[i + 1].tag == RequestTag::Value) {
+            value = &records[++i];
+        }
+        const store::AttributeDef* definition = directory.Attribute(change.name);
+        if (definition == nullptr) {
+            return DIR_ERR_NO_SUCH_ATTRIBUTE;
+        }
+        store::Change made{store::ChangeKind::Clear, definition->name, {}};
+        if (change.number == DIR_CHANGE_CLEAR_ATTRIBUTE) {
+            storeChanges.push_back(std::move(made));  // a value put for a clear means nothing
+            continue;
+        }
+        if (value == nullptr) {
+            return DIR_ERR_BAD_BUFFER;
+        }
+        std::optional<std::string> text =
+            StoreTextOf(definition->syntax, value->number, value->value);
+        if (!text) {
+            return DIR_ERR_BAD_SYNTAX;
+        }
+        if (definition->syntax == SYN_DIST_NAME) {
+            std::optional<std::string> complete = ResolveName(directory, *text, found);
+            if (!complete) {
+                return DIR_ERR_ILLEGAL_NAME;
+            }
+            text = complete;
+        }
+        made.kind = change.number == DIR_CHANGE_ADD_VALUE ? store::ChangeKind::AddValue
+                                                          : store::ChangeKind::Overwrite;
+        made.value = std::move(*text);
+        storeChanges.push_back(std::move(made));
+    }
+    return DIR_OK;
+}
+
+}  // namespace
+
 DirStatus DirModifyObject(DirContextHandle context, const char* objectName,
                           std::int32_t* iterationHandle, std::uint8_t /*moreIterations*/,
                           DirBuffer* changes) {
@@ -876,63 +940,55 @@ DirStatus DirModifyObject(DirContextHandle context, const char* objectName,
             *iterationHandle = DIR_NO_MORE_ITERATIONS;
         }
         TheClientState().produced.clear();
-        std::vector<RequestRecord> records;
-        if (!IsLiveBuffer(changes) || changes->use != BufferUse::Request ||
-            changes->requestKind != DIR_REQ_MODIFY || !ParseRequest(*changes, records)) {
-            return DIR_ERR_BAD_BUFFER;
+        store::Store* directory = CurrentStore();
+        std::string entryName;
+        std::vector<store::Change> storeChanges;
+        const DirStatus planned =
+            StoreChangesOf(*found, directory, objectName, changes, entryName, storeChanges);
+        if (planned != DIR_OK || storeChanges.empty()) {
+            return planned;
+        }
+        const DirStatus status =
+            ChangeStatus(*directory, directory->Modify(entryName, storeChanges));
+        if (status == DIR_OK) {
+            TheClientState().produced = directory->Produced();
+        }
+        return status;
+    });
+}
+
+int DirClientChangesAhead() {
+    const store::Store* directory = TheClientState().store.get();
+    return directory != nullptr ? std::max(1, directory->ChangesAhead()) : 1;
+}
+
+DirStatus DirClientSendModify(DirContextHandle context, const char* objectName,
+                              DirBuffer* changes) {
+    return Guarded([&]() -> DirStatus {
+        Context* found = FindContext(context);
+        if (found == nullptr) {
+            return DIR_ERR_BAD_CONTEXT;
         }
         store::Store* directory = CurrentStore();
+        std::string entryName;
+        std::vector<store::Change> storeChanges;
+        const DirStatus planned =
+            StoreChangesOf(*found, directory, objectName, changes, entryName, storeChanges);
+        if (planned != DIR_OK) {
+            return planned;
+        }
+        return ChangeStatus(*directory, directory->SendModify(entryName, storeChanges));
+    });
+}
+
+DirStatus DirClientTakeModify() {
+    return Guarded([&]() -> DirStatus {
+        TheClientState().produced.clear();
+        store::Store* directory = TheClientState().store.get();
         if (directory == nullptr) {
             return DIR_ERR_STORE;
         }
-        const store::Entry* entry = FindObject(*directory, objectName, *found, false);
-        if (entry == nullptr) {
-            return NotFound(*directory);
-        }
-        std::vector<store::Change> storeChanges;
-        for (std::size_t i = 0; i < records.size(); ++i) {
-            const RequestRecord& change = records[i];
-            if (change.tag != RequestTag::Change) {
-                return DIR_ERR_BAD_BUFFER;
-            }
-            const RequestRecord* value = nullptr;
-            if (i + 1 < records.size() && records[i + 1].tag == RequestTag::Value) {
-                value = &records[++i];
-            }
-            const store::AttributeDef* definition = directory->Attribute(change.name);
-            if (definition == nullptr) {
-                return DIR_ERR_NO_SUCH_ATTRIBUTE;
-            }
-            store::Change made{store::ChangeKind::Clear, definition->name, {}};
-            if (change.number == DIR_CHANGE_CLEAR_ATTRIBUTE) {
-                storeChanges.push_back(std::move(made));  // a value put for a clear means nothing
-                continue;
-            }
-            if (value == nullptr) {
-                return DIR_ERR_BAD_BUFFER;
-            }
-            std::optional<std::string> text =
-                StoreTextOf(definition->syntax, value->number, value->value);
-            if (!text) {
-                return DIR_ERR_BAD_SYNTAX;
-            }
-            if (definition->syntax == SYN_DIST_NAME) {
-                std::optional<std::string> complete = ResolveName(*directory, *text, *found);
-                if (!complete) {
-                    return DIR_ERR_ILLEGAL_NAME;
-                }
-                text = complete;
-            }
-            made.kind = change.number == DIR_CHANGE_ADD_VALUE ? store::ChangeKind::AddValue
-                                                              : store::ChangeKind::Overwrite;
-            made.value = std::move(*text);
-            storeChanges.push_back(std::move(made));
-        }
-        if (storeChanges.empty()) {
-            return DIR_OK;
-        }
-        const DirStatus status =
-            ChangeStatus(*directory, directory->Modify(entry->name, storeChanges));
+        const DirStatus status = ChangeStatus(*directory, directory->TakeModify());
         if (status == DIR_OK) {
             TheClientState().produced = directory->Produced();
         }

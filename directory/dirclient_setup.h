@@ -67,6 +67,16 @@ void DirClientLookUpNames(DirContextHandle context, const std::vector<std::strin
 // dropped yet: a later read of the account decides.
 bool DirClientChangeInDoubt();
 
+// Modifies sent ahead of their answers, for a batch over a directory server: how many may be on
+// their way at once (1 where each change is made on the spot, the embedded store), the request
+// started (DIR_OK: its outcome is to be taken; anything else: it was not started, nothing to
+// take), and the outcome of the oldest one started, as DirModifyObject would have returned it,
+// with what it produced (DirClientProducedNumber) and whether it is in doubt
+// (DirClientChangeInDoubt). Outcomes are taken in the order the requests were started.
+int DirClientChangesAhead();
+DirStatus DirClientSendModify(DirContextHandle context, const char* objectName, DirBuffer* changes);
+DirStatus DirClientTakeModify();
+
 // Asks for the directory server's password when tallynet.ini names a BindDN without a
 // PasswordFile: `server` is the URL, `bindDn` the name logged in as, `refusal` the server's
 // refusal of the password typed before ("" at the first try; the login has three). The password

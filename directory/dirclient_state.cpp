@@ -95,6 +95,7 @@ std::unique_ptr<store::Store> OpenConfiguredStore(const ClientConfig& config, st
     settings.increment = ldap.increment;
     settings.pageSize = ldap.pageSize;
     settings.retrySeconds = ldap.retrySeconds;
+    settings.changesAhead = ldap.changesInFlight;
     const std::string iniFile = config.iniFile.string();
     for (auto [configured, used] :
          {std::pair{&ldap.userClasses, &settings.classes.users},

@@ -89,11 +89,6 @@ bool ParseRdn(std::string_view text, Rdn& rdn, std::string* error) {
 
 }  // namespace
 
-bool CaseInsensitiveLess::operator()(std::string_view a, std::string_view b) const {
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                        [](char x, char y) { return Lower(x) < Lower(y); });
-}
-
 std::string Problem::Describe() const {
     return file.string() + ":" + std::to_string(line) + ": " + message;
 }

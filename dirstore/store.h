@@ -17,11 +17,13 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace tally::store {
@@ -50,9 +52,29 @@ enum Status : std::int32_t {
 // How long a change waits for the store's lock while another program holds it.
 inline constexpr std::chrono::milliseconds kDefaultLockWait{5000};
 
+// Names order without regard to ASCII case, whatever locale the program set. Inline, as every
+// lookup of an entry or a definition compares names with it: bytes that agree (most, as names
+// are mostly spelt alike) cost one comparison each.
 struct CaseInsensitiveLess {
     using is_transparent = void;
-    bool operator()(std::string_view a, std::string_view b) const;
+    bool operator()(std::string_view a, std::string_view b) const {
+        const std::size_t common = a.size() < b.size() ? a.size() : b.size();
+        for (std::size_t i = 0; i < common; ++i) {
+            if (a[i] != b[i]) {
+                const int x = Folded(a[i]);
+                const int y = Folded(b[i]);
+                if (x != y) {
+                    return x < y;
+                }
+            }
+        }
+        return a.size() < b.size();
+    }
+
+  private:
+    static int Folded(char c) {
+        return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : static_cast<unsigned char>(c);
+    }
 };
 
 struct AttributeDef {
@@ -167,8 +189,33 @@ class Store {
     // afresh. Reading the entry again instead would show whatever was written last.
     const AttributeMap& Produced() const { return produced_; }
 
+    // Changes sent ahead of their answers, for a batch: SendModify() starts a change and
+    // TakeModify() ends the oldest one started, in the order they were started, with the status
+    // Modify() would have returned and its values in Produced(). SendModify() returns anything
+    // but kOk only for a change that was not started (nothing to take for it). A store whose
+    // changes are made on the spot makes each in SendModify(), hence the defaults; a server's
+    // keeps up to ChangesAhead() of them on their way at once.
+    virtual int ChangesAhead() const { return 1; }
+    virtual Status SendModify(std::string_view fullName, const std::vector<Change>& changes) {
+        const Status status = Modify(fullName, changes);
+        madeAhead_.push_back({status, produced_});
+        return kOk;
+    }
+    virtual Status TakeModify() {
+        if (madeAhead_.empty()) {
+            return kIoError;
+        }
+        const Status status = madeAhead_.front().first;
+        produced_ = std::move(madeAhead_.front().second);
+        madeAhead_.pop_front();
+        return status;
+    }
+
   protected:
     AttributeMap produced_;
+
+  private:
+    std::deque<std::pair<Status, AttributeMap>> madeAhead_;
 };
 
 // The current view of the store in `folder` (its snapshot with the journal applied) as LDIF

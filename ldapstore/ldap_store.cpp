@@ -144,6 +144,7 @@ bool LdapStore::Connect(store::Problem* problem) const {
         return false;
     }
     wire_ = std::move(wire);
+    ++connections_;
     return true;
 }
 
@@ -818,100 +819,118 @@ std::string LdapStore::DnOf(std::string_view fullName) const {
     return WholeDn(RelativeDnOf(fullName));
 }
 
+store::Status LdapStore::PlanModify(const std::string& name,
+                                    const std::vector<store::Change>& changes, Fresh fresh,
+                                    PlannedModify& plan) const {
+    plan = PlannedModify{};
+    const Cached* cached = Lookup(name, fresh);
+    if (cached == nullptr) {
+        return lookupFailure_ != store::kOk ? lookupFailure_ : store::kNoSuchEntry;
+    }
+    plan.dn = cached->dn;
+    // Of the entry before the change, only what the change touches is kept: it tells a lost
+    // change from one not made.
+    plan.before.name = cached->entry.name;
+    plan.before.objectClass = cached->entry.objectClass;
+    for (const store::Change& change : changes) {
+        const store::AttributeDef* definition = schema_.Attribute(change.attribute);
+        auto held = definition != nullptr ? cached->entry.attributes.find(definition->name)
+                                          : cached->entry.attributes.end();
+        if (held != cached->entry.attributes.end()) {
+            plan.before.attributes.insert(*held);
+        }
+    }
+    // The changes are checked and planned on a copy, as the embedded store plans them: the
+    // same refusals, and the same choice between increment and add.
+    plan.working = cached->entry;
+    const store::DnOfName dnOf = [this](std::string_view value) { return RelativeDnOf(value); };
+    std::vector<store::LdifMod> mods;
+    for (const store::Change& change : changes) {
+        store::Status status = store::PlanChange(schema_, plan.working, change, dnOf, mods);
+        if (status != store::kOk) {
+            return status;
+        }
+    }
+    if (mods.empty()) {
+        return store::kOk;
+    }
+    std::vector<LdapMod>& request = plan.request;
+    for (const store::LdifMod& mod : mods) {
+        const store::AttributeDef* definition = schema_.AttributeByLdapName(mod.attribute);
+        std::vector<std::string> values = mod.values;
+        if (definition->syntax == kDistinguishedName) {
+            for (std::string& value : values) {
+                value = WholeDn(value);
+            }
+        }
+        switch (mod.op) {
+            case store::ModOp::Add:
+                plan.startedCounter = plan.startedCounter || definition->syntax == kCounter;
+                plan.counted = plan.counted || definition->syntax == kCounter;
+                request.push_back({LdapModOp::Add, mod.attribute, std::move(values)});
+                break;
+            case store::ModOp::Replace:
+                request.push_back({LdapModOp::Replace, mod.attribute, std::move(values)});
+                break;
+            case store::ModOp::Delete:
+                request.push_back({LdapModOp::Delete, mod.attribute, std::move(values)});
+                break;
+            case store::ModOp::Increment: {
+                plan.counted = true;
+                if (useIncrement_) {
+                    request.push_back({LdapModOp::Increment, mod.attribute, std::move(values)});
+                    plan.readBack.push_back(mod.attribute);
+                    break;
+                }
+                // Without the increment: the value read goes, the sum comes, in one request
+                // that the server refuses when the value read is no longer there.
+                request.push_back({LdapModOp::Delete, mod.attribute,
+                                   plan.before.attributes.at(definition->name)});
+                request.push_back(
+                    {LdapModOp::Add, mod.attribute, plan.working.attributes.at(definition->name)});
+                break;
+            }
+        }
+    }
+    // A person gets the account class in the same request as its first account value.
+    plan.addsClass = cached->lacksAccountClass;
+    if (plan.addsClass) {
+        if (!serverHasAccountClass_) {
+            lastProblem_ = settings_.endpoint.url + ": " + cached->dn +
+                           " cannot hold an account: the server's schema has no " + kAccountClass +
+                           " class; load dirstore/schema/tallydesk.ldif";
+            warnings_.assign(1, store::Problem{settings_.endpoint.url, 0, lastProblem_});
+            return store::kIllegalAttribute;
+        }
+        request.insert(request.begin(), {LdapModOp::Add, "objectClass", {kAccountClass}});
+    }
+    return store::kOk;
+}
+
 store::Status LdapStore::Modify(std::string_view fullName,
                                 const std::vector<store::Change>& changes) {
     produced_.clear();
     changeInDoubt_ = false;
     const std::string name(fullName);
-    const store::DnOfName dnOf = [this](std::string_view value) { return RelativeDnOf(value); };
     // A change that was not made because its connection went is sent again this many times.
     constexpr int kMostResent = 3;
     int resent = 0;
     for (int attempt = 0;; ++attempt) {
-        const Cached* cached = Lookup(name, attempt > 0 ? Fresh::Server : Fresh::Session);
-        if (cached == nullptr) {
-            return lookupFailure_ != store::kOk ? lookupFailure_ : store::kNoSuchEntry;
-        }
-        // The changes are checked and planned on a copy, as the embedded store plans them: the
-        // same refusals, and the same choice between increment and add.
-        store::Entry working = cached->entry;
-        std::vector<store::LdifMod> mods;
-        for (const store::Change& change : changes) {
-            store::Status status = store::PlanChange(schema_, working, change, dnOf, mods);
-            if (status != store::kOk) {
-                return status;
-            }
-        }
-        if (mods.empty()) {
-            return store::kOk;
-        }
-        bool counted = false;         // a counter change, which another writer's may have overtaken
-        bool startedCounter = false;  // the first value of a counter not held yet
-        std::vector<LdapMod> request;
-        for (const store::LdifMod& mod : mods) {
-            const store::AttributeDef* definition = schema_.AttributeByLdapName(mod.attribute);
-            std::vector<std::string> values = mod.values;
-            if (definition->syntax == kDistinguishedName) {
-                for (std::string& value : values) {
-                    value = WholeDn(value);
-                }
-            }
-            switch (mod.op) {
-                case store::ModOp::Add:
-                    startedCounter = startedCounter || definition->syntax == kCounter;
-                    counted = counted || definition->syntax == kCounter;
-                    request.push_back({LdapModOp::Add, mod.attribute, std::move(values)});
-                    break;
-                case store::ModOp::Replace:
-                    request.push_back({LdapModOp::Replace, mod.attribute, std::move(values)});
-                    break;
-                case store::ModOp::Delete:
-                    request.push_back({LdapModOp::Delete, mod.attribute, std::move(values)});
-                    break;
-                case store::ModOp::Increment: {
-                    counted = true;
-                    if (useIncrement_) {
-                        request.push_back({LdapModOp::Increment, mod.attribute, std::move(values)});
-                        break;
-                    }
-                    // Without the increment: the value read goes, the sum comes, in one request
-                    // that the server refuses when the value read is no longer there.
-                    request.push_back({LdapModOp::Delete, mod.attribute,
-                                       cached->entry.attributes.at(definition->name)});
-                    request.push_back(
-                        {LdapModOp::Add, mod.attribute, working.attributes.at(definition->name)});
-                    break;
-                }
-            }
-        }
-        // A person gets the account class in the same request as its first account value.
-        const bool addsClass = cached->lacksAccountClass;
-        if (addsClass) {
-            if (!serverHasAccountClass_) {
-                lastProblem_ = settings_.endpoint.url + ": " + cached->dn +
-                               " cannot hold an account: the server's schema has no " +
-                               kAccountClass + " class; load dirstore/schema/tallydesk.ldif";
-                warnings_.assign(1, store::Problem{settings_.endpoint.url, 0, lastProblem_});
-                return store::kIllegalAttribute;
-            }
-            request.insert(request.begin(), {LdapModOp::Add, "objectClass", {kAccountClass}});
+        PlannedModify plan;
+        const store::Status planned =
+            PlanModify(name, changes, attempt > 0 ? Fresh::Server : Fresh::Session, plan);
+        if (planned != store::kOk || plan.request.empty()) {
+            return planned;
         }
         // An increment's result is known only to the server, which returns it with the change
         // (the post-read control); every other change writes the values `working` holds.
-        std::vector<std::string> readBack;
-        for (const LdapMod& mod : request) {
-            if (mod.op == LdapModOp::Increment) {
-                readBack.push_back(mod.attribute);
-            }
-        }
         LdapEntry after;
         bool sent = false;
-        const std::string dn = cached->dn;
-        const LdapOutcome outcome =
-            Write(dn, request, readBack, readBack.empty() ? nullptr : &after, &sent);
+        const LdapOutcome outcome = Write(plan.dn, plan.request, plan.readBack,
+                                          plan.readBack.empty() ? nullptr : &after, &sent);
         if (outcome.Ok()) {
-            TakeProduced(changes, working, readBack, after);
-            KeepProduced(name, working, readBack, addsClass);
+            TakeProduced(changes, plan.working, plan.readBack, after);
+            KeepProduced(name, std::move(plan.working), plan.readBack, plan.addsClass);
             return store::kOk;
         }
         if ((outcome.code == kLdapBusy || outcome.code == kLdapUnavailable) &&
@@ -924,56 +943,150 @@ store::Status LdapStore::Modify(std::string_view fullName,
         if (sent && outcome.ConnectionLost()) {
             // The server may have made the change before the connection went: it is sent again
             // only once the entry shows that it was not made.
-            const store::Entry before = cached->entry;  // the slot is read anew below
-            switch (SettleLostChange(name, before, working, changes)) {
+            switch (SettleLostChange(name, plan.before, plan.working, changes)) {
                 case LostChange::Made:
-                    KeepProduced(name, working, {}, addsClass);
+                    KeepProduced(name, std::move(plan.working), {}, plan.addsClass);
                     return store::kOk;
                 case LostChange::NotMade:
                     if (++resent <= kMostResent) {
                         --attempt;  // not a meeting with another writer: the same try again
                         continue;
                     }
-                    return Failed(outcome, "changing " + dn);  // it was not made
+                    return Failed(outcome, "changing " + plan.dn);  // it was not made
                 case LostChange::Unknown:
                     break;
             }
-            Failed(outcome, "changing " + dn);
-            lastProblem_ += wire_ ? "; whether the change was made cannot be told (the account "
-                                    "changed otherwise meanwhile)"
-                                  : "; the server did not come back within [Store] RetrySeconds, "
-                                    "so whether the change was made cannot be told";
-            warnings_.assign(1, store::Problem{settings_.endpoint.url, 0, lastProblem_});
-            changeInDoubt_ = true;
-            return store::kUnavailable;
+            return InDoubt(outcome, plan.dn);
         }
         // Another writer changed the value read, or started the counter first (the server
         // refuses a second value of a single-valued attribute as a constraint violation).
         const bool overtaken = outcome.code == kLdapNoSuchAttribute ||
                                outcome.code == kLdapTypeOrValueExists ||
-                               (startedCounter && outcome.code == kLdapConstraintViolation);
+                               (plan.startedCounter && outcome.code == kLdapConstraintViolation);
         // (Another writer may also have given a person the account class first.) An entry seen
         // in an earlier call may have gone or moved since: it is looked for again, once.
         const bool moved = outcome.code == kLdapNoSuchObject && attempt == 0;
-        if (((counted || addsClass) && overtaken && attempt + 1 < settings_.changeAttempts) ||
+        if (((plan.counted || plan.addsClass) && overtaken &&
+             attempt + 1 < settings_.changeAttempts) ||
             moved) {
             if (!useIncrement_) {
                 PauseBeforeAttempt(attempt);
             }
             continue;
         }
-        return Failed(outcome, "changing " + cached->dn);
+        return Failed(outcome, "changing " + plan.dn);
     }
 }
 
-void LdapStore::KeepProduced(const std::string& name, const store::Entry& working,
+store::Status LdapStore::InDoubt(const LdapOutcome& outcome, const std::string& dn) {
+    Failed(outcome, "changing " + dn);
+    lastProblem_ += wire_ ? "; whether the change was made cannot be told (the account "
+                            "changed otherwise meanwhile)"
+                          : "; the server did not come back within [Store] RetrySeconds, "
+                            "so whether the change was made cannot be told";
+    warnings_.assign(1, store::Problem{settings_.endpoint.url, 0, lastProblem_});
+    changeInDoubt_ = true;
+    return store::kUnavailable;
+}
+
+store::Status LdapStore::SendModify(std::string_view fullName,
+                                    const std::vector<store::Change>& changes) {
+    const std::string name(fullName);
+    SentChange sent;
+    sent.name = name;
+    sent.changes = changes;
+    PlannedModify& plan = sent.plan;
+    const store::Status planned = PlanModify(name, changes, Fresh::Session, plan);
+    if (planned != store::kOk) {
+        return planned;
+    }
+    // Only a change whose whole effect the server returns can go ahead of the answers before
+    // it: increments with the post-read control. Anything else (delete-and-add of a counter
+    // without the increment, which may have to be planned again) is made at once, in turn.
+    const bool ahead = !plan.request.empty() && !plan.readBack.empty() && wire_ &&
+                       wire_->SendsAhead() &&
+                       std::all_of(plan.request.begin(), plan.request.end(), [](const LdapMod& m) {
+                           return m.op == LdapModOp::Increment || m.attribute == "objectClass";
+                       });
+    if (!ahead) {
+        sent.made = Modify(name, changes);
+        sent.produced = produced_;
+        sent.inDoubt = changeInDoubt_;
+        sent.problem = lastProblem_;
+        sentAhead_.push_back(std::move(sent));
+        return store::kOk;
+    }
+    sent.connection = connections_;
+    const LdapOutcome outcome = wire_->SendModifyAndRead(plan.dn, plan.request, plan.readBack);
+    if (!outcome.Ok()) {
+        // The request may have left before the connection went: its take settles it.
+        wire_.reset();
+    }
+    sentAhead_.push_back(std::move(sent));
+    return store::kOk;
+}
+
+store::Status LdapStore::TakeModify() {
+    produced_.clear();
+    changeInDoubt_ = false;
+    if (sentAhead_.empty()) {
+        return store::kUnavailable;
+    }
+    SentChange sent = std::move(sentAhead_.front());
+    sentAhead_.pop_front();
+    if (sent.made) {
+        produced_ = std::move(sent.produced);
+        changeInDoubt_ = sent.inDoubt;
+        if (*sent.made != store::kOk) {
+            lastProblem_ = sent.problem;
+        }
+        return *sent.made;
+    }
+    const PlannedModify& plan = sent.plan;
+    LdapOutcome outcome{kLdapServerDown, "the connection went before the answer came"};
+    LdapEntry after;
+    const bool onItsConnection = wire_ && sent.connection == connections_;
+    if (onItsConnection) {
+        outcome = wire_->TakeModifyAnswer(after);
+        if (outcome.ConnectionLost()) {
+            wire_.reset();
+        }
+    }
+    if (outcome.Ok()) {
+        TakeProduced(sent.changes, plan.working, plan.readBack, after);
+        KeepProduced(sent.name, std::move(sent.plan.working), plan.readBack, plan.addsClass);
+        return store::kOk;
+    }
+    if (!outcome.ConnectionLost()) {
+        // The server made nothing: the change is made again in turn, planned afresh where it
+        // met another writer, and refused in the same words where it is refused for good.
+        return Modify(sent.name, sent.changes);
+    }
+    if (gaveUp_) {
+        // The server stayed away for a whole retry already: the batch stops, and the changes
+        // still on their way are settled by a later start instead of a retry each.
+        return InDoubt(outcome, plan.dn);
+    }
+    switch (SettleLostChange(sent.name, plan.before, plan.working, sent.changes)) {
+        case LostChange::Made:
+            KeepProduced(sent.name, std::move(sent.plan.working), {}, plan.addsClass);
+            return store::kOk;
+        case LostChange::NotMade:
+            return Modify(sent.name, sent.changes);
+        case LostChange::Unknown:
+            break;
+    }
+    return InDoubt(outcome, plan.dn);
+}
+
+void LdapStore::KeepProduced(const std::string& name, store::Entry&& working,
                              const std::vector<std::string>& readBack, bool addedClass) {
     auto seen = entries_.find(name);
     if (seen == entries_.end()) {
         return;
     }
     Cached& cached = seen->second;
-    cached.entry.attributes = working.attributes;
+    cached.entry.attributes = std::move(working.attributes);
     for (const auto& [attribute, values] : produced_) {
         cached.entry.attributes[attribute] = values;
     }

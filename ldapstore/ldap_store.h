@@ -27,6 +27,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -78,6 +79,8 @@ struct LdapSettings {
     // growing pauses, before the operation fails: a restart of the server costs a pause, not
     // the change.
     int retrySeconds = 30;
+    // How many changes of a batch may be on their way to the server at once (SendModify).
+    int changesAhead = 32;
 };
 
 // A value as an LDAP filter may hold it (RFC 4515): "*", "(", ")", "\" and NUL escaped.
@@ -116,6 +119,16 @@ class LdapStore final : public store::Store {
     store::Status Modify(std::string_view fullName,
                          const std::vector<store::Change>& changes) override;
     store::Status AddEntry(const store::Entry& entry) override;
+    // Increments go ahead of their answers on the connection where the wire can send them so
+    // (others are made at once, in turn); an answer that does not come is settled as Modify()
+    // settles a lost one: by reading the entry once the server is back, the change made again only
+    // when it was not made.
+    int ChangesAhead() const override {
+        return wire_ && wire_->SendsAhead() ? settings_.changesAhead : 1;
+    }
+    store::Status SendModify(std::string_view fullName,
+                             const std::vector<store::Change>& changes) override;
+    store::Status TakeModify() override;
     // The server keeps its own data: nothing to fold, nothing to flush.
     store::Status Compact() override { return store::kOk; }
     store::Status Sync() override { return store::kOk; }
@@ -150,7 +163,36 @@ class LdapStore final : public store::Store {
     // read from the server now.
     enum class Fresh { Session, Call, Server };
 
+    // One modify request as planned on the entry this session knows.
+    struct PlannedModify {
+        std::string dn;
+        store::Entry before;   // the attributes it changes, as planned on
+        store::Entry working;  // the entry as the change leaves it
+        std::vector<LdapMod> request;
+        std::vector<std::string> readBack;  // incremented attributes, returned by the server
+        bool counted = false;               // a counter change, which another writer's may overtake
+        bool startedCounter = false;        // the first value of a counter not held yet
+        bool addsClass = false;             // a person gets the account class with it
+    };
+    // A change sent ahead (or made at once, `made`), waiting for TakeModify.
+    struct SentChange {
+        std::string name;
+        std::vector<store::Change> changes;
+        PlannedModify plan;
+        std::uint64_t connection = 0;  // the connection it went on
+        std::optional<store::Status> made;
+        store::AttributeMap produced;
+        bool inDoubt = false;
+        std::string problem;
+    };
+
     explicit LdapStore(LdapSettings settings);
+    // Plans the change on the entry (read from the server as `fresh` asks); kOk with an empty
+    // request when there is nothing to change.
+    store::Status PlanModify(const std::string& name, const std::vector<store::Change>& changes,
+                             Fresh fresh, PlannedModify& plan) const;
+    // A change whose answer was lost and whose entry cannot tell whether it was made.
+    store::Status InDoubt(const LdapOutcome& outcome, const std::string& dn);
     bool Connect(store::Problem* problem) const;
     // Binds on a new connection, asking the password source again after a refusal, up to
     // loginTries; the reason in lastProblem_ when it fails.
@@ -186,7 +228,7 @@ class LdapStore final : public store::Store {
                       const std::vector<std::string>& readBack, const LdapEntry& after);
     // Keeps what a change that succeeded left in the session's entry, so that the next change
     // starts from it without reading it again.
-    void KeepProduced(const std::string& name, const store::Entry& working,
+    void KeepProduced(const std::string& name, store::Entry&& working,
                       const std::vector<std::string>& readBack, bool addedClass);
     std::string RelativeDnOf(std::string_view fullName) const;
     const Cached* Take(LdapEntry&& read) const;
@@ -239,6 +281,8 @@ class LdapStore final : public store::Store {
     mutable bool unreachable_ = false;  // the latest Connect found no server or refused its TLS
     mutable bool gaveUp_ = false;       // the server stayed away for a whole retry
     bool changeInDoubt_ = false;
+    std::deque<SentChange> sentAhead_;
+    mutable std::uint64_t connections_ = 0;  // connections made so far
     mutable std::vector<store::Problem> warnings_;
 };
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -119,12 +120,44 @@ class LdapWire {
                                       const std::vector<std::string>& readBack,
                                       LdapEntry& after) = 0;
 
+    // The same modify sent ahead: the request leaves now and its answer is taken later by
+    // TakeModifyAnswer, so that a batch keeps several changes on their way at once. Answers are
+    // taken in the order their requests were sent. A failure here means the request may not
+    // have left (the connection is gone). A wire that cannot send ahead (SendsAhead() false)
+    // makes the change here and hands its outcome over at the take.
+    virtual bool SendsAhead() const { return false; }
+    virtual LdapOutcome SendModifyAndRead(const std::string& dn, const std::vector<LdapMod>& mods,
+                                          const std::vector<std::string>& readBack) {
+        Answered& answer = answered_.emplace_back();
+        answer.outcome = ModifyAndRead(dn, mods, readBack, answer.after);
+        return {};
+    }
+    // The answer to the oldest request sent ahead and not taken yet: its outcome and, when it
+    // was made, the post-read entry. A connection that went (or an answer that did not come
+    // within the timeout) leaves the request's fate open.
+    virtual LdapOutcome TakeModifyAnswer(LdapEntry& after) {
+        if (answered_.empty()) {
+            return LdapOutcome{kLdapServerDown, "no change was sent ahead"};
+        }
+        Answered answer = std::move(answered_.front());
+        answered_.pop_front();
+        after = std::move(answer.after);
+        return answer.outcome;
+    }
+
     // Who the connection is bound as, by the "Who am I?" operation (RFC 4532): "dn:<DN>" for a
     // simple bind, "u:<name>" for some SASL logins, "" when anonymous.
     virtual LdapOutcome WhoAmI(std::string& authzId) = 0;
 
     virtual LdapOutcome Add(const std::string& dn, const std::vector<LdapMod>& attributes) = 0;
     virtual LdapOutcome Delete(const std::string& dn) = 0;
+
+  private:
+    struct Answered {
+        LdapOutcome outcome;
+        LdapEntry after;
+    };
+    std::deque<Answered> answered_;
 };
 
 // Connects (and starts TLS when asked, with the server's certificate and name checked); the bind

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -263,6 +264,59 @@ class OpenLdapWire final : public LdapWire {
     LdapOutcome ModifyAndRead(const std::string& dn, const std::vector<LdapMod>& mods,
                               const std::vector<std::string>& readBack, LdapEntry& after) override {
         after = LdapEntry{};
+        int messageId = 0;
+        const LdapOutcome sent = StartModify(dn, mods, readBack, messageId);
+        return sent.Ok() ? AwaitModify(messageId, after) : sent;
+    }
+
+    bool SendsAhead() const override { return true; }
+
+    LdapOutcome SendModifyAndRead(const std::string& dn, const std::vector<LdapMod>& mods,
+                                  const std::vector<std::string>& readBack) override {
+        int messageId = 0;
+        LdapOutcome sent = StartModify(dn, mods, readBack, messageId);
+        if (sent.Ok()) {
+            sentAhead_.push_back(messageId);
+        }
+        return sent;
+    }
+
+    LdapOutcome TakeModifyAnswer(LdapEntry& after) override {
+        after = LdapEntry{};
+        if (sentAhead_.empty()) {
+            return Outcome(ld_.get(), LDAP_SERVER_DOWN);
+        }
+        const int messageId = sentAhead_.front();
+        sentAhead_.pop_front();
+        return AwaitModify(messageId, after);
+    }
+
+    LdapOutcome WhoAmI(std::string& authzId) override {
+        authzId.clear();
+        berval* raw = nullptr;
+        const int code = ldap_whoami_s(ld_.get(), &raw, nullptr, nullptr);
+        BervalPtr identity(raw);
+        if (code == LDAP_SUCCESS && identity && identity->bv_val != nullptr) {
+            authzId.assign(identity->bv_val, identity->bv_len);
+        }
+        return Outcome(ld_.get(), code);
+    }
+
+    LdapOutcome Add(const std::string& dn, const std::vector<LdapMod>& attributes) override {
+        ModArrays arrays(attributes);
+        return Outcome(ld_.get(),
+                       ldap_add_ext_s(ld_.get(), dn.c_str(), arrays.Get(), nullptr, nullptr));
+    }
+
+    LdapOutcome Delete(const std::string& dn) override {
+        return Outcome(ld_.get(), ldap_delete_ext_s(ld_.get(), dn.c_str(), nullptr, nullptr));
+    }
+
+  private:
+    // Sends the modify with the post-read control for `readBack` (critical): libldap encodes
+    // and writes the request before it returns, so nothing of the caller's is kept.
+    LdapOutcome StartModify(const std::string& dn, const std::vector<LdapMod>& mods,
+                            const std::vector<std::string>& readBack, int& messageId) {
         // The control's value is the list of attributes to return (an AttributeSelection).
         std::vector<char*> names;
         for (const std::string& name : readBack) {
@@ -278,15 +332,16 @@ class OpenLdapWire final : public LdapWire {
         LDAPControl control{const_cast<char*>(kPostReadControl), value, 1};
         LDAPControl* serverControls[2] = {&control, nullptr};
         ModArrays arrays(mods);
-        int messageId = 0;
-        int code = ldap_modify_ext(ld_.get(), dn.c_str(), arrays.Get(), serverControls, nullptr,
-                                   &messageId);
-        if (code != LDAP_SUCCESS) {
-            return Outcome(ld_.get(), code);
-        }
+        return Outcome(ld_.get(), ldap_modify_ext(ld_.get(), dn.c_str(), arrays.Get(),
+                                                  serverControls, nullptr, &messageId));
+    }
+
+    // Waits (at most the timeout) for the answer to the modify `messageId`; answers to other
+    // requests that arrive meanwhile wait in libldap for their own turn.
+    LdapOutcome AwaitModify(int messageId, LdapEntry& after) {
         LDAPMessage* raw = nullptr;
         timeval limit = timeout_;
-        code = ldap_result(ld_.get(), messageId, LDAP_MSG_ALL, &limit, &raw);
+        int code = ldap_result(ld_.get(), messageId, LDAP_MSG_ALL, &limit, &raw);
         MessagePtr result(raw);
         if (code == 0) {
             // No answer in time: the change may still be made, so it is not sent again.
@@ -318,28 +373,6 @@ class OpenLdapWire final : public LdapWire {
         return {};
     }
 
-    LdapOutcome WhoAmI(std::string& authzId) override {
-        authzId.clear();
-        berval* raw = nullptr;
-        const int code = ldap_whoami_s(ld_.get(), &raw, nullptr, nullptr);
-        BervalPtr identity(raw);
-        if (code == LDAP_SUCCESS && identity && identity->bv_val != nullptr) {
-            authzId.assign(identity->bv_val, identity->bv_len);
-        }
-        return Outcome(ld_.get(), code);
-    }
-
-    LdapOutcome Add(const std::string& dn, const std::vector<LdapMod>& attributes) override {
-        ModArrays arrays(attributes);
-        return Outcome(ld_.get(),
-                       ldap_add_ext_s(ld_.get(), dn.c_str(), arrays.Get(), nullptr, nullptr));
-    }
-
-    LdapOutcome Delete(const std::string& dn) override {
-        return Outcome(ld_.get(), ldap_delete_ext_s(ld_.get(), dn.c_str(), nullptr, nullptr));
-    }
-
-  private:
     // The control's value is a SearchResultEntry without its tag: the DN, then a sequence of
     // (type, set of values).
     static LdapEntry ReadPostReadEntry(berval& encoded) {
@@ -365,29 +398,40 @@ class OpenLdapWire final : public LdapWire {
         return read;
     }
 
+    // Reads the entry in one pass over its encoding: the DN and each attribute's values as
+    // they come (looking each attribute up by name again would scan the entry once per
+    // attribute).
     LdapEntry ReadEntry(LDAPMessage* entry) {
         LdapEntry read;
-        if (char* dn = ldap_get_dn(ld_.get(), entry)) {
-            TextPtr owned(dn);
-            read.dn = dn;
-        }
         BerElement* rawBer = nullptr;
-        for (char* name = ldap_first_attribute(ld_.get(), entry, &rawBer); name != nullptr;
-             name = ldap_next_attribute(ld_.get(), entry, rawBer)) {
-            TextPtr ownedName(name);
-            std::vector<std::string> values;
-            ValuesPtr held(ldap_get_values_len(ld_.get(), entry, name));
-            for (berval** value = held.get(); value != nullptr && *value != nullptr; ++value) {
-                values.emplace_back((*value)->bv_val, (*value)->bv_len);
-            }
-            read.attributes.emplace_back(name, std::move(values));
+        berval text{0, nullptr};
+        if (ldap_get_dn_ber(ld_.get(), entry, &rawBer, &text) != LDAP_SUCCESS) {
+            BerPtr failed(rawBer);
+            return read;
         }
         BerPtr ber(rawBer);
+        read.dn.assign(text.bv_val != nullptr ? text.bv_val : "", text.bv_len);
+        for (;;) {
+            berval* rawValues = nullptr;
+            if (ldap_get_attribute_ber(ld_.get(), entry, ber.get(), &text, &rawValues) !=
+                    LDAP_SUCCESS ||
+                text.bv_val == nullptr) {
+                ber_memfree(rawValues);
+                break;
+            }
+            std::vector<std::string> values;
+            for (berval* value = rawValues; value != nullptr && value->bv_val != nullptr; ++value) {
+                values.emplace_back(value->bv_val, value->bv_len);
+            }
+            ber_memfree(rawValues);
+            read.attributes.emplace_back(std::string(text.bv_val, text.bv_len), std::move(values));
+        }
         return read;
     }
 
     LdapPtr ld_;
     timeval timeout_;
+    std::deque<int> sentAhead_;  // modifies sent ahead whose answers are not taken yet
 };
 
 // libldap copies the bind password into the request it encodes and frees that without wiping

@@ -128,14 +128,25 @@ class CommandAccountHost final : public DirectoryAccountHost {
           plans_(plans),
           planPerChange_(planPerChange) {}
 
-    // The plan is in place before the change is noted, so that the note has its amount.
+    // The plan is in place before the change is noted, so that the note has its amount, and
+    // again when a change sent ahead is taken, so that its record has it.
     LogAppendResult Intend(const std::string& name, const std::string& listedName) override {
-        UsePlan(plans_[planPerChange_ ? results_.size() : 0]);
+        UsePlan(Plan(started_));
         return DirectoryAccountHost::Intend(name, listedName);
     }
     DirStatus Change(const std::string& name, bool readBalanceFirst) override {
-        UsePlan(plans_[planPerChange_ ? results_.size() : 0]);
+        UsePlan(Plan(started_++));
         const DirStatus status = DirectoryAccountHost::Change(name, readBalanceFirst);
+        results_.push_back({name, status, {}, AccountValues, false});
+        return status;
+    }
+    void Send(const std::string& name) override {
+        UsePlan(Plan(started_++));
+        DirectoryAccountHost::Send(name);
+    }
+    DirStatus Take(const std::string& name) override {
+        UsePlan(Plan(results_.size()));
+        const DirStatus status = DirectoryAccountHost::Take(name);
         results_.push_back({name, status, {}, AccountValues, false});
         return status;
     }
@@ -154,9 +165,14 @@ class CommandAccountHost final : public DirectoryAccountHost {
     const std::vector<ChangeResult>& Results() const { return results_; }
 
   private:
+    const PlannedChange& Plan(std::size_t change) const {
+        return plans_[planPerChange_ ? change : 0];
+    }
+
     const Run& run_;
     const std::vector<PlannedChange>& plans_;
     bool planPerChange_;
+    std::size_t started_ = 0;  // changes made or sent so far
     std::vector<ChangeResult> results_;
 };
 

@@ -19,6 +19,17 @@ class RecordingHost final : public AccountOperationHost {
         const auto failing = refusals.find(name);
         return failing == refusals.end() ? DIR_OK : failing->second;
     }
+    int ChangesAhead() const override { return ahead; }
+    void Send(const std::string& name) override {
+        events.push_back("send " + name);
+        mostOnTheirWay = std::max(mostOnTheirWay, ++onTheirWay);
+    }
+    DirStatus Take(const std::string& name) override {
+        events.push_back("take " + name);
+        --onTheirWay;
+        const auto failing = refusals.find(name);
+        return failing == refusals.end() ? DIR_OK : failing->second;
+    }
     bool Recording() const override { return recordingOn; }
     LogAppendResult OpenLog() override {
         events.push_back("open log");
@@ -28,6 +39,7 @@ class RecordingHost final : public AccountOperationHost {
         events.push_back("record " + listedName);
     }
     LogAppendResult Commit() override {
+        EXPECT_EQ(onTheirWay, 0) << "a commit with changes on their way";
         events.push_back("commit");
         ++commits;
         return commitResult;
@@ -38,6 +50,9 @@ class RecordingHost final : public AccountOperationHost {
 
     std::vector<std::string> events;
     std::map<std::string, DirStatus> refusals;
+    int ahead = 1;
+    int onTheirWay = 0;
+    int mostOnTheirWay = 0;
     bool recordingOn = true;
     LogAppendResult openResult;
     LogAppendResult commitResult;
@@ -217,6 +232,51 @@ TEST(ApplyingToTheSelection, AStoppedBatchNamesEveryUserItDidNotReach) {
         if (one.serverAway) {
             EXPECT_NE(message.find("\nU15\nand 24 more"), std::string::npos) << message;
         }
+    }
+}
+
+// Changes sent ahead: outcomes are taken and recorded in the batch's order, a refusal fails
+// only its user, a user met again waits for its first change, no more than the window is on its
+// way, and a server that stays away stops the batch with what was sent still taken.
+TEST(ApplyingToTheSelection, ChangesSentAheadKeepTheBatchsOrder) {
+    std::vector<std::string> users;
+    for (int i = 0; i < 2 * kChangesPerCommit + 20; ++i) {
+        users.push_back("U" + std::to_string(i));
+    }
+    users.insert(users.begin() + 4, "u2");  // U2 again, spelt otherwise
+    const struct {
+        DirStatus refusal;
+        int changed;
+        std::size_t notDone;
+    } cases[] = {
+        {DIR_ERR_NO_ACCESS, static_cast<int>(users.size()) - 1, 0},
+        // U5 fails while U6..U9 are on their way: they are taken, the rest is not done.
+        {DIR_ERR_UNAVAILABLE, 10, users.size() - 11},
+    };
+    for (const auto& one : cases) {
+        RecordingHost host;
+        host.ahead = 5;
+        host.refusals["U5"] = one.refusal;
+        const BatchOutcome outcome = ApplyToEntries(users, host);
+        EXPECT_EQ(outcome.changed, one.changed);
+        EXPECT_EQ(outcome.failed, (std::vector<FailedChange>{{"U5", one.refusal}}));
+        EXPECT_EQ(outcome.notDone.size(), one.notDone);
+        EXPECT_EQ(host.mostOnTheirWay, 5);
+        EXPECT_EQ(host.onTheirWay, 0);
+        std::vector<std::string> records;
+        for (const std::string& event : host.events) {
+            if (event.rfind("record ", 0) == 0) {
+                records.push_back(event.substr(7));
+            }
+        }
+        std::vector<std::string> expected(users.begin(), users.begin() + one.changed + 1);
+        expected.erase(std::find(expected.begin(), expected.end(), "U5"));
+        EXPECT_EQ(records, expected) << one.refusal;
+        const auto at = [&](const std::string& event) {
+            return std::find(host.events.begin(), host.events.end(), event) - host.events.begin();
+        };
+        EXPECT_LT(at("take U2"), at("send u2"));
+        EXPECT_EQ(host.events.back(), "commit");
     }
 }
 

@@ -50,12 +50,22 @@ TEST(RecordOutbox, EntriesReadBackAsTheirWriterLeftThem) {
     EXPECT_EQ(contents.records, (std::vector<std::string>{kA, kB}));
     EXPECT_EQ(contents.sentFrom, 120u);
     EXPECT_EQ(contents.sentCount, 1u);
-    ASSERT_TRUE(contents.inFlight);
-    EXPECT_EQ(contents.inFlight->object, ".C.CORP");
-    EXPECT_EQ(contents.inFlight->before, 30);
-    EXPECT_EQ(contents.inFlight->expected, 31);
-    EXPECT_EQ(contents.inFlight->record, kC);
+    ASSERT_EQ(contents.inFlight.size(), 1u);
+    EXPECT_EQ(contents.inFlight[0].object, ".C.CORP");
+    EXPECT_EQ(contents.inFlight[0].before, 30);
+    EXPECT_EQ(contents.inFlight[0].expected, 31);
+    EXPECT_EQ(contents.inFlight[0].record, kC);
     EXPECT_EQ(contents.unreadLines, 1);  // the entry a kill cut short
+
+    // Changes sent ahead: each record or refusal settles the oldest change still open.
+    std::string intentOfD = IntentOfC();
+    intentOfD.replace(intentOfD.find(".C.CORP"), 7, ".D.CORP");
+    const OutboxContents ahead = ParseOutbox(IntentOfC() + intentOfD + IntentOfC() +
+                                             Entry("record", kC) + "refused\n" + intentOfD);
+    ASSERT_EQ(ahead.inFlight.size(), 2u);
+    EXPECT_EQ(ahead.inFlight[0].object, ".C.CORP");
+    EXPECT_EQ(ahead.inFlight[1].object, ".D.CORP");
+    EXPECT_EQ(ahead.records, std::vector<std::string>{kC});
 
     const IntendedChange deposit{".C", "Account Balance", 30, 31, kC};
     const IntendedChange unknownBefore{".C", "Account Balance", std::nullopt, 31, kC};

@@ -16,6 +16,8 @@ constexpr unsigned char kSearchRequest = 0x63;
 constexpr unsigned char kSearchResultEntry = 0x64;
 constexpr unsigned char kSearchResultDone = 0x65;
 constexpr unsigned char kSearchResultReference = 0x73;
+constexpr unsigned char kModifyRequest = 0x66;
+constexpr unsigned char kModifyResponse = 0x67;
 constexpr unsigned char kControls = 0xa0;
 constexpr unsigned char kReferral = 0xa3;
 
@@ -299,6 +301,24 @@ bool ReadResult(std::string_view body, SearchAnswer& answer) {
     return true;
 }
 
+// The entry of the Post-Read control among a modify's answer's controls: its value is a whole
+// SearchResultEntry.
+void ReadPostReadEntry(std::string_view controls, SearchAnswer& answer) {
+    std::string_view control;
+    while (ReadTagged(controls, kSequence, control)) {
+        std::string_view type, criticality, value, entry;
+        if (!ReadTagged(control, kOctetString, type) || type != kPostReadControl) {
+            continue;
+        }
+        ReadTagged(control, kBoolean, criticality);
+        if (ReadTagged(control, kOctetString, value) &&
+            ReadTagged(value, kSearchResultEntry, entry)) {
+            ReadEntry(entry, answer.entry);
+        }
+        return;
+    }
+}
+
 // The cookie of the Paged Results control among the answer's controls.
 void ReadPageCookie(std::string_view controls, SearchAnswer& answer) {
     std::string_view control;
@@ -393,6 +413,48 @@ std::optional<std::string> EncodeSearchRequest(std::int32_t messageId, const Sea
     return Tlv(kSequence, message);
 }
 
+std::string EncodeModifyRequest(std::int32_t messageId, const std::string& dn,
+                                const std::vector<LdapMod>& mods,
+                                const std::vector<std::string>& readBack) {
+    std::string changes;
+    for (const LdapMod& mod : mods) {
+        const int operation = mod.op == LdapModOp::Add       ? 0
+                              : mod.op == LdapModOp::Delete  ? 1
+                              : mod.op == LdapModOp::Replace ? 2
+                                                             : 3;  // increment (RFC 4525)
+        std::string values;
+        for (const std::string& value : mod.values) {
+            values += Tlv(kOctetString, value);
+        }
+        changes += Tlv(kSequence,
+                       Integer(kEnumerated, operation) +
+                           Tlv(kSequence, Tlv(kOctetString, mod.attribute) + Tlv(kSet, values)));
+    }
+    std::string message = Integer(kInteger, messageId) +
+                          Tlv(kModifyRequest, Tlv(kOctetString, dn) + Tlv(kSequence, changes));
+    if (!readBack.empty()) {
+        std::string selection;
+        for (const std::string& attribute : readBack) {
+            selection += Tlv(kOctetString, attribute);
+        }
+        const std::string control = Tlv(kOctetString, kPostReadControl) +
+                                    Tlv(kBoolean, std::string(1, '\xff')) +
+                                    Tlv(kOctetString, Tlv(kSequence, selection));
+        message += Tlv(kControls, Tlv(kSequence, control));
+    }
+    return Tlv(kSequence, message);
+}
+
+std::optional<std::int32_t> MessageIdOf(std::string_view message) {
+    std::string_view body, id;
+    std::int64_t value = 0;
+    if (!ReadTagged(message, kSequence, body) || !ReadTagged(body, kInteger, id) ||
+        !ReadInteger(id, value)) {
+        return std::nullopt;
+    }
+    return static_cast<std::int32_t>(value);
+}
+
 bool ParseSearchAnswer(std::string_view message, SearchAnswer& answer) {
     answer = SearchAnswer{};
     std::string_view body, id, operation;
@@ -421,6 +483,17 @@ bool ParseSearchAnswer(std::string_view message, SearchAnswer& answer) {
             std::string_view controls;
             if (ReadTagged(body, kControls, controls)) {
                 ReadPageCookie(controls, answer);
+            }
+            return true;
+        }
+        case kModifyResponse: {
+            answer.kind = SearchAnswer::Kind::Modified;
+            if (!ReadResult(operation, answer)) {
+                return false;
+            }
+            std::string_view controls;
+            if (ReadTagged(body, kControls, controls)) {
+                ReadPostReadEntry(controls, answer);
             }
             return true;
         }

@@ -1,8 +1,8 @@
-// The LDAP messages of a search as they go over the wire (RFC 4511, BER): the request made and
-// the answers read by the program itself, without an LDAP library. The Windows wire reads its
-// search results this way over the connection it relays for wldap32 (tls_tunnel.h): Wine's
-// wldap32 pays dozens of calls into wineserver for every entry it hands over, which made a list
-// of ten thousand users take seconds; here the same answers cost one socket read per few
+// The LDAP messages of a search and of a modify as they go over the wire (RFC 4511, BER): the
+// requests made and the answers read by the program itself, without an LDAP library. The Windows
+// wire reads its search results this way over the connection it relays for wldap32 (tls_tunnel.h):
+// Wine's wldap32 pays dozens of calls into wineserver for every entry it hands over, which made a
+// list of ten thousand users take seconds; here the same answers cost one socket read per few
 // hundred entries.
 //
 // Plain C++, so that it is tested natively against the server and under the sanitizers.
@@ -43,17 +43,27 @@ struct SearchRequest {
 std::optional<std::string> EncodeSearchRequest(std::int32_t messageId, const SearchRequest& request,
                                                std::string* problem);
 
-// One answer to a search, read from a whole LDAPMessage.
+// The whole LDAPMessage of a modify request, with the Post-Read control (critical) for
+// `readBack` when it names any attribute. The Windows wire sends a batch's changes so, several
+// ahead of their answers, on the connection it relays.
+std::string EncodeModifyRequest(std::int32_t messageId, const std::string& dn,
+                                const std::vector<LdapMod>& mods,
+                                const std::vector<std::string>& readBack);
+
+// One answer to a search (or to a modify), read from a whole LDAPMessage.
 struct SearchAnswer {
-    enum class Kind { Entry, Reference, Done, Other };
+    enum class Kind { Entry, Reference, Done, Modified, Other };
     std::int32_t messageId = 0;
     Kind kind = Kind::Other;
-    LdapEntry entry;                        // Kind::Entry
-    int resultCode = 0;                     // Kind::Done
-    std::string diagnostic;                 // Kind::Done: the server's words
-    std::string referral;                   // Kind::Done with a referral: its first URL
+    LdapEntry entry;         // Kind::Entry; Kind::Modified: the Post-Read control's entry
+    int resultCode = 0;      // Kind::Done, Kind::Modified
+    std::string diagnostic;  // Kind::Done, Kind::Modified: the server's words
+    std::string referral;    // ... with a referral: its first URL
     std::optional<std::string> pageCookie;  // Kind::Done with the Paged Results control
 };
+
+// The message ID of a whole LDAPMessage; nullopt when it cannot be read.
+std::optional<std::int32_t> MessageIdOf(std::string_view message);
 
 // False when `message` is no LDAPMessage that can be read.
 bool ParseSearchAnswer(std::string_view message, SearchAnswer& answer);

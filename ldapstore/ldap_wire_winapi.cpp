@@ -47,17 +47,6 @@ struct BervalFree {
 };
 using BervalPtr = std::unique_ptr<berval, BervalFree>;
 
-// A BER element that owns its buffer (made by ber_alloc_t or ber_init).
-struct BerBufferFree {
-    void operator()(BerElement* ber) const { ber_free(ber, 1); }
-};
-using BerBufferPtr = std::unique_ptr<BerElement, BerBufferFree>;
-
-struct BervalsFree {
-    void operator()(berval** values) const { ber_bvecfree(values); }
-};
-using BervalsPtr = std::unique_ptr<berval*, BervalsFree>;
-
 struct UnbindLdap {
     void operator()(LDAP* ld) const { ldap_unbind(ld); }
 };
@@ -171,41 +160,36 @@ class WinLdapWire final : public LdapWire {
         return Await(code, messageId);
     }
 
+    // Modifies with the Post-Read control go through the relay (tls_tunnel.h), which encodes
+    // them itself and keeps several on their way for a batch; wldap32 makes the others.
     LdapOutcome ModifyAndRead(const std::string& dn, const std::vector<LdapMod>& mods,
                               const std::vector<std::string>& readBack, LdapEntry& after) override {
         after = LdapEntry{};
-        // The control's value is the list of attributes to return (an AttributeSelection).
-        std::vector<char*> names;
-        for (const std::string& name : readBack) {
-            names.push_back(Text(name));
+        const LdapOutcome sent = SendModifyAndRead(dn, mods, readBack);
+        return sent.Ok() ? TakeModifyAnswer(after) : sent;
+    }
+
+    bool SendsAhead() const override { return true; }
+
+    LdapOutcome SendModifyAndRead(const std::string& dn, const std::vector<LdapMod>& mods,
+                                  const std::vector<std::string>& readBack) override {
+        return tunnel_->SendModify(dn, mods, readBack);
+    }
+
+    LdapOutcome TakeModifyAnswer(LdapEntry& after) override {
+        after = LdapEntry{};
+        SearchAnswer answer;
+        if (LdapOutcome taken = tunnel_->TakeModify(answer); !taken.Ok()) {
+            return taken;
         }
-        names.push_back(nullptr);
-        BerBufferPtr request(ber_alloc_t(LBER_USE_DER));
-        berval* flat = nullptr;
-        if (!request || ber_printf(request.get(), const_cast<char*>("{v}"), names.data()) == -1 ||
-            ber_flatten(request.get(), &flat) == -1 || flat == nullptr) {
-            return Outcome(ld_.get(), LDAP_ENCODING_ERROR);
-        }
-        BervalPtr value(flat);
-        LDAPControlA postRead{const_cast<char*>(kPostReadControl), *value, TRUE};
-        LDAPControlA* serverControls[2] = {&postRead, nullptr};
-        ModArrays arrays(mods);
-        ULONG messageId = 0;
-        const ULONG code = ldap_modify_extA(ld_.get(), Text(dn), arrays.Get(), serverControls,
-                                            nullptr, &messageId);
-        ControlsPtr controls;
-        LdapOutcome outcome = Await(code, messageId, &controls);
-        if (!outcome.Ok()) {
+        if (answer.resultCode != LDAP_SUCCESS) {
+            LdapOutcome outcome =
+                Outcome(nullptr, static_cast<ULONG>(answer.resultCode), answer.diagnostic.c_str());
+            outcome.referral = answer.referral;
             return outcome;
         }
-        for (LDAPControlA** control = controls.get(); control != nullptr && *control != nullptr;
-             ++control) {
-            if (std::strcmp((*control)->ldctl_oid, kPostReadControl) == 0) {
-                after = ReadPostReadEntry((*control)->ldctl_value);
-                break;
-            }
-        }
-        return outcome;
+        after = std::move(answer.entry);
+        return {};
     }
 
     LdapOutcome WhoAmI(std::string& authzId) override {
@@ -324,36 +308,6 @@ class WinLdapWire final : public LdapWire {
     // failed (wldap32 connects at the first request; Wine's tells a server that is not there
     // by a socket error such as WSAENOTCONN in LdapGetLastError).
     static LdapOutcome Unsent() { return Outcome(nullptr, LDAP_SERVER_DOWN); }
-
-    // The control's value is a SearchResultEntry without its tag: the DN, then a sequence of
-    // (type, set of values).
-    static LdapEntry ReadPostReadEntry(berval& encoded) {
-        LdapEntry read;
-        BerBufferPtr reply(ber_init(&encoded));
-        char* rawDn = nullptr;
-        if (!reply || ber_scanf(reply.get(), const_cast<char*>("{a{"), &rawDn) == LBER_ERROR) {
-            return read;
-        }
-        TextPtr dn(rawDn);
-        read.dn = rawDn != nullptr ? rawDn : "";
-        char* rawName = nullptr;
-        while (ber_scanf(reply.get(), const_cast<char*>("{a"), &rawName) != LBER_ERROR) {
-            TextPtr name(rawName);
-            berval** rawValues = nullptr;
-            // "V" takes the SET OF values whole, its tag included (Wine hands each format
-            // character to the decoder on its own, so "[V]" would take the tag twice).
-            if (ber_scanf(reply.get(), const_cast<char*>("V}"), &rawValues) == LBER_ERROR) {
-                break;
-            }
-            BervalsPtr values(rawValues);
-            std::vector<std::string> texts;
-            for (berval** value = rawValues; value != nullptr && *value != nullptr; ++value) {
-                texts.emplace_back((*value)->bv_val, (*value)->bv_len);
-            }
-            read.attributes.emplace_back(rawName != nullptr ? rawName : "", std::move(texts));
-        }
-        return read;
-    }
 
     std::unique_ptr<TlsTunnel> tunnel_;  // after ld_ in destruction: the library closes first
     LdapPtr ld_;

@@ -10,7 +10,9 @@
 // A plain ldap:// connection goes through the same relay, without TLS: so that the wire can read
 // search results itself on the one connection (ldap_protocol.h) while wldap32 waits for
 // nothing, instead of through wldap32, which under Wine costs dozens of wineserver calls for
-// every entry. The server sees one connection and one bind either way.
+// every entry; and send a batch's modifies itself, several on their way at once, their answers
+// kept apart from the library's by their message IDs. The server sees one connection and one
+// bind either way.
 //
 // Implemented for Windows only (tls_tunnel_winapi.cpp); the native wire has libldap check.
 #pragma once
@@ -54,6 +56,14 @@ class TlsTunnel {
     // then closed for the library too, which finds it lost at its next request.
     virtual LdapOutcome RunSearch(const SearchRequest& request, std::vector<LdapEntry>& entries,
                                   SearchAnswer& done) = 0;
+    // A modify the relay sends itself on the server connection, ahead of its answer: a batch
+    // keeps several on their way. TakeModify ends the oldest one sent with the server's answer
+    // (SearchAnswer::Kind::Modified, its Post-Read entry in `entry`); answers that arrive while
+    // the relay or the library reads for something else wait for their take. Not Ok as for a
+    // search: the connection failed, or the answer did not come within the Timeout.
+    virtual LdapOutcome SendModify(const std::string& dn, const std::vector<LdapMod>& mods,
+                                   const std::vector<std::string>& readBack) = 0;
+    virtual LdapOutcome TakeModify(SearchAnswer& answer) = 0;
 };
 
 // Connects to the server, sets up TLS and checks the certificate (with `endpoint.tls`). Null with

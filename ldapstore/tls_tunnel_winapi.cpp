@@ -16,6 +16,8 @@
 #include <cctype>
 #include <chrono>
 #include <cstring>
+#include <deque>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -713,7 +715,8 @@ class WinTlsTunnel final : public TlsTunnel {
         if (!ToServer(encoded->data(), encoded->size(), Clock::now() + timeout_)) {
             return Lost("Can't contact LDAP server");
         }
-        std::string incoming;
+        std::string incoming = std::move(fromServer_);
+        fromServer_.clear();
         std::size_t at = 0;
         while (true) {
             const std::size_t size = WholeElement(std::string_view(incoming).substr(at));
@@ -732,9 +735,9 @@ class WinTlsTunnel final : public TlsTunnel {
                 return Lost("Can't contact LDAP server (the server's answer cannot be read)");
             }
             if (answer.messageId != messageId) {
-                // The late answer to a request the library gave up on: it is the library's.
-                if (!SendAll(client_.Get(), message.data(), message.size(),
-                             Clock::now() + timeout_)) {
+                // A modify of the relay's own waits for its take; anything else is the
+                // library's (the late answer to a request it gave up on).
+                if (!Route(message)) {
                     return Lost("Can't contact LDAP server");
                 }
             } else if (answer.kind == SearchAnswer::Kind::Entry) {
@@ -744,11 +747,55 @@ class WinTlsTunnel final : public TlsTunnel {
                 break;
             }
         }
-        // Nothing else is awaited; whatever followed belongs to the library.
-        const std::string_view rest = std::string_view(incoming).substr(at);
-        if (!rest.empty() &&
-            !SendAll(client_.Get(), rest.data(), rest.size(), Clock::now() + timeout_)) {
+        // Whatever followed is read on as the carrier reads (the answers to modifies sent
+        // ahead may be among it), or belongs to the library when none are awaited.
+        fromServer_.assign(std::string_view(incoming).substr(at));
+        if (!RouteWhatArrived()) {
             return Lost("Can't contact LDAP server");
+        }
+        return {};
+    }
+
+    LdapOutcome SendModify(const std::string& dn, const std::vector<LdapMod>& mods,
+                           const std::vector<std::string>& readBack) override {
+        const std::int32_t messageId = nextMessageId_--;
+        const std::string encoded = EncodeModifyRequest(messageId, dn, mods, readBack);
+        std::lock_guard<std::mutex> lock(io_);
+        if (closed_) {
+            return Failure(kLdapServerDown, "Can't contact LDAP server");
+        }
+        if (!ToServer(encoded.data(), encoded.size(), Clock::now() + timeout_)) {
+            return Lost("Can't contact LDAP server");
+        }
+        sentAhead_.push_back(messageId);
+        return {};
+    }
+
+    LdapOutcome TakeModify(SearchAnswer& answer) override {
+        std::lock_guard<std::mutex> lock(io_);
+        if (sentAhead_.empty()) {
+            return Failure(kLdapServerDown, "no change was sent ahead");
+        }
+        const std::int32_t messageId = sentAhead_.front();
+        while (answered_.count(messageId) == 0) {
+            if (closed_) {
+                sentAhead_.pop_front();
+                return Failure(kLdapServerDown, "Can't contact LDAP server");
+            }
+            if (const LdapOutcome got = FromServerWithin(fromServer_); !got.Ok()) {
+                sentAhead_.pop_front();
+                return got;
+            }
+            if (!RouteWhatArrived()) {
+                sentAhead_.pop_front();
+                return Lost("Can't contact LDAP server");
+            }
+        }
+        sentAhead_.pop_front();
+        const std::string message = std::move(answered_[messageId]);
+        answered_.erase(messageId);
+        if (!ParseSearchAnswer(message, answer) || answer.kind != SearchAnswer::Kind::Modified) {
+            return Lost("Can't contact LDAP server (the server's answer cannot be read)");
         }
         return {};
     }
@@ -826,8 +873,10 @@ class WinTlsTunnel final : public TlsTunnel {
                     break;
                 }
                 awaitingServer = false;
-                if (!plain.empty() &&
-                    !SendAll(client_.Get(), plain.data(), plain.size(), Clock::now() + timeout_)) {
+                // While modifies of the relay's own are on their way, what the server sends is
+                // read message by message: their answers wait for their takes.
+                fromServer_ += plain;
+                if (!RouteWhatArrived()) {
                     break;
                 }
             }
@@ -851,6 +900,42 @@ class WinTlsTunnel final : public TlsTunnel {
         }
         return (FD_ISSET(client_.Get(), &readable) ? kClientReady : 0) |
                (FD_ISSET(server_.Get(), &readable) ? kServerReady : 0);
+    }
+
+    static bool RelaysOwn(std::int32_t messageId) { return messageId >= kFirstRelayId; }
+
+    // One whole message from the server that the relay is not reading for: the answer to a
+    // modify it sent ahead waits for its take, a late answer to a request of its own that
+    // nobody awaits any more is dropped, and everything else goes to the library.
+    bool Route(std::string_view message) {
+        const std::optional<std::int32_t> messageId = MessageIdOf(message);
+        if (messageId && RelaysOwn(*messageId)) {
+            if (std::find(sentAhead_.begin(), sentAhead_.end(), *messageId) != sentAhead_.end()) {
+                answered_[*messageId] = std::string(message);
+            }
+            return true;
+        }
+        return SendAll(client_.Get(), message.data(), message.size(), Clock::now() + timeout_);
+    }
+
+    // Routes the whole messages that arrived (fromServer_). With no modify of the relay's own
+    // on its way the bytes go to the library as they are, a message cut short included.
+    bool RouteWhatArrived() {
+        if (sentAhead_.empty()) {
+            const std::string bytes = std::move(fromServer_);
+            fromServer_.clear();
+            return bytes.empty() ||
+                   SendAll(client_.Get(), bytes.data(), bytes.size(), Clock::now() + timeout_);
+        }
+        std::size_t at = 0;
+        while (const std::size_t size = WholeElement(std::string_view(fromServer_).substr(at))) {
+            if (!Route(std::string_view(fromServer_).substr(at, size))) {
+                return false;
+            }
+            at += size;
+        }
+        fromServer_.erase(0, at);
+        return true;
     }
 
     bool ToServer(const char* data, std::size_t size, Clock::time_point limit) {
@@ -913,7 +998,13 @@ class WinTlsTunnel final : public TlsTunnel {
     std::mutex io_;
     bool closed_ = false;
     // The relay's own requests count down from the top, far from the library's, which count up.
+    static constexpr std::int32_t kFirstRelayId = 0x40000000;
     std::int32_t nextMessageId_ = 0x7fffffff;
+    // Modifies the relay sent ahead, oldest first, and the answers that came before their take.
+    std::deque<std::int32_t> sentAhead_;
+    std::map<std::int32_t, std::string> answered_;
+    // What the server sent that is not routed yet (a message not whole yet).
+    std::string fromServer_;
     std::thread carrier_;
 };
 

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -192,6 +194,53 @@ TEST(LdapProtocolTest, SearchesFindWhatTheLibraryFinds) {
         }
     }
 }
+// Modifies sent ahead of their answers on one connection: each answer names its request and
+// carries the sum its own increment left (the Post-Read control), a refused one says why. The
+// server may answer them in any order.
+TEST(LdapProtocolTest, ModifiesSentAheadAnswerWithWhatEachLeft) {
+    const LdapServer server = LdapServer::FromEnvironment();
+    if (!server.Available()) {
+        GTEST_SKIP() << "no scratch slapd (TALLY_LDAP_URL is not set)";
+    }
+    const std::string base = server.LoadTree(
+        "ProtocolModify", "dn: cn=A\nobjectClass: tallyUser\ncn: A\naccountBalance: 10\n");
+    BareConnection bare(server.url);
+    ASSERT_TRUE(bare.Ok());
+    ASSERT_TRUE(bare.Send(BindRequest(server.adminDn, server.Password())));
+    SearchAnswer answer;
+    ASSERT_TRUE(ldap::ParseSearchAnswer(bare.Next(), answer));
+    const std::map<std::int32_t, std::pair<std::string, std::string>> changes = {
+        {0x7ffffff0, {"cn=A", "1"}},
+        {0x7fffffef, {"cn=A", "2"}},
+        {0x7fffffee, {"cn=NOBODY", "5"}},
+        {0x7fffffed, {"cn=A", "-3"}},
+    };
+    for (auto change = changes.rbegin(); change != changes.rend(); ++change) {
+        ASSERT_TRUE(bare.Send(ldap::EncodeModifyRequest(
+            change->first, change->second.first + "," + base,
+            {{ldap::LdapModOp::Increment, "accountBalance", {change->second.second}}},
+            {"accountBalance"})));
+    }
+    std::map<std::int32_t, std::string> answered;
+    std::set<std::string> sums;
+    for (std::size_t i = 0; i < changes.size(); ++i) {
+        ASSERT_TRUE(ldap::ParseSearchAnswer(bare.Next(), answer));
+        EXPECT_EQ(answer.kind, SearchAnswer::Kind::Modified);
+        answered[answer.messageId] = std::to_string(answer.resultCode);
+        const std::string after = Described(answer.entry).substr(answer.entry.dn.size());
+        if (answer.resultCode == 0) {
+            EXPECT_EQ(after.rfind("|accountbalance=", 0), 0u) << after;
+            sums.insert(after);
+        } else {
+            EXPECT_EQ(after, "");
+        }
+    }
+    EXPECT_EQ(answered,
+              (std::map<std::int32_t, std::string>{
+                  {0x7ffffff0, "0"}, {0x7fffffef, "0"}, {0x7fffffee, "32"}, {0x7fffffed, "0"}}));
+    EXPECT_EQ(sums.size(), 3u);                        // each increment's own sum
+    EXPECT_EQ(sums.count("|accountbalance=10;"), 1u);  // whichever came last: 10 + 1 + 2 - 3
+}
 #endif
 
 TEST(LdapProtocolTest, FiltersThatCannotBeReadAreRefusedNamingThePlace) {
@@ -249,7 +298,18 @@ TEST(LdapProtocolTest, DamagedAnswersAreNeverReadPastTheirEnd) {
     EXPECT_EQ(answer.kind, SearchAnswer::Kind::Done);
     EXPECT_EQ(answer.pageCookie.value_or(""), "COOKY");
 
-    for (const std::string& message : {entry, done}) {
+    // A modify's answer with the entry of the Post-Read control.
+    const std::string postRead =
+        tlv(0x64, tlv(0x04, "cn=A,o=B") +
+                      tlv(0x30, tlv(0x30, tlv(0x04, "n") + tlv(0x31, tlv(0x04, "7")))));
+    const std::string modified =
+        tlv(0x30, id + tlv(0x67, tlv(0x0a, std::string(1, '\0')) + tlv(0x04, "") + tlv(0x04, "")) +
+                      tlv(0xa0, tlv(0x30, tlv(0x04, "1.3.6.1.1.13.2") + tlv(0x04, postRead))));
+    ASSERT_TRUE(ldap::ParseSearchAnswer(modified, answer));
+    EXPECT_EQ(answer.kind, SearchAnswer::Kind::Modified);
+    EXPECT_EQ(Described(answer.entry), "cn=A,o=B|n=7;");
+
+    for (const std::string& message : {entry, done, modified}) {
         EXPECT_EQ(ldap::WholeElement(message), message.size());
         for (std::size_t cut = 0; cut < message.size(); ++cut) {
             EXPECT_EQ(ldap::WholeElement(message.substr(0, cut)), 0u) << cut;

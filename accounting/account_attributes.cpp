@@ -6,6 +6,7 @@
 
 #include "directory/buffer_owner.h"
 #include "directory/dirclient_setup.h"
+#include "dirstore/names.h"
 #include "program/session.h"
 #include "program/settings.h"
 
@@ -177,6 +178,58 @@ DirStatus ReadAccountAttribute(const char* objectName, const char* attributeName
     }
     if (status != DIR_OK) {
         ClearValue(syntax, value);
+    }
+    return status;
+}
+
+DirStatus ReadAccountValues(const char* objectName, AccountValuesRecord& values) {
+    values = {};
+    DirBufferOwner request(DIR_BUFFER_SIZE);
+    DirBufferOwner result(DIR_BUFFER_SIZE);
+    if (!request.Ok() || !result.Ok()) {
+        return kNoBuffer;
+    }
+    const AccountSchema& schema = gSettings.Schema;
+    DirInitBuffer(DirectoryContext, DIR_REQ_READ, request.Get());
+    for (const std::string* attribute :
+         {&schema.BalanceAttribute, &schema.LimitAttribute, &schema.UnlimitedAttribute}) {
+        DirPutAttrName(DirectoryContext, request.Get(), attribute->c_str());
+    }
+    std::int32_t iteration = DIR_NO_MORE_ITERATIONS;
+    DirStatus status = DirRead(DirectoryContext, objectName, DIR_INFO_NAMES_AND_VALUES, 0,
+                               request.Get(), &iteration, result.Get());
+    if (status == DIR_ERR_NO_SUCH_ATTRIBUTE) {
+        return DIR_OK;  // none of the three: a user without an account reads 0
+    }
+    std::uint32_t count = 0;
+    if (status == DIR_OK) {
+        status = DirGetAttrCount(DirectoryContext, result.Get(), &count);
+    }
+    AccountValuesRecord found;
+    for (std::uint32_t i = 0; status == DIR_OK && i < count; ++i) {
+        char name[DIR_MAX_NAME_BYTES] = {};
+        std::uint32_t valueCount = 0;
+        std::uint32_t syntax = 0;
+        status = DirGetAttrName(DirectoryContext, result.Get(), name, &valueCount, &syntax);
+        for (std::uint32_t v = 0; status == DIR_OK && v < valueCount; ++v) {
+            // Every value is taken from the buffer, the first one kept: an area as large as any
+            // value the buffer can hold, whatever the syntax.
+            alignas(std::int32_t) char area[DIR_BUFFER_SIZE] = {};
+            status = FetchFirstValue(result.Get(), syntax, area);
+            if (status != DIR_OK || v > 0) {
+                continue;
+            }
+            if (tally::store::EqualsIgnoreCase(schema.BalanceAttribute, name)) {
+                std::memcpy(&found.Balance, area, sizeof found.Balance);
+            } else if (tally::store::EqualsIgnoreCase(schema.LimitAttribute, name)) {
+                std::memcpy(&found.CreditLimit, area, sizeof found.CreditLimit);
+            } else if (tally::store::EqualsIgnoreCase(schema.UnlimitedAttribute, name)) {
+                std::memcpy(&found.Unlimited, area, sizeof found.Unlimited);
+            }
+        }
+    }
+    if (status == DIR_OK) {
+        values = found;
     }
     return status;
 }

@@ -14,6 +14,12 @@
 // cannot be read is cleared by syntax. Returns the status of the read.
 DirStatus ReadAccountAttribute(const char* objectName, const char* attributeName, void* value);
 
+// Balance, credit limit and unlimited flag of `objectName` in one read (a directory server is
+// asked once, not once for each): each as ReadAccountAttribute reads it, an attribute the user
+// lacks reading 0. Returns the read's status, DIR_OK also when some or all of the three are
+// absent; on failure all three read 0.
+DirStatus ReadAccountValues(const char* objectName, AccountValuesRecord& values);
+
 // One change (overwrite or clear) of the credit limit or the unlimited flag.
 DirStatus WriteAccountAttribute(const char* objectName, const char* attributeName,
                                 const void* value, std::uint32_t changeType);

@@ -29,11 +29,7 @@ std::string SeveralSelected(std::int32_t count) {
 SelectionLines ShowUser() {
     SelectionLines lines;
     lines.fullName = FullNameOf(SelectionText);
-    const char* name = SelectionText.c_str();
-    const AccountSchema& schema = gSettings.Schema;
-    ReadAccountAttribute(name, schema.BalanceAttribute.c_str(), &AccountValues.Balance);
-    ReadAccountAttribute(name, schema.LimitAttribute.c_str(), &AccountValues.CreditLimit);
-    ReadAccountAttribute(name, schema.UnlimitedAttribute.c_str(), &AccountValues.Unlimited);
+    ReadAccountValues(SelectionText.c_str(), AccountValues);
     lines.balance = FormatAmount(AccountValues.Balance, gSettings);
     lines.creditLimit = AccountValues.Unlimited != 0
                             ? std::string("Unlimited")

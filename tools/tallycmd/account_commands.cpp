@@ -106,16 +106,7 @@ bool PlanAmount(const std::string& text, bool unlimited, const AmountMode& mode,
 
 // Balance, limit and flag as the selection display reads them; a user without a balance has 0.
 DirStatus ReadAccount(const std::string& name, AccountValuesRecord& values) {
-    const AccountSchema& schema = gSettings.Schema;
-    values = {};
-    const DirStatus status =
-        ReadAccountAttribute(name.c_str(), schema.BalanceAttribute.c_str(), &values.Balance);
-    if (status != DIR_OK && status != DIR_ERR_NO_SUCH_ATTRIBUTE) {
-        return status;
-    }
-    ReadAccountAttribute(name.c_str(), schema.LimitAttribute.c_str(), &values.CreditLimit);
-    ReadAccountAttribute(name.c_str(), schema.UnlimitedAttribute.c_str(), &values.Unlimited);
-    return DIR_OK;
+    return ReadAccountValues(name.c_str(), values);
 }
 
 // The real changes: the window's host over the directory and the log, the plan of each change

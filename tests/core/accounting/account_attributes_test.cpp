@@ -36,6 +36,25 @@ TEST_F(AccountAttributeTest, ReadsEachAccountValueInItsForm) {
     EXPECT_EQ(unlimited, 1);
 }
 
+// The three values in one read are what the reads of each one give.
+TEST_F(AccountAttributeTest, TheAccountValuesInOneReadAreThoseReadOneByOne) {
+    for (const char* user : {"JSMITH", "MJONES", "NOACCOUNT", "NOBODY", ".FYOUNG.ACCOUNTS.CORP"}) {
+        AccountValuesRecord separately;
+        const DirStatus balanceRead =
+            ReadAccountAttribute(user, "Account Balance", &separately.Balance);
+        ReadAccountAttribute(user, "Minimum Account Balance", &separately.CreditLimit);
+        ReadAccountAttribute(user, "Allow Unlimited Credit", &separately.Unlimited);
+        AccountValuesRecord together{7, 7, 7};
+        const DirStatus status = ReadAccountValues(user, together);
+        EXPECT_EQ(status == DIR_OK,
+                  balanceRead == DIR_OK || balanceRead == DIR_ERR_NO_SUCH_ATTRIBUTE)
+            << user;
+        EXPECT_EQ(together.Balance, separately.Balance) << user;
+        EXPECT_EQ(together.CreditLimit, separately.CreditLimit) << user;
+        EXPECT_EQ(together.Unlimited, separately.Unlimited) << user;
+    }
+}
+
 TEST_F(AccountAttributeTest, ValuesThatCannotBeReadAreClearedByTheirSyntax) {
     char fullName[DIR_MAX_NAME_BYTES] = "stale";
     std::int32_t balance = 77;

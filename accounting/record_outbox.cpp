@@ -231,8 +231,9 @@ bool RecordOutbox::Reopen(const char* mode, std::string* error) {
     return file_ != nullptr;
 }
 
-bool RecordOutbox::Note(const std::string& line, std::string* error) {
-    if (!file_ || std::fputs(line.c_str(), file_.get()) < 0 || std::fflush(file_.get()) != 0) {
+bool RecordOutbox::Note(const std::string& line, std::string* error, bool flush) {
+    if (!file_ || std::fputs(line.c_str(), file_.get()) < 0 ||
+        (flush && std::fflush(file_.get()) != 0)) {
         if (error) {
             *error = path_.string() + ": cannot write the outbox";
         }
@@ -253,7 +254,7 @@ bool RecordOutbox::NoteIntent(const IntendedChange& change, std::string* error) 
 bool RecordOutbox::NoteRecord(std::string_view record, std::string* error) {
     waiting_ += record;
     ++waitingCount_;
-    return Note(std::string(kRecord) + "\t" + Escaped(WithoutLineEnd(record)) + "\n", error);
+    return Note(std::string(kRecord) + "\t" + Escaped(WithoutLineEnd(record)) + "\n", error, false);
 }
 
 bool RecordOutbox::NoteRefused(std::string* error) {

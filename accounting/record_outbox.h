@@ -86,7 +86,10 @@ class RecordOutbox {
     const std::string& LeftOver() const { return leftOver_; }
 
     // Each note reaches the system before the call returns, so it survives the program being
-    // killed; FlushToDisk makes the notes so far survive a power loss as well.
+    // killed; FlushToDisk makes the notes so far survive a power loss as well. A record's note
+    // goes with the next note (the next change's intent, or the delivery), one write for both:
+    // a program killed in between leaves its change's intent open, and the next start settles
+    // it by reading the account like any change in flight.
     bool NoteIntent(const IntendedChange& change, std::string* error);
     bool NoteRecord(std::string_view record, std::string* error);
     bool NoteRefused(std::string* error);
@@ -109,7 +112,7 @@ class RecordOutbox {
   private:
     RecordOutbox(std::filesystem::path path, tally::platform::AppendLock lock)
         : path_(std::move(path)), lock_(std::move(lock)) {}
-    bool Note(const std::string& line, std::string* error);
+    bool Note(const std::string& line, std::string* error, bool flush = true);
     bool Reopen(const char* mode, std::string* error);
 
     struct FileCloser {

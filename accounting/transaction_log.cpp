@@ -17,6 +17,28 @@ std::string FullNameOf(std::string_view name) {
     return fullName;
 }
 
+// The operator's full name, asked for once for each operator and name context rather than for
+// every record of a batch.
+std::string OperatorFullName() {
+    static std::string operatorName;
+    static std::string nameContext;
+    static std::string fullName;
+    char context[DIR_MAX_NAME_BYTES] = {};
+    DirGetContextValue(DirectoryContext, DIR_CTX_NAME_CONTEXT, context);
+    if (!fullName.empty() && operatorName == gSettings.OperatorName && nameContext == context) {
+        return fullName;
+    }
+    char found[DIR_MAX_NAME_BYTES] = {};
+    if (DirGetFullName(DirectoryContext, gSettings.OperatorName.c_str(), found) != DIR_OK ||
+        found[0] == '\0') {
+        return gSettings.OperatorName;  // asked again next time
+    }
+    operatorName = gSettings.OperatorName;
+    nameContext = context;
+    fullName = found;
+    return fullName;
+}
+
 }  // namespace
 
 std::string ComposeCurrentRecord(std::string_view listedName, const RecordMoment& moment) {
@@ -24,8 +46,7 @@ std::string ComposeCurrentRecord(std::string_view listedName, const RecordMoment
     // Full names are asked for only where the layout shows them.
     const bool fullNames = layout == LogLayout::AsciiDelimited;
     const std::string userFullName = fullNames ? FullNameOf(listedName) : std::string();
-    const std::string operatorFullName =
-        fullNames ? FullNameOf(gSettings.OperatorName) : std::string();
+    const std::string operatorFullName = fullNames ? OperatorFullName() : std::string();
 
     TransactionRecordInput in;
     in.layout = layout;

@@ -77,6 +77,37 @@ struct CaseInsensitiveLess {
     }
 };
 
+// Hashing and equality of names without regard to ASCII case, for unordered containers of
+// names (a server's session cache of ten thousand entries is asked several times a change).
+struct CaseInsensitiveHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view name) const {
+        std::size_t hash = 14695981039346656037ull;  // FNV-1a
+        for (const char c : name) {
+            hash = (hash ^ static_cast<unsigned char>((c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c)) *
+                   1099511628211ull;
+        }
+        return hash;
+    }
+};
+
+struct CaseInsensitiveEqual {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const {
+        if (a.size() != b.size()) {
+            return false;
+        }
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            const char x = a[i];
+            const char y = b[i];
+            if (x != y && ((x | 0x20) != (y | 0x20) || (x | 0x20) < 'a' || (x | 0x20) > 'z')) {
+                return false;
+            }
+        }
+        return true;
+    }
+};
+
 struct AttributeDef {
     std::string name;      // the directory's name: "Account Balance"
     std::string ldapName;  // the LDIF attribute name: "accountBalance"

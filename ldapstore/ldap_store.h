@@ -35,6 +35,8 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "ldapstore/ldap_wire.h"
@@ -270,12 +272,17 @@ class LdapStore final : public store::Store {
     std::string boundName_;
     // Entries are kept for the session (and stay where they are: pointers handed out stay
     // good); call_ counts the client's calls, so that Find() knows what is older than this one.
-    mutable std::map<std::string, Cached, store::CaseInsensitiveLess> entries_;
+    mutable std::unordered_map<std::string, Cached, store::CaseInsensitiveHash,
+                               store::CaseInsensitiveEqual>
+        entries_;
     std::uint64_t call_ = 1;
     // Names found missing, kept until the next listing: a name that is none (the relative
     // reading of a complete name, say) is not looked for again at every call.
-    mutable std::set<std::string, store::CaseInsensitiveLess> absent_;
-    mutable std::map<std::string, std::string, store::CaseInsensitiveLess> dns_;
+    mutable std::unordered_set<std::string, store::CaseInsensitiveHash, store::CaseInsensitiveEqual>
+        absent_;
+    mutable std::unordered_map<std::string, std::string, store::CaseInsensitiveHash,
+                               store::CaseInsensitiveEqual>
+        dns_;
     mutable store::Status lookupFailure_ = store::kOk;
     mutable std::string lastProblem_;
     mutable bool unreachable_ = false;  // the latest Connect found no server or refused its TLS

@@ -624,6 +624,7 @@ TEST(RoundTrips, ABatchOverADirectoryServerCostsAboutOneOperationPerChange) {
     };
     const fs::path output = network.options.out / "tallycmd.out";
     const auto before = Balances(network.ini, network.users);
+    long mostAhead = 0;
     for (const Batch& batch : batches) {
         const std::uintmax_t from = fs::file_size(serverLog);
         ASSERT_EQ(WaitFor(SpawnQuietly(batch.arguments, output)), 0) << batch.what;
@@ -634,10 +635,12 @@ TEST(RoundTrips, ABatchOverADirectoryServerCostsAboutOneOperationPerChange) {
                     batch.what, operations, batch.changes,
                     static_cast<double>(operations) / batch.changes, ahead);
         EXPECT_LE(operations, static_cast<long>(kMostPerChange * batch.changes)) << batch.what;
-        // The changes went ahead of their answers (32 at most by default), not one at a time.
-        EXPECT_GT(ahead, 1) << batch.what;
-        EXPECT_LE(ahead, 32) << batch.what;
+        EXPECT_LE(ahead, 32) << batch.what;  // [Store] ChangesInFlight's default
+        mostAhead = std::max(mostAhead, ahead);
     }
+    // The changes went ahead of their answers, not one at a time. How many the server saw at
+    // once depends on which of the two was quicker; over four batches it saw more than one.
+    EXPECT_GT(mostAhead, 1);
     // Every change was made, once each.
     const auto after = Balances(network.ini, network.users);
     for (const std::string& user : network.users) {

@@ -109,6 +109,7 @@ def run(s):
     wait_for("up to the root", lambda: d.text(dialog, 480) == "[Root]")
     expect_equal("root containers", d.items(dialog, 500), ["BRANCH", "CORP"])
     double_click(d, dialog, "CORP")
+    wait_for("into CORP", lambda: "ARCHIVE" in d.items(dialog, 500))
     double_click(d, dialog, "ARCHIVE")
     wait_for("into ARCHIVE", lambda: d.text(dialog, 480) == "ARCHIVE.CORP")
     d.close(dialog)

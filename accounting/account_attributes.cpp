@@ -265,19 +265,18 @@ bool SendsAhead(AccountOperation operation) {
     return operation == AccountOperation::Deposit || operation == AccountOperation::Charge;
 }
 
-DirStatus SendAccountOperation(const char* objectName) {
+DirStatus SendAccountOperation(const char* objectName, DirBuffer* request) {
     if (!SendsAhead(CurrentOperation)) {
         return kUnknownOperation;
     }
-    DirBufferOwner request(DIR_BUFFER_SIZE);
-    if (!request.Ok()) {
+    if (request == nullptr) {
         return kNoBuffer;
     }
-    DirInitBuffer(DirectoryContext, DIR_REQ_MODIFY, request.Get());
-    DirPutChange(DirectoryContext, request.Get(), DIR_CHANGE_ADD_VALUE,
+    DirInitBuffer(DirectoryContext, DIR_REQ_MODIFY, request);
+    DirPutChange(DirectoryContext, request, DIR_CHANGE_ADD_VALUE,
                  gSettings.Schema.BalanceAttribute.c_str());
-    DirPutAttrValue(DirectoryContext, request.Get(), SYN_COUNTER, &OperationAmount);
-    return DirClientSendModify(DirectoryContext, objectName, request.Get());
+    DirPutAttrValue(DirectoryContext, request, SYN_COUNTER, &OperationAmount);
+    return DirClientSendModify(DirectoryContext, objectName, request);
 }
 
 DirStatus TakeAccountOperation(const char* objectName) {

@@ -34,8 +34,10 @@ DirStatus ApplyAccountOperation(const char* objectName);
 // OperationAmount to the user's balance. DIR_OK when it is on its way (its outcome to be taken
 // by TakeAccountOperation), else why it was not sent. Only these two operations go ahead: the
 // others read or write more than one value.
+// `request` is a buffer of DIR_BUFFER_SIZE the caller keeps for a whole batch: one per change
+// would cost more than the rest of the change.
 bool SendsAhead(AccountOperation operation);
-DirStatus SendAccountOperation(const char* objectName);
+DirStatus SendAccountOperation(const char* objectName, DirBuffer* request);
 // The outcome of the oldest deposit or charge sent ahead, the balance it left in
 // AccountValues.Balance (read back from `objectName` when the directory cannot tell).
 DirStatus TakeAccountOperation(const char* objectName);

@@ -112,7 +112,10 @@ int DirectoryAccountHost::ChangesAhead() const {
 }
 
 void DirectoryAccountHost::Send(const std::string& name) {
-    sent_.push_back(SendAccountOperation(name.c_str()));
+    if (!request_) {
+        request_.emplace(DIR_BUFFER_SIZE);
+    }
+    sent_.push_back(SendAccountOperation(name.c_str(), request_->Get()));
 }
 
 DirStatus DirectoryAccountHost::Take(const std::string& name) {

@@ -13,6 +13,7 @@
 #include "accounting/account_batch.h"
 #include "accounting/record_outbox.h"
 #include "accounting/transaction_log.h"
+#include "directory/buffer_owner.h"
 
 class DirectoryAccountHost : public AccountOperationHost {
   public:
@@ -64,7 +65,8 @@ class DirectoryAccountHost : public AccountOperationHost {
     // Changes whose fate is open: their notes stay in the outbox, neither recorded nor refused,
     // for the next run (or the next start) to settle.
     std::vector<IntendedChange> inDoubt_;
-    std::deque<DirStatus> sent_;  // how each change sent ahead left (DIR_OK: on its way)
+    std::deque<DirStatus> sent_;             // how each change sent ahead left (DIR_OK: on its way)
+    std::optional<DirBufferOwner> request_;  // the request buffer of the changes sent ahead
 };
 
 // The bound of every wait for the log's lock (the shared settings' LogLockWait).

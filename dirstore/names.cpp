@@ -93,11 +93,6 @@ std::string Problem::Describe() const {
     return file.string() + ":" + std::to_string(line) + ": " + message;
 }
 
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [](char x, char y) { return Lower(x) == Lower(y); });
-}
-
 bool ParseDn(std::string_view dn, std::vector<Rdn>& rdns, std::string* error) {
     rdns.clear();
     std::size_t start = 0;

@@ -8,7 +8,23 @@
 
 namespace tally::store {
 
-bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+// Inline, as names are compared everywhere: bytes that agree cost one comparison each.
+inline bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const char x = a[i];
+        const char y = b[i];
+        if (x != y) {
+            const char folded = static_cast<char>(x | 0x20);
+            if (folded != static_cast<char>(y | 0x20) || folded < 'a' || folded > 'z') {
+                return false;
+            }
+        }
+    }
+    return true;
+}
 
 struct Rdn {
     std::string type;   // "cn"

@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "dirstore/store.h"
@@ -49,8 +50,9 @@ class Schema {
     void Index();
     std::vector<AttributeDef> attributes_;
     std::vector<ClassDef> classes_;
-    std::map<std::string, std::size_t, CaseInsensitiveLess> attributeByName_, attributeByLdap_,
-        classByName_, classByLdap_;
+    // Hashed: every value of every entry a server sends is looked up here.
+    std::unordered_map<std::string, std::size_t, CaseInsensitiveHash, CaseInsensitiveEqual>
+        attributeByName_, attributeByLdap_, classByName_, classByLdap_;
 };
 
 }  // namespace tally::store

@@ -26,6 +26,8 @@
 #include <utility>
 #include <vector>
 
+#include "dirstore/names.h"
+
 namespace tally::store {
 
 // Failure statuses (0 is success). The directory client passes these on unchanged.
@@ -93,19 +95,7 @@ struct CaseInsensitiveHash {
 
 struct CaseInsensitiveEqual {
     using is_transparent = void;
-    bool operator()(std::string_view a, std::string_view b) const {
-        if (a.size() != b.size()) {
-            return false;
-        }
-        for (std::size_t i = 0; i < a.size(); ++i) {
-            const char x = a[i];
-            const char y = b[i];
-            if (x != y && ((x | 0x20) != (y | 0x20) || (x | 0x20) < 'a' || (x | 0x20) > 'z')) {
-                return false;
-            }
-        }
-        return true;
-    }
+    bool operator()(std::string_view a, std::string_view b) const { return EqualsIgnoreCase(a, b); }
 };
 
 struct AttributeDef {

@@ -11,6 +11,9 @@
 
 namespace {
 
+// Changes sent ahead are noted in the outbox this many at a time, one write for all.
+constexpr int kNotedTogether = 8;
+
 // The failures named one by one in the message after a batch; the rest are counted.
 constexpr std::size_t kNamedFailures = 10;
 constexpr const char* kMemberAttribute = "Member";
@@ -38,29 +41,28 @@ class ChangeRun {
 
     bool SendsAhead() const { return ahead_ > 1; }
 
-    // One change of the batch, sent ahead of the outcomes of those before it. False when the
-    // run has to stop before the next user.
+    // One change of the batch, sent ahead of the outcomes of those before it. Changes are
+    // gathered a few at a time, so that their notes reach the outbox in one write before any
+    // of them is sent. False when the run has to stop before the next user.
     bool SendAhead(const std::string& name, const std::string& listedName) {
+        auto same = [&](const OnItsWay& change) { return SameUser(change.name, name); };
         if (unsavedChanges_ >= kChangesPerCommit ||
-            std::any_of(onItsWay_.begin(), onItsWay_.end(),
-                        [&](const OnItsWay& sent) { return SameUser(sent.name, name); })) {
+            std::any_of(gathered_.begin(), gathered_.end(), same) ||
+            std::any_of(onItsWay_.begin(), onItsWay_.end(), same)) {
+            SendGathered();
             TakeAll();
         }
-        while (static_cast<int>(onItsWay_.size()) >= ahead_) {
-            TakeOldest();
+        gathered_.push_back({name, listedName});
+        if (static_cast<int>(gathered_.size()) >= std::min(ahead_, kNotedTogether)) {
+            SendGathered();
         }
-        if (!ReadyForChange(name, listedName)) {
-            NotDone(name);
-            return false;
-        }
-        host_.Announce(name);
-        host_.Send(name);
-        onItsWay_.push_back({name, listedName});
         return !Stopped();
     }
 
-    // The end of the run: every change still on its way taken, everything committed.
+    // The end of the run: every change gathered sent, every change on its way taken,
+    // everything committed.
     void Finish() {
+        SendGathered();
         TakeAll();
         Commit();
     }
@@ -80,8 +82,10 @@ class ChangeRun {
     // A user the run did not reach because it stopped before it.
     void NotDone(const std::string& name) { outcome_.notDone.push_back(name); }
 
-    // False when the change must not be made: its record could not follow it.
-    bool ReadyForChange(const std::string& name, const std::string& listedName) {
+    // False when the change must not be made: its record could not follow it. `noteNow`: its
+    // note reaches the outbox before this returns (else with the next NotesWritten).
+    bool ReadyForChange(const std::string& name, const std::string& listedName,
+                        bool noteNow = true) {
         if (Stopped()) {
             return false;
         }
@@ -95,7 +99,13 @@ class ChangeRun {
             }
             logOpen_ = true;
         }
-        const LogAppendResult noted = host_.Intend(name, listedName);
+        LogAppendResult noted = host_.Intend(name, listedName);
+        if (noted.Written() && noteNow) {
+            noted = host_.NotesWritten();
+            if (!noted.Written()) {
+                host_.Refused();
+            }
+        }
         return noted.Written() || Unavailable(noted);
     }
 
@@ -143,6 +153,40 @@ class ChangeRun {
         std::string listedName;
     };
 
+    // Notes the gathered changes, makes the notes reach the outbox in one write, and sends the
+    // changes, making room on the way first.
+    void SendGathered() {
+        while (!onItsWay_.empty() &&
+               static_cast<int>(onItsWay_.size() + gathered_.size()) > ahead_) {
+            TakeOldest();
+        }
+        std::vector<OnItsWay> ready;
+        for (OnItsWay& change : gathered_) {
+            if (ReadyForChange(change.name, change.listedName, false)) {
+                ready.push_back(std::move(change));
+            } else {
+                NotDone(change.name);
+            }
+        }
+        gathered_.clear();
+        if (!ready.empty() && host_.Recording()) {
+            const LogAppendResult written = host_.NotesWritten();
+            if (!written.Written()) {
+                for (const OnItsWay& change : ready) {
+                    host_.Refused();
+                    NotDone(change.name);
+                }
+                Unavailable(written);
+                return;
+            }
+        }
+        for (OnItsWay& change : ready) {
+            host_.Announce(change.name);
+            host_.Send(change.name);
+            onItsWay_.push_back(std::move(change));
+        }
+    }
+
     void TakeOldest() {
         const OnItsWay sent = std::move(onItsWay_.front());
         onItsWay_.pop_front();
@@ -173,6 +217,7 @@ class ChangeRun {
     int unsavedChanges_ = 0;
     int unsavedRecords_ = 0;
     int ahead_;
+    std::vector<OnItsWay> gathered_;  // changes to be noted and sent together
     std::deque<OnItsWay> onItsWay_;
 };
 

@@ -83,6 +83,10 @@ class AccountOperationHost {
         (void)listedName;
         return {};
     }
+    // Makes the notes of Intend so far reach the outbox file (one write for several changes
+    // sent ahead together); no change is made before. Anything but Written means that none of
+    // those changes may be made.
+    virtual LogAppendResult NotesWritten() { return {}; }
     // Keeps the record of the change just made, for the next commit.
     virtual void Record(const std::string& listedName) = 0;
     // The change announced by Intend was refused by the directory: it has no record.

@@ -193,10 +193,18 @@ LogAppendResult DirectoryAccountHost::Intend(const std::string& name,
     change.record = ComposeCurrentRecord(listedName, moment);
     AccountValues = kept;
     std::string error;
-    if (!outbox_ || !outbox_->NoteIntent(change, &error)) {
+    if (!outbox_ || !outbox_->NoteIntent(change, &error, false)) {
         return {LogAppendStage::Outbox, error};
     }
     open_.push_back({std::move(change), moment});
+    return {};
+}
+
+LogAppendResult DirectoryAccountHost::NotesWritten() {
+    std::string error;
+    if (!outbox_ || !outbox_->Flush(&error)) {
+        return {LogAppendStage::Outbox, error};
+    }
     return {};
 }
 

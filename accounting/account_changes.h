@@ -35,6 +35,7 @@ class DirectoryAccountHost : public AccountOperationHost {
     LogAppendResult OpenLog() override;
     // Reads the value the change moves from and notes the change with the record it gets.
     LogAppendResult Intend(const std::string& name, const std::string& listedName) override;
+    LogAppendResult NotesWritten() override;
     void Record(const std::string& listedName) override;
     // A change whose fate the directory cannot tell (a server's answer lost) is left in flight
     // in the outbox instead: a later read of the account settles it.

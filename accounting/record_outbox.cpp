@@ -242,13 +242,23 @@ bool RecordOutbox::Note(const std::string& line, std::string* error, bool flush)
     return true;
 }
 
-bool RecordOutbox::NoteIntent(const IntendedChange& change, std::string* error) {
+bool RecordOutbox::Flush(std::string* error) {
+    if (!file_ || std::fflush(file_.get()) != 0) {
+        if (error) {
+            *error = path_.string() + ": cannot write the outbox";
+        }
+        return false;
+    }
+    return true;
+}
+
+bool RecordOutbox::NoteIntent(const IntendedChange& change, std::string* error, bool flush) {
     const std::string before = change.before ? std::to_string(*change.before) : "?";
     return Note(std::string(kIntent) + "\t" + Escaped(change.object) + "\t" +
                     Escaped(change.attribute) + "\t" + before + "\t" +
                     std::to_string(change.expected) + "\t" +
                     Escaped(WithoutLineEnd(change.record)) + "\n",
-                error);
+                error, flush);
 }
 
 bool RecordOutbox::NoteRecord(std::string_view record, std::string* error) {

@@ -90,7 +90,10 @@ class RecordOutbox {
     // goes with the next note (the next change's intent, or the delivery), one write for both:
     // a program killed in between leaves its change's intent open, and the next start settles
     // it by reading the account like any change in flight.
-    bool NoteIntent(const IntendedChange& change, std::string* error);
+    // `flush` false: the intent goes with the next Flush (or note that flushes), which the
+    // writer calls before it makes the change.
+    bool NoteIntent(const IntendedChange& change, std::string* error, bool flush = true);
+    bool Flush(std::string* error);
     bool NoteRecord(std::string_view record, std::string* error);
     bool NoteRefused(std::string* error);
     // Takes the records that the file holds already as the waiting ones.

@@ -301,40 +301,40 @@ bool ReadResult(std::string_view body, SearchAnswer& answer) {
     return true;
 }
 
-// The entry of the Post-Read control among a modify's answer's controls: its value is a whole
-// SearchResultEntry.
-void ReadPostReadEntry(std::string_view controls, SearchAnswer& answer) {
+// The value of the control of `type` among an answer's controls; nullopt when there is none
+// (or it cannot be read).
+std::optional<std::string_view> ControlValue(std::string_view controls, std::string_view type) {
     std::string_view control;
     while (ReadTagged(controls, kSequence, control)) {
-        std::string_view type, criticality, value, entry;
-        if (!ReadTagged(control, kOctetString, type) || type != kPostReadControl) {
+        std::string_view named, criticality, value;
+        if (!ReadTagged(control, kOctetString, named) || named != type) {
             continue;
         }
         ReadTagged(control, kBoolean, criticality);
-        if (ReadTagged(control, kOctetString, value) &&
-            ReadTagged(value, kSearchResultEntry, entry)) {
+        if (ReadTagged(control, kOctetString, value)) {
+            return value;
+        }
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+// What the answer's controls add to it: the Paged Results cookie of a search's end, the
+// Post-Read control's entry (a whole SearchResultEntry) of a modify's.
+void ReadControls(std::string_view controls, SearchAnswer& answer) {
+    if (answer.kind == SearchAnswer::Kind::Modified) {
+        std::string_view entry;
+        if (std::optional<std::string_view> value = ControlValue(controls, kPostReadControl);
+            value && ReadTagged(*value, kSearchResultEntry, entry)) {
             ReadEntry(entry, answer.entry);
         }
         return;
     }
-}
-
-// The cookie of the Paged Results control among the answer's controls.
-void ReadPageCookie(std::string_view controls, SearchAnswer& answer) {
-    std::string_view control;
-    while (ReadTagged(controls, kSequence, control)) {
-        std::string_view type, criticality, value;
-        if (!ReadTagged(control, kOctetString, type) || type != kPagedResultsControl) {
-            continue;
-        }
-        ReadTagged(control, kBoolean, criticality);
-        std::string_view pagedValue, size, cookie;
-        if (ReadTagged(control, kOctetString, value) && ReadTagged(value, kSequence, pagedValue) &&
-            ReadTagged(pagedValue, kInteger, size) &&
-            ReadTagged(pagedValue, kOctetString, cookie)) {
-            answer.pageCookie = std::string(cookie);
-        }
-        return;
+    std::string_view paged, size, cookie;
+    if (std::optional<std::string_view> value = ControlValue(controls, kPagedResultsControl);
+        value && ReadTagged(*value, kSequence, paged) && ReadTagged(paged, kInteger, size) &&
+        ReadTagged(paged, kOctetString, cookie)) {
+        answer.pageCookie = std::string(cookie);
     }
 }
 
@@ -475,25 +475,16 @@ bool ParseSearchAnswer(std::string_view message, SearchAnswer& answer) {
         case kSearchResultReference:
             answer.kind = SearchAnswer::Kind::Reference;
             return true;
-        case kSearchResultDone: {
-            answer.kind = SearchAnswer::Kind::Done;
-            if (!ReadResult(operation, answer)) {
-                return false;
-            }
-            std::string_view controls;
-            if (ReadTagged(body, kControls, controls)) {
-                ReadPageCookie(controls, answer);
-            }
-            return true;
-        }
+        case kSearchResultDone:
         case kModifyResponse: {
-            answer.kind = SearchAnswer::Kind::Modified;
+            answer.kind =
+                tag == kModifyResponse ? SearchAnswer::Kind::Modified : SearchAnswer::Kind::Done;
             if (!ReadResult(operation, answer)) {
                 return false;
             }
             std::string_view controls;
             if (ReadTagged(body, kControls, controls)) {
-                ReadPostReadEntry(controls, answer);
+                ReadControls(controls, answer);
             }
             return true;
         }

@@ -5,6 +5,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <optional>
 #include <sstream>
 
 #include "accounting/record_outbox.h"
@@ -155,6 +157,33 @@ TEST_F(OutboxRecoveryTest, EveryMadeChangeIsInTheLogOnce) {
                   0);
         EXPECT_EQ(Read(log_), c.logAfter);
     }
+}
+
+// A batch that sent changes ahead was killed with three of them open: each is settled on its
+// own account, in the order noted, behind the record that settled the oldest.
+TEST_F(OutboxRecoveryTest, ChangesSentAheadAreSettledEachOnItsOwn) {
+    const auto recordOf = [](const std::string& user) {
+        return "\"" + user + kC.substr(2);  // kC with another user's name
+    };
+    const auto intentOf = [&](const std::string& user) {
+        const std::string record = recordOf(user);
+        return "intent\t." + user + ".CORP\tAccount Balance\t30\t31\t" +
+               record.substr(0, record.size() - 2) + "\n";
+    };
+    Write(log_, kOther);
+    Write(folder_ / "tallydsk.out",
+          intentOf("C") + intentOf("D") + intentOf("E") + intentOf("F") + Entry("record", kC));
+    const std::map<std::string, std::optional<std::int64_t>> now = {
+        {".D.CORP", 31}, {".E.CORP", 30}, {".F.CORP", 28}};
+    const auto reader = [&](const std::string& object, const std::string&) {
+        return now.at(object);
+    };
+    const OutboxRecovery recovery =
+        RecoverWaitingRecords(folder_, log_, std::chrono::seconds(1), reader);
+    EXPECT_EQ(Read(log_), kOther + kC + recordOf("D"));  // E was not made, F cannot tell
+    EXPECT_EQ(recovery.appended, 2);
+    ASSERT_EQ(recovery.doubtful.size(), 1u);
+    EXPECT_EQ(recovery.doubtful[0].rfind("\"F\"", 0), 0u);
 }
 
 // A running writer's outbox is its own; a second writer on the workstation takes the next one.

@@ -13,17 +13,24 @@ std::string NotLoggedInMessage(std::string_view problem) {
 }
 
 bool ApplyStartContext(std::string_view commandLine, NameContextSetter& client,
-                       std::string& currentName) {
+                       std::string& currentName, DirStatus* refusal) {
     if (commandLine.empty() || commandLine.size() > kStartContextChars) {
         return false;
     }
-    if (client.SetNameContext(DIR_ROOT_NAME) != 0) {
+    if (const DirStatus status = client.SetNameContext(DIR_ROOT_NAME); status != 0) {
+        if (refusal != nullptr) {
+            *refusal = status;
+        }
         return false;
     }
     const std::string startName(commandLine);
-    if (client.SetNameContext(startName) == 0) {
+    const DirStatus status = client.SetNameContext(startName);
+    if (status == 0) {
         currentName = startName;
         return true;
+    }
+    if (refusal != nullptr) {
+        *refusal = status;
     }
     client.SetNameContext(DIR_ROOT_NAME);
     client.SetNameContext(currentName);

@@ -44,6 +44,7 @@ std::string NotLoggedInMessage(std::string_view problem);
 // The context named on the command line, taken whole (no trimming, quotes kept) as a full name
 // from "[Root]". On success `currentName` becomes that name; when the client refuses it, or the
 // text is longer than any context name can be, the context in force before stays in force.
-// Returns true when the start context was applied.
+// Returns true when the start context was applied; else `refusal`, when given, holds the
+// client's status for the name (a server that could not be asked is not a missing container).
 bool ApplyStartContext(std::string_view commandLine, NameContextSetter& client,
-                       std::string& currentName);
+                       std::string& currentName, DirStatus* refusal = nullptr);

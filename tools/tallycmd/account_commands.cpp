@@ -355,10 +355,11 @@ bool CheckTarget(const Run& run) {
             good = false;
         }
     }
-    if (line.context && !EnterContext(*line.context)) {
-        run.Error("context " + *line.context +
-                  ": no such container (give its complete name, such as SALES.CORP, or [Root])");
-        good = false;
+    if (line.context) {
+        if (const std::string problem = EnterContext(*line.context); !problem.empty()) {
+            run.Error("context " + *line.context + ": " + problem);
+            good = false;
+        }
     }
     return good;
 }

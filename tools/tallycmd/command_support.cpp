@@ -3,6 +3,7 @@
 #include <array>
 
 #include "directory/buffer_owner.h"
+#include "directory/dirclient_setup.h"
 #include "program/session.h"
 #include "program/settings.h"
 #include "reports/log_records.h"
@@ -96,9 +97,18 @@ const char* KindText(ObjectKind kind) {
     return "";
 }
 
-bool EnterContext(const std::string& context) {
+std::string EnterContext(const std::string& context) {
     ClientNameContext client(DirectoryContext);
-    return ApplyStartContext(context, client, CurrentContextName);
+    DirStatus refusal = DIR_ERR_NO_SUCH_ENTRY;
+    if (ApplyStartContext(context, client, CurrentContextName, &refusal)) {
+        return {};
+    }
+    if (refusal == DIR_ERR_UNAVAILABLE) {
+        const std::string words = DirClientLastProblem();
+        return "the directory server could not be asked (" + std::to_string(refusal) + ")" +
+               (words.empty() ? std::string() : ": " + words);
+    }
+    return "no such container (give its complete name, such as SALES.CORP, or [Root])";
 }
 
 bool ReportOutput::Create(std::string_view name, std::string_view extension, std::string& failure) {

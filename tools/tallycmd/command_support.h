@@ -37,8 +37,9 @@ ObjectKind KindOfObject(const std::string& name, DirStatus* status = nullptr);
 const char* KindText(ObjectKind kind);
 
 // Makes `context` (a complete name) the current context for the rest of the run, as starting
-// the window with it would. False when the directory knows no such container.
-bool EnterContext(const std::string& context);
+// the window with it would. "" when it did; else why not: no such container, or a directory
+// server that could not be asked (with its words), which says nothing about the container.
+std::string EnterContext(const std::string& context);
 
 // A report's output: a file of its own (closed on every way out) or standard output.
 class ReportOutput final : public reports::ReportSink {

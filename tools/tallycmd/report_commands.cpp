@@ -242,10 +242,11 @@ int BalancesRun(const Run& run) {
         }
         below = amount.units;
     }
-    if (!run.line.subject.empty() && !EnterContext(run.line.subject)) {
-        run.Error("context " + run.line.subject +
-                  ": no such container (give its complete name, such as SALES.CORP, or [Root])");
-        return kExitBadInput;
+    if (!run.line.subject.empty()) {
+        if (const std::string problem = EnterContext(run.line.subject); !problem.empty()) {
+            run.Error("context " + run.line.subject + ": " + problem);
+            return kExitBadInput;
+        }
     }
     SortedEntries list;
     if (const DirStatus listed = FillObjectList(list, kUserClass); listed != DIR_OK) {
@@ -326,10 +327,11 @@ bool AuditedUsers(const Run& run, std::vector<reports::AuditedUser>& users, std:
         }
         return true;
     }
-    if (line.context && !EnterContext(*line.context)) {
-        run.Error("context " + *line.context +
-                  ": no such container (give its complete name, such as SALES.CORP, or [Root])");
-        return false;
+    if (line.context) {
+        if (const std::string problem = EnterContext(*line.context); !problem.empty()) {
+            run.Error("context " + *line.context + ": " + problem);
+            return false;
+        }
     }
     subject = CurrentContextName;
     SortedEntries list;

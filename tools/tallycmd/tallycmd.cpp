@@ -235,10 +235,11 @@ int RunTallyCmd(const std::vector<std::string>& words, Console& console,
             return kExitSomeFailed;
         }
     }
-    if (line.startContext && !EnterContext(*line.startContext)) {
-        run.Error("--in " + *line.startContext +
-                  ": no such container (give its complete name, such as SALES.CORP, or [Root])");
-        return kExitBadInput;
+    if (line.startContext) {
+        if (const std::string problem = EnterContext(*line.startContext); !problem.empty()) {
+            run.Error("--in " + *line.startContext + ": " + problem);
+            return kExitBadInput;
+        }
     }
     return Dispatch(run);
 }

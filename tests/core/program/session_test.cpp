@@ -38,9 +38,13 @@ TEST(StartContext, AcceptedNameIsTakenFromTheRoot) {
 TEST(StartContext, RefusedNameRestoresTheContextInForce) {
     FakeNameContext client;
     std::string current = "CORP";
-    EXPECT_FALSE(ApplyStartContext("NOWHERE", client, current));
+    DirStatus refusal = 0;
+    EXPECT_FALSE(ApplyStartContext("NOWHERE", client, current, &refusal));
     EXPECT_EQ(client.calls, (std::vector<std::string>{"[Root]", "NOWHERE", "[Root]", "CORP"}));
     EXPECT_EQ(current, "CORP");
+    // The refusal says why, so that a server that could not be asked is not taken for a
+    // missing container.
+    EXPECT_EQ(refusal, DIR_ERR_ILLEGAL_NAME);
 }
 
 TEST(StartContext, TextIsPassedWholeWithQuotesAndBlanks) {

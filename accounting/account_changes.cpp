@@ -257,9 +257,7 @@ void DirectoryAccountHost::Record(const std::string& listedName) {
     if (!open_.empty()) {
         const OpenNote& note = open_.front();
         if (SendsAhead(CurrentOperation) && note.change.expected == AccountValues.Balance &&
-            note.moment.timeText == moment.timeText && note.moment.date.day == moment.date.day &&
-            note.moment.date.month == moment.date.month &&
-            note.moment.date.year == moment.date.year) {
+            note.moment == moment) {
             record = note.change.record;
         }
     }

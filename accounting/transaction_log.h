@@ -13,6 +13,8 @@
 struct RecordMoment {
     RecordDate date;
     std::string timeText;
+
+    bool operator==(const RecordMoment&) const = default;
 };
 
 // The whole record line of CurrentOperation for the user listed as `listedName`: amounts from

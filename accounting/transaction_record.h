@@ -31,6 +31,8 @@ struct RecordDate {
     int year = 0;
     int month = 0;
     int day = 0;
+
+    bool operator==(const RecordDate&) const = default;
 };
 
 // The date by the locale's `DateOrder`: 0 month/day/year, 1 day/month/year, 2 year/month/day,

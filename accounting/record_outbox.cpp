@@ -1,6 +1,7 @@
 #include "accounting/record_outbox.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdlib>
 #include <system_error>
 
@@ -33,24 +34,26 @@ bool NeedsEscape(char c) {
     return byte < 0x20 || c == '%' || byte == 0x7F;
 }
 
-std::string Escaped(std::string_view text) {
-    if (std::none_of(text.begin(), text.end(), NeedsEscape)) {
-        return std::string(text);
-    }
+void AppendEscaped(std::string& out, std::string_view text) {
     static const char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (NeedsEscape(c)) {
+    std::size_t plainFrom = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (NeedsEscape(text[i])) {
+            const auto byte = static_cast<unsigned char>(text[i]);
+            out.append(text.substr(plainFrom, i - plainFrom));
             out += '%';
             out += kHex[byte >> 4];
             out += kHex[byte & 0xF];
-        } else {
-            out += c;
+            plainFrom = i + 1;
         }
     }
-    return out;
+    out.append(text.substr(plainFrom));
+}
+
+void AppendNumber(std::string& out, long long number) {
+    char digits[24];
+    const auto [end, error] = std::to_chars(digits, digits + sizeof digits, number);
+    out.append(digits, error == std::errc{} ? end : digits);
 }
 
 std::string Unescaped(std::string_view text) {
@@ -253,18 +256,37 @@ bool RecordOutbox::Flush(std::string* error) {
 }
 
 bool RecordOutbox::NoteIntent(const IntendedChange& change, std::string* error, bool flush) {
-    const std::string before = change.before ? std::to_string(*change.before) : "?";
-    return Note(std::string(kIntent) + "\t" + Escaped(change.object) + "\t" +
-                    Escaped(change.attribute) + "\t" + before + "\t" +
-                    std::to_string(change.expected) + "\t" +
-                    Escaped(WithoutLineEnd(change.record)) + "\n",
-                error, flush);
+    std::string line;
+    line.reserve(change.object.size() + change.record.size() + 64);
+    line += kIntent;
+    line += '\t';
+    AppendEscaped(line, change.object);
+    line += '\t';
+    AppendEscaped(line, change.attribute);
+    line += '\t';
+    if (change.before) {
+        AppendNumber(line, *change.before);
+    } else {
+        line += '?';
+    }
+    line += '\t';
+    AppendNumber(line, change.expected);
+    line += '\t';
+    AppendEscaped(line, WithoutLineEnd(change.record));
+    line += '\n';
+    return Note(line, error, flush);
 }
 
 bool RecordOutbox::NoteRecord(std::string_view record, std::string* error) {
     waiting_ += record;
     ++waitingCount_;
-    return Note(std::string(kRecord) + "\t" + Escaped(WithoutLineEnd(record)) + "\n", error, false);
+    std::string line;
+    line.reserve(record.size() + 16);
+    line += kRecord;
+    line += '\t';
+    AppendEscaped(line, WithoutLineEnd(record));
+    line += '\n';
+    return Note(line, error, false);
 }
 
 bool RecordOutbox::NoteRefused(std::string* error) {

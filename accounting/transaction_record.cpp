@@ -1,7 +1,7 @@
 #include "accounting/transaction_record.h"
 
-#include <array>
-#include <cstdio>
+#include <charconv>
+#include <system_error>
 
 namespace {
 
@@ -29,20 +29,6 @@ std::string ReadableField(std::string_view text) {
     return field;
 }
 
-// ASCII delimited: additionally nothing may end the quoted field or split it.
-std::string DelimitedField(std::string_view text) {
-    std::string field = ReadableField(text);
-    for (char& c : field) {
-        if (c == '"') {
-            c = '\'';
-        }
-        if (c == ',') {
-            c = ';';
-        }
-    }
-    return field;
-}
-
 // "%-N.Ns": left-aligned, padded with blanks or cut to exactly `width` characters.
 std::string FixedWidth(std::string_view text, std::size_t width) {
     std::string field(text.substr(0, width));
@@ -50,14 +36,28 @@ std::string FixedWidth(std::string_view text, std::size_t width) {
     return field;
 }
 
+// ASCII delimited: nothing inside a quoted field may end the line, end the field or split it.
 void AppendQuoted(std::string& line, std::string_view text) {
     line += '"';
-    line += DelimitedField(text);
+    const std::size_t from = line.size();
+    line += text;
+    for (std::size_t i = from; i < line.size(); ++i) {
+        char& c = line[i];
+        if (IsControl(c)) {
+            c = ' ';
+        } else if (c == '"') {
+            c = '\'';
+        } else if (c == ',') {
+            c = ';';
+        }
+    }
     line += "\",";
 }
 
 std::string DelimitedRecord(const TransactionRecordInput& in, const RecordAmounts& amounts) {
     std::string line;
+    line.reserve(in.userFullName.size() + in.operatorFullName.size() + in.logServer.size() +
+                 in.chargeReason.size() + 96);
     AppendQuoted(line, in.userFullName);
     AppendQuoted(line, TransactionTag(in.operation, in.chargeReason));
     AppendQuoted(line, in.operatorFullName);
@@ -104,24 +104,46 @@ LogLayout LogLayoutFromFormat(int logFormat) {
     return logFormat == 0 ? LogLayout::Readable : LogLayout::AsciiDelimited;
 }
 
+namespace {
+
+// "%d", and "%02d" with `twoDigits`.
+void AppendDatePart(std::string& text, int part, bool twoDigits) {
+    char digits[16];
+    const auto [end, error] = std::to_chars(digits, digits + sizeof digits, part);
+    if (twoDigits && end - digits < 2) {
+        text += '0';
+    }
+    text.append(digits, error == std::errc{} ? end : digits);
+}
+
+}  // namespace
+
 std::string RecordDateText(const RecordDate& date, int dateOrder) {
-    // Room for three full-range ints and the separators.
-    std::array<char, 48> text{};
+    std::string text;
     switch (dateOrder) {
         case 1:
-            std::snprintf(text.data(), text.size(), "%02d/%02d/%d", date.day, date.month,
-                          date.year);
+            AppendDatePart(text, date.day, true);
+            text += '/';
+            AppendDatePart(text, date.month, true);
+            text += '/';
+            AppendDatePart(text, date.year, false);
             break;
         case 2:
-            std::snprintf(text.data(), text.size(), "%d/%02d/%02d", date.year, date.month,
-                          date.day);
+            AppendDatePart(text, date.year, false);
+            text += '/';
+            AppendDatePart(text, date.month, true);
+            text += '/';
+            AppendDatePart(text, date.day, true);
             break;
         default:
-            std::snprintf(text.data(), text.size(), "%02d/%02d/%d", date.month, date.day,
-                          date.year);
+            AppendDatePart(text, date.month, true);
+            text += '/';
+            AppendDatePart(text, date.day, true);
+            text += '/';
+            AppendDatePart(text, date.year, false);
             break;
     }
-    return text.data();
+    return text;
 }
 
 std::string OperatorShortName(std::string_view operatorName) {

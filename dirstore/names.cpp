@@ -25,6 +25,12 @@ int HexDigit(char c) {
     return -1;
 }
 
+// Attribute types are ASCII: letters, digits, "-" and "." (an OID).
+bool IsTypeCharacter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.';
+}
+
 std::string_view TrimSpaces(std::string_view text) {
     while (!text.empty() && text.front() == ' ') {
         text.remove_prefix(1);
@@ -37,6 +43,10 @@ std::string_view TrimSpaces(std::string_view text) {
 }
 
 bool UnescapeDnValue(std::string_view raw, std::string& out) {
+    if (raw.find('\\') == std::string_view::npos) {
+        out.assign(raw);
+        return true;
+    }
     out.clear();
     for (std::size_t i = 0; i < raw.size(); ++i) {
         if (raw[i] != '\\') {
@@ -68,9 +78,9 @@ bool ParseRdn(std::string_view text, Rdn& rdn, std::string* error) {
         }
         return false;
     }
-    rdn.type = std::string(TrimSpaces(text.substr(0, equals)));
+    rdn.type.assign(TrimSpaces(text.substr(0, equals)));
     for (char c : rdn.type) {
-        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '.') {
+        if (!IsTypeCharacter(c)) {
             if (error) {
                 *error = "bad attribute type \"" + rdn.type + "\" in a DN";
             }
@@ -95,6 +105,7 @@ std::string Problem::Describe() const {
 
 bool ParseDn(std::string_view dn, std::vector<Rdn>& rdns, std::string* error) {
     rdns.clear();
+    rdns.reserve(static_cast<std::size_t>(std::count(dn.begin(), dn.end(), ',')) + 1);
     std::size_t start = 0;
     for (std::size_t i = 0; i <= dn.size(); ++i) {
         if (i < dn.size() && dn[i] == '\\') {
@@ -132,28 +143,80 @@ bool ParseDn(std::string_view dn, std::vector<Rdn>& rdns, std::string* error) {
     return true;
 }
 
-std::string FormatRdn(const Rdn& rdn) {
-    std::string out = rdn.type + "=";
-    for (std::size_t i = 0; i < rdn.value.size(); ++i) {
-        char c = rdn.value[i];
-        bool special = c == ',' || c == '+' || c == '"' || c == '\\' || c == '<' || c == '>' ||
-                       c == ';' || c == '=';
-        bool edge = (i == 0 && (c == ' ' || c == '#')) || (i + 1 == rdn.value.size() && c == ' ');
-        if (special || edge) {
-            out += '\\';
-        }
-        out += c;
+bool IsPlainDn(std::string_view dn) {
+    if (dn.empty()) {
+        return false;
     }
+    std::size_t start = 0;
+    while (start <= dn.size()) {
+        std::size_t end = dn.find(',', start);
+        if (end == std::string_view::npos) {
+            end = dn.size();
+        }
+        const std::string_view part = dn.substr(start, end - start);
+        const std::size_t equals = part.find('=');
+        if (equals == std::string_view::npos || equals == 0 || equals + 1 == part.size() ||
+            part[equals + 1] == ' ' || part.back() == ' ') {
+            return false;
+        }
+        for (std::size_t i = 0; i < equals; ++i) {
+            if (!IsTypeCharacter(part[i])) {
+                return false;
+            }
+        }
+        for (std::size_t i = equals + 1; i < part.size(); ++i) {
+            const char c = part[i];
+            if (c == '=' || c == '+' || c == '"' || c == '\\' || c == '<' || c == '>' || c == ';' ||
+                c == '#') {
+                return false;
+            }
+        }
+        start = end + 1;
+    }
+    return true;
+}
+
+namespace {
+
+void AppendRdn(std::string& out, const Rdn& rdn) {
+    out += rdn.type;
+    out += '=';
+    const std::size_t last = rdn.value.size() - 1;
+    std::size_t plainFrom = 0;
+    for (std::size_t i = 0; i < rdn.value.size(); ++i) {
+        const char c = rdn.value[i];
+        const bool special = c == ',' || c == '+' || c == '"' || c == '\\' || c == '<' ||
+                             c == '>' || c == ';' || c == '=';
+        const bool edge = (i == 0 && (c == ' ' || c == '#')) || (i == last && c == ' ');
+        if (special || edge) {
+            out.append(rdn.value, plainFrom, i - plainFrom);
+            out += '\\';
+            plainFrom = i;
+        }
+    }
+    out.append(rdn.value, plainFrom, std::string::npos);
+}
+
+}  // namespace
+
+std::string FormatRdn(const Rdn& rdn) {
+    std::string out;
+    AppendRdn(out, rdn);
     return out;
 }
 
 std::string FormatDn(const std::vector<Rdn>& rdns) {
     std::string out;
+    std::size_t size = 0;
+    for (const Rdn& rdn : rdns) {
+        size += rdn.type.size() + rdn.value.size() + 2;
+    }
+    out.reserve(size);
     for (const Rdn& rdn : rdns) {
         if (!out.empty()) {
             out += ',';
         }
-        out += FormatRdn(rdn);
+        AppendRdn(out, rdn);
     }
     return out;
 }
@@ -181,29 +244,47 @@ bool SplitTypeless(std::string_view name, std::vector<std::string>& parts) {
     return true;
 }
 
+namespace {
+
+void AppendTypelessPart(std::string& out, std::string_view part) {
+    std::size_t plainFrom = 0;
+    for (std::size_t i = 0; i < part.size(); ++i) {
+        if (part[i] == '.' || part[i] == '\\') {
+            out.append(part.substr(plainFrom, i - plainFrom));
+            out += '\\';
+            plainFrom = i;
+        }
+    }
+    out.append(part.substr(plainFrom));
+}
+
+}  // namespace
+
 std::string JoinTypeless(const std::vector<std::string>& parts) {
     std::string out;
     for (const std::string& part : parts) {
         if (!out.empty()) {
             out += '.';
         }
-        for (char c : part) {
-            if (c == '.' || c == '\\') {
-                out += '\\';
-            }
-            out += c;
-        }
+        AppendTypelessPart(out, part);
     }
     return out;
 }
 
 std::string TypelessFromRdns(const std::vector<Rdn>& rdns) {
-    std::vector<std::string> parts;
-    parts.reserve(rdns.size());
+    std::string out;
+    std::size_t size = 0;
     for (const Rdn& rdn : rdns) {
-        parts.push_back(rdn.value);
+        size += rdn.value.size() + 1;
     }
-    return JoinTypeless(parts);
+    out.reserve(size);
+    for (const Rdn& rdn : rdns) {
+        if (!out.empty()) {
+            out += '.';
+        }
+        AppendTypelessPart(out, rdn.value);
+    }
+    return out;
 }
 
 std::string ParentName(std::string_view name) {
@@ -218,11 +299,29 @@ std::string ParentName(std::string_view name) {
 }
 
 std::string LeafName(std::string_view name) {
-    std::vector<std::string> parts;
-    if (!SplitTypeless(name, parts)) {
-        return {};
+    // Read as SplitTypeless() reads it, keeping the first part alone: a name with an empty part
+    // has no leaf.
+    std::string leaf;
+    bool inLeaf = true;
+    std::size_t partLength = 0;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        if (name[i] == '.') {
+            if (partLength == 0) {
+                return {};
+            }
+            inLeaf = false;
+            partLength = 0;
+            continue;
+        }
+        if (name[i] == '\\' && i + 1 < name.size()) {
+            ++i;
+        }
+        if (inLeaf) {
+            leaf += name[i];
+        }
+        ++partLength;
     }
-    return parts.front();
+    return partLength == 0 ? std::string() : leaf;
 }
 
 }  // namespace tally::store

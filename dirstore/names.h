@@ -36,6 +36,10 @@ struct Rdn {
 // (at the very end) are refused with a message in `error`.
 bool ParseDn(std::string_view dn, std::vector<Rdn>& rdns, std::string* error);
 std::string FormatDn(const std::vector<Rdn>& rdns);
+// Whether `dn` is written as FormatDn() writes it, with nothing to escape or trim (one "=" a
+// part, no spaces at its edges): such a DN is its own normal form, and two of them name the same
+// entry exactly when they are equal without regard to case.
+bool IsPlainDn(std::string_view dn);
 std::string FormatRdn(const Rdn& rdn);
 
 // A typeless name's parts, leaf first ("\." stands for a point inside a part). False for an

@@ -114,6 +114,12 @@ std::unique_ptr<LdapStore> LdapStore::Open(const LdapSettings& settings, store::
         *problem = store::Problem{settings.endpoint.url, 0, "the base is not a DN: " + error};
         return nullptr;
     }
+    if (!opened->baseRdns_.empty()) {
+        std::string normal = store::FormatDn(opened->baseRdns_);
+        if (store::IsPlainDn(normal)) {
+            opened->plainBase_ = std::move(normal);
+        }
+    }
     if (!opened->Connect(problem) || !opened->LoadSchema(problem)) {
         if (unreachable != nullptr) {
             *unreachable = opened->unreachable_;
@@ -430,6 +436,21 @@ store::Status LdapStore::Failed(const LdapOutcome& outcome, const std::string& w
 }
 
 std::optional<std::string> LdapStore::RelativeDn(std::string_view dn) const {
+    // Nearly every DN a server sends is plain: its relative part is then cut off as it stands.
+    if ((plainBase_ || baseRdns_.empty()) && store::IsPlainDn(dn)) {
+        if (baseRdns_.empty()) {
+            return std::string(dn);
+        }
+        const std::string& base = *plainBase_;
+        if (store::EqualsIgnoreCase(dn, base)) {
+            return std::string();
+        }
+        if (dn.size() > base.size() && dn[dn.size() - base.size() - 1] == ',' &&
+            store::EqualsIgnoreCase(dn.substr(dn.size() - base.size()), base)) {
+            return std::string(dn.substr(0, dn.size() - base.size() - 1));
+        }
+        return std::nullopt;
+    }
     std::vector<store::Rdn> rdns;
     if (!store::ParseDn(dn, rdns, nullptr) || rdns.size() < baseRdns_.size()) {
         return std::nullopt;
@@ -550,7 +571,12 @@ const LdapStore::Cached* LdapStore::Take(LdapEntry&& read) const {
     }
     store::LdifRecord record;
     record.kind = store::RecordKind::Content;
-    record.dn = *relative;
+    record.dn = std::move(*relative);
+    std::size_t valueCount = 1;
+    for (const auto& attribute : read.attributes) {
+        valueCount += attribute.second.size();
+    }
+    record.values.reserve(valueCount);
     // A site's entries stand for the directory's classes by their object classes: a person is
     // a User, a groupOfNames a Group, a domain a container.
     std::vector<std::string> classes;
@@ -562,7 +588,7 @@ const LdapStore::Cached* LdapStore::Take(LdapEntry&& read) const {
         hasFullName = hasFullName || store::EqualsIgnoreCase(attribute, "fullName");
     }
     const std::string directoryClass =
-        DirectoryClassOf(classes, relative->find(',') == std::string::npos);
+        DirectoryClassOf(classes, record.dn.find(',') == std::string::npos);
     const bool user = directoryClass == "tallyUser";
     // A site's person shows its displayName (else its cn) as its full name; the shipped class
     // keeps its own fullName alone, so that a user without one shows none.
@@ -625,28 +651,29 @@ const LdapStore::Cached* LdapStore::Take(LdapEntry&& read) const {
         return nullptr;  // not an entry of this directory (another kind of object)
     }
     cached.dn = std::move(read.dn);
-    const std::string name = cached.entry.name;
-    dns_[name] = cached.dn;
-    absent_.erase(name);
-    Cached& slot = entries_[name];
     cached.call = call_;
-    slot = std::move(cached);  // in place: entries handed out before stay where they are
-    return &slot;
+    if (!absent_.empty()) {
+        absent_.erase(cached.entry.name);
+    }
+    dns_.insert_or_assign(cached.entry.name, cached.dn);
+    auto [slot, added] = entries_.try_emplace(cached.entry.name);
+    slot->second = std::move(cached);  // in place: entries handed out before stay where they are
+    return &slot->second;
 }
 
 const LdapStore::Cached* LdapStore::Lookup(std::string_view fullName, Fresh fresh) const {
     lookupFailure_ = store::kOk;
-    const std::string name(fullName);
     if (fresh != Fresh::Server) {
-        auto cached = entries_.find(name);
+        auto cached = entries_.find(fullName);
         if (cached != entries_.end() && !cached->second.stale &&
             (fresh == Fresh::Session || cached->second.call == call_)) {
             return &cached->second;
         }
-        if (absent_.count(name) != 0) {
+        if (absent_.find(fullName) != absent_.end()) {
             return nullptr;
         }
     }
+    const std::string name(fullName);
     std::vector<std::string> parts;
     if (!store::SplitTypeless(name, parts)) {
         return nullptr;
@@ -841,8 +868,9 @@ store::Status LdapStore::PlanModify(const std::string& name,
         }
     }
     // The changes are checked and planned on a copy, as the embedded store plans them: the
-    // same refusals, and the same choice between increment and add.
-    plan.working = cached->entry;
+    // same refusals, and the same choice between increment and add. A change reads and writes
+    // its own attribute alone, so the copy holds just those (KeepProduced puts them back).
+    plan.working = plan.before;
     const store::DnOfName dnOf = [this](std::string_view value) { return RelativeDnOf(value); };
     std::vector<store::LdifMod> mods;
     for (const store::Change& change : changes) {
@@ -930,7 +958,7 @@ store::Status LdapStore::Modify(std::string_view fullName,
                                           plan.readBack.empty() ? nullptr : &after, &sent);
         if (outcome.Ok()) {
             TakeProduced(changes, plan.working, plan.readBack, after);
-            KeepProduced(name, std::move(plan.working), plan.readBack, plan.addsClass);
+            KeepProduced(name, changes, std::move(plan.working), plan.readBack, plan.addsClass);
             return store::kOk;
         }
         if ((outcome.code == kLdapBusy || outcome.code == kLdapUnavailable) &&
@@ -945,7 +973,7 @@ store::Status LdapStore::Modify(std::string_view fullName,
             // only once the entry shows that it was not made.
             switch (SettleLostChange(name, plan.before, plan.working, changes)) {
                 case LostChange::Made:
-                    KeepProduced(name, std::move(plan.working), {}, plan.addsClass);
+                    KeepProduced(name, changes, std::move(plan.working), {}, plan.addsClass);
                     return store::kOk;
                 case LostChange::NotMade:
                     if (++resent <= kMostResent) {
@@ -1054,7 +1082,8 @@ store::Status LdapStore::TakeModify() {
     }
     if (outcome.Ok()) {
         TakeProduced(sent.changes, plan.working, plan.readBack, after);
-        KeepProduced(sent.name, std::move(sent.plan.working), plan.readBack, plan.addsClass);
+        KeepProduced(sent.name, sent.changes, std::move(sent.plan.working), plan.readBack,
+                     plan.addsClass);
         return store::kOk;
     }
     if (!outcome.ConnectionLost()) {
@@ -1069,7 +1098,7 @@ store::Status LdapStore::TakeModify() {
     }
     switch (SettleLostChange(sent.name, plan.before, plan.working, sent.changes)) {
         case LostChange::Made:
-            KeepProduced(sent.name, std::move(sent.plan.working), {}, plan.addsClass);
+            KeepProduced(sent.name, sent.changes, std::move(sent.plan.working), {}, plan.addsClass);
             return store::kOk;
         case LostChange::NotMade:
             return Modify(sent.name, sent.changes);
@@ -1079,14 +1108,25 @@ store::Status LdapStore::TakeModify() {
     return InDoubt(outcome, plan.dn);
 }
 
-void LdapStore::KeepProduced(const std::string& name, store::Entry&& working,
-                             const std::vector<std::string>& readBack, bool addedClass) {
+void LdapStore::KeepProduced(const std::string& name, const std::vector<store::Change>& changes,
+                             store::Entry&& working, const std::vector<std::string>& readBack,
+                             bool addedClass) {
     auto seen = entries_.find(name);
     if (seen == entries_.end()) {
         return;
     }
     Cached& cached = seen->second;
-    cached.entry.attributes = std::move(working.attributes);
+    // `working` holds the attributes the changes touched, as they left them: one it lacks was
+    // cleared.
+    for (const store::Change& change : changes) {
+        const store::AttributeDef* definition = schema_.Attribute(change.attribute);
+        if (definition != nullptr && working.attributes.count(definition->name) == 0) {
+            cached.entry.attributes.erase(definition->name);
+        }
+    }
+    for (auto& [attribute, values] : working.attributes) {
+        cached.entry.attributes.insert_or_assign(attribute, std::move(values));
+    }
     for (const auto& [attribute, values] : produced_) {
         cached.entry.attributes[attribute] = values;
     }

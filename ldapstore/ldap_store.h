@@ -169,7 +169,7 @@ class LdapStore final : public store::Store {
     struct PlannedModify {
         std::string dn;
         store::Entry before;   // the attributes it changes, as planned on
-        store::Entry working;  // the entry as the change leaves it
+        store::Entry working;  // the same attributes, as the change leaves them
         std::vector<LdapMod> request;
         std::vector<std::string> readBack;  // incremented attributes, returned by the server
         bool counted = false;               // a counter change, which another writer's may overtake
@@ -230,8 +230,9 @@ class LdapStore final : public store::Store {
                       const std::vector<std::string>& readBack, const LdapEntry& after);
     // Keeps what a change that succeeded left in the session's entry, so that the next change
     // starts from it without reading it again.
-    void KeepProduced(const std::string& name, store::Entry&& working,
-                      const std::vector<std::string>& readBack, bool addedClass);
+    void KeepProduced(const std::string& name, const std::vector<store::Change>& changes,
+                      store::Entry&& working, const std::vector<std::string>& readBack,
+                      bool addedClass);
     std::string RelativeDnOf(std::string_view fullName) const;
     const Cached* Take(LdapEntry&& read) const;
     const Cached* Lookup(std::string_view fullName, Fresh fresh) const;
@@ -263,6 +264,8 @@ class LdapStore final : public store::Store {
 
     LdapSettings settings_;
     std::vector<store::Rdn> baseRdns_;
+    // The base as FormatDn() writes it, when that is a plain DN (store::IsPlainDn).
+    std::optional<std::string> plainBase_;
     store::Schema schema_;
     mutable std::unique_ptr<LdapWire> wire_;
     bool useIncrement_ = false;

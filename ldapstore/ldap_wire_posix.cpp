@@ -411,6 +411,7 @@ class OpenLdapWire final : public LdapWire {
         }
         BerPtr ber(rawBer);
         read.dn.assign(text.bv_val != nullptr ? text.bv_val : "", text.bv_len);
+        read.attributes.reserve(8);
         for (;;) {
             berval* rawValues = nullptr;
             if (ldap_get_attribute_ber(ld_.get(), entry, ber.get(), &text, &rawValues) !=
@@ -419,12 +420,17 @@ class OpenLdapWire final : public LdapWire {
                 ber_memfree(rawValues);
                 break;
             }
-            std::vector<std::string> values;
-            for (berval* value = rawValues; value != nullptr && value->bv_val != nullptr; ++value) {
-                values.emplace_back(value->bv_val, value->bv_len);
+            std::size_t count = 0;
+            while (rawValues != nullptr && rawValues[count].bv_val != nullptr) {
+                ++count;
+            }
+            auto& [name, values] = read.attributes.emplace_back();
+            name.assign(text.bv_val, text.bv_len);
+            values.reserve(count);
+            for (std::size_t i = 0; i < count; ++i) {
+                values.emplace_back(rawValues[i].bv_val, rawValues[i].bv_len);
             }
             ber_memfree(rawValues);
-            read.attributes.emplace_back(std::string(text.bv_val, text.bv_len), std::move(values));
         }
         return read;
     }

@@ -5,12 +5,14 @@
 namespace tally::directory {
 
 void AppendU32(Bytes& out, std::uint32_t value) {
-    for (int shift = 0; shift < 32; shift += 8) {
-        out.push_back(static_cast<std::uint8_t>(value >> shift));
-    }
+    const std::uint8_t bytes[4] = {
+        static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+        static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+    out.insert(out.end(), bytes, bytes + 4);
 }
 
 void AppendText(Bytes& out, std::string_view text) {
+    out.reserve(out.size() + 4 + text.size());
     AppendU32(out, static_cast<std::uint32_t>(text.size()));
     out.insert(out.end(), text.begin(), text.end());
 }

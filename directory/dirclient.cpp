@@ -198,6 +198,7 @@ bool ParseRequest(const DirBuffer& buffer, std::vector<RequestRecord>& records) 
 DirStatus PutRecord(DirBuffer* buffer, RequestTag tag, std::uint32_t number,
                     const std::uint8_t* data, std::size_t length) {
     Bytes record;
+    record.reserve(9 + length);
     record.push_back(static_cast<std::uint8_t>(tag));
     AppendU32(record, number);
     AppendU32(record, static_cast<std::uint32_t>(length));

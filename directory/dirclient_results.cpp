@@ -84,6 +84,7 @@ bool PackListing(const std::vector<ListedObject>& objects, std::size_t capacity,
     ChunkPacker packer(capacity);
     for (const ListedObject& object : objects) {
         Bytes record;
+        record.reserve(24 + object.name.size() + object.baseClass.size());
         AppendText(record, object.name);
         AppendU32(record, 0);  // attributes returned with the name
         AppendU32(record, 0);  // object flags

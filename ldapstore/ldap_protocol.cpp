@@ -319,14 +319,21 @@ std::optional<std::string_view> ControlValue(std::string_view controls, std::str
     return std::nullopt;
 }
 
+}  // namespace
+
+bool ReadPostReadValue(std::string_view value, LdapEntry& entry) {
+    std::string_view body;
+    return ReadTagged(value, kSearchResultEntry, body) && ReadEntry(body, entry);
+}
+
+namespace {
+
 // What the answer's controls add to it: the Paged Results cookie of a search's end, the
 // Post-Read control's entry (a whole SearchResultEntry) of a modify's.
 void ReadControls(std::string_view controls, SearchAnswer& answer) {
     if (answer.kind == SearchAnswer::Kind::Modified) {
-        std::string_view entry;
-        if (std::optional<std::string_view> value = ControlValue(controls, kPostReadControl);
-            value && ReadTagged(*value, kSearchResultEntry, entry)) {
-            ReadEntry(entry, answer.entry);
+        if (std::optional<std::string_view> value = ControlValue(controls, kPostReadControl)) {
+            ReadPostReadValue(*value, answer.entry);
         }
         return;
     }

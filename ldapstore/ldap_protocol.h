@@ -62,6 +62,10 @@ struct SearchAnswer {
     std::optional<std::string> pageCookie;  // Kind::Done with the Paged Results control
 };
 
+// The entry that a Post-Read control's value (a whole SearchResultEntry) holds; false when it
+// cannot be read.
+bool ReadPostReadValue(std::string_view value, LdapEntry& entry);
+
 // The message ID of a whole LDAPMessage; nullopt when it cannot be read.
 std::optional<std::int32_t> MessageIdOf(std::string_view message);
 

@@ -655,7 +655,6 @@ const LdapStore::Cached* LdapStore::Take(LdapEntry&& read) const {
     if (!absent_.empty()) {
         absent_.erase(cached.entry.name);
     }
-    dns_.insert_or_assign(cached.entry.name, cached.dn);
     auto [slot, added] = entries_.try_emplace(cached.entry.name);
     slot->second = std::move(cached);  // in place: entries handed out before stay where they are
     return &slot->second;
@@ -679,8 +678,8 @@ const LdapStore::Cached* LdapStore::Lookup(std::string_view fullName, Fresh fres
         return nullptr;
     }
     std::vector<LdapEntry> found;
-    if (auto known = dns_.find(name); known != dns_.end()) {
-        const std::string dn = known->second;
+    if (auto known = entries_.find(name); known != entries_.end() && !known->second.dnGone) {
+        const std::string dn = known->second.dn;
         LdapOutcome outcome = Read(dn, LdapScope::Base, "(objectClass=*)", 0, found);
         if (outcome.Ok() && found.size() == 1) {
             if (const Cached* taken = Take(std::move(found.front()))) {
@@ -690,10 +689,11 @@ const LdapStore::Cached* LdapStore::Lookup(std::string_view fullName, Fresh fres
             lookupFailure_ = Failed(outcome, "reading " + dn);
             return nullptr;
         }
-        dns_.erase(name);  // gone, or renamed: look for it from its container
-        if (auto seen = entries_.find(name); seen != entries_.end()) {
-            seen->second.stale = true;  // kept in place: a caller of this call may hold it
-        }
+        // Gone, or renamed: looked for from its container. The entry is kept in place, as a
+        // caller of this call may hold it.
+        Cached& seen = entries_.find(name)->second;
+        seen.stale = true;
+        seen.dnGone = true;
     }
     const std::string parent = store::ParentName(name);
     std::string parentDn = settings_.base;

@@ -158,6 +158,7 @@ class LdapStore final : public store::Store {
         store::Entry entry;
         std::string dn;  // the whole DN, base included
         bool stale = false;
+        bool dnGone = false;             // its DN named nothing when read again (gone, or renamed)
         bool lacksAccountClass = false;  // a user entry that cannot hold the account attributes
         std::uint64_t call = 0;          // the client call (Refresh) in which it was read
     };
@@ -283,9 +284,7 @@ class LdapStore final : public store::Store {
     // reading of a complete name, say) is not looked for again at every call.
     mutable std::unordered_set<std::string, store::CaseInsensitiveHash, store::CaseInsensitiveEqual>
         absent_;
-    mutable std::unordered_map<std::string, std::string, store::CaseInsensitiveHash,
-                               store::CaseInsensitiveEqual>
-        dns_;
+
     mutable store::Status lookupFailure_ = store::kOk;
     mutable std::string lastProblem_;
     mutable bool unreachable_ = false;  // the latest Connect found no server or refused its TLS

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <thread>
 
+#include "ldapstore/ldap_protocol.h"
 #include "ldapstore/ldap_tls.h"
 #include "ldapstore/ldap_wire.h"
 #include "ldapstore/secret_buffer.h"
@@ -119,8 +120,21 @@ LdapOutcome Outcome(LDAP* ld, int code, const char* serverText = nullptr) {
 // the call.
 class ModArrays {
   public:
-    explicit ModArrays(const std::vector<LdapMod>& mods) {
+    ModArrays() = default;
+    explicit ModArrays(const std::vector<LdapMod>& mods) { Fill(mods); }
+    // Points the arrays at `mods`, which must outlive the request made with them.
+    void Fill(const std::vector<LdapMod>& mods) {
+        vals_.clear();
+        pointers_.clear();
+        for (std::vector<berval*>& values : values_) {
+            values.clear();
+        }
         values_.resize(mods.size());
+        std::size_t valueCount = 0;
+        for (const LdapMod& mod : mods) {
+            valueCount += mod.values.size();
+        }
+        vals_.reserve(valueCount);
         for (std::size_t i = 0; i < mods.size(); ++i) {
             const LdapMod& mod = mods[i];
             for (const std::string& value : mod.values) {
@@ -317,22 +331,28 @@ class OpenLdapWire final : public LdapWire {
     // and writes the request before it returns, so nothing of the caller's is kept.
     LdapOutcome StartModify(const std::string& dn, const std::vector<LdapMod>& mods,
                             const std::vector<std::string>& readBack, int& messageId) {
-        // The control's value is the list of attributes to return (an AttributeSelection).
-        std::vector<char*> names;
-        for (const std::string& name : readBack) {
-            names.push_back(const_cast<char*>(name.c_str()));
+        // The control's value is the list of attributes to return (an AttributeSelection),
+        // the same for every change of a batch: encoded once.
+        if (readBack != readBack_ || postRead_.empty()) {
+            std::vector<char*> names;
+            for (const std::string& name : readBack) {
+                names.push_back(const_cast<char*>(name.c_str()));
+            }
+            names.push_back(nullptr);
+            BerBufferPtr request(ber_alloc_t(LBER_USE_DER));
+            berval value{0, nullptr};
+            if (!request || ber_printf(request.get(), "{v}", names.data()) == -1 ||
+                ber_flatten2(request.get(), &value, 0) == -1) {
+                return Outcome(ld_.get(), LDAP_ENCODING_ERROR);
+            }
+            postRead_.assign(value.bv_val, value.bv_len);
+            readBack_ = readBack;
         }
-        names.push_back(nullptr);
-        BerBufferPtr request(ber_alloc_t(LBER_USE_DER));
-        berval value{0, nullptr};
-        if (!request || ber_printf(request.get(), "{v}", names.data()) == -1 ||
-            ber_flatten2(request.get(), &value, 0) == -1) {
-            return Outcome(ld_.get(), LDAP_ENCODING_ERROR);
-        }
-        LDAPControl control{const_cast<char*>(kPostReadControl), value, 1};
+        LDAPControl control{const_cast<char*>(kPostReadControl),
+                            berval{static_cast<ber_len_t>(postRead_.size()), postRead_.data()}, 1};
         LDAPControl* serverControls[2] = {&control, nullptr};
-        ModArrays arrays(mods);
-        return Outcome(ld_.get(), ldap_modify_ext(ld_.get(), dn.c_str(), arrays.Get(),
+        arrays_.Fill(mods);
+        return Outcome(ld_.get(), ldap_modify_ext(ld_.get(), dn.c_str(), arrays_.Get(),
                                                   serverControls, nullptr, &messageId));
     }
 
@@ -368,34 +388,11 @@ class OpenLdapWire final : public LdapWire {
                            rawText != nullptr && *rawText ? rawText : nullptr);
         }
         if (LDAPControl* response = ldap_control_find(kPostReadControl, controls.get(), nullptr)) {
-            after = ReadPostReadEntry(response->ldctl_value);
+            const berval& value = response->ldctl_value;
+            ReadPostReadValue(
+                std::string_view(value.bv_val != nullptr ? value.bv_val : "", value.bv_len), after);
         }
         return {};
-    }
-
-    // The control's value is a SearchResultEntry without its tag: the DN, then a sequence of
-    // (type, set of values).
-    static LdapEntry ReadPostReadEntry(berval& encoded) {
-        LdapEntry read;
-        BerBufferPtr reply(ber_init(&encoded));
-        berval part{0, nullptr};
-        if (!reply || ber_scanf(reply.get(), "{m{", &part) == LBER_ERROR) {
-            return read;
-        }
-        read.dn.assign(part.bv_val == nullptr ? "" : part.bv_val, part.bv_len);
-        while (ber_scanf(reply.get(), "{m", &part) != LBER_ERROR) {
-            BerVarray values = nullptr;
-            if (ber_scanf(reply.get(), "[W]", &values) == LBER_ERROR) {
-                break;
-            }
-            std::vector<std::string> texts;
-            for (BerVarray value = values; value != nullptr && value->bv_val != nullptr; ++value) {
-                texts.emplace_back(value->bv_val, value->bv_len);
-            }
-            ber_bvarray_free(values);
-            read.attributes.emplace_back(std::string(part.bv_val, part.bv_len), std::move(texts));
-        }
-        return read;
     }
 
     // Reads the entry in one pass over its encoding: the DN and each attribute's values as
@@ -437,7 +434,10 @@ class OpenLdapWire final : public LdapWire {
 
     LdapPtr ld_;
     timeval timeout_;
-    std::deque<int> sentAhead_;  // modifies sent ahead whose answers are not taken yet
+    std::deque<int> sentAhead_;          // modifies sent ahead whose answers are not taken yet
+    std::vector<std::string> readBack_;  // the attributes that postRead_ asks for
+    std::string postRead_;               // the Post-Read control's value, encoded
+    ModArrays arrays_;                   // the request's arrays, kept from one modify to the next
 };
 
 // libldap copies the bind password into the request it encodes and frees that without wiping

@@ -56,12 +56,19 @@ std::optional<std::int64_t> KnownValue(const std::string& object, const std::str
 
 // The complete name with a leading point, which the directory takes as it is whatever the
 // name context is when the outbox is read again.
-std::string CompleteObjectName(const std::string& name) {
-    char fullName[DIR_MAX_NAME_BYTES] = {};
-    if (DirGetFullName(DirectoryContext, name.c_str(), fullName) != DIR_OK || fullName[0] == '\0') {
+// `fullName` gets what DirGetFullName gives (the name itself when it gives nothing).
+std::string CompleteObjectName(const std::string& name, std::string* fullName = nullptr) {
+    char found[DIR_MAX_NAME_BYTES] = {};
+    if (DirGetFullName(DirectoryContext, name.c_str(), found) != DIR_OK || found[0] == '\0') {
+        if (fullName != nullptr) {
+            *fullName = name;
+        }
         return name;
     }
-    return std::string(".") + fullName;
+    if (fullName != nullptr) {
+        *fullName = found;
+    }
+    return std::string(".") + found;
 }
 
 // The settings name the folder at start-up; a program that set its settings by hand (a test, a
@@ -171,7 +178,9 @@ LogAppendResult DirectoryAccountHost::Intend(const std::string& name,
     const AccountSchema& schema = gSettings.Schema;
     const bool limit = CurrentOperation == AccountOperation::SetLimit;
     IntendedChange change;
-    change.object = CompleteObjectName(name);
+    // The record shows the full name of the user as listed: the same name, mostly, asked once.
+    std::string fullName;
+    change.object = CompleteObjectName(name, name == listedName ? &fullName : nullptr);
     change.attribute = limit ? schema.LimitAttribute : schema.BalanceAttribute;
     change.before = KnownValue(name, change.attribute);
     switch (CurrentOperation) {
@@ -190,7 +199,8 @@ LogAppendResult DirectoryAccountHost::Intend(const std::string& name,
     const AccountValuesRecord kept = AccountValues;
     (limit ? AccountValues.CreditLimit : AccountValues.Balance) = Clamped(change.expected);
     const RecordMoment moment = clock_();
-    change.record = ComposeCurrentRecord(listedName, moment);
+    change.record = name == listedName ? ComposeCurrentRecord(listedName, fullName, moment)
+                                       : ComposeCurrentRecord(listedName, moment);
     AccountValues = kept;
     std::string error;
     if (!outbox_ || !outbox_->NoteIntent(change, &error, false)) {

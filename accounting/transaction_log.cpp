@@ -42,17 +42,23 @@ std::string OperatorFullName() {
 }  // namespace
 
 std::string ComposeCurrentRecord(std::string_view listedName, const RecordMoment& moment) {
-    const LogLayout layout = LogLayoutFromFormat(gSettings.LogFormat);
     // Full names are asked for only where the layout shows them.
+    const bool fullNames = LogLayoutFromFormat(gSettings.LogFormat) == LogLayout::AsciiDelimited;
+    return ComposeCurrentRecord(listedName, fullNames ? FullNameOf(listedName) : std::string(),
+                                moment);
+}
+
+std::string ComposeCurrentRecord(std::string_view listedName, std::string_view userFullName,
+                                 const RecordMoment& moment) {
+    const LogLayout layout = LogLayoutFromFormat(gSettings.LogFormat);
     const bool fullNames = layout == LogLayout::AsciiDelimited;
-    const std::string userFullName = fullNames ? FullNameOf(listedName) : std::string();
     const std::string operatorFullName = fullNames ? OperatorFullName() : std::string();
 
     TransactionRecordInput in;
     in.layout = layout;
     in.operation = CurrentOperation;
     in.userName = listedName;
-    in.userFullName = userFullName;
+    in.userFullName = fullNames ? userFullName : std::string_view();
     in.operatorName = gSettings.OperatorName;
     in.operatorFullName = operatorFullName;
     in.logServer = gSettings.LogServer;

@@ -22,6 +22,10 @@ struct RecordMoment {
 // the credit limit), names, server, layout and date order from the settings. A full name the
 // directory cannot give is written as the name itself.
 std::string ComposeCurrentRecord(std::string_view listedName, const RecordMoment& moment);
+// The same with the user's full name known already (as DirGetFullName gives it, else the listed
+// name).
+std::string ComposeCurrentRecord(std::string_view listedName, std::string_view userFullName,
+                                 const RecordMoment& moment);
 
 // "Unable to open <path>:\n<text>" or "Unable to write to <path>:\n<text>" for a failed append.
 std::string LogAppendFailureMessage(const LogAppendResult& result, std::string_view logPath);

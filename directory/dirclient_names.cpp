@@ -85,7 +85,9 @@ std::optional<std::string> CompleteName(std::string_view name, std::string_view 
     if (HasEmptyPart(name)) {
         return std::nullopt;
     }
-    std::string complete(name);
+    std::string complete;
+    complete.reserve(name.size() + 1 + base.size());
+    complete += name;
     if (!base.empty()) {
         complete += '.';
         complete += base;

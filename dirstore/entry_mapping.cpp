@@ -66,12 +66,14 @@ bool HoldsValue(const AttributeDef& def, const std::vector<std::string>& values,
 }
 
 bool EntryFromRecord(const Schema& schema, const LdifRecord& record, Entry& entry,
-                     std::string& normalDn, std::vector<LdifValue>* foreign, std::string* error) {
+                     std::string* normalDn, std::vector<LdifValue>* foreign, std::string* error) {
     std::vector<Rdn> rdns;
     if (!ParseDn(record.dn, rdns, error) || rdns.empty()) {
         return false;
     }
-    normalDn = FormatDn(rdns);
+    if (normalDn != nullptr) {
+        *normalDn = FormatDn(rdns);
+    }
     entry.name = TypelessFromRdns(rdns);
     std::vector<std::string>& classNames = entry.attributes[std::string(kObjectClassAttribute)];
     for (const LdifValue& value : record.values) {

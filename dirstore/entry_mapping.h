@@ -38,11 +38,11 @@ Status StoredValueOf(const Schema& schema, const AttributeDef& def, std::string_
 Status LdapValueOf(const Schema& schema, const AttributeDef& def, std::string_view value,
                    const DnOfName& dnOf, std::string& out);
 
-// The entry a content (or add) record describes. Values of attributes the schema does not know
-// go to `foreign` when given. False with the reason in `error` when the record cannot be an
-// entry of this directory.
+// The entry a content (or add) record describes, and (when asked for) its DN as FormatDn()
+// writes it. Values of attributes the schema does not know go to `foreign` when given. False
+// with the reason in `error` when the record cannot be an entry of this directory.
 bool EntryFromRecord(const Schema& schema, const LdifRecord& record, Entry& entry,
-                     std::string& normalDn, std::vector<LdifValue>* foreign, std::string* error);
+                     std::string* normalDn, std::vector<LdifValue>* foreign, std::string* error);
 
 // Applies one modification to `entry` as an LDAP server would (the same refusals).
 Status ApplyLdifMod(const Schema& schema, Entry& entry, const LdifMod& mod);

@@ -569,7 +569,7 @@ std::string FolderStore::PlacementError(const StoredEntry& stored, ContainerCach
 
 bool FolderStore::EntryFromLdif(const LdifRecord& record, StoredEntry& out,
                                 std::string* error) const {
-    return EntryFromRecord(schema_, record, out.entry, out.dn, &out.foreign, error);
+    return EntryFromRecord(schema_, record, out.entry, &out.dn, &out.foreign, error);
 }
 
 Status FolderStore::ToLdifValue(const AttributeDef& def, std::string_view value,

@@ -267,20 +267,11 @@ bool ReadEntry(std::string_view body, LdapEntry& entry) {
     }
     entry.dn.assign(dn);
     while (!attributes.empty()) {
-        std::string_view attribute, type, values;
+        std::string_view attribute;
         if (!ReadTagged(attributes, kSequence, attribute) ||
-            !ReadTagged(attribute, kOctetString, type) || !ReadTagged(attribute, kSet, values)) {
+            !ReadAttribute(attribute, entry.attributes.emplace_back())) {
             return false;
         }
-        std::vector<std::string> texts;
-        while (!values.empty()) {
-            std::string_view value;
-            if (!ReadTagged(values, kOctetString, value)) {
-                return false;
-            }
-            texts.emplace_back(value);
-        }
-        entry.attributes.emplace_back(std::string(type), std::move(texts));
     }
     return true;
 }
@@ -320,6 +311,28 @@ std::optional<std::string_view> ControlValue(std::string_view controls, std::str
 }
 
 }  // namespace
+
+bool ReadAttribute(std::string_view attribute,
+                   std::pair<std::string, std::vector<std::string>>& read) {
+    std::string_view type, values;
+    if (!ReadTagged(attribute, kOctetString, type) || !ReadTagged(attribute, kSet, values)) {
+        return false;
+    }
+    read.first.assign(type);
+    std::size_t count = 0;
+    for (std::string_view rest = values, value; ReadTagged(rest, kOctetString, value);) {
+        ++count;
+    }
+    read.second.reserve(count);
+    while (!values.empty()) {
+        std::string_view value;
+        if (!ReadTagged(values, kOctetString, value)) {
+            return false;
+        }
+        read.second.emplace_back(value);
+    }
+    return true;
+}
 
 bool ReadPostReadValue(std::string_view value, LdapEntry& entry) {
     std::string_view body;

@@ -62,6 +62,11 @@ struct SearchAnswer {
     std::optional<std::string> pageCookie;  // Kind::Done with the Paged Results control
 };
 
+// One attribute of an entry as it comes over the wire (a PartialAttribute's contents): its
+// type and its values. False when it cannot be read.
+bool ReadAttribute(std::string_view attribute,
+                   std::pair<std::string, std::vector<std::string>>& read);
+
 // The entry that a Post-Read control's value (a whole SearchResultEntry) holds; false when it
 // cannot be read.
 bool ReadPostReadValue(std::string_view value, LdapEntry& entry);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <initializer_list>
 #include <thread>
 
 #include "dirstore/entry_mapping.h"
@@ -499,12 +500,22 @@ std::string LdapStore::NamingFilter(std::string_view leaf) const {
 
 namespace {
 
-bool HoldsClass(const std::vector<std::string>& classes, const std::vector<std::string>& wanted) {
+template <typename Names>
+bool HoldsAnyOf(const std::vector<std::string>& classes, const Names& wanted) {
     return std::any_of(classes.begin(), classes.end(), [&](const std::string& held) {
-        return std::any_of(wanted.begin(), wanted.end(), [&](const std::string& one) {
+        return std::any_of(wanted.begin(), wanted.end(), [&](std::string_view one) {
             return store::EqualsIgnoreCase(held, one);
         });
     });
+}
+
+bool HoldsClass(const std::vector<std::string>& classes, const std::vector<std::string>& wanted) {
+    return HoldsAnyOf(classes, wanted);
+}
+
+bool HoldsClass(const std::vector<std::string>& classes,
+                std::initializer_list<std::string_view> wanted) {
+    return HoldsAnyOf(classes, wanted);
 }
 
 // A uniqueMember value may carry the member's unique id after a "#" (RFC 4519); the DN is what
@@ -616,13 +627,15 @@ const LdapStore::Cached* LdapStore::Take(LdapEntry&& read) const {
             }
         }
         const store::AttributeDef* definition = schema_.AttributeByLdapName(attribute);
-        for (std::string& value : values) {
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            std::string& value = values[i];
             if (definition != nullptr && definition->syntax == kDistinguishedName) {
                 if (std::optional<std::string> inside = RelativeDn(value)) {
                     value = std::move(*inside);
                 }
             }
-            record.values.push_back({attribute, std::move(value), 0});
+            record.values.push_back(
+                {i + 1 < values.size() ? attribute : std::move(attribute), std::move(value), 0});
         }
     }
     if (!uids.empty()) {
@@ -646,8 +659,8 @@ const LdapStore::Cached* LdapStore::Take(LdapEntry&& read) const {
                         record.values.end());
     Cached cached;
     cached.lacksAccountClass = user && !HoldsClass(classes, {"tallyUser", kAccountClass});
-    std::string normalDn, error;
-    if (!store::EntryFromRecord(schema_, record, cached.entry, normalDn, nullptr, &error)) {
+    std::string error;
+    if (!store::EntryFromRecord(schema_, record, cached.entry, nullptr, nullptr, &error)) {
         return nullptr;  // not an entry of this directory (another kind of object)
     }
     cached.dn = std::move(read.dn);
@@ -857,7 +870,6 @@ store::Status LdapStore::PlanModify(const std::string& name,
     plan.dn = cached->dn;
     // Of the entry before the change, only what the change touches is kept: it tells a lost
     // change from one not made.
-    plan.before.name = cached->entry.name;
     plan.before.objectClass = cached->entry.objectClass;
     for (const store::Change& change : changes) {
         const store::AttributeDef* definition = schema_.Attribute(change.attribute);
@@ -883,9 +895,10 @@ store::Status LdapStore::PlanModify(const std::string& name,
         return store::kOk;
     }
     std::vector<LdapMod>& request = plan.request;
-    for (const store::LdifMod& mod : mods) {
+    request.reserve(mods.size() + 1);
+    for (store::LdifMod& mod : mods) {
         const store::AttributeDef* definition = schema_.AttributeByLdapName(mod.attribute);
-        std::vector<std::string> values = mod.values;
+        std::vector<std::string> values = std::move(mod.values);
         if (definition->syntax == kDistinguishedName) {
             for (std::string& value : values) {
                 value = WholeDn(value);
@@ -1019,10 +1032,10 @@ store::Status LdapStore::InDoubt(const LdapOutcome& outcome, const std::string& 
 
 store::Status LdapStore::SendModify(std::string_view fullName,
                                     const std::vector<store::Change>& changes) {
-    const std::string name(fullName);
     SentChange sent;
-    sent.name = name;
+    sent.name.assign(fullName);
     sent.changes = changes;
+    const std::string& name = sent.name;
     PlannedModify& plan = sent.plan;
     const store::Status planned = PlanModify(name, changes, Fresh::Session, plan);
     if (planned != store::kOk) {

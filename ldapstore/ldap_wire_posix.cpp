@@ -409,25 +409,15 @@ class OpenLdapWire final : public LdapWire {
         BerPtr ber(rawBer);
         read.dn.assign(text.bv_val != nullptr ? text.bv_val : "", text.bv_len);
         read.attributes.reserve(8);
-        for (;;) {
-            berval* rawValues = nullptr;
-            if (ldap_get_attribute_ber(ld_.get(), entry, ber.get(), &text, &rawValues) !=
-                    LDAP_SUCCESS ||
-                text.bv_val == nullptr) {
-                ber_memfree(rawValues);
+        // libldap leaves the element at the entry's attribute list, which ends the element's
+        // remaining bytes; each attribute is read in place, without libldap's copies.
+        berval attribute{0, nullptr};
+        while (ber_skip_element(ber.get(), &attribute) == LBER_SEQUENCE) {
+            if (!ReadAttribute(std::string_view(attribute.bv_val, attribute.bv_len),
+                               read.attributes.emplace_back())) {
+                read.attributes.pop_back();
                 break;
             }
-            std::size_t count = 0;
-            while (rawValues != nullptr && rawValues[count].bv_val != nullptr) {
-                ++count;
-            }
-            auto& [name, values] = read.attributes.emplace_back();
-            name.assign(text.bv_val, text.bv_len);
-            values.reserve(count);
-            for (std::size_t i = 0; i < count; ++i) {
-                values.emplace_back(rawValues[i].bv_val, rawValues[i].bv_len);
-            }
-            ber_memfree(rawValues);
         }
         return read;
     }

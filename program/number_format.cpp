@@ -1,5 +1,6 @@
 #include "program/number_format.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace {
@@ -69,6 +70,31 @@ std::string FixedPointText(double value, int digits) {
 std::string AmountText(std::int32_t units, const AmountMode& mode) {
     if (!InDecimalMode(mode)) {
         return std::to_string(units);
+    }
+    std::int64_t scale = 1;
+    for (int i = 0; i < mode.currencyDigits && i < kMaxAmountDigits; ++i) {
+        scale *= 10;
+    }
+    if (mode.currencyDigits <= kMaxAmountDigits && scale == ScaleOf(mode)) {
+        // Whole units and their fraction: the digits the fixed-point text of the quotient
+        // shows, without a round trip through a double.
+        const std::int64_t magnitude = units < 0 ? -static_cast<std::int64_t>(units) : units;
+        char text[32];
+        char* at = text;
+        if (units < 0) {
+            *at++ = '-';
+        }
+        at = std::to_chars(at, text + sizeof text, magnitude / scale).ptr;
+        *at++ = '.';
+        char fraction[16];
+        char* fractionEnd =
+            std::to_chars(fraction, fraction + sizeof fraction, magnitude % scale).ptr;
+        const auto fractionDigits = static_cast<int>(fractionEnd - fraction);
+        for (int i = fractionDigits; i < mode.currencyDigits; ++i) {
+            *at++ = '0';
+        }
+        at = std::copy(fraction, fractionEnd, at);
+        return std::string(text, at);
     }
     return FixedPointText(static_cast<double>(units) / static_cast<double>(ScaleOf(mode)),
                           mode.currencyDigits);

@@ -110,7 +110,13 @@ void FileSink::Write(std::string_view text) {
 }
 
 RecordMoment LocalRecordMoment() {
+    // A batch asks for the moment twice a change; the clock's second changes far less often.
+    static std::time_t last = -1;
+    static RecordMoment lastMoment;
     const std::time_t now = std::time(nullptr);
+    if (now == last) {
+        return lastMoment;
+    }
     std::tm local{};
 #ifdef _WIN32
     localtime_s(&local, &now);
@@ -119,7 +125,9 @@ RecordMoment LocalRecordMoment() {
 #endif
     char time[8] = {};
     std::strftime(time, sizeof time, "%H:%M", &local);
-    return {{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday}, time};
+    lastMoment = {{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday}, time};
+    last = now;
+    return lastMoment;
 }
 
 bool MakeNativeEnvironment(const CommandLine& line, const directory::ClientConfig& config,

@@ -116,11 +116,19 @@ TEST(AmountDisplay, IntegerAndDecimalFormsPlainAndInColumns) {
 
 TEST(AmountDisplay, WhatIsShownReadsBackAsTheSameAmount) {
     const std::int32_t amounts[] = {0, 1, -1, 29, 99, 1234, -99, 123456789, kMax, kMin};
-    for (int digits = 0; digits <= 4; ++digits) {
+    for (int digits = 0; digits <= kMaxAmountDigits; ++digits) {
         const AmountMode mode = MakeAmountMode(true, digits);
         for (std::int32_t amount : amounts) {
-            EXPECT_EQ(ReadAmount(AmountText(amount, mode), mode), Units(amount))
-                << amount << " with " << digits << " digits";
+            if (digits <= 4) {
+                EXPECT_EQ(ReadAmount(AmountText(amount, mode), mode), Units(amount))
+                    << amount << " with " << digits << " digits";
+            }
+            // Composed from whole units and fraction: the text of the quotient, digit for digit.
+            if (digits > 0) {
+                EXPECT_EQ(AmountText(amount, mode),
+                          FixedPointText(static_cast<double>(amount) / mode.amountScale, digits))
+                    << amount << " with " << digits << " digits";
+            }
         }
     }
 }

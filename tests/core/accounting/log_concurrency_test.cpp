@@ -313,11 +313,15 @@ void KillBatchRepeatedly(const CommandNetwork& network, const fs::path& director
     const fs::path output = network.options.out / "tallycmd.out";
     const auto before = Balances(directory, network.users);
 
-    // One whole run tells how long a batch takes here; the kills fall anywhere within it.
-    const auto started = std::chrono::steady_clock::now();
-    ASSERT_EQ(WaitFor(SpawnQuietly(network.Tallycmd(tallycmd, csv), output)), 0);
-    const auto whole = std::chrono::duration_cast<std::chrono::microseconds>(
-        std::chrono::steady_clock::now() - started);
+    // Whole runs tell how long a batch takes here; the kills fall anywhere within the quicker
+    // of two (one slowed by the machine's other work would leave most kills after the end).
+    auto whole = std::chrono::microseconds::max();
+    for (int run = 0; run < 2; ++run) {
+        const auto started = std::chrono::steady_clock::now();
+        ASSERT_EQ(WaitFor(SpawnQuietly(network.Tallycmd(tallycmd, csv), output)), 0);
+        whole = std::min(whole, std::chrono::duration_cast<std::chrono::microseconds>(
+                                    std::chrono::steady_clock::now() - started));
+    }
     std::mt19937 random(16);
     int killedMidway = 0;
     for (int kill = 0; kill < kKills; ++kill) {

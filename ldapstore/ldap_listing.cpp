@@ -25,13 +25,24 @@ std::optional<std::string> LdapStore::ContainerDn(std::string_view container) co
 
 bool LdapStore::SearchOneLevel(const std::string& dn, const std::string& filter,
                                const std::vector<std::string>& attributes,
-                               std::vector<LdapEntry>& found) const {
-    LdapOutcome outcome = Read(dn, LdapScope::OneLevel, filter, pageSize_, found, attributes);
+                               const std::function<void()>& restart,
+                               const std::function<void(LdapEntry&&)>& take) const {
+    std::size_t taken = 0;
+    auto count = [&](LdapEntry&& entry) {
+        ++taken;
+        take(std::move(entry));
+    };
+    auto again = [&] {
+        taken = 0;
+        restart();
+    };
+    LdapOutcome outcome =
+        ReadEach(dn, LdapScope::OneLevel, filter, pageSize_, attributes, again, count);
     // A server refuses a page larger than the login may ask for ("illegal pagedResults page
     // size") before it sends anything; smaller pages then do, and stay in use for the session.
-    while (outcome.code == kLdapAdminLimitExceeded && found.empty() && pageSize_ > 1) {
+    while (outcome.code == kLdapAdminLimitExceeded && taken == 0 && pageSize_ > 1) {
         pageSize_ /= 2;
-        outcome = Read(dn, LdapScope::OneLevel, filter, pageSize_, found, attributes);
+        outcome = ReadEach(dn, LdapScope::OneLevel, filter, pageSize_, attributes, again, count);
     }
     if (outcome.Ok()) {
         return true;
@@ -46,7 +57,7 @@ bool LdapStore::SearchOneLevel(const std::string& dn, const std::string& filter,
         }
         lookupFailure_ = Failed(outcome, what);
     }
-    found.clear();
+    restart();
     return false;
 }
 
@@ -57,19 +68,40 @@ std::vector<const store::Entry*> LdapStore::ListBelow(std::string_view container
     // again (the entries it lists are known at once).
     absent_.clear();
     const std::optional<std::string> dn = ContainerDn(container);
-    std::vector<LdapEntry> found;
-    const std::vector<std::string> attributes{namesOnly ? "objectClass" : "*"};
-    if (!dn || !SearchOneLevel(*dn, filter, attributes, found)) {
+    if (!dn) {
         return {};
     }
+    const std::vector<std::string> attributes{namesOnly ? "objectClass" : "*"};
+    // Each entry is kept as it arrives, while its encoding is still at hand; a group whose
+    // members are named by uid waits for the end, as its members are looked up with reads of
+    // their own.
     std::vector<std::pair<std::string, const store::Entry*>> children;
-    children.reserve(found.size());
-    for (LdapEntry& read : found) {
-        if (const Cached* taken = Take(std::move(read))) {
-            // An entry read without its values is read again, whole, when it is looked up.
-            entries_[taken->entry.name].stale = namesOnly;
+    std::vector<LdapEntry> groupsByUid;
+    auto keep = [&](LdapEntry&& read) {
+        if (const Cached* taken = Take(std::move(read), namesOnly)) {
             children.emplace_back(store::LeafName(taken->entry.name), &taken->entry);
         }
+    };
+    auto restart = [&] {
+        children.clear();
+        groupsByUid.clear();
+    };
+    auto take = [&](LdapEntry&& read) {
+        const bool byUid =
+            std::any_of(read.attributes.begin(), read.attributes.end(), [](const auto& attribute) {
+                return store::EqualsIgnoreCase(attribute.first, "memberUid");
+            });
+        if (byUid) {
+            groupsByUid.push_back(std::move(read));
+        } else {
+            keep(std::move(read));
+        }
+    };
+    if (!SearchOneLevel(*dn, filter, attributes, restart, take)) {
+        return {};
+    }
+    for (LdapEntry& read : groupsByUid) {
+        keep(std::move(read));
     }
     std::sort(children.begin(), children.end(), [](const auto& a, const auto& b) {
         return store::CaseInsensitiveLess()(a.first, b.first);

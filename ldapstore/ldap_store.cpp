@@ -340,15 +340,23 @@ bool LdapStore::Reconnect(std::optional<Clock::time_point>& deadline) const {
 LdapOutcome LdapStore::Read(const std::string& base, LdapScope scope, const std::string& filter,
                             std::uint32_t pageSize, std::vector<LdapEntry>& found,
                             const std::vector<std::string>& attributes) const {
-    auto collect = [&found](LdapEntry&& entry) { found.push_back(std::move(entry)); };
+    return ReadEach(
+        base, scope, filter, pageSize, attributes, [&found] { found.clear(); },
+        [&found](LdapEntry&& entry) { found.push_back(std::move(entry)); });
+}
+
+LdapOutcome LdapStore::ReadEach(const std::string& base, LdapScope scope, const std::string& filter,
+                                std::uint32_t pageSize, const std::vector<std::string>& attributes,
+                                const std::function<void()>& restart,
+                                const std::function<void(LdapEntry&&)>& take) const {
     std::optional<Clock::time_point> deadline;
     std::chrono::milliseconds pause{100};
     for (;;) {
         if (!Reconnect(deadline)) {
             return LdapOutcome{kLdapServerDown, lastProblem_};
         }
-        found.clear();
-        LdapOutcome outcome = wire_->Search(base, scope, filter, attributes, pageSize, collect);
+        restart();
+        LdapOutcome outcome = wire_->Search(base, scope, filter, attributes, pageSize, take);
         if (!Transient(outcome)) {
             return outcome;
         }
@@ -575,7 +583,7 @@ std::vector<std::string> LdapStore::EntriesByUid(const std::vector<std::string>&
     return dns;
 }
 
-const LdapStore::Cached* LdapStore::Take(LdapEntry&& read) const {
+const LdapStore::Cached* LdapStore::Take(LdapEntry&& read, bool stale) const {
     std::optional<std::string> relative = RelativeDn(read.dn);
     if (!relative || relative->empty()) {
         return nullptr;
@@ -665,6 +673,8 @@ const LdapStore::Cached* LdapStore::Take(LdapEntry&& read) const {
     }
     cached.dn = std::move(read.dn);
     cached.call = call_;
+    // An entry read without its values is read again, whole, when it is looked up.
+    cached.stale = stale;
     if (!absent_.empty()) {
         absent_.erase(cached.entry.name);
     }

@@ -212,6 +212,12 @@ class LdapStore final : public store::Store {
     LdapOutcome Read(const std::string& base, LdapScope scope, const std::string& filter,
                      std::uint32_t pageSize, std::vector<LdapEntry>& found,
                      const std::vector<std::string>& attributes = {"*"}) const;
+    // The same, each entry handed to `take` as it is read; `restart` is called before each try
+    // (a try on a new connection starts the read over).
+    LdapOutcome ReadEach(const std::string& base, LdapScope scope, const std::string& filter,
+                         std::uint32_t pageSize, const std::vector<std::string>& attributes,
+                         const std::function<void()>& restart,
+                         const std::function<void(LdapEntry&&)>& take) const;
     // Sends one modify request, once: `sent` tells whether it left (a lost answer then leaves
     // its fate open). With `after`, the request carries the post-read control for the
     // attributes `readBack`.
@@ -235,7 +241,8 @@ class LdapStore final : public store::Store {
                       store::Entry&& working, const std::vector<std::string>& readBack,
                       bool addedClass);
     std::string RelativeDnOf(std::string_view fullName) const;
-    const Cached* Take(LdapEntry&& read) const;
+    // Keeps an entry read from the server in the session; `stale` when read without its values.
+    const Cached* Take(LdapEntry&& read, bool stale = false) const;
     const Cached* Lookup(std::string_view fullName, Fresh fresh) const;
     std::optional<std::string> RelativeDn(std::string_view dn) const;
     std::string WholeDn(std::string_view relative) const;
@@ -253,7 +260,8 @@ class LdapStore final : public store::Store {
     // its size; a failure is noted in lookupFailure_ and lastProblem_.
     bool SearchOneLevel(const std::string& dn, const std::string& filter,
                         const std::vector<std::string>& attributes,
-                        std::vector<LdapEntry>& found) const;
+                        const std::function<void()>& restart,
+                        const std::function<void(LdapEntry&&)>& take) const;
     // The entries one level below `container` that `filter` finds, in name order; with
     // `namesOnly` read without their values (and so marked stale in the cache).
     std::vector<const store::Entry*> ListBelow(std::string_view container,

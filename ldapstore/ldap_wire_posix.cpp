@@ -1,7 +1,6 @@
 // The LDAP operations over OpenLDAP's client library (libldap).
 #define LDAP_DEPRECATED 0
 #include <ldap.h>
-#include <malloc.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -20,7 +19,6 @@
 #include "ldapstore/ldap_protocol.h"
 #include "ldapstore/ldap_tls.h"
 #include "ldapstore/ldap_wire.h"
-#include "ldapstore/secret_buffer.h"
 
 namespace tally::ldap {
 namespace {
@@ -200,6 +198,9 @@ class OpenLdapWire final : public LdapWire {
         if (!SendHeld()) {
             return Outcome(ld_.get(), LDAP_SERVER_DOWN, "the requests held could not be sent");
         }
+        // The password stays in the caller's buffer, which wipes it. libldap encodes it into
+        // the bind request and frees that unwiped: its memory functions can be replaced only for
+        // the allocations a server makes with a memory context, never for a client's.
         berval credentials{static_cast<ber_len_t>(password.size()),
                            const_cast<char*>(password.data())};
         int code = ldap_sasl_bind_s(ld_.get(), dn.c_str(), LDAP_SASL_SIMPLE, &credentials, nullptr,
@@ -484,43 +485,6 @@ class OpenLdapWire final : public LdapWire {
     ModArrays arrays_;                   // the request's arrays, kept from one modify to the next
 };
 
-// libldap copies the bind password into the request it encodes and frees that without wiping
-// it; with these, everything liblber and libldap free is wiped first, so that no copy of the
-// password outlives the bind in freed memory.
-void* LibraryMalloc(ber_len_t size, void*) {
-    return std::malloc(size);
-}
-void* LibraryCalloc(ber_len_t count, ber_len_t size, void*) {
-    return std::calloc(count, size);
-}
-void LibraryFree(void* block, void*) {
-    if (block != nullptr) {
-        WipeBytes(block, malloc_usable_size(block));
-        std::free(block);
-    }
-}
-void* LibraryRealloc(void* block, ber_len_t size, void*) {
-    if (block == nullptr) {
-        return std::malloc(size);
-    }
-    const std::size_t had = malloc_usable_size(block);
-    void* moved = std::malloc(size == 0 ? 1 : size);
-    if (moved != nullptr) {
-        std::memcpy(moved, block, std::min<std::size_t>(had, size));
-        LibraryFree(block, nullptr);
-    }
-    return moved;
-}
-
-void WipeWhatTheLibraryFrees() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        static BerMemoryFunctions functions{LibraryMalloc, LibraryCalloc, LibraryRealloc,
-                                            LibraryFree};
-        ber_set_option(nullptr, LBER_OPT_MEMORY_FNS, &functions);
-    });
-}
-
 // libldap says why TLS failed only in its log ("TLS: peer cert untrusted or revoked", "TLS:
 // hostname (...) does not match ..."); its result is "Can't contact LDAP server" whatever the
 // reason. So its log is taken in, by the thread that connects, only while it connects.
@@ -741,7 +705,6 @@ void IgnoreBrokenPipes() {
 }  // namespace
 
 std::unique_ptr<LdapWire> ConnectLdap(const LdapEndpoint& endpoint, LdapOutcome* failure) {
-    WipeWhatTheLibraryFrees();
     IgnoreBrokenPipes();
     LDAP* raw = nullptr;
     int code = ldap_initialize(&raw, endpoint.url.c_str());

@@ -120,7 +120,8 @@ LdapOutcome Outcome(LDAP* ld, int code, const char* serverText = nullptr) {
 // leave together, in one write, once the program waits for an answer or asks anything else:
 // a batch's run of changes costs one system call and one transmission instead of one each.
 // Options of ber_sockbuf_ctrl that only that layer answers (1); without it they answer 0.
-constexpr int kHoldWrites = 0x7a110;  // hold what is written from now on
+constexpr int kHoldWrites = 0x7a110;  // hold what is written from now on (argument: the
+                                      // milliseconds a full socket may delay it, an int)
 constexpr int kSendHeld = 0x7a111;    // write what is held, and hold no more
 
 // The mods as libldap takes them: arrays of pointers into the caller's strings, which outlive
@@ -310,7 +311,8 @@ class OpenLdapWire final : public LdapWire {
     LdapOutcome SendModifyAndRead(const std::string& dn, const std::vector<LdapMod>& mods,
                                   const std::vector<std::string>& readBack) override {
         if (!holding_) {
-            holding_ = SocketControl(kHoldWrites) == 1;
+            int waitMs = static_cast<int>(timeout_.tv_sec) * 1000;
+            holding_ = SocketControl(kHoldWrites, &waitMs) == 1;
         }
         int messageId = 0;
         LdapOutcome sent = StartModify(dn, mods, readBack, messageId);
@@ -364,13 +366,13 @@ class OpenLdapWire final : public LdapWire {
     }
 
   private:
-    int SocketControl(int option) {
+    int SocketControl(int option, int* argument = nullptr) {
         Sockbuf* socket = nullptr;
         if (ldap_get_option(ld_.get(), LDAP_OPT_SOCKBUF, &socket) != LDAP_OPT_SUCCESS ||
             socket == nullptr) {
             return 0;
         }
-        return ber_sockbuf_ctrl(socket, option, nullptr);
+        return ber_sockbuf_ctrl(socket, option, argument);
     }
     // False when what was held could not be written (the connection is gone).
     bool SendHeld() {
@@ -582,6 +584,7 @@ thread_local ConnectWatchdog* connecting = nullptr;
 // sits below TLS, so what it holds is already encrypted, and holds nothing unless asked to.
 struct HeldWrites {
     bool holding = false;
+    int waitMs = 0;  // how long a full socket may keep what is held from leaving
     std::string pending;
 };
 
@@ -606,8 +609,7 @@ bool WriteHeld(Sockbuf_IO_Desc* layer) {
         if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) &&
             ber_sockbuf_ctrl(layer->sbiod_sb, LBER_SB_OPT_GET_FD, &fd) == 1) {
             pollfd writable{fd, POLLOUT, 0};
-            constexpr int kWriteWaitMs = 30000;
-            if (poll(&writable, 1, kWriteWaitMs) > 0) {
+            if (poll(&writable, 1, HeldOf(layer).waitMs) > 0) {
                 continue;
             }
         }
@@ -632,6 +634,7 @@ int HeldRemove(Sockbuf_IO_Desc* layer) {
 int HeldControl(Sockbuf_IO_Desc* layer, int option, void* argument) {
     if (option == kHoldWrites) {
         HeldOf(layer).holding = true;
+        HeldOf(layer).waitMs = *static_cast<const int*>(argument);
         return 1;
     }
     if (option == kSendHeld) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 
 #include "dirstore/names.h"
 #include "dirstore/schema.h"
@@ -52,6 +53,54 @@ TEST(Names, DistinguishedAndTypelessNames) {
     EXPECT_TRUE(EqualsIgnoreCase("jsmith.Sales.CORP", "JSMITH.SALES.corp"));
     EXPECT_TRUE(CaseInsensitiveLess{}("abc", "ABD"));
     EXPECT_FALSE(CaseInsensitiveLess{}("ABC", "abc"));
+}
+
+// A DN taken as plain is cut and compared as it stands: it must be exactly what FormatDn writes
+// for it. Leaves read in one pass must agree with the whole split.
+TEST(Names, PlainDnsAreTheirOwnNormalFormAndLeavesAgreeWithTheSplit) {
+    const struct {
+        const char* dn;
+        bool plain;
+    } dns[] = {
+        {"cn=U00002,ou=SALES,o=CORP", true},
+        {"CN=Alan Lee,dc=tally,dc=test", true},
+        {"uid=a.b-c,ou=People", true},
+        {"1.2.3=x", true},
+        {"cn=JSMITH, ou=SALES", false},
+        {"cn= JSMITH", false},
+        {"cn=JSMITH ", false},
+        {"cn=A\\,B,o=C", false},
+        {"cn=#41", false},
+        {"cn=a=b", false},
+        {"cn=A+sn=B", false},
+        {"cn=A;o=B", false},
+        {"cn=A,,o=B", false},
+        {"cn=A,", false},
+        {"=A", false},
+        {"c n=A", false},
+        {"", false},
+        {"cn=\\\"", false},
+    };
+    for (const auto& [dn, plain] : dns) {
+        EXPECT_EQ(IsPlainDn(dn), plain) << dn;
+        std::vector<Rdn> rdns;
+        if (plain) {
+            ASSERT_TRUE(ParseDn(dn, rdns, nullptr)) << dn;
+            EXPECT_EQ(FormatDn(rdns), dn);
+        }
+    }
+    for (const char* name : {"A", "A.B", "A\\.B.C", "A\\\\.B", "A..B", ".A", "A.", "", "A\\"}) {
+        std::vector<std::string> parts;
+        EXPECT_EQ(LeafName(name), SplitTypeless(name, parts) ? parts.front() : "") << name;
+    }
+    const CaseInsensitiveHash hash;
+    for (const char* name :
+         {"", "a", "Account Balance", "JSMITH.SALES.CORP", "U00002.SALES.CORP"}) {
+        std::string upper(name);
+        std::transform(upper.begin(), upper.end(), upper.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+        EXPECT_EQ(hash(name), hash(upper)) << name;
+    }
 }
 
 bool Contains(const std::vector<std::string>& list, const std::string& name) {

@@ -208,7 +208,6 @@ std::vector<Search> SearchesLogged(std::streamoff from, std::size_t atLeast) {
         std::map<std::string, std::size_t> byOperation;  // "conn=N op=M" -> index
         std::ifstream log(ServerLog());
         log.seekg(from);
-        bool complete = true;
         for (std::string line; std::getline(log, line);) {
             const std::size_t conn = line.find("conn=");
             const std::size_t op = line.find(" op=", conn);
@@ -230,14 +229,16 @@ std::vector<Search> SearchesLogged(std::streamoff from, std::size_t atLeast) {
                 filter = filter.substr(0, filter.rfind('"'));
                 byOperation[key] = searches.size();
                 searches.push_back({base, scope, filter, -1});
-                complete = false;
             } else if (auto known = byOperation.find(key); known != byOperation.end()) {
                 if (line.find(" SEARCH RESULT ") != std::string::npos) {
                     searches[known->second].entries = std::stoi(field("nentries="));
-                    complete = true;
                 }
             }
         }
+        // The server's threads log a search and another's result in either order: only when
+        // every search logged has its result is the count whole.
+        const bool complete = std::all_of(searches.begin(), searches.end(),
+                                          [](const Search& search) { return search.entries >= 0; });
         if (complete && searches.size() >= atLeast) {
             break;
         }

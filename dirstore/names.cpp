@@ -25,6 +25,12 @@ int HexDigit(char c) {
     return -1;
 }
 
+// The characters a DN value escapes wherever they stand (RFC 4514).
+bool IsDnSpecial(char c) {
+    return c == ',' || c == '+' || c == '"' || c == '\\' || c == '<' || c == '>' || c == ';' ||
+           c == '=';
+}
+
 // Attribute types are ASCII: letters, digits, "-" and "." (an OID).
 bool IsTypeCharacter(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
@@ -165,9 +171,9 @@ bool IsPlainDn(std::string_view dn) {
             }
         }
         for (std::size_t i = equals + 1; i < part.size(); ++i) {
-            const char c = part[i];
-            if (c == '=' || c == '+' || c == '"' || c == '\\' || c == '<' || c == '>' || c == ';' ||
-                c == '#') {
+            // "#" is escaped only at a value's start; a plain DN holds none at all, which keeps
+            // this check simple.
+            if (IsDnSpecial(part[i]) || part[i] == '#') {
                 return false;
             }
         }
@@ -185,8 +191,7 @@ void AppendRdn(std::string& out, const Rdn& rdn) {
     std::size_t plainFrom = 0;
     for (std::size_t i = 0; i < rdn.value.size(); ++i) {
         const char c = rdn.value[i];
-        const bool special = c == ',' || c == '+' || c == '"' || c == '\\' || c == '<' ||
-                             c == '>' || c == ';' || c == '=';
+        const bool special = IsDnSpecial(c);
         const bool edge = (i == 0 && (c == ' ' || c == '#')) || (i == last && c == ' ');
         if (special || edge) {
             out.append(rdn.value, plainFrom, i - plainFrom);

@@ -205,9 +205,10 @@ store::Status LdapStore::Modify(std::string_view fullName,
             --attempt;
             continue;
         }
-        if (sent && outcome.ConnectionLost()) {
-            // The server may have made the change before the connection went: it is sent again
-            // only once the entry shows that it was not made.
+        if (sent && outcome.FateOpen()) {
+            // The server may have made the change before the connection went (or its answer,
+            // which cannot be read, may say so): it is sent again only once the entry shows
+            // that it was not made.
             switch (SettleLostChange(name, plan.before, plan.working, changes)) {
                 case LostChange::Made:
                     KeepProduced(name, changes, std::move(plan.working), {}, plan.addsClass);
@@ -323,7 +324,7 @@ store::Status LdapStore::TakeModify() {
                      plan.addsClass);
         return store::kOk;
     }
-    if (!outcome.ConnectionLost()) {
+    if (!outcome.FateOpen()) {
         // The server made nothing: the change is made again in turn, planned afresh where it
         // met another writer, and refused in the same words where it is refused for good.
         return Modify(sent.name, sent.changes);

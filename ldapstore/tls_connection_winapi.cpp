@@ -132,28 +132,28 @@ LdapOutcome RequestStartTls(SOCKET server, Clock::time_point limit) {
     if (!SendAll(server, request.data(), request.size(), limit)) {
         return Failure(kLdapServerDown, "Can't contact LDAP server");
     }
-    while (WholeElement(answer) == 0) {
+    std::size_t size = 0;
+    std::string why;
+    Arrival arrival = Arrival::Partial;
+    while ((arrival = FirstMessage(answer, size, &why)) == Arrival::Partial) {
         if (!ReceiveSome(server, answer, limit)) {
             return Failure(kLdapServerDown, "Can't contact LDAP server (no answer to StartTLS)");
         }
     }
-    std::string_view message(answer), body, id, response, code;
-    unsigned char tag = 0;
-    if (!ReadElement(message, tag, body) || tag != 0x30 || !ReadElement(body, tag, id) ||
-        !ReadElement(body, tag, response) || tag != 0x78 || !ReadElement(response, tag, code) ||
-        tag != 0x0a || code.size() != 1) {
-        return Failure(kLdapConnectError, "StartTLS failed: the server's answer cannot be read");
+    SearchAnswer read;
+    if (arrival == Arrival::Refused || !ParseSearchAnswer(answer.substr(0, size), read, &why) ||
+        read.kind != SearchAnswer::Kind::Extended) {
+        return Failure(
+            kLdapConnectError,
+            "StartTLS failed: " +
+                UnreadableAnswer(why.empty() ? "it is not an extended operation's" : why));
     }
-    const int result = static_cast<unsigned char>(code[0]);
-    if (result == 0) {
+    if (read.resultCode == 0) {
         return {};
     }
-    std::string_view matched, words;
-    ReadElement(response, tag, matched);
-    ReadElement(response, tag, words);
-    return Failure(result, "StartTLS failed: the server refused it (result " +
-                               std::to_string(result) + ")" +
-                               (words.empty() ? "" : ": " + std::string(words)));
+    return Failure(read.resultCode, "StartTLS failed: the server refused it (result " +
+                                        std::to_string(read.resultCode) + ")" +
+                                        (read.diagnostic.empty() ? "" : ": " + read.diagnostic));
 }
 
 // ------------------------------------------------------------------------------ the session

@@ -70,32 +70,47 @@ class WinTlsTunnel final : public TlsTunnel {
         if (!ToServer(encoded->data(), encoded->size(), Clock::now() + timeout_)) {
             return Lost("Can't contact LDAP server");
         }
+        // The whole answer comes within the Timeout, as libldap waits for it natively: a server
+        // that sends a message a byte at a time is given up like a silent one.
+        const Clock::time_point limit = Clock::now() + timeout_;
         std::string incoming = std::move(fromServer_);
         fromServer_.clear();
         std::size_t at = 0;
+        LdapOutcome outcome;
         while (true) {
-            const std::size_t size = WholeElement(std::string_view(incoming).substr(at));
-            if (size == 0) {
+            std::size_t size = 0;
+            std::string why;
+            const Arrival arrival = FirstMessage(std::string_view(incoming).substr(at), size, &why);
+            if (arrival == Arrival::Refused) {
+                return Lost(Failure(kLdapDecodingError, UnreadableAnswer(why)));
+            }
+            if (arrival == Arrival::Partial) {
                 incoming.erase(0, at);
                 at = 0;
-                if (const LdapOutcome got = FromServerWithin(incoming); !got.Ok()) {
+                if (const LdapOutcome got = FromServerWithin(incoming, limit); !got.Ok()) {
                     return got;
                 }
                 continue;
             }
             const std::string_view message = std::string_view(incoming).substr(at, size);
             at += size;
-            SearchAnswer answer;
-            if (!ParseSearchAnswer(message, answer)) {
-                return Lost("Can't contact LDAP server (the server's answer cannot be read)");
-            }
-            if (answer.messageId != messageId) {
+            if (MessageIdOf(message) != messageId) {
                 // A modify of the relay's own waits for its take; anything else is the
                 // library's (the late answer to a request it gave up on).
                 if (!Route(message)) {
                     return Lost("Can't contact LDAP server");
                 }
-            } else if (answer.kind == SearchAnswer::Kind::Entry) {
+                continue;
+            }
+            SearchAnswer answer;
+            if (!ParseSearchAnswer(message, answer, &why)) {
+                // The whole answer is refused. The connection stays: the messages are whole,
+                // and the rest of this search's are dropped as they come (Route).
+                entries.clear();
+                outcome = Failure(kLdapDecodingError, UnreadableAnswer(why));
+                break;
+            }
+            if (answer.kind == SearchAnswer::Kind::Entry) {
                 entries.push_back(std::move(answer.entry));
             } else if (answer.kind == SearchAnswer::Kind::Done) {
                 done = std::move(answer);
@@ -103,12 +118,12 @@ class WinTlsTunnel final : public TlsTunnel {
             }
         }
         // Whatever followed is read on as the carrier reads (the answers to modifies sent
-        // ahead may be among it), or belongs to the library when none are awaited.
+        // ahead may be among it, and the rest goes to the library).
         fromServer_.assign(std::string_view(incoming).substr(at));
-        if (!RouteWhatArrived()) {
-            return Lost("Can't contact LDAP server");
+        if (const LdapOutcome routed = RouteWhatArrived(); !routed.Ok()) {
+            return Lost(routed);
         }
-        return {};
+        return outcome;
     }
 
     LdapOutcome SendModify(const std::string& dn, const std::vector<LdapMod>& mods,
@@ -132,25 +147,34 @@ class WinTlsTunnel final : public TlsTunnel {
             return Failure(kLdapServerDown, "no change was sent ahead");
         }
         const std::int32_t messageId = sentAhead_.front();
+        // Its answer comes within the Timeout of the take, as natively.
+        const Clock::time_point limit = Clock::now() + timeout_;
         while (answered_.count(messageId) == 0) {
             if (closed_) {
                 sentAhead_.pop_front();
                 return Failure(kLdapServerDown, "Can't contact LDAP server");
             }
-            if (const LdapOutcome got = FromServerWithin(fromServer_); !got.Ok()) {
-                sentAhead_.pop_front();
-                return got;
+            LdapOutcome got = FromServerWithin(fromServer_, limit);
+            if (got.Ok()) {
+                got = RouteWhatArrived();
             }
-            if (!RouteWhatArrived()) {
+            if (!got.Ok()) {
                 sentAhead_.pop_front();
-                return Lost("Can't contact LDAP server");
+                return Lost(got);
             }
         }
         sentAhead_.pop_front();
         const std::string message = std::move(answered_[messageId]);
         answered_.erase(messageId);
-        if (!ParseSearchAnswer(message, answer) || answer.kind != SearchAnswer::Kind::Modified) {
-            return Lost("Can't contact LDAP server (the server's answer cannot be read)");
+        std::string why;
+        if (!ParseSearchAnswer(message, answer, &why)) {
+            return Failure(kLdapDecodingError, UnreadableAnswer(why));
+        }
+        if (answer.kind != SearchAnswer::Kind::Modified) {
+            answer = SearchAnswer{};
+            return Failure(kLdapDecodingError,
+                           UnreadableAnswer("the answer to request " + std::to_string(messageId) +
+                                            " is not a modify's"));
         }
         return {};
     }
@@ -181,17 +205,16 @@ class WinTlsTunnel final : public TlsTunnel {
         if (!session_) {
             return true;
         }
-        std::string early;
-        return session_->TakeEarlyData(early) &&
-               (early.empty() ||
-                SendAll(client_.Get(), early.data(), early.size(), Clock::now() + timeout_));
+        // Ciphertext that came with the end of the handshake is read as what follows it.
+        return session_->TakeEarlyData(fromServer_) && RouteWhatArrived().Ok();
     }
 
-    // Carries bytes both ways until either side closes or the server leaves a request
-    // unanswered for the Timeout; then both sockets close, and the library's call in
-    // progress fails as with a lost connection instead of waiting for ever. A search the relay
-    // runs itself holds the connection meanwhile and may take what select saw arrive, so the
-    // sockets are asked again once the connection is held.
+    // Carries bytes both ways until either side closes, the server sends what cannot be a
+    // message, or it leaves a request unanswered (or a message it began unfinished) for the
+    // Timeout; then both sockets close, and the library's call in progress fails as with a lost
+    // connection instead of waiting for ever. A search the relay runs itself holds the
+    // connection meanwhile and may take what select saw arrive, so the sockets are asked again
+    // once the connection is held.
     void Carry() {
         std::vector<char> chunk(65536);
         bool awaitingServer = false;
@@ -227,12 +250,16 @@ class WinTlsTunnel final : public TlsTunnel {
                 if (got <= 0 || !FromServer(chunk.data(), static_cast<std::size_t>(got), plain)) {
                     break;
                 }
-                awaitingServer = false;
-                // While modifies of the relay's own are on their way, what the server sends is
-                // read message by message: their answers wait for their takes.
                 fromServer_ += plain;
-                if (!RouteWhatArrived()) {
+                std::size_t routed = 0;
+                if (!RouteWhatArrived(&routed).Ok()) {
                     break;
+                }
+                // A byte now and then is no answer: the clock starts again only when a whole
+                // message came, or when the server begins one unasked.
+                if (routed > 0 || !awaitingServer) {
+                    awaitingServer = !fromServer_.empty();
+                    lastRequest = Clock::now();
                 }
             }
             if (awaitingServer && Clock::now() - lastRequest > timeout_) {
@@ -273,24 +300,36 @@ class WinTlsTunnel final : public TlsTunnel {
         return SendAll(client_.Get(), message.data(), message.size(), Clock::now() + timeout_);
     }
 
-    // Routes the whole messages that arrived (fromServer_). With no modify of the relay's own
-    // on its way the bytes go to the library as they are, a message cut short included.
-    bool RouteWhatArrived() {
-        if (sentAhead_.empty()) {
-            const std::string bytes = std::move(fromServer_);
-            fromServer_.clear();
-            return bytes.empty() ||
-                   SendAll(client_.Get(), bytes.data(), bytes.size(), Clock::now() + timeout_);
-        }
+    // Routes the whole messages that arrived (fromServer_), message by message: the answers to
+    // the relay's own modifies wait for their takes. A message cut short waits for its rest; one
+    // whose length cannot be read, or that announces more than a message may hold, ends the
+    // connection (not Ok, in words). `routed`, when given, counts the messages routed.
+    LdapOutcome RouteWhatArrived(std::size_t* routed = nullptr) {
         std::size_t at = 0;
-        while (const std::size_t size = WholeElement(std::string_view(fromServer_).substr(at))) {
+        LdapOutcome outcome;
+        while (true) {
+            std::size_t size = 0;
+            std::string why;
+            const Arrival arrival =
+                FirstMessage(std::string_view(fromServer_).substr(at), size, &why);
+            if (arrival == Arrival::Refused) {
+                outcome = Failure(kLdapDecodingError, UnreadableAnswer(why));
+                break;
+            }
+            if (arrival == Arrival::Partial) {
+                break;
+            }
             if (!Route(std::string_view(fromServer_).substr(at, size))) {
-                return false;
+                outcome = Failure(kLdapServerDown, "Can't contact LDAP server");
+                break;
             }
             at += size;
+            if (routed != nullptr) {
+                ++*routed;
+            }
         }
         fromServer_.erase(0, at);
-        return true;
+        return outcome;
     }
 
     bool ToServer(const char* data, std::size_t size, Clock::time_point limit) {
@@ -306,12 +345,12 @@ class WinTlsTunnel final : public TlsTunnel {
         return session_->Receive(data, size, plain);
     }
 
-    // Appends what the server sends next, waiting the Timeout at most.
-    LdapOutcome FromServerWithin(std::string& plain) {
-        if (!WaitFor(server_.Get(), false, Clock::now() + timeout_)) {
+    // Appends what the server sends next, waiting until `limit` at most.
+    LdapOutcome FromServerWithin(std::string& plain, Clock::time_point limit) {
+        if (!WaitFor(server_.Get(), false, limit)) {
             return Lost(LdapOutcome{
                 kLdapTimeout,
-                "Timed out (no answer within " +
+                "Timed out (no whole answer within " +
                     std::to_string(
                         std::chrono::duration_cast<std::chrono::seconds>(timeout_).count()) +
                     " seconds)"});

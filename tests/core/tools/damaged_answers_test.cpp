@@ -185,10 +185,10 @@ struct Message {
         }
         return Tlv(0x30, body);
     }
-    bool Is(unsigned char tag) const { return operation.tag == tag; }
-    // A search result entry whose DN begins with `rdn`.
-    bool EntryOf(std::string_view rdn) const {
-        return Is(0x64) && Elements(operation.contents).front().contents.rfind(rdn, 0) == 0;
+    // An answer of the kind `tag` (for entries, one whose DN begins with `rdn`).
+    bool Is(unsigned char tag, std::string_view rdn) const {
+        return operation.tag == tag &&
+               (tag != 0x64 || Elements(operation.contents).front().contents.rfind(rdn, 0) == 0);
     }
 };
 
@@ -343,7 +343,7 @@ Damage Answers(unsigned char tag, const std::function<void(Message&)>& change,
                std::string_view rdn = "") {
     return [tag, change, rdn = std::string(rdn)](const std::string& bytes) {
         Message message(bytes);
-        if (!message.Is(tag) || (tag == 0x64 && !message.EntryOf(rdn))) {
+        if (!message.Is(tag, rdn)) {
             return Reply{bytes, {}};
         }
         change(message);
@@ -389,8 +389,7 @@ Damage EntryAttributes(std::string_view rdn,
 // sent a byte a second.
 Damage Trickled(unsigned char tag, std::string header, std::string_view rdn = "") {
     return [tag, header, rdn = std::string(rdn)](const std::string& bytes) {
-        Message message(bytes);
-        if (!message.Is(tag) || (tag == 0x64 && !message.EntryOf(rdn))) {
+        if (!Message(bytes).Is(tag, rdn)) {
             return Reply{bytes, {}};
         }
         const auto length = static_cast<unsigned char>(bytes[1]);

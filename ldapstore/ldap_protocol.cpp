@@ -1,3 +1,5 @@
+// The requests of the protocol: a search (its filter read from the string form) and a modify,
+// written as BER (ldap_protocol.h). The answers are read in ldap_answers.cpp.
 #include "ldapstore/ldap_protocol.h"
 
 #include <utility>
@@ -5,23 +7,7 @@
 namespace tally::ldap {
 namespace {
 
-// Tags of RFC 4511 (universal, then the protocol's own).
-constexpr unsigned char kInteger = 0x02;
-constexpr unsigned char kOctetString = 0x04;
-constexpr unsigned char kEnumerated = 0x0a;
-constexpr unsigned char kBoolean = 0x01;
-constexpr unsigned char kSequence = 0x30;
-constexpr unsigned char kSet = 0x31;
-constexpr unsigned char kSearchRequest = 0x63;
-constexpr unsigned char kSearchResultEntry = 0x64;
-constexpr unsigned char kSearchResultDone = 0x65;
-constexpr unsigned char kSearchResultReference = 0x73;
-constexpr unsigned char kModifyRequest = 0x66;
-constexpr unsigned char kModifyResponse = 0x67;
-constexpr unsigned char kControls = 0xa0;
-constexpr unsigned char kReferral = 0xa3;
-
-constexpr const char* kPagedResultsControl = "1.2.840.113556.1.4.319";  // RFC 2696
+using namespace ber;
 
 std::string Length(std::size_t length) {
     if (length < 0x80) {
@@ -49,28 +35,6 @@ std::string Integer(unsigned char tag, std::int64_t value) {
     } while (!((value == 0 && (bytes.front() & 0x80) == 0) ||
                (value == -1 && (bytes.front() & 0x80) != 0)));
     return Tlv(tag, bytes);
-}
-
-// Reads an INTEGER or ENUMERATED of at most four bytes.
-bool ReadInteger(std::string_view contents, std::int64_t& value) {
-    if (contents.empty() || contents.size() > 4) {
-        return false;
-    }
-    value = static_cast<signed char>(contents[0]);
-    for (std::size_t i = 1; i < contents.size(); ++i) {
-        value = value * 256 + static_cast<unsigned char>(contents[i]);
-    }
-    return true;
-}
-
-bool ReadTagged(std::string_view& data, unsigned char expected, std::string_view& contents) {
-    unsigned char tag = 0;
-    std::string_view rest = data;
-    if (!ReadElement(rest, tag, contents) || tag != expected) {
-        return false;
-    }
-    data = rest;
-    return true;
 }
 
 // ---------------------------------------------------------------------------- filters
@@ -258,140 +222,7 @@ class FilterReader {
     std::size_t failedAt_ = 0;
 };
 
-// ---------------------------------------------------------------------------- answers
-
-bool ReadEntry(std::string_view body, LdapEntry& entry) {
-    std::string_view dn, attributes;
-    if (!ReadTagged(body, kOctetString, dn) || !ReadTagged(body, kSequence, attributes)) {
-        return false;
-    }
-    entry.dn.assign(dn);
-    while (!attributes.empty()) {
-        std::string_view attribute;
-        if (!ReadTagged(attributes, kSequence, attribute) ||
-            !ReadAttribute(attribute, entry.attributes.emplace_back())) {
-            return false;
-        }
-    }
-    return true;
-}
-
-bool ReadResult(std::string_view body, SearchAnswer& answer) {
-    std::string_view code, matched, words;
-    std::int64_t value = 0;
-    if (!ReadTagged(body, kEnumerated, code) || !ReadInteger(code, value) ||
-        !ReadTagged(body, kOctetString, matched) || !ReadTagged(body, kOctetString, words)) {
-        return false;
-    }
-    answer.resultCode = static_cast<int>(value);
-    answer.diagnostic.assign(words);
-    std::string_view referrals, url;
-    if (ReadTagged(body, kReferral, referrals) && ReadTagged(referrals, kOctetString, url)) {
-        answer.referral.assign(url);
-    }
-    return true;
-}
-
-// The value of the control of `type` among an answer's controls; nullopt when there is none
-// (or it cannot be read).
-std::optional<std::string_view> ControlValue(std::string_view controls, std::string_view type) {
-    std::string_view control;
-    while (ReadTagged(controls, kSequence, control)) {
-        std::string_view named, criticality, value;
-        if (!ReadTagged(control, kOctetString, named) || named != type) {
-            continue;
-        }
-        ReadTagged(control, kBoolean, criticality);
-        if (ReadTagged(control, kOctetString, value)) {
-            return value;
-        }
-        return std::nullopt;
-    }
-    return std::nullopt;
-}
-
 }  // namespace
-
-bool ReadAttribute(std::string_view attribute,
-                   std::pair<std::string, std::vector<std::string>>& read) {
-    std::string_view type, values;
-    if (!ReadTagged(attribute, kOctetString, type) || !ReadTagged(attribute, kSet, values)) {
-        return false;
-    }
-    read.first.assign(type);
-    std::size_t count = 0;
-    for (std::string_view rest = values, value; ReadTagged(rest, kOctetString, value);) {
-        ++count;
-    }
-    read.second.reserve(count);
-    while (!values.empty()) {
-        std::string_view value;
-        if (!ReadTagged(values, kOctetString, value)) {
-            return false;
-        }
-        read.second.emplace_back(value);
-    }
-    return true;
-}
-
-bool ReadPostReadValue(std::string_view value, LdapEntry& entry) {
-    std::string_view body;
-    return ReadTagged(value, kSearchResultEntry, body) && ReadEntry(body, entry);
-}
-
-namespace {
-
-// What the answer's controls add to it: the Paged Results cookie of a search's end, the
-// Post-Read control's entry (a whole SearchResultEntry) of a modify's.
-void ReadControls(std::string_view controls, SearchAnswer& answer) {
-    if (answer.kind == SearchAnswer::Kind::Modified) {
-        if (std::optional<std::string_view> value = ControlValue(controls, kPostReadControl)) {
-            ReadPostReadValue(*value, answer.entry);
-        }
-        return;
-    }
-    std::string_view paged, size, cookie;
-    if (std::optional<std::string_view> value = ControlValue(controls, kPagedResultsControl);
-        value && ReadTagged(*value, kSequence, paged) && ReadTagged(paged, kInteger, size) &&
-        ReadTagged(paged, kOctetString, cookie)) {
-        answer.pageCookie = std::string(cookie);
-    }
-}
-
-}  // namespace
-
-bool ReadElement(std::string_view& data, unsigned char& tag, std::string_view& contents) {
-    if (data.size() < 2) {
-        return false;
-    }
-    std::size_t length = static_cast<unsigned char>(data[1]);
-    std::size_t header = 2;
-    if (length & 0x80) {
-        const std::size_t bytes = length & 0x7f;
-        if (bytes == 0 || bytes > 4 || data.size() < 2 + bytes) {
-            return false;
-        }
-        length = 0;
-        for (std::size_t i = 0; i < bytes; ++i) {
-            length = (length << 8) | static_cast<unsigned char>(data[2 + i]);
-        }
-        header += bytes;
-    }
-    if (data.size() - header < length) {
-        return false;
-    }
-    tag = static_cast<unsigned char>(data[0]);
-    contents = data.substr(header, length);
-    data.remove_prefix(header + length);
-    return true;
-}
-
-std::size_t WholeElement(std::string_view data) {
-    std::string_view rest = data;
-    unsigned char tag = 0;
-    std::string_view contents;
-    return ReadElement(rest, tag, contents) ? data.size() - rest.size() : 0;
-}
 
 std::optional<std::string> EncodeFilter(std::string_view filter, std::string* problem) {
     if (!filter.empty() && filter.front() != '(') {
@@ -463,55 +294,6 @@ std::string EncodeModifyRequest(std::int32_t messageId, const std::string& dn,
         message += Tlv(kControls, Tlv(kSequence, control));
     }
     return Tlv(kSequence, message);
-}
-
-std::optional<std::int32_t> MessageIdOf(std::string_view message) {
-    std::string_view body, id;
-    std::int64_t value = 0;
-    if (!ReadTagged(message, kSequence, body) || !ReadTagged(body, kInteger, id) ||
-        !ReadInteger(id, value)) {
-        return std::nullopt;
-    }
-    return static_cast<std::int32_t>(value);
-}
-
-bool ParseSearchAnswer(std::string_view message, SearchAnswer& answer) {
-    answer = SearchAnswer{};
-    std::string_view body, id, operation;
-    std::int64_t value = 0;
-    if (!ReadTagged(message, kSequence, body) || !ReadTagged(body, kInteger, id) ||
-        !ReadInteger(id, value)) {
-        return false;
-    }
-    answer.messageId = static_cast<std::int32_t>(value);
-    unsigned char tag = 0;
-    if (!ReadElement(body, tag, operation)) {
-        return false;
-    }
-    switch (tag) {
-        case kSearchResultEntry:
-            answer.kind = SearchAnswer::Kind::Entry;
-            return ReadEntry(operation, answer.entry);
-        case kSearchResultReference:
-            answer.kind = SearchAnswer::Kind::Reference;
-            return true;
-        case kSearchResultDone:
-        case kModifyResponse: {
-            answer.kind =
-                tag == kModifyResponse ? SearchAnswer::Kind::Modified : SearchAnswer::Kind::Done;
-            if (!ReadResult(operation, answer)) {
-                return false;
-            }
-            std::string_view controls;
-            if (ReadTagged(body, kControls, controls)) {
-                ReadControls(controls, answer);
-            }
-            return true;
-        }
-        default:
-            answer.kind = SearchAnswer::Kind::Other;
-            return true;
-    }
 }
 
 }  // namespace tally::ldap

@@ -271,6 +271,11 @@ class LdapStore final : public store::Store {
     // class of that name; "" when no class of the server stands for it.
     std::string ClassFilter(std::string_view className) const;
 
+    // The schema's syntaxes the store treats apart: DN values (made whole or relative to the
+    // base) and counters (which another writer's change may overtake).
+    static constexpr std::uint32_t kDistinguishedName = 1;
+    static constexpr std::uint32_t kCounter = 22;
+
     LdapSettings settings_;
     std::vector<store::Rdn> baseRdns_;
     // The base as FormatDn() writes it, when that is a plain DN (store::IsPlainDn).

@@ -44,6 +44,9 @@ enum LdapCode : int {
     kLdapNotAllowedOnRdn = 67,
     kLdapAlreadyExists = 68,
     kLdapServerDown = 81,  // the connection is gone (both libraries)
+    // An answer that cannot be read (wldap32's number; libldap's own is mapped to it): the
+    // program's reader refuses it in words (ldap_protocol.h).
+    kLdapDecodingError = 84,
     kLdapTimeout = 85,
     kLdapFilterError = 87,
     kLdapConnectError = 91,
@@ -66,6 +69,11 @@ struct LdapOutcome {
     bool ConnectionLost() const {
         return code == kLdapServerDown || code == kLdapConnectError || code == kLdapTimeout;
     }
+    // The server answered, but what it sent cannot be read: nothing of it is taken.
+    bool AnswerUnread() const { return code == kLdapDecodingError; }
+    // For a change sent: whether the server may have made it although nothing says so (its
+    // answer was lost or cannot be read), which only the entry, read again, can tell.
+    bool FateOpen() const { return ConnectionLost() || AnswerUnread(); }
 };
 
 enum class LdapScope { Base, OneLevel, Subtree };

@@ -20,6 +20,10 @@
 #include "ldapstore/ldap_tls.h"
 #include "ldapstore/ldap_wire.h"
 
+// libldap hands out the element of a message it has read (the message's contents after its
+// ID) by this function, which it exports without declaring it in ldap.h.
+extern "C" BerElement* ldap_get_message_ber(LDAPMessage* message);
+
 namespace tally::ldap {
 namespace {
 
@@ -50,20 +54,10 @@ struct MemFree {
 };
 using TextPtr = std::unique_ptr<char, MemFree>;
 
-struct ValuesFree {
-    void operator()(berval** values) const { ldap_value_free_len(values); }
-};
-using ValuesPtr = std::unique_ptr<berval*, ValuesFree>;
-
 struct ControlFree {
     void operator()(LDAPControl* control) const { ldap_control_free(control); }
 };
 using ControlPtr = std::unique_ptr<LDAPControl, ControlFree>;
-
-struct ControlsFree {
-    void operator()(LDAPControl** controls) const { ldap_controls_free(controls); }
-};
-using ControlsPtr = std::unique_ptr<LDAPControl*, ControlsFree>;
 
 struct UnbindLdap {
     void operator()(LDAP* ld) const { ldap_unbind_ext_s(ld, nullptr, nullptr); }
@@ -90,6 +84,8 @@ int CommonCode(int code) {
             return kLdapConnectError;
         case LDAP_TIMEOUT:
             return kLdapTimeout;
+        case LDAP_DECODING_ERROR:
+            return kLdapDecodingError;
         default:
             return code;
     }
@@ -113,6 +109,41 @@ LdapOutcome Outcome(LDAP* ld, int code, const char* serverText = nullptr) {
         }
         ber_memvfree(reinterpret_cast<void**>(urls));
     }
+    return outcome;
+}
+
+// A message libldap has read, read again by the program's own reader (ldap_protocol.h): its
+// protocolOp and controls, so that every answer is read by the same rules on both builds.
+// False with the reason in `why` when it cannot be read.
+bool ReadMessage(LDAPMessage* message, SearchAnswer& answer, std::string& why) {
+    BerPtr ber(ber_dup(ldap_get_message_ber(message)));
+    const int messageId = ldap_msgid(message);
+    berval operation{0, nullptr};
+    const ber_tag_t tag = ber ? ber_skip_element(ber.get(), &operation) : LBER_DEFAULT;
+    if (tag == LBER_DEFAULT || tag > 0xff) {
+        why = "the operation of the answer to request " + std::to_string(messageId) +
+              " is not a whole BER element";
+        return false;
+    }
+    berval controls{0, nullptr};
+    const bool controlled = ber_peek_tag(ber.get(), &controls.bv_len) == ber::kControls;
+    if (controlled && ber_skip_element(ber.get(), &controls) == LBER_DEFAULT) {
+        why = "the controls of the answer to request " + std::to_string(messageId) +
+              " are not a whole BER element";
+        return false;
+    }
+    const std::string_view controlBytes(controls.bv_val != nullptr ? controls.bv_val : "",
+                                        controls.bv_len);
+    return ParseAnswer(
+        messageId, static_cast<unsigned char>(tag),
+        std::string_view(operation.bv_val != nullptr ? operation.bv_val : "", operation.bv_len),
+        controlled ? &controlBytes : nullptr, answer, &why);
+}
+
+// The outcome a result (a search's end, a modify's answer) read by ReadMessage tells.
+LdapOutcome OutcomeOf(const SearchAnswer& answer) {
+    LdapOutcome outcome = Outcome(nullptr, answer.resultCode, answer.diagnostic.c_str());
+    outcome.referral = answer.referral;
     return outcome;
 }
 
@@ -240,48 +271,50 @@ class OpenLdapWire final : public LdapWire {
             }
             LDAPMessage* raw = nullptr;
             timeval limit = timeout_;
-            int code =
+            const int code =
                 ldap_search_ext_s(ld_.get(), base.c_str(), ldapScope, filter.c_str(), names.data(),
                                   0, serverControls, nullptr, &limit, LDAP_NO_LIMIT, &raw);
             MessagePtr result(raw);
-            if (code != LDAP_SUCCESS) {
-                return Outcome(ld_.get(), code);
+            // The page's entries and its end are read by the program's reader; libldap's own
+            // code tells only what it could not hand over (a timeout, a lost connection).
+            std::vector<LdapEntry> entries;
+            SearchAnswer done;
+            bool ended = false;
+            for (LDAPMessage* message = result ? ldap_first_message(ld_.get(), result.get())
+                                               : nullptr;
+                 message != nullptr && !ended; message = ldap_next_message(ld_.get(), message)) {
+                const int type = ldap_msgtype(message);
+                if (type != LDAP_RES_SEARCH_ENTRY && type != LDAP_RES_SEARCH_RESULT) {
+                    continue;
+                }
+                SearchAnswer answer;
+                std::string why;
+                if (!ReadMessage(message, answer, why)) {
+                    return LdapOutcome{kLdapDecodingError, UnreadableAnswer(why)};
+                }
+                if (answer.kind == SearchAnswer::Kind::Entry) {
+                    entries.push_back(std::move(answer.entry));
+                } else {
+                    done = std::move(answer);
+                    ended = true;
+                }
             }
-            for (LDAPMessage* entry = ldap_first_entry(ld_.get(), result.get()); entry != nullptr;
-                 entry = ldap_next_entry(ld_.get(), entry)) {
-                take(ReadEntry(entry));
+            if (!ended) {
+                return Outcome(ld_.get(), code == LDAP_SUCCESS ? LDAP_DECODING_ERROR : code);
             }
-            if (pageSize == 0) {
+            if (done.resultCode != LDAP_SUCCESS) {
+                return OutcomeOf(done);
+            }
+            // The whole page was read: its entries are handed over.
+            for (LdapEntry& entry : entries) {
+                take(std::move(entry));
+            }
+            // The page's end carries the cookie for the next page; an empty one (or none: the
+            // server sent everything at once) ends it.
+            if (pageSize == 0 || !done.pageCookie || done.pageCookie->empty()) {
                 return {};
             }
-            // The page's result carries the cookie for the next page; an empty one ends it.
-            int resultCode = LDAP_SUCCESS;
-            LDAPControl** rawControls = nullptr;
-            code = ldap_parse_result(ld_.get(), result.get(), &resultCode, nullptr, nullptr,
-                                     nullptr, &rawControls, 0);
-            ControlsPtr controls(rawControls);
-            if (code != LDAP_SUCCESS) {
-                return Outcome(ld_.get(), code);
-            }
-            if (resultCode != LDAP_SUCCESS) {
-                return Outcome(ld_.get(), resultCode);
-            }
-            LDAPControl* response =
-                ldap_control_find(LDAP_CONTROL_PAGEDRESULTS, controls.get(), nullptr);
-            if (response == nullptr) {
-                return {};  // the server sent everything at once
-            }
-            ber_int_t estimate = 0;
-            berval next{0, nullptr};
-            code = ldap_parse_pageresponse_control(ld_.get(), response, &estimate, &next);
-            if (code != LDAP_SUCCESS) {
-                return Outcome(ld_.get(), code);
-            }
-            cookieBytes.assign(next.bv_val == nullptr ? "" : next.bv_val, next.bv_len);
-            ber_memfree(next.bv_val);
-            if (cookieBytes.empty()) {
-                return {};
-            }
+            cookieBytes = std::move(*done.pageCookie);
             cookie = berval{static_cast<ber_len_t>(cookieBytes.size()), cookieBytes.data()};
         }
     }
@@ -429,53 +462,21 @@ class OpenLdapWire final : public LdapWire {
             ldap_get_option(ld_.get(), LDAP_OPT_RESULT_CODE, &failure);
             return Outcome(ld_.get(), failure);
         }
-        int resultCode = LDAP_SUCCESS;
-        char* rawText = nullptr;
-        LDAPControl** rawControls = nullptr;
-        code = ldap_parse_result(ld_.get(), result.get(), &resultCode, nullptr, &rawText, nullptr,
-                                 &rawControls, 0);
-        TextPtr text(rawText);
-        ControlsPtr controls(rawControls);
-        if (code != LDAP_SUCCESS) {
-            return Outcome(ld_.get(), code);
+        SearchAnswer answer;
+        std::string why;
+        if (!ReadMessage(result.get(), answer, why)) {
+            return LdapOutcome{kLdapDecodingError, UnreadableAnswer(why)};
         }
-        if (resultCode != LDAP_SUCCESS) {
-            return Outcome(ld_.get(), resultCode,
-                           rawText != nullptr && *rawText ? rawText : nullptr);
+        if (answer.kind != SearchAnswer::Kind::Modified) {
+            return LdapOutcome{kLdapDecodingError,
+                               UnreadableAnswer("the answer to request " +
+                                                std::to_string(messageId) + " is not a modify's")};
         }
-        if (LDAPControl* response = ldap_control_find(kPostReadControl, controls.get(), nullptr)) {
-            const berval& value = response->ldctl_value;
-            ReadPostReadValue(
-                std::string_view(value.bv_val != nullptr ? value.bv_val : "", value.bv_len), after);
+        if (answer.resultCode != LDAP_SUCCESS) {
+            return OutcomeOf(answer);
         }
+        after = std::move(answer.entry);
         return {};
-    }
-
-    // Reads the entry in one pass over its encoding: the DN and each attribute's values as
-    // they come (looking each attribute up by name again would scan the entry once per
-    // attribute).
-    LdapEntry ReadEntry(LDAPMessage* entry) {
-        LdapEntry read;
-        BerElement* rawBer = nullptr;
-        berval text{0, nullptr};
-        if (ldap_get_dn_ber(ld_.get(), entry, &rawBer, &text) != LDAP_SUCCESS) {
-            BerPtr failed(rawBer);
-            return read;
-        }
-        BerPtr ber(rawBer);
-        read.dn.assign(text.bv_val != nullptr ? text.bv_val : "", text.bv_len);
-        read.attributes.reserve(8);
-        // libldap leaves the element at the entry's attribute list, which ends the element's
-        // remaining bytes; each attribute is read in place, without libldap's copies.
-        berval attribute{0, nullptr};
-        while (ber_skip_element(ber.get(), &attribute) == LBER_SEQUENCE) {
-            if (!ReadAttribute(std::string_view(attribute.bv_val, attribute.bv_len),
-                               read.attributes.emplace_back())) {
-                read.attributes.pop_back();
-                break;
-            }
-        }
-        return read;
     }
 
     LdapPtr ld_;
@@ -672,6 +673,10 @@ int WatchNewSocket(LDAP*, Sockbuf* sb, LDAPURLDesc*, sockaddr*, ldap_conncb*) {
     // change. Read ahead over the socket (below TLS, where there is TLS) takes what has arrived.
     ber_sockbuf_add_io(sb, &ber_sockbuf_io_readahead, LBER_SBIOD_LEVEL_PROVIDER + 1, nullptr);
     ber_sockbuf_add_io(sb, &kHeldWritesLayer, LBER_SBIOD_LEVEL_PROVIDER + 2, nullptr);
+    // A message announcing more than one may hold is refused as it begins, not waited for (and
+    // its buffer not made).
+    ber_len_t most = kMostMessageBytes;
+    ber_sockbuf_ctrl(sb, LBER_SB_OPT_SET_MAX_INCOMING, &most);
     ber_socket_t fd = -1;
     if (connecting != nullptr && ber_sockbuf_ctrl(sb, LBER_SB_OPT_GET_FD, &fd) == 1 && fd >= 0) {
         connecting->Watch(fd);

@@ -1,21 +1,9 @@
-// TLS to the directory server over Schannel, the certificate checked with the system's chain
-// engine, and the thread that carries wldap32's plain LDAP over it, or over a plain connection
-// (tls_tunnel.h); and the searches the relay runs itself on that connection.
-#include <winsock2.h>
-#include <ws2tcpip.h>
-#include <windows.h>
-
-// After <windows.h>, which they need.
-#include <wincrypt.h>
-#define SECURITY_WIN32
-#include <schannel.h>
-#include <security.h>
-
+// The thread that carries wldap32's plain LDAP to the directory server over TLS (or over a plain
+// connection), and the searches and modifies the relay sends itself on that connection
+// (tls_tunnel.h).
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <chrono>
-#include <cstring>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -27,646 +15,13 @@
 #include <vector>
 
 #include "ldapstore/ldap_protocol.h"
-#include "ldapstore/ldap_tls.h"
+#include "ldapstore/tls_connection_winapi.h"
 #include "ldapstore/tls_tunnel.h"
 
 namespace tally::ldap {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// ---------------------------------------------------------------------------------- handles
-
-class Socket {
-  public:
-    Socket() = default;
-    explicit Socket(SOCKET s) : s_(s) {}
-    Socket(Socket&& other) noexcept : s_(std::exchange(other.s_, INVALID_SOCKET)) {}
-    Socket& operator=(Socket&& other) noexcept {
-        Reset(std::exchange(other.s_, INVALID_SOCKET));
-        return *this;
-    }
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
-    ~Socket() { Reset(); }
-    SOCKET Get() const { return s_; }
-    bool Valid() const { return s_ != INVALID_SOCKET; }
-    void Reset(SOCKET s = INVALID_SOCKET) {
-        if (s_ != INVALID_SOCKET) {
-            closesocket(s_);
-        }
-        s_ = s;
-    }
-
-  private:
-    SOCKET s_ = INVALID_SOCKET;
-};
-
-struct WinsockUser {
-    WinsockUser() {
-        WSADATA data{};
-        started = WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }
-    ~WinsockUser() {
-        if (started) {
-            WSACleanup();
-        }
-    }
-    WinsockUser(const WinsockUser&) = delete;
-    WinsockUser& operator=(const WinsockUser&) = delete;
-    bool started = false;
-};
-
-struct StoreClose {
-    void operator()(void* store) const { CertCloseStore(static_cast<HCERTSTORE>(store), 0); }
-};
-using StorePtr = std::unique_ptr<void, StoreClose>;
-
-struct CertFree {
-    void operator()(const CERT_CONTEXT* cert) const { CertFreeCertificateContext(cert); }
-};
-using CertPtr = std::unique_ptr<const CERT_CONTEXT, CertFree>;
-
-struct ChainFree {
-    void operator()(const CERT_CHAIN_CONTEXT* chain) const { CertFreeCertificateChain(chain); }
-};
-using ChainPtr = std::unique_ptr<const CERT_CHAIN_CONTEXT, ChainFree>;
-
-class Credentials {
-  public:
-    ~Credentials() {
-        if (held_) {
-            FreeCredentialsHandle(&handle_);
-        }
-    }
-    bool Acquire() {
-        SCHANNEL_CRED settings{};
-        settings.dwVersion = SCHANNEL_CRED_VERSION;
-        // The certificate is checked here, after the handshake, against CACertFile as well.
-        settings.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
-        // TLS 1.2: Schannel hands TLS 1.3's messages after the handshake (session tickets)
-        // back to the caller as renegotiations, which the tunnel does not carry out.
-        settings.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
-        held_ = AcquireCredentialsHandleA(nullptr, const_cast<char*>(UNISP_NAME_A),
-                                          SECPKG_CRED_OUTBOUND, nullptr, &settings, nullptr,
-                                          nullptr, &handle_, nullptr) == SEC_E_OK;
-        return held_;
-    }
-    CredHandle* Get() { return &handle_; }
-
-  private:
-    CredHandle handle_{};
-    bool held_ = false;
-};
-
-class SecurityContext {
-  public:
-    ~SecurityContext() {
-        if (held_) {
-            DeleteSecurityContext(&handle_);
-        }
-    }
-    CtxtHandle* Get() { return held_ ? &handle_ : nullptr; }
-    CtxtHandle* ForNew() { return &handle_; }
-    void Held() { held_ = true; }
-
-  private:
-    CtxtHandle handle_{};
-    bool held_ = false;
-};
-
-LdapOutcome Failure(int code, std::string message) {
-    return LdapOutcome{code, std::move(message)};
-}
-
-LdapOutcome Refused(TlsRefusal refusal, const std::string& detail) {
-    return Failure(kLdapTlsRefused, TlsRefusalText(refusal, detail));
-}
-
-// ------------------------------------------------------------------------- bounded socket I/O
-
-// Waits until `socket` can be read (or written) or `limit` has passed.
-bool WaitFor(SOCKET socket, bool forWriting, Clock::time_point limit) {
-    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(limit - Clock::now());
-    if (left.count() <= 0) {
-        return false;
-    }
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(socket, &set);
-    timeval wait{static_cast<long>(left.count() / 1000000),
-                 static_cast<long>(left.count() % 1000000)};
-    return select(0, forWriting ? nullptr : &set, forWriting ? &set : nullptr, nullptr, &wait) > 0;
-}
-
-bool SendAll(SOCKET socket, const char* data, std::size_t size, Clock::time_point limit) {
-    while (size > 0) {
-        if (!WaitFor(socket, true, limit)) {
-            return false;
-        }
-        const int sent =
-            send(socket, data, static_cast<int>(std::min<std::size_t>(size, 1 << 20)), 0);
-        if (sent <= 0) {
-            return false;
-        }
-        data += sent;
-        size -= static_cast<std::size_t>(sent);
-    }
-    return true;
-}
-
-// Appends what arrives to `into`; false when the peer closed, failed or stayed silent too long.
-bool ReceiveSome(SOCKET socket, std::string& into, Clock::time_point limit) {
-    if (!WaitFor(socket, false, limit)) {
-        return false;
-    }
-    char chunk[16384];
-    const int got = recv(socket, chunk, sizeof chunk, 0);
-    if (got <= 0) {
-        return false;
-    }
-    into.append(chunk, static_cast<std::size_t>(got));
-    return true;
-}
-
-LdapOutcome ConnectTcp(const TlsTunnelEndpoint& endpoint, Socket& connected) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = IPPROTO_TCP;
-    addrinfo* found = nullptr;
-    const std::string port = std::to_string(endpoint.port);
-    if (getaddrinfo(endpoint.host.c_str(), port.c_str(), &hints, &found) != 0 || found == nullptr) {
-        return Failure(kLdapConnectError, "Can't contact LDAP server (" + endpoint.host +
-                                              " is not a known host name)");
-    }
-    std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> addresses(found, freeaddrinfo);
-    const auto limit = Clock::now() + std::chrono::seconds(endpoint.timeoutSeconds);
-    for (addrinfo* at = found; at != nullptr; at = at->ai_next) {
-        Socket s(socket(at->ai_family, at->ai_socktype, at->ai_protocol));
-        if (!s.Valid()) {
-            continue;
-        }
-        u_long nonBlocking = 1;
-        ioctlsocket(s.Get(), FIONBIO, &nonBlocking);
-        if (connect(s.Get(), at->ai_addr, static_cast<int>(at->ai_addrlen)) != 0 &&
-            WSAGetLastError() != WSAEWOULDBLOCK) {
-            continue;
-        }
-        if (!WaitFor(s.Get(), true, limit)) {
-            continue;
-        }
-        int error = 0;
-        int length = sizeof error;
-        getsockopt(s.Get(), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length);
-        if (error != 0) {
-            continue;
-        }
-        nonBlocking = 0;
-        ioctlsocket(s.Get(), FIONBIO, &nonBlocking);
-        connected = std::move(s);
-        return {};
-    }
-    return Failure(kLdapServerDown, "Can't contact LDAP server");
-}
-
-// ------------------------------------------------------------------------------- StartTLS
-
-// Asks for StartTLS (RFC 4511, 4.14) before anything else is sent; the answer's result code and
-// the server's words.
-LdapOutcome RequestStartTls(SOCKET server, Clock::time_point limit) {
-    static const char kOid[] = "1.3.6.1.4.1.1466.20037";
-    std::string request = {0x30, 0x1d, 0x02, 0x01, 0x01, 0x77, 0x18, static_cast<char>(0x80), 0x16};
-    request += kOid;
-    std::string answer;
-    if (!SendAll(server, request.data(), request.size(), limit)) {
-        return Failure(kLdapServerDown, "Can't contact LDAP server");
-    }
-    while (WholeElement(answer) == 0) {
-        if (!ReceiveSome(server, answer, limit)) {
-            return Failure(kLdapServerDown, "Can't contact LDAP server (no answer to StartTLS)");
-        }
-    }
-    std::string_view message(answer), body, id, response, code;
-    unsigned char tag = 0;
-    if (!ReadElement(message, tag, body) || tag != 0x30 || !ReadElement(body, tag, id) ||
-        !ReadElement(body, tag, response) || tag != 0x78 || !ReadElement(response, tag, code) ||
-        tag != 0x0a || code.size() != 1) {
-        return Failure(kLdapConnectError, "StartTLS failed: the server's answer cannot be read");
-    }
-    const int result = static_cast<unsigned char>(code[0]);
-    if (result == 0) {
-        return {};
-    }
-    std::string_view matched, words;
-    ReadElement(response, tag, matched);
-    ReadElement(response, tag, words);
-    return Failure(result, "StartTLS failed: the server refused it (result " +
-                               std::to_string(result) + ")" +
-                               (words.empty() ? "" : ": " + std::string(words)));
-}
-
-// ------------------------------------------------------------------- the certificate check
-
-std::wstring Wide(const std::string& text) {
-    std::wstring wide(text.size() + 1, L'\0');
-    const int made = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide.data(),
-                                         static_cast<int>(wide.size()));
-    wide.resize(made > 0 ? static_cast<std::size_t>(made - 1) : 0);
-    return wide;
-}
-
-// The store of CACertFile's certificates; null (and `failure` set) when the file is unusable.
-StorePtr LoadCaFile(const std::string& file, LdapOutcome& failure) {
-    std::vector<std::string> blocks;
-    std::string problem;
-    if (!ReadCaCertificates(file, blocks, problem)) {
-        failure = Refused(TlsRefusal::CaFileUnusable, problem);
-        return nullptr;
-    }
-    StorePtr store(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
-    for (const std::string& block : blocks) {
-        DWORD size = 0;
-        if (!CryptStringToBinaryA(block.c_str(), static_cast<DWORD>(block.size()),
-                                  CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr, nullptr)) {
-            continue;
-        }
-        std::vector<BYTE> der(size);
-        if (CryptStringToBinaryA(block.c_str(), static_cast<DWORD>(block.size()),
-                                 CRYPT_STRING_BASE64HEADER, der.data(), &size, nullptr, nullptr)) {
-            CertAddEncodedCertificateToStore(store.get(), X509_ASN_ENCODING, der.data(), size,
-                                             CERT_STORE_ADD_ALWAYS, nullptr);
-        }
-    }
-    if (CertEnumCertificatesInStore(store.get(), nullptr) == nullptr) {
-        failure =
-            Refused(TlsRefusal::CaFileUnusable, file + " holds no certificate that can be read");
-        return nullptr;
-    }
-    return store;
-}
-
-struct AltNamesFree {
-    void operator()(CERT_ALT_NAME_INFO* names) const { LocalFree(names); }
-};
-
-// The names a certificate is made out to: its subject alternative names (DNS names and IP
-// addresses, as text), else its common name.
-std::vector<std::string> NamesOf(const CERT_CONTEXT* cert) {
-    std::vector<std::string> names;
-    const CERT_INFO* info = cert->pCertInfo;
-    const CERT_EXTENSION* extension =
-        CertFindExtension(szOID_SUBJECT_ALT_NAME2, info->cExtension, info->rgExtension);
-    CERT_ALT_NAME_INFO* raw = nullptr;
-    DWORD size = 0;
-    if (extension != nullptr &&
-        CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData,
-                            extension->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &raw,
-                            &size)) {
-        std::unique_ptr<CERT_ALT_NAME_INFO, AltNamesFree> alt(raw);
-        for (DWORD i = 0; i < alt->cAltEntry; ++i) {
-            const CERT_ALT_NAME_ENTRY& entry = alt->rgAltEntry[i];
-            if (entry.dwAltNameChoice == CERT_ALT_NAME_DNS_NAME) {
-                char text[256] = {};
-                WideCharToMultiByte(CP_UTF8, 0, entry.pwszDNSName, -1, text, sizeof text - 1,
-                                    nullptr, nullptr);
-                names.emplace_back(text);
-            } else if (entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS) {
-                char text[64] = {};
-                const int family = entry.IPAddress.cbData == 4    ? AF_INET
-                                   : entry.IPAddress.cbData == 16 ? AF_INET6
-                                                                  : 0;
-                if (family != 0 &&
-                    inet_ntop(family, entry.IPAddress.pbData, text, sizeof text) != nullptr) {
-                    names.emplace_back(text);
-                }
-            }
-        }
-        if (!names.empty()) {
-            return names;
-        }
-    }
-    char common[256] = {};
-    CertGetNameStringA(cert, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(szOID_COMMON_NAME), common,
-                       sizeof common);
-    if (common[0] != '\0') {
-        names.emplace_back(common);
-    }
-    return names;
-}
-
-bool SameNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
-// RFC 6125: a name as the certificate holds it, "*" standing for one whole leftmost label.
-bool NameMatches(const std::string& pattern, const std::string& host) {
-    if (pattern.rfind("*.", 0) == 0) {
-        const std::size_t dot = host.find('.');
-        return dot != std::string::npos && dot > 0 &&
-               SameNoCase(std::string_view(pattern).substr(1), std::string_view(host).substr(dot));
-    }
-    return SameNoCase(pattern, host);
-}
-
-std::string Joined(const std::vector<std::string>& names) {
-    std::string text;
-    for (const std::string& name : names) {
-        text += (text.empty() ? "" : ", ") + name;
-    }
-    return text.empty() ? "no name" : text;
-}
-
-// The Url's host against the certificate's names; done here rather than by the SSL policy,
-// which (as Wine provides it) knows no IP addresses.
-LdapOutcome CheckName(const CERT_CONTEXT* cert, const std::string& host) {
-    std::string bare = host;
-    if (bare.size() > 2 && bare.front() == '[' && bare.back() == ']') {
-        bare = bare.substr(1, bare.size() - 2);
-    }
-    in6_addr address{};
-    const bool literal = inet_pton(AF_INET, bare.c_str(), &address) == 1 ||
-                         inet_pton(AF_INET6, bare.c_str(), &address) == 1;
-    const std::vector<std::string> names = NamesOf(cert);
-    for (const std::string& name : names) {
-        if (literal ? SameNoCase(name, bare) : NameMatches(name, bare)) {
-            return {};
-        }
-    }
-    return Refused(TlsRefusal::NameMismatch,
-                   "the Url names " + bare + "; the certificate is made out to " + Joined(names));
-}
-
-bool IsIn(HCERTSTORE store, const CERT_CONTEXT* cert) {
-    if (store == nullptr) {
-        return false;
-    }
-    CertPtr found(
-        CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, cert, nullptr));
-    return found != nullptr;
-}
-
-// Which way the server's own certificate is out of its dates: the chain's status says only that
-// some certificate of it is not valid today.
-TlsRefusal RefusalOfDates(const CERT_CONTEXT* cert) {
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    if (CompareFileTime(&now, &cert->pCertInfo->NotBefore) < 0) {
-        return TlsRefusal::NotYetValid;
-    }
-    if (CompareFileTime(&now, &cert->pCertInfo->NotAfter) > 0) {
-        return TlsRefusal::Expired;
-    }
-    return TlsRefusal::NotValidNow;  // an authority of its chain is the one out of its dates
-}
-
-// The server's certificate checked as a browser checks a web server's: a chain to an authority
-// of the system's store or of CACertFile, valid today, for server use, made out to `host`.
-LdapOutcome CheckCertificate(const CERT_CONTEXT* cert, const std::string& host,
-                             HCERTSTORE caStore) {
-    StorePtr pool(CertOpenStore(CERT_STORE_PROV_COLLECTION, 0, 0, 0, nullptr));
-    if (cert->hCertStore != nullptr) {
-        CertAddStoreToCollection(pool.get(), cert->hCertStore, 0, 0);
-    }
-    if (caStore != nullptr) {
-        CertAddStoreToCollection(pool.get(), caStore, 0, 0);
-    }
-    char serverUse[] = szOID_PKIX_KP_SERVER_AUTH;
-    char* uses[] = {serverUse};
-    CERT_CHAIN_PARA para{};
-    para.cbSize = sizeof para;
-    para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
-    para.RequestedUsage.Usage.cUsageIdentifier = 1;
-    para.RequestedUsage.Usage.rgpszUsageIdentifier = uses;
-    const CERT_CHAIN_CONTEXT* rawChain = nullptr;
-    if (!CertGetCertificateChain(nullptr, cert, nullptr, pool.get(), &para, 0, nullptr,
-                                 &rawChain) ||
-        rawChain == nullptr || rawChain->cChain == 0) {
-        return Refused(TlsRefusal::NotTrusted, "no chain of authorities could be built");
-    }
-    ChainPtr chain(rawChain);
-    const CERT_SIMPLE_CHAIN* simple = chain->rgpChain[0];
-    const CERT_CONTEXT* root = simple->rgpElement[simple->cElement - 1]->pCertContext;
-    const bool rootFromCaFile = IsIn(caStore, root);
-    DWORD errors = chain->TrustStatus.dwErrorStatus;
-    // Revocation is not asked for; an authority named in CACertFile is trusted as a root.
-    errors &= ~(CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION);
-    if (rootFromCaFile) {
-        errors &= ~CERT_TRUST_IS_UNTRUSTED_ROOT;
-    }
-    // A certificate nobody vouches for is refused as such, whatever its dates say.
-    const DWORD unvouched = CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN;
-    const DWORD outOfDates = CERT_TRUST_IS_NOT_TIME_VALID | CERT_TRUST_IS_NOT_TIME_NESTED;
-    if ((errors & outOfDates) != 0 && (errors & unvouched) == 0) {
-        return Refused(RefusalOfDates(cert), "");
-    }
-    if ((errors & ~(unvouched | outOfDates)) == 0 && errors != 0) {
-        return Refused(TlsRefusal::NotTrusted, "");
-    }
-    if (errors != 0) {
-        char words[96];
-        std::snprintf(words, sizeof words,
-                      "issued by an authority that is not trusted, chain "
-                      "status 0x%lx",
-                      static_cast<unsigned long>(errors));
-        return Refused(TlsRefusal::NotTrusted, words);
-    }
-    std::wstring wideHost = Wide(host);
-    SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
-    ssl.cbSize = sizeof ssl;
-    ssl.dwAuthType = AUTHTYPE_SERVER;
-    // 0x100 SECURITY_FLAG_IGNORE_UNKNOWN_CA, 0x1000 SECURITY_FLAG_IGNORE_CERT_CN_INVALID: the
-    // name is CheckName's.
-    ssl.fdwChecks = (rootFromCaFile ? 0x100 : 0) | 0x1000;
-    ssl.pwszServerName = wideHost.data();
-    CERT_CHAIN_POLICY_PARA policy{};
-    policy.cbSize = sizeof policy;
-    policy.dwFlags = rootFromCaFile ? CERT_CHAIN_POLICY_ALLOW_UNKNOWN_CA_FLAG : 0;
-    policy.pvExtraPolicyPara = &ssl;
-    CERT_CHAIN_POLICY_STATUS status{};
-    status.cbSize = sizeof status;
-    if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.get(), &policy, &status)) {
-        return Refused(TlsRefusal::Failed, "the certificate could not be checked");
-    }
-    switch (static_cast<HRESULT>(status.dwError)) {
-        case S_OK:
-        case CERT_E_CN_NO_MATCH:
-            return CheckName(cert, host);
-        case CERT_E_EXPIRED:
-            return Refused(RefusalOfDates(cert), "");
-        case CERT_E_UNTRUSTEDROOT:
-        case CERT_E_CHAINING:
-            return Refused(TlsRefusal::NotTrusted, "");
-        default: {
-            char words[64];
-            std::snprintf(words, sizeof words, "policy error 0x%08lx",
-                          static_cast<unsigned long>(status.dwError));
-            return Refused(TlsRefusal::NotTrusted, words);
-        }
-    }
-}
-
-// ------------------------------------------------------------------------------ the session
-
-class TlsSession {
-  public:
-    LdapOutcome Handshake(SOCKET server, const std::string& host, Clock::time_point limit) {
-        if (!credentials_.Acquire()) {
-            return Refused(TlsRefusal::Failed, "Schannel is not available");
-        }
-        const ULONG wanted = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT |
-                             ISC_REQ_CONFIDENTIALITY | ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM |
-                             ISC_REQ_MANUAL_CRED_VALIDATION;
-        bool first = true;
-        bool needMore = false;
-        for (;;) {
-            if (needMore && !ReceiveSome(server, pending_, limit)) {
-                return Refused(TlsRefusal::Failed,
-                               "the server closed the connection or did not answer during the "
-                               "handshake");
-            }
-            SecBuffer in[2] = {
-                {static_cast<ULONG>(pending_.size()), SECBUFFER_TOKEN, pending_.data()},
-                {0, SECBUFFER_EMPTY, nullptr}};
-            SecBufferDesc inDesc{SECBUFFER_VERSION, 2, in};
-            SecBuffer out[1] = {{0, SECBUFFER_TOKEN, nullptr}};
-            SecBufferDesc outDesc{SECBUFFER_VERSION, 1, out};
-            ULONG got = 0;
-            SECURITY_STATUS status = InitializeSecurityContextA(
-                credentials_.Get(), first ? nullptr : context_.Get(),
-                const_cast<char*>(host.c_str()), wanted, 0, 0, first ? nullptr : &inDesc, 0,
-                first ? context_.ForNew() : context_.Get(), &outDesc, &got, nullptr);
-            if (first) {
-                context_.Held();
-                first = false;
-            }
-            if (status == SEC_E_INCOMPLETE_MESSAGE) {
-                needMore = true;
-                continue;
-            }
-            if (out[0].pvBuffer != nullptr) {
-                const bool sent = SendAll(server, static_cast<const char*>(out[0].pvBuffer),
-                                          out[0].cbBuffer, limit);
-                FreeContextBuffer(out[0].pvBuffer);
-                if (!sent) {
-                    return Refused(TlsRefusal::Failed, "the handshake could not be sent");
-                }
-            }
-            if (status != SEC_E_OK && status != SEC_I_CONTINUE_NEEDED) {
-                char words[64];
-                std::snprintf(words, sizeof words, "Schannel error 0x%08lx",
-                              static_cast<unsigned long>(status));
-                return Refused(TlsRefusal::Failed, words);
-            }
-            if (in[1].BufferType == SECBUFFER_EXTRA && in[1].cbBuffer > 0) {
-                pending_.erase(0, pending_.size() - in[1].cbBuffer);
-            } else if (!pending_.empty()) {
-                pending_.clear();
-            }
-            if (status == SEC_E_OK) {
-                break;
-            }
-            needMore = pending_.empty();
-        }
-        if (QueryContextAttributesA(context_.Get(), SECPKG_ATTR_STREAM_SIZES, &sizes_) !=
-            SEC_E_OK) {
-            return Refused(TlsRefusal::Failed, "the connection's sizes cannot be read");
-        }
-        return {};
-    }
-
-    CertPtr ServerCertificate() {
-        const CERT_CONTEXT* cert = nullptr;
-        if (QueryContextAttributesA(context_.Get(), SECPKG_ATTR_REMOTE_CERT_CONTEXT, &cert) !=
-            SEC_E_OK) {
-            return nullptr;
-        }
-        return CertPtr(cert);
-    }
-
-    // Encrypts `size` bytes into records and sends them.
-    bool Send(SOCKET server, const char* data, std::size_t size, Clock::time_point limit) {
-        std::vector<char> record(sizes_.cbHeader + sizes_.cbMaximumMessage + sizes_.cbTrailer);
-        while (size > 0) {
-            const std::size_t part = std::min<std::size_t>(size, sizes_.cbMaximumMessage);
-            std::memcpy(record.data() + sizes_.cbHeader, data, part);
-            SecBuffer buffers[4] = {
-                {sizes_.cbHeader, SECBUFFER_STREAM_HEADER, record.data()},
-                {static_cast<ULONG>(part), SECBUFFER_DATA, record.data() + sizes_.cbHeader},
-                {sizes_.cbTrailer, SECBUFFER_STREAM_TRAILER,
-                 record.data() + sizes_.cbHeader + part},
-                {0, SECBUFFER_EMPTY, nullptr}};
-            SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
-            if (EncryptMessage(context_.Get(), 0, &desc, 0) != SEC_E_OK) {
-                return false;
-            }
-            const std::size_t total =
-                buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer;
-            if (!SendAll(server, record.data(), total, limit)) {
-                return false;
-            }
-            data += part;
-            size -= part;
-        }
-        return true;
-    }
-
-    // Takes the bytes received from the server and gives back what they decrypt to; false when
-    // the server ended the session or sent what cannot be decrypted.
-    bool Receive(const char* data, std::size_t size, std::string& plain) {
-        pending_.append(data, size);
-        while (!pending_.empty()) {
-            SecBuffer buffers[4] = {
-                {static_cast<ULONG>(pending_.size()), SECBUFFER_DATA, pending_.data()},
-                {0, SECBUFFER_EMPTY, nullptr},
-                {0, SECBUFFER_EMPTY, nullptr},
-                {0, SECBUFFER_EMPTY, nullptr}};
-            SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
-            SECURITY_STATUS status = DecryptMessage(context_.Get(), &desc, 0, nullptr);
-            if (status == SEC_E_INCOMPLETE_MESSAGE) {
-                return true;
-            }
-            if (status != SEC_E_OK) {
-                return false;  // closed (SEC_I_CONTEXT_EXPIRED), renegotiation, or garbage
-            }
-            std::string extra;
-            for (const SecBuffer& buffer : buffers) {
-                if (buffer.BufferType == SECBUFFER_DATA) {
-                    plain.append(static_cast<const char*>(buffer.pvBuffer), buffer.cbBuffer);
-                } else if (buffer.BufferType == SECBUFFER_EXTRA) {
-                    extra.assign(static_cast<const char*>(buffer.pvBuffer), buffer.cbBuffer);
-                }
-            }
-            pending_.swap(extra);
-        }
-        return true;
-    }
-
-    // Ciphertext that arrived with the end of the handshake.
-    bool TakeEarlyData(std::string& plain) {
-        std::string early;
-        early.swap(pending_);
-        return Receive(early.data(), early.size(), plain);
-    }
-
-  private:
-    Credentials credentials_;
-    SecurityContext context_;
-    SecPkgContext_StreamSizes sizes_{};
-    std::string pending_;  // ciphertext not decrypted yet
-};
-
-// --------------------------------------------------------------------------------- the tunnel
-
-unsigned short PortOf(const sockaddr_storage& address) {
-    if (address.ss_family == AF_INET) {
-        return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
-    }
-    return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
-}
+using namespace tls;
 
 class WinTlsTunnel final : public TlsTunnel {
   public:
@@ -715,32 +70,47 @@ class WinTlsTunnel final : public TlsTunnel {
         if (!ToServer(encoded->data(), encoded->size(), Clock::now() + timeout_)) {
             return Lost("Can't contact LDAP server");
         }
+        // The whole answer comes within the Timeout, as libldap waits for it natively: a server
+        // that sends a message a byte at a time is given up like a silent one.
+        const Clock::time_point limit = Clock::now() + timeout_;
         std::string incoming = std::move(fromServer_);
         fromServer_.clear();
         std::size_t at = 0;
+        LdapOutcome outcome;
         while (true) {
-            const std::size_t size = WholeElement(std::string_view(incoming).substr(at));
-            if (size == 0) {
+            std::size_t size = 0;
+            std::string why;
+            const Arrival arrival = FirstMessage(std::string_view(incoming).substr(at), size, &why);
+            if (arrival == Arrival::Refused) {
+                return Lost(Failure(kLdapDecodingError, UnreadableAnswer(why)));
+            }
+            if (arrival == Arrival::Partial) {
                 incoming.erase(0, at);
                 at = 0;
-                if (const LdapOutcome got = FromServerWithin(incoming); !got.Ok()) {
+                if (const LdapOutcome got = FromServerWithin(incoming, limit); !got.Ok()) {
                     return got;
                 }
                 continue;
             }
             const std::string_view message = std::string_view(incoming).substr(at, size);
             at += size;
-            SearchAnswer answer;
-            if (!ParseSearchAnswer(message, answer)) {
-                return Lost("Can't contact LDAP server (the server's answer cannot be read)");
-            }
-            if (answer.messageId != messageId) {
+            if (MessageIdOf(message) != messageId) {
                 // A modify of the relay's own waits for its take; anything else is the
                 // library's (the late answer to a request it gave up on).
                 if (!Route(message)) {
                     return Lost("Can't contact LDAP server");
                 }
-            } else if (answer.kind == SearchAnswer::Kind::Entry) {
+                continue;
+            }
+            SearchAnswer answer;
+            if (!ParseSearchAnswer(message, answer, &why)) {
+                // The whole answer is refused. The connection stays: the messages are whole,
+                // and the rest of this search's are dropped as they come (Route).
+                entries.clear();
+                outcome = Failure(kLdapDecodingError, UnreadableAnswer(why));
+                break;
+            }
+            if (answer.kind == SearchAnswer::Kind::Entry) {
                 entries.push_back(std::move(answer.entry));
             } else if (answer.kind == SearchAnswer::Kind::Done) {
                 done = std::move(answer);
@@ -748,12 +118,12 @@ class WinTlsTunnel final : public TlsTunnel {
             }
         }
         // Whatever followed is read on as the carrier reads (the answers to modifies sent
-        // ahead may be among it), or belongs to the library when none are awaited.
+        // ahead may be among it, and the rest goes to the library).
         fromServer_.assign(std::string_view(incoming).substr(at));
-        if (!RouteWhatArrived()) {
-            return Lost("Can't contact LDAP server");
+        if (const LdapOutcome routed = RouteWhatArrived(); !routed.Ok()) {
+            return Lost(routed);
         }
-        return {};
+        return outcome;
     }
 
     LdapOutcome SendModify(const std::string& dn, const std::vector<LdapMod>& mods,
@@ -777,25 +147,34 @@ class WinTlsTunnel final : public TlsTunnel {
             return Failure(kLdapServerDown, "no change was sent ahead");
         }
         const std::int32_t messageId = sentAhead_.front();
+        // Its answer comes within the Timeout of the take, as natively.
+        const Clock::time_point limit = Clock::now() + timeout_;
         while (answered_.count(messageId) == 0) {
             if (closed_) {
                 sentAhead_.pop_front();
                 return Failure(kLdapServerDown, "Can't contact LDAP server");
             }
-            if (const LdapOutcome got = FromServerWithin(fromServer_); !got.Ok()) {
-                sentAhead_.pop_front();
-                return got;
+            LdapOutcome got = FromServerWithin(fromServer_, limit);
+            if (got.Ok()) {
+                got = RouteWhatArrived();
             }
-            if (!RouteWhatArrived()) {
+            if (!got.Ok()) {
                 sentAhead_.pop_front();
-                return Lost("Can't contact LDAP server");
+                return Lost(got);
             }
         }
         sentAhead_.pop_front();
         const std::string message = std::move(answered_[messageId]);
         answered_.erase(messageId);
-        if (!ParseSearchAnswer(message, answer) || answer.kind != SearchAnswer::Kind::Modified) {
-            return Lost("Can't contact LDAP server (the server's answer cannot be read)");
+        std::string why;
+        if (!ParseSearchAnswer(message, answer, &why)) {
+            return Failure(kLdapDecodingError, UnreadableAnswer(why));
+        }
+        if (answer.kind != SearchAnswer::Kind::Modified) {
+            answer = SearchAnswer{};
+            return Failure(kLdapDecodingError,
+                           UnreadableAnswer("the answer to request " + std::to_string(messageId) +
+                                            " is not a modify's"));
         }
         return {};
     }
@@ -826,17 +205,16 @@ class WinTlsTunnel final : public TlsTunnel {
         if (!session_) {
             return true;
         }
-        std::string early;
-        return session_->TakeEarlyData(early) &&
-               (early.empty() ||
-                SendAll(client_.Get(), early.data(), early.size(), Clock::now() + timeout_));
+        // Ciphertext that came with the end of the handshake is read as what follows it.
+        return session_->TakeEarlyData(fromServer_) && RouteWhatArrived().Ok();
     }
 
-    // Carries bytes both ways until either side closes or the server leaves a request
-    // unanswered for the Timeout; then both sockets close, and the library's call in
-    // progress fails as with a lost connection instead of waiting for ever. A search the relay
-    // runs itself holds the connection meanwhile and may take what select saw arrive, so the
-    // sockets are asked again once the connection is held.
+    // Carries bytes both ways until either side closes, the server sends what cannot be a
+    // message, or it leaves a request unanswered (or a message it began unfinished) for the
+    // Timeout; then both sockets close, and the library's call in progress fails as with a lost
+    // connection instead of waiting for ever. A search the relay runs itself holds the
+    // connection meanwhile and may take what select saw arrive, so the sockets are asked again
+    // once the connection is held.
     void Carry() {
         std::vector<char> chunk(65536);
         bool awaitingServer = false;
@@ -872,12 +250,16 @@ class WinTlsTunnel final : public TlsTunnel {
                 if (got <= 0 || !FromServer(chunk.data(), static_cast<std::size_t>(got), plain)) {
                     break;
                 }
-                awaitingServer = false;
-                // While modifies of the relay's own are on their way, what the server sends is
-                // read message by message: their answers wait for their takes.
                 fromServer_ += plain;
-                if (!RouteWhatArrived()) {
+                std::size_t routed = 0;
+                if (!RouteWhatArrived(&routed).Ok()) {
                     break;
+                }
+                // A byte now and then is no answer: the clock starts again only when a whole
+                // message came, or when the server begins one unasked.
+                if (routed > 0 || !awaitingServer) {
+                    awaitingServer = !fromServer_.empty();
+                    lastRequest = Clock::now();
                 }
             }
             if (awaitingServer && Clock::now() - lastRequest > timeout_) {
@@ -918,24 +300,36 @@ class WinTlsTunnel final : public TlsTunnel {
         return SendAll(client_.Get(), message.data(), message.size(), Clock::now() + timeout_);
     }
 
-    // Routes the whole messages that arrived (fromServer_). With no modify of the relay's own
-    // on its way the bytes go to the library as they are, a message cut short included.
-    bool RouteWhatArrived() {
-        if (sentAhead_.empty()) {
-            const std::string bytes = std::move(fromServer_);
-            fromServer_.clear();
-            return bytes.empty() ||
-                   SendAll(client_.Get(), bytes.data(), bytes.size(), Clock::now() + timeout_);
-        }
+    // Routes the whole messages that arrived (fromServer_), message by message: the answers to
+    // the relay's own modifies wait for their takes. A message cut short waits for its rest; one
+    // whose length cannot be read, or that announces more than a message may hold, ends the
+    // connection (not Ok, in words). `routed`, when given, counts the messages routed.
+    LdapOutcome RouteWhatArrived(std::size_t* routed = nullptr) {
         std::size_t at = 0;
-        while (const std::size_t size = WholeElement(std::string_view(fromServer_).substr(at))) {
+        LdapOutcome outcome;
+        while (true) {
+            std::size_t size = 0;
+            std::string why;
+            const Arrival arrival =
+                FirstMessage(std::string_view(fromServer_).substr(at), size, &why);
+            if (arrival == Arrival::Refused) {
+                outcome = Failure(kLdapDecodingError, UnreadableAnswer(why));
+                break;
+            }
+            if (arrival == Arrival::Partial) {
+                break;
+            }
             if (!Route(std::string_view(fromServer_).substr(at, size))) {
-                return false;
+                outcome = Failure(kLdapServerDown, "Can't contact LDAP server");
+                break;
             }
             at += size;
+            if (routed != nullptr) {
+                ++*routed;
+            }
         }
         fromServer_.erase(0, at);
-        return true;
+        return outcome;
     }
 
     bool ToServer(const char* data, std::size_t size, Clock::time_point limit) {
@@ -951,12 +345,12 @@ class WinTlsTunnel final : public TlsTunnel {
         return session_->Receive(data, size, plain);
     }
 
-    // Appends what the server sends next, waiting the Timeout at most.
-    LdapOutcome FromServerWithin(std::string& plain) {
-        if (!WaitFor(server_.Get(), false, Clock::now() + timeout_)) {
+    // Appends what the server sends next, waiting until `limit` at most.
+    LdapOutcome FromServerWithin(std::string& plain, Clock::time_point limit) {
+        if (!WaitFor(server_.Get(), false, limit)) {
             return Lost(LdapOutcome{
                 kLdapTimeout,
-                "Timed out (no answer within " +
+                "Timed out (no whole answer within " +
                     std::to_string(
                         std::chrono::duration_cast<std::chrono::seconds>(timeout_).count()) +
                     " seconds)"});
@@ -1007,26 +401,6 @@ class WinTlsTunnel final : public TlsTunnel {
     std::string fromServer_;
     std::thread carrier_;
 };
-
-bool ListenOnLoopback(Socket& listener, unsigned short& port) {
-    Socket s(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-    if (!s.Valid()) {
-        return false;
-    }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    int length = sizeof address;
-    if (bind(s.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(s.Get(), 1) != 0 ||
-        getsockname(s.Get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        return false;
-    }
-    port = ntohs(address.sin_port);
-    listener = std::move(s);
-    return true;
-}
 
 // TLS on the connected `server`, StartTLS first where asked, and the certificate checked.
 LdapOutcome SecureConnection(const TlsTunnelEndpoint& endpoint, SOCKET server, HCERTSTORE caStore,

@@ -324,9 +324,13 @@ std::string UserProblem(const std::string& name) {
         return {};
     }
     if (kind == ObjectKind::Missing) {
-        return status == DIR_ERR_NO_SUCH_ENTRY || status == DIR_ERR_ILLEGAL_NAME
-                   ? "no such user in " + CurrentContextName
-                   : "cannot be read from the directory (error " + std::to_string(status) + ")";
+        if (status == DIR_ERR_NO_SUCH_ENTRY || status == DIR_ERR_ILLEGAL_NAME) {
+            return "no such user in " + CurrentContextName;
+        }
+        // The server's words say why (an answer that cannot be read, a server gone).
+        const std::string words = DirClientLastProblem();
+        return "cannot be read from the directory (error " + std::to_string(status) + ")" +
+               (words.empty() ? std::string() : ": " + words);
     }
     return std::string("is ") + KindText(kind) + ", not a user";
 }

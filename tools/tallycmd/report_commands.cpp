@@ -251,8 +251,9 @@ int BalancesRun(const Run& run) {
         }
     }
     SortedEntries list;
-    if (const DirStatus listed = FillObjectList(list, kUserClass); listed != DIR_OK) {
-        run.Error(ListingFailureMessage(listed) + " No report was written.");
+    std::size_t listed = 0;
+    if (const DirStatus status = FillObjectList(list, kUserClass, &listed); status != DIR_OK) {
+        run.Error(ListingFailureMessage(status, listed) + " No report was written.");
         return kExitSomeFailed;
     }
     ReportOutput output(run);

@@ -27,6 +27,7 @@
 #include <utility>
 #include <vector>
 
+#include "ldapstore/ldap_bind.h"
 #include "ldapstore/ldap_protocol.h"
 #include "ldapstore/ldap_tls.h"
 #include "ldapstore/tls_certificate_winapi.h"
@@ -540,6 +541,48 @@ class WinTlsTunnel final : public TlsTunnel {
         answered_.erase(messageId);
         if (!ParseSearchAnswer(message, answer) || answer.kind != SearchAnswer::Kind::Modified) {
             return Lost("Can't contact LDAP server (the server's answer cannot be read)");
+        }
+        return {};
+    }
+
+    LdapOutcome RunBind(const std::string& dn, std::string_view password,
+                        BindAnswer& answer) override {
+        const std::int32_t messageId = nextMessageId_--;
+        std::vector<char> request;
+        EncodeSimpleBind(messageId, dn, password, request);
+        std::lock_guard<std::mutex> lock(io_);
+        const bool sent = !closed_ && client_.Valid() &&
+                          ToServer(request.data(), request.size(), Clock::now() + timeout_);
+        SecureZeroMemory(request.data(), request.size());
+        if (closed_ || !client_.Valid()) {
+            return Failure(kLdapServerDown, "Can't contact LDAP server");
+        }
+        if (!sent) {
+            return Lost("Can't contact LDAP server");
+        }
+        while (true) {
+            const std::size_t size = WholeElement(fromServer_);
+            if (size == 0) {
+                if (const LdapOutcome got = FromServerWithin(fromServer_); !got.Ok()) {
+                    return got;
+                }
+                continue;
+            }
+            const std::string message = fromServer_.substr(0, size);
+            fromServer_.erase(0, size);
+            if (MessageIdOf(message) != messageId) {
+                if (!Route(message)) {
+                    return Lost("Can't contact LDAP server");
+                }
+                continue;
+            }
+            if (!ParseBindResponse(message, answer)) {
+                return Lost("Can't contact LDAP server (the server's answer cannot be read)");
+            }
+            break;
+        }
+        if (!RouteWhatArrived()) {
+            return Lost("Can't contact LDAP server");
         }
         return {};
     }

@@ -173,8 +173,8 @@ def guide_blocks(source_dir):
         match = re.match(r"[#;] guide: (.+)$", first)
         if match:
             blocks[match.group(1).strip()] = rest
-    wanted = {"schema", "access", "access, own balance only", "limits", "indexes", "password",
-              "tallynet.ini", "tls", "tls client", "check"}
+    wanted = {"schema", "access", "access, own balance only", "limits", "indexes", "restart",
+              "password", "tallynet.ini", "tls", "tls client", "check"}
     if not wanted <= blocks.keys():
         raise Failure(f"the guide lacks the blocks {sorted(wanted - blocks.keys())}")
     return blocks
@@ -236,6 +236,38 @@ class Site:
                                server.socket, "-b", base, "-s", "base", "(objectClass=*)",
                                *attributes], capture_output=True, text=True).stdout
 
+    def indexed_finds(self, server):
+        """Whether searches through the guide's new indexes find the first and the last entries
+        of the tree: slapd builds a new index in the background, entry by entry, and a search
+        through an index not built yet, or one a restart cut short, misses entries."""
+        def found(base, scope, query):
+            return subprocess.run([find_program("ldapsearch"), "-LLL", "-Y", "EXTERNAL", "-H",
+                                   server.socket, "-b", base, "-s", scope, query, "1.1"],
+                                  capture_output=True, text=True).stdout
+        return (f"dn: ou=people,{SUFFIX}" in found(SUFFIX, "one", "(ou=people)") and
+                f"dn: cn=staff,ou=groups,{SUFFIX}" in found(
+                    SUFFIX, "sub", f"(member=uid=mjones,ou=people,{SUFFIX})"))
+
+    def restart(self, server):
+        """The guide's restart, the test stopping and starting its own slapd where the guide's
+        administrator uses systemctl, and slapindex run as the test's user on its folders."""
+        server.stop()
+        lines = []
+        for line in self.blocks["restart"].splitlines():
+            if line.startswith("systemctl "):
+                continue
+            as_slapd = re.fullmatch(r"su -s /bin/sh openldap -c '(.*)'", line)
+            lines.append(as_slapd.group(1) if as_slapd else line)
+        command = "\n".join(lines).replace("/etc/ldap/slapd.d",
+                                           os.path.join(server.folder, "slapd.d"))
+        command = re.sub(r"^slapindex ", find_program("slapindex") + " ", command, flags=re.M)
+        result = subprocess.run(["bash", "-e", "-c", command], capture_output=True, text=True,
+                                timeout=300)
+        if result.returncode != 0:
+            raise Failure(f"guide block 'restart' failed (exit {result.returncode}):\n{command}\n"
+                          f"{result.stdout}{result.stderr}")
+        server.start()
+
     def context_csn(self, server):
         """The replication state a server holds for the suffix: its contextCSN values."""
         held = self.admin_search(server, SUFFIX, "contextCSN")
@@ -287,8 +319,10 @@ class Site:
         for server in (self.provider, self.consumer):
             self.block("limits", server)
             self.block("indexes", server)
-            server.stop()  # the guide's restart, after which the new limit comes first
-            server.start()
+            self.restart(server)  # after which the new limit comes first
+            if not self.indexed_finds(server):
+                raise Failure(f"after the guide's restart, searches through the new indexes of "
+                              f"{server.url} miss entries")
         # 8: TLS; the checks then run over it.
         self.check_tls()
         # 9: the checks, as the guide gives them.

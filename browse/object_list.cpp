@@ -16,7 +16,7 @@ bool Is(const char* className, const char* wanted) {
 
 // One class's objects of the current context, taken chunk by chunk until the client says no
 // more follow. A failing call ends the listing with what was added so far, and says so.
-DirStatus ListClass(ObjectListSink& list, const char* className) {
+DirStatus ListClass(ObjectListSink& list, const char* className, std::size_t& listed) {
     DirBufferOwner result(DIR_BUFFER_SIZE);
     if (!result.Ok()) {
         return DIR_ERR_NO_MEMORY;
@@ -49,6 +49,7 @@ DirStatus ListClass(ObjectListSink& list, const char* className) {
                 entry += kGroupMarker;
             }
             list.Add(entry);
+            ++listed;
         }
     } while (iteration != DIR_NO_MORE_ITERATIONS);
     return DIR_OK;
@@ -56,7 +57,7 @@ DirStatus ListClass(ObjectListSink& list, const char* className) {
 
 }  // namespace
 
-DirStatus FillObjectList(ObjectListSink& list, const char* className) {
+DirStatus FillObjectList(ObjectListSink& list, const char* className, std::size_t* listed) {
     const bool users = Is(className, kUserClass);
     const bool units = Is(className, kUnitClass);
     if (users || units) {
@@ -65,10 +66,17 @@ DirStatus FillObjectList(ObjectListSink& list, const char* className) {
     if (users) {
         MaxUserNameLength = 0;
     }
-    DirStatus status = ListClass(list, className);
+    std::size_t count = 0;
+    DirStatus status = ListClass(list, className, count);
     if (users || units) {
-        const DirStatus more = FillObjectList(list, users ? kGroupClass : kOrganizationClass);
-        status = status != DIR_OK ? status : more;
+        std::size_t more = 0;
+        const DirStatus next =
+            FillObjectList(list, users ? kGroupClass : kOrganizationClass, &more);
+        status = status != DIR_OK ? status : next;
+        count += more;
+    }
+    if (listed != nullptr) {
+        *listed = count;
     }
     if (users) {
         list.Add(kAllUsersEntry);
@@ -83,12 +91,15 @@ DirStatus FillObjectList(ObjectListSink& list, const char* className) {
     return status;
 }
 
-std::string ListingFailureMessage(DirStatus status) {
+std::string ListingFailureMessage(DirStatus status, std::size_t listed) {
     std::string message = "The list of " + CurrentContextName + " could not be read whole (" +
                           std::to_string(status) + ")";
     const std::string problem = DirClientLastProblem();
     if (!problem.empty()) {
         message += ":\n" + problem;
     }
-    return message + "\nThe entries shown are not all there are.";
+    // A list of nothing is no part of a list: the operator is told that nothing could be listed,
+    // never that an empty list is short of something.
+    return message + (listed == 0 ? "\nNothing could be listed."
+                                  : "\nThe entries shown are not all there are.");
 }

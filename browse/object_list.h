@@ -23,9 +23,13 @@ class ObjectListSink {
 // and adds the all-users entry; "Organizational Unit" also lists the organizations and adds the
 // parent entry below the root; "Group" alone only adds. A listing that fails keeps what it had
 // and its status is returned (DIR_OK when every listing ran to its end), so that a list the
-// directory refused or cut short is never shown as if it were whole.
-DirStatus FillObjectList(ObjectListSink& list, const char* className);
+// directory refused or cut short is never shown as if it were whole. `listed`, when given,
+// receives the number of objects put into the list (the fixed entries not counted).
+DirStatus FillObjectList(ObjectListSink& list, const char* className,
+                         std::size_t* listed = nullptr);
 
-// What the operator is told when FillObjectList returned `status`: the context, the status and
-// the directory client's own words (its last problem) where it has any.
-std::string ListingFailureMessage(DirStatus status);
+// What the operator is told when FillObjectList returned `status` after listing `listed`
+// objects: the context, the status and the directory client's own words (its last problem)
+// where it has any; then that the entries shown are not all there are, or, when none could be
+// listed, that nothing could.
+std::string ListingFailureMessage(DirStatus status, std::size_t listed);

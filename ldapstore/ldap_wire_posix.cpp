@@ -19,6 +19,7 @@
 #include "ldapstore/ldap_protocol.h"
 #include "ldapstore/ldap_tls.h"
 #include "ldapstore/ldap_wire.h"
+#include "ldapstore/secret_buffer.h"
 
 // libldap hands out the element of a message it has read (the message's contents after its
 // ID) by this function, which it exports without declaring it in ldap.h.
@@ -231,8 +232,8 @@ class OpenLdapWire final : public LdapWire {
             return Outcome(ld_.get(), LDAP_SERVER_DOWN, "the requests held could not be sent");
         }
         // The password stays in the caller's buffer, which wipes it. libldap encodes it into
-        // the bind request and frees that unwiped: its memory functions can be replaced only for
-        // the allocations a server makes with a memory context, never for a client's.
+        // the bind request, whose copy the socket's top layer wipes once it is sent
+        // (kWipeBindPasswordLayer).
         berval credentials{static_cast<ber_len_t>(password.size()),
                            const_cast<char*>(password.data())};
         int code = ldap_sasl_bind_s(ld_.get(), dn.c_str(), LDAP_SASL_SIMPLE, &credentials, nullptr,
@@ -667,6 +668,108 @@ int HeldClose(Sockbuf_IO_Desc*) {
 
 Sockbuf_IO kHeldWritesLayer{HeldSetup, HeldRemove, HeldControl, HeldRead, HeldWrite, HeldClose};
 
+// libldap copies the bind password into the request it encodes, keeps that request until the
+// answer and frees it unwiped (its memory functions are called only for a server's allocations):
+// after a refused login the password lay in freed memory while the program told the refusal.
+// This layer sits on top of the socket, above TLS, where libldap hands down the encoded request
+// itself; once a bind request has gone on, the password in it is wiped where libldap holds it.
+// libldap reads a request it keeps again only to chase a referral, which the wire turns off.
+
+// The length of the element whose length octets begin at `at`, moving `at` past them; false
+// when they run past `end` or say more than fits.
+bool BerLength(const unsigned char*& at, const unsigned char* end, std::size_t& length) {
+    if (at >= end) {
+        return false;
+    }
+    const unsigned char first = *at++;
+    if (first < 0x80) {
+        length = first;
+        return true;
+    }
+    const std::size_t octets = first & 0x7F;
+    if (octets == 0 || octets > sizeof(std::size_t) ||
+        static_cast<std::size_t>(end - at) < octets) {
+        return false;
+    }
+    length = 0;
+    for (std::size_t i = 0; i < octets; ++i) {
+        length = (length << 8) | *at++;
+    }
+    return true;
+}
+
+// The element at `at` with tag `tag`: its contents in [contents, contents + length).
+bool BerElement(const unsigned char*& at, const unsigned char* end, unsigned char tag,
+                const unsigned char*& contents, std::size_t& length) {
+    if (at >= end || *at++ != tag || !BerLength(at, end, length) ||
+        static_cast<std::size_t>(end - at) < length) {
+        return false;
+    }
+    contents = at;
+    at += length;
+    return true;
+}
+
+// Wipes the simple password of an LDAPMessage holding a BindRequest; leaves anything else.
+void WipeBindPassword(void* message, std::size_t size) {
+    constexpr unsigned char kSequence = 0x30;
+    constexpr unsigned char kInteger = 0x02;
+    constexpr unsigned char kBindRequest = 0x60;  // [APPLICATION 0], constructed
+    constexpr unsigned char kOctetString = 0x04;
+    constexpr unsigned char kSimple = 0x80;  // [0], primitive
+    const auto* at = static_cast<const unsigned char*>(message);
+    const unsigned char* end = at + size;
+    const unsigned char* contents = nullptr;
+    std::size_t length = 0;
+    if (!BerElement(at, end, kSequence, contents, length)) {
+        return;
+    }
+    at = contents;
+    end = contents + length;
+    if (!BerElement(at, end, kInteger, contents, length) ||
+        !BerElement(at, end, kBindRequest, contents, length)) {
+        return;
+    }
+    at = contents;
+    end = contents + length;
+    if (BerElement(at, end, kInteger, contents, length) &&
+        BerElement(at, end, kOctetString, contents, length) &&
+        BerElement(at, end, kSimple, contents, length)) {
+        WipeBytes(const_cast<unsigned char*>(contents), length);
+    }
+}
+
+int WipeSetup(Sockbuf_IO_Desc*, void*) {
+    return 0;
+}
+
+int WipeRemove(Sockbuf_IO_Desc*) {
+    return 0;
+}
+
+int WipeControl(Sockbuf_IO_Desc* layer, int option, void* argument) {
+    return LBER_SBIOD_CTRL_NEXT(layer, option, argument);
+}
+
+ber_slen_t WipeRead(Sockbuf_IO_Desc* layer, void* buffer, ber_len_t length) {
+    return LBER_SBIOD_READ_NEXT(layer, buffer, length);
+}
+
+ber_slen_t WipeWrite(Sockbuf_IO_Desc* layer, void* buffer, ber_len_t length) {
+    const ber_slen_t written = LBER_SBIOD_WRITE_NEXT(layer, buffer, length);
+    if (written > 0 && static_cast<ber_len_t>(written) == length) {
+        WipeBindPassword(buffer, length);
+    }
+    return written;
+}
+
+int WipeClose(Sockbuf_IO_Desc*) {
+    return 0;
+}
+
+Sockbuf_IO kWipeBindPasswordLayer{WipeSetup, WipeRemove, WipeControl,
+                                  WipeRead,  WipeWrite,  WipeClose};
+
 int WatchNewSocket(LDAP*, Sockbuf* sb, LDAPURLDesc*, sockaddr*, ldap_conncb*) {
     // libldap reads each message's header and its body with a read of its own, and polls before
     // each: two or three system calls for every entry of a listing and every answer to a
@@ -677,6 +780,7 @@ int WatchNewSocket(LDAP*, Sockbuf* sb, LDAPURLDesc*, sockaddr*, ldap_conncb*) {
     // its buffer not made).
     ber_len_t most = kMostMessageBytes;
     ber_sockbuf_ctrl(sb, LBER_SB_OPT_SET_MAX_INCOMING, &most);
+    ber_sockbuf_add_io(sb, &kWipeBindPasswordLayer, LBER_SBIOD_LEVEL_APPLICATION, nullptr);
     ber_socket_t fd = -1;
     if (connecting != nullptr && ber_sockbuf_ctrl(sb, LBER_SB_OPT_GET_FD, &fd) == 1 && fd >= 0) {
         connecting->Watch(fd);

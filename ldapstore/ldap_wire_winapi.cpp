@@ -136,14 +136,22 @@ class WinLdapWire final : public LdapWire {
           ld_(std::move(ld)),
           timeout_{static_cast<LONG>(timeoutSeconds), 0} {}
 
+    // wldap32 copies a password into buffers of its own (a conversion, the encoded request) and
+    // frees them unwiped: a refused password lay in memory while the program told the refusal.
+    // So wldap32 binds anonymously, which opens its connection through the relay (whatever the
+    // server answers: a server that takes no anonymous login still answers), and the relay then
+    // makes the login itself from the caller's buffer.
     LdapOutcome Bind(const std::string& dn, std::string_view password) override {
-        // The entry point takes a NUL-terminated password: one copy, wiped at once.
-        std::vector<char> terminated(password.begin(), password.end());
-        terminated.push_back('\0');
-        const ULONG messageId = ldap_simple_bindA(ld_.get(), dn.empty() ? nullptr : Text(dn),
-                                                  dn.empty() ? nullptr : terminated.data());
-        SecureZeroMemory(terminated.data(), terminated.size());
-        return Await(LDAP_SUCCESS, messageId);
+        const LdapOutcome anonymous =
+            Await(LDAP_SUCCESS, ldap_simple_bindA(ld_.get(), nullptr, nullptr));
+        if (dn.empty() || anonymous.ConnectionLost() || anonymous.code == kLdapTlsRefused) {
+            return anonymous;
+        }
+        BindAnswer answer;
+        if (const LdapOutcome sent = tunnel_->RunBind(dn, password, answer); !sent.Ok()) {
+            return sent;
+        }
+        return Outcome(nullptr, static_cast<ULONG>(answer.resultCode), answer.diagnostic.c_str());
     }
 
     LdapOutcome Search(const std::string& base, LdapScope scope, const std::string& filter,

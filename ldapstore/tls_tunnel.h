@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "ldapstore/ldap_bind.h"
 #include "ldapstore/ldap_protocol.h"
 #include "ldapstore/ldap_wire.h"
 
@@ -64,6 +65,12 @@ class TlsTunnel {
     virtual LdapOutcome SendModify(const std::string& dn, const std::vector<LdapMod>& mods,
                                    const std::vector<std::string>& readBack) = 0;
     virtual LdapOutcome TakeModify(SearchAnswer& answer) = 0;
+    // A simple bind the relay sends itself on the server connection, once the library's own
+    // connection is taken (the library has had an answer through the relay): the password goes
+    // from `password` into one request buffer, wiped once sent, and no library ever holds it.
+    // The server's answer in `answer`; not Ok as for a search.
+    virtual LdapOutcome RunBind(const std::string& dn, std::string_view password,
+                                BindAnswer& answer) = 0;
 };
 
 // Connects to the server, sets up TLS and checks the certificate (with `endpoint.tls`). Null with

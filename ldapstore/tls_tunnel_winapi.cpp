@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "ldapstore/ldap_bind.h"
 #include "ldapstore/ldap_protocol.h"
 #include "ldapstore/tls_connection_winapi.h"
 #include "ldapstore/tls_tunnel.h"
@@ -175,6 +176,57 @@ class WinTlsTunnel final : public TlsTunnel {
             return Failure(kLdapDecodingError,
                            UnreadableAnswer("the answer to request " + std::to_string(messageId) +
                                             " is not a modify's"));
+        }
+        return {};
+    }
+
+    LdapOutcome RunBind(const std::string& dn, std::string_view password,
+                        BindAnswer& answer) override {
+        const std::int32_t messageId = nextMessageId_--;
+        std::vector<char> request;
+        EncodeSimpleBind(messageId, dn, password, request);
+        std::lock_guard<std::mutex> lock(io_);
+        const bool sent =
+            !closed_ && ToServer(request.data(), request.size(), Clock::now() + timeout_);
+        SecureZeroMemory(request.data(), request.size());
+        if (closed_) {
+            return Failure(kLdapServerDown, "Can't contact LDAP server");
+        }
+        if (!sent) {
+            return Lost("Can't contact LDAP server");
+        }
+        // The whole answer comes within the Timeout, as a search's does.
+        const Clock::time_point limit = Clock::now() + timeout_;
+        while (true) {
+            std::size_t size = 0;
+            std::string why;
+            const Arrival arrival = FirstMessage(fromServer_, size, &why);
+            if (arrival == Arrival::Refused) {
+                return Lost(Failure(kLdapDecodingError, UnreadableAnswer(why)));
+            }
+            if (arrival == Arrival::Partial) {
+                if (const LdapOutcome got = FromServerWithin(fromServer_, limit); !got.Ok()) {
+                    return got;
+                }
+                continue;
+            }
+            const std::string message = fromServer_.substr(0, size);
+            fromServer_.erase(0, size);
+            if (MessageIdOf(message) != messageId) {
+                if (!Route(message)) {
+                    return Lost("Can't contact LDAP server");
+                }
+                continue;
+            }
+            if (!ParseBindResponse(message, answer)) {
+                return Lost(
+                    Failure(kLdapDecodingError,
+                            UnreadableAnswer("the answer to the login is no bind response")));
+            }
+            break;
+        }
+        if (const LdapOutcome routed = RouteWhatArrived(); !routed.Ok()) {
+            return Lost(routed);
         }
         return {};
     }

@@ -5,6 +5,7 @@
 
 #include "reports/csv_rows.h"
 #include "reports/report_periods.h"
+#include "reports/report_words.h"
 
 namespace tally::reports {
 namespace {
@@ -14,14 +15,9 @@ constexpr std::size_t kReadableTagColumn = 11;
 constexpr std::size_t kReadableTagWidth = 8;
 constexpr std::size_t kReadablePagesColumn = 58;
 constexpr std::size_t kReadablePagesWidth = 4;
+constexpr std::size_t kReadableCostColumn = 63;
+constexpr std::size_t kReadableCostWidth = 8;
 constexpr std::string_view kSetLimitTag = "SetLimit";
-
-std::string_view WithoutLineEnd(std::string_view line) {
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
-        line.remove_suffix(1);
-    }
-    return line;
-}
 
 std::string_view TrimmedRight(std::string_view text) {
     while (!text.empty() && text.back() == ' ') {
@@ -57,6 +53,10 @@ std::string_view FieldAfterCost(const DelimitedFields& fields, std::string_view 
     return rest.substr(0, rest.find(','));
 }
 
+std::string_view Columns(std::string_view line, std::size_t first, std::size_t width) {
+    return line.size() > first ? line.substr(first, width) : std::string_view{};
+}
+
 bool AllBlank(std::string_view text) {
     return std::all_of(text.begin(), text.end(), [](char c) { return c == ' '; });
 }
@@ -77,6 +77,37 @@ std::vector<std::string_view> Words(std::string_view text) {
     return words;
 }
 
+// The balance a record states, in stored units: the whole field a number as the writer writes
+// it (in integer mode a whole number, in decimal mode one with a point), blanks around it
+// allowed; nullopt for anything else, which the audit never takes as a balance.
+std::optional<std::int64_t> StatedUnits(std::string_view text, const AmountMode& mode) {
+    const std::size_t first = text.find_first_not_of(' ');
+    if (first == std::string_view::npos) {
+        return std::nullopt;
+    }
+    text = text.substr(first, text.find_last_not_of(' ') - first + 1);
+    std::size_t at = (text.front() == '+' || text.front() == '-') ? 1 : 0;
+    std::size_t digits = 0;
+    bool point = false;
+    for (; at < text.size(); ++at) {
+        if (text[at] >= '0' && text[at] <= '9') {
+            ++digits;
+        } else if (text[at] == '.' && !point && InDecimalMode(mode)) {
+            point = true;
+        } else {
+            return std::nullopt;
+        }
+    }
+    constexpr std::size_t kMostDigits = 18;  // beyond any 32-bit amount, within 64 bits
+    if (digits == 0 || digits > kMostDigits) {
+        return std::nullopt;
+    }
+    if (!InDecimalMode(mode)) {
+        return ReadIntegerRule(text);
+    }
+    return std::llround(ReadDecimalRule(text) * mode.amountScale);
+}
+
 std::string UnitsText(std::int64_t units, const AmountMode& mode) {
     if (!InDecimalMode(mode)) {
         return std::to_string(units);
@@ -90,6 +121,7 @@ BalanceAudit::BalanceAudit(std::vector<AuditedUser> users, AmountMode mode)
     : users_(std::move(users)),
       mode_(mode),
       implied_(users_.size(), kNoRecord),
+      unreadableRecord_(users_.size()),
       recordEnd_(users_.size()),
       linesSince_(users_.size()),
       wanted_(users_.size()) {
@@ -113,22 +145,31 @@ std::int64_t BalanceAudit::Units(const Cost& cost) const {
     return std::llround(cost.decimal * mode_.amountScale);
 }
 
-void BalanceAudit::Record(std::uint32_t user, std::int64_t balance) {
-    implied_[user] = balance;
+void BalanceAudit::Record(std::uint32_t user, std::optional<std::int64_t> balance,
+                          std::string_view line) {
+    implied_[user] = balance ? *balance : kUnreadable;
+    if (balance) {
+        unreadableRecord_[user].clear();
+    } else {
+        unreadableRecord_[user].assign(line);
+    }
     recordEnd_[user] = lineEnd_;
 }
 
 LogBalance BalanceAudit::Of(std::size_t user) const {
     LogBalance found;
     found.recorded = implied_[user] != kNoRecord;
-    found.implied = found.recorded ? implied_[user] : 0;
+    found.unreadable = implied_[user] == kUnreadable;
+    found.unreadableRecord = unreadableRecord_[user];
+    found.implied = found.recorded && !found.unreadable ? implied_[user] : 0;
     found.recordEnd = recordEnd_[user];
     found.linesSince = linesSince_[user];
     return found;
 }
 
 void BalanceAudit::Deduct(std::uint32_t user, const Cost& cost) {
-    if (implied_[user] != kNoRecord) {  // before any balance the log states, nothing to deduct from
+    // Before any balance the log states, or after one it could not read, nothing to deduct from.
+    if (implied_[user] != kNoRecord && implied_[user] != kUnreadable) {
         implied_[user] -= Units(cost);
     }
 }
@@ -162,7 +203,7 @@ void BalanceAudit::Take(std::string_view line, std::uint64_t offset) {
 void BalanceAudit::TakeSince(std::string_view line, std::uint64_t offset) {
     const std::uint32_t user = UserOf(line);
     if (user != NameIndex::kMissing && wanted_[user] && implied_[user] != kNoRecord &&
-        offset >= recordEnd_[user]) {
+        implied_[user] != kUnreadable && offset >= recordEnd_[user]) {
         linesSince_[user].emplace_back(WithoutLineEnd(line));
     }
 }
@@ -171,13 +212,18 @@ void BalanceAudit::TakeDelimited(std::uint32_t user, std::string_view line) {
     line = WithoutLineEnd(line);
     const std::size_t count = fields_.Split(line);
     if (IsTransactionRecord(fields_)) {
-        if (fields_.Text(2) == kSetLimitTag || count < kCostField) {
+        if (fields_.Text(2) == kSetLimitTag) {
             return;
         }
-        Record(user, Units(ReadCost(FieldAfterCost(fields_, line), mode_)));
+        const std::string_view balance =
+            count < kCostField ? std::string_view{} : FieldAfterCost(fields_, line);
+        Record(user, StatedUnits(balance, mode_), line);
         return;
     }
-    Deduct(user, DelimitedPagesAndCost(fields_, mode_).cost);
+    // The print server deducted the cost whatever the pages say, 0 or fewer included.
+    if (count >= kCostField) {
+        Deduct(user, ReadCost(fields_.Raw(kCostField), mode_));
+    }
 }
 
 void BalanceAudit::TakeReadable(std::uint32_t user, std::string_view line) {
@@ -190,26 +236,44 @@ void BalanceAudit::TakeReadable(std::uint32_t user, std::string_view line) {
     const std::size_t afterDate = static_cast<std::size_t>(date.data() + date.size() - line.data());
     const std::vector<std::string_view> words =
         date.empty() ? std::vector<std::string_view>{} : Words(line.substr(afterDate));
-    if (pagesBlank && words.size() == 3) {  // time, first amount, balance after
+    if (pagesBlank) {
         const std::string_view tag =
             TrimmedRight(line.substr(kReadableTagColumn, kReadableTagWidth));
-        if (tag != kSetLimitTag) {
-            Record(user, Units(ReadCost(words[2], mode_)));
+        if (words.size() == 3 && tag != kSetLimitTag) {  // time, first amount, balance after
+            Record(user, StatedUnits(words[2], mode_), line);
         }
         return;
     }
-    Deduct(user, ReadableColumns(line, mode_).cost);
+    // A print job: its cost was deducted whatever its pages say, 0 or fewer included.
+    Deduct(user, ReadCost(Columns(line, kReadableCostColumn, kReadableCostWidth), mode_));
+}
+
+AuditState AuditLine::State() const {
+    if (!log.recorded) {
+        return AuditState::NoRecord;
+    }
+    if (log.unreadable) {
+        return AuditState::Unreadable;
+    }
+    return Agrees() ? AuditState::Agrees : AuditState::Differs;
 }
 
 AuditSummary Summarize(const std::vector<AuditLine>& lines) {
     AuditSummary summary;
     for (const AuditLine& line : lines) {
-        if (!line.log.recorded) {
-            ++summary.unrecorded;
-        } else if (line.Agrees()) {
-            ++summary.agreeing;
-        } else {
-            ++summary.differing;
+        switch (line.State()) {
+            case AuditState::Differs:
+                ++summary.differing;
+                break;
+            case AuditState::Agrees:
+                ++summary.agreeing;
+                break;
+            case AuditState::Unreadable:
+                ++summary.unreadable;
+                break;
+            case AuditState::NoRecord:
+                ++summary.unrecorded;
+                break;
         }
     }
     return summary;
@@ -222,11 +286,25 @@ std::string DirectoryText(const BalanceReading& reading, const AmountMode& mode)
                         : "error " + std::to_string(reading.status);
 }
 
+std::string LogText(const AuditLine& line, const AmountMode& mode) {
+    return line.log.recorded && !line.log.unreadable ? UnitsText(line.log.implied, mode) : "";
+}
+
 std::string DifferenceText(const AuditLine& line, const AmountMode& mode) {
-    if (!line.log.recorded || !line.directory.read) {
+    if (!line.log.recorded || line.log.unreadable || !line.directory.read) {
         return "";
     }
     return UnitsText(line.directory.balance - line.log.implied, mode);
+}
+
+// "3 differ, 1 agrees, 1 whose last record could not be read, 2 without a record in the log".
+std::string SummaryText(const AuditSummary& summary) {
+    std::string text = CountOf(summary.differing, "differs", "differ") + ", " +
+                       CountOf(summary.agreeing, "agrees", "agree") + ", ";
+    if (summary.unreadable > 0) {
+        text += std::to_string(summary.unreadable) + " whose last record could not be read, ";
+    }
+    return text + std::to_string(summary.unrecorded) + " without a record in the log";
 }
 
 }  // namespace
@@ -244,19 +322,20 @@ std::string AuditReport(std::string_view subject, const std::vector<AuditLine>& 
         return PadRight(std::string(user), nameWidth) + PadLeft(std::move(directory), 12) +
                PadLeft(std::move(log), 12) + PadLeft(std::move(difference), 12) + "\r\n";
     };
-    std::string out = std::string(subject) +
-                      " balance audit: " + std::to_string(summary.differing) + " differ, " +
-                      std::to_string(summary.agreeing) + " agree, " +
-                      std::to_string(summary.unrecorded) + " without a record in the log\r\n\r\n";
+    auto plainRow = [&](const AuditLine& line) {
+        return row(line.user, DirectoryText(line.directory, mode), LogText(line, mode),
+                   DifferenceText(line, mode));
+    };
+    std::string out = std::string(subject) + " balance audit: " + SummaryText(summary) + "\r\n\r\n";
     const std::string heading = row("User", "Directory", "Log", "Difference");
     if (summary.differing > 0) {
         out += "Balances that differ\r\n" + heading;
         for (const AuditLine& line : lines) {
-            if (line.log.recorded && !line.Agrees()) {
-                out += row(line.user, DirectoryText(line.directory, mode),
-                           UnitsText(line.log.implied, mode), DifferenceText(line, mode));
-                out += "    " + std::to_string(line.log.linesSince.size()) +
-                       " lines of the log since its last record:\r\n";
+            if (line.State() == AuditState::Differs) {
+                out += plainRow(line);
+                out += "    " + CountOf(line.log.linesSince.size(), "line", "lines") +
+                       " of the log since its last record" +
+                       (line.log.linesSince.empty() ? "\r\n" : ":\r\n");
                 for (const std::string& since : line.log.linesSince) {
                     out += "    " + since + "\r\n";
                 }
@@ -267,9 +346,19 @@ std::string AuditReport(std::string_view subject, const std::vector<AuditLine>& 
     if (summary.agreeing > 0) {
         out += "Balances that agree\r\n" + heading;
         for (const AuditLine& line : lines) {
-            if (line.Agrees()) {
-                out += row(line.user, DirectoryText(line.directory, mode),
-                           UnitsText(line.log.implied, mode), "0");
+            if (line.State() == AuditState::Agrees) {
+                out += plainRow(line);
+            }
+        }
+        out += "\r\n";
+    }
+    if (summary.unreadable > 0) {
+        out += "The last balance record could not be read (its balance is not a number)\r\n" +
+               row("User", "Directory", "", "");
+        for (const AuditLine& line : lines) {
+            if (line.State() == AuditState::Unreadable) {
+                out += plainRow(line);
+                out += "    " + line.log.unreadableRecord + "\r\n";
             }
         }
         out += "\r\n";
@@ -278,8 +367,8 @@ std::string AuditReport(std::string_view subject, const std::vector<AuditLine>& 
         out +=
             "No deposit, charge or set balance in the log\r\n" + row("User", "Directory", "", "");
         for (const AuditLine& line : lines) {
-            if (!line.log.recorded) {
-                out += row(line.user, DirectoryText(line.directory, mode), "", "");
+            if (line.State() == AuditState::NoRecord) {
+                out += plainRow(line);
             }
         }
     }
@@ -288,24 +377,18 @@ std::string AuditReport(std::string_view subject, const std::vector<AuditLine>& 
 
 std::string AuditCsv(const std::vector<AuditLine>& lines, const AmountMode& mode) {
     std::string out = CsvRow({"User", "Directory", "Log", "Difference", "State"});
-    auto write = [&](const AuditLine& line, const char* state) {
-        out += CsvRow({line.user, DirectoryText(line.directory, mode),
-                       line.log.recorded ? UnitsText(line.log.implied, mode) : "",
-                       DifferenceText(line, mode), state});
+    const std::pair<AuditState, const char*> kStates[] = {
+        {AuditState::Differs, "differs"},
+        {AuditState::Agrees, "agrees"},
+        {AuditState::Unreadable, "unreadable record"},
+        {AuditState::NoRecord, "no record"},
     };
-    for (const AuditLine& line : lines) {
-        if (line.log.recorded && !line.Agrees()) {
-            write(line, "differs");
-        }
-    }
-    for (const AuditLine& line : lines) {
-        if (line.Agrees()) {
-            write(line, "agrees");
-        }
-    }
-    for (const AuditLine& line : lines) {
-        if (!line.log.recorded) {
-            write(line, "no record");
+    for (const auto& [state, word] : kStates) {
+        for (const AuditLine& line : lines) {
+            if (line.State() == state) {
+                out += CsvRow({line.user, DirectoryText(line.directory, mode), LogText(line, mode),
+                               DifferenceText(line, mode), word});
+            }
         }
     }
     return out;

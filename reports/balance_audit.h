@@ -9,7 +9,9 @@
 //
 // A user's delimited lines are found by the user's full name in field 1, Readable lines by the
 // name as listed, cut to 10 characters (case ignored both ways). Set-limit records carry a credit
-// limit, not a balance, and are passed over.
+// limit, not a balance, and are passed over. Every print job's cost is deducted, whatever its
+// page count says (the print server charged it). A record whose balance is not a number leaves
+// the user's balance unknown until the next record: the audit says it could not be read.
 #pragma once
 
 #include <cstdint>
@@ -31,9 +33,11 @@ struct AuditedUser {
 
 // What the log says of one user.
 struct LogBalance {
-    bool recorded = false;        // a deposit, charge or set balance was found
-    std::int64_t implied = 0;     // stored units: the last record's balance less the jobs after it
-    std::uint64_t recordEnd = 0;  // where the line after that record begins in the log
+    bool recorded = false;         // a deposit, charge or set balance was found
+    bool unreadable = false;       // the last such record's balance is not a number
+    std::string unreadableRecord;  // that record, without its line end
+    std::int64_t implied = 0;      // stored units: the last record's balance less the jobs after it
+    std::uint64_t recordEnd = 0;   // where the line after that record begins in the log
     std::vector<std::string> linesSince;  // the user's lines after that record, without line ends
 };
 
@@ -57,16 +61,19 @@ class BalanceAudit {
     std::uint32_t UserOf(std::string_view line) const;
     void TakeDelimited(std::uint32_t user, std::string_view line);
     void TakeReadable(std::uint32_t user, std::string_view line);
-    void Record(std::uint32_t user, std::int64_t balance);
+    void Record(std::uint32_t user, std::optional<std::int64_t> balance, std::string_view line);
     void Deduct(std::uint32_t user, const Cost& cost);
     std::int64_t Units(const Cost& cost) const;
 
     std::vector<AuditedUser> users_;
     AmountMode mode_;
     // What is touched for every line is kept small and apart, so that it stays in the cache: the
-    // running balance per user (kNoRecord until a record states one).
+    // running balance per user (kNoRecord until a record states one, kUnreadable after a record
+    // whose balance is not a number).
     static constexpr std::int64_t kNoRecord = INT64_MIN;
+    static constexpr std::int64_t kUnreadable = INT64_MIN + 1;
     std::vector<std::int64_t> implied_;
+    std::vector<std::string> unreadableRecord_;
     std::vector<std::uint64_t> recordEnd_;
     std::vector<std::vector<std::string>> linesSince_;
     std::vector<bool> wanted_;
@@ -80,6 +87,13 @@ class BalanceAudit {
     DelimitedFields fields_;
 };
 
+enum class AuditState {
+    Differs,
+    Agrees,
+    Unreadable,  // the log's last balance record for the user could not be read
+    NoRecord,    // no deposit, charge or set balance in the log
+};
+
 // One line of the audit: the directory's balance beside the log's.
 struct AuditLine {
     std::string user;
@@ -87,23 +101,27 @@ struct AuditLine {
     LogBalance log;
 
     bool Agrees() const {
-        return log.recorded && directory.read && directory.balance == log.implied;
+        return log.recorded && !log.unreadable && directory.read &&
+               directory.balance == log.implied;
     }
+    AuditState State() const;
 };
 
 struct AuditSummary {
     std::size_t differing = 0;
     std::size_t agreeing = 0;
-    std::size_t unrecorded = 0;  // no deposit, charge or set balance in the log
+    std::size_t unreadable = 0;
+    std::size_t unrecorded = 0;
 };
 AuditSummary Summarize(const std::vector<AuditLine>& lines);
 
 // The report: a heading with the counts, the users whose balances differ (each with its lines
-// since the last record), those that agree, then those the log implies nothing for. Lines end
-// in CR LF.
+// since the last record), those that agree, those whose last record could not be read (with
+// that record), then those the log implies nothing for. Lines end in CR LF.
 std::string AuditReport(std::string_view subject, const std::vector<AuditLine>& lines,
                         const AmountMode& mode);
-// CSV: User,Directory,Log,Difference,State; State is "differs", "agrees" or "no record".
+// CSV: User,Directory,Log,Difference,State; State is "differs", "agrees", "unreadable record"
+// or "no record".
 std::string AuditCsv(const std::vector<AuditLine>& lines, const AmountMode& mode);
 
 }  // namespace tally::reports

@@ -1,5 +1,6 @@
 #include "reports/log_reader.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace tally::reports {
@@ -8,22 +9,26 @@ namespace {
 // Large enough that a log of a million lines is read in a few hundred calls.
 constexpr std::size_t kFirstBufferBytes = 256 * 1024;
 
-// The file's length in bytes, the position left at the start; 0 when it cannot be told.
+// The file's length in bytes, the position left at the start; when it cannot be told, the file
+// is read to its end as it goes (the percentage then stays at 0).
 std::uint64_t LengthOf(std::FILE* file) {
 #ifdef _WIN32
     if (_fseeki64(file, 0, SEEK_END) != 0) {
-        return 0;
+        return UINT64_MAX;
     }
     const long long length = _ftelli64(file);
     _fseeki64(file, 0, SEEK_SET);
 #else
     if (fseeko(file, 0, SEEK_END) != 0) {
-        return 0;
+        return UINT64_MAX;
     }
     const off_t length = ftello(file);
     fseeko(file, 0, SEEK_SET);
 #endif
-    return length > 0 ? static_cast<std::uint64_t>(length) : 0;
+    if (length < 0) {
+        return UINT64_MAX;
+    }
+    return static_cast<std::uint64_t>(length);
 }
 
 }  // namespace
@@ -32,14 +37,15 @@ LogReader::~LogReader() {
     Close();
 }
 
-bool LogReader::Open(const std::string& path) {
+bool LogReader::Open(const std::string& path, std::uint64_t upTo) {
     Close();
     file_ = platform::OpenRegularFileForReading(path, kind_);
     if (file_ == nullptr) {
         return false;
     }
-    length_ = LengthOf(file_);
+    length_ = std::min(LengthOf(file_), upTo);
     consumed_ = 0;
+    taken_ = 0;
     buffer_.assign(kFirstBufferBytes, '\0');
     begin_ = end_ = 0;
     atEnd_ = false;
@@ -70,12 +76,16 @@ bool LogReader::Fill() {
     if (end_ == buffer_.size()) {
         buffer_.resize(buffer_.size() * 2);  // a line longer than the buffer: it comes whole
     }
-    const std::size_t got = std::fread(buffer_.data() + end_, 1, buffer_.size() - end_, file_);
+    const std::uint64_t left = length_ - taken_;
+    const std::size_t room = buffer_.size() - end_;
+    const std::size_t wanted = left < room ? static_cast<std::size_t>(left) : room;
+    const std::size_t got = wanted == 0 ? 0 : std::fread(buffer_.data() + end_, 1, wanted, file_);
     if (got == 0) {
         atEnd_ = true;  // the end, or a read error, which ends the reading the same way
         return false;
     }
     end_ += got;
+    taken_ += got;
     return true;
 }
 

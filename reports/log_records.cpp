@@ -30,13 +30,6 @@ std::string_view WithoutLeadingBlanks(std::string_view text) {
     return text.substr(i);
 }
 
-std::string_view WithoutLineEnd(std::string_view line) {
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
-        line.remove_suffix(1);
-    }
-    return line;
-}
-
 // The next double quote from `from`, or `end`. Quoted texts are the long part of a record, so
 // they are searched with the library's vectorised memchr rather than byte by byte.
 const char* NextQuote(const char* from, const char* end) {
@@ -55,6 +48,13 @@ std::string_view Columns(std::string_view line, std::size_t first, std::size_t w
 }
 
 }  // namespace
+
+std::string_view WithoutLineEnd(std::string_view line) {
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
+        line.remove_suffix(1);
+    }
+    return line;
+}
 
 std::size_t DelimitedFields::Split(std::string_view line) {
     line = WithoutLineEnd(line);

@@ -30,6 +30,9 @@ inline constexpr std::size_t kCostField = 12;
 using ::PadLeft;
 using ::PadRight;
 
+// `line` without the CR and LF bytes at its end (a line as the log reader hands it over).
+std::string_view WithoutLineEnd(std::string_view line);
+
 // The first fields of an ASCII delimited line, as written (quotes included) and as text (the
 // quotes of a quoted field removed, with "" standing for one quote inside).
 class DelimitedFields {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "reports/report_words.h"
+
 namespace tally::reports {
 namespace {
 
@@ -139,7 +141,7 @@ std::string PrintStatistics::Report() const {
     const std::string nameHyphens(longestName_, '-');
     const std::string pagesHyphens = hyphens(5, kPagesWidth, pagesWidth);
 
-    std::string out = title_ + " print totals: " + firstDate_ + " to " + lastDate_ + "\r\n\r\n";
+    std::string out = Heading() + "\r\n\r\n";
     out += line(category_.name, "Pages", "Cost");
     out += line(nameHyphens, pagesHyphens, hyphens(4, usualCostWidth, costWidth));
     for (const Row* r : sorted) {
@@ -148,6 +150,13 @@ std::string PrintStatistics::Report() const {
     out += line(nameHyphens, pagesHyphens, hyphens(6, usualCostWidth, costWidth));
     out += row("Totals", totalPages_, totalCost_);
     return out;
+}
+
+std::string PrintStatistics::Heading(bool inWords) const {
+    if (!dateSeen_ && (cut_ || inWords)) {
+        return title_ + " print totals: no print jobs " + PeriodWords(Period());
+    }
+    return title_ + " print totals: " + firstDate_ + " to " + lastDate_;
 }
 
 std::vector<const PrintStatistics::Row*> PrintStatistics::SortedRows() const {

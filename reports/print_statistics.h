@@ -52,9 +52,17 @@ class PrintStatistics {
     // Counts one line of the log.
     void Take(std::string_view line);
 
-    // The whole report: heading with the first and last dates, column heads, one row per name
-    // in order of the names (case ignored), and the totals.
+    // The heading line: "<title> print totals: <first date> to <last date>", the dates of the
+    // first and last lines counted. When a period holds no line, what happened in words:
+    // "<title> print totals: no print jobs from 2026-01-01 to 2026-01-31". Without a period a
+    // log without lines keeps the empty dates the window's report has always had, unless
+    // `inWords` (the HTML page: "... no print jobs in the log").
+    std::string Heading(bool inWords = false) const;
+    // The whole report: heading, column heads, one row per name in order of the names (case
+    // ignored), and the totals.
     std::string Report() const;
+    // The period the lines were cut to; one without ends when none.
+    DatePeriod Period() const { return cut_ ? cut_->period : DatePeriod{}; }
 
     const std::string& Title() const { return title_; }
     std::int64_t TotalPages() const { return totalPages_; }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "reports/report_words.h"
+
 namespace tally::reports {
 namespace {
 
@@ -44,17 +46,31 @@ CalendarDay PrintTrend::StepStart(const CalendarDay& day) const {
     return day;
 }
 
-CalendarDay PrintTrend::NextStep(const CalendarDay& start) const {
+std::int64_t PrintTrend::StepNumber(const CalendarDay& start) const {
     switch (step_) {
         case TrendStep::Week:
-            return DayOfNumber(DayNumber(start) + 7);
+            // Weeks start on Mondays; 1970-01-05 was one.
+            return (DayNumber(start) - 4) / 7;
         case TrendStep::Month:
-            return start.month == 12 ? CalendarDay{start.year + 1, 1, 1}
-                                     : CalendarDay{start.year, start.month + 1, 1};
+            return std::int64_t{start.year} * 12 + (start.month - 1);
         case TrendStep::Day:
             break;
     }
-    return DayOfNumber(DayNumber(start) + 1);
+    return DayNumber(start);
+}
+
+CalendarDay PrintTrend::StepOfNumber(std::int64_t number) const {
+    switch (step_) {
+        case TrendStep::Week:
+            return DayOfNumber(number * 7 + 4);
+        case TrendStep::Month: {
+            const std::int64_t year = number >= 0 ? number / 12 : (number - 11) / 12;
+            return {static_cast<int>(year), static_cast<int>(number - year * 12) + 1, 1};
+        }
+        case TrendStep::Day:
+            break;
+    }
+    return DayOfNumber(number);
 }
 
 std::string PrintTrend::Label(const CalendarDay& start) const {
@@ -100,17 +116,35 @@ void PrintTrend::Take(std::string_view line) {
 
 std::vector<PrintTrend::Row> PrintTrend::Rows() const {
     std::vector<Row> rows;
-    if (rows_.empty()) {
-        return rows;
-    }
-    const std::int32_t lastKey = rows_.rbegin()->first;
-    const std::int32_t firstKey = rows_.begin()->first;
-    CalendarDay start{firstKey / 10000, firstKey / 100 % 100, firstKey % 100};
-    for (; start.Key() <= lastKey; start = NextStep(start)) {
-        const auto found = rows_.find(start.Key());
-        rows.push_back(found != rows_.end() ? found->second : Row{Label(start), 0, {}});
+    std::int64_t previous = 0;
+    for (const auto& [key, row] : rows_) {
+        const std::int64_t number =
+            StepNumber(CalendarDay{key / 10000, key / 100 % 100, key % 100});
+        if (!rows.empty()) {
+            const std::int64_t quiet = number - previous - 1;
+            if (quiet > kQuietStepsListed) {
+                rows.push_back(
+                    {Label(StepOfNumber(previous + 1)) + " to " + Label(StepOfNumber(number - 1)),
+                     0,
+                     {}});
+            } else {
+                for (std::int64_t step = previous + 1; step < number; ++step) {
+                    rows.push_back({Label(StepOfNumber(step)), 0, {}});
+                }
+            }
+        }
+        rows.push_back(row);
+        previous = number;
     }
     return rows;
+}
+
+std::string PrintTrend::Heading() const {
+    if (rows_.empty()) {
+        return "Print totals by " + StepWord() + ": no print jobs " + PeriodWords(cut_.period);
+    }
+    const std::vector<Row> rows = Rows();
+    return "Print totals by " + StepWord() + ": " + rows.front().label + " to " + rows.back().label;
 }
 
 std::string PrintTrend::Report() const {
@@ -132,9 +166,7 @@ std::string PrintTrend::Report() const {
     };
     const std::string hyphens = line(std::string(nameWidth, '-'), std::string(pagesWidth, '-'),
                                      std::string(costWidth, '-'));
-    std::string out = std::string("Print totals by ") + StepWord() + ": " +
-                      (rows.empty() ? "" : rows.front().label) + " to " +
-                      (rows.empty() ? "" : rows.back().label) + "\r\n\r\n";
+    std::string out = Heading() + "\r\n\r\n";
     out += line(StepName(), "Pages", "Cost");
     out += hyphens;
     for (const Row& row : rows) {

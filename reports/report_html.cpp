@@ -24,16 +24,17 @@ figure { margin: 1rem 0; }
 figcaption { font-weight: 600; margin-bottom: .25rem; }
 svg.chart { width: 100%; height: auto; display: block; }
 svg.chart text { font: 13px system-ui, sans-serif; fill: #111; }
+p.empty { margin: .25rem 0 0; color: #333; font-style: italic; }
 .wide { overflow-x: auto; }
 table { border-collapse: collapse; width: 100%; font-variant-numeric: tabular-nums; }
-th, td { border-bottom: 1px solid #999; padding: .2rem .5rem; text-align: right; }
-th:first-child, td:first-child { text-align: left; word-break: break-word; }
+th, td { border-bottom: 1px solid #999; padding: .2rem .5rem; text-align: left;
+         vertical-align: top; }
+.num { text-align: right; white-space: nowrap; width: 1%; }
 thead th { border-bottom: 2px solid #111; }
-thead th:nth-child(4) { text-align: left; }
 tfoot td { border-top: 2px solid #111; font-weight: 600; }
-td.record { font-family: ui-monospace, monospace; font-size: 12px; text-align: left;
-            white-space: pre; }
-@media (max-width: 30rem) { body { font-size: 14px; } th, td { padding: .15rem .25rem; } }
+.record { font-family: ui-monospace, monospace; font-size: 12px; white-space: pre-wrap; }
+@media (max-width: 30rem) { body { font-size: 14px; } th, td { padding: .15rem .25rem; }
+                            .record { font-size: 11px; } }
 @media print { body { max-width: none; margin: 0; } figure, tr { break-inside: avoid; } }
 )css";
 
@@ -70,7 +71,12 @@ double ScaleOf(const HtmlChart& chart) {
     return largest > 0.0 ? largest : other;
 }
 
-std::string Chart(const HtmlChart& chart) {
+std::string Chart(const HtmlChart& chart, const std::string& nothingToChart) {
+    if (chart.rows.empty()) {
+        return "<figure>\n<figcaption>" + HtmlEscaped(chart.caption) +
+               "</figcaption>\n<p class=\"empty\">" + HtmlEscaped(nothingToChart) +
+               "</p>\n</figure>\n";
+    }
     const double scale = ScaleOf(chart);
     std::size_t longest = 4;
     for (const HtmlRow& row : chart.rows) {
@@ -117,12 +123,53 @@ std::string Chart(const HtmlChart& chart) {
     return out;
 }
 
-std::string Cells(const std::vector<std::string>& cells, const char* tag) {
+struct Cell {
+    std::string html;  // escaped already
+    const char* kind;  // its class: "num", "record", or "" for a label
+};
+
+// A record of the log may break after each comma as well as at its blanks: on a phone it wraps
+// inside its own column rather than squeezing the others. A copy of it keeps its bytes.
+std::string Record(std::string_view record) {
+    std::string out;
+    std::size_t at = 0;
+    while (at < record.size()) {
+        const std::size_t comma = record.find(',', at);
+        const std::size_t end = comma == std::string_view::npos ? record.size() : comma + 1;
+        out += HtmlEscaped(record.substr(at, end - at));
+        if (comma != std::string_view::npos && end < record.size()) {
+            out += "<wbr>";
+        }
+        at = end;
+    }
+    return out;
+}
+
+std::string TableRow(const std::vector<Cell>& cells, const char* tag) {
     std::string out = "<tr>";
-    for (const std::string& cell : cells) {
-        out += std::string("<") + tag + ">" + HtmlEscaped(cell) + "</" + tag + ">";
+    for (const Cell& cell : cells) {
+        out += std::string("<") + tag;
+        if (*cell.kind != '\0') {
+            out += std::string(" class=\"") + cell.kind + "\"";
+        }
+        out += ">" + cell.html + "</" + tag + ">";
     }
     return out + "</tr>\n";
+}
+
+// The row's cells in the CSV's order: the label when the table has a key column, pages, cost,
+// and the record when it has one.
+std::vector<Cell> RowCells(const HtmlPage& page, const HtmlRow& row, const std::string* record) {
+    std::vector<Cell> cells;
+    if (!page.keyName.empty()) {
+        cells.push_back({HtmlEscaped(row.label), ""});
+    }
+    cells.push_back({std::to_string(row.pages), "num"});
+    cells.push_back({HtmlEscaped(row.costText), "num"});
+    if (page.recordColumn) {
+        cells.push_back({record != nullptr ? Record(*record) : std::string(), "record"});
+    }
+    return cells;
 }
 
 }  // namespace
@@ -183,32 +230,29 @@ std::string HtmlReport(const HtmlPage& page) {
     out += "<h1>" + HtmlEscaped(page.title) + "</h1>\n<p class=\"heading\">" +
            HtmlEscaped(page.heading) + "</p>\n";
     for (const HtmlChart& chart : page.charts) {
-        out += Chart(chart);
+        out += Chart(chart, page.nothingToChart);
     }
-    const bool records = !page.records.empty();
     out += "<div class=\"wide\"><table id=\"report\">\n<thead>";
-    std::vector<std::string> head = {page.keyName, "Pages", "Cost"};
-    if (records) {
-        head.push_back("Record");
+    std::vector<Cell> head;
+    if (!page.keyName.empty()) {
+        head.push_back({HtmlEscaped(page.keyName), ""});
     }
-    out += Cells(head, "th") + "</thead>\n<tbody>\n";
+    head.push_back({"Pages", "num"});
+    head.push_back({"Cost", "num"});
+    if (page.recordColumn) {
+        head.push_back({"Record", ""});
+    }
+    out += TableRow(head, "th") + "</thead>\n<tbody>\n";
     for (std::size_t i = 0; i < page.rows.size(); ++i) {
-        const HtmlRow& row = page.rows[i];
-        std::string line = "<tr><td>" + HtmlEscaped(row.label) + "</td><td>" +
-                           std::to_string(row.pages) + "</td><td>" + HtmlEscaped(row.costText) +
-                           "</td>";
-        if (records) {
-            line += "<td class=\"record\">" + HtmlEscaped(page.records[i]) + "</td>";
-        }
-        out += line + "</tr>\n";
+        const std::string* record = i < page.records.size() ? &page.records[i] : nullptr;
+        out += TableRow(RowCells(page, page.rows[i], record), "td");
     }
     out += "</tbody>\n<tfoot>";
-    std::vector<std::string> totals = {page.totals.label, std::to_string(page.totals.pages),
-                                       page.totals.costText};
-    if (records) {
-        totals.emplace_back();
+    std::vector<Cell> totals = RowCells(page, page.totals, nullptr);
+    if (page.recordColumn) {
+        totals.back() = {HtmlEscaped(page.totals.label), ""};  // "Totals" where the records stand
     }
-    out += Cells(totals, "td") + "</tfoot>\n</table></div>\n</body>\n</html>\n";
+    out += TableRow(totals, "td") + "</tfoot>\n</table></div>\n</body>\n</html>\n";
     return out;
 }
 

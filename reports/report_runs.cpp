@@ -4,16 +4,10 @@
 
 #include "program/list_entries.h"
 #include "reports/csv_rows.h"
+#include "reports/report_words.h"
 
 namespace tally::reports {
 namespace {
-
-std::string WithoutLineEnd(std::string_view line) {
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
-        line.remove_suffix(1);
-    }
-    return std::string(line);
-}
 
 std::string_view ExtensionOf(ReportLayout layout, std::string_view textExtension) {
     switch (layout) {
@@ -174,11 +168,11 @@ void HistoryRun::Copy(std::string_view line) {
     if (request_.layout == ReportLayout::Csv) {
         const PagesAndCost& added = history_->LastAdded();
         sink_.Write(CsvRow({std::to_string(added.pages), CostText(added.cost, request_.mode),
-                            WithoutLineEnd(line)}));
+                            std::string(WithoutLineEnd(line))}));
     } else if (request_.layout == ReportLayout::Html) {
         const PagesAndCost& added = history_->LastAdded();
         page_.rows.push_back(RowOf(DateOfLine(line), added.pages, added.cost, request_.mode));
-        page_.records.push_back(WithoutLineEnd(line));
+        page_.records.emplace_back(WithoutLineEnd(line));
     } else {
         sink_.Write(line);  // as read, line end included
     }
@@ -208,8 +202,14 @@ bool HistoryRun::Finish() {
 void HistoryRun::WritePage() {
     const std::string fullName = history_->FullName();
     page_.title = fullName + " Print History";
-    page_.heading = std::to_string(page_.rows.size()) + " lines of the log";
-    page_.keyName = "Date";
+    const std::string period =
+        request_.cut ? " " + PeriodWords(request_.cut->period) : std::string();
+    page_.heading = page_.rows.empty()
+                        ? "No lines of the log" + period
+                        : CountOf(page_.rows.size(), "line", "lines") + " of the log" + period;
+    page_.nothingToChart = page_.heading + ".";
+    page_.keyName.clear();  // the CSV's columns: Pages, Cost, Record
+    page_.recordColumn = true;
     page_.totals = RowOf("Totals", history_->TotalPages(), history_->TotalCost(), request_.mode);
     // The chart: pages per month of the lines listed, in order of the months.
     std::map<std::int32_t, HtmlRow> months;
@@ -224,7 +224,7 @@ void HistoryRun::WritePage() {
         month.cost += row.cost;
     }
     HtmlChart chart{"Pages by month", false, {}};
-    for (auto& [key, month] : months) {
+    for (const auto& [key, month] : months) {
         chart.rows.push_back(month);
     }
     page_.charts.push_back(std::move(chart));
@@ -300,8 +300,8 @@ bool StatisticsRun::Finish() {
     } else if (request_.layout == ReportLayout::Html) {
         HtmlPage page;
         page.title = Title() + " print totals";
-        const std::string report = statistics_.Report();
-        page.heading = report.substr(0, report.find('\r'));
+        page.heading = statistics_.Heading(true);
+        page.nothingToChart = "No print jobs " + PeriodWords(statistics_.Period()) + ".";
         page.keyName = request_.category.name;
         for (const PrintStatistics::Row* row : statistics_.SortedRows()) {
             page.rows.push_back(RowOf(row->name, row->pages, row->cost, request_.mode));
@@ -354,8 +354,8 @@ bool TrendRun::Finish() {
     } else if (request_.layout == ReportLayout::Html) {
         HtmlPage page;
         page.title = "Print totals by " + trend_.StepWord();
-        const std::string report = trend_.Report();
-        page.heading = report.substr(0, report.find('\r'));
+        page.heading = trend_.Heading();
+        page.nothingToChart = "No print jobs " + PeriodWords(request_.cut.period) + ".";
         page.keyName = trend_.StepName();
         for (const PrintTrend::Row& row : rows) {
             page.rows.push_back(RowOf(row.label, row.pages, row.cost, request_.mode));

@@ -126,7 +126,7 @@ std::pair<double, std::size_t> TimeFill(const char* className) {
     for (int round = 0; round < 3; ++round) {
         const Clock::time_point start = Clock::now();
         if (FillObjectList(sink, className) != DIR_OK) {
-            std::fprintf(stderr, "ldap_bench: %s\n", ListingFailureMessage(DIR_OK).c_str());
+            std::fprintf(stderr, "ldap_bench: %s\n", ListingFailureMessage(DIR_OK, 0).c_str());
             std::exit(1);
         }
         best = std::min(best, Seconds(start));

@@ -51,12 +51,13 @@ std::string ListBoxSelection::CurrentText() const {
 
 DirStatus FillObjectList(HWND list, const char* className, HWND owner) {
     DirStatus status = DIR_OK;
+    std::size_t listed = 0;
     {
         ListBoxEntries entries(list);  // repaints the list as it goes
-        status = FillObjectList(entries, className);
+        status = FillObjectList(entries, className, &listed);
     }
     if (status != DIR_OK) {
-        ShowError(owner, ListingFailureMessage(status));
+        ShowError(owner, ListingFailureMessage(status, listed));
     }
     return status;
 }

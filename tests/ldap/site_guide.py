@@ -9,9 +9,12 @@ site's servers (ldapi:///, ldap://ldap.uni.example) and the password are put in.
 steps the test checks what an administrator would see: before the limits, listing the people is
 an error in words (exit 1), not a short list; each certificate the workstation cannot check
 ends tallycmd in words (exit 1); after the last step tallycmd, over StartTLS, lists them all,
-deposits to a person who had no account and to the members of a group, the records name the
-bound operator with the balances their changes produced, and the consumer has the changes and
-refers a deposit made through it to the provider.
+deposits to a person who had no account and to the members of a group, the records reach the log
+on the log server the guide's tallynet.ini names and name the bound operator with the balances
+their changes produced, and the consumer, once it holds the provider's state (its contextCSN),
+has the changes and refers a deposit made through it to the provider, in words on both outputs.
+Last, the guide's rule that lets a person read only their own balance: jsmith reads his and not
+mjones's, while the operator's list and the replication go on as before.
 
     site_guide.py --source-dir DIR --tallycmd PATH [--keep]
 """
@@ -112,7 +115,7 @@ def site_tree(password):
     for uid, name in people:
         record = (f"dn: uid={uid},ou=people,{SUFFIX}\nobjectClass: inetOrgPerson\nuid: {uid}\n"
                   f"cn: {name}\nsn: {name.split()[-1]}")
-        if uid == "ops1":
+        if uid in ("ops1", "jsmith"):
             record += f"\nuserPassword: {password}"
         records.append(record)
     records.append(f"dn: cn=print-operators,ou=groups,{SUFFIX}\nobjectClass: groupOfNames\n"
@@ -170,8 +173,8 @@ def guide_blocks(source_dir):
         match = re.match(r"[#;] guide: (.+)$", first)
         if match:
             blocks[match.group(1).strip()] = rest
-    wanted = {"schema", "access", "limits", "indexes", "password", "tallynet.ini", "tls",
-              "tls client", "check"}
+    wanted = {"schema", "access", "access, own balance only", "limits", "indexes", "restart",
+              "password", "tallynet.ini", "tls", "tls client", "check"}
     if not wanted <= blocks.keys():
         raise Failure(f"the guide lacks the blocks {sorted(wanted - blocks.keys())}")
     return blocks
@@ -195,15 +198,18 @@ class Site:
 
     def write_ini(self, store_lines="", url=None, bind_dn=None):
         """The guide's tallynet.ini with `store_lines` added to [Store], on `url` (the provider
-        by default) as `bind_dn` (ops1 by default)."""
+        by default) as `bind_dn` (ops1 by default); the log server's volume is the sample
+        network's ACCT1."""
         ini = self.blocks["tallynet.ini"].replace("ldap://ldap.uni.example",
                                                   url or self.provider.url)
         ini = ini.replace("[Store]\n", "[Store]\n" + store_lines, 1)
+        if "ACCT1=/srv/acct1" not in ini:
+            raise Failure("the guide's tallynet.ini names no volume for its log server ACCT1")
+        ini = ini.replace("ACCT1=/srv/acct1", f"ACCT1={self.network}/servers/ACCT1")
         if bind_dn:
             ini = re.sub(r"^BindDN=.*$", f"BindDN={bind_dn}", ini, flags=re.M)
         with open(self.env["TALLYNET_INI"], "w") as out:
-            out.write(ini + "[Connections]\nDefault=ACCT1\nServers=ACCT1\n[Volumes]\n"
-                      f"ACCT1={self.network}/servers/ACCT1\n")
+            out.write(ini)
 
     def block(self, name, server=None, cwd=None, expect_ok=True):
         """Runs the guide's block NAME as written, on `server` (the provider by default)."""
@@ -212,6 +218,8 @@ class Site:
         text = text.replace("ldap://ldap.uni.example", self.provider.url)
         text = text.replace("'PASSWORD'", f"'{self.password}'")
         text = text.replace("/etc/ldap/tls/", self.certificates + "/")
+        text = text.replace("/usr/share/tallydesk/tallydesk.ldif", os.path.join(
+            self.options.source_dir, "dirstore", "schema", "tallydesk.ldif"))
         result = subprocess.run(["bash", "-e", "-c", text], cwd=cwd or self.work, env=self.env,
                                 capture_output=True, text=True, timeout=300)
         if expect_ok and result.returncode != 0:
@@ -227,6 +235,55 @@ class Site:
         return subprocess.run([find_program("ldapsearch"), "-LLL", "-Y", "EXTERNAL", "-H",
                                server.socket, "-b", base, "-s", "base", "(objectClass=*)",
                                *attributes], capture_output=True, text=True).stdout
+
+    def indexed_finds(self, server):
+        """Whether searches through the guide's new indexes find the first and the last entries
+        of the tree: slapd builds a new index in the background, entry by entry, and a search
+        through an index not built yet, or one a restart cut short, misses entries."""
+        def found(base, scope, query):
+            return subprocess.run([find_program("ldapsearch"), "-LLL", "-Y", "EXTERNAL", "-H",
+                                   server.socket, "-b", base, "-s", scope, query, "1.1"],
+                                  capture_output=True, text=True).stdout
+        return (f"dn: ou=people,{SUFFIX}" in found(SUFFIX, "one", "(ou=people)") and
+                f"dn: cn=staff,ou=groups,{SUFFIX}" in found(
+                    SUFFIX, "sub", f"(member=uid=mjones,ou=people,{SUFFIX})"))
+
+    def restart(self, server):
+        """The guide's restart, the test stopping and starting its own slapd where the guide's
+        administrator uses systemctl, and slapindex run as the test's user on its folders."""
+        server.stop()
+        lines = []
+        for line in self.blocks["restart"].splitlines():
+            if line.startswith("systemctl "):
+                continue
+            as_slapd = re.fullmatch(r"su -s /bin/sh openldap -c '(.*)'", line)
+            lines.append(as_slapd.group(1) if as_slapd else line)
+        command = "\n".join(lines).replace("/etc/ldap/slapd.d",
+                                           os.path.join(server.folder, "slapd.d"))
+        command = re.sub(r"^slapindex ", find_program("slapindex") + " ", command, flags=re.M)
+        result = subprocess.run(["bash", "-e", "-c", command], capture_output=True, text=True,
+                                timeout=300)
+        if result.returncode != 0:
+            raise Failure(f"guide block 'restart' failed (exit {result.returncode}):\n{command}\n"
+                          f"{result.stdout}{result.stderr}")
+        server.start()
+
+    def context_csn(self, server):
+        """The replication state a server holds for the suffix: its contextCSN values."""
+        held = self.admin_search(server, SUFFIX, "contextCSN")
+        return sorted(re.findall(r"^contextCSN: (\S+)$", held, re.M))
+
+    def wait_for_consumer(self, seconds=60):
+        """Waits until the consumer holds the provider's state, so that a check of the consumer
+        sees every change the provider has (on a loaded machine replication takes its time)."""
+        wanted = self.context_csn(self.provider)
+        deadline = time.time() + seconds
+        while time.time() < deadline:
+            if wanted and self.context_csn(self.consumer) == wanted:
+                return
+            time.sleep(0.2)
+        raise Failure(f"the consumer did not catch up with the provider within {seconds} s: "
+                      f"{self.context_csn(self.consumer)} against {wanted}")
 
     def run(self):
         self.blocks = guide_blocks(self.options.source_dir)
@@ -251,7 +308,8 @@ class Site:
         self.block("password")
         self.write_ini()
         for words in (["balances", "people", "--out", "-"], ["show", "--context", "people"],
-                      ["deposit", "1", "--context", "people"]):
+                      ["deposit", "1", "--context", "people"],
+                      ["deposit", "1", "--context", "people", "--dry-run"]):
             listed = self.tallycmd(*words)
             if listed.returncode != 1 or "size limit" not in listed.stderr.lower():
                 raise Failure(f"under the site's own limits, tallycmd {' '.join(words)} must "
@@ -261,8 +319,10 @@ class Site:
         for server in (self.provider, self.consumer):
             self.block("limits", server)
             self.block("indexes", server)
-            server.stop()  # the guide's restart, after which the new limit comes first
-            server.start()
+            self.restart(server)  # after which the new limit comes first
+            if not self.indexed_finds(server):
+                raise Failure(f"after the guide's restart, searches through the new indexes of "
+                              f"{server.url} miss entries")
         # 8: TLS; the checks then run over it.
         self.check_tls()
         # 9: the checks, as the guide gives them.
@@ -274,8 +334,10 @@ class Site:
             if not re.search(rf"^{uid}\b", checked.stdout, re.M):
                 raise Failure(f"the balances list lacks {uid}:\n{checked.stdout}")
         self.check_records()
+        self.wait_for_consumer()
         self.check_entries()
         self.check_consumer_refers_changes()
+        self.check_own_balance_only()
         print("site_guide: the guide's steps hold on a fresh site")
 
     def check_tls(self):
@@ -313,6 +375,11 @@ class Site:
         if refused.returncode != 1 or words not in refused.stderr:
             raise Failure(f"a deposit through the consumer must say '{words}' and exit 1; got "
                           f"{refused.returncode}:\n{refused.stdout}{refused.stderr}")
+        # Standard output says what the status means too, not a bare number.
+        told = "jsmith: not changed: accounting error -672 (the directory server takes no changes)"
+        if refused.stdout.strip() != told:
+            raise Failure(f"a deposit the consumer refused must print '{told}'; got:\n"
+                          f"{refused.stdout}")
         if os.path.getsize(self.log) != size:
             raise Failure("a deposit the consumer refused wrote a record")
 
@@ -332,6 +399,40 @@ class Site:
                 raise Failure(f"a record names another operator than ops1.people: {line}")
         if sorted(got) != sorted(wanted):
             raise Failure(f"the records are {got}, not {wanted}")
+
+    def check_own_balance_only(self):
+        """The guide's rule for a site where a person reads only their own balance: jsmith,
+        bound as himself, reads his balance and not mjones's; the operator still lists every
+        balance and changes them, and the replicator still carries the change to the consumer."""
+        self.block("access, own balance only")
+        password_file = os.path.join(self.work, "jsmith.pw")
+        with open(os.open(password_file, os.O_WRONLY | os.O_CREAT, 0o600), "w") as out:
+            out.write(self.password)
+
+        def as_jsmith(uid):
+            return subprocess.run(
+                [find_program("ldapsearch"), "-LLL", "-x", "-H", self.provider.url, "-D",
+                 f"uid=jsmith,ou=people,{SUFFIX}", "-y", password_file, "-b",
+                 f"uid={uid},ou=people,{SUFFIX}", "-s", "base", "accountBalance"],
+                capture_output=True, text=True)
+        own = as_jsmith("jsmith")
+        other = as_jsmith("mjones")
+        if own.returncode != 0 or "accountBalance: 600" not in own.stdout:
+            raise Failure(f"jsmith cannot read his own balance under the guide's rule:\n"
+                          f"{own.stdout}{own.stderr}")
+        if "accountBalance" in other.stdout:
+            raise Failure(f"jsmith reads mjones's balance under the guide's rule:\n{other.stdout}")
+        self.write_ini(self.blocks["tls client"])
+        deposit = self.tallycmd("deposit", "2", "mjones")
+        listed = self.tallycmd("balances", "people", "--out", "-")
+        if deposit.returncode != 0 or not re.search(r"^mjones\s+3\.00\s*$", listed.stdout, re.M):
+            raise Failure("under the guide's rule the operator must still change and list every "
+                          f"balance:\n{deposit.stdout}{deposit.stderr}{listed.stdout[:400]}"
+                          f"{listed.stderr}")
+        self.wait_for_consumer()
+        held = self.admin_search(self.consumer, f"uid=mjones,ou=people,{SUFFIX}", "accountBalance")
+        if "accountBalance: 300" not in held:
+            raise Failure(f"the replicator no longer carries balances to the consumer:\n{held}")
 
     def check_entries(self):
         dn = f"uid=jsmith,ou=people,{SUFFIX}"

@@ -1,12 +1,15 @@
 #!/usr/bin/env python3
 """Checks a network folder (laid by lay.sh or written by gendir) the way its readers will use it.
 
-  check_network.py DIR [--sample]
+  check_network.py DIR [--sample] [--doc FILE]
 
 Every log line must be one of the four record kinds, at the places where the reports read them;
 transaction records must be byte for byte what the program's writer composes; every user named
 in the log must exist in the snapshot. --sample also asks for the quirky records and the objects
-that the checked-in sample promises (docs/sample-network.md).
+that the checked-in sample promises (docs/sample-network.md). --doc FILE compares that document
+with the network: its table of users and their accounts must list every user of the tree, each
+with the full name and account the tree holds, and the number of records it gives for ACCT1's
+log must be the log's.
 """
 
 import configparser
@@ -41,6 +44,62 @@ def snapshot_users(store):
                 users.add(".".join(part.split("=", 1)[1] for part in dn.split(",")).upper())
             dn, classes = None, []
     return users
+
+
+ACCOUNT_COLUMNS = ("fullName", "accountBalance", "minimumAccountBalance",
+                   "allowUnlimitedCredit")
+COLOUR_SET = ("jobtallyColourBalance", "jobtallyColourLimit", "jobtallyColourNolimit")
+
+
+def snapshot_accounts(store):
+    """Each user's attributes ("JSMITH.SALES.CORP" -> {"fullName": "John Smith", ...})."""
+    accounts, dn, attributes = {}, None, {}
+    text = read_bytes(os.path.join(store, "directory.ldif")).decode("utf-8")
+    for line in text.split("\n") + [""]:
+        if line.startswith("dn: "):
+            dn = line[4:]
+        elif dn and ": " in line and not line.startswith("#"):
+            name, value = line.split(": ", 1)
+            attributes.setdefault(name, value)
+            if name == "objectClass" and value == "tallyUser":
+                attributes["user"] = "yes"
+        elif line == "":
+            if dn and attributes.get("user"):
+                accounts[".".join(p.split("=", 1)[1] for p in dn.split(",")).upper()] = attributes
+            dn, attributes = None, {}
+    return accounts
+
+
+def check_document(path, accounts, log_lines):
+    """The document's users table and record count against the network."""
+    where = os.path.relpath(path)
+    text = read_bytes(path).decode("utf-8")
+    rows = {}
+    for line in text.split("\n"):
+        cells = [cell.strip() for cell in line.strip().split("|")[1:-1]]
+        if len(cells) == 7 and re.fullmatch(r"[A-Z0-9]+(\.[A-Z0-9]+)+", cells[0]):
+            rows[cells[0]] = cells
+    if not rows:
+        problem(where, "no table of users and their accounts (| User | Full Name | ... |) is found")
+    for user in sorted(set(accounts) - set(rows)):
+        problem(where, f"the users table lacks {user}")
+    for user in sorted(set(rows) - set(accounts)):
+        problem(where, f"the users table lists {user}, whom the tree does not hold")
+    for user in sorted(set(rows) & set(accounts)):
+        held = accounts[user]
+        for column, attribute in enumerate(ACCOUNT_COLUMNS, 1):
+            shown = rows[user][column]
+            if shown != held.get(attribute, "\u2014"):
+                problem(where, f"{user}: {attribute} is {held.get(attribute, 'absent')} in the "
+                               f"tree, {shown} in the table")
+        colour = " / ".join(held[a] for a in COLOUR_SET) if COLOUR_SET[0] in held else ""
+        if rows[user][5] != colour:
+            problem(where, f"{user}: the Colour set is {colour or 'absent'} in the tree, "
+                           f"{rows[user][5] or 'empty'} in the table")
+    said = re.search(r"ACCT1's `JOBTALLY.LOG` \((\d+) records", text)
+    if not said or int(said.group(1)) != log_lines:
+        problem(where, f"ACCT1's log holds {log_lines} records; the document says "
+                       f"{said.group(1) if said else 'nothing of it'}")
 
 
 def check_ini(path, expect):
@@ -167,6 +226,7 @@ def main(argv):
         print(__doc__, file=sys.stderr)
         return 2
     root, sample = argv[1], "--sample" in argv[2:]
+    document = argv[argv.index("--doc") + 1] if "--doc" in argv[2:-1] else None
     ini = check_ini(os.path.join(root, "tallynet.ini"),
                     [("Store", "Path"), ("Login", "User"), ("Login", "Context"),
                      ("Connections", "Default"), ("Connections", "Servers")])
@@ -206,6 +266,10 @@ def main(argv):
             problem("sample tree", f"{len(users)} users; about 30 promised")
         if len(servers) < 2:
             problem("tallynet.ini", "the sample connects to two servers")
+    if document:
+        log = os.path.join(root, ini["Volumes"]["ACCT1"], "SYS", "SYSTEM", "JOBTALLY",
+                           "JOBTALLY.LOG")
+        check_document(document, snapshot_accounts(store), read_bytes(log).count(b"\r\n"))
     if problems:
         print("\n".join(problems), file=sys.stderr)
         return 1

@@ -248,14 +248,34 @@ std::string LimitText(const AccountValuesRecord& values, const AmountMode& mode)
     return values.Unlimited != 0 ? std::string("Unlimited") : AmountText(values.CreditLimit, mode);
 }
 
-// "balance 15.00 -> 20.00", "credit limit Unlimited", "not changed: accounting error -601".
+// What a refused change's status means in a few words, as the window's message says it ("the
+// directory server takes no changes"); "" for a status without words of its own.
+std::string StatusWords(DirStatus status) {
+    const std::string message = AccountingErrorMessage(status);
+    const std::size_t start = message.find('\n');
+    if (start == std::string::npos) {
+        return {};
+    }
+    std::string words = message.substr(start + 1, message.find('\n', start + 1) - start - 1);
+    words = words.substr(0, words.find(". "));
+    while (!words.empty() && (words.back() == '.' || words.back() == ':')) {
+        words.pop_back();
+    }
+    if (!words.empty() && words.front() >= 'A' && words.front() <= 'Z') {
+        words.front() = static_cast<char>(words.front() - 'A' + 'a');
+    }
+    return words;
+}
+
+// "balance 15.00 -> 20.00", "credit limit Unlimited", "not changed: accounting error -601",
+// "not changed: accounting error -672 (the directory server takes no changes)".
 std::string ResultText(const ChangeResult& result, const AmountMode& mode, bool dryRun) {
     if (result.status != DIR_OK) {
-        const std::string why = result.status == DIR_ERR_BAD_SYNTAX && dryRun
-                                    ? " (the balance would not fit an account)"
-                                    : "";
+        std::string why = result.status == DIR_ERR_BAD_SYNTAX && dryRun
+                              ? std::string("the balance would not fit an account")
+                              : StatusWords(result.status);
         return std::string(dryRun ? "would fail" : "not changed") + ": accounting error " +
-               std::to_string(result.status) + why;
+               std::to_string(result.status) + (why.empty() ? "" : " (" + why + ")");
     }
     const bool limit = CurrentOperation == AccountOperation::SetLimit;
     std::string text = limit ? "credit limit " : "balance ";
@@ -409,6 +429,16 @@ int ReportOutcome(const Run& run, const BatchOutcome& outcome,
     }
     if (dryRun) {
         run.Out("Dry run: nothing was changed.\n");
+        if (outcome.listingStatus != DIR_OK) {
+            // The exit status says something went wrong: say what (a server's size limit, say).
+            std::string message = "Dry run: the list of users could not be read to its end (" +
+                                  std::to_string(outcome.listingStatus) +
+                                  "); the users after that point were not looked at.";
+            if (const std::string why = DirClientLastProblem(); !why.empty()) {
+                message += "\n" + why;
+            }
+            run.Error(message);
+        }
         return outcome.failed.empty() && outcome.listingStatus == DIR_OK ? kExitDone
                                                                          : kExitSomeFailed;
     }
@@ -434,23 +464,40 @@ int ReportOutcome(const Run& run, const BatchOutcome& outcome,
 // Changes from a CSV file
 // ---------------------------------------------------------------------------------------------
 
+// An amount of a semicolon-separated file, written by a spreadsheet whose locale has the decimal
+// comma ("5,00"), with the point the amounts are read with; any other text as it is.
+std::string WithDecimalPoint(const std::string& amount, char separator) {
+    if (separator != ';' || amount.find('.') != std::string::npos ||
+        std::count(amount.begin(), amount.end(), ',') != 1) {
+        return amount;
+    }
+    std::string pointed = amount;
+    pointed[pointed.find(',')] = '.';
+    return pointed;
+}
+
 PlannedChange CheckLine(const CsvRecord& record, const AmountMode& mode,
-                        const std::string& defaultReason) {
+                        const std::string& defaultReason, char separator) {
     PlannedChange change;
     change.line = record.line;
     const std::vector<std::string>& fields = record.fields;
     change.user = fields.empty() ? std::string() : Trimmed(fields.front());
     if (fields.size() < 2 || fields.size() > 3) {
+        const char* shape = separator == ';' ? "user;amount or user;amount;reason"
+                                             : "user,amount or user,amount,reason";
         change.problem = std::to_string(fields.size()) +
-                         (fields.size() == 1 ? " field" : " fields") +
-                         "; a line is user,amount or user,amount,reason";
+                         (fields.size() == 1 ? " field" : " fields") + "; a line is " + shape;
+        if (fields.size() == 1 && fields.front().find('\t') != std::string::npos) {
+            change.problem += " (this line is separated by tabs: save the file comma-separated)";
+        }
         return change;
     }
     if (change.user.empty()) {
         change.problem = "no user named";
         return change;
     }
-    const std::string amount = Trimmed(fields[1]);
+    const std::string written = Trimmed(fields[1]);
+    const std::string amount = WithDecimalPoint(written, separator);
     const std::string reason = fields.size() == 3 ? Trimmed(fields[2]) : std::string();
     if (!reason.empty() && CurrentOperation != AccountOperation::Charge) {
         change.problem = "a reason is taken by charge only";
@@ -460,6 +507,12 @@ PlannedChange CheckLine(const CsvRecord& record, const AmountMode& mode,
     const bool unlimited = CurrentOperation == AccountOperation::SetLimit &&
                            reports::EqualsIgnoringCase(amount, kUnlimitedWord);
     if (!PlanAmount(amount, unlimited, mode, change.plan, change.problem)) {
+        if (amount != written) {  // said as the file writes it
+            const std::size_t quoted = change.problem.find("\"" + amount + "\"");
+            if (quoted != std::string::npos) {
+                change.problem.replace(quoted + 1, amount.size(), written);
+            }
+        }
         return change;
     }
     change.problem = UserProblem(change.user);
@@ -499,12 +552,16 @@ int RunFromFile(const Run& run, const AmountMode& mode, const std::string& defau
             reports::EqualsIgnoringCase(Trimmed(record.fields.front()), kHeaderUserField);
         first = false;
         if (!header) {
-            lines.push_back(CheckLine(record, mode, defaultReason));
+            lines.push_back(CheckLine(record, mode, defaultReason, contents.separator));
         }
     }
     if (lines.empty()) {
         run.Error(fileName + " holds no lines to apply (a line is user,amount[,reason])");
         return kExitBadInput;
+    }
+    if (contents.separator == ';') {
+        run.Error("note: " + fileName +
+                  " is separated by semicolons; its amounts are read with a decimal comma");
     }
     std::stable_sort(
         lines.begin(), lines.end(),
@@ -627,36 +684,62 @@ std::string AmountSyntaxProblem(std::string_view text, const AmountMode& mode) {
     if (written[at] == '+' || written[at] == '-') {
         ++at;
     }
+    std::string mantissa;  // the digits before and after the point
     auto digits = [&] {
         const std::size_t start = at;
         while (at < written.size() && written[at] >= '0' && written[at] <= '9') {
+            mantissa += written[at];
             ++at;
         }
         return at - start;
     };
     const bool decimal = mode.decimal && mode.currencyDigits > 0;
     std::size_t count = digits();
+    std::int64_t fraction = 0;  // digits after the point
     if (decimal && at < written.size() && written[at] == '.') {
         ++at;
-        count += digits();
+        fraction = static_cast<std::int64_t>(digits());
+        count += static_cast<std::size_t>(fraction);
     }
+    std::int64_t exponent = 0;
     if (count > 0 && decimal && at < written.size() && (written[at] == 'e' || written[at] == 'E')) {
         ++at;
+        const bool negative = at < written.size() && written[at] == '-';
         if (at < written.size() && (written[at] == '+' || written[at] == '-')) {
             ++at;
         }
-        if (digits() == 0) {
+        const std::size_t start = at;
+        while (at < written.size() && written[at] >= '0' && written[at] <= '9') {
+            exponent = std::min<std::int64_t>(exponent * 10 + (written[at] - '0'), 1'000'000);
+            ++at;
+        }
+        if (at == start) {
             count = 0;
         }
+        exponent = negative ? -exponent : exponent;
     }
-    if (count > 0 && at == written.size()) {
-        return {};
+    if (count == 0 || at != written.size()) {
+        if (!decimal) {
+            return quoted + " is not a whole number; amounts are whole units in this number format";
+        }
+        return quoted + " is not a number; write it with a point and at most " +
+               std::to_string(mode.currencyDigits) + " decimals, such as 12.50";
     }
-    if (!decimal) {
-        return quoted + " is not a whole number; amounts are whole units in this number format";
+    // The window reads what it can and cuts the rest (12.505 becomes 12.50): a script's amount
+    // must say exactly what is meant. Zeros at the end cut nothing (12.500 is 12.50).
+    const std::size_t significant = mantissa.find_last_not_of('0');
+    const std::int64_t zeros = significant == std::string::npos
+                                   ? 0
+                                   : static_cast<std::int64_t>(mantissa.size() - 1 - significant);
+    const std::int64_t decimals = significant == std::string::npos
+                                      ? 0
+                                      : std::max<std::int64_t>(0, fraction - zeros - exponent);
+    if (decimals > mode.currencyDigits) {
+        return quoted + " has " + std::to_string(decimals) +
+               " decimals; this number format keeps " + std::to_string(mode.currencyDigits) +
+               ", and the rest would be cut";
     }
-    return quoted + " is not a number; write it with a point and at most " +
-           std::to_string(mode.currencyDigits) + " decimals, such as 12.50";
+    return {};
 }
 
 int RunAccountCommand(const Run& run) {

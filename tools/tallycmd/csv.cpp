@@ -10,7 +10,7 @@ namespace {
 // Reads one record starting at `at`; `line` is advanced past every line end read. False with
 // `problem` set when the record is malformed; `at` then stands after the line it ended on.
 bool ReadRecord(std::string_view text, std::size_t& at, int& line, CsvRecord& record,
-                std::string& problem) {
+                std::string& problem, char separator) {
     record.fields.clear();
     std::string field;
     bool quoted = false;  // the field began with a quote
@@ -56,7 +56,7 @@ bool ReadRecord(std::string_view text, std::size_t& at, int& line, CsvRecord& re
             }
             continue;
         }
-        if (c == ',') {
+        if (c == separator) {
             ++at;
             endField();
             continue;
@@ -102,6 +102,33 @@ bool IsBlankRecord(const CsvRecord& record) {
            record.fields.front().find_first_not_of(" \t\r") == std::string::npos;
 }
 
+// ';' when the first record that is not blank is plainly separated by semicolons, else ','.
+char SeparatorOf(std::string_view text) {
+    std::size_t at = 0;
+    int line = 1;
+    while (at < text.size()) {
+        const std::size_t start = at;
+        CsvRecord byComma;
+        std::string problem;
+        if (!ReadRecord(text, at, line, byComma, problem, ',')) {
+            return ',';
+        }
+        if (IsBlankRecord(byComma)) {
+            continue;
+        }
+        if (byComma.fields.front().find(';') == std::string::npos) {
+            return ',';
+        }
+        std::size_t again = start;
+        CsvRecord bySemicolon;
+        if (!ReadRecord(text, again, line, bySemicolon, problem, ';')) {
+            return ',';
+        }
+        return bySemicolon.fields.size() == 2 || bySemicolon.fields.size() == 3 ? ';' : ',';
+    }
+    return ',';
+}
+
 }  // namespace
 
 CsvContents ReadCsv(std::string_view text) {
@@ -109,13 +136,14 @@ CsvContents ReadCsv(std::string_view text) {
     if (text.substr(0, 3) == "\xEF\xBB\xBF") {
         text.remove_prefix(3);
     }
+    contents.separator = SeparatorOf(text);
     std::size_t at = 0;
     int line = 1;
     while (at < text.size()) {
         CsvRecord record;
         record.line = line;
         std::string problem;
-        if (!ReadRecord(text, at, line, record, problem)) {
+        if (!ReadRecord(text, at, line, record, problem, contents.separator)) {
             contents.problems.push_back({record.line, problem});
             continue;
         }

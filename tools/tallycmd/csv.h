@@ -1,6 +1,7 @@
 // Comma-separated files as spreadsheets write and read them (RFC 4180): fields separated by
 // commas, a field in double quotes may hold commas, line breaks and doubled quotes, records end
-// in CR LF or LF.
+// in CR LF or LF. A spreadsheet whose locale writes numbers with a decimal comma separates its
+// fields with semicolons instead ("JSMITH;5,00"): such a file is recognised by its first record.
 #pragma once
 
 #include <string>
@@ -24,10 +25,13 @@ struct CsvProblem {
 // Splits `text` into records. Blank lines are passed over. A record whose quotes are not closed
 // where they should be ("a"b, or a quote still open at the end of the file) is not returned:
 // it is a problem at its line, and reading goes on with the next line. A UTF-8 byte-order mark
-// at the start is dropped.
+// at the start is dropped. The fields are separated by semicolons when the first record plainly
+// is: read with commas its first field holds a semicolon, read with semicolons it has two or
+// three fields.
 struct CsvContents {
     std::vector<CsvRecord> records;
     std::vector<CsvProblem> problems;
+    char separator = ',';
 };
 CsvContents ReadCsv(std::string_view text);
 

@@ -43,7 +43,8 @@ constexpr const char* kTargets =
 
 constexpr const char* kBulk =
     "  --from FILE            users and amounts from a CSV file, one change per line:\n"
-    "                         user,amount[,reason] (reason: charge only); a first line whose\n"
+    "                         user,amount[,reason] (reason: charge only), or user;amount with\n"
+    "                         a decimal comma; a first line whose\n"
     "                         first field is 'user' is a header; every line is checked first,\n"
     "                         a line that cannot be applied is reported with its number and\n"
     "                         changes nothing, the others are applied and recorded\n"

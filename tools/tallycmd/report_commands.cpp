@@ -17,6 +17,7 @@
 #include "reports/group_members.h"
 #include "reports/report_periods.h"
 #include "reports/report_runs.h"
+#include "reports/report_words.h"
 
 namespace tally::tallycmd {
 namespace {
@@ -99,11 +100,12 @@ bool PeriodOf(const Run& run, std::optional<reports::PeriodCut>& cut) {
     return true;
 }
 
-// Says how many lines were left out of a period for a date that could not be read.
-void TellUnreadableDates(const Run& run, std::uint64_t count) {
+// Says how many lines were left out for a date that could not be read: of the period, or of
+// the trend, which reads every print job's date.
+void TellUnreadableDates(const Run& run, std::uint64_t count, const char* leftOutOf) {
     if (count > 0) {
         run.Error(std::to_string(count) + (count == 1 ? " line was" : " lines were") +
-                  " left out of the period: " + (count == 1 ? "its" : "their") +
+                  " left out of " + leftOutOf + ": " + (count == 1 ? "its" : "their") +
                   " date could not be read in the date order " +
                   std::to_string(gSettings.DateOrder));
     }
@@ -142,7 +144,7 @@ int HistoryRun(const Run& run) {
     }
     ReadToEnd(run, history, "JOBTALLY.LOG");
     const bool finished = history.Finish();
-    TellUnreadableDates(run, history.UnreadableDates());
+    TellUnreadableDates(run, history.UnreadableDates(), "the period");
     return finished ? kExitDone : Failed(run, history.Failure());
 }
 
@@ -205,7 +207,7 @@ int StatsRun(const Run& run) {
     }
     ReadToEnd(run, statistics, "log file");
     const bool finished = statistics.Finish();
-    TellUnreadableDates(run, statistics.Statistics().UnreadableDates());
+    TellUnreadableDates(run, statistics.Statistics().UnreadableDates(), "the period");
     return finished ? kExitDone : Failed(run, statistics.Failure());
 }
 
@@ -249,8 +251,9 @@ int BalancesRun(const Run& run) {
         }
     }
     SortedEntries list;
-    if (const DirStatus listed = FillObjectList(list, kUserClass); listed != DIR_OK) {
-        run.Error(ListingFailureMessage(listed) + " No report was written.");
+    std::size_t listed = 0;
+    if (const DirStatus status = FillObjectList(list, kUserClass, &listed); status != DIR_OK) {
+        run.Error(ListingFailureMessage(status, listed) + " No report was written.");
         return kExitSomeFailed;
     }
     ReportOutput output(run);
@@ -266,7 +269,8 @@ int TrendRun(const Run& run) {
     if (!PeriodOf(run, cut)) {
         return kExitBadInput;
     }
-    if (!cut) {
+    const bool period = cut.has_value();
+    if (!period) {
         cut = reports::PeriodCut{{}, gSettings.DateOrder};
     }
     const std::string& by = *run.line.by;
@@ -285,7 +289,7 @@ int TrendRun(const Run& run) {
     }
     ReadToEnd(run, trend, "log file");
     const bool finished = trend.Finish();
-    TellUnreadableDates(run, trend.Trend().UnreadableDates());
+    TellUnreadableDates(run, trend.Trend().UnreadableDates(), period ? "the period" : "the trend");
     return finished ? kExitDone : Failed(run, trend.Failure());
 }
 
@@ -375,6 +379,7 @@ int AuditRun(const Run& run) {
             }
         }
     }
+    const std::uint64_t logLength = log.Length();
     log.Close();
     std::vector<reports::BalanceReading> balances;
     balances.reserve(audit.Users().size());
@@ -387,8 +392,9 @@ int AuditRun(const Run& run) {
             anyDiffer = true;
         }
     }
-    // The lines since each differing user's last record, from a second reading of the log.
-    if (anyDiffer && log.Open(*logPath)) {
+    // The lines since each differing user's last record, from a second reading of the log as
+    // long as the first one read it.
+    if (anyDiffer && log.Open(*logPath, logLength)) {
         std::string_view line;
         std::uint64_t offset = 0;
         while (log.NextLine(line)) {
@@ -415,10 +421,17 @@ int AuditRun(const Run& run) {
     const reports::AuditSummary summary = reports::Summarize(lines);
     if (summary.differing > 0) {
         run.Error(std::to_string(summary.differing) + " of " + std::to_string(lines.size()) +
-                  " balances differ from the log");
-        return kExitSomeFailed;
+                  (summary.differing == 1 ? " balance differs" : " balances differ") +
+                  " from the log");
     }
-    return kExitDone;
+    if (summary.unreadable > 0) {
+        run.Error(reports::CountOf(summary.unreadable, "user's", "users'") +
+                  " last balance record in the log could not be read (its balance is not a "
+                  "number): " +
+                  (summary.unreadable == 1 ? "that balance was" : "those balances were") +
+                  " not checked");
+    }
+    return summary.differing > 0 || summary.unreadable > 0 ? kExitSomeFailed : kExitDone;
 }
 
 // Holding a group's answers or a log's keys takes memory as the log goes on; running out ends

@@ -115,18 +115,27 @@ TEST_F(ObjectListTest, ALargeContextListsCompletely) {
 
 TEST_F(ObjectListTest, AFailingListingKeepsTheFixedEntriesAndSaysSo) {
     RecordingList whole;
-    EXPECT_EQ(FillObjectList(whole, kUserClass), DIR_OK);
+    std::size_t wholeListed = 0;
+    EXPECT_EQ(FillObjectList(whole, kUserClass, &wholeListed), DIR_OK);
+    EXPECT_EQ(wholeListed, whole.entries.size() - 1) << "all but the all-users entry";
     store_->failRefresh = true;
     RecordingList list;
-    const DirStatus status = FillObjectList(list, kUserClass);
+    std::size_t listed = 99;
+    const DirStatus status = FillObjectList(list, kUserClass, &listed);
     EXPECT_EQ(list.entries, (std::vector<std::string>{kAllUsersEntry}));
-    // A list that is not whole is never passed off as one: the status and the words for it.
+    EXPECT_EQ(listed, 0u);
+    // A list that is not whole is never passed off as one: the status and the words for it. An
+    // empty one is not called short of some entries: nothing could be listed.
     ASSERT_NE(status, DIR_OK);
-    const std::string message = ListingFailureMessage(status);
+    const std::string message = ListingFailureMessage(status, listed);
     EXPECT_NE(message.find("The list of " + CurrentContextName + " could not be read whole (" +
                            std::to_string(status) + ")"),
               std::string::npos)
         << message;
+    EXPECT_NE(message.find("\nNothing could be listed."), std::string::npos) << message;
+    EXPECT_EQ(message.find("not all there are"), std::string::npos) << message;
+    EXPECT_NE(ListingFailureMessage(status, 3).find("\nThe entries shown are not all there are."),
+              std::string::npos);
 }
 
 TEST_F(ObjectListTest, ContainersWithTheParentEntryBelowTheRootOnly) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <thread>
 
@@ -305,6 +306,77 @@ TEST_F(LdapBackendTest, ThePasswordIsNotInMemoryAfterTheLogin) {
     std::string problem;
     ASSERT_TRUE(directory::ReadOwnerOnlyFile(scanning.passwordFile, password, problem)) << problem;
     EXPECT_EQ(MemoryScan(password.View()).Count(), 0) << "copies of the password in memory";
+}
+
+// A password typed at the prompt that the server refuses is asked for again with the server's
+// words, three tries in all; then the login fails in words and none of the refused passwords is
+// anywhere in the process's memory, the last one least of all, while the program shows that
+// failure.
+struct TypedPasswords {
+    static inline int asked = 0;
+    static inline bool refusalsTold = true;
+    // Each try's password is made where the client wants it, never kept by the test: the scan
+    // makes it again.
+    static void Make(int attempt, char* into) {
+        const char* kStem = "refused-";
+        std::size_t at = 0;
+        for (; kStem[at] != '\0'; ++at) {
+            into[at] = kStem[at];
+        }
+        for (int i = 0; i < 12; ++i) {
+            into[at++] = static_cast<char>('a' + (attempt * 7 + i * 5 + 3) % 26);
+        }
+        into[at] = '\0';
+    }
+    static bool Prompt(const char*, const char*, const char* refusal, char* password,
+                       std::size_t capacity) {
+        if (capacity < 32) {
+            return false;
+        }
+        refusalsTold =
+            refusalsTold && (asked == 0) == (*refusal == '\0') &&
+            (asked == 0 || std::string(refusal).find("refused the login") != std::string::npos);
+        Make(++asked, password);
+        return true;
+    }
+};
+
+TEST_F(LdapBackendTest, RefusedPasswordsAreAskedForThriceAndLeftNowhere) {
+    const std::string base =
+        server.LoadTree(name, "dn: o=CORP\nobjectClass: organization\no: CORP\n");
+    // Over the plain connection, and over TLS where the scratch server has it (libldap's copy
+    // of the request is then in the clear above the TLS layer).
+    std::vector<std::string> extras = {""};
+    const std::string tlsUrl = LdapServer::Env("TALLY_LDAP_TLS_URL");
+    if (!tlsUrl.empty()) {
+        extras.push_back("StartTLS=yes\nCACertFile=" +
+                         LdapServer::OnThisSystem(LdapServer::Env("TALLY_LDAP_CA_FILE")) + "\n");
+    }
+    for (const std::string& extra : extras) {
+        std::string section = server.StoreSection(base, server.operatorDn, extra);
+        const std::size_t file = section.find("PasswordFile=");
+        section.erase(file, section.find('\n', file) - file + 1);
+        TypedPasswords::asked = 0;
+        DirClientSetPasswordPrompt(TypedPasswords::Prompt);
+        ASSERT_TRUE(DirClientLoadConfig(WriteIni(section, "CORP").c_str()));
+        EXPECT_EQ(DirIsLoggedIn(), 0) << extra;
+        DirClientSetPasswordPrompt(nullptr);
+        EXPECT_EQ(TypedPasswords::asked, 3) << extra;
+        EXPECT_TRUE(TypedPasswords::refusalsTold) << "the second and third tries show the refusal";
+        EXPECT_NE(std::string(DirClientLastProblem()).find("refused the login"), std::string::npos)
+            << DirClientLastProblem();
+        if (!kMemoryScanPossible) {
+            GTEST_SKIP() << "the address sanitizer's shadow memory is too large to scan";
+        }
+        for (int attempt = 1; attempt <= 3; ++attempt) {
+            ldap::SecretBuffer typed;
+            TypedPasswords::Make(attempt, typed.Data());
+            typed.SetSize(std::strlen(typed.Data()));
+            EXPECT_EQ(MemoryScan(typed.View()).Count(), 0)
+                << "copies of the password of try " << attempt << " " << extra;
+        }
+        DirClientReset();
+    }
 }
 
 // A site's own tree: people named by uid, groups of the three kinds a site keeps, containers

@@ -1,5 +1,5 @@
 // Reading the log: whole lines however long, the last line without a line end, the percentage
-// against the length at open, a log that grows while it is read.
+// against the length at open, a log that grows while it is read (read as long as it was).
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -62,14 +62,42 @@ TEST_F(LogReaderTest, AnEmptyLogHasNoLinesAndAMissingOneDoesNotOpen) {
     EXPECT_FALSE(reader.Open((path_.string() + ".absent")));
 }
 
-TEST_F(LogReaderTest, LinesAppendedAfterTheOpenAreReadAndThePercentagePasses100) {
-    Write("0123456789\r\n0123456789\r\n");  // 24 bytes at open
-    LogReader reader;
-    ASSERT_TRUE(reader.Open(path_.string()));
-    Write("0123456789\r\n", std::ios::app);
-    std::vector<int> percents;
-    EXPECT_EQ(ReadAll(reader, &percents).size(), 3u);
-    EXPECT_EQ(percents, (std::vector<int>{50, 100, 150}));
+// A report reads the log as long as it was when the report began: a busy log's report ends, and
+// the lines appended meanwhile (or a line still being written) are the next report's.
+TEST_F(LogReaderTest, TheLogIsReadAsLongAsItWasAtTheOpen) {
+    struct Case {
+        const char* name;
+        std::string atOpen;
+        std::string appended;
+        std::uint64_t upTo;
+        std::vector<std::string> lines;
+        std::vector<int> percents;
+    };
+    const std::vector<Case> cases = {
+        {"appended whole lines",
+         "0123456789\r\n0123456789\r\n",
+         "0123456789\r\n",
+         UINT64_MAX,
+         {"0123456789\r\n", "0123456789\r\n"},
+         {50, 100}},
+        {"a line still being written",
+         "ab\r\ncd",
+         "ef\r\n",
+         UINT64_MAX,
+         {"ab\r\n", "cd"},
+         {66, 100}},
+        {"a second reading as long as the first", "ab\r\ncd\r\n", "", 4, {"ab\r\n"}, {100}},
+    };
+    for (const Case& c : cases) {
+        Write(c.atOpen);
+        LogReader reader;
+        ASSERT_TRUE(reader.Open(path_.string(), c.upTo)) << c.name;
+        Write(c.appended, std::ios::app);
+        Write(std::string(300000, 'x') + "\r\n", std::ios::app);  // more than one buffer
+        std::vector<int> percents;
+        EXPECT_EQ(ReadAll(reader, &percents), c.lines) << c.name;
+        EXPECT_EQ(percents, c.percents) << c.name;
+    }
 }
 
 }  // namespace

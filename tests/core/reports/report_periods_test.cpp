@@ -1,9 +1,11 @@
-// The log's dates in each date order, the calendar's steps a trend is totalled by, and the HTML
-// page's charts: top rows with the rest as "Other", names escaped.
+// The log's dates in each date order, the calendar's steps a trend is totalled by (its rows
+// following the lines, never the span of the dates), and the HTML page's charts: top rows with
+// the rest as "Other", names escaped.
 #include "reports/report_periods.h"
 
 #include <gtest/gtest.h>
 
+#include "reports/print_trend.h"
 #include "reports/report_html.h"
 
 namespace tally::reports {
@@ -62,6 +64,43 @@ TEST(LogDates, WeeksBeginOnMondayAcrossMonthsAndYears) {
     EXPECT_EQ(*lastMonth.until, (CalendarDay{1999, 12, 31}));
     EXPECT_EQ(*NamedPeriod("this-month", {2000, 2, 3})->until, (CalendarDay{2000, 2, 29}));
     EXPECT_EQ(NamedPeriod("next-month", {2000, 2, 3}), std::nullopt);
+}
+
+std::string JobOn(const std::string& date) {
+    return "\"JSMITH\",\"Doc\",\"LASER1\",\"PS1\",\"Q1\",\"ACCT1\",\"C1\",\"" + date +
+           "\",\"t\",1,2,2\r\n";
+}
+
+// Quiet steps are rows up to a month of days (31 weeks, 31 months); a longer quiet run is one
+// row, so that a log of two lines dated in the years 1 and 9999 is a trend of three rows, not of
+// three million.
+TEST(Trend, RowsFollowTheLinesNotTheSpanOfTheirDates) {
+    struct Case {
+        TrendStep step;
+        std::vector<std::string> dates;  // month/day/year
+        std::size_t rows;
+        std::string quiet;  // the label of the second row
+    };
+    const Case cases[] = {
+        {TrendStep::Day, {"01/01/0001", "12/31/9999"}, 3, "0001-01-02 to 9999-12-30"},
+        {TrendStep::Week, {"01/01/0001", "12/31/9999"}, 3, "0001-01-08 to 9999-12-20"},
+        {TrendStep::Month, {"01/01/0001", "12/31/9999"}, 3, "0001-02 to 9999-11"},
+        {TrendStep::Day, {"01/01/2026", "02/02/2026"}, 33, "2026-01-02"},  // 31 quiet days
+        {TrendStep::Day, {"01/01/2026", "02/03/2026"}, 3, "2026-01-02 to 2026-02-02"},
+        {TrendStep::Week, {"12/29/1969", "01/06/1970"}, 2, "1970-01-05"},
+        {TrendStep::Month, {"12/15/1999", "02/01/2000"}, 3, "2000-01"},
+    };
+    for (const Case& c : cases) {
+        PrintTrend trend(c.step, PeriodCut{}, IntegerAmountMode());
+        for (const std::string& date : c.dates) {
+            trend.Take(JobOn(date));
+        }
+        const std::vector<PrintTrend::Row> rows = trend.Rows();
+        ASSERT_EQ(rows.size(), c.rows) << c.dates.front() << " " << trend.StepName();
+        EXPECT_EQ(rows[1].label, c.quiet) << trend.StepName();
+        EXPECT_EQ(trend.TotalPages(), 2 * static_cast<std::int64_t>(c.dates.size()));
+        EXPECT_LT(trend.Report().size(), 2000u) << trend.StepName();
+    }
 }
 
 TEST(HtmlPage, TopRowsSumTheRestAsOtherAndNamesAreEscaped) {

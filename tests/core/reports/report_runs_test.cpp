@@ -1,6 +1,7 @@
 // The report runs as both front ends drive them: in slices of one line or to the end, stopped
 // part-way, and every way they fail (the log missing, a folder or a pipe; the report not created,
-// or cut short by a full disk), each with its message and nothing left open.
+// or cut short by a full disk), each with its message and nothing left open; what each says of a
+// period with nothing in it, in each layout; the history page's table in the CSV's columns.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -139,6 +140,106 @@ TEST_F(ReportRunsTest, EveryFailureIsNamedAndNothingStaysOpen) {
             EXPECT_FALSE(statistics.Finish());
         }
         EXPECT_EQ(statistics.Failure().rfind(c.failure, 0), 0u) << statistics.Failure();
+    }
+}
+
+// The runs of each report over a dated log, to the end: the report's bytes.
+struct Produced {
+    std::string text;
+    std::string created;
+};
+
+std::string DatedJob(const std::string& user, const std::string& date, int pages) {
+    return "\"" + user + "\",\"Doc\",\"LASER1\",\"PS1\",\"Q1\",\"ACCT1\",\"C1\",\"" + date +
+           "\",\"t\",1," + std::to_string(pages) + "," + std::to_string(pages) + "\r\n";
+}
+
+TEST_F(ReportRunsTest, WhatAPeriodHeldIsSaidInWordsInEveryLayout) {
+    std::ofstream(log_, std::ios::binary)
+        << DatedJob("JSMITH", "01/15/2026", 3) << DatedJob("MJONES", "01/16/2026", 5)
+        << "\"JSMITH\",\"Deposit\",\"ADMIN\",\"\",\"A1\",\"\",\"\",\"01/17/2026\",\"t\",,,100,"
+           "200\r\n";
+    const DatePeriod empty{CalendarDay{2030, 1, 1}, CalendarDay{2030, 1, 31}};
+    const DatePeriod since{CalendarDay{2026, 1, 16}, std::nullopt};
+    enum class Report { History, Statistics, Trend };
+    struct Case {
+        Report report;
+        ReportLayout layout;
+        std::optional<DatePeriod> period;
+        std::vector<std::string> said;
+    };
+    const std::string none = "no print jobs from 2030-01-01 to 2030-01-31";
+    const std::string nothingCharted =
+        "<p class=\"empty\">No print jobs from 2030-01-01 to 2030-01-31.";
+    const std::string historyColumns =
+        "<thead><tr><th class=\"num\">Pages</th><th class=\"num\">Cost</th><th>Record</th>"
+        "</tr>\n</thead>";
+    const std::vector<Case> cases = {
+        {Report::Trend, ReportLayout::Text, empty, {"Print totals by month: " + none + "\r\n"}},
+        {Report::Trend,
+         ReportLayout::Html,
+         empty,
+         {"Print totals by month: " + none, nothingCharted}},
+        {Report::Trend,
+         ReportLayout::Text,
+         std::nullopt,
+         {"Print totals by month: 2026-01 to 2026-01\r\n"}},
+        {Report::Statistics, ReportLayout::Text, empty, {"User print totals: " + none + "\r\n"}},
+        {Report::Statistics,
+         ReportLayout::Html,
+         empty,
+         {"User print totals: " + none, nothingCharted}},
+        {Report::History,
+         ReportLayout::Html,
+         empty,
+         {"No lines of the log from 2030-01-01 to 2030-01-31", historyColumns,
+          "<p class=\"empty\">No lines of the log from 2030-01-01 to 2030-01-31.</p>"}},
+        {Report::History,
+         ReportLayout::Html,
+         since,
+         {"1 line of the log since 2026-01-16", historyColumns, "<td>Totals</td></tr>\n</tfoot>"}},
+        {Report::History, ReportLayout::Html, std::nullopt, {"2 lines of the log</p>"}},
+        {Report::History, ReportLayout::Csv, empty, {"Pages,Cost,Record\r\n"}},
+    };
+    for (const Case& c : cases) {
+        const std::optional<PeriodCut> cut =
+            c.period ? std::optional<PeriodCut>(PeriodCut{*c.period, 0}) : std::nullopt;
+        StringSink sink;
+        switch (c.report) {
+            case Report::History: {
+                HistoryRun run({"JSMITH", false, log_, IntegerAmountMode(), c.layout, cut, 0},
+                               sink);
+                ASSERT_TRUE(run.Start());
+                run.ReadSlice({});
+                ASSERT_TRUE(run.Finish());
+                break;
+            }
+            case Report::Statistics: {
+                StatisticsRun run({kByUser, false, "", log_, IntegerAmountMode(), c.layout, cut},
+                                  sink);
+                ASSERT_TRUE(run.OpenLog());
+                run.ReadSlice({});
+                ASSERT_TRUE(run.Finish());
+                break;
+            }
+            case Report::Trend: {
+                TrendRun run({TrendStep::Month, log_, IntegerAmountMode(), c.layout,
+                              cut.value_or(PeriodCut{})},
+                             sink);
+                ASSERT_TRUE(run.OpenLog());
+                run.ReadSlice({});
+                ASSERT_TRUE(run.Finish());
+                break;
+            }
+        }
+        const std::string label =
+            sink.created + " " + (c.period ? IsoDateText(*c.period->since) : "");
+        for (const std::string& words : c.said) {
+            EXPECT_NE(sink.text.find(words), std::string::npos) << label << ": " << words << "\n"
+                                                                << sink.text;
+        }
+        EXPECT_EQ(sink.text.find(":  to "), std::string::npos) << label << sink.text;
+        EXPECT_EQ(sink.text.find(" 1 lines"), std::string::npos) << label << sink.text;
     }
 }
 

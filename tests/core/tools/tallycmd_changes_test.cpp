@@ -47,6 +47,8 @@ TEST(TallyCmdChanges, ACommandLineChangesAndRecordsOrIsRefusedWhole) {
     WriteBytes(headerOnly, "user,amount\r\n\r\n");
     const fs::path crOnly = folder.Path() / "cr-only.csv";
     WriteBytes(crOnly, "user,amount\rJSMITH,5\r");
+    const fs::path semicolons = folder.Path() / "semicolons.csv";  // a decimal-comma locale's
+    WriteBytes(semicolons, "User;Amount\r\nJSMITH;5,00\r\nMJONES;2,50\r\n");
     const fs::path pipe = folder.Path() / "pipe.csv";
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);  // nobody writes it: tallycmd must not wait
     struct Case {
@@ -72,6 +74,11 @@ TEST(TallyCmdChanges, ACommandLineChangesAndRecordsOrIsRefusedWhole) {
         {{"deposit", "1", "--context", "EAST.SALES.CORP"}, 0, 3, "SCLARK: balance 0.10", "Deposit"},
         {{"deposit", "0", "JSMITH"}, 0, 0, "Nothing to change", ""},
         {{"deposit", "12,50", "JSMITH"}, 2, 0, "\"12,50\" is not a number", ""},
+        // An amount the currency cannot hold whole would be cut: refused, naming it.
+        {{"deposit", "12.505", "JSMITH"}, 2, 0, "\"12.505\" has 3 decimals", ""},
+        {{"deposit", "0.004", "JSMITH"}, 2, 0, "\"0.004\" has 3 decimals", ""},
+        {{"balances", "--below", "8.505", "--out", "-"}, 2, 0, "--below 8.505: the amount", ""},
+        {{"deposit", "--from", semicolons.string()}, 0, 2, "MJONES: balance 0.00", "Deposit"},
         {{"set-balance", "99999999", "JSMITH"}, 2, 0, "does not fit an account", ""},
         {{"charge", "-21474836.48", "JSMITH"}, 2, 0, "does not fit an account", ""},
         {{"set-balance", "-21474836.48", "JSMITH"}, 2, 0, "between -21474836.47 and", ""},

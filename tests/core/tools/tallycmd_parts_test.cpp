@@ -96,6 +96,15 @@ TEST(TallyCmdCsv, ReadsWhatSpreadsheetsWriteAndNamesTheLineOfAMalformedRecord) {
         {"ok,1\n\"a\"b,2\nok,3\r\n", {{"ok", "1"}, {"ok", "3"}}, {1, 3}, {2}},
         {"ok,1\n\"open,2\nok,3\n", {{"ok", "1"}}, {1}, {2}},
         {"a,b\r", {{"a", "b"}}, {1}, {}},
+        // A spreadsheet of a decimal-comma locale separates with semicolons.
+        {"JSMITH;5,00\r\nMJONES;2,5;x\r\n",
+         {{"JSMITH", "5,00"}, {"MJONES", "2,5", "x"}},
+         {1, 2},
+         {}},
+        {"\r\nuser;amount\nJSMITH;5\n", {{"user", "amount"}, {"JSMITH", "5"}}, {2, 3}, {}},
+        {"\"A;B\",5\n", {{"A;B", "5"}}, {1}, {}},          // a name holding one, in quotes
+        {"A;B;C;D,5\n", {{"A;B;C;D", "5"}}, {1}, {}},      // four fields by semicolons: commas
+        {"JSMITH,5;00\n", {{"JSMITH", "5;00"}}, {1}, {}},  // the first field decides
     };
     for (const Case& c : cases) {
         const CsvContents contents = ReadCsv(c.text);
@@ -113,6 +122,8 @@ TEST(TallyCmdCsv, ReadsWhatSpreadsheetsWriteAndNamesTheLineOfAMalformedRecord) {
         EXPECT_EQ(lines, c.lines) << c.text;
         EXPECT_EQ(problemLines, c.problemLines) << c.text;
     }
+    EXPECT_EQ(ReadCsv("JSMITH;5,00\n").separator, ';');
+    EXPECT_EQ(ReadCsv("JSMITH,5.00\n").separator, ',');
     // What the writer writes, the reader reads back.
     const std::vector<std::string> fields = {"plain",        "a,b",  "say \"hi\"",
                                              "two\r\nlines", " pad", ""};
@@ -132,18 +143,41 @@ TEST(TallyCmdAmounts, AScriptsAmountIsANumberOfItsNumberFormatAndNothingElse) {
         bool pagesGood;
     };
     const std::vector<Case> cases = {
-        {"12", true, true},     {" -12 ", true, true},   {"+7", true, true},
-        {"12.50", true, false}, {".5", true, false},     {"5.", true, false},
-        {"1e3", true, false},   {"12,50", false, false}, {"12x", false, false},
-        {"", false, false},     {"-", false, false},     {".", false, false},
-        {"1e", false, false},   {"1 2", false, false},   {"0x10", false, false},
+        {"12", true, true},
+        {" -12 ", true, true},
+        {"+7", true, true},
+        {"12.50", true, false},
+        {".5", true, false},
+        {"5.", true, false},
+        {"1e3", true, false},
+        {"12,50", false, false},
+        {"12x", false, false},
+        {"", false, false},
+        {"-", false, false},
+        {".", false, false},
+        {"1e", false, false},
+        {"1 2", false, false},
+        {"0x10", false, false},
         {"--5", false, false},
+        // More decimals than the currency has would be cut: 12.505 is not 12.50.
+        {"12.505", false, false},
+        {"0.004", false, false},
+        {"8.505", false, false},
+        {"1.23456e2", false, false},
+        {"1250e-3", true, false},
+        {"12.500", true, false},
+        {"1.23e1", true, false},
+        {"1.2345e2", true, false},
+        {"0.000", true, false},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(AmountSyntaxProblem(c.text, currency).empty(), c.currencyGood) << c.text;
         EXPECT_EQ(AmountSyntaxProblem(c.text, pages).empty(), c.pagesGood) << c.text;
     }
     EXPECT_NE(AmountSyntaxProblem("12.50", pages).find("whole number"), std::string::npos);
+    EXPECT_EQ(AmountSyntaxProblem("12.505", currency),
+              "the amount \"12.505\" has 3 decimals; this number format keeps 2, and the rest "
+              "would be cut");
 }
 
 TEST(TallyCmdServerPaths, AServerPathIsTheFileBelowItsVolumeAndOnlyAKnownServerIsMapped) {

@@ -18,6 +18,12 @@ struct Day {
     int Key() const { return year * 10000 + month * 100 + day; }
 };
 
+std::string Iso(const Day& day) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", day.year, day.month, day.day);
+    return text;
+}
+
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
     std::size_t at = 0;
@@ -202,10 +208,13 @@ TEST(TallyCmdPeriods, APeriodCountsTheLinesDatedInItInEveryDateOrder) {
             EXPECT_EQ(got.pages, stats.pages) << label;
             EXPECT_EQ(got.cents, stats.cents) << label;
 
+            // A period without print jobs (last year's) says so in words.
             const CmdResult text = run({"stats"});
             EXPECT_EQ(text.out.substr(0, text.out.find("\r\n")),
-                      "User print totals: " + firstDate + " to " +
-                          (firstDate == lastDate ? "" : lastDate))
+                      firstDate.empty() ? "User print totals: no print jobs from " +
+                                              Iso(period.since) + " to " + Iso(period.until)
+                                        : "User print totals: " + firstDate + " to " +
+                                              (firstDate == lastDate ? "" : lastDate))
                 << label;
             // The spoiled lines lie in no period and are counted on standard error.
             EXPECT_NE(text.err.find("5 lines were left out of the period"), std::string::npos)
